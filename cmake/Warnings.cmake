@@ -1,0 +1,6 @@
+# Warnings on for every target of the project; the code is kept free of them.
+add_compile_options(-Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
+                    -Wcast-align -Woverloaded-virtual -Wconversion -Wno-sign-conversion
+                    -Wnull-dereference -Wdouble-promotion -Wformat=2)
+# C sources (the ALSA plugins) take the subset that applies to C.
+set(CALVORA_C_WARNINGS -Wall -Wextra -Wpedantic)
