@@ -16,6 +16,12 @@ class IniProfileFile : public ProfileFile {
   std::optional<std::string> ReadString(std::string_view section, std::string_view key) override;
   bool WriteString(std::string_view section, std::string_view key, std::string_view value) override;
 
+  // Replaces the whole content of a file through a temporary file in the same folder and a
+  // rename, so a reader sees the old or the new content, never a part. An existing file keeps
+  // its permission bits and owner; a new one gets newFileMode less the umask. On failure the
+  // original is untouched, the temporary file removed, and the result false.
+  static bool ReplaceFile(const std::string& path, std::string_view content, unsigned newFileMode);
+
  private:
   std::string path_;
 };
