@@ -1,0 +1,76 @@
+#pragma once
+// The desktop as one program's window sees it: the top-level windows with their class
+// names, synchronous messages to another window, and the messages sent to this one.
+// A send waits for the answer, and while it waits the program keeps answering messages
+// sent to its own window, so two programs that send to each other at once both get through.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/Result.h"
+
+namespace calvora::platform {
+
+// A top-level window. 0 stands for "no window".
+using WindowHandle = uint32_t;
+
+struct WindowInfo {
+  WindowHandle handle = 0;
+  std::string className;
+};
+
+// What a send came back with: status kOk and the receiver's answer; or answer 0 with
+// kInvalidHandle (the window no longer exists), kTimeout (no answer in time),
+// kNotSupported (the window does not take this kind of message) or kError.
+struct SendResult {
+  Result status = result::kOk;
+  int32_t answer = 0;
+};
+
+// A message to this program's window: a window message with its two parameters.
+struct IncomingMessage {
+  uint32_t message = 0;
+  uint32_t wParam = 0;
+  uint32_t lParam = 0;
+};
+
+// A data message to this program's window. The bytes are valid only during the call.
+struct IncomingData {
+  uint32_t wParam = 0;
+  uint32_t kind = 0;
+  std::span<const uint8_t> bytes;
+};
+
+class Desktop {
+ public:
+  // The handler returns the answer to send back; an unset handler answers 0.
+  using MessageHandler = std::function<int32_t(const IncomingMessage&)>;
+  using DataHandler = std::function<int32_t(const IncomingData&)>;
+
+  // How long a send waits for its answer before it gives up with kTimeout.
+  static constexpr int32_t kReplyTimeoutMs = 1000;
+
+  virtual ~Desktop() = default;
+
+  // This program's own window, or 0 when it has none (no desktop to register with).
+  virtual WindowHandle OwnWindow() const = 0;
+
+  // Every top-level window with its class name, in no particular order.
+  virtual std::vector<WindowInfo> EnumWindows() = 0;
+
+  // Sends a window message and waits for the answer.
+  virtual SendResult SendMessage(WindowHandle target, uint32_t message, uint32_t wParam,
+                                 uint32_t lParam) = 0;
+
+  // Sends a data message (the bytes and a kind number) and waits for the answer.
+  virtual SendResult SendData(WindowHandle target, uint32_t wParam, uint32_t kind,
+                              std::span<const uint8_t> bytes) = 0;
+
+  virtual void SetMessageHandler(MessageHandler handler) = 0;
+  virtual void SetDataHandler(DataHandler handler) = 0;
+};
+
+}  // namespace calvora::platform

@@ -1,0 +1,61 @@
+#include "platform/dbus/QtBusPump.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <algorithm>
+#include <limits>
+
+namespace calvora::platform::dbus {
+
+QtBusPump::QtBusPump(SdBusDesktop& desktop) : desktop_(desktop), deadline_(new QTimer) {
+  deadline_->setSingleShot(true);
+  deadline_->setTimerType(Qt::PreciseTimer);
+  QObject::connect(deadline_.get(), &QTimer::timeout, [this] { Activate(); });
+  desktop_.SetRearm([this] { Rearm(); });
+  Rearm();
+}
+
+QtBusPump::~QtBusPump() {
+  desktop_.SetRearm(nullptr);
+}
+
+void QtBusPump::Activate() {
+  active_ = true;
+  desktop_.Process();
+  active_ = false;
+  Rearm();
+}
+
+void QtBusPump::Rearm() {
+  if (active_)
+    return;
+  const int fd = desktop_.Fd();
+  if (fd != fd_) {
+    // First call, or the connection was lost: watch the new descriptor, or none.
+    readNotifier_.reset();
+    writeNotifier_.reset();
+    fd_ = fd;
+    if (fd_ >= 0) {
+      readNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+      QObject::connect(readNotifier_.get(), &QSocketNotifier::activated, [this] { Activate(); });
+      writeNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
+      writeNotifier_->setEnabled(false);
+      QObject::connect(writeNotifier_.get(), &QSocketNotifier::activated, [this] { Activate(); });
+    }
+  }
+  if (fd_ < 0) {
+    deadline_->stop();
+    return;
+  }
+  writeNotifier_->setEnabled(desktop_.WantsWrite());
+  const int64_t timeoutMs = desktop_.TimeoutMs();
+  if (timeoutMs < 0) {
+    deadline_->stop();
+  } else {
+    const int64_t capped = std::min<int64_t>(timeoutMs, std::numeric_limits<int>::max());
+    deadline_->start(static_cast<int>(capped));
+  }
+}
+
+}  // namespace calvora::platform::dbus

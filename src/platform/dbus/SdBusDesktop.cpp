@@ -1,0 +1,417 @@
+#include "platform/dbus/SdBusDesktop.h"
+
+#include <poll.h>
+#include <systemd/sd-bus.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+namespace calvora::platform::dbus {
+
+namespace {
+
+constexpr const char* kBusService = "org.freedesktop.DBus";
+constexpr const char* kBusPath = "/org/freedesktop/DBus";
+constexpr const char* kBusInterface = "org.freedesktop.DBus";
+constexpr std::string_view kUniquePrefix = ":1.";
+constexpr std::size_t kMaxClassName = 200;  // keeps the whole bus name under 255 characters
+
+uint64_t MonotonicUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+std::string ErrnoText(int error) {
+  return std::strerror(error < 0 ? -error : error);
+}
+
+// The handle is N + 1 for the unique name ":1.N", so no window has the handle 0.
+bool HandleFromUniqueName(std::string_view unique, WindowHandle& handle) {
+  if (!unique.starts_with(kUniquePrefix))
+    return false;
+  const std::string_view digits = unique.substr(kUniquePrefix.size());
+  uint64_t n = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+  if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty())
+    return false;
+  if (n >= std::numeric_limits<WindowHandle>::max())
+    return false;
+  handle = static_cast<WindowHandle>(n + 1);
+  return true;
+}
+
+std::string UniqueNameOf(WindowHandle handle) {
+  return std::string(kUniquePrefix) + std::to_string(static_cast<uint64_t>(handle) - 1);
+}
+
+}  // namespace
+
+struct SdBusDesktop::PendingReply {
+  bool done = false;
+  sd_bus_message* reply = nullptr;
+};
+
+struct SdBusCallbacks {
+  // A call to this window is only queued here: it is answered by Process, outside
+  // sd_bus_process, so that its handler may itself send and wait.
+  static int OnMethodCall(sd_bus_message* call, void* userdata, sd_bus_error* /*error*/) {
+    auto* self = static_cast<SdBusDesktop*>(userdata);
+    self->incoming_.push_back(sd_bus_message_ref(call));
+    return 1;
+  }
+
+  static int OnReply(sd_bus_message* reply, void* userdata, sd_bus_error* /*error*/) {
+    auto* pending = static_cast<SdBusDesktop::PendingReply*>(userdata);
+    pending->reply = sd_bus_message_ref(reply);
+    pending->done = true;
+    return 0;
+  }
+
+  static const sd_bus_vtable kWindowVtable[];
+};
+
+const sd_bus_vtable SdBusCallbacks::kWindowVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD_WITH_NAMES(
+        "SendMessage", "uuu", SD_BUS_PARAM(message) SD_BUS_PARAM(wparam) SD_BUS_PARAM(lparam), "i",
+        SD_BUS_PARAM(result), &SdBusCallbacks::OnMethodCall, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES(
+        "CopyData", "uuay", SD_BUS_PARAM(wparam) SD_BUS_PARAM(kind) SD_BUS_PARAM(data), "i",
+        SD_BUS_PARAM(result), &SdBusCallbacks::OnMethodCall, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_VTABLE_END};
+
+std::unique_ptr<SdBusDesktop> SdBusDesktop::Open(std::string_view className) {
+  std::unique_ptr<SdBusDesktop> desktop(new SdBusDesktop);
+  desktop->Connect(className);
+  return desktop;
+}
+
+bool SdBusDesktop::Connect(std::string_view className) {
+  if (!IsValidClassName(className)) {
+    errorText_ = "invalid window class name \"" + std::string(className) + "\"";
+    return false;
+  }
+  int r = sd_bus_open_user(&bus_);
+  if (r < 0) {
+    bus_ = nullptr;
+    errorText_ = "no session bus: " + ErrnoText(r);
+    return false;
+  }
+  const char* unique = nullptr;
+  r = sd_bus_get_unique_name(bus_, &unique);
+  if (r < 0) {
+    Lose(r, "no session bus");
+    return false;
+  }
+  if (!HandleFromUniqueName(unique, ownWindow_)) {
+    Lose(EPROTO, "unexpected unique name " + std::string(unique) + " on the session bus");
+    return false;
+  }
+  r = sd_bus_add_object_vtable(bus_, &objectSlot_, kObjectPath, kInterface,
+                               SdBusCallbacks::kWindowVtable, this);
+  if (r < 0) {
+    Lose(r, "cannot serve the window object");
+    return false;
+  }
+  windowName_ = WindowBusName(className, ownWindow_);
+  r = sd_bus_request_name(bus_, windowName_.c_str(), 0);
+  if (r < 0) {
+    Lose(r, "cannot own the name " + windowName_);
+    return false;
+  }
+  return true;
+}
+
+SdBusDesktop::~SdBusDesktop() {
+  for (sd_bus_message* call : incoming_)
+    sd_bus_message_unref(call);
+  incoming_.clear();
+  sd_bus_slot_unref(objectSlot_);
+  if (bus_)
+    sd_bus_flush_close_unref(bus_);
+}
+
+void SdBusDesktop::Lose(int error, std::string_view what) {
+  errorText_ = std::string(what) + ": " + ErrnoText(error);
+  for (sd_bus_message* call : incoming_)
+    sd_bus_message_unref(call);
+  incoming_.clear();
+  objectSlot_ = sd_bus_slot_unref(objectSlot_);
+  if (bus_)
+    bus_ = sd_bus_close_unref(bus_);
+  ownWindow_ = 0;
+  windowName_.clear();
+  Rearm();
+}
+
+int SdBusDesktop::Fd() const {
+  return bus_ ? sd_bus_get_fd(bus_) : -1;
+}
+
+bool SdBusDesktop::WantsWrite() const {
+  return bus_ && (sd_bus_get_events(bus_) & POLLOUT) != 0;
+}
+
+int64_t SdBusDesktop::TimeoutMs() const {
+  if (!bus_)
+    return -1;
+  uint64_t until = 0;
+  if (sd_bus_get_timeout(bus_, &until) <= 0 || until == std::numeric_limits<uint64_t>::max())
+    return -1;
+  const uint64_t now = MonotonicUs();
+  if (until <= now)
+    return 0;
+  return static_cast<int64_t>((until - now + 999) / 1000);
+}
+
+void SdBusDesktop::Rearm() const {
+  if (rearm_)
+    rearm_();
+}
+
+void SdBusDesktop::DrainBus() {
+  while (bus_) {
+    const int r = sd_bus_process(bus_, nullptr);
+    if (r < 0) {
+      Lose(r, "session bus connection lost");
+      return;
+    }
+    if (r == 0)
+      return;
+  }
+}
+
+void SdBusDesktop::Process() {
+  DrainBus();
+  while (bus_ && !incoming_.empty()) {
+    sd_bus_message* call = incoming_.front();
+    incoming_.pop_front();
+    Answer(call);
+    sd_bus_message_unref(call);
+    DrainBus();
+  }
+  Rearm();
+}
+
+void SdBusDesktop::WaitAndProcess(int32_t timeoutMs) {
+  if (!bus_) {
+    if (timeoutMs > 0) {
+      const timespec pause{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
+      nanosleep(&pause, nullptr);
+    }
+    return;
+  }
+  Process();
+  const int r = sd_bus_wait(bus_, static_cast<uint64_t>(std::max(timeoutMs, 0)) * 1000u);
+  if (r < 0 && r != -EINTR) {
+    Lose(r, "session bus connection lost");
+    return;
+  }
+  Process();
+}
+
+void SdBusDesktop::Answer(sd_bus_message* call) {
+  int32_t answer = 0;
+  const char* member = sd_bus_message_get_member(call);
+  if (member && std::strcmp(member, "SendMessage") == 0) {
+    IncomingMessage message;
+    if (sd_bus_message_read(call, "uuu", &message.message, &message.wParam, &message.lParam) >= 0) {
+      const MessageHandler handler = messageHandler_;  // the handler may replace itself
+      if (handler)
+        answer = handler(message);
+    }
+  } else if (member && std::strcmp(member, "CopyData") == 0) {
+    IncomingData data;
+    const void* bytes = nullptr;
+    std::size_t size = 0;
+    if (sd_bus_message_read(call, "uu", &data.wParam, &data.kind) >= 0 &&
+        sd_bus_message_read_array(call, 'y', &bytes, &size) >= 0) {
+      data.bytes = std::span<const uint8_t>(static_cast<const uint8_t*>(bytes), size);
+      const DataHandler handler = dataHandler_;
+      if (handler)
+        answer = handler(data);
+    }
+  }
+  // The caller may have given up meanwhile; then the bus simply drops the reply.
+  if (bus_)
+    sd_bus_reply_method_return(call, "i", answer);
+}
+
+sd_bus_message* SdBusDesktop::CallAndWait(sd_bus_message* call, Result& status) {
+  PendingReply pending;
+  sd_bus_slot* slot = nullptr;
+  const uint64_t started = MonotonicUs();
+  const uint64_t timeoutUs = static_cast<uint64_t>(kReplyTimeoutMs) * 1000u;
+  int r = sd_bus_call_async(bus_, &slot, call, &SdBusCallbacks::OnReply, &pending, timeoutUs);
+  if (r < 0) {
+    status = (r == -ENOTCONN || r == -ECONNRESET) ? result::kNotEnabled : result::kError;
+    if (status == result::kNotEnabled)
+      Lose(r, "session bus connection lost");
+    return nullptr;
+  }
+  // sd-bus answers an unanswered call itself with an error when the time-out has passed;
+  // the extra margin only guards against a clock that stalls.
+  const uint64_t deadline = started + timeoutUs + 200000u;
+  while (!pending.done && bus_) {
+    Process();
+    if (pending.done || !bus_)
+      break;
+    const uint64_t now = MonotonicUs();
+    if (now >= deadline)
+      break;
+    r = sd_bus_wait(bus_, deadline - now);
+    if (r < 0 && r != -EINTR)
+      Lose(r, "session bus connection lost");
+  }
+  sd_bus_slot_unref(slot);  // cancels the call if it is still waiting
+
+  if (!pending.done) {
+    status = bus_ ? result::kTimeout : result::kNotEnabled;
+    return nullptr;
+  }
+  const sd_bus_error* error = sd_bus_message_get_error(pending.reply);
+  if (!error) {
+    status = result::kOk;
+    return pending.reply;
+  }
+  const bool lateEnough = MonotonicUs() - started >= timeoutUs;
+  if (sd_bus_error_has_name(error, SD_BUS_ERROR_SERVICE_UNKNOWN) ||
+      sd_bus_error_has_name(error, SD_BUS_ERROR_NAME_HAS_NO_OWNER)) {
+    status = result::kInvalidHandle;
+  } else if (sd_bus_error_has_name(error, SD_BUS_ERROR_NO_REPLY) ||
+             sd_bus_error_has_name(error, SD_BUS_ERROR_TIMEOUT)) {
+    // No reply before the time-out, or the receiver left the bus without replying.
+    status = lateEnough ? result::kTimeout : result::kInvalidHandle;
+  } else if (sd_bus_error_has_name(error, SD_BUS_ERROR_UNKNOWN_METHOD) ||
+             sd_bus_error_has_name(error, SD_BUS_ERROR_UNKNOWN_OBJECT) ||
+             sd_bus_error_has_name(error, SD_BUS_ERROR_UNKNOWN_INTERFACE)) {
+    status = result::kNotSupported;
+  } else {
+    status = result::kError;
+  }
+  sd_bus_message_unref(pending.reply);
+  return nullptr;
+}
+
+SendResult SdBusDesktop::Send(WindowHandle target, const char* member,
+                              const std::function<int(sd_bus_message*)>& appendArguments) {
+  SendResult outcome{result::kNotEnabled, 0};
+  if (!bus_)
+    return outcome;
+  if (target == 0) {
+    outcome.status = result::kInvalidHandle;
+    return outcome;
+  }
+  sd_bus_message* call = nullptr;
+  const std::string destination = UniqueNameOf(target);
+  int r = sd_bus_message_new_method_call(bus_, &call, destination.c_str(), kObjectPath, kInterface,
+                                         member);
+  if (r >= 0)
+    r = appendArguments(call);
+  if (r < 0) {
+    sd_bus_message_unref(call);
+    outcome.status = r == -ENOMEM ? result::kNoMemory : result::kError;
+    Rearm();
+    return outcome;
+  }
+  sd_bus_message* reply = CallAndWait(call, outcome.status);
+  sd_bus_message_unref(call);
+  if (reply) {
+    if (sd_bus_message_read(reply, "i", &outcome.answer) < 0) {
+      outcome.answer = 0;
+      outcome.status = result::kError;  // a window that answers with something else
+    }
+    sd_bus_message_unref(reply);
+  }
+  Rearm();
+  return outcome;
+}
+
+SendResult SdBusDesktop::SendMessage(WindowHandle target, uint32_t message, uint32_t wParam,
+                                     uint32_t lParam) {
+  return Send(target, "SendMessage", [&](sd_bus_message* call) {
+    return sd_bus_message_append(call, "uuu", message, wParam, lParam);
+  });
+}
+
+SendResult SdBusDesktop::SendData(WindowHandle target, uint32_t wParam, uint32_t kind,
+                                  std::span<const uint8_t> bytes) {
+  return Send(target, "CopyData", [&](sd_bus_message* call) {
+    int r = sd_bus_message_append(call, "uu", wParam, kind);
+    if (r >= 0)
+      r = sd_bus_message_append_array(call, 'y', bytes.data(), bytes.size());
+    return r;
+  });
+}
+
+std::vector<WindowInfo> SdBusDesktop::EnumWindows() {
+  std::vector<WindowInfo> windows;
+  if (!bus_)
+    return windows;
+  sd_bus_message* call = nullptr;
+  if (sd_bus_message_new_method_call(bus_, &call, kBusService, kBusPath, kBusInterface,
+                                     "ListNames") < 0) {
+    return windows;
+  }
+  Result status = result::kOk;
+  sd_bus_message* reply = CallAndWait(call, status);
+  sd_bus_message_unref(call);
+  if (!reply) {
+    Rearm();
+    return windows;
+  }
+  char** names = nullptr;
+  if (sd_bus_message_read_strv(reply, &names) >= 0 && names) {
+    for (char** name = names; *name; ++name) {
+      WindowInfo window;
+      if (ParseWindowBusName(*name, window))
+        windows.push_back(std::move(window));
+      std::free(*name);
+    }
+    std::free(names);
+  }
+  sd_bus_message_unref(reply);
+  Rearm();
+  return windows;
+}
+
+std::string SdBusDesktop::WindowBusName(std::string_view className, WindowHandle handle) {
+  return std::string(kNamePrefix) + std::string(className) + ".H" + std::to_string(handle);
+}
+
+bool SdBusDesktop::ParseWindowBusName(std::string_view busName, WindowInfo& window) {
+  if (!busName.starts_with(kNamePrefix))
+    return false;
+  const std::string_view rest = busName.substr(kNamePrefix.size());
+  const std::size_t dot = rest.rfind(".H");
+  if (dot == std::string_view::npos)
+    return false;
+  const std::string_view className = rest.substr(0, dot);
+  const std::string_view digits = rest.substr(dot + 2);
+  if (!IsValidClassName(className) || digits.empty())
+    return false;
+  WindowHandle handle = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), handle);
+  if (ec != std::errc() || end != digits.data() + digits.size() || handle == 0)
+    return false;
+  window.handle = handle;
+  window.className = std::string(className);
+  return true;
+}
+
+bool SdBusDesktop::IsValidClassName(std::string_view className) {
+  if (className.empty() || className.size() > kMaxClassName)
+    return false;
+  if (className.front() >= '0' && className.front() <= '9')
+    return false;
+  return std::all_of(className.begin(), className.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  });
+}
+
+}  // namespace calvora::platform::dbus

@@ -1,0 +1,97 @@
+#pragma once
+// The desktop on the user's session bus. Each window is one bus connection: its handle is
+// N + 1 for the unique name ":1.N", it owns "org.calvora.Window.<ClassName>.H<handle>" and
+// serves the object /org/calvora/Window with the interface org.calvora.Window:
+//   SendMessage(u message, u wparam, u lparam) -> (i result)
+//   CopyData(u wparam, u kind, ay data) -> (i result)
+// A program started without a session bus gets a desktop with no window: it lists nothing,
+// every send answers 0, and ErrorText() says why, so the program can say so and run on.
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/Desktop.h"
+
+struct sd_bus;
+struct sd_bus_slot;
+struct sd_bus_message;
+
+namespace calvora::platform::dbus {
+
+class SdBusDesktop : public Desktop {
+ public:
+  static constexpr std::string_view kNamePrefix = "org.calvora.Window.";
+  static constexpr const char* kObjectPath = "/org/calvora/Window";
+  static constexpr const char* kInterface = "org.calvora.Window";
+
+  // Connects to the session bus and registers a window of the given class. Always returns
+  // a desktop; check Connected() and ErrorText().
+  static std::unique_ptr<SdBusDesktop> Open(std::string_view className);
+  ~SdBusDesktop() override;
+  SdBusDesktop(const SdBusDesktop&) = delete;
+  SdBusDesktop& operator=(const SdBusDesktop&) = delete;
+
+  bool Connected() const { return bus_ != nullptr; }
+  // Why there is no connection (or why it was lost); empty while connected.
+  const std::string& ErrorText() const { return errorText_; }
+  // The window's well-known bus name; empty without a connection.
+  const std::string& WindowName() const { return windowName_; }
+
+  WindowHandle OwnWindow() const override { return ownWindow_; }
+  std::vector<WindowInfo> EnumWindows() override;
+  SendResult SendMessage(WindowHandle target, uint32_t message, uint32_t wParam,
+                         uint32_t lParam) override;
+  SendResult SendData(WindowHandle target, uint32_t wParam, uint32_t kind,
+                      std::span<const uint8_t> bytes) override;
+  void SetMessageHandler(MessageHandler handler) override { messageHandler_ = std::move(handler); }
+  void SetDataHandler(DataHandler handler) override { dataHandler_ = std::move(handler); }
+
+  // Main-loop integration: the descriptor to watch, whether to watch it for writing too,
+  // and in how many milliseconds Process must run at the latest (-1: no deadline).
+  int Fd() const;
+  bool WantsWrite() const;
+  int64_t TimeoutMs() const;
+  // Handles whatever has arrived: answers the calls to this window, in arrival order.
+  void Process();
+  // For programs without a main loop: waits up to timeoutMs for traffic, then Process.
+  void WaitAndProcess(int32_t timeoutMs);
+  // Called after every operation that may leave work for the main loop to watch for
+  // (queued output, a new deadline); the main loop re-arms its watches in it.
+  void SetRearm(std::function<void()> rearm) { rearm_ = std::move(rearm); }
+
+  // The well-known name of a window, and the reverse: false for a name that is no window.
+  static std::string WindowBusName(std::string_view className, WindowHandle handle);
+  static bool ParseWindowBusName(std::string_view busName, WindowInfo& window);
+  // Letters, digits and '_', not starting with a digit, at most 200 characters.
+  static bool IsValidClassName(std::string_view className);
+
+ private:
+  struct PendingReply;
+
+  SdBusDesktop() = default;
+  bool Connect(std::string_view className);
+  void Lose(int error, std::string_view what);
+  void DrainBus();
+  void Answer(sd_bus_message* call);
+  // Sends the call and waits for its reply while serving this window; null on time-out.
+  sd_bus_message* CallAndWait(sd_bus_message* call, Result& status);
+  SendResult Send(WindowHandle target, const char* member,
+                  const std::function<int(sd_bus_message*)>& appendArguments);
+  void Rearm() const;
+
+  friend struct SdBusCallbacks;  // the C callbacks of sd-bus
+
+  sd_bus* bus_ = nullptr;
+  sd_bus_slot* objectSlot_ = nullptr;
+  WindowHandle ownWindow_ = 0;
+  std::string windowName_;
+  std::string errorText_;
+  std::deque<sd_bus_message*> incoming_;  // calls to this window waiting for their answer
+  MessageHandler messageHandler_;
+  DataHandler dataHandler_;
+  std::function<void()> rearm_;
+};
+
+}  // namespace calvora::platform::dbus
