@@ -1,0 +1,66 @@
+#include "VirtualDesktop.h"
+
+namespace calvora::testing {
+
+VirtualDesktop::VirtualDesktop(platform::WindowHandle ownWindow, std::string ownClass)
+    : ownWindow_(ownWindow) {
+  if (ownWindow != 0)
+    windows_[ownWindow] = Window{std::move(ownClass), false};
+}
+
+void VirtualDesktop::AddWindow(platform::WindowHandle handle, std::string className) {
+  windows_[handle] = Window{std::move(className), false};
+}
+
+void VirtualDesktop::RemoveWindow(platform::WindowHandle handle) {
+  windows_.erase(handle);
+}
+
+void VirtualDesktop::SetHung(platform::WindowHandle handle, bool hung) {
+  windows_[handle].hung = hung;
+}
+
+int32_t VirtualDesktop::Deliver(uint32_t message, uint32_t wParam, uint32_t lParam) {
+  return handler_ ? handler_(platform::IncomingMessage{message, wParam, lParam}) : 0;
+}
+
+std::vector<platform::WindowHandle> VirtualDesktop::TargetsOf(uint32_t lParam) const {
+  std::vector<platform::WindowHandle> targets;
+  for (const Sent& s : sent) {
+    if (!s.data && s.lParam == lParam)
+      targets.push_back(s.target);
+  }
+  return targets;
+}
+
+std::vector<platform::WindowInfo> VirtualDesktop::EnumWindows() {
+  ++enumCount;
+  if (onEnumWindows)
+    onEnumWindows();
+  std::vector<platform::WindowInfo> list;
+  for (const auto& [handle, window] : windows_)
+    list.push_back({handle, window.className});
+  return list;
+}
+
+platform::SendResult VirtualDesktop::Route(Sent s) {
+  sent.push_back(s);
+  const auto window = windows_.find(s.target);
+  if (window == windows_.end())
+    return {platform::result::kInvalidHandle, 0};
+  if (window->second.hung)
+    return {platform::result::kTimeout, 0};
+  return {platform::result::kOk, onSend ? onSend(s) : 0};
+}
+
+platform::SendResult VirtualDesktop::SendMessage(platform::WindowHandle target, uint32_t message,
+                                                 uint32_t wParam, uint32_t lParam) {
+  return Route(Sent{target, false, message, wParam, lParam, {}});
+}
+
+platform::SendResult VirtualDesktop::SendData(platform::WindowHandle target, uint32_t wParam,
+                                              uint32_t kind, std::span<const uint8_t> bytes) {
+  return Route(Sent{target, true, 0x004A, wParam, kind, {bytes.begin(), bytes.end()}});
+}
+
+}  // namespace calvora::testing

@@ -1,0 +1,71 @@
+#pragma once
+// A desktop under the test's control: the test lists the windows, decides how each send is
+// answered (or hangs it), and delivers messages to the program's own window as another
+// program would, also in the middle of a send.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Desktop.h"
+
+namespace calvora::testing {
+
+class VirtualDesktop : public platform::Desktop {
+ public:
+  // One send as the receiving window saw it.
+  struct Sent {
+    platform::WindowHandle target = 0;
+    bool data = false;  // a data message rather than a window message
+    uint32_t message = 0;
+    uint32_t wParam = 0;
+    uint32_t lParam = 0;  // the kind, for a data message
+    std::vector<uint8_t> bytes;
+  };
+
+  explicit VirtualDesktop(platform::WindowHandle ownWindow = 100,
+                          std::string ownClass = "TCV_AudioMixer");
+
+  void AddWindow(platform::WindowHandle handle, std::string className);
+  void RemoveWindow(platform::WindowHandle handle);
+  // Sends to a hung window come back with a time-out.
+  void SetHung(platform::WindowHandle handle, bool hung);
+
+  // Runs the own window's handler, as a message from another program does.
+  int32_t Deliver(uint32_t message, uint32_t wParam, uint32_t lParam);
+
+  // Called for every send to an existing, responsive window before it is answered; the
+  // test may deliver messages from it. Its return value is the window's answer.
+  std::function<int32_t(const Sent&)> onSend;
+  // Called at the start of every listing.
+  std::function<void()> onEnumWindows;
+
+  std::vector<Sent> sent;  // every send, in order, including those to gone or hung windows
+  int enumCount = 0;
+  // The handles that received a window message with this lParam, in order.
+  std::vector<platform::WindowHandle> TargetsOf(uint32_t lParam) const;
+
+  platform::WindowHandle OwnWindow() const override { return ownWindow_; }
+  std::vector<platform::WindowInfo> EnumWindows() override;
+  platform::SendResult SendMessage(platform::WindowHandle target, uint32_t message, uint32_t wParam,
+                                   uint32_t lParam) override;
+  platform::SendResult SendData(platform::WindowHandle target, uint32_t wParam, uint32_t kind,
+                                std::span<const uint8_t> bytes) override;
+  void SetMessageHandler(MessageHandler handler) override { handler_ = std::move(handler); }
+  void SetDataHandler(DataHandler handler) override { dataHandler_ = std::move(handler); }
+
+ private:
+  platform::SendResult Route(Sent sent);
+
+  struct Window {
+    std::string className;
+    bool hung = false;
+  };
+  platform::WindowHandle ownWindow_;
+  std::map<platform::WindowHandle, Window> windows_;
+  MessageHandler handler_;
+  DataHandler dataHandler_;
+};
+
+}  // namespace calvora::testing
