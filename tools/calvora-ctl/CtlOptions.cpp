@@ -1,0 +1,185 @@
+#include "CtlOptions.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <map>
+
+namespace calvora::ctl {
+
+namespace {
+
+template <typename T>
+bool ParseNumber(const std::string& text, T& value) {
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && !text.empty();
+}
+
+const std::map<std::string, Command>& Commands() {
+  static const std::map<std::string, Command> commands{
+      {"list", Command::kList},   {"identify", Command::kIdentify}, {"run", Command::kRun},
+      {"stop", Command::kStop},   {"mute", Command::kMute},         {"unmute", Command::kUnmute},
+      {"watch", Command::kWatch}, {"bye", Command::kBye},           {"auto", Command::kAuto},
+      {"help", Command::kHelp}};
+  return commands;
+}
+
+}  // namespace
+
+std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
+                                           std::string& error) {
+  CtlOptions options;
+  bool haveCommand = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](const char* name) -> const std::string* {
+      if (i + 1 >= args.size()) {
+        error = std::string(name) + " needs a value";
+        return nullptr;
+      }
+      return &args[++i];
+    };
+    if (arg == "-h" || arg == "--help") {
+      options.command = Command::kHelp;
+      return options;
+    } else if (arg == "--handle") {
+      const std::string* text = value("--handle");
+      uint32_t handle = 0;
+      if (!text)
+        return std::nullopt;
+      if (!ParseNumber(*text, handle) || handle == 0) {
+        error = "--handle needs a window handle (a positive number), not \"" + *text + "\"";
+        return std::nullopt;
+      }
+      options.handle = handle;
+    } else if (arg == "--pid") {
+      const std::string* text = value("--pid");
+      int32_t pid = 0;
+      if (!text)
+        return std::nullopt;
+      if (!ParseNumber(*text, pid) || pid == 0 || pid < -32768 || pid > 32767) {
+        error = "--pid needs a program ID from -32768 to 32767 other than 0, not \"" + *text + "\"";
+        return std::nullopt;
+      }
+      options.pid = pid;
+    } else if (arg == "--json") {
+      options.json = true;
+    } else if (arg == "--restore") {
+      options.restore = true;
+    } else if (arg == "--mute") {
+      options.mute = true;
+    } else if (arg == "--levels-every") {
+      const std::string* text = value("--levels-every");
+      if (!text)
+        return std::nullopt;
+      if (!ParseNumber(*text, options.levelsEvery) || options.levelsEvery == 0) {
+        error = "--levels-every needs a count of 1 or more, not \"" + *text + "\"";
+        return std::nullopt;
+      }
+    } else if (arg == "--duration") {
+      const std::string* text = value("--duration");
+      if (!text)
+        return std::nullopt;
+      if (!ParseNumber(*text, options.durationSeconds) || !std::isfinite(options.durationSeconds) ||
+          options.durationSeconds <= 0) {
+        error = "--duration needs a number of seconds above 0, not \"" + *text + "\"";
+        return std::nullopt;
+      }
+    } else if (!arg.empty() && arg[0] == '-') {
+      error = "unknown option " + arg;
+      return std::nullopt;
+    } else if (!haveCommand) {
+      const auto found = Commands().find(arg);
+      if (found == Commands().end()) {
+        error = "unknown command \"" + arg + "\"";
+        return std::nullopt;
+      }
+      options.command = found->second;
+      haveCommand = true;
+    } else {
+      error = "unexpected argument \"" + arg + "\"";
+      return std::nullopt;
+    }
+  }
+  if (!haveCommand) {
+    error = "no command given";
+    return std::nullopt;
+  }
+  if (options.handle && options.pid) {
+    error = "give --handle or --pid, not both";
+    return std::nullopt;
+  }
+  if (options.restore && options.command != Command::kRun) {
+    error = "--restore belongs to the command run";
+    return std::nullopt;
+  }
+  if (options.mute && options.command != Command::kStop) {
+    error = "--mute belongs to the command stop";
+    return std::nullopt;
+  }
+  return options;
+}
+
+const char* UsageText() {
+  return R"(Usage: calvora-ctl [--handle H | --pid P] COMMAND [OPTIONS]
+
+Controls a running Calvora Audio Mixer over the session bus, as a controlling
+program does. The utility obeys commands only while its interactive mode
+("Interactive mode. Program ID") is on; otherwise it answers everything with 0.
+
+Commands:
+  list               List the running utilities: window handle and program ID
+                     (0 when interactive mode is off), one per line.
+  identify           Print the utility's program ID.
+  run [--restore]    Start the work; with --restore also restore the mixer
+                     lines (code 0, argument 2).
+  stop [--mute]      Stop the work; with --mute also mute the mixer lines
+                     (code 1, argument 3).
+  mute               Mute the mixer lines with the configured fade-out (code 3).
+  unmute             Restore the mixer lines with the configured fade-in (code 2).
+  watch              Announce this program to the utility, then print one line
+                     per notification (time, code name, argument) and per audio
+                     block (time, rate, channels, bits, left and right level in
+                     dB, byte count of the samples). Ends on Ctrl+C, SIGTERM,
+                     after --duration, or when the utility says goodbye.
+  auto               What a simple controlling program does: announce itself,
+                     start the work with restore, answer every silence
+                     notification with mute and every sound-back notification
+                     with restore, printing each step as watch does.
+  bye                Send a goodbye from this program's window.
+  help               Show this text.
+
+Choosing the utility (default: the only one running):
+  --handle H         The utility whose window handle is H (see list).
+  --pid P            The utility that answers the program ID P.
+
+Options:
+  --json             One JSON object per line (list, identify, watch, auto).
+  --levels-every N   watch/auto: print only every Nth audio block (default 1).
+  --duration S       watch/auto: end after S seconds.
+  -h, --help         Show this text.
+
+Lines printed by watch and auto:
+  14:03:07.250 NTF_SILENCE 0
+  14:03:07.251 sent CMD_MUTE 0
+  14:03:07.260 AUDIO rate=48000 channels=2 bits=16 left=-41.20 right=-40.87 bytes=1920
+With --json:
+  {"time":"2026-12-07T14:03:07.250","from":12,"code":"NTF_SILENCE","argument":0}
+  {"time":"2026-12-07T14:03:07.260","from":12,"code":"AUDIO","kind":0,"size":1942,
+   "rate":48000,"channels":2,"bits":16,"left":-41.2,"right":-40.87,"bytes":1920}
+Codes: NTF_SILENCE (0x400), NTF_SOUND (0x401), NTF_OFFLINE and NTF_ONLINE
+(0x1000, 0x1001; argument 0 the sound card, 1 the mixer), WINMSG_CONTROL (0x7FFF,
+argument 2 a goodbye); others are printed in hex.
+
+Protocol: each window owns the bus name org.calvora.Window.<Class>.H<handle>
+and serves /org/calvora/Window, interface org.calvora.Window, with
+SendMessage(uuu message, wparam, lparam) -> i and CopyData(uuay) -> i. A
+command is message 2102 with lparam = code * 65536 + argument.
+
+Exit status: 0 done; 1 bad command line; 2 no session bus, or no utility or
+more than one to choose from; 3 the utility did not answer (gone or timed out).
+)";
+}
+
+}  // namespace calvora::ctl

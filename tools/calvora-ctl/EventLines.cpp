@@ -1,0 +1,112 @@
+#include "EventLines.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+#include "link/WinMSG.h"
+
+namespace calvora::ctl {
+
+namespace {
+
+__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+  char buffer[512];
+  va_list values;
+  va_start(values, format);
+  const int n = std::vsnprintf(buffer, sizeof buffer, format, values);
+  va_end(values);
+  return n < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(std::min(n, 511)));
+}
+
+// JSON has no infinities or NaN: those are written as null.
+std::string JsonNumber(double value) {
+  return std::isfinite(value) ? Format("%.17g", value) : std::string("null");
+}
+
+}  // namespace
+
+Stamp Stamp::Now() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  const int ms = static_cast<int>(now.tv_nsec / 1000000);
+  Stamp stamp;
+  stamp.text = Format("%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, ms);
+  stamp.iso = Format("%04d-%02d-%02dT%s", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                     stamp.text.c_str());
+  return stamp;
+}
+
+std::string CodeName(uint16_t code) {
+  switch (code) {
+    case link::WINMSG_CONTROL:
+      return "WINMSG_CONTROL";
+    case link::CMD_RUN:
+      return "CMD_RUN";
+    case link::CMD_STOP:
+      return "CMD_STOP";
+    case link::CMD_UNMUTE:
+      return "CMD_UNMUTE";
+    case link::CMD_MUTE:
+      return "CMD_MUTE";
+    case link::NTF_SILENCE:
+      return "NTF_SILENCE";
+    case link::NTF_SOUND:
+      return "NTF_SOUND";
+    case link::NTF_OFFLINE:
+      return "NTF_OFFLINE";
+    case link::NTF_ONLINE:
+      return "NTF_ONLINE";
+    default:
+      return Format("0x%04X", static_cast<unsigned>(code));
+  }
+}
+
+std::string NotificationLine(const Stamp& at, uint32_t from, uint16_t code, uint16_t argument,
+                             bool json) {
+  if (json) {
+    return Format(R"({"time":"%s","from":%u,"code":"%s","argument":%u})", at.iso.c_str(), from,
+                  CodeName(code).c_str(), static_cast<unsigned>(argument));
+  }
+  return at.text + " " + CodeName(code) + " " + std::to_string(argument);
+}
+
+std::string DataLine(const Stamp& at, uint32_t from, uint32_t kind, std::span<const uint8_t> bytes,
+                     bool json) {
+  const auto header = link::AudioBlockHeader::Read(bytes);
+  if (kind != 0 || !header) {
+    if (json) {
+      return Format(R"({"time":"%s","from":%u,"code":"DATA","kind":%u,"size":%zu})", at.iso.c_str(),
+                    from, kind, bytes.size());
+    }
+    return Format("%s DATA kind=%u size=%zu (not an audio block)", at.text.c_str(), kind,
+                  bytes.size());
+  }
+  const std::size_t samples = bytes.size() - link::AudioBlockHeader::kSize;
+  if (json) {
+    return Format(
+        R"({"time":"%s","from":%u,"code":"AUDIO","kind":0,"size":%zu,"rate":%d,"channels":%u,"bits":%u,"left":%s,"right":%s,"bytes":%zu})",
+        at.iso.c_str(), from, bytes.size(), header->SampleRate,
+        static_cast<unsigned>(header->Channels), static_cast<unsigned>(header->BitsPerSample),
+        JsonNumber(header->LeftLevel).c_str(), JsonNumber(header->RightLevel).c_str(), samples);
+  }
+  return Format("%s AUDIO rate=%d channels=%u bits=%u left=%.2f right=%.2f bytes=%zu",
+                at.text.c_str(), header->SampleRate, static_cast<unsigned>(header->Channels),
+                static_cast<unsigned>(header->BitsPerSample), header->LeftLevel, header->RightLevel,
+                samples);
+}
+
+std::string SentLine(const Stamp& at, uint16_t code, uint16_t argument, int32_t answer, bool json) {
+  if (json) {
+    return Format(R"({"time":"%s","sent":"%s","argument":%u,"answer":%d})", at.iso.c_str(),
+                  CodeName(code).c_str(), static_cast<unsigned>(argument), answer);
+  }
+  return at.text + " sent " + CodeName(code) + " " + std::to_string(argument);
+}
+
+}  // namespace calvora::ctl

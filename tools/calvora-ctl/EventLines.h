@@ -1,0 +1,27 @@
+#pragma once
+// The lines calvora-ctl prints for what the utility sends it, as text or as JSON.
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace calvora::ctl {
+
+// The current local time, as "HH:MM:SS.mmm" for text or ISO 8601 for JSON.
+struct Stamp {
+  std::string text;
+  std::string iso;
+  static Stamp Now();
+};
+
+// The name of a command or notification code, or its value in hex.
+std::string CodeName(uint16_t code);
+
+std::string NotificationLine(const Stamp& at, uint32_t from, uint16_t code, uint16_t argument,
+                             bool json);
+// A data message: an audio block with its header fields, or a note that it is none.
+std::string DataLine(const Stamp& at, uint32_t from, uint32_t kind, std::span<const uint8_t> bytes,
+                     bool json);
+// A command this program sent, with the answer.
+std::string SentLine(const Stamp& at, uint16_t code, uint16_t argument, int32_t answer, bool json);
+
+}  // namespace calvora::ctl

@@ -1,0 +1,311 @@
+// calvora-ctl: a controlling program for Calvora Audio Mixer on the command line. It talks to
+// the utility's window over the session bus exactly as any controlling program does.
+#include <signal.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CtlOptions.h"
+#include "EventLines.h"
+#include "link/WinMSG.h"
+#include "platform/dbus/SdBusDesktop.h"
+
+namespace calvora::ctl {
+namespace {
+
+using platform::SendResult;
+using platform::WindowHandle;
+using platform::dbus::SdBusDesktop;
+
+constexpr const char* kUtilityClass = "TCV_AudioMixer";
+constexpr const char* kOwnClass = "CalvoraCtl";
+
+enum Exit { kExitOk = 0, kExitUsage = 1, kExitNoUtility = 2, kExitNoAnswer = 3 };
+
+volatile sig_atomic_t interrupted = 0;
+
+void OnSignal(int) {
+  interrupted = 1;
+}
+
+void InstallSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;  // no SA_RESTART: a wait on the bus returns at once
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(signal, &action, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);  // a closed output ends watch through the write error instead
+}
+
+int64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void Fail(const std::string& message) {
+  std::fprintf(stderr, "calvora-ctl: %s\n", message.c_str());
+}
+
+bool PrintLine(const std::string& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  return std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+std::string DescribeFailure(const SendResult& sent) {
+  switch (sent.status) {
+    case platform::result::kTimeout:
+      return "the utility did not answer within 1000 ms";
+    case platform::result::kInvalidHandle:
+      return "the utility's window no longer exists";
+    case platform::result::kNotSupported:
+      return "that window does not take window messages";
+    default:
+      return "the message could not be sent";
+  }
+}
+
+class Controller {
+ public:
+  Controller(SdBusDesktop& desktop, const CtlOptions& options)
+      : desktop_(desktop), options_(options) {}
+
+  SendResult Send(WindowHandle target, uint16_t code, uint16_t argument) {
+    return desktop_.SendMessage(target, link::WM_WINMSG, desktop_.OwnWindow(),
+                                link::TWinMSG::EncodeCommand(code, argument));
+  }
+
+  std::vector<WindowHandle> Utilities() {
+    std::vector<WindowHandle> handles;
+    for (const auto& window : desktop_.EnumWindows()) {
+      if (window.className == kUtilityClass)
+        handles.push_back(window.handle);
+    }
+    std::sort(handles.begin(), handles.end());
+    return handles;
+  }
+
+  // The utility the command line means, or 0 after saying why there is none.
+  WindowHandle Choose() {
+    const std::vector<WindowHandle> running = Utilities();
+    auto list = [](const std::vector<WindowHandle>& handles) {
+      std::string text;
+      for (WindowHandle h : handles)
+        text += (text.empty() ? "" : ", ") + std::to_string(h);
+      return text;
+    };
+    if (options_.handle) {
+      if (std::find(running.begin(), running.end(), *options_.handle) == running.end()) {
+        Fail("no Calvora Audio Mixer window has the handle " + std::to_string(*options_.handle) +
+             (running.empty() ? " (none is running)" : " (running: " + list(running) + ")"));
+        return 0;
+      }
+      return *options_.handle;
+    }
+    std::vector<WindowHandle> candidates = running;
+    if (options_.pid) {
+      std::erase_if(candidates, [this](WindowHandle h) {
+        const SendResult sent = Send(h, link::WINMSG_CONTROL, link::CTRL_IDENTIFY);
+        return sent.status != platform::result::kOk || sent.answer != *options_.pid;
+      });
+    }
+    const std::string which =
+        options_.pid ? " answers the program ID " + std::to_string(*options_.pid) : " is running";
+    if (candidates.empty()) {
+      Fail("no Calvora Audio Mixer" + which + " on this session bus");
+      return 0;
+    }
+    if (candidates.size() > 1) {
+      Fail(std::to_string(candidates.size()) + " Calvora Audio Mixers" +
+           (options_.pid ? which.substr(1).replace(0, 7, "answer") : std::string(" are running")) +
+           " (handles " + list(candidates) + "); choose one with --handle");
+      return 0;
+    }
+    return candidates.front();
+  }
+
+  int List() {
+    for (WindowHandle h : Utilities()) {
+      const SendResult sent = Send(h, link::WINMSG_CONTROL, link::CTRL_IDENTIFY);
+      const std::string pid =
+          sent.status == platform::result::kOk ? std::to_string(sent.answer) : "null";
+      if (options_.json)
+        PrintLine("{\"handle\":" + std::to_string(h) + ",\"pid\":" + pid + "}");
+      else
+        PrintLine(std::to_string(h) + "\t" + (pid == "null" ? "?" : pid));
+    }
+    return kExitOk;
+  }
+
+  int Identify(WindowHandle utility) {
+    const SendResult sent = Send(utility, link::WINMSG_CONTROL, link::CTRL_IDENTIFY);
+    if (sent.status != platform::result::kOk) {
+      Fail(DescribeFailure(sent));
+      return kExitNoAnswer;
+    }
+    if (options_.json)
+      PrintLine("{\"handle\":" + std::to_string(utility) +
+                ",\"pid\":" + std::to_string(sent.answer) + "}");
+    else
+      PrintLine(std::to_string(sent.answer));
+    if (sent.answer == 0)
+      Fail("note: 0 means the utility's interactive mode is off");
+    return kExitOk;
+  }
+
+  int Command(WindowHandle utility, uint16_t code, uint16_t argument) {
+    const SendResult sent = Send(utility, code, argument);
+    if (sent.status != platform::result::kOk) {
+      Fail(DescribeFailure(sent));
+      return kExitNoAnswer;
+    }
+    return kExitOk;
+  }
+
+  // watch and auto: announce, print what arrives, and (auto) answer the verdicts.
+  int Watch(WindowHandle utility, bool automatic) {
+    desktop_.SetMessageHandler([&](const platform::IncomingMessage& m) {
+      if (m.message != link::WM_WINMSG)
+        return 0;
+      uint16_t code = 0;
+      uint16_t argument = 0;
+      link::TWinMSG::DecodeCommand(m.lParam, code, argument);
+      Print(NotificationLine(Stamp::Now(), m.wParam, code, argument, options_.json));
+      const bool bye = code == link::WINMSG_CONTROL && argument != link::CTRL_HELLO &&
+                       argument != link::CTRL_IDENTIFY;
+      if (bye && m.wParam == utility)
+        utilityLeft_ = true;
+      // Commands go out after this call has been answered, from the main loop, so the
+      // utility is not asked to act while it is still inside its own send.
+      if (automatic && m.wParam == utility && code == link::NTF_SILENCE)
+        queued_.push_back(link::CMD_MUTE);
+      if (automatic && m.wParam == utility && code == link::NTF_SOUND)
+        queued_.push_back(link::CMD_UNMUTE);
+      return 0;
+    });
+    desktop_.SetDataHandler([&](const platform::IncomingData& d) {
+      const bool audio = d.kind == 0 && d.bytes.size() >= link::AudioBlockHeader::kSize;
+      if (!audio || blocks_++ % options_.levelsEvery == 0)
+        Print(DataLine(Stamp::Now(), d.wParam, d.kind, d.bytes, options_.json));
+      return 0;
+    });
+
+    const SendResult hello = Send(utility, link::WINMSG_CONTROL, link::CTRL_HELLO);
+    if (hello.status != platform::result::kOk) {
+      Fail(DescribeFailure(hello));
+      return kExitNoAnswer;
+    }
+    if (automatic)
+      SendAndPrint(utility, link::CMD_RUN, link::RUN_RESTORE);
+
+    const int64_t started = NowMs();
+    int64_t lastCheck = started;
+    int exitCode = kExitOk;
+    while (!interrupted && !utilityLeft_ && !outputBroken_) {
+      desktop_.WaitAndProcess(200);
+      while (!queued_.empty() && !outputBroken_) {
+        const uint16_t code = queued_.front();
+        queued_.pop_front();
+        SendAndPrint(utility, code, 0);
+      }
+      const int64_t now = NowMs();
+      if (options_.durationSeconds > 0 &&
+          static_cast<double>(now - started) >= options_.durationSeconds * 1000.0)
+        break;
+      if (now - lastCheck >= 1000) {  // a utility that ended without a goodbye
+        lastCheck = now;
+        const auto running = Utilities();
+        if (!desktop_.Connected() ||
+            std::find(running.begin(), running.end(), utility) == running.end()) {
+          Fail("the utility's window has gone");
+          exitCode = kExitNoAnswer;
+          break;
+        }
+      }
+    }
+    if (!utilityLeft_ && exitCode == kExitOk)
+      Send(utility, link::WINMSG_CONTROL, link::CTRL_BYE);
+    return exitCode;
+  }
+
+ private:
+  void Print(const std::string& line) {
+    if (!PrintLine(line))
+      outputBroken_ = true;
+  }
+
+  void SendAndPrint(WindowHandle utility, uint16_t code, uint16_t argument) {
+    const SendResult sent = Send(utility, code, argument);
+    Print(SentLine(Stamp::Now(), code, argument, sent.answer, options_.json));
+    if (sent.status != platform::result::kOk)
+      Fail(DescribeFailure(sent));
+  }
+
+  SdBusDesktop& desktop_;
+  const CtlOptions& options_;
+  bool utilityLeft_ = false;
+  bool outputBroken_ = false;
+  uint64_t blocks_ = 0;
+  std::deque<uint16_t> queued_;
+};
+
+int Run(const CtlOptions& options) {
+  if (options.command == Command::kHelp) {
+    std::fputs(UsageText(), stdout);
+    return kExitOk;
+  }
+  InstallSignals();
+  auto desktop = SdBusDesktop::Open(kOwnClass);
+  if (!desktop->Connected()) {
+    Fail(desktop->ErrorText() +
+         " (is DBUS_SESSION_BUS_ADDRESS set, or $XDG_RUNTIME_DIR/bus there?)");
+    return kExitNoUtility;
+  }
+  Controller controller(*desktop, options);
+  if (options.command == Command::kList)
+    return controller.List();
+
+  const WindowHandle utility = controller.Choose();
+  if (utility == 0)
+    return kExitNoUtility;
+  switch (options.command) {
+    case Command::kIdentify:
+      return controller.Identify(utility);
+    case Command::kRun:
+      return controller.Command(utility, link::CMD_RUN, options.restore ? link::RUN_RESTORE : 0);
+    case Command::kStop:
+      return controller.Command(utility, link::CMD_STOP, options.mute ? link::STOP_MUTE : 0);
+    case Command::kMute:
+      return controller.Command(utility, link::CMD_MUTE, 0);
+    case Command::kUnmute:
+      return controller.Command(utility, link::CMD_UNMUTE, 0);
+    case Command::kBye:
+      return controller.Command(utility, link::WINMSG_CONTROL, link::CTRL_BYE);
+    case Command::kWatch:
+      return controller.Watch(utility, false);
+    case Command::kAuto:
+      return controller.Watch(utility, true);
+    default:
+      return kExitUsage;
+  }
+}
+
+}  // namespace
+}  // namespace calvora::ctl
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  const auto options = calvora::ctl::ParseCommandLine(args, error);
+  if (!options) {
+    std::fprintf(stderr, "calvora-ctl: %s\nTry 'calvora-ctl --help'.\n", error.c_str());
+    return calvora::ctl::kExitUsage;
+  }
+  return calvora::ctl::Run(*options);
+}
