@@ -1,0 +1,190 @@
+#include "platform/posix/IniProfileFile.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <random>
+
+#include "TempDir.h"
+
+namespace calvora::platform::posix {
+namespace {
+
+using testing::ModeOf;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+class SettingsIniFile : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  std::string path_ = dir_.Path("calvora.ini");
+  IniProfileFile ini_{path_};
+};
+
+TEST_F(SettingsIniFile, NamesIgnoreCaseAndTheFirstOccurrenceWins) {
+  WriteFile(path_,
+            "[settings]\n"
+            "PID=1\n"
+            "pid=2\n"
+            "[SETTINGS]\n"
+            "Pid=3\n"
+            "Hide=1\n");
+  EXPECT_EQ(ini_.ReadString("Settings", "PID"), "1");
+  // A key only in the repeated block is still found, and a write goes where a read looks.
+  EXPECT_EQ(ini_.ReadString("Settings", "HIDE"), "1");
+  ASSERT_TRUE(ini_.WriteString("Settings", "hide", "0"));
+  EXPECT_EQ(ini_.ReadString("Settings", "Hide"), "0");
+  EXPECT_EQ(ReadFile(path_),
+            "[settings]\n"
+            "PID=1\n"
+            "pid=2\n"
+            "[SETTINGS]\n"
+            "Pid=3\n"
+            "Hide=0\n");
+}
+
+TEST_F(SettingsIniFile, ValuesAreTrimmedUnquotedAndReadFromCrlfLines) {
+  WriteFile(path_,
+            "\xEF\xBB\xBF[A]\r\n"
+            "  key  =   \"  x y \"  \r\n"
+            "plain= v w \r\n"
+            "empty=\r\n"
+            "half=\"open\r\n"
+            "; comment=1\r\n"
+            "noequals\r\n");
+  EXPECT_EQ(ini_.ReadString("a", "KEY"), "  x y ");
+  EXPECT_EQ(ini_.ReadString("A", "plain"), "v w");
+  EXPECT_EQ(ini_.ReadString("A", "empty"), "");
+  EXPECT_EQ(ini_.ReadString("A", "half"), "\"open");
+  EXPECT_EQ(ini_.ReadString("A", "; comment"), std::nullopt);
+  EXPECT_EQ(ini_.ReadString("A", "noequals"), std::nullopt);
+  EXPECT_EQ(ini_.ReadString("B", "plain"), std::nullopt);
+}
+
+TEST_F(SettingsIniFile, MissingFileReadsNothingAndIsCreatedOnWrite) {
+  EXPECT_FALSE(ini_.Exists());
+  EXPECT_EQ(ini_.ReadString("A", "k"), std::nullopt);
+  ASSERT_TRUE(ini_.WriteString("A", "k", "1"));
+  ASSERT_TRUE(ini_.WriteString("B", "k", "2"));
+  EXPECT_TRUE(ini_.Exists());
+  EXPECT_EQ(ReadFile(path_), "[A]\nk=1\n\n[B]\nk=2\n");
+}
+
+TEST_F(SettingsIniFile, WriteChangesOnlyItsKeyAndKeepsEverythingElse) {
+  WriteFile(path_,
+            "; settings of the mixer\r\n"
+            "[Settings]\r\n"
+            "PID = 7\r\n"
+            "Other=keep me\r\n"
+            "\r\n"
+            "# trailing comment\r\n"
+            "[Foreign]\r\n"
+            "x=y\r\n");
+  ASSERT_TRUE(ini_.WriteString("settings", "pid", "8"));
+  ASSERT_TRUE(ini_.WriteString("Settings", "Hide", "1"));
+  ASSERT_TRUE(ini_.WriteString("Mixer", "Wait", "10"));
+  EXPECT_EQ(ReadFile(path_),
+            "; settings of the mixer\n"
+            "[Settings]\n"
+            "PID=8\n"
+            "Other=keep me\n"
+            "Hide=1\n"
+            "\n"
+            "# trailing comment\n"
+            "[Foreign]\n"
+            "x=y\n"
+            "\n"
+            "[Mixer]\n"
+            "Wait=10\n");
+}
+
+TEST_F(SettingsIniFile, AwkwardValuesComeBackAsWritten) {
+  const std::string longValue(3000, 'v');
+  for (const std::string value : {"", "  leading", "trailing\t", "\"quoted\"", "\"", "a=b;c#d"}) {
+    ASSERT_TRUE(ini_.WriteString("A", "k", value)) << value;
+    EXPECT_EQ(ini_.ReadString("A", "k"), value);
+  }
+  // Reading gives at most what the classic API's buffer holds.
+  ASSERT_TRUE(ini_.WriteString("A", "long", longValue));
+  EXPECT_EQ(ini_.ReadString("A", "long"), longValue.substr(0, 2047));
+}
+
+TEST_F(SettingsIniFile, RefusesWhatWouldBreakTheLineStructure) {
+  ASSERT_TRUE(ini_.WriteString("A", "k", "1"));
+  const std::string before = ReadFile(path_);
+  EXPECT_FALSE(ini_.WriteString("A", "k", "1\n[Injected]\nk=2"));
+  EXPECT_FALSE(ini_.WriteString("A", "k", "1\r2"));
+  EXPECT_FALSE(ini_.WriteString("A", "k", std::string_view("1\0002", 3)));
+  EXPECT_FALSE(ini_.WriteString("A]", "k", "1"));
+  EXPECT_FALSE(ini_.WriteString("A", "k=", "1"));
+  EXPECT_FALSE(ini_.WriteString("A", " k", "1"));
+  EXPECT_FALSE(ini_.WriteString("A", "", "1"));
+  EXPECT_EQ(ReadFile(path_), before);
+}
+
+TEST_F(SettingsIniFile, BinaryContentReadsWithoutCrashAndCanBeWritten) {
+  std::mt19937 random(7);
+  std::string bytes(64 * 1024, '\0');
+  for (char& c : bytes) {
+    c = static_cast<char>(random());
+  }
+  bytes += std::string("\n[A]\nk=\0\0x\n", 11);
+  WriteFile(path_, bytes);
+  EXPECT_EQ(ini_.ReadString("A", "k"), std::string("\0\0x", 3));
+  EXPECT_EQ(ini_.ReadString("Settings", "PID"), std::nullopt);
+  ASSERT_TRUE(ini_.WriteString("A", "k", "1"));
+  EXPECT_EQ(ini_.ReadString("A", "k"), "1");
+}
+
+TEST_F(SettingsIniFile, ReadOnlyFileOrFolderIsRefusedAndLeftIntact) {
+  ASSERT_TRUE(ini_.WriteString("A", "k", "1"));
+  const std::string before = ReadFile(path_);
+
+  chmod(path_.c_str(), 0444);
+  EXPECT_FALSE(ini_.WriteString("A", "k", "2"));
+  EXPECT_EQ(ReadFile(path_), before);
+  EXPECT_EQ(dir_.Files(), std::vector<std::string>{"calvora.ini"});
+
+  chmod(path_.c_str(), 0644);
+  chmod(dir_.Root().c_str(), 0555);
+  EXPECT_FALSE(ini_.WriteString("A", "k", "2"));
+  IniProfileFile fresh(dir_.Path("new.ini"));
+  EXPECT_FALSE(fresh.WriteString("A", "k", "2"));
+  chmod(dir_.Root().c_str(), 0700);
+  EXPECT_EQ(ReadFile(path_), before);
+  EXPECT_EQ(dir_.Files(), std::vector<std::string>{"calvora.ini"});
+}
+
+TEST_F(SettingsIniFile, ReplacingKeepsModeAndFollowsSymbolicLinks) {
+  ASSERT_TRUE(ini_.WriteString("A", "k", "1"));
+  chmod(path_.c_str(), 0640);
+  ASSERT_TRUE(ini_.WriteString("A", "k", "2"));
+  EXPECT_EQ(ModeOf(path_), 0640u);
+
+  const std::string link = dir_.Path("link.ini");
+  ASSERT_EQ(symlink(path_.c_str(), link.c_str()), 0);
+  IniProfileFile viaLink(link);
+  ASSERT_TRUE(viaLink.WriteString("A", "k", "3"));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ini_.ReadString("A", "k"), "3");
+}
+
+TEST_F(SettingsIniFile, SomethingThatIsNotAFileIsNeitherReadNorReplaced) {
+  std::filesystem::create_directory(path_);
+  EXPECT_FALSE(ini_.Exists());
+  EXPECT_EQ(ini_.ReadString("A", "k"), std::nullopt);
+  EXPECT_FALSE(ini_.WriteString("A", "k", "1"));
+  EXPECT_TRUE(std::filesystem::is_directory(path_));
+}
+
+TEST_F(SettingsIniFile, ReplaceFileLeavesNoTemporaryFileWhenTheRenameFails) {
+  // A folder in the way makes the rename fail after the temporary file was written.
+  std::filesystem::create_directory(path_);
+  WriteFile(path_ + "/inside", "x");
+  EXPECT_FALSE(IniProfileFile::ReplaceFile(path_, "[A]\nk=1\n", 0644));
+  EXPECT_EQ(dir_.Files(), std::vector<std::string>{"calvora.ini"});
+}
+
+}  // namespace
+}  // namespace calvora::platform::posix
