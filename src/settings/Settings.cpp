@@ -6,7 +6,6 @@
 #include <optional>
 #include <set>
 #include <string_view>
-#include <vector>
 
 namespace calvora::settings {
 
@@ -139,6 +138,12 @@ std::string UpperCase(std::string text) {
     }
   }
   return text;
+}
+
+// An entry names this program when its command is the program's path, compared in upper case;
+// an empty command names nothing.
+bool NamesProgram(const platform::RunValue& value, const std::string& upperPath) {
+  return !value.Text.empty() && UpperCase(value.Text) == upperPath;
 }
 
 std::string InvalidDataType(const std::string& name) {
@@ -300,7 +305,7 @@ bool SettingsStore::IsAutoStart() {
       if (!value.IsText) {
         break;
       }
-      if (UpperCase(value.Text) == path) {
+      if (NamesProgram(value, path)) {
         found = true;
         break;
       }
@@ -315,7 +320,7 @@ bool SettingsStore::IsAutoStart() {
         }
         return found;
       }
-      if (UpperCase(value.Text) == path) {
+      if (NamesProgram(value, path)) {
         found = true;
         break;
       }
@@ -325,6 +330,11 @@ bool SettingsStore::IsAutoStart() {
 }
 
 void SettingsStore::SetAutoStart(bool on) {
+  // Without a known path there is nothing to register, and an empty command would start
+  // nothing.
+  if (executablePath_.empty()) {
+    return;
+  }
   const std::string path = UpperCase(executablePath_);
   const auto user = runKeys_.List(platform::RunScope::CurrentUser, true);
   if (!user) {
@@ -339,7 +349,7 @@ void SettingsStore::SetAutoStart(bool on) {
       }
       return;
     }
-    if (UpperCase(value.Text) != path) {
+    if (!NamesProgram(value, path)) {
       continue;
     }
     if (!on) {

@@ -214,7 +214,7 @@ TEST_F(SettingsFile, LongTextIsCutTo255) {
 
 TEST_F(SettingsFile, FailedWriteStopsTheSaveAndNamesTheFile) {
   Settings = NonDefaultRecord();
-  // The seventh key is "Card": the five of "Settings" were written, nothing after.
+  // The sixth key, "Card", fails: the five of "Settings" were written, nothing after.
   FailingProfileFile failing(ini_, 5);
   SettingsStore store = StoreOn(failing);
   EXPECT_FALSE(store.SaveSettings());
@@ -313,6 +313,15 @@ TEST_F(SettingsAutoStart, UserEntryThatIsNotTextEndsTheOperationWithAnError) {
   store_.SetAutoStart(true);
   EXPECT_EQ(UserNames().size(), 2u);
   EXPECT_EQ(errors_, std::vector<std::string>(3, "Invalid data type for 'Broken'"));
+}
+
+TEST_F(SettingsAutoStart, WithoutAProgramPathNothingMatchesOrIsWritten) {
+  ASSERT_TRUE(runKeys_.Write("Empty", ""));
+  exe_.clear();
+  SettingsStore store = StoreOn(ini_);
+  EXPECT_FALSE(store.IsAutoStart());
+  store.SetAutoStart(true);
+  EXPECT_EQ(UserNames(), std::vector<std::string>{"Empty"});
 }
 
 TEST(SettingsRates, BitrateByIndex) {

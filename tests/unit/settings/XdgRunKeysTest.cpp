@@ -95,18 +95,16 @@ TEST_F(SettingsRunKeys, AnythingButADesktopEntryWithExecIsNotText) {
   }
 }
 
-TEST_F(SettingsRunKeys, MissingListsOpenOnlyWhenCreated) {
+TEST_F(SettingsRunKeys, MissingListsOpenOnlyWhenCreatedAndMachineFoldersMerge) {
   EXPECT_EQ(keys_.List(RunScope::CurrentUser, false), std::nullopt);
   EXPECT_EQ(keys_.List(RunScope::LocalMachine, true), std::nullopt);
   EXPECT_FALSE(std::filesystem::exists(machine1_));
-
   const auto created = keys_.List(RunScope::CurrentUser, true);
   ASSERT_TRUE(created.has_value());
   EXPECT_TRUE(created->empty());
   EXPECT_TRUE(std::filesystem::is_directory(user_));
-}
 
-TEST_F(SettingsRunKeys, MachineFoldersMergeWithTheFirstOfANameWinning) {
+  // The first folder holding a name wins.
   WriteFile(machine2_ + "/shared.desktop", "[Desktop Entry]\nExec=/second\n");
   WriteFile(machine2_ + "/only2.desktop", "[Desktop Entry]\nExec=/only2\n");
   WriteFile(machine1_ + "/shared.desktop", "[Desktop Entry]\nExec=/first\n");
