@@ -16,7 +16,8 @@ class QtTimer : public Timer {
     // The handler is held weakly so that a timer destroyed inside its own handler is safe.
     std::weak_ptr<std::function<void()>> handler = onTick_;
     QObject::connect(timer_, &QTimer::timeout, [handler] {
-      if (auto h = handler.lock()) (*h)();
+      if (auto h = handler.lock())
+        (*h)();
     });
   }
   ~QtTimer() override {
@@ -24,7 +25,8 @@ class QtTimer : public Timer {
     timer_->deleteLater();
   }
   void SetEnabled(bool enabled) override {
-    if (enabled == timer_->isActive()) return;
+    if (enabled == timer_->isActive())
+      return;
     if (enabled)
       timer_->start();
     else
@@ -45,6 +47,8 @@ std::unique_ptr<Timer> QtTimers::CreateTimer(int32_t intervalMs, std::function<v
   return std::make_unique<QtTimer>(intervalMs, std::move(onTick));
 }
 
-void QtTimers::ProcessPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtTimers::ProcessPendingEvents() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 }  // namespace calvora::platform::qt

@@ -6,7 +6,9 @@
 namespace calvora::ui::qt {
 
 namespace {
-QColor ToQColor(Color c) { return QColor(c.R, c.G, c.B); }
+QColor ToQColor(Color c) {
+  return QColor(c.R, c.G, c.B);
+}
 }  // namespace
 
 ImageCanvas::ImageCanvas(int width, int height) : image_(width, height, QImage::Format_RGB32) {
@@ -19,17 +21,23 @@ void ImageCanvas::Resize(int width, int height) {
   image_.fill(Qt::black);
 }
 
-void ImageCanvas::BeginPaint() { Painter(); }
+void ImageCanvas::BeginPaint() {
+  Painter();
+}
 
-void ImageCanvas::EndPaint() { painter_.reset(); }
+void ImageCanvas::EndPaint() {
+  painter_.reset();
+}
 
 QPainter& ImageCanvas::Painter() {
-  if (!painter_) painter_ = std::make_unique<QPainter>(&image_);
+  if (!painter_)
+    painter_ = std::make_unique<QPainter>(&image_);
   return *painter_;
 }
 
 void ImageCanvas::FillRect(const Rect& rect, Color color) {
-  if (rect.Right <= rect.Left || rect.Bottom <= rect.Top) return;
+  if (rect.Right <= rect.Left || rect.Bottom <= rect.Top)
+    return;
   Painter().fillRect(QRect(rect.Left, rect.Top, rect.Right - rect.Left, rect.Bottom - rect.Top),
                      ToQColor(color));
 }
@@ -45,8 +53,10 @@ void ImageCanvas::RepaintNow() {
   // Painting must be finished before the image is shown.
   const bool painting = painter_ != nullptr;
   painter_.reset();
-  if (onRepaint) onRepaint();
-  if (painting) Painter();
+  if (onRepaint)
+    onRepaint();
+  if (painting)
+    Painter();
 }
 
 }  // namespace calvora::ui::qt

@@ -1,0 +1,135 @@
+#include "app/Main.h"
+
+namespace calvora::app {
+
+namespace {
+constexpr int32_t kWorkTickMs = 10;
+constexpr int64_t kCheckPeriodMs = 500;
+}  // namespace
+
+TCV_AudioMixer::TCV_AudioMixer(const MainWindowWidgets& widgets, MainWindowServices services)
+    : w_(widgets), services_(std::move(services)), engine_(services_.Clock, services_.Timers) {
+  Timer = services_.Timers.CreateTimer(kWorkTickMs, [this] { WorkTick(); });
+  w_.SBSettings.OnClick = [this] { SBSettingsClick(); };
+  w_.TrayIcon.OnDoubleClick = [this] { TrayIconDblClick(); };
+  w_.Form.OnCloseQuery = [this] { return FormClose(); };
+  w_.Form.OnMinimize = [this] { SkinFrameMinimize(); };
+  w_.Form.OnRestore = [this] { SkinFrameRestore(); };
+  FormCreate();
+}
+
+TCV_AudioMixer::~TCV_AudioMixer() {
+  w_.SBSettings.OnClick = nullptr;
+  w_.TrayIcon.OnDoubleClick = nullptr;
+  w_.Form.OnCloseQuery = nullptr;
+  w_.Form.OnMinimize = nullptr;
+  w_.Form.OnRestore = nullptr;
+}
+
+void TCV_AudioMixer::FormCreate() {
+  using settings::Settings;
+  AskOnClose = true;
+  if (services_.RaisePriority)
+    services_.RaisePriority();
+  w_.Form.SetCaption(std::string(kProgramTitle) + " " + services_.FileVersion);
+  w_.TrayIcon.SetHint(kProgramTitle);
+  LineIds = {-1, -1};
+  services_.Store.LoadSettings();
+  FormSetSize();
+  NextCardCheck = CardWaitStart = CardDeadline = 0;
+  NextMixerCheck = MixerWaitStart = MixerDeadline = 0;
+  NowMs = 0;
+  Timer->SetEnabled(!Settings.SourceMode);
+  // In interactive mode the controlling program decides when the lines come up.
+  if (Settings.SourceMode)
+    Settings.SetLevel = false;
+  MuteWanted = !Settings.SetLevel;
+  if (Settings.Hide) {
+    w_.Form.Minimize();
+    SkinFrameMinimize();
+  }
+}
+
+void TCV_AudioMixer::FormSetSize() {
+  using settings::Settings;
+  int h = w_.PanSett.ClientHeight();
+  if (Settings.UseSoundCard)
+    h += w_.PanCard.ClientHeight();
+  if (Settings.UseMixer)
+    h += w_.PanMixer.ClientHeight();
+  w_.Form.SetClientHeight(h);
+  w_.PanWork.SetClientHeight(h);
+  w_.PanCard.SetVisible(Settings.UseSoundCard);
+  w_.PanMixer.SetVisible(Settings.UseMixer);
+}
+
+void TCV_AudioMixer::WorkTick() {
+  NowMs = engine_.TickCount64();
+  // Each check is scheduled before it runs, so a slow check does not shift the next one.
+  if (NextCardCheck < NowMs) {
+    NextCardCheck = NowMs + kCheckPeriodMs;
+    CheckWCapture();
+  }
+  if (NextMixerCheck < NowMs) {
+    NextMixerCheck = NowMs + kCheckPeriodMs;
+    CheckMixer();
+  }
+}
+
+void TCV_AudioMixer::SBSettingsClick() {
+  namespace s = settings;
+  // A cancelled dialog has already put the old settings back; the flags say what to rebuild.
+  s::SettingsStore& store = services_.Store;
+  store.EditSettings(services_.RunSettingsDialog ? services_.RunSettingsDialog
+                                                 : std::function<bool()>([] { return false; }));
+  FormSetSize();
+  if (s::CardChanged)
+    s::CardChanged = false;
+  if (s::MixerDeviceChanged) {
+    s::MixerDeviceChanged = false;
+    s::MixerLinesChanged = false;
+  }
+  if (s::MixerLinesChanged)
+    s::MixerLinesChanged = false;
+  if (s::MixerLevelChanged)
+    s::MixerLevelChanged = false;
+}
+
+void TCV_AudioMixer::SkinFrameMinimize() {
+  if (!settings::Settings.Hide)
+    return;
+  // Without a notification area there would be no way back to a hidden window.
+  if (!w_.TrayIcon.Available())
+    return;
+  w_.Form.HideFromDesktop();
+  w_.TrayIcon.SetVisible(true);
+}
+
+void TCV_AudioMixer::SkinFrameRestore() {
+  w_.Form.Restore();
+  w_.TrayIcon.SetVisible(false);
+}
+
+void TCV_AudioMixer::TrayIconDblClick() {
+  w_.Form.Restore();
+  w_.TrayIcon.SetVisible(false);
+}
+
+bool TCV_AudioMixer::FormClose() {
+  if (closing_)
+    return false;
+  if (settings::Settings.SourceMode && AskOnClose &&
+      !w_.MSG.ConfirmYesNo("Are you sure exit this program?"))
+    return false;
+  closing_ = true;
+  Timer->SetEnabled(false);
+  engine_.PauseMs(10);
+  return true;
+}
+
+void TCV_AudioMixer::WMSystem_Shutdown_Query() {
+  AskOnClose = false;
+  w_.Form.Close();
+}
+
+}  // namespace calvora::app

@@ -1,0 +1,110 @@
+#pragma once
+// The main window: owns every long-lived object of the program and drives it from one 10 ms
+// work timer that runs the sound-card and mixer checks every 500 ms and polls the capture.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/Engine.h"
+#include "platform/Clock.h"
+#include "platform/Timers.h"
+#include "settings/Settings.h"
+#include "ui/Button.h"
+#include "ui/Canvas.h"
+#include "ui/Gauge.h"
+#include "ui/Label.h"
+#include "ui/MessageBox.h"
+#include "ui/Panel.h"
+#include "ui/TrayIcon.h"
+#include "ui/Window.h"
+
+namespace calvora::app {
+
+inline constexpr const char* kProgramTitle = "Calvora Audio Mixer";
+
+// The widgets of the window's form, by the roles the window code uses.
+struct MainWindowWidgets {
+  ui::Window& Form;
+  ui::Panel& PanWork;
+  ui::Panel& PanCard;
+  ui::Gauge& SGCard;
+  ui::Label& LabCard;
+  ui::Panel& PanLed;
+  ui::Canvas& ImgLed;
+  ui::Panel& PanMixer;
+  ui::Gauge& SGMixer;
+  ui::Label& LabMixer;
+  ui::Gauge& SGLevel;
+  ui::Label& LabSilence;
+  ui::Panel& PanSett;
+  ui::Button& SBSettings;
+  ui::TrayIcon& TrayIcon;
+  ui::MessageBox& MSG;
+};
+
+// The services the window runs on.
+struct MainWindowServices {
+  platform::Clock& Clock;
+  platform::Timers& Timers;
+  settings::SettingsStore& Store;
+  // The executable's file version, shown in the caption.
+  std::string FileVersion;
+  // Raises the process priority where the system allows it; a refusal is ignored.
+  std::function<void()> RaisePriority;
+  // Shows the settings dialog modally; true when it closed after a successful save.
+  std::function<bool()> RunSettingsDialog;
+};
+
+class TCV_AudioMixer {
+ public:
+  // Builds the window's state in the order of FormCreate and wires the widgets' events.
+  TCV_AudioMixer(const MainWindowWidgets& widgets, MainWindowServices services);
+  virtual ~TCV_AudioMixer();
+
+  TCV_AudioMixer(const TCV_AudioMixer&) = delete;
+  TCV_AudioMixer& operator=(const TCV_AudioMixer&) = delete;
+
+  void FormSetSize();
+  void WorkTick();
+  void SBSettingsClick();
+  void SkinFrameMinimize();
+  void SkinFrameRestore();
+  void TrayIconDblClick();
+  // The close request; false keeps the window open.
+  bool FormClose();
+  // The session is ending (SIGTERM, SIGHUP, the session manager's quit): close without asking.
+  void WMSystem_Shutdown_Query();
+
+  bool WorkTimerEnabled() const { return Timer->Enabled(); }
+  Engine& Clock() { return engine_; }
+
+  int64_t NextCardCheck = 0;
+  int64_t CardWaitStart = 0;
+  int64_t CardDeadline = 0;
+  int64_t NextMixerCheck = 0;
+  int64_t MixerWaitStart = 0;
+  int64_t MixerDeadline = 0;
+  int64_t NowMs = 0;
+  bool MuteWanted = false;
+  bool AskOnClose = true;
+  std::array<int32_t, 2> MixerDeviceIndex{-1, -1};
+  std::array<int32_t, 2> LineIds{-1, -1};
+
+ protected:
+  // The device checks run by the work timer every 500 ms.
+  virtual void CheckWCapture() {}
+  virtual void CheckMixer() {}
+
+ private:
+  void FormCreate();
+
+  MainWindowWidgets w_;
+  MainWindowServices services_;
+  Engine engine_;
+  std::unique_ptr<platform::Timer> Timer;
+  bool closing_ = false;
+};
+
+}  // namespace calvora::app

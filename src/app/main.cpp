@@ -1,0 +1,81 @@
+// The program: wires the real services (Qt, the POSIX clock and files) to the main window.
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QSessionManager>
+#include <QVBoxLayout>
+
+#include "app/Main.h"
+#include "platform/posix/IniProfileFile.h"
+#include "platform/posix/PosixClock.h"
+#include "platform/posix/ProcessPriority.h"
+#include "platform/posix/XdgRunKeys.h"
+#include "platform/qt/QtTimers.h"
+#include "platform/qt/ShutdownSignals.h"
+#include "ui/qt/MainForm.h"
+
+namespace {
+
+using namespace calvora;
+
+// The settings file is the executable's path with its extension replaced by ".ini".
+std::string IniPathFor(const std::string& executable) {
+  const size_t slash = executable.find_last_of('/');
+  const size_t dot = executable.find_last_of('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return (hasExtension ? executable.substr(0, dot) : executable) + ".ini";
+}
+
+// The settings dialog's frame; its pages join in a later version. Closing it is a cancel.
+bool RunSettingsDialog(QWidget* parent) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle("Settings");
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(new QLabel("The settings are read from the file beside the program."));
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(buttons);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(app::kProgramTitle);
+  QApplication::setApplicationDisplayName(app::kProgramTitle);
+  // The window may live in the tray with no window shown; the program ends when it closes.
+  QApplication::setQuitOnLastWindowClosed(false);
+  ui::qt::ApplySkin();
+
+  const std::string executable = QCoreApplication::applicationFilePath().toStdString();
+  platform::posix::PosixClock clock;
+  platform::qt::QtTimers timers;
+  platform::posix::IniProfileFile ini(IniPathFor(executable));
+  platform::posix::XdgRunKeys runKeys;
+
+  ui::qt::MainForm form;
+  form.setToolTip(app::kProgramTitle);
+  settings::SettingsStore store(ini, runKeys, executable,
+                                [&form](const std::string& text) { form.MSG.ShowError(text); });
+
+  const app::MainWindowWidgets widgets{
+      form,          form.PanWork,     form.PanCard,          *form.SGCard,
+      *form.LabCard, form.PanLed,      form.ImgLed->Canvas(), form.PanMixer,
+      *form.SGMixer, *form.LabMixer,   *form.SGLevel,         *form.LabSilence,
+      form.PanSett,  *form.SBSettings, form.TrayIcon,         form.MSG};
+  app::MainWindowServices services{
+      clock, timers, store, CALVORA_FILE_VERSION, platform::posix::RaiseProcessPriority, [&form] {
+        return RunSettingsDialog(&form);
+      }};
+  app::TCV_AudioMixer window(widgets, std::move(services));
+
+  // The session is ending: close at once, without the confirmation of interactive mode.
+  platform::qt::ShutdownSignals sessionEnd([&window] { window.WMSystem_Shutdown_Query(); });
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
+                   [&window](QSessionManager&) { window.WMSystem_Shutdown_Query(); });
+
+  form.ShowAtStart();
+  return QApplication::exec();
+}

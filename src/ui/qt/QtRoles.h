@@ -1,0 +1,117 @@
+#pragma once
+// The widget roles on Qt widgets: each class is the Qt widget itself, so it can be placed
+// in a form like any other widget.
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+
+#include "ui/Button.h"
+#include "ui/Gauge.h"
+#include "ui/Label.h"
+#include "ui/MessageBox.h"
+#include "ui/Panel.h"
+#include "ui/TrayIcon.h"
+#include "ui/qt/ImageCanvas.h"
+
+namespace calvora::ui::qt {
+
+class QtGauge : public QProgressBar, public Gauge {
+ public:
+  enum class Shows { Text, Percentage };
+  QtGauge(Shows shows, QWidget* parent);
+  void SetProgress(int value) override;
+  int Progress() const override { return value(); }
+  void SetText(const std::string& text) override;
+  std::string Text() const override { return text_; }
+
+ private:
+  Shows shows_;
+  std::string text_;
+};
+
+class QtLabel : public QLabel, public Label {
+ public:
+  QtLabel(const QString& text, QWidget* parent);
+  void SetText(const std::string& text) override;
+  std::string Text() const override;
+  void SetColor(Color color) override;
+  Color TextColor() const override { return color_; }
+
+ protected:
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  Color color_{};
+};
+
+// A panel role over any container widget (a group box, a frame).
+class QtPanel : public Panel {
+ public:
+  explicit QtPanel(QWidget* widget) : widget_(widget) {}
+  void SetVisible(bool visible) override { widget_->setVisible(visible); }
+  bool Visible() const override { return !widget_->isHidden(); }
+  int ClientHeight() const override { return widget_->height(); }
+  void SetClientHeight(int height) override { widget_->setFixedHeight(height); }
+  QWidget* Widget() const { return widget_; }
+
+ private:
+  QWidget* widget_;
+};
+
+class QtButton : public QPushButton, public Button {
+ public:
+  QtButton(const QString& caption, QWidget* parent);
+};
+
+// A widget that shows an ImageCanvas and repaints as soon as the canvas asks.
+class QtImage : public QWidget {
+ public:
+  QtImage(int width, int height, QWidget* parent);
+  ImageCanvas& Canvas() { return canvas_; }
+  std::function<void()> OnClick;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  ImageCanvas canvas_;
+};
+
+// The notification-area icon, animated through its eight images every 70 ms while shown.
+class QtTrayIcon : public QObject, public TrayIcon {
+ public:
+  explicit QtTrayIcon(QObject* parent);
+  void SetHint(const std::string& hint) override;
+  std::string Hint() const override;
+  void SetVisible(bool visible) override;
+  bool Visible() const override { return icon_.isVisible(); }
+  int ImageIndex() const override { return imageIndex_; }
+  bool Available() const override { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+ private:
+  void NextImage();
+
+  QSystemTrayIcon icon_;
+  QTimer animation_;
+  std::array<QIcon, 8> images_;
+  int imageIndex_ = 2;
+};
+
+class QtMessageBox : public MessageBox {
+ public:
+  QtMessageBox(QWidget* parent, QString title) : parent_(parent), title_(std::move(title)) {}
+  bool ConfirmYesNo(const std::string& text) override;
+  void ShowError(const std::string& text) override;
+
+ private:
+  QWidget* parent_;
+  QString title_;
+};
+
+}  // namespace calvora::ui::qt

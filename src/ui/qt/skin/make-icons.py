@@ -1,0 +1,75 @@
+#!/usr/bin/env python3
+"""Draws the program's icons: the application icon and the eight frames of the tray
+animation (a small LED meter whose bars rise and fall). Run it to regenerate the PNGs."""
+import math
+import struct
+import zlib
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+
+
+def write_png(path, size, pixels):
+    raw = b"".join(b"\x00" + bytes(c for px in row for c in px) for row in pixels)
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+                     chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def bar_colour(level, bars):
+    # Green at the bottom, yellow then red at the top, as on the meter.
+    if level >= bars - 1:
+        return (255, 40, 40)
+    if level >= bars - 3:
+        return (255, 220, 0)
+    return (40, 230, 60)
+
+
+def draw(size, heights):
+    s = size / 32.0
+    pixels = [[(0, 0, 0, 0) for _ in range(size)] for _ in range(size)]
+    radius = 6 * s
+    for y in range(size):
+        for x in range(size):
+            # Rounded dark square as the background.
+            dx = max(radius - x - 0.5, 0, x + 0.5 - (size - radius))
+            dy = max(radius - y - 0.5, 0, y + 0.5 - (size - radius))
+            if math.hypot(dx, dy) <= radius:
+                shade = int(34 + 18 * (1 - y / size))
+                pixels[y][x] = (shade, shade + 4, shade + 12, 255)
+    bars = 8
+    columns = len(heights)
+    left, top, bottom = 5 * s, 5 * s, 27 * s
+    width = (size - 2 * left) / columns
+    step = (bottom - top) / bars
+    for c, h in enumerate(heights):
+        x0 = int(left + c * width + 1 * s)
+        x1 = int(left + (c + 1) * width - 1 * s)
+        for level in range(bars):
+            y1 = int(bottom - level * step)
+            y0 = int(y1 - step + 1 * s)
+            lit = level < h
+            colour = bar_colour(level, bars) if lit else (60, 66, 78)
+            for y in range(max(y0, 0), min(y1, size)):
+                for x in range(max(x0, 0), min(x1, size)):
+                    pixels[y][x] = colour + (255,)
+    return pixels
+
+
+def main():
+    frames = [
+        [2, 4, 6, 3], [3, 6, 5, 4], [5, 7, 4, 6], [6, 5, 3, 7],
+        [4, 3, 5, 5], [3, 5, 7, 3], [2, 6, 6, 2], [1, 4, 5, 3],
+    ]
+    for i, heights in enumerate(frames):
+        write_png(HERE / f"tray{i}.png", 32, draw(32, heights))
+    write_png(HERE / "calvora.png", 64, draw(64, [3, 6, 8, 5]))
+
+
+if __name__ == "__main__":
+    main()

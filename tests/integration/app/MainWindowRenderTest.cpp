@@ -1,0 +1,124 @@
+// The real window on offscreen Qt: the widgets in their places, rendered to a PNG.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <filesystem>
+#include <fstream>
+
+#include "app/Main.h"
+#include "platform/posix/IniProfileFile.h"
+#include "platform/posix/PosixClock.h"
+#include "platform/posix/XdgRunKeys.h"
+#include "platform/qt/QtTimers.h"
+#include "ui/qt/MainForm.h"
+#include "ui/qt/RenderToPng.h"
+
+namespace calvora {
+namespace {
+
+namespace fs = std::filesystem;
+
+class MainWindowOnQt : public ::testing::Test {
+ protected:
+  MainWindowOnQt() {
+    dir = fs::temp_directory_path() / ("calvora-render-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "autostart");
+  }
+  ~MainWindowOnQt() override { fs::remove_all(dir); }
+
+  std::unique_ptr<app::TCV_AudioMixer> Create(ui::qt::MainForm& form, const std::string& ini) {
+    std::ofstream(dir / "calvora.ini") << ini;
+    iniFile = std::make_unique<platform::posix::IniProfileFile>((dir / "calvora.ini").string());
+    runKeys = std::make_unique<platform::posix::XdgRunKeys>((dir / "autostart").string(),
+                                                            std::vector<std::string>{});
+    store = std::make_unique<settings::SettingsStore>(
+        *iniFile, *runKeys, (dir / "calvora").string(), [](const std::string&) {});
+    const app::MainWindowWidgets widgets{
+        form,          form.PanWork,     form.PanCard,          *form.SGCard,
+        *form.LabCard, form.PanLed,      form.ImgLed->Canvas(), form.PanMixer,
+        *form.SGMixer, *form.LabMixer,   *form.SGLevel,         *form.LabSilence,
+        form.PanSett,  *form.SBSettings, form.TrayIcon,         form.MSG};
+    app::MainWindowServices services{clock, timers, *store, "1.0.0.1", nullptr, nullptr};
+    return std::make_unique<app::TCV_AudioMixer>(widgets, std::move(services));
+  }
+
+  fs::path dir;
+  platform::posix::PosixClock clock;
+  platform::qt::QtTimers timers;
+  std::unique_ptr<platform::posix::IniProfileFile> iniFile;
+  std::unique_ptr<platform::posix::XdgRunKeys> runKeys;
+  std::unique_ptr<settings::SettingsStore> store;
+};
+
+bool IsDark(QRgb c) {
+  return qRed(c) < 40 && qGreen(c) < 40 && qBlue(c) < 40;
+}
+
+TEST_F(MainWindowOnQt, BothPanelsRenderAsAFinishedWindow) {
+  ui::qt::MainForm form;
+  auto window = Create(form, "[Settings]\nUseSoundCard=1\nUseMixer=1\n");
+  form.ShowAtStart();
+  QApplication::processEvents();
+
+  EXPECT_EQ(form.windowTitle().toStdString(), "Calvora Audio Mixer 1.0.0.1");
+  EXPECT_EQ(form.width(), 438);
+  EXPECT_EQ(form.height(), 80 + 68 + 37);
+  EXPECT_EQ(form.LabCard->text().toStdString(), "STOP");
+  EXPECT_EQ(form.LabMixer->text().toStdString(), "STOP");
+  EXPECT_EQ(form.LabSilence->text().toStdString(), "Level");
+  EXPECT_EQ(form.SBSettings->text().toStdString(), "Settings");
+  EXPECT_EQ(form.ImgLed->width(), 426);
+  EXPECT_EQ(form.ImgLed->height(), 26);
+
+  // Everything sits inside the window, the meter in the sound-card panel, the button below both.
+  const QRect led(form.ImgLed->mapTo(&form, QPoint(0, 0)), form.ImgLed->size());
+  const QRect button(form.SBSettings->mapTo(&form, QPoint(0, 0)), form.SBSettings->size());
+  const QRect level(form.LabSilence->mapTo(&form, QPoint(0, 0)), form.LabSilence->size());
+  EXPECT_TRUE(form.rect().contains(led));
+  EXPECT_TRUE(form.rect().contains(button));
+  EXPECT_LT(led.bottom(), 80);
+  EXPECT_GT(level.top(), 80);
+  EXPECT_GT(button.top(), 80 + 68 - 1);
+
+  const QString png = QString::fromStdString(CALVORA_TEST_OUTPUT_DIR "/main-window.png");
+  ASSERT_TRUE(ui::qt::RenderToPng(form, png));
+  QImage shot(png);
+  ASSERT_FALSE(shot.isNull());
+  EXPECT_TRUE(IsDark(shot.pixel(led.center())));  // the black meter panel
+
+  window.reset();
+}
+
+TEST_F(MainWindowOnQt, MixerOnlyLayoutHidesTheSoundCardPanel) {
+  ui::qt::MainForm form;
+  auto window = Create(form, "[Settings]\nUseSoundCard=0\nUseMixer=1\n");
+  form.ShowAtStart();
+  QApplication::processEvents();
+  EXPECT_EQ(form.height(), 68 + 37);
+  EXPECT_TRUE(form.PanCard.Widget()->isHidden());
+  EXPECT_FALSE(form.PanMixer.Widget()->isHidden());
+  EXPECT_EQ(form.PanMixer.Widget()->mapTo(&form, QPoint(0, 0)).y(), 0);
+  ASSERT_TRUE(ui::qt::RenderToPng(
+      form, QString::fromStdString(CALVORA_TEST_OUTPUT_DIR "/main-window-mixer-only.png")));
+}
+
+TEST_F(MainWindowOnQt, SessionEndClosesTheWindowWithoutAsking) {
+  ui::qt::MainForm form;
+  auto window = Create(form, "[Settings]\nSourceMode=1\n");
+  form.ShowAtStart();
+  window->WMSystem_Shutdown_Query();
+  EXPECT_TRUE(form.Closed());
+  EXPECT_TRUE(form.isHidden());
+}
+
+}  // namespace
+}  // namespace calvora
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  calvora::ui::qt::ApplySkin();
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

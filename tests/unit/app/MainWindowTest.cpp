@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "VirtualClock.h"
+#include "VirtualTimers.h"
+#include "VirtualUi.h"
+#include "app/Main.h"
+#include "platform/posix/IniProfileFile.h"
+#include "platform/posix/XdgRunKeys.h"
+
+namespace calvora::app {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace calvora::testing;
+
+// The window with its device checks counted instead of run.
+class CountingWindow : public TCV_AudioMixer {
+ public:
+  using TCV_AudioMixer::TCV_AudioMixer;
+  int cardChecks = 0;
+  int mixerChecks = 0;
+  std::vector<int64_t> cardCheckTimes;
+
+ protected:
+  void CheckWCapture() override {
+    ++cardChecks;
+    cardCheckTimes.push_back(NowMs);
+  }
+  void CheckMixer() override { ++mixerChecks; }
+};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  MainWindowTest() : timers(clock) {
+    dir = fs::temp_directory_path() /
+          ("calvora-main-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir / "autostart");
+    ini = std::make_unique<platform::posix::IniProfileFile>((dir / "calvora.ini").string());
+    runKeys = std::make_unique<platform::posix::XdgRunKeys>((dir / "autostart").string(),
+                                                            std::vector<std::string>{});
+    store = std::make_unique<settings::SettingsStore>(
+        *ini, *runKeys, (dir / "calvora").string(),
+        [this](const std::string& e) { msg.ShowError(e); });
+  }
+  ~MainWindowTest() override {
+    window.reset();
+    fs::remove_all(dir);
+    settings::CardChanged = settings::MixerDeviceChanged = false;
+    settings::MixerLinesChanged = settings::MixerLevelChanged = false;
+  }
+
+  void WriteSettings(const std::string& settingsSection) {
+    std::ofstream(dir / "calvora.ini") << "[Settings]\n" << settingsSection;
+  }
+
+  void Create() {
+    const MainWindowWidgets widgets{form,    panWork,        panCard, sgCard,   labCard, panLed,
+                                    imgLed,  panMixer,       sgMixer, labMixer, sgLevel, labSilence,
+                                    panSett, settingsButton, tray,    msg};
+    MainWindowServices services{clock,
+                                timers,
+                                *store,
+                                "1.0.0.1",
+                                [this] { ++priorityRaised; },
+                                [this] { return runDialog ? runDialog() : false; }};
+    window = std::make_unique<CountingWindow>(widgets, std::move(services));
+  }
+
+  VirtualClock clock;
+  VirtualTimers timers;
+  fs::path dir;
+  std::unique_ptr<platform::posix::IniProfileFile> ini;
+  std::unique_ptr<platform::posix::XdgRunKeys> runKeys;
+  std::unique_ptr<settings::SettingsStore> store;
+
+  VirtualWindow form;
+  VirtualPanel panWork{0}, panCard{80}, panLed{28}, panMixer{68}, panSett{37};
+  VirtualGauge sgCard, sgMixer, sgLevel;
+  VirtualLabel labCard{"STOP"}, labMixer{"STOP"}, labSilence{"Level"};
+  VirtualCanvas imgLed{426, 26};
+  ui::Button settingsButton;
+  VirtualTrayIcon tray;
+  VirtualMessageBox msg;
+  int priorityRaised = 0;
+  std::function<bool()> runDialog;
+  std::unique_ptr<CountingWindow> window;
+};
+
+TEST_F(MainWindowTest, CreationSetsCaptionPriorityAndStartsTheWorkTimer) {
+  Create();
+  EXPECT_EQ(form.caption, "Calvora Audio Mixer 1.0.0.1");
+  EXPECT_EQ(tray.hint, "Calvora Audio Mixer");
+  EXPECT_EQ(priorityRaised, 1);
+  EXPECT_TRUE(window->WorkTimerEnabled());
+  EXPECT_EQ(window->LineIds, (std::array<int32_t, 2>{-1, -1}));
+  EXPECT_TRUE(window->AskOnClose);
+  EXPECT_TRUE(window->MuteWanted);  // SetLevel is off by default
+  EXPECT_FALSE(tray.visible);
+  EXPECT_TRUE(form.ShownOnDesktop());
+}
+
+TEST_F(MainWindowTest, InteractiveModeWaitsForTheControllerAndForcesSetLevelOff) {
+  WriteSettings("SourceMode=1\n[Mixer]\nSetLevel=1\n");
+  Create();
+  EXPECT_FALSE(window->WorkTimerEnabled());
+  EXPECT_FALSE(settings::Settings.SetLevel);
+  EXPECT_TRUE(window->MuteWanted);
+  timers.Advance(2000);
+  EXPECT_EQ(window->cardChecks, 0);
+}
+
+TEST_F(MainWindowTest, SetLevelOutsideInteractiveModeStartsWithTheLinesWanted) {
+  WriteSettings("SourceMode=0\n[Mixer]\nSetLevel=1\n");
+  Create();
+  EXPECT_TRUE(settings::Settings.SetLevel);
+  EXPECT_FALSE(window->MuteWanted);
+}
+
+TEST_F(MainWindowTest, LayoutHeightFollowsThePanelsShown) {
+  struct Case {
+    const char* ini;
+    int height;
+    bool card, mixer;
+  };
+  for (const Case& c : {Case{"UseSoundCard=0\nUseMixer=0\n", 37, false, false},
+                        Case{"UseSoundCard=1\nUseMixer=0\n", 117, true, false},
+                        Case{"UseSoundCard=0\nUseMixer=1\n", 105, false, true},
+                        Case{"UseSoundCard=1\nUseMixer=1\n", 185, true, true}}) {
+    WriteSettings(c.ini);
+    window.reset();
+    Create();
+    SCOPED_TRACE(c.ini);
+    EXPECT_EQ(form.clientHeight, c.height);
+    EXPECT_EQ(panWork.ClientHeight(), c.height);
+    EXPECT_EQ(panCard.Visible(), c.card);
+    EXPECT_EQ(panMixer.Visible(), c.mixer);
+  }
+}
+
+TEST_F(MainWindowTest, FirstTickRunsBothChecksThenEveryStrictly500Ms) {
+  Create();
+  timers.Advance(10);
+  EXPECT_EQ(window->cardChecks, 1);
+  EXPECT_EQ(window->mixerChecks, 1);
+  // The next check needs a clock more than 500 ms after the first check's tick.
+  timers.Advance(500);
+  EXPECT_EQ(window->cardChecks, 1);
+  timers.Advance(10);
+  EXPECT_EQ(window->cardChecks, 2);
+  EXPECT_EQ(window->mixerChecks, 2);
+  EXPECT_EQ(window->cardCheckTimes[1] - window->cardCheckTimes[0], 510);
+}
+
+TEST_F(MainWindowTest, ChecksKeepRunningWhenTheSystemTickWraps) {
+  clock.SetTick(0xFFFFFFFFu - 1200);
+  Create();
+  timers.Advance(3000);
+  // Ticks at 10, 520, 1030, ... : six checks in three seconds, across the wrap.
+  EXPECT_EQ(window->cardChecks, 6);
+  EXPECT_EQ(window->mixerChecks, 6);
+  EXPECT_GT(window->NowMs, int64_t{0xFFFFFFFF});
+  for (size_t i = 1; i < window->cardCheckTimes.size(); ++i)
+    EXPECT_EQ(window->cardCheckTimes[i] - window->cardCheckTimes[i - 1], 510);
+}
+
+TEST_F(MainWindowTest, HideStartsInTheTrayAndTheTrayBringsTheWindowBack) {
+  WriteSettings("Hide=1\n");
+  Create();
+  EXPECT_EQ(form.state, VirtualWindow::State::Hidden);
+  EXPECT_TRUE(tray.visible);
+  tray.OnDoubleClick();
+  EXPECT_TRUE(form.ShownOnDesktop());
+  EXPECT_FALSE(tray.visible);
+  form.OnMinimize();
+  EXPECT_EQ(form.state, VirtualWindow::State::Hidden);
+  form.OnRestore();
+  EXPECT_TRUE(form.ShownOnDesktop());
+  EXPECT_FALSE(tray.visible);
+}
+
+TEST_F(MainWindowTest, WithoutANotificationAreaHideOnlyMinimizes) {
+  WriteSettings("Hide=1\n");
+  tray.available = false;
+  Create();
+  EXPECT_EQ(form.state, VirtualWindow::State::Minimized);
+  EXPECT_FALSE(tray.visible);
+}
+
+TEST_F(MainWindowTest, MinimizeWithoutHideLeavesTheWindowOnTheDesktop) {
+  Create();
+  form.Minimize();
+  form.OnMinimize();
+  EXPECT_EQ(form.state, VirtualWindow::State::Minimized);
+  EXPECT_FALSE(tray.visible);
+}
+
+TEST_F(MainWindowTest, ClosingInNormalModeNeverAsksAndStopsTheTimerBeforeThePause) {
+  Create();
+  bool timerOnDuringPause = true;
+  timers.onProcessPendingEvents = [&] { timerOnDuringPause = window->WorkTimerEnabled(); };
+  form.Close();
+  EXPECT_TRUE(form.closed);
+  EXPECT_TRUE(msg.confirmations.empty());
+  EXPECT_FALSE(window->WorkTimerEnabled());
+  EXPECT_FALSE(timerOnDuringPause);
+  EXPECT_EQ(clock.SleptMs(), 10);
+}
+
+TEST_F(MainWindowTest, ClosingInInteractiveModeAsksAndNoKeepsEverythingRunning) {
+  WriteSettings("SourceMode=1\n");
+  Create();
+  msg.answers = {false};
+  form.Close();
+  ASSERT_EQ(msg.confirmations.size(), 1u);
+  EXPECT_EQ(msg.confirmations[0], "Are you sure exit this program?");
+  EXPECT_FALSE(form.closed);
+  EXPECT_EQ(clock.SleptMs(), 0);
+
+  msg.answers = {true};
+  form.Close();
+  EXPECT_TRUE(form.closed);
+  EXPECT_EQ(msg.confirmations.size(), 2u);
+}
+
+TEST_F(MainWindowTest, SessionEndClosesWithoutAskingEvenInInteractiveMode) {
+  WriteSettings("SourceMode=1\n");
+  Create();
+  window->WMSystem_Shutdown_Query();
+  EXPECT_TRUE(form.closed);
+  EXPECT_TRUE(msg.confirmations.empty());
+  EXPECT_FALSE(window->AskOnClose);
+}
+
+TEST_F(MainWindowTest, SettingsButtonRestoresACancelledEditAndAppliesTheLayout) {
+  WriteSettings("UseSoundCard=1\nUseMixer=0\n");
+  Create();
+  runDialog = [] {
+    settings::Settings.UseMixer = true;
+    settings::CardChanged = true;
+    return false;
+  };
+  settingsButton.Click();
+  EXPECT_FALSE(settings::Settings.UseMixer);
+  EXPECT_EQ(form.clientHeight, 117);
+  EXPECT_FALSE(settings::CardChanged);  // acted on and cleared even after a cancel
+
+  runDialog = [] {
+    settings::Settings.UseMixer = true;
+    settings::MixerDeviceChanged = true;
+    settings::MixerLinesChanged = true;
+    settings::MixerLevelChanged = true;
+    return true;
+  };
+  settingsButton.Click();
+  EXPECT_TRUE(settings::Settings.UseMixer);
+  EXPECT_EQ(form.clientHeight, 185);
+  EXPECT_FALSE(settings::MixerDeviceChanged);
+  EXPECT_FALSE(settings::MixerLinesChanged);
+  EXPECT_FALSE(settings::MixerLevelChanged);
+}
+
+}  // namespace
+}  // namespace calvora::app
