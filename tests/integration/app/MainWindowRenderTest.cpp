@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <filesystem>
 #include <fstream>
@@ -110,6 +111,25 @@ TEST_F(MainWindowOnQt, SessionEndClosesTheWindowWithoutAsking) {
   window->WMSystem_Shutdown_Query();
   EXPECT_TRUE(form.Closed());
   EXPECT_TRUE(form.isHidden());
+}
+
+TEST_F(MainWindowOnQt, TrayIconAnimatesOnlyWhileShown) {
+  ui::qt::MainForm form;
+  EXPECT_EQ(form.TrayIcon.ImageIndex(), 2);
+  form.TrayIcon.SetVisible(true);
+  QElapsedTimer waited;
+  waited.start();
+  // Eight images at 70 ms: within a few seconds the animation has moved on.
+  while (form.TrayIcon.ImageIndex() == 2 && waited.elapsed() < 5000)
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  EXPECT_NE(form.TrayIcon.ImageIndex(), 2);
+  form.TrayIcon.SetVisible(false);
+  const int stoppedAt = form.TrayIcon.ImageIndex();
+  QElapsedTimer idle;
+  idle.start();
+  while (idle.elapsed() < 300)
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  EXPECT_EQ(form.TrayIcon.ImageIndex(), stoppedAt);
 }
 
 }  // namespace
