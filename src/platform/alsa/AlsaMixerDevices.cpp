@@ -1,0 +1,429 @@
+#include "platform/alsa/AlsaMixerDevices.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/alsa/AlsaResult.h"
+
+namespace calvora::platform::alsa {
+
+namespace {
+
+constexpr uint32_t kMaxVolume = 65535;
+// Destination lines without a master element have no line of their own; their ids carry
+// this bit so they never meet a real line's id.
+constexpr uint32_t kBareDestination = 0x80000000u;
+// Component types as the mixer interface numbers them: speakers, wave-in, and an
+// undefined source.
+constexpr uint32_t kComponentSpeakers = 4;
+constexpr uint32_t kComponentWaveIn = 7;
+constexpr uint32_t kComponentSource = 0x1000;
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+struct CtlDeleter {
+  void operator()(snd_ctl_t* ctl) const { snd_ctl_close(ctl); }
+};
+using CtlHandle = std::unique_ptr<snd_ctl_t, CtlDeleter>;
+
+struct ValueDeleter {
+  void operator()(snd_ctl_elem_value_t* value) const { snd_ctl_elem_value_free(value); }
+};
+using ValueHandle = std::unique_ptr<snd_ctl_elem_value_t, ValueDeleter>;
+
+// Whether the named control device opens now and is not a sound card's own device (those
+// are listed as cards already).
+bool DeclaredDeviceOpens(const char* name) {
+  snd_ctl_t* ctl = nullptr;
+  if (snd_ctl_open(&ctl, name, SND_CTL_NONBLOCK) < 0)
+    return false;
+  const bool card = snd_ctl_type(ctl) == SND_CTL_TYPE_HW;
+  snd_ctl_close(ctl);
+  return !card;
+}
+
+// The control device names of the mixer devices present now, in device order.
+std::vector<std::string> PresentDevices() {
+  std::vector<std::string> names;
+  int card = -1;
+  while (snd_card_next(&card) == 0 && card >= 0)
+    names.push_back("hw:" + std::to_string(card));
+  void** hints = nullptr;
+  if (snd_device_name_hint(-1, "ctl", &hints) < 0)
+    return names;
+  for (void** hint = hints; *hint != nullptr; ++hint) {
+    char* name = snd_device_name_get_hint(*hint, "NAME");
+    char* description = snd_device_name_get_hint(*hint, "DESC");
+    // The cards' own devices ("hw", "hw:N") are listed as cards already.
+    const bool cardDevice =
+        name != nullptr && std::strncmp(name, "hw", 2) == 0 && (name[2] == '\0' || name[2] == ':');
+    if (name != nullptr && description != nullptr && !cardDevice && DeclaredDeviceOpens(name)) {
+      names.emplace_back(name);
+    }
+    std::free(name);
+    std::free(description);
+  }
+  snd_device_name_free_hint(hints);
+  return names;
+}
+
+}  // namespace
+
+long ToElementVolume(uint32_t volume, long min, long max) {
+  if (volume > kMaxVolume)
+    volume = kMaxVolume;
+  if (max <= min)
+    return min;
+  const double span = static_cast<double>(max) - static_cast<double>(min);
+  return min + std::lround(static_cast<double>(volume) * span / kMaxVolume);
+}
+
+uint32_t FromElementVolume(long raw, long min, long max) {
+  if (max <= min || raw <= min)
+    return 0;
+  if (raw >= max)
+    return kMaxVolume;
+  const double span = static_cast<double>(max) - static_cast<double>(min);
+  const double offset = static_cast<double>(raw) - static_cast<double>(min);
+  return static_cast<uint32_t>(std::lround(offset * kMaxVolume / span));
+}
+
+bool ParseMixerElementName(const std::string& name, MixerElementName& parsed) {
+  std::string rest;
+  if (EndsWith(name, " Volume")) {
+    parsed.kind = MixerControlKind::kVolume;
+    rest = name.substr(0, name.size() - 7);
+  } else if (EndsWith(name, " Switch")) {
+    parsed.kind = MixerControlKind::kSwitch;
+    rest = name.substr(0, name.size() - 7);
+  } else {
+    return false;
+  }
+  if (rest == "Capture") {
+    parsed.line = "Capture";
+    parsed.direction = MixerDirection::kCapture;
+  } else if (rest == "Playback") {
+    parsed.line = "Master";
+    parsed.direction = MixerDirection::kPlayback;
+  } else if (EndsWith(rest, " Capture")) {
+    parsed.line = rest.substr(0, rest.size() - 8);
+    parsed.direction = MixerDirection::kCapture;
+  } else if (EndsWith(rest, " Playback")) {
+    parsed.line = rest.substr(0, rest.size() - 9);
+    parsed.direction = MixerDirection::kPlayback;
+  } else {
+    parsed.line = rest;
+    parsed.direction = MixerDirection::kPlayback;
+  }
+  return !parsed.line.empty();
+}
+
+struct AlsaMixerDevices::Device {
+  struct Control {
+    MixerControlKind kind = MixerControlKind::kVolume;
+    long min = 0;
+    long max = 0;
+    unsigned int channels = 1;
+    ValueHandle value;  // carries the element's id; reused by every read and write
+  };
+  struct Line {
+    std::string name;
+    MixerDirection direction = MixerDirection::kPlayback;
+    int volume = -1;  // control positions, -1 for none
+    int mute = -1;
+  };
+  struct Root {
+    std::string name;
+    MixerDirection direction = MixerDirection::kPlayback;
+    int master = -1;  // line position of its master element, -1 for none
+    std::vector<int> sources;
+  };
+
+  std::string address;
+  CtlHandle ctl;
+  std::string cardName;
+  std::vector<Control> controls;
+  std::vector<Line> lines;
+  std::vector<Root> roots;
+
+  Result Open() {
+    if (ctl)
+      return result::kOk;
+    snd_ctl_t* handle = nullptr;
+    const int error = snd_ctl_open(&handle, address.c_str(), 0);
+    if (error < 0)
+      return FromAlsaError(error);
+    ctl.reset(handle);
+    return result::kOk;
+  }
+
+  Result ReadLines() {
+    controls.clear();
+    lines.clear();
+    roots.clear();
+    snd_ctl_card_info_t* info = nullptr;
+    snd_ctl_card_info_alloca(&info);
+    int error = snd_ctl_card_info(ctl.get(), info);
+    if (error < 0)
+      return FromAlsaError(error);
+    cardName = snd_ctl_card_info_get_name(info);
+
+    snd_ctl_elem_list_t* list = nullptr;
+    snd_ctl_elem_list_alloca(&list);
+    if ((error = snd_ctl_elem_list(ctl.get(), list)) < 0)
+      return FromAlsaError(error);
+    const unsigned int count = snd_ctl_elem_list_get_count(list);
+    if ((error = snd_ctl_elem_list_alloc_space(list, count)) < 0)
+      return FromAlsaError(error);
+    error = snd_ctl_elem_list(ctl.get(), list);
+    if (error >= 0) {
+      for (unsigned int i = 0; i < snd_ctl_elem_list_get_used(list); ++i)
+        AddElement(list, i);
+    }
+    snd_ctl_elem_list_free_space(list);
+    if (error < 0)
+      return FromAlsaError(error);
+    BuildRoots();
+    return result::kOk;
+  }
+
+  void AddElement(snd_ctl_elem_list_t* list, unsigned int index) {
+    if (snd_ctl_elem_list_get_interface(list, index) != SND_CTL_ELEM_IFACE_MIXER)
+      return;
+    MixerElementName parsed;
+    if (!ParseMixerElementName(snd_ctl_elem_list_get_name(list, index), parsed))
+      return;
+    const unsigned int elementIndex = snd_ctl_elem_list_get_index(list, index);
+    if (elementIndex > 0)
+      parsed.line += "," + std::to_string(elementIndex);
+
+    snd_ctl_elem_id_t* id = nullptr;
+    snd_ctl_elem_id_alloca(&id);
+    snd_ctl_elem_list_get_id(list, index, id);
+    snd_ctl_elem_info_t* info = nullptr;
+    snd_ctl_elem_info_alloca(&info);
+    snd_ctl_elem_info_set_id(info, id);
+    if (snd_ctl_elem_info(ctl.get(), info) < 0)
+      return;
+    if (!snd_ctl_elem_info_is_readable(info) || !snd_ctl_elem_info_is_writable(info))
+      return;
+    const auto type = snd_ctl_elem_info_get_type(info);
+    Control control;
+    control.kind = parsed.kind;
+    control.channels = snd_ctl_elem_info_get_count(info);
+    if (parsed.kind == MixerControlKind::kVolume) {
+      if (type != SND_CTL_ELEM_TYPE_INTEGER)
+        return;
+      control.min = snd_ctl_elem_info_get_min(info);
+      control.max = snd_ctl_elem_info_get_max(info);
+    } else if (type != SND_CTL_ELEM_TYPE_BOOLEAN) {
+      return;
+    }
+    snd_ctl_elem_value_t* value = nullptr;
+    if (snd_ctl_elem_value_malloc(&value) < 0)
+      return;
+    control.value.reset(value);
+    snd_ctl_elem_value_set_id(value, id);
+
+    Line* line = nullptr;
+    for (auto& candidate : lines) {
+      if (candidate.name == parsed.line && candidate.direction == parsed.direction) {
+        line = &candidate;
+      }
+    }
+    if (line == nullptr) {
+      lines.push_back(Line{parsed.line, parsed.direction, -1, -1});
+      line = &lines.back();
+    }
+    int& slot = parsed.kind == MixerControlKind::kVolume ? line->volume : line->mute;
+    if (slot >= 0)
+      return;  // the first element of a kind wins; others are not controlled
+    slot = static_cast<int>(controls.size());
+    controls.push_back(std::move(control));
+  }
+
+  void BuildRoots() {
+    const struct {
+      const char* name;
+      const char* master;
+      MixerDirection direction;
+    } kRoots[] = {{"Playback", "Master", MixerDirection::kPlayback},
+                  {"Capture", "Capture", MixerDirection::kCapture}};
+    for (const auto& kind : kRoots) {
+      Root root{kind.name, kind.direction, -1, {}};
+      for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].direction != kind.direction)
+          continue;
+        if (lines[i].name == kind.master) {
+          root.master = static_cast<int>(i);
+        } else {
+          root.sources.push_back(static_cast<int>(i));
+        }
+      }
+      if (root.master >= 0 || !root.sources.empty())
+        roots.push_back(std::move(root));
+    }
+  }
+
+  uint32_t ControlCount(int line) const {
+    return static_cast<uint32_t>((lines[static_cast<size_t>(line)].volume >= 0 ? 1 : 0) +
+                                 (lines[static_cast<size_t>(line)].mute >= 0 ? 1 : 0));
+  }
+
+  void Describe(int line, MixerLineInfo& info) const {
+    const Line& entry = lines[static_cast<size_t>(line)];
+    info.name = entry.name;
+    info.lineId = static_cast<uint32_t>(line);
+    info.componentType = kComponentSource;
+    info.connections = 0;
+    info.controls = ControlCount(line);
+    const int control = entry.volume >= 0 ? entry.volume : entry.mute;
+    info.channels = control >= 0 ? controls[static_cast<size_t>(control)].channels : 0;
+  }
+};
+
+AlsaMixerDevices::AlsaMixerDevices() = default;
+AlsaMixerDevices::~AlsaMixerDevices() = default;
+
+uint32_t AlsaMixerDevices::DeviceCount() {
+  std::vector<std::unique_ptr<Device>> present;
+  for (auto& address : PresentDevices()) {
+    std::unique_ptr<Device> device;
+    // A device still present keeps its open handle and what was read from it.
+    for (auto& known : devices_) {
+      if (known && known->address == address)
+        device = std::move(known);
+    }
+    if (!device) {
+      device = std::make_unique<Device>();
+      device->address = address;
+    }
+    present.push_back(std::move(device));
+  }
+  devices_ = std::move(present);
+  return static_cast<uint32_t>(devices_.size());
+}
+
+AlsaMixerDevices::Device* AlsaMixerDevices::Find(uint32_t device) const {
+  return device < devices_.size() ? devices_[device].get() : nullptr;
+}
+
+std::string AlsaMixerDevices::DeviceAddress(uint32_t device) const {
+  const Device* entry = Find(device);
+  return entry ? entry->address : std::string();
+}
+
+Result AlsaMixerDevices::GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) {
+  Device* entry = Find(device);
+  if (entry == nullptr)
+    return result::kBadDeviceId;
+  Result error = entry->Open();
+  if (error == result::kOk)
+    error = entry->ReadLines();
+  if (error != result::kOk) {
+    // A device that has gone is opened afresh next time.
+    entry->ctl.reset();
+    return error;
+  }
+  caps.name = entry->cardName;
+  caps.destinations = static_cast<uint32_t>(entry->roots.size());
+  return result::kOk;
+}
+
+Result AlsaMixerDevices::GetDestinationLine(uint32_t device, uint32_t destination,
+                                            MixerLineInfo& line) {
+  const Device* entry = Find(device);
+  if (entry == nullptr)
+    return result::kBadDeviceId;
+  if (destination >= entry->roots.size())
+    return result::kInvalidParam;
+  const auto& root = entry->roots[destination];
+  if (root.master >= 0) {
+    entry->Describe(root.master, line);
+  } else {
+    line = MixerLineInfo{};
+    line.lineId = kBareDestination | destination;
+  }
+  line.name = root.name;
+  line.componentType =
+      root.direction == MixerDirection::kPlayback ? kComponentSpeakers : kComponentWaveIn;
+  line.connections = static_cast<uint32_t>(root.sources.size());
+  return result::kOk;
+}
+
+Result AlsaMixerDevices::GetSourceLine(uint32_t device, uint32_t destination, uint32_t source,
+                                       MixerLineInfo& line) {
+  const Device* entry = Find(device);
+  if (entry == nullptr)
+    return result::kBadDeviceId;
+  if (destination >= entry->roots.size())
+    return result::kInvalidParam;
+  const auto& sources = entry->roots[destination].sources;
+  if (source >= sources.size())
+    return result::kInvalidParam;
+  entry->Describe(sources[source], line);
+  return result::kOk;
+}
+
+Result AlsaMixerDevices::GetLineControls(uint32_t device, uint32_t lineId, uint32_t count,
+                                         std::vector<MixerControlInfo>& controls) {
+  const Device* entry = Find(device);
+  if (entry == nullptr)
+    return result::kBadDeviceId;
+  if (lineId >= entry->lines.size())
+    return result::kInvalidParam;
+  const auto line = static_cast<int>(lineId);
+  if (count != entry->ControlCount(line))
+    return result::kInvalidParam;
+  controls.clear();
+  const auto& info = entry->lines[lineId];
+  if (info.volume >= 0) {
+    controls.push_back({static_cast<uint32_t>(info.volume), kMixerControlVolume, 0});
+  }
+  if (info.mute >= 0)
+    controls.push_back({static_cast<uint32_t>(info.mute), kMixerControlMute, 0});
+  return result::kOk;
+}
+
+Result AlsaMixerDevices::GetControlValue(uint32_t device, uint32_t controlId, uint32_t& value) {
+  const Device* entry = Find(device);
+  if (entry == nullptr || !entry->ctl)
+    return result::kBadDeviceId;
+  if (controlId >= entry->controls.size())
+    return result::kInvalidParam;
+  const auto& control = entry->controls[controlId];
+  const int error = snd_ctl_elem_read(entry->ctl.get(), control.value.get());
+  if (error < 0)
+    return FromAlsaError(error);
+  // All channels are written alike; the first one stands for the line.
+  const long raw = snd_ctl_elem_value_get_integer(control.value.get(), 0);
+  if (control.kind == MixerControlKind::kSwitch) {
+    value = raw != 0 ? 0u : 1u;  // muted when the switch is off
+  } else {
+    value = FromElementVolume(raw, control.min, control.max);
+  }
+  return result::kOk;
+}
+
+Result AlsaMixerDevices::SetControlValue(uint32_t device, uint32_t controlId, uint32_t value) {
+  const Device* entry = Find(device);
+  if (entry == nullptr || !entry->ctl)
+    return result::kBadDeviceId;
+  if (controlId >= entry->controls.size())
+    return result::kInvalidParam;
+  const auto& control = entry->controls[controlId];
+  const long raw = control.kind == MixerControlKind::kSwitch
+                       ? (value != 0 ? 0 : 1)
+                       : ToElementVolume(value, control.min, control.max);
+  for (unsigned int channel = 0; channel < control.channels; ++channel) {
+    snd_ctl_elem_value_set_integer(control.value.get(), channel, raw);
+  }
+  const int error = snd_ctl_elem_write(entry->ctl.get(), control.value.get());
+  return error < 0 ? FromAlsaError(error) : result::kOk;
+}
+
+}  // namespace calvora::platform::alsa

@@ -1,0 +1,68 @@
+#pragma once
+// The mixer devices on ALSA. The devices are the sound cards ("hw:N") followed by the control
+// devices that the ALSA configuration declares with a description and that open now; each is
+// named by its card name. A device's roots are "Playback" and "Capture" (those it has lines
+// for); a root's own line is its master element ("Master", "Capture"), and its source lines
+// are the other elements with a volume or a switch in that direction, in the device's order.
+// A line's volume and mute controls are its element's volume and switch: volumes are scaled
+// linearly between 0..65535 and the element's range, and a line is muted when its switch is
+// off. Values are read from the device on every call, so other programs' changes are seen.
+#include <alsa/asoundlib.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/MixerDevices.h"
+
+namespace calvora::platform::alsa {
+
+// Scaling between the 0..65535 volume and an element's own range, rounding to the nearest.
+long ToElementVolume(uint32_t volume, long min, long max);
+uint32_t FromElementVolume(long raw, long min, long max);
+
+enum class MixerDirection { kPlayback, kCapture };
+enum class MixerControlKind { kVolume, kSwitch };
+
+// What a control element's name says: the line it belongs to, the direction and the kind.
+// "PCM Playback Volume" is the PCM playback volume, "Capture Switch" the capture master's
+// switch; a name without a direction ("Master Volume") counts as playback. False for names
+// that are no volume or switch.
+struct MixerElementName {
+  std::string line;
+  MixerDirection direction = MixerDirection::kPlayback;
+  MixerControlKind kind = MixerControlKind::kVolume;
+};
+bool ParseMixerElementName(const std::string& name, MixerElementName& parsed);
+
+class AlsaMixerDevices : public MixerDevices {
+ public:
+  AlsaMixerDevices();
+  ~AlsaMixerDevices() override;
+  AlsaMixerDevices(const AlsaMixerDevices&) = delete;
+  AlsaMixerDevices& operator=(const AlsaMixerDevices&) = delete;
+
+  // Looks for the devices again; device numbers follow the new list.
+  uint32_t DeviceCount() override;
+  // Opens the device (if not yet open) and reads its lines afresh.
+  Result GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) override;
+  Result GetDestinationLine(uint32_t device, uint32_t destination, MixerLineInfo& line) override;
+  Result GetSourceLine(uint32_t device, uint32_t destination, uint32_t source,
+                       MixerLineInfo& line) override;
+  Result GetLineControls(uint32_t device, uint32_t lineId, uint32_t count,
+                         std::vector<MixerControlInfo>& controls) override;
+  Result GetControlValue(uint32_t device, uint32_t controlId, uint32_t& value) override;
+  Result SetControlValue(uint32_t device, uint32_t controlId, uint32_t value) override;
+
+  // The ALSA control device name behind a device number ("hw:0", "calvora_mixer").
+  std::string DeviceAddress(uint32_t device) const;
+
+ private:
+  struct Device;
+  Device* Find(uint32_t device) const;
+
+  std::vector<std::unique_ptr<Device>> devices_;
+};
+
+}  // namespace calvora::platform::alsa

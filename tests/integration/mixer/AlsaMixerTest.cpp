@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "VirtualMixerEnvironment.h"
+#include "mixer/CVMixer.h"
+#include "mixer/MixerXP.h"
+#include "platform/alsa/AlsaMixerDevices.h"
+#include "platform/posix/PosixClock.h"
+#include "platform/qt/QtTimers.h"
+
+namespace calvora::mixer {
+namespace {
+
+using platform::alsa::AlsaMixerDevices;
+
+class MixerAlsa : public testing::VirtualMixerEnvironment {
+ protected:
+  void TearDown() override {
+    FreeMixerDevices();
+    VirtualMixerEnvironment::TearDown();
+  }
+
+  // Loads the whole tree and returns the virtual mixer's device position.
+  int32_t LoadVirtualMixer() {
+    LoadMixerDevices(devices);
+    LoadMixerLines();
+    for (int32_t device = 0; device < MixerDeviceCount(); ++device) {
+      if (MixerDeviceName(device) == "Calvora Virtual Mixer")
+        return device;
+    }
+    return -1;
+  }
+
+  std::vector<std::string> Lines(int32_t device, int32_t root) {
+    std::vector<std::string> names;
+    for (int32_t line = 0; line < MixerLineCount(device, root); ++line) {
+      names.push_back(MixerLineName(device, root, line));
+    }
+    return names;
+  }
+
+  AlsaMixerDevices devices;
+};
+
+// Line positions on the virtual mixer's "Playback" root.
+constexpr int32_t kPlayback = 0, kCapture = 1;
+constexpr int32_t kMaster = 0, kPcm = 1, kLine = 2, kBeep = 3, kAux = 4;
+
+TEST_F(MixerAlsa, TheTreeListsTheVirtualMixerWithBothRootsAndItsLinesInOrder) {
+  const int32_t mixer = LoadVirtualMixer();
+  ASSERT_GE(mixer, 0);
+  EXPECT_EQ(MixerRootCount(mixer), 2);
+  EXPECT_EQ(MixerRootName(mixer, kPlayback), "Playback");
+  EXPECT_EQ(MixerRootName(mixer, kCapture), "Capture");
+  // Each root's own line (its master element) comes first, under the root's name.
+  EXPECT_EQ(Lines(mixer, kPlayback),
+            (std::vector<std::string>{"Playback", "PCM", "Line", "Beep", "Aux"}));
+  EXPECT_EQ(Lines(mixer, kCapture), (std::vector<std::string>{"Capture", "Mic"}));
+  // The hot-pluggable second device is not counted while it cannot open.
+  for (int32_t device = 0; device < MixerDeviceCount(); ++device) {
+    EXPECT_NE(MixerDeviceName(device), "Calvora Virtual Mixer 2");
+  }
+  // Initial values, scaled from the elements' own ranges.
+  EXPECT_EQ(GetLineVolume(mixer, kPlayback, kMaster), 45197);  // 60 of 0..87
+  EXPECT_EQ(GetLineVolume(mixer, kPlayback, kAux), 30000);
+  EXPECT_FALSE(GetLineMute(mixer, kPlayback, kPcm));
+}
+
+TEST_F(MixerAlsa, VolumesAndMutesAreWhatAmixerReadsInAnotherProcess) {
+  const int32_t mixer = LoadVirtualMixer();
+  ASSERT_GE(mixer, 0);
+  // PCM's range is 0..255: half scale is 128 there, and reads back as the nearest step.
+  EXPECT_TRUE(SetLineVolume(mixer, kPlayback, kPcm, 32768, false));
+  EXPECT_EQ(AmixerValues("PCM Playback Volume"), "values=128,128");
+  EXPECT_EQ(GetLineVolume(mixer, kPlayback, kPcm), 32896);
+  // Aux has the full resolution: a written value reads back unchanged, and clamps apply.
+  EXPECT_TRUE(SetLineVolume(mixer, kPlayback, kAux, 40000, true));
+  EXPECT_EQ(AmixerValues("Aux Playback Volume"), "values=40000,40000");
+  EXPECT_TRUE(SetLineVolume(mixer, kPlayback, kAux, 70000, true));
+  EXPECT_EQ(AmixerValues("Aux Playback Volume"), "values=65535,65535");
+  EXPECT_TRUE(SetLineVolume(mixer, kPlayback, kMaster, 0, true));
+  EXPECT_EQ(AmixerValues("Master Playback Volume"), "values=0,0");
+
+  EXPECT_TRUE(SetLineMute(mixer, kPlayback, kPcm, true, true));
+  EXPECT_EQ(AmixerValues("PCM Playback Switch"), "values=off,off");
+  EXPECT_TRUE(GetLineMute(mixer, kPlayback, kPcm));
+  EXPECT_TRUE(SetLineMute(mixer, kPlayback, kBeep, true, true));  // a switch-only line
+  EXPECT_EQ(AmixerValues("Beep Playback Switch"), "values=off,off");
+  EXPECT_FALSE(SetLineMute(mixer, kPlayback, kAux, true, true));  // a volume-only line
+  EXPECT_TRUE(SetLineMute(mixer, kCapture, 0, true, true));
+  EXPECT_EQ(AmixerValues("Capture Switch"), "values=off,off");
+
+  // And the other way: what another program sets is read on the next call.
+  Amixer("cset name='Line Playback Volume' 31");
+  Amixer("cset name='PCM Playback Switch' on");
+  EXPECT_EQ(GetLineVolume(mixer, kPlayback, kLine), 65535);
+  EXPECT_FALSE(GetLineMute(mixer, kPlayback, kPcm));
+}
+
+TEST_F(MixerAlsa, ASecondMixerDeviceAppearingAndVanishingIsNoticed) {
+  platform::posix::PosixClock clock;
+  platform::qt::QtTimers timers;
+  TCVMixer controller(devices, clock, timers);
+  int changes = 0;
+  controller.OnDevicesChanged = [&](TCVMixer& sender) {
+    sender.DevicesChanged = true;
+    ++changes;
+  };
+  const int32_t before = MixerDeviceCount();
+  controller.CheckDevices();
+  EXPECT_EQ(changes, 0);
+
+  SetSecondMixerPresent(true);
+  controller.CheckDevices();
+  EXPECT_EQ(changes, 1);
+  controller.Reset();
+  ASSERT_EQ(MixerDeviceCount(), before + 1);
+  std::vector<std::string> names;
+  controller.GetDeviceNames(names);
+  EXPECT_EQ(names.back(), "Calvora Virtual Mixer 2");
+  controller.CheckDevices();
+  EXPECT_EQ(changes, 1);
+
+  // Open a line on the second device, then take the device away: writes do nothing.
+  controller.SetActive(true);
+  const auto id = controller.AddLine(0, before, kPlayback, kPcm);
+  ASSERT_EQ(id, 1);
+  SetSecondMixerPresent(false);
+  controller.FadeOutGroup(0, true, 0);
+  EXPECT_FALSE(controller.IsLineMuted(id));
+  EXPECT_FALSE(SetLineVolume(before, kPlayback, kPcm, 1000, true));
+  controller.CheckDevices();
+  EXPECT_EQ(changes, 2);
+  controller.Reset();
+  EXPECT_EQ(MixerDeviceCount(), before);
+}
+
+TEST_F(MixerAlsa, VolumesScaleLinearlyBothWaysAndElementNamesGiveLines) {
+  using platform::alsa::FromElementVolume;
+  using platform::alsa::ToElementVolume;
+  EXPECT_EQ(ToElementVolume(0, -10, 10), -10);
+  EXPECT_EQ(ToElementVolume(65535, -10, 10), 10);
+  EXPECT_EQ(ToElementVolume(32768, 0, 255), 128);
+  EXPECT_EQ(ToElementVolume(70000, 0, 31), 31);
+  EXPECT_EQ(FromElementVolume(-10, -10, 10), 0u);
+  EXPECT_EQ(FromElementVolume(10, -10, 10), 65535u);
+  EXPECT_EQ(FromElementVolume(50, 0, 0), 0u);  // an element without a range
+  for (uint32_t v : {0u, 1u, 12345u, 40000u, 65534u, 65535u}) {
+    EXPECT_EQ(FromElementVolume(ToElementVolume(v, 0, 65535), 0, 65535), v);
+    EXPECT_EQ(FromElementVolume(ToElementVolume(v, 0, 131070), 0, 131070), v);
+  }
+
+  using platform::alsa::MixerControlKind;
+  using platform::alsa::MixerDirection;
+  platform::alsa::MixerElementName parsed;
+  ASSERT_TRUE(platform::alsa::ParseMixerElementName("Front Mic Capture Switch", parsed));
+  EXPECT_EQ(parsed.line, "Front Mic");
+  EXPECT_EQ(parsed.direction, MixerDirection::kCapture);
+  EXPECT_EQ(parsed.kind, MixerControlKind::kSwitch);
+  ASSERT_TRUE(platform::alsa::ParseMixerElementName("Capture Volume", parsed));
+  EXPECT_EQ(parsed.line, "Capture");
+  EXPECT_EQ(parsed.direction, MixerDirection::kCapture);
+  ASSERT_TRUE(platform::alsa::ParseMixerElementName("Master Volume", parsed));
+  EXPECT_EQ(parsed.line, "Master");
+  EXPECT_EQ(parsed.direction, MixerDirection::kPlayback);
+  EXPECT_FALSE(platform::alsa::ParseMixerElementName("Capture Source", parsed));
+  EXPECT_FALSE(platform::alsa::ParseMixerElementName(" Volume", parsed));
+}
+
+}  // namespace
+}  // namespace calvora::mixer

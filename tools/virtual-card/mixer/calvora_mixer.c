@@ -1,0 +1,327 @@
+/* A virtual mixer device as an ALSA control plugin. Its lines are a fixed set of playback
+ * and capture elements; their values live in a small text file so that every process that
+ * opens the device (the program, amixer, the tests) sees and changes one shared state.
+ *
+ * Configuration of a device (see mixer.conf.in):
+ *   ctl.NAME { type calvora  state "mixer"  name "Card name"  hotplug no }
+ * The state file is DIR/<state>.state, where DIR is $CALVORA_VIRTUAL_CARD_DIR, else
+ * $XDG_RUNTIME_DIR/calvora-virtual-card, else /tmp/calvora-virtual-card-<uid>.
+ * A device refuses to open, and stops answering, while DIR/<state>.absent exists; a device
+ * declared with "hotplug yes" is there only while DIR/<state>.present exists. */
+#define _GNU_SOURCE
+#define PIC /* the plugin is a shared module: export its versioned entry point */
+#include <alsa/asoundlib.h>
+#include <alsa/control_external.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+enum { kChannels = 2 };
+
+typedef struct {
+  const char* name;
+  int isSwitch; /* boolean switch, else an integer volume */
+  long min, max;
+  long initial;
+} ElementSpec;
+
+/* The order here is the order the device lists its elements in. */
+static const ElementSpec kElements[] = {
+    {"Master Playback Volume", 0, 0, 87, 60}, {"Master Playback Switch", 1, 0, 1, 1},
+    {"PCM Playback Volume", 0, 0, 255, 200},  {"PCM Playback Switch", 1, 0, 1, 1},
+    {"Line Playback Volume", 0, 0, 31, 20},   {"Line Playback Switch", 1, 0, 1, 1},
+    {"Beep Playback Switch", 1, 0, 1, 1},     {"Aux Playback Volume", 0, 0, 65535, 30000},
+    {"Capture Volume", 0, 0, 63, 40},         {"Capture Switch", 1, 0, 1, 1},
+    {"Mic Capture Volume", 0, 0, 100, 50},    {"Mic Capture Switch", 1, 0, 1, 1},
+};
+enum { kElementCount = sizeof(kElements) / sizeof(kElements[0]) };
+
+typedef struct {
+  snd_ctl_ext_t ext;
+  char dir[256];
+  char state[64];
+  int hotplug;
+  int pipe[2]; /* a poll descriptor that never signals: the device raises no events */
+} VirtualMixer;
+
+static void StateDir(char* out, size_t size) {
+  const char* dir = getenv("CALVORA_VIRTUAL_CARD_DIR");
+  if (dir != NULL && dir[0] != '\0') {
+    snprintf(out, size, "%s", dir);
+    return;
+  }
+  const char* runtime = getenv("XDG_RUNTIME_DIR");
+  if (runtime != NULL && runtime[0] != '\0') {
+    snprintf(out, size, "%s/calvora-virtual-card", runtime);
+  } else {
+    snprintf(out, size, "/tmp/calvora-virtual-card-%u", (unsigned)getuid());
+  }
+}
+
+static int FlagExists(const char* dir, const char* state, const char* suffix) {
+  char path[512];
+  snprintf(path, sizeof path, "%s/%s.%s", dir, state, suffix);
+  return access(path, F_OK) == 0;
+}
+
+static int Present(const char* dir, const char* state, int hotplug) {
+  if (FlagExists(dir, state, "absent"))
+    return 0;
+  return !hotplug || FlagExists(dir, state, "present");
+}
+
+/* Reads every element's values; elements missing from the file keep their initial values. */
+static void LoadValues(const VirtualMixer* mixer, long values[kElementCount][kChannels]) {
+  for (int i = 0; i < kElementCount; ++i) {
+    for (int c = 0; c < kChannels; ++c)
+      values[i][c] = kElements[i].initial;
+  }
+  char path[512];
+  snprintf(path, sizeof path, "%s/%s.state", mixer->dir, mixer->state);
+  FILE* file = fopen(path, "r");
+  if (file == NULL)
+    return;
+  char line[256];
+  while (fgets(line, sizeof line, file) != NULL) {
+    char* equals = strchr(line, '=');
+    if (equals == NULL)
+      continue;
+    *equals = '\0';
+    for (int i = 0; i < kElementCount; ++i) {
+      if (strcmp(line, kElements[i].name) != 0)
+        continue;
+      long left = 0, right = 0;
+      if (sscanf(equals + 1, "%ld,%ld", &left, &right) == 2) {
+        values[i][0] = left;
+        values[i][1] = right;
+      }
+    }
+  }
+  fclose(file);
+}
+
+/* Writes the whole state to a temporary file and renames it over the old one, so that a
+ * reader never sees half a file. */
+static int SaveValues(const VirtualMixer* mixer, long values[kElementCount][kChannels]) {
+  char path[512], temp[600];
+  snprintf(path, sizeof path, "%s/%s.state", mixer->dir, mixer->state);
+  snprintf(temp, sizeof temp, "%s.%d.tmp", path, (int)getpid());
+  FILE* file = fopen(temp, "w");
+  if (file == NULL)
+    return -errno;
+  for (int i = 0; i < kElementCount; ++i) {
+    fprintf(file, "%s=%ld,%ld\n", kElements[i].name, values[i][0], values[i][1]);
+  }
+  if (fclose(file) != 0 || rename(temp, path) != 0) {
+    int error = -errno;
+    unlink(temp);
+    return error;
+  }
+  return 0;
+}
+
+static int LockState(const VirtualMixer* mixer) {
+  mkdir(mixer->dir, 0700);
+  char path[512];
+  snprintf(path, sizeof path, "%s/%s.lock", mixer->dir, mixer->state);
+  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0)
+    return -errno;
+  if (flock(fd, LOCK_EX) != 0) {
+    int error = -errno;
+    close(fd);
+    return error;
+  }
+  return fd;
+}
+
+static int ElemCount(snd_ctl_ext_t* ext) {
+  (void)ext;
+  return kElementCount;
+}
+
+static int ElemList(snd_ctl_ext_t* ext, unsigned int offset, snd_ctl_elem_id_t* id) {
+  (void)ext;
+  if (offset >= kElementCount)
+    return -EINVAL;
+  snd_ctl_elem_id_set_interface(id, SND_CTL_ELEM_IFACE_MIXER);
+  snd_ctl_elem_id_set_name(id, kElements[offset].name);
+  return 0;
+}
+
+static snd_ctl_ext_key_t FindElem(snd_ctl_ext_t* ext, const snd_ctl_elem_id_t* id) {
+  (void)ext;
+  if (snd_ctl_elem_id_get_interface(id) != SND_CTL_ELEM_IFACE_MIXER) {
+    return SND_CTL_EXT_KEY_NOT_FOUND;
+  }
+  unsigned int numid = snd_ctl_elem_id_get_numid(id);
+  if (numid > 0 && numid <= kElementCount)
+    return numid - 1;
+  const char* name = snd_ctl_elem_id_get_name(id);
+  for (unsigned int i = 0; i < kElementCount; ++i) {
+    if (strcmp(name, kElements[i].name) == 0 && snd_ctl_elem_id_get_index(id) == 0)
+      return i;
+  }
+  return SND_CTL_EXT_KEY_NOT_FOUND;
+}
+
+static int GetAttribute(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, int* type, unsigned int* acc,
+                        unsigned int* count) {
+  (void)ext;
+  if (key >= kElementCount)
+    return -EINVAL;
+  *type = kElements[key].isSwitch ? SND_CTL_ELEM_TYPE_BOOLEAN : SND_CTL_ELEM_TYPE_INTEGER;
+  *acc = SND_CTL_EXT_ACCESS_READWRITE;
+  *count = kChannels;
+  return 0;
+}
+
+static int GetIntegerInfo(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, long* imin, long* imax,
+                          long* istep) {
+  (void)ext;
+  if (key >= kElementCount)
+    return -EINVAL;
+  *imin = kElements[key].min;
+  *imax = kElements[key].max;
+  *istep = 1;
+  return 0;
+}
+
+static int ReadInteger(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, long* value) {
+  VirtualMixer* mixer = ext->private_data;
+  if (key >= kElementCount)
+    return -EINVAL;
+  if (!Present(mixer->dir, mixer->state, mixer->hotplug))
+    return -ENODEV;
+  long values[kElementCount][kChannels];
+  LoadValues(mixer, values);
+  for (int c = 0; c < kChannels; ++c)
+    value[c] = values[key][c];
+  return 0;
+}
+
+static int WriteInteger(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, long* value) {
+  VirtualMixer* mixer = ext->private_data;
+  if (key >= kElementCount)
+    return -EINVAL;
+  if (!Present(mixer->dir, mixer->state, mixer->hotplug))
+    return -ENODEV;
+  const ElementSpec* spec = &kElements[key];
+  for (int c = 0; c < kChannels; ++c) {
+    if (value[c] < spec->min || value[c] > spec->max)
+      return -EINVAL;
+  }
+  int lock = LockState(mixer);
+  if (lock < 0)
+    return lock;
+  long values[kElementCount][kChannels];
+  LoadValues(mixer, values);
+  int changed = 0;
+  for (int c = 0; c < kChannels; ++c) {
+    changed |= values[key][c] != value[c];
+    values[key][c] = value[c];
+  }
+  int result = changed ? SaveValues(mixer, values) : 0;
+  close(lock);
+  return result < 0 ? result : changed;
+}
+
+static int ReadEvent(snd_ctl_ext_t* ext, snd_ctl_elem_id_t* id, unsigned int* eventMask) {
+  (void)ext;
+  (void)id;
+  (void)eventMask;
+  return -EAGAIN;
+}
+
+static void Close(snd_ctl_ext_t* ext) {
+  VirtualMixer* mixer = ext->private_data;
+  close(mixer->pipe[0]);
+  close(mixer->pipe[1]);
+  free(mixer);
+}
+
+static const snd_ctl_ext_callback_t kCallbacks = {
+    .close = Close,
+    .elem_count = ElemCount,
+    .elem_list = ElemList,
+    .find_elem = FindElem,
+    .get_attribute = GetAttribute,
+    .get_integer_info = GetIntegerInfo,
+    .read_integer = ReadInteger,
+    .write_integer = WriteInteger,
+    .read_event = ReadEvent,
+};
+
+SND_CTL_PLUGIN_DEFINE_FUNC(calvora) {
+  (void)root;
+  const char* state = "mixer";
+  const char* cardName = "Calvora Virtual Mixer";
+  int hotplug = 0;
+  snd_config_iterator_t i, next;
+  snd_config_for_each(i, next, conf) {
+    snd_config_t* node = snd_config_iterator_entry(i);
+    const char* id;
+    if (snd_config_get_id(node, &id) < 0)
+      continue;
+    if (strcmp(id, "comment") == 0 || strcmp(id, "type") == 0 || strcmp(id, "hint") == 0) {
+      continue;
+    }
+    if (strcmp(id, "state") == 0) {
+      if (snd_config_get_string(node, &state) < 0)
+        return -EINVAL;
+    } else if (strcmp(id, "name") == 0) {
+      if (snd_config_get_string(node, &cardName) < 0)
+        return -EINVAL;
+    } else if (strcmp(id, "hotplug") == 0) {
+      hotplug = snd_config_get_bool(node);
+      if (hotplug < 0)
+        return -EINVAL;
+    } else {
+      SNDERR("Unknown field %s", id);
+      return -EINVAL;
+    }
+  }
+  if (strchr(state, '/') != NULL || strlen(state) == 0)
+    return -EINVAL;
+
+  VirtualMixer* mixer = calloc(1, sizeof *mixer);
+  if (mixer == NULL)
+    return -ENOMEM;
+  StateDir(mixer->dir, sizeof mixer->dir);
+  snprintf(mixer->state, sizeof mixer->state, "%s", state);
+  mixer->hotplug = hotplug;
+  if (!Present(mixer->dir, mixer->state, hotplug)) {
+    free(mixer);
+    return -ENODEV;
+  }
+  if (pipe2(mixer->pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    free(mixer);
+    return -errno;
+  }
+  mixer->ext.version = SND_CTL_EXT_VERSION;
+  mixer->ext.card_idx = -1;
+  snprintf(mixer->ext.id, sizeof mixer->ext.id, "Calvora");
+  snprintf(mixer->ext.driver, sizeof mixer->ext.driver, "calvora");
+  snprintf(mixer->ext.name, sizeof mixer->ext.name, "%s", cardName);
+  snprintf(mixer->ext.longname, sizeof mixer->ext.longname, "%s", cardName);
+  snprintf(mixer->ext.mixername, sizeof mixer->ext.mixername, "%s", cardName);
+  mixer->ext.poll_fd = mixer->pipe[0];
+  mixer->ext.callback = &kCallbacks;
+  mixer->ext.private_data = mixer;
+  int error = snd_ctl_ext_create(&mixer->ext, name, mode);
+  if (error < 0) {
+    close(mixer->pipe[0]);
+    close(mixer->pipe[1]);
+    free(mixer);
+    return error;
+  }
+  *handlep = mixer->ext.handle;
+  return 0;
+}
+
+SND_CTL_PLUGIN_SYMBOL(calvora)
