@@ -1,0 +1,345 @@
+// The command channel on a private session bus, against separate programs: calvora-ctl
+// and calvora-test-window. This process plays the utility with the real bus desktop on the
+// Qt main loop.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "ChildProcess.h"
+#include "CodeTableWindow.h"
+#include "platform/dbus/QtBusPump.h"
+#include "platform/dbus/SdBusDesktop.h"
+#include "platform/qt/QtTimers.h"
+
+namespace calvora::testing {
+namespace {
+
+using link::TWinMSG;
+using platform::WindowHandle;
+using platform::dbus::SdBusDesktop;
+
+int64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Runs the main loop until the condition holds or the time is up; returns the condition.
+bool RunUntil(const std::function<bool()>& condition, int timeoutMs) {
+  const int64_t deadline = NowMs() + timeoutMs;
+  while (!condition()) {
+    if (NowMs() >= deadline)
+      return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    poll(nullptr, 0, 2);
+  }
+  return true;
+}
+
+void RunFor(int ms) {
+  RunUntil([] { return false; }, ms);
+}
+
+std::vector<std::string> Ctl(std::vector<std::string> args) {
+  args.insert(args.begin(), CALVORA_CTL_PATH);
+  return args;
+}
+
+std::vector<std::string> TestWindow(std::vector<std::string> args) {
+  args.insert(args.begin(), CALVORA_TEST_WINDOW_PATH);
+  return args;
+}
+
+// Starts a test window and returns its handle (0 if it did not come up).
+WindowHandle StartWindow(ChildProcess& child) {
+  const auto ready = child.WaitLine("ready ", 5000);
+  return ready ? static_cast<WindowHandle>(std::stoul(ready->substr(6))) : 0;
+}
+
+// Runs a short program to its end while this process keeps serving its window.
+struct Finished {
+  std::optional<int> exit;
+  std::vector<std::string> lines;
+  std::string errors;
+};
+Finished RunToEnd(std::vector<std::string> argv) {
+  ChildProcess child(std::move(argv));
+  std::optional<int> exit;
+  RunUntil(
+      [&] {
+        exit = child.Wait(0);
+        return exit.has_value();
+      },
+      10000);
+  child.Poll();
+  return {exit, child.Lines(), child.Errors()};
+}
+
+// This process as the utility: window class TCV_AudioMixer, program ID 1234.
+class LinkBus : public ::testing::Test {
+ protected:
+  void StartUtility() {
+    desktop = SdBusDesktop::Open("TCV_AudioMixer");
+    ASSERT_TRUE(desktop->Connected()) << desktop->ErrorText();
+    pump = std::make_unique<platform::dbus::QtBusPump>(*desktop);
+    window = std::make_unique<CodeTableWindow>(*desktop, timers, 1234);
+    window->onHello = [this](WindowHandle from) { helloAt[from] = NowMs(); };
+    window->onEvent = [this](const std::string& line) { events.push_back(line); };
+  }
+  void TearDown() override {
+    window.reset();
+    pump.reset();
+    desktop.reset();
+  }
+  TWinMSG& Channel() { return window->Channel(); }
+  bool IsPeer(WindowHandle h) { return TWinMSG::FindPeer(Channel().Peers(), h) >= 0; }
+
+  platform::qt::QtTimers timers;
+  std::unique_ptr<SdBusDesktop> desktop;
+  std::unique_ptr<platform::dbus::QtBusPump> pump;
+  std::unique_ptr<CodeTableWindow> window;
+  std::map<WindowHandle, int64_t> helloAt;
+  std::vector<std::string> events;
+};
+
+TEST_F(LinkBus, WatchIsAdmittedAndGetsNotificationsAndAudio) {
+  StartUtility();
+  ChildProcess watch(Ctl({"watch", "--json", "--handle", std::to_string(desktop->OwnWindow())}));
+  ASSERT_TRUE(RunUntil([&] { return !helloAt.empty(); }, 5000)) << "no hello from watch";
+  const WindowHandle watcher = helloAt.begin()->first;
+  ASSERT_TRUE(RunUntil([&] { return IsPeer(watcher); }, 3000));
+  const int64_t admittedAfter = NowMs() - helloAt[watcher];
+  std::printf("watch admitted %lld ms after its hello\n", static_cast<long long>(admittedAfter));
+  EXPECT_LE(admittedAfter, 600);  // the scan runs every 100 ms; generous for a busy machine
+
+  Channel().SendToPeers(link::NTF_SILENCE, 0);
+  Channel().SendToPeers(link::NTF_OFFLINE, link::DEV_MIXER);
+  const auto packet = CodeTableWindow::AudioPacket(1920);
+  Channel().SendDataToPeers(0, 0, packet.data(), packet.size());
+  const std::string from = "\"from\":" + std::to_string(desktop->OwnWindow());
+  ASSERT_TRUE(RunUntil(
+      [&] {
+        watch.Poll();
+        return watch.FindLine("{") && watch.Lines().size() >= 3;
+      },
+      5000));
+  EXPECT_NE(watch.Lines()[0].find(from + ",\"code\":\"NTF_SILENCE\",\"argument\":0}"),
+            std::string::npos)
+      << watch.Lines()[0];
+  EXPECT_NE(watch.Lines()[1].find("\"code\":\"NTF_OFFLINE\",\"argument\":1}"), std::string::npos);
+  EXPECT_NE(
+      watch.Lines()[2].find(from + ",\"code\":\"AUDIO\",\"kind\":0,\"size\":1942,\"rate\":48000,"
+                                   "\"channels\":2,\"bits\":16,\"left\":-6.5,\"right\":-7.25,"
+                                   "\"bytes\":1920}"),
+      std::string::npos)
+      << watch.Lines()[2];
+
+  // The utility closing: a goodbye to every peer ends watch normally.
+  Channel().SendToPeers(link::WINMSG_CONTROL, link::CTRL_BYE);
+  std::optional<int> exit;
+  ASSERT_TRUE(RunUntil([&] { return (exit = watch.Wait(0)).has_value(); }, 5000));
+  EXPECT_EQ(*exit, 0) << watch.Errors();
+}
+
+TEST_F(LinkBus, CtlIdentifiesListsAndCommandsTheUtility) {
+  ChildProcess first(TestWindow({"--pid", "1234"}));
+  ChildProcess second(TestWindow({"--pid", "-3"}));
+  const WindowHandle a = StartWindow(first);
+  const WindowHandle b = StartWindow(second);
+  ASSERT_NE(a, 0u);
+  ASSERT_NE(b, 0u);
+
+  auto identify = RunToEnd(Ctl({"identify", "--handle", std::to_string(a)}));
+  EXPECT_EQ(identify.exit, 0);
+  EXPECT_EQ(identify.lines, std::vector<std::string>{"1234"});
+  identify = RunToEnd(Ctl({"--pid", "-3", "identify"}));
+  EXPECT_EQ(identify.lines, std::vector<std::string>{"-3"});
+
+  const auto list = RunToEnd(Ctl({"list"}));
+  EXPECT_EQ(list.exit, 0);
+  const auto row = [](WindowHandle h, const char* pid) { return std::to_string(h) + "\t" + pid; };
+  EXPECT_EQ(list.lines, (a < b ? std::vector<std::string>{row(a, "1234"), row(b, "-3")}
+                               : std::vector<std::string>{row(b, "-3"), row(a, "1234")}));
+
+  // Two running and no choice: a clear refusal; a choice that matches none: the same.
+  const auto ambiguous = RunToEnd(Ctl({"run"}));
+  EXPECT_EQ(ambiguous.exit, 2);
+  EXPECT_NE(ambiguous.errors.find("2 Calvora Audio Mixers are running"), std::string::npos)
+      << ambiguous.errors;
+  const auto nobody = RunToEnd(Ctl({"--pid", "99", "run"}));
+  EXPECT_EQ(nobody.exit, 2);
+  EXPECT_NE(nobody.errors.find("no Calvora Audio Mixer answers the program ID 99"),
+            std::string::npos)
+      << nobody.errors;
+
+  // Each command arrives with its code and argument.
+  const std::string h = std::to_string(a);
+  for (const auto& args : std::vector<std::vector<std::string>>{{"run", "--restore"},
+                                                                {"run"},
+                                                                {"stop", "--mute"},
+                                                                {"stop"},
+                                                                {"mute"},
+                                                                {"unmute"},
+                                                                {"bye"}}) {
+    auto argv = Ctl(args);
+    argv.insert(argv.end(), {"--handle", h});
+    EXPECT_EQ(RunToEnd(argv).exit, 0);
+  }
+  first.Poll();
+  std::vector<std::string> received;
+  for (const auto& line : first.Lines()) {
+    if (line.starts_with("received "))
+      received.push_back(line.substr(line.rfind(' ', line.rfind(' ') - 1) + 1));
+  }
+  // identify twice (by handle, and by the --pid search) and once for list, then the commands.
+  const std::vector<std::string> expected{
+      "32767 32767", "32767 32767", "32767 32767", "32767 32767", "0 2",    "0 0",
+      "1 3",         "1 0",         "3 0",         "2 0",         "32767 2"};
+  EXPECT_EQ(std::vector<std::string>(received.end() - 7, received.end()),
+            std::vector<std::string>(expected.end() - 7, expected.end()));
+}
+
+TEST_F(LinkBus, KilledPeerIsGoneAfterTheNextScan) {
+  StartUtility();
+  ChildProcess peer(
+      TestWindow({"--class", "TestPeer", "--announce-to", std::to_string(desktop->OwnWindow())}));
+  ASSERT_TRUE(RunUntil([&] { return !Channel().Peers().empty(); }, 5000));
+  const WindowHandle handle = Channel().Peers()[0].Handle;
+  EXPECT_EQ(Channel().Peers()[0].ClassName, "TestPeer");
+
+  peer.Kill(SIGKILL);
+  peer.Wait(5000);
+  // A send to the vanished window answers 0 at once, without waiting for the time-out.
+  const int64_t before = NowMs();
+  const auto sent = desktop->SendMessage(handle, link::WM_WINMSG, desktop->OwnWindow(), 0x04000000);
+  EXPECT_EQ(sent.status, platform::result::kInvalidHandle);
+  EXPECT_EQ(sent.answer, 0);
+  EXPECT_LT(NowMs() - before, 900);
+  EXPECT_TRUE(RunUntil([&] { return Channel().Peers().empty(); }, 2000));
+}
+
+TEST_F(LinkBus, TwoProgramsSendingToEachOtherBothGetTheirAnswers) {
+  StartUtility();
+  ChildProcess other(TestWindow({"--pid", "77"}));
+  const WindowHandle handle = StartWindow(other);
+  ASSERT_NE(handle, 0u);
+  // Both handlers take a while, so each program waits for the other while serving it.
+  window->SetHangMs(200);
+  other.WriteLine("hang 200");
+  ASSERT_TRUE(other.WaitLine("hanging", 5000));
+  other.WriteLine("send " + std::to_string(desktop->OwnWindow()) + " 7fff 7fff");
+  // Wait for the other's send to be under way without answering it yet.
+  ASSERT_TRUE(other.WaitLine("sending", 5000));
+  const int32_t answer = Channel().SendCommand(handle, link::WINMSG_CONTROL, link::CTRL_IDENTIFY);
+  EXPECT_EQ(answer, 77);
+  const auto theirs = [&] {
+    other.Poll();
+    return other.FindLine("answer ");
+  };
+  ASSERT_TRUE(RunUntil([&] { return theirs().has_value(); }, 5000));
+  EXPECT_EQ(*theirs(), "answer 1234 0");
+}
+
+TEST_F(LinkBus, HungPeerIsDroppedWhileTheSenderRunsOn) {
+  StartUtility();
+  const std::string own = std::to_string(desktop->OwnWindow());
+  ChildProcess watch(Ctl({"watch", "--handle", own}));
+  ChildProcess hung(TestWindow({"--class", "TestPeer", "--announce-to", own, "--hang-ms", "4000"}));
+  ASSERT_TRUE(RunUntil([&] { return Channel().Peers().size() == 2; }, 5000));
+  WindowHandle hungHandle = 0;
+  for (const auto& p : Channel().Peers()) {
+    if (p.ClassName == "TestPeer")
+      hungHandle = p.Handle;
+  }
+
+  const int64_t before = NowMs();
+  Channel().SendToPeers(link::NTF_SILENCE, 0);
+  const int64_t firstSend = NowMs() - before;
+  std::printf("notifying a hung peer took %lld ms\n", static_cast<long long>(firstSend));
+  EXPECT_GE(firstSend, 900);
+  EXPECT_LT(firstSend, 3000);
+  EXPECT_FALSE(IsPeer(hungHandle));
+  EXPECT_EQ(Channel().Peers().size(), 1u);
+
+  // The utility runs on: the healthy peer was served, the next send does not wait, and a
+  // controlling program still gets its answers.
+  const int64_t again = NowMs();
+  Channel().SendToPeers(link::NTF_SOUND, 0);
+  EXPECT_LT(NowMs() - again, 900);
+  ASSERT_TRUE(RunUntil(
+      [&] {
+        watch.Poll();
+        return watch.FindLine("", 1).has_value();
+      },
+      5000));
+  EXPECT_NE(watch.Lines()[0].find("NTF_SILENCE 0"), std::string::npos);
+  EXPECT_NE(watch.Lines()[1].find("NTF_SOUND 0"), std::string::npos);
+  const auto identify = RunToEnd(Ctl({"identify", "--handle", own}));
+  EXPECT_EQ(identify.lines, std::vector<std::string>{"1234"});
+  RunFor(300);  // scans keep running, and do not bring the hung window back
+  EXPECT_FALSE(IsPeer(hungHandle));
+}
+
+TEST_F(LinkBus, BusctlAsksForTheProgramId) {
+  ChildProcess utility(TestWindow({"--pid", "1234"}));
+  const WindowHandle handle = StartWindow(utility);
+  ASSERT_NE(handle, 0u);
+  const std::string name = SdBusDesktop::WindowBusName("TCV_AudioMixer", handle);
+  auto busctl = [&](std::vector<std::string> args) {
+    std::vector<std::string> argv{
+        "/usr/bin/busctl", "--user", "call", name, "/org/calvora/Window", "org.calvora.Window"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ChildProcess call(argv);
+    call.Wait(10000);
+    call.Poll();
+    return call.Lines().empty() ? "error: " + call.Errors() : call.Lines()[0];
+  };
+  EXPECT_EQ(busctl({"SendMessage", "uuu", "2102", "0", "2147450879"}), "i 1234");
+  EXPECT_EQ(busctl({"SendMessage", "uuu", "2102", "0", "65536"}), "i 0");  // a stop: answer 0
+  EXPECT_EQ(busctl({"CopyData", "uuay", "0", "0", "3", "1", "2", "3"}), "i 0");
+  // A malformed call is refused by the bus layer and the window runs on.
+  EXPECT_EQ(busctl({"SendMessage", "uu", "2102", "0"}).rfind("error: ", 0), 0u);
+  EXPECT_EQ(busctl({"SendMessage", "uuu", "2102", "0", "2147450879"}), "i 1234");
+  ASSERT_TRUE(utility.WaitLine("data 0 0 3", 2000));
+}
+
+TEST_F(LinkBus, WithoutASessionBusProgramsSaySoAndTheWindowRunsOn) {
+  char dir[] = "/tmp/calvora-nobus-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::map<std::string, std::string> noBus{{"DBUS_SESSION_BUS_ADDRESS", ""},
+                                                 {"XDG_RUNTIME_DIR", dir}};
+  ChildProcess loner(TestWindow({"--exit-after-ms", "800"}), noBus);
+  ASSERT_TRUE(loner.WaitLine("nobus", 5000));
+  loner.WriteLine("notify 400 0");  // sends to no one, and does not fail
+  loner.WriteLine("peers");
+  EXPECT_TRUE(loner.WaitLine("peers", 5000));
+  EXPECT_EQ(loner.Wait(10000), 0);
+  EXPECT_TRUE(loner.FindLine("ended"));
+  EXPECT_NE(loner.Errors().find("no session bus"), std::string::npos) << loner.Errors();
+  EXPECT_NE(loner.Errors().find("running without controlling programs"), std::string::npos);
+
+  ChildProcess ctl(Ctl({"list"}), noBus);
+  EXPECT_EQ(ctl.Wait(10000), 2);
+  EXPECT_NE(ctl.Errors().find("calvora-ctl: no session bus"), std::string::npos) << ctl.Errors();
+  rmdir(dir);
+}
+
+}  // namespace
+}  // namespace calvora::testing
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
