@@ -1,0 +1,583 @@
+#include "platform/alsa/AlsaWaveInput.h"
+
+#include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "platform/alsa/AlsaResult.h"
+
+namespace calvora::platform::alsa {
+
+namespace {
+
+constexpr size_t kMaxNameLength = 32;
+// ALSA keeps this many periods of its own, ahead of the queued blocks.
+constexpr snd_pcm_uframes_t kAlsaPeriods = 8;
+// How long the capture thread waits for data before it looks at its stop request again.
+constexpr int kPollTimeoutMs = 100;
+
+// A failure must read as a failure, whatever ALSA's number was.
+Result FailureCode(int alsaError) {
+  const Result code = FromAlsaError(alsaError);
+  return code == result::kOk ? result::kError : code;
+}
+
+bool IsBlankOrControl(unsigned char c) {
+  return c <= ' ' || c == 0x7F;
+}
+
+// Trimmed of blanks and control characters, at most maxChars UTF-8 characters.
+std::string Trimmed(const std::string& name, size_t maxChars) {
+  size_t begin = 0;
+  size_t end = name.size();
+  while (begin < end && IsBlankOrControl(static_cast<unsigned char>(name[begin])))
+    ++begin;
+  while (end > begin && IsBlankOrControl(static_cast<unsigned char>(name[end - 1])))
+    --end;
+  size_t cut = begin;
+  for (size_t chars = 0; cut < end && chars < maxChars; ++chars) {
+    ++cut;
+    while (cut < end && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+      ++cut;
+  }
+  std::string out = name.substr(begin, cut - begin);
+  while (!out.empty() && IsBlankOrControl(static_cast<unsigned char>(out.back())))
+    out.pop_back();
+  return out;
+}
+
+// Makes a name distinct from those already taken, keeping it within kMaxNameLength.
+std::string Distinct(const std::string& name, std::set<std::string>& taken) {
+  std::string candidate = name;
+  for (int n = 2; taken.count(candidate) != 0; ++n) {
+    const std::string suffix = " (" + std::to_string(n) + ")";
+    candidate = Trimmed(name, kMaxNameLength - suffix.size()) + suffix;
+  }
+  taken.insert(candidate);
+  return candidate;
+}
+
+std::string FirstLine(const char* text) {
+  if (text == nullptr)
+    return {};
+  const char* end = std::strchr(text, '\n');
+  return end ? std::string(text, end) : std::string(text);
+}
+
+// Hardware capture devices, one per card and PCM device that can record.
+void ListHardware(std::vector<AlsaWaveInput::Device>& out) {
+  int card = -1;
+  while (snd_card_next(&card) >= 0 && card >= 0) {
+    snd_ctl_t* ctl = nullptr;
+    const std::string ctlName = "hw:" + std::to_string(card);
+    if (snd_ctl_open(&ctl, ctlName.c_str(), 0) < 0)
+      continue;
+    snd_ctl_card_info_t* cardInfo = nullptr;
+    snd_ctl_card_info_alloca(&cardInfo);
+    if (snd_ctl_card_info(ctl, cardInfo) < 0) {
+      snd_ctl_close(ctl);
+      continue;
+    }
+    const std::string cardName = snd_ctl_card_info_get_name(cardInfo);
+    int pcmDevice = -1;
+    while (snd_ctl_pcm_next_device(ctl, &pcmDevice) >= 0 && pcmDevice >= 0) {
+      snd_pcm_info_t* info = nullptr;
+      snd_pcm_info_alloca(&info);
+      snd_pcm_info_set_device(info, static_cast<unsigned>(pcmDevice));
+      snd_pcm_info_set_subdevice(info, 0);
+      snd_pcm_info_set_stream(info, SND_PCM_STREAM_CAPTURE);
+      if (snd_ctl_pcm_info(ctl, info) < 0)
+        continue;
+      const std::string address = std::to_string(card) + "," + std::to_string(pcmDevice);
+      out.push_back(
+          {cardName + ": " + snd_pcm_info_get_name(info), "hw:" + address, "plughw:" + address});
+    }
+    snd_ctl_close(ctl);
+  }
+}
+
+// The devices the configuration declares: "default", and those with a description.
+void ListConfigured(std::vector<AlsaWaveInput::Device>& out) {
+  void** hints = nullptr;
+  if (snd_device_name_hint(-1, "pcm", &hints) < 0)
+    return;
+  for (void** hint = hints; *hint != nullptr; ++hint) {
+    char* name = snd_device_name_get_hint(*hint, "NAME");
+    char* description = snd_device_name_get_hint(*hint, "DESC");
+    char* direction = snd_device_name_get_hint(*hint, "IOID");
+    const bool canRecord = direction == nullptr || std::strcmp(direction, "Input") == 0;
+    // Names with arguments are the per-card variants of the hardware listed above; "null"
+    // records nothing but zeros.
+    if (name != nullptr && canRecord && std::strchr(name, ':') == nullptr &&
+        std::strcmp(name, "null") != 0) {
+      const std::string pcm = name;
+      const std::string shown =
+          pcm == "default" || description == nullptr ? pcm : FirstLine(description);
+      out.push_back({shown, pcm, pcm});
+    }
+    free(name);
+    free(description);
+    free(direction);
+  }
+  snd_device_name_free_hint(hints);
+}
+
+class Pcm {
+ public:
+  ~Pcm() {
+    if (handle)
+      snd_pcm_close(handle);
+  }
+  snd_pcm_t* handle = nullptr;
+};
+
+// Sets access, sample format, channels and rate; the rate must be met exactly.
+int SetFormat(snd_pcm_t* pcm, snd_pcm_hw_params_t* params, const WaveFormat& format) {
+  int err = snd_pcm_hw_params_set_access(pcm, params, SND_PCM_ACCESS_RW_INTERLEAVED);
+  if (err < 0)
+    return err;
+  err = snd_pcm_hw_params_set_format(
+      pcm, params, format.BitsPerSample == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE);
+  if (err < 0)
+    return err;
+  err = snd_pcm_hw_params_set_channels(pcm, params, format.Channels);
+  if (err < 0)
+    return err;
+  return snd_pcm_hw_params_set_rate(pcm, params, format.SamplesPerSec, 0);
+}
+
+bool Supported(const WaveFormat& format) {
+  return format.FormatTag == kWaveFormatPcm && (format.Channels == 1 || format.Channels == 2) &&
+         (format.BitsPerSample == 8 || format.BitsPerSample == 16) && format.SamplesPerSec > 0 &&
+         format.BlockAlign == format.Channels * format.BitsPerSample / 8;
+}
+
+}  // namespace
+
+// One open device and its capture thread.
+class AlsaWaveInput::Stream {
+ public:
+  Stream(snd_pcm_t* pcm, snd_pcm_uframes_t periodFrames, uint32_t frameBytes,
+         WaveDoneCallback onDone)
+      : pcm_(pcm),
+        periodFrames_(periodFrames),
+        frameBytes_(frameBytes),
+        onDone_(std::move(onDone)) {
+    wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  }
+
+  ~Stream() {
+    Halt();
+    snd_pcm_close(pcm_);
+    if (wake_ >= 0)
+      close(wake_);
+  }
+
+  Result Failure() const { return failure_.load(std::memory_order_acquire); }
+
+  Result Start() {
+    if (Failure() != result::kOk)
+      return Failure();
+    if (thread_.joinable())
+      return result::kOk;
+    if (wake_ < 0)
+      return result::kNoMemory;
+    if (snd_pcm_state(pcm_) != SND_PCM_STATE_PREPARED) {
+      const int err = snd_pcm_prepare(pcm_);
+      if (err < 0)
+        return FailureCode(err);
+    }
+    const int err = snd_pcm_start(pcm_);
+    if (err < 0)
+      return FailureCode(err);
+    quit_.store(false);
+    try {
+      thread_ = std::thread([this] { Capture(); });
+    } catch (...) {
+      snd_pcm_drop(pcm_);
+      return result::kNoMemory;
+    }
+    return result::kOk;
+  }
+
+  // Stops the capture thread and the device; the queue stays as it is.
+  void Halt() {
+    if (thread_.joinable()) {
+      quit_.store(true);
+      const uint64_t one = 1;
+      [[maybe_unused]] const ssize_t n = write(wake_, &one, sizeof one);
+      thread_.join();
+    }
+    snd_pcm_drop(pcm_);
+  }
+
+  Result Add(WaveHeader& block) {
+    std::lock_guard lock(queueMutex_);
+    if ((block.Flags & wave_header::kInQueue) != 0)
+      return result::kStillPlaying;
+    block.BytesRecorded = 0;
+    block.Flags = (block.Flags & ~wave_header::kDone) | wave_header::kInQueue;
+    queue_.push_back(&block);
+    return result::kOk;
+  }
+
+  bool Queued(const WaveHeader& block) {
+    std::lock_guard lock(queueMutex_);
+    return (block.Flags & wave_header::kInQueue) != 0;
+  }
+
+  bool QueueEmpty() {
+    std::lock_guard lock(queueMutex_);
+    return queue_.empty();
+  }
+
+  // Returns every queued block, or only a partly filled oldest one.
+  void ReturnBlocks(bool all) {
+    std::lock_guard lock(queueMutex_);
+    while (!queue_.empty() && (all || queue_.front()->BytesRecorded > 0)) {
+      ReturnOldest();
+      if (!all)
+        break;
+    }
+  }
+
+ private:
+  // Called with the queue locked.
+  void ReturnOldest() {
+    WaveHeader* block = queue_.front();
+    queue_.pop_front();
+    block->Flags = (block->Flags & ~wave_header::kInQueue) | wave_header::kDone;
+    if (onDone_)
+      onDone_(*block);
+  }
+
+  // Copies recorded bytes into the oldest blocks; a full block goes back to the owner.
+  // With no block queued the bytes are lost, as they would be on any device.
+  void Deliver(const char* data, size_t bytes) {
+    std::lock_guard lock(queueMutex_);
+    while (bytes > 0 && !queue_.empty()) {
+      WaveHeader* block = queue_.front();
+      const size_t room = block->BufferLength - block->BytesRecorded;
+      const size_t n = std::min(room, bytes);
+      std::memcpy(block->Data + block->BytesRecorded, data, n);
+      block->BytesRecorded += static_cast<uint32_t>(n);
+      data += n;
+      bytes -= n;
+      if (block->BytesRecorded == block->BufferLength)
+        ReturnOldest();
+    }
+  }
+
+  void Fail(int alsaError) {
+    failure_.store(FailureCode(alsaError), std::memory_order_release);
+    ReturnBlocks(true);
+  }
+
+  // Puts a stream back to work after an overrun or a suspend; false when it cannot be.
+  bool Recover(int err) {
+    if (err == -ESTRPIPE) {
+      while ((err = snd_pcm_resume(pcm_)) == -EAGAIN)
+        usleep(10000);
+      if (err >= 0)
+        return true;
+    }
+    err = snd_pcm_prepare(pcm_);
+    if (err >= 0)
+      err = snd_pcm_start(pcm_);
+    if (err < 0) {
+      Fail(err);
+      return false;
+    }
+    return true;
+  }
+
+  void Capture() {
+    std::vector<char> period(periodFrames_ * frameBytes_);
+    const int count = snd_pcm_poll_descriptors_count(pcm_);
+    if (count <= 0) {
+      Fail(count < 0 ? count : -EIO);
+      return;
+    }
+    std::vector<pollfd> fds(static_cast<size_t>(count) + 1);
+    snd_pcm_poll_descriptors(pcm_, fds.data(), static_cast<unsigned>(count));
+    fds.back() = {wake_, POLLIN, 0};
+
+    while (!quit_.load()) {
+      if (poll(fds.data(), fds.size(), kPollTimeoutMs) < 0 && errno != EINTR) {
+        Fail(-errno);
+        return;
+      }
+      if (quit_.load())
+        return;
+      unsigned short revents = 0;
+      snd_pcm_poll_descriptors_revents(pcm_, fds.data(), static_cast<unsigned>(count), &revents);
+      // Read on data and on errors alike: the read reports what went wrong. A quiet
+      // timeout also reads, so that a device that stopped waking anyone is noticed.
+      for (;;) {
+        const snd_pcm_sframes_t got = snd_pcm_readi(pcm_, period.data(), periodFrames_);
+        if (got == -EAGAIN)
+          break;
+        if (got == -EPIPE || got == -ESTRPIPE) {
+          if (!Recover(static_cast<int>(got)))
+            return;
+          continue;
+        }
+        if (got < 0) {
+          Fail(static_cast<int>(got));
+          return;
+        }
+        if (got == 0)
+          break;
+        Deliver(period.data(), static_cast<size_t>(got) * frameBytes_);
+      }
+    }
+  }
+
+  snd_pcm_t* pcm_;
+  const snd_pcm_uframes_t periodFrames_;
+  const uint32_t frameBytes_;
+  const WaveDoneCallback onDone_;
+  int wake_ = -1;
+  std::thread thread_;
+  std::atomic<bool> quit_{false};
+  std::atomic<Result> failure_{result::kOk};
+  std::mutex queueMutex_;
+  std::deque<WaveHeader*> queue_;
+};
+
+AlsaWaveInput::AlsaWaveInput() = default;
+AlsaWaveInput::~AlsaWaveInput() = default;
+
+uint32_t AlsaWaveInput::DeviceCount() {
+  std::vector<Device> found;
+  ListHardware(found);
+  ListConfigured(found);
+  devices_.clear();
+  std::set<std::string> taken;
+  for (Device& device : found) {
+    device.Name = Trimmed(device.Name, kMaxNameLength);
+    if (device.Name.empty())
+      device.Name = Trimmed(device.OpenName, kMaxNameLength);
+    device.Name = Distinct(device.Name, taken);
+    devices_.push_back(std::move(device));
+  }
+  listed_ = true;
+  return static_cast<uint32_t>(devices_.size());
+}
+
+bool AlsaWaveInput::Listed(uint32_t device) {
+  if (!listed_)
+    DeviceCount();
+  return device < devices_.size();
+}
+
+std::string AlsaWaveInput::AlsaName(uint32_t device) const {
+  return device < devices_.size() ? devices_[device].OpenName : std::string();
+}
+
+Result AlsaWaveInput::GetDeviceCaps(uint32_t device, WaveInCaps& caps) {
+  if (!Listed(device))
+    return result::kBadDeviceId;
+  Pcm pcm;
+  int err = snd_pcm_open(&pcm.handle, devices_[device].ProbeName.c_str(), SND_PCM_STREAM_CAPTURE,
+                         SND_PCM_NONBLOCK);
+  if (err < 0)
+    return FailureCode(err);
+  snd_pcm_hw_params_t* any = nullptr;
+  snd_pcm_hw_params_alloca(&any);
+  err = snd_pcm_hw_params_any(pcm.handle, any);
+  if (err < 0)
+    return FailureCode(err);
+
+  struct Probe {
+    uint32_t Rate;
+    uint16_t Channels;
+    uint16_t Bits;
+    uint32_t Bit;
+  };
+  namespace f = wave_format;
+  static constexpr std::array<Probe, 20> kProbes = {{
+      {11025, 1, 8, f::k1M08},   {11025, 2, 8, f::k1S08},   {11025, 1, 16, f::k1M16},
+      {11025, 2, 16, f::k1S16},  {22050, 1, 8, f::k2M08},   {22050, 2, 8, f::k2S08},
+      {22050, 1, 16, f::k2M16},  {22050, 2, 16, f::k2S16},  {44100, 1, 8, f::k4M08},
+      {44100, 2, 8, f::k4S08},   {44100, 1, 16, f::k4M16},  {44100, 2, 16, f::k4S16},
+      {48000, 1, 8, f::k48M08},  {48000, 2, 8, f::k48S08},  {48000, 1, 16, f::k48M16},
+      {48000, 2, 16, f::k48S16}, {96000, 1, 8, f::k96M08},  {96000, 2, 8, f::k96S08},
+      {96000, 1, 16, f::k96M16}, {96000, 2, 16, f::k96S16},
+  }};
+  snd_pcm_hw_params_t* trial = nullptr;
+  snd_pcm_hw_params_alloca(&trial);
+  caps = {};
+  caps.Name = devices_[device].Name;
+  for (const Probe& probe : kProbes) {
+    snd_pcm_hw_params_copy(trial, any);
+    WaveFormat format;
+    format.Channels = probe.Channels;
+    format.BitsPerSample = probe.Bits;
+    format.SamplesPerSec = probe.Rate;
+    if (SetFormat(pcm.handle, trial, format) >= 0)
+      caps.Formats |= probe.Bit;
+  }
+  unsigned channels = 0;
+  if (snd_pcm_hw_params_get_channels_max(any, &channels) >= 0)
+    caps.Channels = static_cast<uint16_t>(std::min(channels, 0xFFFFu));
+  return result::kOk;
+}
+
+Result AlsaWaveInput::QueryFormat(uint32_t device, const WaveFormat& format) {
+  if (!Listed(device))
+    return result::kBadDeviceId;
+  if (!Supported(format))
+    return result::kBadFormat;
+  Pcm pcm;
+  int err = snd_pcm_open(&pcm.handle, devices_[device].OpenName.c_str(), SND_PCM_STREAM_CAPTURE,
+                         SND_PCM_NONBLOCK);
+  if (err < 0)
+    return FailureCode(err);
+  snd_pcm_hw_params_t* params = nullptr;
+  snd_pcm_hw_params_alloca(&params);
+  err = snd_pcm_hw_params_any(pcm.handle, params);
+  if (err >= 0 && SetFormat(pcm.handle, params, format) < 0)
+    return result::kBadFormat;
+  return err < 0 ? FailureCode(err) : result::kOk;
+}
+
+Result AlsaWaveInput::Open(WaveInHandle& handle, uint32_t device, const WaveFormat& format,
+                           WaveDoneCallback onDone) {
+  if (!Listed(device))
+    return result::kBadDeviceId;
+  if (!Supported(format))
+    return result::kBadFormat;
+  Pcm pcm;
+  int err = snd_pcm_open(&pcm.handle, devices_[device].OpenName.c_str(), SND_PCM_STREAM_CAPTURE,
+                         SND_PCM_NONBLOCK);
+  if (err < 0)
+    return FailureCode(err);
+
+  snd_pcm_hw_params_t* params = nullptr;
+  snd_pcm_hw_params_alloca(&params);
+  err = snd_pcm_hw_params_any(pcm.handle, params);
+  if (err < 0)
+    return FailureCode(err);
+  if (SetFormat(pcm.handle, params, format) < 0)
+    return result::kBadFormat;
+  // Periods of 10 ms, and a few of them buffered by ALSA.
+  snd_pcm_uframes_t period = std::max<snd_pcm_uframes_t>(format.SamplesPerSec / 100, 1);
+  int dir = 0;
+  err = snd_pcm_hw_params_set_period_size_near(pcm.handle, params, &period, &dir);
+  if (err < 0)
+    return FailureCode(err);
+  snd_pcm_uframes_t buffer = period * kAlsaPeriods;
+  err = snd_pcm_hw_params_set_buffer_size_near(pcm.handle, params, &buffer);
+  if (err < 0)
+    return FailureCode(err);
+  err = snd_pcm_hw_params(pcm.handle, params);
+  if (err < 0)
+    return FailureCode(err);
+  snd_pcm_hw_params_get_period_size(params, &period, &dir);
+
+  snd_pcm_sw_params_t* sw = nullptr;
+  snd_pcm_sw_params_alloca(&sw);
+  if (snd_pcm_sw_params_current(pcm.handle, sw) >= 0) {
+    snd_pcm_sw_params_set_avail_min(pcm.handle, sw, period);
+    // Started explicitly by Start, never by the first read.
+    snd_pcm_uframes_t boundary = 0;
+    snd_pcm_sw_params_get_boundary(sw, &boundary);
+    snd_pcm_sw_params_set_start_threshold(pcm.handle, sw, boundary);
+    snd_pcm_sw_params(pcm.handle, sw);
+  }
+
+  auto stream = std::make_unique<Stream>(pcm.handle, period, format.BlockAlign, std::move(onDone));
+  pcm.handle = nullptr;  // the stream owns it now
+  handle = nextHandle_++;
+  if (nextHandle_ == kNoWaveIn)
+    nextHandle_ = 1;
+  streams_[handle] = std::move(stream);
+  return result::kOk;
+}
+
+AlsaWaveInput::Stream* AlsaWaveInput::Find(WaveInHandle handle) {
+  const auto it = streams_.find(handle);
+  return it == streams_.end() ? nullptr : it->second.get();
+}
+
+Result AlsaWaveInput::Start(WaveInHandle handle) {
+  Stream* stream = Find(handle);
+  return stream ? stream->Start() : result::kInvalidHandle;
+}
+
+Result AlsaWaveInput::PrepareHeader(WaveInHandle handle, WaveHeader& block) {
+  Stream* stream = Find(handle);
+  if (!stream)
+    return result::kInvalidHandle;
+  if (stream->Failure() != result::kOk)
+    return stream->Failure();
+  if (block.Data == nullptr || block.BufferLength == 0)
+    return result::kInvalidParam;
+  block.Flags |= wave_header::kPrepared;
+  return result::kOk;
+}
+
+Result AlsaWaveInput::AddBuffer(WaveInHandle handle, WaveHeader& block) {
+  Stream* stream = Find(handle);
+  if (!stream)
+    return result::kInvalidHandle;
+  if (stream->Failure() != result::kOk)
+    return stream->Failure();
+  if ((block.Flags & wave_header::kPrepared) == 0)
+    return result::kUnprepared;
+  return stream->Add(block);
+}
+
+Result AlsaWaveInput::UnprepareHeader(WaveInHandle handle, WaveHeader& block) {
+  Stream* stream = Find(handle);
+  if (!stream)
+    return result::kInvalidHandle;
+  if (stream->Failure() != result::kOk)
+    return stream->Failure();
+  if (stream->Queued(block))
+    return result::kStillPlaying;
+  block.Flags &= ~wave_header::kPrepared;
+  return result::kOk;
+}
+
+Result AlsaWaveInput::Reset(WaveInHandle handle) {
+  Stream* stream = Find(handle);
+  if (!stream)
+    return result::kInvalidHandle;
+  stream->Halt();
+  stream->ReturnBlocks(true);
+  return result::kOk;
+}
+
+Result AlsaWaveInput::Stop(WaveInHandle handle) {
+  Stream* stream = Find(handle);
+  if (!stream)
+    return result::kInvalidHandle;
+  stream->Halt();
+  // The block being filled goes back with what it holds; the others stay queued.
+  stream->ReturnBlocks(false);
+  return result::kOk;
+}
+
+Result AlsaWaveInput::Close(WaveInHandle handle) {
+  Stream* stream = Find(handle);
+  if (!stream)
+    return result::kInvalidHandle;
+  if (!stream->QueueEmpty())
+    return result::kStillPlaying;
+  streams_.erase(handle);
+  return result::kOk;
+}
+
+}  // namespace calvora::platform::alsa

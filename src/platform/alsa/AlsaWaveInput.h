@@ -1,0 +1,66 @@
+#pragma once
+// Wave input on ALSA. The devices are the machine's hardware capture devices, named
+// "card name: device name", and the devices the ALSA configuration declares ("default" and
+// those with a description), named by their description.
+//
+// Each open device has one capture thread. It reads 10 ms periods from ALSA, copies them
+// into the oldest queued block and, once a block is full, marks it done through the done
+// callback; it does nothing else. Every ALSA call on a running stream is made on that thread;
+// the owner's thread starts and joins it. The block queue is the one thing both threads
+// touch, and a small mutex guards it: the owner queues and takes blocks back while the
+// thread fills them, and Reset must know that the thread has let go of every block before
+// the owner releases them.
+//
+// An overrun is recovered on the capture thread without stopping. A device that fails or
+// vanishes while capturing returns every queued block, and from then on the block
+// operations fail with its code, which is how the owner learns of it.
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/WaveInput.h"
+
+namespace calvora::platform::alsa {
+
+class AlsaWaveInput : public WaveInput {
+ public:
+  AlsaWaveInput();
+  ~AlsaWaveInput() override;
+  AlsaWaveInput(const AlsaWaveInput&) = delete;
+  AlsaWaveInput& operator=(const AlsaWaveInput&) = delete;
+
+  uint32_t DeviceCount() override;
+  Result GetDeviceCaps(uint32_t device, WaveInCaps& caps) override;
+  Result QueryFormat(uint32_t device, const WaveFormat& format) override;
+  Result Open(WaveInHandle& handle, uint32_t device, const WaveFormat& format,
+              WaveDoneCallback onDone) override;
+  Result Start(WaveInHandle handle) override;
+  Result PrepareHeader(WaveInHandle handle, WaveHeader& block) override;
+  Result AddBuffer(WaveInHandle handle, WaveHeader& block) override;
+  Result UnprepareHeader(WaveInHandle handle, WaveHeader& block) override;
+  Result Reset(WaveInHandle handle) override;
+  Result Stop(WaveInHandle handle) override;
+  Result Close(WaveInHandle handle) override;
+
+  // The ALSA name a device number stands for (e.g. "plughw:0,0", "default"), empty if none.
+  std::string AlsaName(uint32_t device) const;
+
+  struct Device {
+    std::string Name;       // the name shown to the user, distinct among the devices
+    std::string ProbeName;  // opened to read the formats the device records natively
+    std::string OpenName;   // opened to record
+  };
+  class Stream;
+
+ private:
+  bool Listed(uint32_t device);
+  Stream* Find(WaveInHandle handle);
+
+  std::vector<Device> devices_;
+  bool listed_ = false;
+  std::map<WaveInHandle, std::unique_ptr<Stream>> streams_;
+  WaveInHandle nextHandle_ = 1;
+};
+
+}  // namespace calvora::platform::alsa

@@ -1,0 +1,215 @@
+// The capture and the detector on ALSA, recording from the virtual capture device, which a
+// test steers through its control program like any other process would.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/Silence.h"
+#include "audio/WaveCapture.h"
+#include "platform/alsa/AlsaWaveInput.h"
+
+namespace calvora::audio {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr const char* kDeviceName = "Calvora Virtual Capture";
+
+class AlsaWaveCapture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Each test has a device state of its own, in a directory of its own.
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "calvora-capture-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    stateDir = pattern;
+    setenv("CALVORA_VIRTUAL_CARD_DIR", stateDir.c_str(), 1);
+  }
+  void TearDown() override {
+    if (capture && capture->Active)
+      capture->Stop();
+    capture.reset();
+    std::filesystem::remove_all(stateDir);
+  }
+
+  static void Ctl(const std::string& arguments) {
+    const std::string command = std::string(CALVORA_CAPTURE_CTL) + " " + arguments;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+  }
+
+  // A capture on the virtual device with the main window's geometry for `rate`.
+  // The device list is read again first unless `refresh` is false.
+  int32_t StartCapture(int32_t rate, bool refresh = true) {
+    if (!capture)
+      capture = std::make_unique<TWaveCapture>(input);
+    if (refresh)
+      capture->RefreshDevices();
+    int32_t found = -1;
+    for (int32_t i = 0; i < capture->DeviceCount(); ++i) {
+      if (capture->DeviceName(i) == kDeviceName)
+        found = i;
+    }
+    EXPECT_GE(found, 0) << "the virtual device is not listed";
+    capture->SelectDevice(found);
+    capture->SampleRate = rate;
+    capture->BufferSize = rate * 4 / 100;
+    capture->SetQueueBytes(capture->BufferSize * 16);
+    capture->OnData = [this](TWaveCapture& sender, const char* data, int32_t count) {
+      blockSizes.push_back(count);
+      levels.push_back(sender.Levels());
+      if (onData)
+        onData(data, count);
+    };
+    capture->OnError = [this](TWaveCapture& sender, uint32_t code) {
+      errors.push_back(code);
+      sender.Stop();
+    };
+    return capture->Start();
+  }
+
+  // Polls every 10 ms, like the work timer, until `done` or the time is up.
+  bool PollUntil(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+    const auto end = Clock::now() + limit;
+    while (Clock::now() < end) {
+      if (capture->Active)
+        capture->Poll();
+      if (done())
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+  }
+
+  std::string stateDir;
+  platform::alsa::AlsaWaveInput input;
+  std::unique_ptr<TWaveCapture> capture;
+  std::vector<int32_t> blockSizes;
+  std::vector<ChannelLevels> levels;
+  std::vector<uint32_t> errors;
+  std::function<void(const char*, int32_t)> onData;
+};
+
+TEST_F(AlsaWaveCapture, ListsTheVirtualDeviceByItsDescription) {
+  TWaveCapture listing(input);
+  std::vector<std::string> names;
+  for (int32_t i = 0; i < listing.DeviceCount(); ++i)
+    names.push_back(listing.DeviceName(i));
+  EXPECT_NE(std::find(names.begin(), names.end(), kDeviceName), names.end());
+  platform::WaveInCaps caps;
+  const auto index =
+      static_cast<size_t>(std::find(names.begin(), names.end(), kDeviceName) - names.begin());
+  ASSERT_LT(index, listing.Devices.size());
+  ASSERT_EQ(input.GetDeviceCaps(static_cast<uint32_t>(listing.Devices[index].DeviceID), caps), 0);
+  EXPECT_NE(caps.Formats & platform::wave_format::k4S16, 0u);
+  EXPECT_EQ(caps.Formats & platform::wave_format::k4M16, 0u);
+}
+
+TEST_F(AlsaWaveCapture, BlocksOf10MsAtEachRateArriveAbout100ASecond) {
+  for (int32_t rate : {48000, 44100, 32000}) {
+    blockSizes.clear();
+    ASSERT_EQ(StartCapture(rate), 0) << rate;
+    // The first blocks fill after the first poll queued them; count from the first one on.
+    ASSERT_TRUE(PollUntil(std::chrono::milliseconds(2000), [&] { return !blockSizes.empty(); }));
+    const size_t before = blockSizes.size();
+    const auto start = Clock::now();
+    PollUntil(std::chrono::milliseconds(1000), [] { return false; });
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double perSecond = static_cast<double>(blockSizes.size() - before) / seconds;
+    EXPECT_GT(perSecond, 80) << rate;
+    EXPECT_LT(perSecond, 120) << rate;
+    for (int32_t size : blockSizes)
+      ASSERT_EQ(size, rate * 4 / 100) << rate;
+    EXPECT_TRUE(errors.empty());
+    capture->Stop();
+  }
+}
+
+TEST_F(AlsaWaveCapture, ToneAtMinus20ReadsMinus20AndSilenceReadsMinus90) {
+  Ctl("programme tone -20 1000");
+  ASSERT_EQ(StartCapture(44100), 0);
+  ASSERT_TRUE(PollUntil(std::chrono::milliseconds(3000), [&] { return levels.size() >= 20; }));
+  for (size_t i = 2; i < levels.size(); ++i) {
+    ASSERT_NEAR(levels[i][0], -20.0, 0.1) << i;
+    ASSERT_NEAR(levels[i][1], -20.0, 0.1) << i;
+  }
+
+  Ctl("programme silence");
+  // Blocks recorded before the switch are still queued; the later ones are silent.
+  ASSERT_TRUE(PollUntil(std::chrono::milliseconds(3000), [&] {
+    return levels.size() > 40 && levels.back()[0] == -90.3 && levels.back()[1] == -90.3;
+  }));
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(AlsaWaveCapture, DetectorFedFromTheCaptureFindsSilenceAfterTheSecondsOfAudio) {
+  Ctl("programme silence");
+  TSilence detector;
+  double audioSeconds = 0;
+  std::vector<double> verdictAt;
+  detector.OnSilence = [&](TSilence&, uint8_t verdict) {
+    if (verdict == smSeekSilence)
+      verdictAt.push_back(audioSeconds);
+  };
+  detector.Configure(smSeekSilence, 1.5, -60);
+  onData = [&](const char* data, int32_t count) {
+    audioSeconds += count / (capture->SampleRate * 4.0);
+    detector.Feed(data, count, capture->SampleRate);
+  };
+  ASSERT_EQ(StartCapture(48000), 0);
+  const auto start = Clock::now();
+  ASSERT_TRUE(PollUntil(std::chrono::milliseconds(5000), [&] { return !verdictAt.empty(); }));
+  EXPECT_NEAR(verdictAt[0], 1.5, 0.02);
+  // The audio is real time: the verdict cannot come before its seconds have passed.
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1300));
+}
+
+TEST_F(AlsaWaveCapture, AVanishedDeviceReachesOnErrorAndStartsAgainOnceBack) {
+  ASSERT_EQ(StartCapture(48000), 0);
+  ASSERT_TRUE(PollUntil(std::chrono::milliseconds(2000), [&] { return blockSizes.size() > 5; }));
+  Ctl("vanish");
+  ASSERT_TRUE(PollUntil(std::chrono::milliseconds(5000), [&] { return !errors.empty(); }));
+  EXPECT_NE(errors[0], 0u);
+  EXPECT_FALSE(capture->Active);
+
+  // Gone from the listing, so a start finds nothing to open.
+  capture->RefreshDevices();
+  for (int32_t i = 0; i < capture->DeviceCount(); ++i)
+    EXPECT_NE(capture->DeviceName(i), kDeviceName);
+
+  Ctl("present");
+  errors.clear();
+  blockSizes.clear();
+  ASSERT_EQ(StartCapture(48000), 0);
+  EXPECT_TRUE(PollUntil(std::chrono::milliseconds(3000), [&] { return blockSizes.size() > 5; }));
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(AlsaWaveCapture, AListedDeviceThatRefusesToOpenGivesAStartCode) {
+  capture = std::make_unique<TWaveCapture>(input);
+  Ctl("refuse");
+  EXPECT_NE(StartCapture(48000, false), 0);
+  EXPECT_FALSE(capture->Active);
+  Ctl("present");
+  EXPECT_EQ(StartCapture(48000), 0);
+}
+
+TEST_F(AlsaWaveCapture, AnOverrunIsRecoveredWithoutStopping) {
+  ASSERT_EQ(StartCapture(48000), 0);
+  ASSERT_TRUE(PollUntil(std::chrono::milliseconds(2000), [&] { return blockSizes.size() > 5; }));
+  // Far longer than the queue and ALSA's buffer hold together.
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  capture->Poll();
+  const size_t before = blockSizes.size();
+  EXPECT_TRUE(
+      PollUntil(std::chrono::milliseconds(3000), [&] { return blockSizes.size() > before + 20; }));
+  EXPECT_TRUE(errors.empty());
+  EXPECT_TRUE(capture->Active);
+}
+
+}  // namespace
+}  // namespace calvora::audio
