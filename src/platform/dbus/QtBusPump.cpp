@@ -21,20 +21,25 @@ QtBusPump::~QtBusPump() {
 }
 
 void QtBusPump::Activate() {
-  active_ = true;
+  ++activeDepth_;
   desktop_.Process();
-  active_ = false;
+  --activeDepth_;
   Rearm();
 }
 
 void QtBusPump::Rearm() {
-  if (active_)
+  if (activeDepth_ > 0)
     return;
   const int fd = desktop_.Fd();
   if (fd != fd_) {
-    // First call, or the connection was lost: watch the new descriptor, or none.
-    readNotifier_.reset();
-    writeNotifier_.reset();
+    // First call, or the connection was lost: watch the new descriptor, or none. The old
+    // notifiers may be the very ones whose signal is running, so they go later.
+    for (auto* notifier : {readNotifier_.release(), writeNotifier_.release()}) {
+      if (!notifier)
+        continue;
+      notifier->setEnabled(false);
+      notifier->deleteLater();
+    }
     fd_ = fd;
     if (fd_ >= 0) {
       readNotifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);

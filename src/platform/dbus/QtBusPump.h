@@ -27,7 +27,7 @@ class QtBusPump {
   std::unique_ptr<QSocketNotifier> readNotifier_;
   std::unique_ptr<QSocketNotifier> writeNotifier_;
   std::unique_ptr<QTimer> deadline_;
-  bool active_ = false;  // inside Activate: its end re-arms anyway
+  int activeDepth_ = 0;  // inside Activate: its end re-arms anyway
 };
 
 }  // namespace calvora::platform::dbus
