@@ -132,6 +132,18 @@ std::optional<ControlRef> ResolveControl(int32_t device, int32_t root, int32_t l
   return ControlRef{tree->DeviceList[static_cast<size_t>(device)].MixerId, slot.ControlId};
 }
 
+// Reads a control; false when the device does not answer.
+bool ReadControl(const ControlRef& control, uint32_t& value) {
+  return tree->devices->GetControlValue(control.mixerId, control.controlId, value) == 0;
+}
+
+int32_t VolumeValue(uint32_t value) {
+  return static_cast<int32_t>(value > 65535 ? 65535 : value);
+}
+bool MuteValue(uint32_t value) {
+  return static_cast<int32_t>(value) > 0;
+}
+
 }  // namespace
 
 void LoadMixerDevices(platform::MixerDevices& devices) {
@@ -214,13 +226,11 @@ std::string MixerLineName(int32_t device, int32_t root, int32_t line) {
 
 int32_t GetLineVolume(int32_t device, int32_t root, int32_t line) {
   const auto control = ResolveControl(device, root, line, false);
-  if (!control)
-    return 0;
   uint32_t value = 0;
   // A failed read counts as silence rather than whatever the buffer held.
-  if (tree->devices->GetControlValue(control->mixerId, control->controlId, value) != 0)
+  if (!control || !ReadControl(*control, value))
     return 0;
-  return static_cast<int32_t>(value > 65535 ? 65535 : value);
+  return VolumeValue(value);
 }
 
 bool SetLineVolume(int32_t device, int32_t root, int32_t line, int32_t value, bool verify) {
@@ -233,18 +243,18 @@ bool SetLineVolume(int32_t device, int32_t root, int32_t line, int32_t value, bo
                                  static_cast<uint32_t>(clamped));
   if (!verify)
     return true;
-  return GetLineVolume(device, root, line) == clamped;
+  // Only a value actually read back confirms the write: a device that no longer answers
+  // must not pass for one that holds 0.
+  uint32_t readBack = 0;
+  return ReadControl(*control, readBack) && VolumeValue(readBack) == clamped;
 }
 
 bool GetLineMute(int32_t device, int32_t root, int32_t line) {
   const auto control = ResolveControl(device, root, line, true);
-  if (!control)
-    return false;
   uint32_t value = 0;
-  if (tree->devices->GetControlValue(control->mixerId, control->controlId, value) != 0) {
+  if (!control || !ReadControl(*control, value))
     return false;
-  }
-  return static_cast<int32_t>(value) > 0;
+  return MuteValue(value);
 }
 
 bool SetLineMute(int32_t device, int32_t root, int32_t line, bool mute, bool verify) {
@@ -254,7 +264,8 @@ bool SetLineMute(int32_t device, int32_t root, int32_t line, bool mute, bool ver
   tree->devices->SetControlValue(control->mixerId, control->controlId, mute ? 1u : 0u);
   if (!verify)
     return true;
-  return GetLineMute(device, root, line) == mute;
+  uint32_t readBack = 0;
+  return ReadControl(*control, readBack) && MuteValue(readBack) == mute;
 }
 
 }  // namespace calvora::mixer

@@ -6,7 +6,7 @@ using platform::Result;
 namespace result = platform::result;
 
 uint32_t VirtualMixerDevices::AddDevice(const std::string& name) {
-  devices.push_back(Device{name, false, false, {}, {}});
+  devices.push_back(Device{name, false, false, false, {}, {}});
   return static_cast<uint32_t>(devices.size() - 1);
 }
 
@@ -170,6 +170,8 @@ Result VirtualMixerDevices::GetControlValue(uint32_t device, uint32_t controlId,
   ++calls;
   if (device >= devices.size())
     return result::kBadDeviceId;
+  if (devices[device].readsFail)
+    return result::kNoDriver;
   auto it = devices[device].values.find(controlId);
   if (it == devices[device].values.end())
     return result::kInvalidParam;

@@ -27,7 +27,8 @@ class VirtualMixerDevices : public platform::MixerDevices {
   struct Device {
     std::string name;
     bool capsFails = false;
-    bool ignoresWrites = false;  // a device that stores nothing written to it (or has gone)
+    bool ignoresWrites = false;  // a device that stores nothing written to it
+    bool readsFail = false;      // a device that no longer answers reads
     std::vector<Destination> destinations;
     std::map<uint32_t, uint32_t> values;  // by control id
   };

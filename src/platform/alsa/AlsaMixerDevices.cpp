@@ -290,22 +290,8 @@ AlsaMixerDevices::AlsaMixerDevices() = default;
 AlsaMixerDevices::~AlsaMixerDevices() = default;
 
 uint32_t AlsaMixerDevices::DeviceCount() {
-  std::vector<std::unique_ptr<Device>> present;
-  for (auto& address : PresentDevices()) {
-    std::unique_ptr<Device> device;
-    // A device still present keeps its open handle and what was read from it.
-    for (auto& known : devices_) {
-      if (known && known->address == address)
-        device = std::move(known);
-    }
-    if (!device) {
-      device = std::make_unique<Device>();
-      device->address = address;
-    }
-    present.push_back(std::move(device));
-  }
-  devices_ = std::move(present);
-  return static_cast<uint32_t>(devices_.size());
+  present_ = PresentDevices();
+  return static_cast<uint32_t>(present_.size());
 }
 
 AlsaMixerDevices::Device* AlsaMixerDevices::Find(uint32_t device) const {
@@ -318,9 +304,24 @@ std::string AlsaMixerDevices::DeviceAddress(uint32_t device) const {
 }
 
 Result AlsaMixerDevices::GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) {
-  Device* entry = Find(device);
-  if (entry == nullptr)
+  if (device >= present_.size())
     return result::kBadDeviceId;
+  // Bind the number to the device found by the last count. A device still known keeps its
+  // open handle; numbers beyond the new count are dropped.
+  std::unique_ptr<Device> bound;
+  for (auto& known : devices_) {
+    if (known && known->address == present_[device]) {
+      bound = std::move(known);
+      break;
+    }
+  }
+  if (!bound) {
+    bound = std::make_unique<Device>();
+    bound->address = present_[device];
+  }
+  devices_.resize(present_.size());
+  devices_[device] = std::move(bound);
+  Device* entry = devices_[device].get();
   Result error = entry->Open();
   if (error == result::kOk)
     error = entry->ReadLines();

@@ -43,9 +43,12 @@ class AlsaMixerDevices : public MixerDevices {
   AlsaMixerDevices(const AlsaMixerDevices&) = delete;
   AlsaMixerDevices& operator=(const AlsaMixerDevices&) = delete;
 
-  // Looks for the devices again; device numbers follow the new list.
+  // Looks for the devices present now. Device numbers keep pointing at the devices they were
+  // bound to until GetDeviceCaps binds them again, so a device that vanishes or appears
+  // before another never redirects writes meant for that one.
   uint32_t DeviceCount() override;
-  // Opens the device (if not yet open) and reads its lines afresh.
+  // Binds the number to the device of the last count, opens it (if not yet open) and reads
+  // its lines afresh.
   Result GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) override;
   Result GetDestinationLine(uint32_t device, uint32_t destination, MixerLineInfo& line) override;
   Result GetSourceLine(uint32_t device, uint32_t destination, uint32_t source,
@@ -62,7 +65,8 @@ class AlsaMixerDevices : public MixerDevices {
   struct Device;
   Device* Find(uint32_t device) const;
 
-  std::vector<std::unique_ptr<Device>> devices_;
+  std::vector<std::string> present_;              // addresses found by the last count
+  std::vector<std::unique_ptr<Device>> devices_;  // by device number, as last bound
 };
 
 }  // namespace calvora::platform::alsa

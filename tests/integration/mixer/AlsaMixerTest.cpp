@@ -137,6 +137,27 @@ TEST_F(MixerAlsa, ASecondMixerDeviceAppearingAndVanishingIsNoticed) {
   EXPECT_EQ(MixerDeviceCount(), before);
 }
 
+TEST_F(MixerAlsa, WritesMeantForAVanishedDeviceNeverReachTheNextOne) {
+  SetSecondMixerPresent(true);
+  const int32_t first = LoadVirtualMixer();
+  ASSERT_GE(first, 0);
+  ASSERT_EQ(MixerDeviceName(first + 1), "Calvora Virtual Mixer 2");
+  SetFirstMixerAbsent(true);
+  // The count drops and the second device moves up a position, but the tree still holds
+  // the old positions until it is rebuilt.
+  EXPECT_EQ(static_cast<int32_t>(devices.DeviceCount()), MixerDeviceCount() - 1);
+  EXPECT_FALSE(SetLineVolume(first, kPlayback, kPcm, 0, true));
+  EXPECT_TRUE(SetLineMute(first, kPlayback, kPcm, true, false));
+  EXPECT_EQ(AmixerValues("PCM Playback Volume", "calvora_mixer2"), "values=200,200");
+  EXPECT_EQ(AmixerValues("PCM Playback Switch", "calvora_mixer2"), "values=on,on");
+  // Rebuilt, the position belongs to the second device.
+  LoadMixerDevices(devices);
+  LoadMixerLines();
+  EXPECT_EQ(MixerDeviceName(first), "Calvora Virtual Mixer 2");
+  EXPECT_TRUE(SetLineVolume(first, kPlayback, kPcm, 0, true));
+  EXPECT_EQ(AmixerValues("PCM Playback Volume", "calvora_mixer2"), "values=0,0");
+}
+
 TEST_F(MixerAlsa, VolumesScaleLinearlyBothWaysAndElementNamesGiveLines) {
   using platform::alsa::FromElementVolume;
   using platform::alsa::ToElementVolume;

@@ -30,8 +30,12 @@ class VirtualMixerEnvironment : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
   // Makes the hot-pluggable second mixer device appear or disappear.
-  void SetSecondMixerPresent(bool present) {
-    const auto flag = std::filesystem::path(dir_) / "mixer2.present";
+  void SetSecondMixerPresent(bool present) { SetFlag("mixer2.present", present); }
+  // Makes the first mixer device vanish or come back.
+  void SetFirstMixerAbsent(bool absent) { SetFlag("mixer.absent", absent); }
+
+  void SetFlag(const std::string& name, bool present) {
+    const auto flag = std::filesystem::path(dir_) / name;
     if (present) {
       std::ofstream(flag).put('\n');
     } else {
@@ -40,8 +44,9 @@ class VirtualMixerEnvironment : public ::testing::Test {
   }
 
   // Runs amixer in another process on the virtual mixer and returns what it printed.
-  static std::string Amixer(const std::string& arguments) {
-    const std::string command = "amixer -D calvora_mixer " + arguments + " 2>&1";
+  static std::string Amixer(const std::string& arguments,
+                            const std::string& device = "calvora_mixer") {
+    const std::string command = "amixer -D " + device + " " + arguments + " 2>&1";
     std::string output;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -55,8 +60,9 @@ class VirtualMixerEnvironment : public ::testing::Test {
   }
 
   // The values of one control as amixer prints them, e.g. "values=128,128".
-  static std::string AmixerValues(const std::string& control) {
-    const std::string output = Amixer("cget name='" + control + "'");
+  static std::string AmixerValues(const std::string& control,
+                                  const std::string& device = "calvora_mixer") {
+    const std::string output = Amixer("cget name='" + control + "'", device);
     const auto at = output.rfind(": values=");
     if (at == std::string::npos)
       return output;

@@ -148,17 +148,5 @@ TEST_F(MixerFader, DestroyingDuringAFadeRaisesNothing) {
   EXPECT_FALSE(silent.Active);
 }
 
-TEST_F(MixerFader, ANewStartReplacesTheRunningFadeFromWhereItIs) {
-  fader.Start(100, 2);
-  timers.Advance(1000);
-  fader.Start(0, 1);
-  EXPECT_NEAR(fader.StartValue(), 50, 0.01);
-  timers.Advance(500);
-  EXPECT_NEAR(fader.Value, 25, 0.01);
-  timers.Advance(510);
-  EXPECT_EQ(fader.Value, 0);
-  EXPECT_EQ(Count("done"), 1);
-}
-
 }  // namespace
 }  // namespace calvora::mixer

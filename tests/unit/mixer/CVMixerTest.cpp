@@ -149,21 +149,6 @@ TEST_F(MixerController, FadeOutOverTwoSecondsFallsEvery40MsThenMutesAndRestoresT
   EXPECT_EQ(VolumeOf(kLine), 40000u);
 }
 
-TEST_F(MixerController, FadeOutEndsWithVolumeZeroMuteAndLevelInThatOrder) {
-  Prepare(kPcm, 40000, false);
-  TCVMixer mixer(devices, clock, timers);
-  mixer.SetActive(true);
-  mixer.AddLine(0, 0, 0, kPcm);
-  mixer.FadeOutGroup(0, false, 2.0);
-  timers.Advance(1990);
-  TakeWrites();
-  timers.Advance(100);
-  const auto steps = TakeWrites();
-  ASSERT_GE(steps.size(), 3u);
-  EXPECT_EQ(std::vector<std::string>(steps.end() - 3, steps.end()),
-            (std::vector<std::string>{"PCM vol 0", "PCM mute 1", "PCM vol 40000"}));
-}
-
 TEST_F(MixerController, KeepDownLeavesFadedLinesMutedAtZero) {
   Prepare(kPcm, 40000, false);
   Prepare(kLine, 40000, false);

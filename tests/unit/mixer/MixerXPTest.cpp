@@ -128,6 +128,19 @@ TEST_F(MixerXP, VolumeWritesAreClampedAndVerified) {
   EXPECT_TRUE(SetLineMute(0, 0, 0, true, false));
 }
 
+TEST_F(MixerXP, AWriteIsNotConfirmedByAReadThatFailed) {
+  const auto card = devices.AddDevice("Card");
+  devices.AddDestination(card, "Playback", Controls::kBoth);
+  Load();
+  devices.devices[card].readsFail = true;
+  // The failed reads come back as 0 and not muted, which must not pass for the values written.
+  EXPECT_EQ(GetLineVolume(0, 0, 0), 0);
+  EXPECT_FALSE(GetLineMute(0, 0, 0));
+  EXPECT_FALSE(SetLineVolume(0, 0, 0, 0, true));
+  EXPECT_FALSE(SetLineMute(0, 0, 0, false, true));
+  EXPECT_TRUE(SetLineVolume(0, 0, 0, 0, false));
+}
+
 TEST_F(MixerXP, LinesWorkOnlyWithTheControlsTheyHave) {
   const auto card = devices.AddDevice("Card");
   devices.AddDestination(card, "Playback", Controls::kBoth);
