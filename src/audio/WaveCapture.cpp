@@ -51,8 +51,12 @@ TWaveCapture::TWaveCapture(platform::WaveInput& waveInput) : waveInput_(waveInpu
   DeviceIndex = Devices.empty() ? -1 : 0;
 }
 
-// The owner stops an active capture before releasing it; the device is not touched here.
-TWaveCapture::~TWaveCapture() = default;
+// The owner stops an active capture before releasing it. Should it not have, the capture is
+// stopped here all the same: the device must not go on recording into released blocks.
+TWaveCapture::~TWaveCapture() {
+  if (Active)
+    Stop();
+}
 
 void TWaveCapture::RefreshDevices() {
   Devices.clear();
@@ -87,6 +91,9 @@ void TWaveCapture::SetQueueBytes(int32_t bytes) {
 int32_t TWaveCapture::Start() {
   if (DeviceIndex < 0 || DeviceIndex >= DeviceCount())
     return -1;
+  // Starting again while running would drop the queue the device is still recording into.
+  if (Active)
+    return platform::result::kAllocated;
   const auto device = static_cast<uint32_t>(Devices[static_cast<size_t>(DeviceIndex)].DeviceID);
 
   platform::WaveFormat format;

@@ -35,6 +35,7 @@ class TWaveCapture {
   static constexpr size_t kMaxNameLength = 32;
 
   explicit TWaveCapture(platform::WaveInput& waveInput);
+  // Stops a capture that is still active.
   ~TWaveCapture();
   TWaveCapture(const TWaveCapture&) = delete;
   TWaveCapture& operator=(const TWaveCapture&) = delete;
@@ -49,7 +50,8 @@ class TWaveCapture {
   // Keeps enough whole blocks of BufferSize queued to hold the amount, and one more.
   void SetQueueBytes(int32_t bytes);
 
-  // 0 on success, -1 when no device is chosen, otherwise the platform's code.
+  // 0 on success, -1 when no device is chosen, otherwise the platform's code (also when
+  // the capture is running already).
   int32_t Start();
   // Always 0; blocks still queued are discarded.
   int32_t Stop();

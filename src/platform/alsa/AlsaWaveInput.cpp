@@ -185,27 +185,29 @@ class AlsaWaveInput::Stream {
 
   Result Failure() const { return failure_.load(std::memory_order_acquire); }
 
+  // A stream that cannot start counts as failed, so that the owner, who holds it open,
+  // hears of it through the block operations instead of waiting for blocks forever.
   Result Start() {
     if (Failure() != result::kOk)
       return Failure();
     if (thread_.joinable())
       return result::kOk;
     if (wake_ < 0)
-      return result::kNoMemory;
+      return Failed(result::kNoMemory);
     if (snd_pcm_state(pcm_) != SND_PCM_STATE_PREPARED) {
       const int err = snd_pcm_prepare(pcm_);
       if (err < 0)
-        return FailureCode(err);
+        return Failed(FailureCode(err));
     }
     const int err = snd_pcm_start(pcm_);
     if (err < 0)
-      return FailureCode(err);
+      return Failed(FailureCode(err));
     quit_.store(false);
     try {
       thread_ = std::thread([this] { Capture(); });
     } catch (...) {
       snd_pcm_drop(pcm_);
-      return result::kNoMemory;
+      return Failed(result::kNoMemory);
     }
     return result::kOk;
   }
@@ -281,6 +283,11 @@ class AlsaWaveInput::Stream {
   void Fail(int alsaError) {
     failure_.store(FailureCode(alsaError), std::memory_order_release);
     ReturnBlocks(true);
+  }
+
+  Result Failed(Result code) {
+    failure_.store(code, std::memory_order_release);
+    return code;
   }
 
   // Puts a stream back to work after an overrun or a suspend; false when it cannot be.

@@ -198,6 +198,31 @@ TEST_F(AlsaWaveCapture, AListedDeviceThatRefusesToOpenGivesAStartCode) {
   EXPECT_EQ(StartCapture(48000), 0);
 }
 
+TEST_F(AlsaWaveCapture, AnOpenDeviceThatCannotStartFailsItsBlockOperations) {
+  TWaveCapture listing(input);
+  int32_t device = -1;
+  for (const WaveInDevice& d : listing.Devices) {
+    if (d.Name == kDeviceName)
+      device = d.DeviceID;
+  }
+  ASSERT_GE(device, 0);
+  platform::WaveFormat format;
+  format.SamplesPerSec = 48000;
+  format.AvgBytesPerSec = 192000;
+  platform::WaveInHandle handle = platform::kNoWaveIn;
+  ASSERT_EQ(input.Open(handle, static_cast<uint32_t>(device), format, [](platform::WaveHeader&) {}),
+            0);
+  Ctl("vanish");
+  EXPECT_NE(input.Start(handle), 0);
+  std::vector<char> data(1920);
+  platform::WaveHeader block;
+  block.Data = data.data();
+  block.BufferLength = 1920;
+  EXPECT_NE(input.PrepareHeader(handle, block), 0);
+  EXPECT_EQ(input.Reset(handle), 0);
+  EXPECT_EQ(input.Close(handle), 0);
+}
+
 TEST_F(AlsaWaveCapture, AnOverrunIsRecoveredWithoutStopping) {
   ASSERT_EQ(StartCapture(48000), 0);
   ASSERT_TRUE(PollUntil(std::chrono::milliseconds(2000), [&] { return blockSizes.size() > 5; }));

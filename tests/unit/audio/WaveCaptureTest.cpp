@@ -136,6 +136,18 @@ TEST_F(WaveCapture, StartFailuresLeaveTheCaptureIdle) {
   EXPECT_FALSE(input.IsOpen());
 }
 
+TEST_F(WaveCapture, SecondStartOrReleaseWhileActiveLeavesNoBlockWithTheDevice) {
+  auto capture = Started();
+  capture->Poll();
+  EXPECT_EQ(capture->Start(), result::kAllocated);
+  EXPECT_EQ(input.OpenCalls, 1);
+  EXPECT_EQ(input.QueuedCount(), 17u);
+  // Released without Stop: the device gives every block back before they are freed.
+  capture.reset();
+  EXPECT_FALSE(input.IsOpen());
+  EXPECT_EQ(input.QueuedCount(), 0u);
+}
+
 TEST_F(WaveCapture, FailedDeviceStartStillCountsAsActiveUntilStop) {
   input.Devices[0].StartResult = result::kError;
   TWaveCapture capture(input);
