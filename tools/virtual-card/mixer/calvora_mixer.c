@@ -75,6 +75,11 @@ static int Present(const char* dir, const char* state, int hotplug) {
   return !hotplug || FlagExists(dir, state, "present");
 }
 
+/* A value edited by hand may lie outside the element's range: take the nearest end. */
+static long Clamp(long value, const ElementSpec* spec) {
+  return value < spec->min ? spec->min : (value > spec->max ? spec->max : value);
+}
+
 /* Reads every element's values; elements missing from the file keep their initial values. */
 static void LoadValues(const VirtualMixer* mixer, long values[kElementCount][kChannels]) {
   for (int i = 0; i < kElementCount; ++i) {
@@ -97,8 +102,8 @@ static void LoadValues(const VirtualMixer* mixer, long values[kElementCount][kCh
         continue;
       long left = 0, right = 0;
       if (sscanf(equals + 1, "%ld,%ld", &left, &right) == 2) {
-        values[i][0] = left;
-        values[i][1] = right;
+        values[i][0] = Clamp(left, &kElements[i]);
+        values[i][1] = Clamp(right, &kElements[i]);
       }
     }
   }
