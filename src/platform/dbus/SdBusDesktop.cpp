@@ -362,7 +362,12 @@ std::vector<WindowInfo> SdBusDesktop::EnumWindows() {
   sd_bus_message* reply = CallAndWait(call, status);
   sd_bus_message_unref(call);
   if (!reply) {
+    // A bus that is slow to answer does not mean every window has gone: the callers would
+    // drop all their peers. Without a connection, though, no window is reachable any more.
     Rearm();
+    if (bus_)
+      return lastListing_;
+    lastListing_.clear();
     return windows;
   }
   char** names = nullptr;
@@ -376,6 +381,7 @@ std::vector<WindowInfo> SdBusDesktop::EnumWindows() {
     std::free(names);
   }
   sd_bus_message_unref(reply);
+  lastListing_ = windows;
   Rearm();
   return windows;
 }

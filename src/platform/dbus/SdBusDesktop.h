@@ -40,6 +40,7 @@ class SdBusDesktop : public Desktop {
   const std::string& WindowName() const { return windowName_; }
 
   WindowHandle OwnWindow() const override { return ownWindow_; }
+  // The windows listed by the bus; when the bus fails to answer, the last listing.
   std::vector<WindowInfo> EnumWindows() override;
   SendResult SendMessage(WindowHandle target, uint32_t message, uint32_t wParam,
                          uint32_t lParam) override;
@@ -88,6 +89,7 @@ class SdBusDesktop : public Desktop {
   WindowHandle ownWindow_ = 0;
   std::string windowName_;
   std::string errorText_;
+  std::vector<WindowInfo> lastListing_;   // repeated when a listing fails on a live connection
   std::deque<sd_bus_message*> incoming_;  // calls to this window waiting for their answer
   MessageHandler messageHandler_;
   DataHandler dataHandler_;
