@@ -1,5 +1,8 @@
 #include "app/Main.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace calvora::app {
 
 namespace {
@@ -34,6 +37,11 @@ void TCV_AudioMixer::FormCreate() {
   w_.Form.SetCaption(std::string(kProgramTitle) + " " + services_.FileVersion);
   w_.TrayIcon.SetHint(kProgramTitle);
   LineIds = {-1, -1};
+  LevelFader = std::make_unique<mixer::TCVFader>(services_.Clock, services_.Timers);
+  LevelFader->SetValue(0);
+  LevelFader->OnChange = [this](mixer::TCVFader& sender, double value) {
+    ShowMixerValue(sender, value);
+  };
   services_.Store.LoadSettings();
   FormSetSize();
   NextCardCheck = CardWaitStart = CardDeadline = 0;
@@ -124,7 +132,14 @@ bool TCV_AudioMixer::FormClose() {
   closing_ = true;
   Timer->SetEnabled(false);
   engine_.PauseMs(10);
+  LevelFader.reset();
   return true;
+}
+
+void TCV_AudioMixer::ShowMixerValue(mixer::TCVFader&, double value) {
+  // The conversion cuts toward zero; a value that is not a number shows as 0.
+  const double shown = std::isfinite(value) ? std::clamp(value, 0.0, 100.0) : 0.0;
+  w_.SGLevel.SetProgress(static_cast<int>(shown));
 }
 
 void TCV_AudioMixer::WMSystem_Shutdown_Query() {

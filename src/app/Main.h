@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/Engine.h"
+#include "mixer/CVFaders.h"
 #include "platform/Clock.h"
 #include "platform/Timers.h"
 #include "settings/Settings.h"
@@ -76,6 +77,8 @@ class TCV_AudioMixer {
   bool FormClose();
   // The session is ending (SIGTERM, SIGHUP, the session manager's quit): close without asking.
   void WMSystem_Shutdown_Query();
+  // The level gauge follows the display fader: its value cut to a whole percentage.
+  void ShowMixerValue(mixer::TCVFader& sender, double value);
 
   bool WorkTimerEnabled() const { return Timer->Enabled(); }
   Engine& Clock() { return engine_; }
@@ -91,6 +94,8 @@ class TCV_AudioMixer {
   bool AskOnClose = true;
   std::array<int32_t, 2> MixerDeviceIndex{-1, -1};
   std::array<int32_t, 2> LineIds{-1, -1};
+  // Moves SGLevel to 0 % on every mute and to 100 % on every restore, with the lines' fade time.
+  std::unique_ptr<mixer::TCVFader> LevelFader;
 
  protected:
   // The device checks run by the work timer every 500 ms.

@@ -264,5 +264,26 @@ TEST_F(MainWindowTest, SettingsButtonRestoresACancelledEditAndAppliesTheLayout) 
   EXPECT_FALSE(settings::MixerLevelChanged);
 }
 
+TEST_F(MainWindowTest, LevelGaugeFollowsTheDisplayFaderUntilClosing) {
+  Create();
+  ASSERT_TRUE(window->LevelFader);
+  EXPECT_EQ(sgLevel.progress, 0);
+  window->LevelFader->Start(100, 1.0);
+  timers.Advance(500);
+  EXPECT_NEAR(sgLevel.progress, 50, 2);
+  timers.Advance(600);
+  EXPECT_EQ(sgLevel.progress, 100);
+  window->ShowMixerValue(*window->LevelFader, 99.99);
+  EXPECT_EQ(sgLevel.progress, 99);  // cut toward zero, not rounded
+
+  window->LevelFader->Start(0, 1.0);
+  timers.Advance(300);
+  form.Close();
+  EXPECT_FALSE(window->LevelFader);  // released on closing: the gauge stays where it was
+  const int shown = sgLevel.progress;
+  timers.Advance(1000);
+  EXPECT_EQ(sgLevel.progress, shown);
+}
+
 }  // namespace
 }  // namespace calvora::app
