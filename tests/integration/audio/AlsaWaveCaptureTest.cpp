@@ -109,6 +109,23 @@ TEST_F(AlsaWaveCapture, ListsTheVirtualDeviceByItsDescription) {
   EXPECT_EQ(caps.Formats & platform::wave_format::k4M16, 0u);
 }
 
+TEST_F(AlsaWaveCapture, NamesAreTrimmedCutTo32AndDistinct) {
+  // Two more devices whose descriptions differ only past the 32nd character; each test
+  // runs in a process of its own, so the configuration can still be extended here.
+  const std::string path = std::string(getenv("ALSA_CONFIG_PATH")) + ":" + CALVORA_NAMES_CONF;
+  setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
+  TWaveCapture listing(input);
+  std::vector<std::string> names;
+  for (int32_t i = 0; i < listing.DeviceCount(); ++i)
+    names.push_back(listing.DeviceName(i));
+  auto has = [&](const std::string& name) {
+    return std::count(names.begin(), names.end(), name) == 1;
+  };
+  EXPECT_TRUE(has(kDeviceName));
+  EXPECT_TRUE(has("Calvora Twin Capture With A Long")) << ::testing::PrintToString(names);
+  EXPECT_TRUE(has("Calvora Twin Capture With A (2)")) << ::testing::PrintToString(names);
+}
+
 TEST_F(AlsaWaveCapture, BlocksOf10MsAtEachRateArriveAbout100ASecond) {
   for (int32_t rate : {48000, 44100, 32000}) {
     blockSizes.clear();
