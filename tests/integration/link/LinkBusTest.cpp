@@ -118,10 +118,14 @@ TEST_F(LinkBus, WatchIsAdmittedAndGetsNotificationsAndAudio) {
   ChildProcess watch(Ctl({"watch", "--json", "--handle", std::to_string(desktop->OwnWindow())}));
   ASSERT_TRUE(RunUntil([&] { return !helloAt.empty(); }, 5000)) << "no hello from watch";
   const WindowHandle watcher = helloAt.begin()->first;
+  // A second peer that checks every sample byte of the audio block.
+  ChildProcess checker(
+      TestWindow({"--class", "TestPeer", "--announce-to", std::to_string(desktop->OwnWindow())}));
   ASSERT_TRUE(RunUntil([&] { return IsPeer(watcher); }, 3000));
   const int64_t admittedAfter = NowMs() - helloAt[watcher];
   std::printf("watch admitted %lld ms after its hello\n", static_cast<long long>(admittedAfter));
   EXPECT_LE(admittedAfter, 600);  // the scan runs every 100 ms; generous for a busy machine
+  ASSERT_TRUE(RunUntil([&] { return Channel().Peers().size() == 2; }, 5000));
 
   Channel().SendToPeers(link::NTF_SILENCE, 0);
   Channel().SendToPeers(link::NTF_OFFLINE, link::DEV_MIXER);
@@ -144,6 +148,17 @@ TEST_F(LinkBus, WatchIsAdmittedAndGetsNotificationsAndAudio) {
                                    "\"bytes\":1920}"),
       std::string::npos)
       << watch.Lines()[2];
+
+  const std::string block =
+      "data " + std::to_string(desktop->OwnWindow()) + " 0 1942 48000 2 16 -6.500 -7.250 ";
+  ASSERT_TRUE(RunUntil(
+      [&] {
+        checker.Poll();
+        return checker.FindLine(block).has_value();
+      },
+      5000))
+      << "the checker saw no audio block";
+  EXPECT_EQ(*checker.FindLine(block), block + "intact");
 
   // The utility closing: a goodbye to every peer ends watch normally.
   Channel().SendToPeers(link::WINMSG_CONTROL, link::CTRL_BYE);
