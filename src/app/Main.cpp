@@ -1,5 +1,7 @@
 #include "app/Main.h"
 
+#include "meter/LedMetter.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -42,6 +44,7 @@ void TCV_AudioMixer::FormCreate() {
   LevelFader->OnChange = [this](mixer::TCVFader& sender, double value) {
     ShowMixerValue(sender, value);
   };
+  meter::BuildLed(0, w_.ImgLed, 0);
   services_.Store.LoadSettings();
   FormSetSize();
   NextCardCheck = CardWaitStart = CardDeadline = 0;

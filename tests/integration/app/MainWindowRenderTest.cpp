@@ -86,7 +86,9 @@ TEST_F(MainWindowOnQt, BothPanelsRenderAsAFinishedWindow) {
   ASSERT_TRUE(ui::qt::RenderToPng(form, png));
   QImage shot(png);
   ASSERT_FALSE(shot.isNull());
-  EXPECT_TRUE(IsDark(shot.pixel(led.center())));  // the black meter panel
+  // The meter is built unlit on black: an unlit green LED, and black between the rows.
+  EXPECT_EQ(QColor(shot.pixel(led.topLeft() + QPoint(5, 3))), QColor(0, 128, 0));
+  EXPECT_TRUE(IsDark(shot.pixel(led.topLeft() + QPoint(300, 12))));
 
   window.reset();
 }

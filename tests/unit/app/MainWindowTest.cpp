@@ -102,6 +102,10 @@ TEST_F(MainWindowTest, CreationSetsCaptionPriorityAndStartsTheWorkTimer) {
   EXPECT_TRUE(window->MuteWanted);  // SetLevel is off by default
   EXPECT_FALSE(tray.visible);
   EXPECT_TRUE(form.ShownOnDesktop());
+  // The meter is laid out on the 24 dB scale and shown unlit on black.
+  ASSERT_FALSE(imgLed.rects.empty());
+  EXPECT_EQ(imgLed.rects.front().color, ui::colors::kBlack);
+  EXPECT_EQ(imgLed.repaints, 1);
 }
 
 TEST_F(MainWindowTest, InteractiveModeWaitsForTheControllerAndForcesSetLevelOff) {
