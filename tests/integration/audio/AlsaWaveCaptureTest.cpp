@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/Level.h"
 #include "audio/Silence.h"
 #include "audio/WaveCapture.h"
 #include "platform/alsa/AlsaWaveInput.h"
@@ -161,6 +162,46 @@ TEST_F(AlsaWaveCapture, ToneAtMinus20ReadsMinus20AndSilenceReadsMinus90) {
     return levels.size() > 40 && levels.back()[0] == -90.3 && levels.back()[1] == -90.3;
   }));
   EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(AlsaWaveCapture, AWaveFileKeepsItsChannelsApart) {
+  // One second of a square wave of 1000 on the left, and a steady -2000 on the right.
+  const int frames = 48000;
+  std::vector<int16_t> samples(static_cast<size_t>(frames) * 2);
+  for (int f = 0; f < frames; ++f) {
+    const int sign = (f / 24) % 2 == 0 ? 1 : -1;
+    samples[static_cast<size_t>(f) * 2] = static_cast<int16_t>(sign * 1000);
+    samples[static_cast<size_t>(f) * 2 + 1] = -2000;
+  }
+  const std::string path = stateDir + "/square.wav";
+  FILE* file = fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  auto put32 = [&](uint32_t v) { fwrite(&v, 4, 1, file); };
+  auto put16 = [&](uint16_t v) { fwrite(&v, 2, 1, file); };
+  const auto dataBytes = static_cast<uint32_t>(samples.size() * 2);
+  fwrite("RIFF", 1, 4, file);
+  put32(36 + dataBytes);
+  fwrite("WAVEfmt ", 1, 8, file);
+  put32(16);
+  put16(1);
+  put16(2);
+  put32(48000);
+  put32(192000);
+  put16(4);
+  put16(16);
+  fwrite("data", 1, 4, file);
+  put32(dataBytes);
+  fwrite(samples.data(), 2, samples.size(), file);
+  fclose(file);
+
+  Ctl("programme file " + path);
+  ASSERT_EQ(StartCapture(48000), 0);
+  ASSERT_TRUE(PollUntil(std::chrono::milliseconds(3000), [&] { return levels.size() >= 10; }));
+  for (const ChannelLevels& level : levels) {
+    // -2000 counts as 1999.
+    ASSERT_DOUBLE_EQ(level[0], PeakToDb(1000));
+    ASSERT_DOUBLE_EQ(level[1], PeakToDb(1999));
+  }
 }
 
 TEST_F(AlsaWaveCapture, DetectorFedFromTheCaptureFindsSilenceAfterTheSecondsOfAudio) {
