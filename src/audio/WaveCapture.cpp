@@ -112,8 +112,9 @@ int32_t TWaveCapture::Start() {
     WaveHandle = platform::kNoWaveIn;
     return result;
   }
-  // Open counts as running from here on, even when the start itself fails: the owner
-  // sees the code and stops the capture.
+  // Open counts as running from here on, also when the start itself fails, until the owner
+  // stops it; a device that could not start fails its block operations, so the owner
+  // hears of it through OnError at the latest on the next poll.
   result = waveInput_.Start(WaveHandle);
   Pending = std::make_unique<BlockList>();
   Active = true;

@@ -103,7 +103,8 @@ class WaveInput {
   // Opens the device for recording; blocks are returned through onDone.
   virtual Result Open(WaveInHandle& handle, uint32_t device, const WaveFormat& format,
                       WaveDoneCallback onDone) = 0;
-  // Starts recording into the queued blocks.
+  // Starts recording into the queued blocks. A device that fails to start, or fails while
+  // recording, returns its queued blocks and fails the block operations from then on.
   virtual Result Start(WaveInHandle handle) = 0;
 
   virtual Result PrepareHeader(WaveInHandle handle, WaveHeader& block) = 0;

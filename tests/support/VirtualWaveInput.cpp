@@ -80,6 +80,7 @@ Result VirtualWaveInput::Open(platform::WaveInHandle& handle, uint32_t device,
   LastFormat = format;
   LastOpenedDevice = device;
   open_ = true;
+  failure_ = result::kOk;
   handle_ = nextHandle_++;
   handle = handle_;
   onDone_ = std::move(onDone);
@@ -89,12 +90,16 @@ Result VirtualWaveInput::Open(platform::WaveInHandle& handle, uint32_t device,
 Result VirtualWaveInput::Start(platform::WaveInHandle handle) {
   if (!Valid(handle))
     return result::kInvalidHandle;
-  return Devices[LastOpenedDevice].StartResult;
+  // A device that cannot start fails its blocks from then on.
+  failure_ = Devices[LastOpenedDevice].StartResult;
+  return failure_;
 }
 
 Result VirtualWaveInput::PrepareHeader(platform::WaveInHandle handle, platform::WaveHeader& block) {
   if (!Valid(handle))
     return result::kInvalidHandle;
+  if (failure_ != result::kOk)
+    return failure_;
   if (PrepareResult != result::kOk)
     return PrepareResult;
   block.Flags |= flags::kPrepared;
@@ -119,6 +124,8 @@ Result VirtualWaveInput::UnprepareHeader(platform::WaveInHandle handle,
     ++UnpreparedWhileQueued;
     return result::kStillPlaying;
   }
+  if (failure_ != result::kOk)
+    return failure_;
   if (UnprepareResult != result::kOk)
     return UnprepareResult;
   block.Flags &= ~flags::kPrepared;

@@ -69,6 +69,7 @@ class VirtualWaveInput : public platform::WaveInput {
   bool Valid(platform::WaveInHandle handle);
 
   bool open_ = false;
+  platform::Result failure_ = platform::result::kOk;
   platform::WaveInHandle handle_ = platform::kNoWaveIn;
   platform::WaveInHandle nextHandle_ = 1;
   platform::WaveDoneCallback onDone_;

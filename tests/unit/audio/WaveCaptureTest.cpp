@@ -148,11 +148,15 @@ TEST_F(WaveCapture, SecondStartOrReleaseWhileActiveLeavesNoBlockWithTheDevice) {
   EXPECT_EQ(input.QueuedCount(), 0u);
 }
 
-TEST_F(WaveCapture, FailedDeviceStartStillCountsAsActiveUntilStop) {
+TEST_F(WaveCapture, FailedDeviceStartCountsAsActiveAndFailsTheFirstPoll) {
   input.Devices[0].StartResult = result::kError;
   TWaveCapture capture(input);
+  capture.OnError = [this](TWaveCapture&, uint32_t code) { errors.push_back(code); };
   EXPECT_EQ(capture.Start(), result::kError);
   EXPECT_TRUE(capture.Active);
+  capture.Poll();
+  EXPECT_EQ(errors, std::vector<uint32_t>{result::kError});
+  EXPECT_EQ(input.QueuedCount(), 0u);
   EXPECT_EQ(capture.Stop(), 0);
   EXPECT_FALSE(input.IsOpen());
 }
