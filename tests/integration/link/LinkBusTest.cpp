@@ -241,6 +241,21 @@ TEST_F(LinkBus, CtlAutoAnswersSilenceWithMuteAndSoundWithRestore) {
   const std::string ctl = utility.Lines()[1].substr(9, utility.Lines()[1].find(' ', 9) - 9);
   EXPECT_EQ(utility.Lines()[1], "received " + ctl + " 32767 0");
   EXPECT_EQ(utility.Lines()[2], "received " + ctl + " 0 2");
+  // A notification sent while a command's answer is still on its way is printed first, so
+  // each step waits until auto has printed the previous one.
+  const auto printed = [&](const std::string& step) {
+    return RunUntil(
+        [&] {
+          control.Poll();
+          for (const auto& line : control.Lines()) {
+            if (line.ends_with(step))
+              return true;
+          }
+          return false;
+        },
+        5000);
+  };
+  ASSERT_TRUE(printed("sent CMD_RUN 2"));
   // Admitted by the utility's next scan.
   bool admitted = false;
   for (int i = 0; i < 50 && !admitted; ++i) {
@@ -265,6 +280,7 @@ TEST_F(LinkBus, CtlAutoAnswersSilenceWithMuteAndSoundWithRestore) {
         return utility.FindLine("received " + ctl + " 3 0").has_value();
       },
       5000));
+  ASSERT_TRUE(printed("sent CMD_MUTE 0"));
   for (int i = 0; i < 3; ++i)
     utility.WriteLine("audio 40");
   utility.WriteLine("notify 401 0");
@@ -274,6 +290,7 @@ TEST_F(LinkBus, CtlAutoAnswersSilenceWithMuteAndSoundWithRestore) {
         return utility.FindLine("received " + ctl + " 2 0").has_value();
       },
       5000));
+  ASSERT_TRUE(printed("sent CMD_UNMUTE 0"));
   utility.WriteLine("quit");
   std::optional<int> exit;
   ASSERT_TRUE(RunUntil([&] { return (exit = control.Wait(0)).has_value(); }, 5000));
