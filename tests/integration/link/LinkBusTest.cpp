@@ -331,8 +331,8 @@ TEST_F(LinkBus, TwoProgramsSendingToEachOtherBothGetTheirAnswers) {
   const WindowHandle handle = StartWindow(other);
   ASSERT_NE(handle, 0u);
   // Both handlers take a while, so each program waits for the other while serving it.
-  window->SetHangMs(200);
-  other.WriteLine("hang 200");
+  window->SetHangMs(100);
+  other.WriteLine("hang 100");
   ASSERT_TRUE(other.WaitLine("hanging", 5000));
   other.WriteLine("send " + std::to_string(desktop->OwnWindow()) + " 7fff 7fff");
   // Wait for the other's send to be under way without answering it yet.
