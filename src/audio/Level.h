@@ -11,7 +11,8 @@ constexpr double kSilentLevelDb = -90.3;
 // The magnitude of a 16-bit sample: the sample itself when 0 or more, -1 - sample when
 // negative, so that -32768 reads 32767 and every magnitude fits a signed 16-bit peak.
 constexpr int16_t SampleMagnitude(int16_t sample) {
-  return sample >= 0 ? sample : static_cast<int16_t>(-1 - sample);
+  // sample >> 15 is 0 for 0 or more and -1 (all ones) below: the xor is then -1 - sample.
+  return static_cast<int16_t>(sample ^ (sample >> 15));
 }
 
 // A peak magnitude in dB: 20 x log10(peak / 32768), taken in extended precision; a peak

@@ -1,5 +1,7 @@
 #include "audio/Silence.h"
 
+#include <algorithm>
+
 #include "audio/Level.h"
 
 namespace calvora::audio {
@@ -35,9 +37,7 @@ void TSilence::Feed(const void* data, int32_t count, int32_t sampleRate) {
   int16_t peak = 0;
   for (int32_t i = 0; i < samples; ++i) {
     const auto sample = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-    const int16_t magnitude = SampleMagnitude(sample);
-    if (magnitude > peak)
-      peak = magnitude;
+    peak = std::max(peak, SampleMagnitude(sample));
   }
   LastLevel = PeakToDb(peak);
 
