@@ -326,6 +326,11 @@ class AlsaWaveInput::Stream {
       }
       if (quit_.load())
         return;
+      if ((fds.back().revents & POLLIN) != 0) {
+        // A wake-up left over from an earlier stop; taken away so that it wakes no one again.
+        uint64_t wakes = 0;
+        [[maybe_unused]] const ssize_t n = read(wake_, &wakes, sizeof wakes);
+      }
       unsigned short revents = 0;
       snd_pcm_poll_descriptors_revents(pcm_, fds.data(), static_cast<unsigned>(count), &revents);
       // Read on data and on errors alike: the read reports what went wrong. A quiet

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -278,6 +279,49 @@ TEST_F(AlsaWaveCapture, AnOpenDeviceThatCannotStartFailsItsBlockOperations) {
   block.BufferLength = 1920;
   EXPECT_NE(input.PrepareHeader(handle, block), 0);
   EXPECT_EQ(input.Reset(handle), 0);
+  EXPECT_EQ(input.Close(handle), 0);
+}
+
+TEST_F(AlsaWaveCapture, AStoppedDeviceRecordsAgainAfterStart) {
+  TWaveCapture listing(input);
+  int32_t device = -1;
+  for (const WaveInDevice& d : listing.Devices) {
+    if (d.Name == kDeviceName)
+      device = d.DeviceID;
+  }
+  ASSERT_GE(device, 0);
+  platform::WaveFormat format;
+  format.SamplesPerSec = 48000;
+  format.AvgBytesPerSec = 192000;
+  std::atomic<int> done{0};
+  platform::WaveInHandle handle = platform::kNoWaveIn;
+  ASSERT_EQ(input.Open(handle, static_cast<uint32_t>(device), format,
+                       [&](platform::WaveHeader&) { ++done; }),
+            0);
+  std::vector<std::vector<char>> data(4, std::vector<char>(1920));
+  std::vector<platform::WaveHeader> blocks(4);
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    blocks[i].Data = data[i].data();
+    blocks[i].BufferLength = 1920;
+    ASSERT_EQ(input.PrepareHeader(handle, blocks[i]), 0);
+  }
+  for (int round = 0; round < 2; ++round) {
+    done = 0;
+    for (auto& block : blocks)
+      ASSERT_EQ(input.AddBuffer(handle, block), 0);
+    ASSERT_EQ(input.Start(handle), 0);
+    const auto end = Clock::now() + std::chrono::seconds(3);
+    while (done < 4 && Clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(done, 4) << "round " << round;
+    // Every block came back full.
+    for (auto& block : blocks)
+      EXPECT_EQ(block.BytesRecorded, 1920u);
+    ASSERT_EQ(input.Stop(handle), 0);
+  }
+  EXPECT_EQ(input.Reset(handle), 0);
+  for (auto& block : blocks)
+    EXPECT_EQ(input.UnprepareHeader(handle, block), 0);
   EXPECT_EQ(input.Close(handle), 0);
 }
 
