@@ -225,6 +225,10 @@ class AlsaWaveInput::Stream {
 
   Result Add(WaveHeader& block) {
     std::lock_guard lock(queueMutex_);
+    // Looked at under the lock: a failing capture thread marks the failure before it
+    // returns the queue, so no block can slip in behind that return.
+    if (Failure() != result::kOk)
+      return Failure();
     if ((block.Flags & wave_header::kInQueue) != 0)
       return result::kStillPlaying;
     block.BytesRecorded = 0;
