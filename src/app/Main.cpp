@@ -24,6 +24,7 @@ TCV_AudioMixer::TCV_AudioMixer(const MainWindowWidgets& widgets, MainWindowServi
 }
 
 TCV_AudioMixer::~TCV_AudioMixer() {
+  services_.Desktop.SetMessageHandler(nullptr);
   w_.SBSettings.OnClick = nullptr;
   w_.TrayIcon.OnDoubleClick = nullptr;
   w_.Form.OnCloseQuery = nullptr;
@@ -45,6 +46,14 @@ void TCV_AudioMixer::FormCreate() {
     ShowMixerValue(sender, value);
   };
   meter::BuildLed(0, w_.ImgLed, 0);
+  CommandChannel = std::make_unique<link::TWinMSG>(services_.Desktop, services_.Timers);
+  services_.Desktop.SetMessageHandler([this](const platform::IncomingMessage& incoming) {
+    if (incoming.message != link::WM_WINMSG)
+      return int32_t{0};
+    link::TMessage message{incoming.message, incoming.wParam, incoming.lParam, 0};
+    ReceiveCMD(message);
+    return message.Result;
+  });
   services_.Store.LoadSettings();
   FormSetSize();
   NextCardCheck = CardWaitStart = CardDeadline = 0;
@@ -135,8 +144,19 @@ bool TCV_AudioMixer::FormClose() {
   closing_ = true;
   Timer->SetEnabled(false);
   engine_.PauseMs(10);
+  if (CommandChannel) {
+    // Every peer hears the goodbye before the channel goes.
+    CommandChannel->SendToPeers(link::WINMSG_CONTROL, link::CTRL_BYE);
+    services_.Desktop.SetMessageHandler(nullptr);
+    CommandChannel.reset();
+  }
   LevelFader.reset();
   return true;
+}
+
+void TCV_AudioMixer::ReceiveCMD(link::TMessage&) {
+  // Commands are taken only in interactive mode, which arrives with its own handling; until
+  // then every command is ignored and answered 0, so no controlling program connects.
 }
 
 void TCV_AudioMixer::ShowMixerValue(mixer::TCVFader&, double value) {

@@ -8,8 +8,10 @@
 #include <string>
 
 #include "app/Engine.h"
+#include "link/WinMSG.h"
 #include "mixer/CVFaders.h"
 #include "platform/Clock.h"
+#include "platform/Desktop.h"
 #include "platform/Timers.h"
 #include "settings/Settings.h"
 #include "ui/Button.h"
@@ -49,6 +51,8 @@ struct MainWindowWidgets {
 struct MainWindowServices {
   platform::Clock& Clock;
   platform::Timers& Timers;
+  // The window's own place on the desktop, through which controlling programs reach it.
+  platform::Desktop& Desktop;
   settings::SettingsStore& Store;
   // The executable's file version, shown in the caption.
   std::string FileVersion;
@@ -77,6 +81,8 @@ class TCV_AudioMixer {
   bool FormClose();
   // The session is ending (SIGTERM, SIGHUP, the session manager's quit): close without asking.
   void WMSystem_Shutdown_Query();
+  // The handler of the command message from controlling programs.
+  virtual void ReceiveCMD(link::TMessage& message);
   // The level gauge follows the display fader: its value cut to a whole percentage.
   void ShowMixerValue(mixer::TCVFader& sender, double value);
 
@@ -94,6 +100,7 @@ class TCV_AudioMixer {
   bool AskOnClose = true;
   std::array<int32_t, 2> MixerDeviceIndex{-1, -1};
   std::array<int32_t, 2> LineIds{-1, -1};
+  std::unique_ptr<link::TWinMSG> CommandChannel;
   // Moves SGLevel to 0 % on every mute and to 100 % on every restore, with the lines' fade time.
   std::unique_ptr<mixer::TCVFader> LevelFader;
 

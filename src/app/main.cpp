@@ -6,7 +6,11 @@
 #include <QSessionManager>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 #include "app/Main.h"
+#include "platform/dbus/QtBusPump.h"
+#include "platform/dbus/SdBusDesktop.h"
 #include "platform/posix/IniProfileFile.h"
 #include "platform/posix/PosixClock.h"
 #include "platform/posix/ProcessPriority.h"
@@ -55,6 +59,14 @@ int main(int argc, char** argv) {
   platform::posix::IniProfileFile ini(IniPathFor(executable));
   platform::posix::XdgRunKeys runKeys;
 
+  // Controlling programs reach the window over the session bus; without one it runs alone.
+  std::unique_ptr<platform::dbus::SdBusDesktop> desktop =
+      platform::dbus::SdBusDesktop::Open("TCV_AudioMixer");
+  if (!desktop->Connected())
+    std::fprintf(stderr, "calvora-audio-mixer: %s; running without controlling programs\n",
+                 desktop->ErrorText().c_str());
+  platform::dbus::QtBusPump busPump(*desktop);
+
   ui::qt::MainForm form;
   form.setToolTip(app::kProgramTitle);
   settings::SettingsStore store(ini, runKeys, executable,
@@ -65,10 +77,13 @@ int main(int argc, char** argv) {
       *form.LabCard, form.PanLed,      form.ImgLed->Canvas(), form.PanMixer,
       *form.SGMixer, *form.LabMixer,   *form.SGLevel,         *form.LabSilence,
       form.PanSett,  *form.SBSettings, form.TrayIcon,         form.MSG};
-  app::MainWindowServices services{
-      clock, timers, store, CALVORA_FILE_VERSION, platform::posix::RaiseProcessPriority, [&form] {
-        return RunSettingsDialog(&form);
-      }};
+  app::MainWindowServices services{clock,
+                                   timers,
+                                   *desktop,
+                                   store,
+                                   CALVORA_FILE_VERSION,
+                                   platform::posix::RaiseProcessPriority,
+                                   [&form] { return RunSettingsDialog(&form); }};
   app::TCV_AudioMixer window(widgets, std::move(services));
 
   // The session is ending: close at once, without the confirmation of interactive mode.

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "VirtualClock.h"
+#include "VirtualDesktop.h"
 #include "VirtualTimers.h"
 #include "VirtualUi.h"
 #include "app/Main.h"
@@ -64,6 +65,7 @@ class MainWindowTest : public ::testing::Test {
                                     panSett, settingsButton, tray,    msg};
     MainWindowServices services{clock,
                                 timers,
+                                desktop,
                                 *store,
                                 "1.0.0.1",
                                 [this] { ++priorityRaised; },
@@ -73,6 +75,7 @@ class MainWindowTest : public ::testing::Test {
 
   VirtualClock clock;
   VirtualTimers timers;
+  VirtualDesktop desktop;
   fs::path dir;
   std::unique_ptr<platform::posix::IniProfileFile> ini;
   std::unique_ptr<platform::posix::XdgRunKeys> runKeys;
@@ -287,6 +290,33 @@ TEST_F(MainWindowTest, LevelGaugeFollowsTheDisplayFaderUntilClosing) {
   const int shown = sgLevel.progress;
   timers.Advance(1000);
   EXPECT_EQ(sgLevel.progress, shown);
+}
+
+TEST_F(MainWindowTest, ClosingSaysGoodbyeToEveryPeerBeforeTheChannelGoes) {
+  Create();
+  ASSERT_TRUE(window->CommandChannel);
+  desktop.AddWindow(300, "Controller");
+  desktop.AddWindow(200, "Controller");
+  window->CommandChannel->AnnouncePeer(300);
+  window->CommandChannel->AnnouncePeer(200);
+  timers.Advance(100);
+  ASSERT_EQ(window->CommandChannel->Peers().size(), 2u);
+
+  form.Close();
+  const uint32_t bye = link::TWinMSG::EncodeCommand(link::WINMSG_CONTROL, link::CTRL_BYE);
+  EXPECT_EQ(desktop.TargetsOf(bye), (std::vector<platform::WindowHandle>{200, 300}));
+  EXPECT_FALSE(window->CommandChannel);
+  // After closing, messages from other programs no longer reach the window.
+  EXPECT_EQ(desktop.Deliver(link::WM_WINMSG, 300, link::TWinMSG::EncodeCommand(0x7FFF, 0x7FFF)), 0);
+}
+
+TEST_F(MainWindowTest, OutsideInteractiveModeCommandsAreIgnored) {
+  Create();
+  desktop.AddWindow(300, "Controller");
+  EXPECT_EQ(desktop.Deliver(link::WM_WINMSG, 300, link::TWinMSG::EncodeCommand(0x7FFF, 0)), 0);
+  timers.Advance(200);
+  EXPECT_TRUE(window->CommandChannel->Peers().empty());
+  EXPECT_EQ(desktop.Deliver(1234, 300, 0), 0);  // not a command message at all
 }
 
 }  // namespace
