@@ -94,6 +94,9 @@ void TCV_AudioMixer::WorkTick() {
     NextMixerCheck = NowMs + kCheckPeriodMs;
     CheckMixer();
   }
+  // Captured blocks reach the window's data handler from inside the poll.
+  if (Capture && Capture->Active)
+    Capture->Poll();
 }
 
 void TCV_AudioMixer::SBSettingsClick() {
@@ -103,16 +106,55 @@ void TCV_AudioMixer::SBSettingsClick() {
   store.EditSettings(services_.RunSettingsDialog ? services_.RunSettingsDialog
                                                  : std::function<bool()>([] { return false; }));
   FormSetSize();
-  if (s::CardChanged)
+  if (s::CardChanged) {
+    // The next sound-card check creates the capture and the detector anew.
     s::CardChanged = false;
+    ReleaseCapture();
+    ReleaseDetector();
+  }
   if (s::MixerDeviceChanged) {
+    // The next mixer check creates the controller anew, which also reopens the lines.
     s::MixerDeviceChanged = false;
     s::MixerLinesChanged = false;
+    if (LineMixer) {
+      LineMixer->RemoveGroup(0);
+      LineMixer.reset();
+    }
   }
-  if (s::MixerLinesChanged)
+  if (s::MixerLinesChanged) {
     s::MixerLinesChanged = false;
-  if (s::MixerLevelChanged)
+    if (LineMixer) {
+      LineMixer->RemoveGroup(0);
+      TryStartMixer();
+    }
+  }
+  if (s::MixerLevelChanged) {
     s::MixerLevelChanged = false;
+    if (LineMixer) {
+      // Muted lines move to their new level now; open lines keep it for the next restore.
+      for (size_t i = 0; i < LineIds.size(); ++i) {
+        if (s::LinesMuted)
+          LineMixer->FadeTo(LineIds[i], s::Settings.Lines[i].Level, 0);
+        else
+          LineMixer->StoreLevel(LineIds[i], s::Settings.Lines[i].Level);
+      }
+    }
+  }
+}
+
+void TCV_AudioMixer::ReleaseCapture() {
+  if (!Capture)
+    return;
+  if (Capture->Active)
+    Capture->Stop();
+  Capture.reset();
+}
+
+void TCV_AudioMixer::ReleaseDetector() {
+  if (!Detector)
+    return;
+  Detector->Configure(audio::smOff, 0, 0);
+  Detector.reset();
 }
 
 void TCV_AudioMixer::SkinFrameMinimize() {
@@ -144,6 +186,10 @@ bool TCV_AudioMixer::FormClose() {
   closing_ = true;
   Timer->SetEnabled(false);
   engine_.PauseMs(10);
+  ReleaseDetector();
+  ReleaseCapture();
+  // Closing the controller leaves the lines' volumes and switches as they are.
+  LineMixer.reset();
   if (CommandChannel) {
     // Every peer hears the goodbye before the channel goes.
     CommandChannel->SendToPeers(link::WINMSG_CONTROL, link::CTRL_BYE);

@@ -8,8 +8,11 @@
 #include <string>
 
 #include "app/Engine.h"
+#include "audio/Silence.h"
+#include "audio/WaveCapture.h"
 #include "link/WinMSG.h"
 #include "mixer/CVFaders.h"
+#include "mixer/CVMixer.h"
 #include "platform/Clock.h"
 #include "platform/Desktop.h"
 #include "platform/Timers.h"
@@ -101,6 +104,10 @@ class TCV_AudioMixer {
   std::array<int32_t, 2> MixerDeviceIndex{-1, -1};
   std::array<int32_t, 2> LineIds{-1, -1};
   std::unique_ptr<link::TWinMSG> CommandChannel;
+  // Created by the device checks while a device is in use; none otherwise.
+  std::unique_ptr<audio::TWaveCapture> Capture;
+  std::unique_ptr<audio::TSilence> Detector;
+  std::unique_ptr<mixer::TCVMixer> LineMixer;
   // Moves SGLevel to 0 % on every mute and to 100 % on every restore, with the lines' fade time.
   std::unique_ptr<mixer::TCVFader> LevelFader;
 
@@ -108,9 +115,13 @@ class TCV_AudioMixer {
   // The device checks run by the work timer every 500 ms.
   virtual void CheckWCapture() {}
   virtual void CheckMixer() {}
+  // Opens the chosen mixer lines in the line controller again.
+  virtual void TryStartMixer() {}
 
  private:
   void FormCreate();
+  void ReleaseCapture();
+  void ReleaseDetector();
 
   MainWindowWidgets w_;
   MainWindowServices services_;
