@@ -16,8 +16,7 @@ class ProfileFile {
   virtual bool Exists() const = 0;
 
   // The value of the key, or nothing when the file, the section or the key is absent.
-  virtual std::optional<std::string> ReadString(std::string_view section,
-                                                std::string_view key) = 0;
+  virtual std::optional<std::string> ReadString(std::string_view section, std::string_view key) = 0;
 
   // Sets the key (adding the section and key when absent). The file is replaced atomically,
   // so it is never left truncated. Returns false when the file cannot be written.

@@ -22,13 +22,15 @@ class VirtualTimer : public platform::Timer {
     entry_->enabled = false;
   }
   void SetEnabled(bool enabled) override {
-    if (enabled && !entry_->enabled) entry_->due = owner_.now_ + entry_->interval;
+    if (enabled && !entry_->enabled)
+      entry_->due = owner_.now_ + entry_->interval;
     entry_->enabled = enabled;
   }
   bool Enabled() const override { return entry_->enabled; }
   void SetInterval(int32_t ms) override {
     entry_->interval = ms;
-    if (entry_->enabled) entry_->due = owner_.now_ + ms;
+    if (entry_->enabled)
+      entry_->due = owner_.now_ + ms;
   }
   int32_t Interval() const override { return entry_->interval; }
 
@@ -40,7 +42,7 @@ class VirtualTimer : public platform::Timer {
 VirtualTimers::~VirtualTimers() = default;
 
 std::unique_ptr<platform::Timer> VirtualTimers::CreateTimer(int32_t intervalMs,
-                                                           std::function<void()> onTick) {
+                                                            std::function<void()> onTick) {
   auto entry = std::make_shared<Entry>();
   entry->interval = intervalMs;
   entry->order = sequence_++;
@@ -53,10 +55,13 @@ bool VirtualTimers::FireNextDue(int64_t until) {
   std::erase_if(entries_, [](const auto& e) { return !e->alive; });
   std::shared_ptr<Entry> next;
   for (const auto& e : entries_) {
-    if (!e->enabled || e->due > until) continue;
-    if (!next || e->due < next->due || (e->due == next->due && e->order < next->order)) next = e;
+    if (!e->enabled || e->due > until)
+      continue;
+    if (!next || e->due < next->due || (e->due == next->due && e->order < next->order))
+      next = e;
   }
-  if (!next) return false;
+  if (!next)
+    return false;
   if (next->due > now_) {
     clock_.Advance(next->due - now_);
     now_ = next->due;
@@ -64,7 +69,8 @@ bool VirtualTimers::FireNextDue(int64_t until) {
   // A timer never fires more often than its interval, even when it fell behind.
   next->due = now_ + std::max<int32_t>(next->interval, 1);
   auto handler = next->onTick;  // the handler may destroy its own timer
-  if (handler) handler();
+  if (handler)
+    handler();
   return true;
 }
 
@@ -80,12 +86,13 @@ void VirtualTimers::Advance(int64_t ms) {
 
 void VirtualTimers::ProcessPendingEvents() {
   ++pendingRuns_;
-  if (onProcessPendingEvents) onProcessPendingEvents();
+  if (onProcessPendingEvents)
+    onProcessPendingEvents();
 }
 
 int VirtualTimers::ActiveTimers() const {
-  return static_cast<int>(
-      std::count_if(entries_.begin(), entries_.end(), [](const auto& e) { return e->alive && e->enabled; }));
+  return static_cast<int>(std::count_if(entries_.begin(), entries_.end(),
+                                        [](const auto& e) { return e->alive && e->enabled; }));
 }
 
 }  // namespace calvora::testing

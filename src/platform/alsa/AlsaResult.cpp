@@ -5,7 +5,8 @@
 namespace calvora::platform::alsa {
 
 Result FromAlsaError(int alsaError) {
-  if (alsaError >= 0) return result::kOk;
+  if (alsaError >= 0)
+    return result::kOk;
   switch (-alsaError) {
     case ENOENT:
     case ENXIO:
