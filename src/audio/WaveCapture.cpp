@@ -3,36 +3,13 @@
 #include <new>
 
 #include "audio/Level.h"
+#include "platform/Utf8Text.h"
 
 namespace calvora::audio {
 
 namespace {
 
 constexpr uint32_t kDoneMark = 1;
-
-bool IsBlankOrControl(unsigned char c) {
-  return c <= ' ' || c == 0x7F;
-}
-
-// Removes leading and trailing blanks and control characters and keeps at most
-// maxChars characters, never cutting a UTF-8 sequence in two.
-std::string TrimmedName(const std::string& name, size_t maxChars) {
-  size_t begin = 0;
-  size_t end = name.size();
-  while (begin < end && IsBlankOrControl(static_cast<unsigned char>(name[begin])))
-    ++begin;
-  while (end > begin && IsBlankOrControl(static_cast<unsigned char>(name[end - 1])))
-    --end;
-  size_t chars = 0;
-  size_t cut = begin;
-  while (cut < end && chars < maxChars) {
-    ++cut;
-    while (cut < end && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-      ++cut;
-    ++chars;
-  }
-  return name.substr(begin, cut - begin);
-}
 
 }  // namespace
 
@@ -67,7 +44,9 @@ void TWaveCapture::RefreshDevices() {
       continue;
     if ((caps.Formats & platform::wave_format::k4S16) == 0)
       continue;
-    Devices.push_back({static_cast<int32_t>(id), TrimmedName(caps.Name, kMaxNameLength)});
+    Devices.push_back(
+        {static_cast<int32_t>(id),
+         platform::CutToChars(platform::TrimBlanksAndControls(caps.Name), kMaxNameLength)});
   }
 }
 

@@ -4,6 +4,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/Utf8Text.h"
+
 namespace calvora::mixer {
 
 namespace {
@@ -47,25 +49,11 @@ struct DeviceTree {
 // Absent until the first LoadMixerDevices and after FreeMixerDevices.
 std::unique_ptr<DeviceTree> tree;
 
-// Cuts a UTF-8 name to at most maxChars characters, never inside a character.
-std::string CutName(const std::string& name, size_t maxChars) {
-  size_t chars = 0;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(name[i]);
-    if ((byte & 0xC0) == 0x80)
-      continue;  // continuation byte of the current character
-    if (chars == maxChars)
-      return name.substr(0, i);
-    ++chars;
-  }
-  return name;
-}
-
 void OfferLine(RootEntry& root, const platform::MixerLineInfo& info) {
   if (info.controls == 0)
     return;
   LineEntry line;
-  line.Name = CutName(info.name, kMaxLineNameLength);
+  line.Name = platform::CutToChars(info.name, kMaxLineNameLength);
   line.ComponentType = info.componentType;
   line.Connections = info.connections;
   line.ControlCount = info.controls;
@@ -156,7 +144,7 @@ void LoadMixerDevices(platform::MixerDevices& devices) {
     if (devices.GetDeviceCaps(id, caps) != 0)
       continue;
     DeviceEntry entry;
-    entry.Name = CutName(caps.name, kMaxDeviceNameLength);
+    entry.Name = platform::CutToChars(caps.name, kMaxDeviceNameLength);
     entry.MixerId = id;
     entry.RootCount = caps.destinations;
     tree->DeviceList.push_back(std::move(entry));
@@ -174,7 +162,7 @@ void LoadMixerLines() {
       if (devices.GetDestinationLine(device.MixerId, d, destination) != 0)
         continue;
       RootEntry root;
-      root.Name = CutName(destination.name, kMaxLineNameLength);
+      root.Name = platform::CutToChars(destination.name, kMaxLineNameLength);
       root.DestinationIndex = d;
       OfferLine(root, destination);
       for (uint32_t s = 0; s < destination.connections; ++s) {

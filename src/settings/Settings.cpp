@@ -1,5 +1,7 @@
 #include "settings/Settings.h"
 
+#include "platform/Utf8Text.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -111,19 +113,6 @@ std::optional<double> ParseFloat(std::string_view text) {
   return value;
 }
 
-// Cuts to at most max bytes without splitting a UTF-8 character.
-std::string CutText(std::string text, size_t max) {
-  if (text.size() <= max) {
-    return text;
-  }
-  size_t cut = max;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0u) == 0x80u) {
-    --cut;
-  }
-  text.resize(cut);
-  return text;
-}
-
 std::string FormatFloat(double value) {
   char buffer[64];
   const auto [ptr, ec] =
@@ -173,7 +162,8 @@ class Reader {
     return ParseFloat(*text).value_or(fallback);
   }
   std::string Text(std::string_view section, std::string_view key) {
-    return CutText(ini_.ReadString(section, key).value_or(std::string()), kMaxTextLength);
+    return platform::CutToBytes(ini_.ReadString(section, key).value_or(std::string()),
+                                kMaxTextLength);
   }
 
  private:

@@ -14,6 +14,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/Utf8Text.h"
 #include "platform/alsa/AlsaResult.h"
 
 namespace calvora::platform::alsa {
@@ -32,28 +33,10 @@ Result FailureCode(int alsaError) {
   return code == result::kOk ? result::kError : code;
 }
 
-bool IsBlankOrControl(unsigned char c) {
-  return c <= ' ' || c == 0x7F;
-}
-
-// Trimmed of blanks and control characters, at most maxChars UTF-8 characters.
+// Trimmed of blanks and control characters, at most maxChars characters; a cut that ends on a
+// blank leaves no blank at the end either.
 std::string Trimmed(const std::string& name, size_t maxChars) {
-  size_t begin = 0;
-  size_t end = name.size();
-  while (begin < end && IsBlankOrControl(static_cast<unsigned char>(name[begin])))
-    ++begin;
-  while (end > begin && IsBlankOrControl(static_cast<unsigned char>(name[end - 1])))
-    --end;
-  size_t cut = begin;
-  for (size_t chars = 0; cut < end && chars < maxChars; ++chars) {
-    ++cut;
-    while (cut < end && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
-      ++cut;
-  }
-  std::string out = name.substr(begin, cut - begin);
-  while (!out.empty() && IsBlankOrControl(static_cast<unsigned char>(out.back())))
-    out.pop_back();
-  return out;
+  return std::string(TrimBlanksAndControls(CutToChars(TrimBlanksAndControls(name), maxChars)));
 }
 
 // Makes a name distinct from those already taken, keeping it within kMaxNameLength.
