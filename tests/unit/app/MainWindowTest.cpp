@@ -5,8 +5,10 @@
 
 #include "VirtualClock.h"
 #include "VirtualDesktop.h"
+#include "VirtualMixerDevices.h"
 #include "VirtualTimers.h"
 #include "VirtualUi.h"
+#include "VirtualWaveInput.h"
 #include "app/Main.h"
 #include "platform/posix/IniProfileFile.h"
 #include "platform/posix/XdgRunKeys.h"
@@ -31,6 +33,10 @@ class CountingWindow : public TCV_AudioMixer {
     cardCheckTimes.push_back(NowMs);
   }
   void CheckMixer() override { ++mixerChecks; }
+  void TryStartMixer() override { ++mixerStarts; }
+
+ public:
+  int mixerStarts = 0;
 };
 
 class MainWindowTest : public ::testing::Test {
@@ -317,6 +323,100 @@ TEST_F(MainWindowTest, OutsideInteractiveModeCommandsAreIgnored) {
   timers.Advance(200);
   EXPECT_TRUE(window->CommandChannel->Peers().empty());
   EXPECT_EQ(desktop.Deliver(1234, 300, 0), 0);  // not a command message at all
+}
+
+// The objects the device checks create, in the state a running window has them.
+class MainWindowWithDevices : public MainWindowTest {
+ protected:
+  MainWindowWithDevices() {
+    waveInput.Devices.push_back({"Card"});
+    const uint32_t card = mixerDevices.AddDevice("Mixer");
+    mixerDevices.AddDestination(card, "Playback", VirtualMixerDevices::Controls::kBoth);
+    mixerDevices.AddSource(card, 0, "PCM", VirtualMixerDevices::Controls::kBoth);
+    mixerDevices.AddSource(card, 0, "Line", VirtualMixerDevices::Controls::kBoth);
+    Create();
+    window->Capture = std::make_unique<audio::TWaveCapture>(waveInput);
+    EXPECT_EQ(window->Capture->Start(), 0);
+    window->Detector = std::make_unique<audio::TSilence>();
+    window->Detector->Configure(audio::smSeekSilence, 10, -38);
+    window->LineMixer = std::make_unique<mixer::TCVMixer>(mixerDevices, clock, timers);
+    window->LineMixer->SetActive(true);
+    window->LineIds = {window->LineMixer->AddLine(0, 0, 0, 1),
+                       window->LineMixer->AddLine(0, 0, 0, 2)};
+  }
+  ~MainWindowWithDevices() override {
+    window.reset();
+    mixer::FreeMixerDevices();
+    settings::LinesMuted = true;
+  }
+  void ApplyDialog(std::function<void()> changes) {
+    runDialog = [changes] {
+      changes();
+      return true;
+    };
+    settingsButton.Click();
+  }
+
+  VirtualWaveInput waveInput;
+  VirtualMixerDevices mixerDevices;
+};
+
+TEST_F(MainWindowWithDevices, ACardChangeReleasesTheCaptureAndTheDetector) {
+  ApplyDialog([] { settings::CardChanged = true; });
+  EXPECT_FALSE(window->Capture);
+  EXPECT_FALSE(window->Detector);
+  EXPECT_FALSE(waveInput.IsOpen());
+  EXPECT_EQ(waveInput.OperationsOnClosedDevice, 0);
+  EXPECT_TRUE(window->LineMixer);
+}
+
+TEST_F(MainWindowWithDevices, ALinesChangeReopensTheLinesAndADeviceChangeReleasesTheController) {
+  ApplyDialog([] { settings::MixerLinesChanged = true; });
+  ASSERT_TRUE(window->LineMixer);
+  EXPECT_EQ(window->mixerStarts, 1);
+  timers.Advance(40);  // the controller lets the removed lines go on its next line tick
+  EXPECT_EQ(window->LineMixer->ControlledLineCount(), 0u);
+
+  ApplyDialog([] {
+    settings::MixerDeviceChanged = true;
+    settings::MixerLinesChanged = true;
+  });
+  EXPECT_FALSE(window->LineMixer);
+  EXPECT_EQ(window->mixerStarts, 1);  // the next mixer check reopens the lines
+  EXPECT_FALSE(settings::MixerLinesChanged);
+  EXPECT_TRUE(window->Capture);
+}
+
+TEST_F(MainWindowWithDevices, ALevelChangeIsOnlyStoredWhileTheLinesPlay) {
+  const size_t writesBefore = mixerDevices.writes.size();
+  settings::LinesMuted = false;
+  ApplyDialog([] {
+    settings::Settings.Lines[0].Level = 1000;
+    settings::Settings.Lines[1].Level = 2000;
+    settings::MixerLevelChanged = true;
+  });
+  EXPECT_EQ(window->LineMixer->GetLevel(window->LineIds[0]), 1000);
+  EXPECT_EQ(window->LineMixer->GetLevel(window->LineIds[1]), 2000);
+  EXPECT_EQ(mixerDevices.writes.size(), writesBefore);  // the sound is not touched
+
+  settings::LinesMuted = true;
+  ApplyDialog([] {
+    settings::Settings.Lines[0].Level = 3000;
+    settings::MixerLevelChanged = true;
+  });
+  EXPECT_EQ(mixerDevices.Volume(0, 0, 0), 3000u);
+  EXPECT_EQ(mixerDevices.Volume(0, 0, 1), 2000u);
+}
+
+TEST_F(MainWindowWithDevices, ClosingReleasesEverythingAndLeavesTheLinesAsTheyAre) {
+  const size_t writesBefore = mixerDevices.writes.size();
+  form.Close();
+  EXPECT_TRUE(form.closed);
+  EXPECT_FALSE(window->Capture);
+  EXPECT_FALSE(window->Detector);
+  EXPECT_FALSE(window->LineMixer);
+  EXPECT_FALSE(waveInput.IsOpen());
+  EXPECT_EQ(mixerDevices.writes.size(), writesBefore);
 }
 
 }  // namespace
