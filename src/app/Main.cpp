@@ -1,9 +1,9 @@
 #include "app/Main.h"
 
-#include "meter/LedMetter.h"
-
 #include <algorithm>
 #include <cmath>
+
+#include "meter/LedMetter.h"
 
 namespace calvora::app {
 
@@ -45,7 +45,6 @@ void TCV_AudioMixer::FormCreate() {
   LevelFader->OnChange = [this](mixer::TCVFader& sender, double value) {
     ShowMixerValue(sender, value);
   };
-  meter::BuildLed(0, w_.ImgLed, 0);
   CommandChannel = std::make_unique<link::TWinMSG>(services_.Desktop, services_.Timers);
   services_.Desktop.SetMessageHandler([this](const platform::IncomingMessage& incoming) {
     if (incoming.message != link::WM_WINMSG)
@@ -54,6 +53,7 @@ void TCV_AudioMixer::FormCreate() {
     ReceiveCMD(message);
     return message.Result;
   });
+  meter::BuildLed(0, w_.ImgLed, 0);
   services_.Store.LoadSettings();
   FormSetSize();
   NextCardCheck = CardWaitStart = CardDeadline = 0;

@@ -249,6 +249,16 @@ TEST_F(MainWindowTest, SessionEndClosesWithoutAskingEvenInInteractiveMode) {
   EXPECT_FALSE(window->AskOnClose);
 }
 
+TEST_F(MainWindowTest, SessionEndWhileTheConfirmationIsShownDoesNotWaitForTheUser) {
+  WriteSettings("SourceMode=1\n");
+  Create();
+  msg.onShow = [&] { window->WMSystem_Shutdown_Query(); };
+  form.Close();
+  EXPECT_TRUE(form.closed);
+  EXPECT_EQ(msg.confirmations.size(), 1u);
+  EXPECT_FALSE(window->CommandChannel);
+}
+
 TEST_F(MainWindowTest, SettingsButtonRestoresACancelledEditAndAppliesTheLayout) {
   WriteSettings("UseSoundCard=1\nUseMixer=0\n");
   Create();
