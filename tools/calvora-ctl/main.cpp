@@ -122,9 +122,11 @@ class Controller {
       return 0;
     }
     if (candidates.size() > 1) {
-      Fail(std::to_string(candidates.size()) + " Calvora Audio Mixers" +
-           (options_.pid ? which.substr(1).replace(0, 7, "answer") : std::string(" are running")) +
-           " (handles " + list(candidates) + "); choose one with --handle");
+      const std::string many = options_.pid
+                                   ? " answer the program ID " + std::to_string(*options_.pid)
+                                   : std::string(" are running");
+      Fail(std::to_string(candidates.size()) + " Calvora Audio Mixers" + many + " (handles " +
+           list(candidates) + "); choose one with --handle");
       return 0;
     }
     return candidates.front();

@@ -198,6 +198,16 @@ TEST_F(LinkBus, CtlIdentifiesListsAndCommandsTheUtility) {
             std::string::npos)
       << nobody.errors;
 
+  // Two that answer the same program ID: refused, naming both.
+  ChildProcess third(TestWindow({"--pid", "1234"}));
+  const WindowHandle c = StartWindow(third);
+  ASSERT_NE(c, 0u);
+  const auto twins = RunToEnd(Ctl({"--pid", "1234", "run"}));
+  EXPECT_EQ(twins.exit, 2);
+  EXPECT_NE(twins.errors.find("2 Calvora Audio Mixers answer the program ID 1234 (handles "),
+            std::string::npos)
+      << twins.errors;
+
   // Each command arrives with its code and argument.
   const std::string h = std::to_string(a);
   for (const auto& args : std::vector<std::vector<std::string>>{{"run", "--restore"},
