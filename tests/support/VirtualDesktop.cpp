@@ -17,7 +17,10 @@ void VirtualDesktop::RemoveWindow(platform::WindowHandle handle) {
 }
 
 void VirtualDesktop::SetHung(platform::WindowHandle handle, bool hung) {
-  windows_[handle].hung = hung;
+  // Only a listed window can hang; hanging an unknown handle must not list it.
+  const auto window = windows_.find(handle);
+  if (window != windows_.end())
+    window->second.hung = hung;
 }
 
 int32_t VirtualDesktop::Deliver(uint32_t message, uint32_t wParam, uint32_t lParam) {

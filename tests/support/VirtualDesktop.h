@@ -29,7 +29,7 @@ class VirtualDesktop : public platform::Desktop {
 
   void AddWindow(platform::WindowHandle handle, std::string className);
   void RemoveWindow(platform::WindowHandle handle);
-  // Sends to a hung window come back with a time-out.
+  // Sends to a hung window come back with a time-out. Only listed windows can hang.
   void SetHung(platform::WindowHandle handle, bool hung);
 
   // Runs the own window's handler, as a message from another program does.
