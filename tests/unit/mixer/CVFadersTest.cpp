@@ -148,5 +148,18 @@ TEST_F(MixerFader, DestroyingDuringAFadeRaisesNothing) {
   EXPECT_FALSE(silent.Active);
 }
 
+TEST_F(MixerFader, ANewStartReplacesTheRunningFadeFromWhereItIs) {
+  fader.Start(100, 2);
+  timers.Advance(1000);
+  fader.Start(0, 1);
+  EXPECT_NEAR(fader.StartValue(), 50, 0.01);
+  timers.Advance(500);
+  EXPECT_NEAR(fader.Value, 25, 0.01);
+  timers.Advance(510);
+  EXPECT_EQ(fader.Value, 0);
+  EXPECT_EQ(Count("done"), 1);  // the replaced fade never ends on its own
+  EXPECT_EQ(timers.ActiveTimers(), 0);
+}
+
 }  // namespace
 }  // namespace calvora::mixer
