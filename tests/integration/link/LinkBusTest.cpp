@@ -426,9 +426,11 @@ TEST_F(LinkBus, WithoutASessionBusProgramsSaySoAndTheWindowRunsOn) {
   const std::map<std::string, std::string> noBus{{"DBUS_SESSION_BUS_ADDRESS", ""},
                                                  {"XDG_RUNTIME_DIR", dir}};
   ChildProcess loner(TestWindow({"--exit-after-ms", "800"}), noBus);
-  ASSERT_TRUE(loner.WaitLine("nobus", 5000));
+  // The commands wait in its input from the start, so a slow machine cannot let the program
+  // end before it reads them.
   loner.WriteLine("notify 400 0");  // sends to no one, and does not fail
   loner.WriteLine("peers");
+  ASSERT_TRUE(loner.WaitLine("nobus", 5000));
   EXPECT_TRUE(loner.WaitLine("peers", 5000));
   EXPECT_EQ(loner.Wait(10000), 0);
   EXPECT_TRUE(loner.FindLine("ended"));
