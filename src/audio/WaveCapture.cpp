@@ -1,5 +1,7 @@
 #include "audio/WaveCapture.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "audio/Level.h"
@@ -63,8 +65,12 @@ void TWaveCapture::SelectDevice(int32_t index) {
 
 void TWaveCapture::SetQueueBytes(int32_t bytes) {
   // A block size of 0 or less would leave nothing to divide by; it gets one block.
-  BufferCount = BufferSize > 0 ? bytes / BufferSize + 1 : 1;
-  QueueBytes = BufferCount * BufferSize;
+  // Worked out in 64 bits: near the top of the 32-bit range one more block, or the bytes of
+  // all of them, would overflow; such amounts are held at the largest 32-bit value.
+  const int64_t count = BufferSize > 0 ? int64_t{bytes} / BufferSize + 1 : 1;
+  BufferCount = static_cast<int32_t>(std::min<int64_t>(count, INT32_MAX));
+  QueueBytes = static_cast<int32_t>(
+      std::clamp<int64_t>(int64_t{BufferCount} * BufferSize, INT32_MIN, INT32_MAX));
 }
 
 int32_t TWaveCapture::Start() {
@@ -196,7 +202,9 @@ void TWaveCapture::Measure(const Block& block, bool& firstBlock) {
 }
 
 void TWaveCapture::Refill(uint64_t session) {
-  while (StillRunning(session) && Pending->size() < static_cast<size_t>(BufferCount)) {
+  // An amount below 0 leaves a block count of 0 or less: nothing is to be kept queued.
+  const auto wanted = static_cast<size_t>(std::max(BufferCount, 0));
+  while (StillRunning(session) && Pending->size() < wanted) {
     auto block = std::unique_ptr<Block>(new (std::nothrow) Block);
     if (!block || BufferSize <= 0)
       return;

@@ -102,6 +102,8 @@ Result VirtualWaveInput::PrepareHeader(platform::WaveInHandle handle, platform::
     return failure_;
   if (PrepareResult != result::kOk)
     return PrepareResult;
+  if (queue_.size() >= QueueLimit)
+    return result::kNoMemory;
   block.Flags |= flags::kPrepared;
   return result::kOk;
 }

@@ -27,6 +27,9 @@ class VirtualWaveInput : public platform::WaveInput {
 
   // Answers of the block operations, for failure tests.
   platform::Result PrepareResult = platform::result::kOk;
+  // Like any device, it runs out of room at some point: PrepareHeader then fails with
+  // kNoMemory. Keeps a runaway queue from eating the machine's memory in a test.
+  size_t QueueLimit = 4096;
   platform::Result UnprepareResult = platform::result::kOk;
 
   // What the last successful Open and QueryFormat were given.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "VirtualWaveInput.h"
@@ -91,6 +92,26 @@ TEST_F(WaveCapture, QueueHoldsOneBlockMoreThanTheAmount) {
   capture.BufferSize = 0;
   capture.SetQueueBytes(1000);
   EXPECT_EQ(capture.BufferCount, 1);
+  // Amounts at the top of the range do not wrap around to a negative queue.
+  capture.BufferSize = 1920;
+  capture.SetQueueBytes(INT32_MAX);
+  EXPECT_EQ(capture.BufferCount, INT32_MAX / 1920 + 1);
+  EXPECT_EQ(capture.QueueBytes, INT32_MAX);
+  capture.BufferSize = 1;
+  capture.SetQueueBytes(INT32_MAX);
+  EXPECT_EQ(capture.BufferCount, INT32_MAX);
+}
+
+TEST_F(WaveCapture, NegativeQueueAmountQueuesNothing) {
+  auto capture = Started();
+  // -10 blocks' worth gives a block count of -9: nothing is kept queued, and the count is
+  // not read as a huge unsigned number.
+  capture->SetQueueBytes(-10 * capture->BufferSize);
+  EXPECT_EQ(capture->BufferCount, -9);
+  capture->Poll();
+  EXPECT_EQ(input.QueuedCount(), 0u);
+  EXPECT_TRUE(errors.empty());
+  capture->Stop();
 }
 
 TEST_F(WaveCapture, SelectDeviceKeepsChoiceForIndexOutsideList) {
