@@ -26,6 +26,9 @@ constexpr size_t kMaxNameLength = 32;
 constexpr snd_pcm_uframes_t kAlsaPeriods = 8;
 // How long the capture thread waits for data before it looks at its stop request again.
 constexpr int kPollTimeoutMs = 100;
+// How often, and how far apart, a suspended device is asked to resume: up to a second.
+constexpr int kResumeTries = 100;
+constexpr useconds_t kResumeWaitUs = 10000;
 
 // A failure must read as a failure, whatever ALSA's number was.
 Result FailureCode(int alsaError) {
@@ -280,10 +283,20 @@ class AlsaWaveInput::Stream {
   // Puts a stream back to work after an overrun or a suspend; false when it cannot be.
   bool Recover(int err) {
     if (err == -ESTRPIPE) {
-      while ((err = snd_pcm_resume(pcm_)) == -EAGAIN)
-        usleep(10000);
+      // A device still waking up asks to be asked again. The wait is bounded, and a stop
+      // request ends it, so that Halt never waits on a device that does not come back;
+      // after that the stream is prepared afresh like after an overrun.
+      for (int tries = 0; tries < kResumeTries && !quit_.load(); ++tries) {
+        err = snd_pcm_resume(pcm_);
+        if (err != -EAGAIN)
+          break;
+        usleep(kResumeWaitUs);
+      }
       if (err >= 0)
         return true;
+      // Being stopped: the stream is dropped and prepared again on the next start.
+      if (quit_.load())
+        return false;
     }
     err = snd_pcm_prepare(pcm_);
     if (err >= 0)
