@@ -1,9 +1,13 @@
 #include "platform/alsa/AlsaMixerDevices.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
+#include "platform/Utf8Text.h"
 #include "platform/alsa/AlsaResult.h"
 
 namespace calvora::platform::alsa {
@@ -11,6 +15,9 @@ namespace calvora::platform::alsa {
 namespace {
 
 constexpr uint32_t kMaxVolume = 65535;
+// Device names are kept within the 32 characters the mixer tree keeps, so that the number
+// that tells two devices of one name apart is never cut off.
+constexpr size_t kMaxDeviceNameLength = 32;
 // Destination lines without a master element have no line of their own; their ids carry
 // this bit so they never meet a real line's id.
 constexpr uint32_t kBareDestination = 0x80000000u;
@@ -19,6 +26,19 @@ constexpr uint32_t kBareDestination = 0x80000000u;
 constexpr uint32_t kComponentSpeakers = 4;
 constexpr uint32_t kComponentWaveIn = 7;
 constexpr uint32_t kComponentSource = 0x1000;
+
+// Trimmed of blanks and control characters, at most maxChars characters.
+std::string ShownName(std::string_view name, size_t maxChars) {
+  return std::string(TrimBlanksAndControls(CutToChars(TrimBlanksAndControls(name), maxChars)));
+}
+
+// Device names are looked up without regard to letter case.
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
   return text.size() >= suffix.size() &&
@@ -146,6 +166,7 @@ struct AlsaMixerDevices::Device {
   std::string address;
   CtlHandle ctl;
   std::string cardName;
+  std::string name;  // as shown: trimmed, and distinct from the devices listed before it
   std::vector<Control> controls;
   std::vector<Line> lines;
   std::vector<Root> roots;
@@ -330,9 +351,33 @@ Result AlsaMixerDevices::GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) {
     entry->ctl.reset();
     return error;
   }
-  caps.name = entry->cardName;
+  entry->name = DistinctName(device);
+  caps.name = entry->name;
   caps.destinations = static_cast<uint32_t>(entry->roots.size());
   return result::kOk;
+}
+
+std::string AlsaMixerDevices::DistinctName(uint32_t device) const {
+  const Device& entry = *devices_[device];
+  std::string base = ShownName(entry.cardName, kMaxDeviceNameLength);
+  if (base.empty())
+    base = ShownName(entry.address, kMaxDeviceNameLength);
+  // The devices before this one were bound in the same listing; those that answered keep
+  // their names, and this one takes the first of "Name", "Name (2)", "Name (3)" ... left.
+  const auto taken = [&](const std::string& candidate) {
+    for (uint32_t i = 0; i < device; ++i) {
+      const Device* other = devices_[i].get();
+      if (other != nullptr && other->ctl && SameName(other->name, candidate))
+        return true;
+    }
+    return false;
+  };
+  std::string candidate = base;
+  for (int n = 2; taken(candidate); ++n) {
+    const std::string suffix = " (" + std::to_string(n) + ")";
+    candidate = ShownName(base, kMaxDeviceNameLength - suffix.size()) + suffix;
+  }
+  return candidate;
 }
 
 Result AlsaMixerDevices::GetDestinationLine(uint32_t device, uint32_t destination,

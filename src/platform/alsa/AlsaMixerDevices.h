@@ -1,12 +1,14 @@
 #pragma once
 // The mixer devices on ALSA. The devices are the sound cards ("hw:N") followed by the control
 // devices that the ALSA configuration declares with a description and that open now; each is
-// named by its card name. A device's roots are "Playback" and "Capture" (those it has lines
-// for); a root's own line is its master element ("Master", "Capture"), and its source lines
-// are the other elements with a volume or a switch in that direction, in the device's order.
-// A line's volume and mute controls are its element's volume and switch: volumes are scaled
-// linearly between 0..65535 and the element's range, and a line is muted when its switch is
-// off. Values are read from the device on every call, so other programs' changes are seen.
+// named by its card name, trimmed, and numbered ("Name (2)") when a device listed before it
+// has the same name, so that every device can be chosen by its name. A device's roots are
+// "Playback" and "Capture" (those it has lines for); a root's own line is its master element
+// ("Master", "Capture"), and its source lines are the other elements with a volume or a switch in
+// that direction, in the device's order. A line's volume and mute controls are its element's volume
+// and switch: volumes are scaled linearly between 0..65535 and the element's range, and a line is
+// muted when its switch is off. Values are read from the device on every call, so other programs'
+// changes are seen.
 #include <alsa/asoundlib.h>
 
 #include <cstdint>
@@ -64,6 +66,8 @@ class AlsaMixerDevices : public MixerDevices {
  private:
   struct Device;
   Device* Find(uint32_t device) const;
+  // The name the bound device is shown by, distinct from those of lower numbers.
+  std::string DistinctName(uint32_t device) const;
 
   std::vector<std::string> present_;              // addresses found by the last count
   std::vector<std::unique_ptr<Device>> devices_;  // by device number, as last bound

@@ -158,6 +158,28 @@ TEST_F(MixerAlsa, WritesMeantForAVanishedDeviceNeverReachTheNextOne) {
   EXPECT_EQ(AmixerValues("PCM Playback Volume", "calvora_mixer2"), "values=0,0");
 }
 
+TEST_F(MixerAlsa, DevicesOfOneNameAreToldApartSoEachCanBeChosen) {
+  SetSameNamedMixerPresent(true);
+  const int32_t first = LoadVirtualMixer();
+  ASSERT_GE(first, 0);
+  // The later device's name is trimmed and numbered; the first keeps its plain name, so a
+  // device chosen by that name is still the one it was.
+  ASSERT_EQ(MixerDeviceName(first + 1), "Calvora Virtual Mixer (2)");
+  EXPECT_TRUE(SetLineVolume(first + 1, kPlayback, kPcm, 0, true));
+  EXPECT_EQ(AmixerValues("PCM Playback Volume", "calvora_mixer3"), "values=0,0");
+  EXPECT_EQ(AmixerValues("PCM Playback Volume"), "values=200,200");
+
+  // The number follows the devices listed before it: alone, the device has the plain name.
+  SetFirstMixerAbsent(true);
+  LoadMixerDevices(devices);
+  bool plain = false;
+  for (int32_t device = 0; device < MixerDeviceCount(); ++device) {
+    EXPECT_NE(MixerDeviceName(device), "Calvora Virtual Mixer (2)");
+    plain = plain || MixerDeviceName(device) == "Calvora Virtual Mixer";
+  }
+  EXPECT_TRUE(plain);
+}
+
 TEST_F(MixerAlsa, VolumesScaleLinearlyBothWaysAndElementNamesGiveLines) {
   using platform::alsa::FromElementVolume;
   using platform::alsa::ToElementVolume;

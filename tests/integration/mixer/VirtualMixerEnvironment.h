@@ -31,6 +31,9 @@ class VirtualMixerEnvironment : public ::testing::Test {
 
   // Makes the hot-pluggable second mixer device appear or disappear.
   void SetSecondMixerPresent(bool present) { SetFlag("mixer2.present", present); }
+  // Makes a third mixer device appear or disappear, one whose name is the first one's with
+  // trailing blanks.
+  void SetSameNamedMixerPresent(bool present) { SetFlag("mixer3.present", present); }
   // Makes the first mixer device vanish or come back.
   void SetFirstMixerAbsent(bool absent) { SetFlag("mixer.absent", absent); }
 
