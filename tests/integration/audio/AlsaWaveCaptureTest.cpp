@@ -136,11 +136,13 @@ TEST_F(AlsaWaveCapture, BlocksOf10MsAtEachRateArriveAbout100ASecond) {
     ASSERT_TRUE(PollUntil(std::chrono::milliseconds(2000), [&] { return !blockSizes.empty(); }));
     const size_t before = blockSizes.size();
     const auto start = Clock::now();
-    PollUntil(std::chrono::milliseconds(1000), [] { return false; });
+    // Two seconds and wide bounds: on a busy machine a late poll or a late capture thread
+    // shifts a few blocks from one side of the window to the other.
+    PollUntil(std::chrono::milliseconds(2000), [] { return false; });
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const double perSecond = static_cast<double>(blockSizes.size() - before) / seconds;
-    EXPECT_GT(perSecond, 80) << rate;
-    EXPECT_LT(perSecond, 120) << rate;
+    EXPECT_GT(perSecond, 70) << rate;
+    EXPECT_LT(perSecond, 130) << rate;
     for (int32_t size : blockSizes)
       ASSERT_EQ(size, rate * 4 / 100) << rate;
     EXPECT_TRUE(errors.empty());
