@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "mixer/CVMixer.h"
@@ -82,6 +83,15 @@ int32_t FindVirtualMixer() {
   return -1;
 }
 
+// The virtual mixer's state directory, removed however the run ends.
+struct StateDirectory {
+  ~StateDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string path;
+};
+
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -94,6 +104,7 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/calvora-bench-mixer-XXXXXX";
   if (mkdtemp(pattern) == nullptr)
     return 1;
+  const StateDirectory state{pattern};
   setenv("CALVORA_VIRTUAL_CARD_DIR", pattern, 1);
   const int writes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
 
@@ -124,6 +135,10 @@ int main(int argc, char** argv) {
   mixer::TCVMixer controller(timed, clock, timers);
   controller.SetActive(true);
   const auto id = controller.AddLine(0, FindVirtualMixer(), 0, 1);
+  if (id < 0) {
+    std::fprintf(stderr, "bench-mixer: the virtual mixer's PCM line cannot be controlled\n");
+    return 1;
+  }
   controller.StoreLevel(id, 40000);
   controller.FadeTo(id, 40000, 0);
   timed.times.clear();
@@ -147,6 +162,5 @@ int main(int argc, char** argv) {
   // The fade ends with its last write, the mute.
   const double ended = timed.times.empty() ? Ms(end - start) : Ms(timed.times.back() - start);
   std::printf("Fade 2 s: ended after %.1f ms (error %+.1f ms)\n", ended, ended - 2000.0);
-  std::filesystem::remove_all(pattern);
   return 0;
 }
