@@ -400,9 +400,18 @@ std::string AlsaWaveInput::AlsaName(uint32_t device) const {
 Result AlsaWaveInput::GetDeviceCaps(uint32_t device, WaveInCaps& caps) {
   if (!Listed(device))
     return result::kBadDeviceId;
+  const std::string& probeName = devices_[device].ProbeName;
   Pcm pcm;
-  int err = snd_pcm_open(&pcm.handle, devices_[device].ProbeName.c_str(), SND_PCM_STREAM_CAPTURE,
-                         SND_PCM_NONBLOCK);
+  int err = snd_pcm_open(&pcm.handle, probeName.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+  if (err == -EBUSY) {
+    // Taken, most likely by this program's own capture: what it reported before still holds.
+    const auto known = knownCaps_.find(probeName);
+    if (known != knownCaps_.end()) {
+      caps = known->second;
+      caps.Name = devices_[device].Name;
+      return result::kOk;
+    }
+  }
   if (err < 0)
     return FailureCode(err);
   snd_pcm_hw_params_t* any = nullptr;
@@ -443,6 +452,7 @@ Result AlsaWaveInput::GetDeviceCaps(uint32_t device, WaveInCaps& caps) {
   unsigned channels = 0;
   if (snd_pcm_hw_params_get_channels_max(any, &channels) >= 0)
     caps.Channels = static_cast<uint16_t>(std::min(channels, 0xFFFFu));
+  knownCaps_[probeName] = caps;
   return result::kOk;
 }
 

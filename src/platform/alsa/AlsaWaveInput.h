@@ -59,6 +59,10 @@ class AlsaWaveInput : public WaveInput {
 
   std::vector<Device> devices_;
   bool listed_ = false;
+  // The formats each device (by ProbeName) reported when it was last free to be probed.
+  // A hardware device that this program records from is busy to every further open, yet
+  // must stay in the list that, say, the settings dialog reads meanwhile.
+  std::map<std::string, WaveInCaps> knownCaps_;
   std::map<WaveInHandle, std::unique_ptr<Stream>> streams_;
   WaveInHandle nextHandle_ = 1;
 };

@@ -128,6 +128,46 @@ TEST_F(AlsaWaveCapture, NamesAreTrimmedCutTo32AndDistinct) {
   EXPECT_TRUE(has("Calvora Twin Capture With A (2)")) << ::testing::PrintToString(names);
 }
 
+TEST_F(AlsaWaveCapture, ADeviceBusyWithOurOwnCaptureStaysListed) {
+  // A device that can be open only once, as hardware is; each test runs in a process of its
+  // own, so the configuration can still be extended here.
+  const std::string path = std::string(getenv("ALSA_CONFIG_PATH")) + ":" + CALVORA_EXCLUSIVE_CONF;
+  setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
+  constexpr const char* kExclusive = "Calvora Exclusive Capture";
+  auto listed = [&](const TWaveCapture& lister) {
+    for (int32_t i = 0; i < lister.DeviceCount(); ++i) {
+      if (lister.DeviceName(i) == kExclusive)
+        return i;
+    }
+    return -1;
+  };
+
+  capture = std::make_unique<TWaveCapture>(input);
+  const int32_t index = listed(*capture);
+  ASSERT_GE(index, 0);
+  capture->SelectDevice(index);
+  capture->SampleRate = 48000;
+  capture->BufferSize = 1920;
+  capture->SetQueueBytes(1920 * 16);
+  capture->OnData = [this](TWaveCapture&, const char*, int32_t count) {
+    blockSizes.push_back(count);
+  };
+  ASSERT_EQ(capture->Start(), 0);
+  ASSERT_TRUE(PollUntil(std::chrono::milliseconds(2000), [&] { return !blockSizes.empty(); }));
+
+  // A listing made meanwhile, as the settings dialog makes it, still names the device in
+  // use, though a second opener is refused.
+  TWaveCapture other(input);
+  const int32_t otherIndex = listed(other);
+  ASSERT_GE(otherIndex, 0);
+  other.SelectDevice(otherIndex);
+  EXPECT_NE(other.Start(), 0);
+  EXPECT_FALSE(other.Active);
+  capture->RefreshDevices();
+  EXPECT_GE(listed(*capture), 0);
+  EXPECT_TRUE(capture->Active);
+}
+
 TEST_F(AlsaWaveCapture, BlocksOf10MsAtEachRateArriveAbout100ASecond) {
   for (int32_t rate : {48000, 44100, 32000}) {
     blockSizes.clear();

@@ -7,13 +7,17 @@
  * Declared in the ALSA configuration as
  *   pcm_type.calvora_capture { lib "/path/libasound_module_pcm_calvora_capture.so" }
  *   pcm.NAME { type calvora_capture  device "capture"  programme "tone -20 1000" }
- * where `device` names the state file and `programme` is played until the file names one. */
+ * where `device` names the state file and `programme` is played until the file names one.
+ * With `exclusive true` the device can be open only once at a time, as a hardware device:
+ * a second open fails with EBUSY until the first is closed. */
 #include <alsa/asoundlib.h>
 #include <alsa/pcm_external.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <time.h>
@@ -31,6 +35,7 @@ struct vc_capture {
   off_t state_size;
   enum vc_device_state device;
   int timer_fd;
+  int lock_fd; /* held while open when the device is exclusive; -1 otherwise */
   struct timespec started;
   uint64_t consumed; /* frames handed to the reader since start */
   uint64_t position; /* programme frames played since the programme began */
@@ -165,8 +170,38 @@ static int vc_poll_revents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned in
   return 0;
 }
 
+/* Takes the device for this open alone; the lock goes with the descriptor when it is closed. */
+static int lock_device(const char* device) {
+  const char* dir = vc_state_dir();
+  if (!dir)
+    return -1;
+  char path[VC_TEXT_MAX];
+  if (snprintf(path, sizeof path, "%s/%s.lock", dir, device) >= (int)sizeof path)
+    return -ENAMETOOLONG;
+  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0)
+    return -errno;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno == EWOULDBLOCK ? -EBUSY : -errno;
+    close(fd);
+    return err;
+  }
+  return fd;
+}
+
+static void vc_free(struct vc_capture* vc) {
+  if (vc->timer_fd >= 0)
+    close(vc->timer_fd);
+  if (vc->lock_fd >= 0)
+    close(vc->lock_fd);
+  vc_free_programme(&vc->programme);
+  free(vc);
+}
+
 static int vc_close(snd_pcm_ioplug_t* io) {
   struct vc_capture* vc = io->private_data;
+  if (vc->lock_fd >= 0)
+    close(vc->lock_fd);
   close(vc->timer_fd);
   vc_free_programme(&vc->programme);
   free(vc);
@@ -204,6 +239,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(calvora_capture) {
   (void)root;
   const char* device = "capture";
   const char* programme = "silence";
+  int exclusive = 0;
   snd_config_iterator_t i, next;
   snd_config_for_each(i, next, conf) {
     snd_config_t* n = snd_config_iterator_entry(i);
@@ -216,6 +252,8 @@ SND_PCM_PLUGIN_DEFINE_FUNC(calvora_capture) {
       continue;
     if (strcmp(id, "programme") == 0 && snd_config_get_string(n, &programme) >= 0)
       continue;
+    if (strcmp(id, "exclusive") == 0 && (exclusive = snd_config_get_bool(n)) >= 0)
+      continue;
     SNDERR("Unknown field %s", id);
     return -EINVAL;
   }
@@ -226,6 +264,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(calvora_capture) {
   if (!vc)
     return -ENOMEM;
   vc->timer_fd = -1;
+  vc->lock_fd = -1;
   if (vc_state_path(device, vc->state_path, sizeof vc->state_path) != 0)
     vc->state_path[0] = 0;
   snprintf(vc->default_programme, sizeof vc->default_programme, "%s", programme);
@@ -237,16 +276,19 @@ SND_PCM_PLUGIN_DEFINE_FUNC(calvora_capture) {
     err = -EBUSY;
   if (vc->device == VC_VANISHED)
     err = -ENODEV;
+  if (!err && exclusive) {
+    int fd = lock_device(device);
+    if (fd == -EBUSY)
+      err = -EBUSY;
+    vc->lock_fd = fd >= 0 ? fd : -1;
+  }
   if (!err) {
     vc->timer_fd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (vc->timer_fd < 0)
       err = -errno;
   }
   if (err) {
-    if (vc->timer_fd >= 0)
-      close(vc->timer_fd);
-    vc_free_programme(&vc->programme);
-    free(vc);
+    vc_free(vc);
     return err;
   }
 
@@ -260,9 +302,7 @@ SND_PCM_PLUGIN_DEFINE_FUNC(calvora_capture) {
   vc->io.private_data = vc;
   err = snd_pcm_ioplug_create(&vc->io, name, stream, mode);
   if (err < 0) {
-    close(vc->timer_fd);
-    vc_free_programme(&vc->programme);
-    free(vc);
+    vc_free(vc);
     return err;
   }
   err = set_constraints(&vc->io);
