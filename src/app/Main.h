@@ -90,7 +90,6 @@ class TCV_AudioMixer {
   void ShowMixerValue(mixer::TCVFader& sender, double value);
 
   bool WorkTimerEnabled() const { return Timer->Enabled(); }
-  Engine& Clock() { return engine_; }
 
   int64_t NextCardCheck = 0;
   int64_t CardWaitStart = 0;
