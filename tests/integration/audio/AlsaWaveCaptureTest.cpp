@@ -87,6 +87,24 @@ class AlsaWaveCapture : public ::testing::Test {
     return done();
   }
 
+  // The device number of the virtual capture device, or -1 when it is not listed.
+  int32_t VirtualDeviceId() {
+    TWaveCapture listing(input);
+    for (const WaveInDevice& d : listing.Devices) {
+      if (d.Name == kDeviceName)
+        return d.DeviceID;
+    }
+    return -1;
+  }
+
+  // 16-bit stereo at 48000 Hz.
+  static platform::WaveFormat Format48k() {
+    platform::WaveFormat format;
+    format.SamplesPerSec = 48000;
+    format.AvgBytesPerSec = 192000;
+    return format;
+  }
+
   std::string stateDir;
   platform::alsa::AlsaWaveInput input;
   std::unique_ptr<TWaveCapture> capture;
@@ -300,16 +318,9 @@ TEST_F(AlsaWaveCapture, AListedDeviceThatRefusesToOpenGivesAStartCode) {
 }
 
 TEST_F(AlsaWaveCapture, AnOpenDeviceThatCannotStartFailsItsBlockOperations) {
-  TWaveCapture listing(input);
-  int32_t device = -1;
-  for (const WaveInDevice& d : listing.Devices) {
-    if (d.Name == kDeviceName)
-      device = d.DeviceID;
-  }
+  const int32_t device = VirtualDeviceId();
   ASSERT_GE(device, 0);
-  platform::WaveFormat format;
-  format.SamplesPerSec = 48000;
-  format.AvgBytesPerSec = 192000;
+  const platform::WaveFormat format = Format48k();
   platform::WaveInHandle handle = platform::kNoWaveIn;
   ASSERT_EQ(input.Open(handle, static_cast<uint32_t>(device), format, [](platform::WaveHeader&) {}),
             0);
@@ -325,16 +336,9 @@ TEST_F(AlsaWaveCapture, AnOpenDeviceThatCannotStartFailsItsBlockOperations) {
 }
 
 TEST_F(AlsaWaveCapture, AStoppedDeviceRecordsAgainAfterStart) {
-  TWaveCapture listing(input);
-  int32_t device = -1;
-  for (const WaveInDevice& d : listing.Devices) {
-    if (d.Name == kDeviceName)
-      device = d.DeviceID;
-  }
+  const int32_t device = VirtualDeviceId();
   ASSERT_GE(device, 0);
-  platform::WaveFormat format;
-  format.SamplesPerSec = 48000;
-  format.AvgBytesPerSec = 192000;
+  const platform::WaveFormat format = Format48k();
   std::atomic<int> done{0};
   platform::WaveInHandle handle = platform::kNoWaveIn;
   ASSERT_EQ(input.Open(handle, static_cast<uint32_t>(device), format,

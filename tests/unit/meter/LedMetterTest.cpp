@@ -6,6 +6,7 @@
 #include <QImage>
 #include <vector>
 
+#include "VirtualUi.h"
 #include "ui/qt/ImageCanvas.h"
 
 namespace calvora::meter {
@@ -15,38 +16,7 @@ using ui::Color;
 using ui::Rect;
 
 // Records what the meter paints, for the paint-count and layout checks.
-class RecordingCanvas : public ui::Canvas {
- public:
-  RecordingCanvas(int width, int height) : width_(width), height_(height) {}
-  int Width() const override { return width_; }
-  int Height() const override { return height_; }
-  void BeginPaint() override { ++locks; }
-  void EndPaint() override {}
-  void FillRect(const Rect& rect, Color color) override { fills.push_back({rect, color}); }
-  void DrawText(int x, int y, std::string_view text, Color color) override {
-    texts.push_back({x, y, std::string(text), color});
-  }
-  void RepaintNow() override { ++repaints; }
-
-  struct Fill {
-    Rect Area;
-    Color Colour;
-  };
-  struct Text {
-    int X;
-    int Y;
-    std::string Value;
-    Color Colour;
-  };
-  std::vector<Fill> fills;
-  std::vector<Text> texts;
-  int locks = 0;
-  int repaints = 0;
-
- private:
-  int width_;
-  int height_;
-};
+using RecordingCanvas = testing::VirtualCanvas;
 
 constexpr Color kGreen{0, 128, 0};
 constexpr Color kLime{0, 255, 0};
@@ -106,9 +76,9 @@ TEST(LedMetter, LabelsPerScale) {
     BuildLed(0, canvas, c.Style);
     std::vector<std::string> labels;
     for (const auto& t : canvas.texts) {
-      labels.push_back(t.Value);
-      EXPECT_EQ(t.Y, 7);
-      EXPECT_EQ(t.Colour, (t.Value == "-3" ? Color{255, 0, 0} : kLime));
+      labels.push_back(t.text);
+      EXPECT_EQ(t.y, 7);
+      EXPECT_EQ(t.color, (t.text == "-3" ? Color{255, 0, 0} : kLime));
     }
     EXPECT_EQ(labels, c.Labels) << "style " << c.Style;
   }
@@ -173,25 +143,25 @@ TEST(LedMetter, PaintsOnlyChangedLedsAndRepaintsAtOnce) {
   RecordingCanvas canvas(426, 26);
   BuildLed(0, canvas, 0);
   // The build paints the black background and every LED unlit, then repaints.
-  ASSERT_EQ(canvas.fills.size(), 1u + 50u);
-  EXPECT_EQ(canvas.fills[0].Colour, kBlack);
+  ASSERT_EQ(canvas.rects.size(), 1u + 50u);
+  EXPECT_EQ(canvas.rects[0].color, kBlack);
   EXPECT_EQ(canvas.repaints, 1);
 
-  canvas.fills.clear();
+  canvas.rects.clear();
   // -20 dB lights up to -19 (it is above -19 - 1.1), -3 dB up to -2.
   Draw(canvas, -20, -3);
-  EXPECT_EQ(canvas.fills.size(), 6u + 23u);
-  canvas.fills.clear();
-  const int locks = canvas.locks;
+  EXPECT_EQ(canvas.rects.size(), 6u + 23u);
+  canvas.rects.clear();
+  const int locks = canvas.paints;
   Draw(canvas, -20, -3);
   Draw(canvas, -19.95, -2.5);
-  EXPECT_TRUE(canvas.fills.empty());
-  EXPECT_EQ(canvas.locks, locks + 2);
+  EXPECT_TRUE(canvas.rects.empty());
+  EXPECT_EQ(canvas.paints, locks + 2);
   EXPECT_EQ(canvas.repaints, 4);
 
   Draw(canvas, -19, -3);
-  ASSERT_EQ(canvas.fills.size(), 1u);
-  EXPECT_EQ(canvas.fills[0].Area, Meters[0].Segments[0][6].LedRect);
+  ASSERT_EQ(canvas.rects.size(), 1u);
+  EXPECT_EQ(canvas.rects[0].rect, Meters[0].Segments[0][6].LedRect);
 }
 
 TEST(LedMetter, StylesAndMeterIndices) {
@@ -208,7 +178,7 @@ TEST(LedMetter, StylesAndMeterIndices) {
   EXPECT_EQ(LedStyle(-1), -1);
 
   // Meters outside the table are left alone; an unbuilt meter only repaints.
-  canvas.fills.clear();
+  canvas.rects.clear();
   BuildLed(5, canvas, 0);
   SetLedStyle(-1, canvas, 0);
   Draw(canvas, 0, 0);
@@ -217,7 +187,7 @@ TEST(LedMetter, StylesAndMeterIndices) {
   const int repaints = canvas.repaints;
   DrawLed(4, canvas, levels);
   EXPECT_EQ(canvas.repaints, repaints + 1);
-  EXPECT_EQ(canvas.fills.size(), 50u);
+  EXPECT_EQ(canvas.rects.size(), 50u);
 }
 
 // The meter drawn into a real image: colours read back at the LED centres.
