@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/Engine.h"
 #include "audio/Silence.h"
@@ -15,7 +16,9 @@
 #include "mixer/CVMixer.h"
 #include "platform/Clock.h"
 #include "platform/Desktop.h"
+#include "platform/MixerDevices.h"
 #include "platform/Timers.h"
+#include "platform/WaveInput.h"
 #include "settings/Settings.h"
 #include "ui/Button.h"
 #include "ui/Canvas.h"
@@ -56,6 +59,10 @@ struct MainWindowServices {
   platform::Timers& Timers;
   // The window's own place on the desktop, through which controlling programs reach it.
   platform::Desktop& Desktop;
+  // The sound cards' inputs the capture records from.
+  platform::WaveInput& WaveInput;
+  // The mixer devices the line controller mutes and restores.
+  platform::MixerDevices& MixerDevices;
   settings::SettingsStore& Store;
   // The executable's file version, shown in the caption.
   std::string FileVersion;
@@ -111,11 +118,29 @@ class TCV_AudioMixer {
   std::unique_ptr<mixer::TCVFader> LevelFader;
 
  protected:
-  // The device checks run by the work timer every 500 ms.
-  virtual void CheckWCapture() {}
-  virtual void CheckMixer() {}
+  // Sound-card supervision (CardSupervision.cpp).
+  virtual bool CheckWCapture();
+  bool TryStartWCapture();
+  void WaveData(audio::TWaveCapture& sender, const char* data, int32_t count);
+  void WaveError(audio::TWaveCapture& sender, uint32_t code);
+  void SilenceFound(audio::TSilence& sender, uint8_t verdict);
+  void ImgLedClick();
+
+  // Mixer supervision (MixerSupervision.cpp).
+  virtual bool CheckMixer();
   // Opens the chosen mixer lines in the line controller again.
-  virtual void TryStartMixer() {}
+  virtual bool TryStartMixer();
+  bool CheckMixerLine(const std::vector<std::string>& deviceNames, int element);
+  void DrawMixerWait();
+  void StartMixerLines();
+  // The single road of every mute and restore of the lines.
+  void SetMute(bool mute, bool immediate);
+  void MixerChangeDevices();
+  void LabSilenceDblClick();
+
+  // Interactive mode (InteractiveMode.cpp).
+  void Run_Source(bool restore);
+  void Stop_Source(bool mute);
 
  private:
   void FormCreate();

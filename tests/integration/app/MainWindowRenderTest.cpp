@@ -8,6 +8,8 @@
 #include <fstream>
 
 #include "VirtualDesktop.h"
+#include "VirtualMixerDevices.h"
+#include "VirtualWaveInput.h"
 #include "app/Main.h"
 #include "platform/posix/IniProfileFile.h"
 #include "platform/posix/PosixClock.h"
@@ -41,7 +43,8 @@ class MainWindowOnQt : public ::testing::Test {
         *form.LabCard, form.PanLed,      form.ImgLed->Canvas(), form.PanMixer,
         *form.SGMixer, *form.LabMixer,   *form.SGLevel,         *form.LabSilence,
         form.PanSett,  *form.SBSettings, form.TrayIcon,         form.MSG};
-    app::MainWindowServices services{clock, timers, desktop, *store, "1.0.0.1", nullptr, nullptr};
+    app::MainWindowServices services{clock,  timers,    desktop, waveInput, mixerDevices,
+                                     *store, "1.0.0.1", nullptr, nullptr};
     return std::make_unique<app::TCV_AudioMixer>(widgets, std::move(services));
   }
 
@@ -49,6 +52,8 @@ class MainWindowOnQt : public ::testing::Test {
   platform::posix::PosixClock clock;
   platform::qt::QtTimers timers;
   testing::VirtualDesktop desktop;
+  testing::VirtualWaveInput waveInput;
+  testing::VirtualMixerDevices mixerDevices;
   std::unique_ptr<platform::posix::IniProfileFile> iniFile;
   std::unique_ptr<platform::posix::XdgRunKeys> runKeys;
   std::unique_ptr<settings::SettingsStore> store;

@@ -28,12 +28,19 @@ class CountingWindow : public TCV_AudioMixer {
   std::vector<int64_t> cardCheckTimes;
 
  protected:
-  void CheckWCapture() override {
+  bool CheckWCapture() override {
     ++cardChecks;
     cardCheckTimes.push_back(NowMs);
+    return true;
   }
-  void CheckMixer() override { ++mixerChecks; }
-  void TryStartMixer() override { ++mixerStarts; }
+  bool CheckMixer() override {
+    ++mixerChecks;
+    return true;
+  }
+  bool TryStartMixer() override {
+    ++mixerStarts;
+    return true;
+  }
 
  public:
   int mixerStarts = 0;
@@ -72,6 +79,8 @@ class MainWindowTest : public ::testing::Test {
     MainWindowServices services{clock,
                                 timers,
                                 desktop,
+                                waveInput,
+                                mixerDevices,
                                 *store,
                                 "1.0.0.1",
                                 [this] { ++priorityRaised; },
@@ -82,6 +91,8 @@ class MainWindowTest : public ::testing::Test {
   VirtualClock clock;
   VirtualTimers timers;
   VirtualDesktop desktop;
+  VirtualWaveInput waveInput;
+  VirtualMixerDevices mixerDevices;
   fs::path dir;
   std::unique_ptr<platform::posix::IniProfileFile> ini;
   std::unique_ptr<platform::posix::XdgRunKeys> runKeys;

@@ -9,6 +9,8 @@
 #include <cstdio>
 
 #include "app/Main.h"
+#include "platform/alsa/AlsaMixerDevices.h"
+#include "platform/alsa/AlsaWaveInput.h"
 #include "platform/dbus/QtBusPump.h"
 #include "platform/dbus/SdBusDesktop.h"
 #include "platform/posix/IniProfileFile.h"
@@ -58,6 +60,10 @@ int main(int argc, char** argv) {
   platform::qt::QtTimers timers;
   platform::posix::IniProfileFile ini(IniPathFor(executable));
   platform::posix::XdgRunKeys runKeys;
+  // One wave input serves the window's capture and the settings dialog's list, so the card in
+  // use stays listed while it captures.
+  platform::alsa::AlsaWaveInput waveInput;
+  platform::alsa::AlsaMixerDevices mixerDevices;
 
   // Controlling programs reach the window over the session bus; without one it runs alone.
   std::unique_ptr<platform::dbus::SdBusDesktop> desktop =
@@ -80,6 +86,8 @@ int main(int argc, char** argv) {
   app::MainWindowServices services{clock,
                                    timers,
                                    *desktop,
+                                   waveInput,
+                                   mixerDevices,
                                    store,
                                    CALVORA_FILE_VERSION,
                                    platform::posix::RaiseProcessPriority,
