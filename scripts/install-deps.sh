@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config clang-format
   qt6-base-dev libgl-dev fonts-dejavu-core
-  libasound2-dev alsa-utils
+  libasound2-dev alsa-utils libasound2-plugins
   libsystemd-dev dbus dbus-bin
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
