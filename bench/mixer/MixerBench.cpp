@@ -1,6 +1,8 @@
 // Prints the cost of one line volume write through ALSA on the virtual mixer (against the
-// same write on an in-memory device, measured in the same run) and how closely the writes
-// of a 2 s fade-out keep to their 40 ms rhythm and to the fade's length.
+// same write on an in-memory device, measured in the same run), the cost of the device count
+// the mixer check makes twice a second when nothing changed (against a count that lists the
+// devices afresh, as the first one does), and how closely the writes of a 2 s fade-out keep
+// to their 40 ms rhythm and to the fade's length.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -92,6 +94,27 @@ struct StateDirectory {
   std::string path;
 };
 
+// Microseconds per DeviceCount: on a fresh device object each time (a full listing), or
+// repeated on one object where nothing changes.
+double MicrosecondsPerCount(bool fresh, int counts) {
+  platform::alsa::AlsaMixerDevices kept;
+  kept.DeviceCount();
+  uint32_t sum = 0;
+  const auto start = Clock::now();
+  for (int i = 0; i < counts; ++i) {
+    if (fresh) {
+      platform::alsa::AlsaMixerDevices devices;
+      sum += devices.DeviceCount();
+    } else {
+      sum += kept.DeviceCount();
+    }
+  }
+  const std::chrono::duration<double, std::micro> spent = Clock::now() - start;
+  if (sum == 0)
+    std::fprintf(stderr, "bench-mixer: no mixer device counted\n");
+  return spent.count() / counts;
+}
+
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -127,6 +150,13 @@ int main(int argc, char** argv) {
   std::printf("SetLineVolume, ALSA virtual mixer:   %10.3f us  (%.0f x baseline, %d writes)\n",
               alsaWrite, alsaWrite / baseline, writes);
   mixer::FreeMixerDevices();
+
+  const int counts = std::max(10, writes / 4);
+  const double fullCount = MicrosecondsPerCount(true, counts);
+  const double keptCount = MicrosecondsPerCount(false, counts * 4);
+  std::printf("DeviceCount, listing afresh (baseline): %8.1f us\n", fullCount);
+  std::printf("DeviceCount, nothing changed:           %8.1f us  (%.3f x baseline)\n", keptCount,
+              keptCount / fullCount);
 
   // A 2 s fade-out of one line with the real clock and main-loop timers.
   TimingMixerDevices timed;

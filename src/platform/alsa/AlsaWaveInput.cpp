@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/Utf8Text.h"
+#include "platform/alsa/AlsaDeclaredDevices.h"
 #include "platform/alsa/AlsaResult.h"
 
 namespace calvora::platform::alsa {
@@ -22,6 +23,8 @@ namespace calvora::platform::alsa {
 namespace {
 
 constexpr size_t kMaxNameLength = 32;
+// The plugin type of this program's virtual capture devices.
+constexpr const char* kVirtualCaptureType = "calvora_capture";
 // ALSA keeps this many periods of its own, ahead of the queued blocks.
 constexpr snd_pcm_uframes_t kAlsaPeriods = 8;
 // How long the capture thread waits for data before it looks at its stop request again.
@@ -92,8 +95,10 @@ void ListHardware(std::vector<AlsaWaveInput::Device>& out) {
   }
 }
 
-// The devices the configuration declares: "default", and those with a description.
-void ListConfigured(std::vector<AlsaWaveInput::Device>& out) {
+// The devices the configuration declares: "default", and those with a description. Those of
+// this program's virtual card have no other sign of coming and going than their own files,
+// so they are probed on every refresh; probing them costs no more than reading those files.
+void ListConfigured(snd_config_t* top, std::vector<AlsaWaveInput::Device>& out) {
   void** hints = nullptr;
   if (snd_device_name_hint(-1, "pcm", &hints) < 0)
     return;
@@ -109,7 +114,7 @@ void ListConfigured(std::vector<AlsaWaveInput::Device>& out) {
       const std::string pcm = name;
       const std::string shown =
           pcm == "default" || description == nullptr ? pcm : FirstLine(description);
-      out.push_back({shown, pcm, pcm});
+      out.push_back({shown, pcm, pcm, DeclaredType(top, "pcm", pcm) == kVirtualCaptureType});
     }
     free(name);
     free(description);
@@ -371,9 +376,16 @@ AlsaWaveInput::AlsaWaveInput() = default;
 AlsaWaveInput::~AlsaWaveInput() = default;
 
 uint32_t AlsaWaveInput::DeviceCount() {
+  // Listed and probed afresh only when the watch sees a change: the supervision refreshes
+  // twice a second while a card is offline, and probing a sound server's or another plugin's
+  // device costs a connection attempt each time.
+  const bool changed = watch_.Changed();
+  if (listed_ && !changed)
+    return static_cast<uint32_t>(devices_.size());
+  probed_.clear();
   std::vector<Device> found;
   ListHardware(found);
-  ListConfigured(found);
+  ListConfigured(watch_.Config(), found);
   devices_.clear();
   std::set<std::string> taken;
   for (Device& device : found) {
@@ -400,6 +412,19 @@ std::string AlsaWaveInput::AlsaName(uint32_t device) const {
 Result AlsaWaveInput::GetDeviceCaps(uint32_t device, WaveInCaps& caps) {
   if (!Listed(device))
     return result::kBadDeviceId;
+  const auto probed = probed_.find(devices_[device].ProbeName);
+  if (probed != probed_.end() && !devices_[device].ProbedEveryRefresh) {
+    caps = probed->second.caps;
+    return probed->second.result;
+  }
+  const Result result = ProbeCaps(device, caps);
+  // A busy device may be free at the next refresh; other answers hold until a change.
+  if (result != result::kAllocated)
+    probed_[devices_[device].ProbeName] = {result, caps};
+  return result;
+}
+
+Result AlsaWaveInput::ProbeCaps(uint32_t device, WaveInCaps& caps) {
   const std::string& probeName = devices_[device].ProbeName;
   Pcm pcm;
   int err = snd_pcm_open(&pcm.handle, probeName.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
