@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <string_view>
 
 #include "platform/Utf8Text.h"
@@ -12,7 +11,6 @@ namespace calvora::platform::alsa {
 
 namespace {
 
-constexpr uint32_t kMaxVolume = 65535;
 // Device names are kept within the 32 characters the mixer tree keeps, so that the number
 // that tells two devices of one name apart is never cut off.
 constexpr size_t kMaxDeviceNameLength = 32;
@@ -68,25 +66,6 @@ bool Answers(const std::string& address) {
 
 }  // namespace
 
-long ToElementVolume(uint32_t volume, long min, long max) {
-  if (volume > kMaxVolume)
-    volume = kMaxVolume;
-  if (max <= min)
-    return min;
-  const double span = static_cast<double>(max) - static_cast<double>(min);
-  return min + std::lround(static_cast<double>(volume) * span / kMaxVolume);
-}
-
-uint32_t FromElementVolume(long raw, long min, long max) {
-  if (max <= min || raw <= min)
-    return 0;
-  if (raw >= max)
-    return kMaxVolume;
-  const double span = static_cast<double>(max) - static_cast<double>(min);
-  const double offset = static_cast<double>(raw) - static_cast<double>(min);
-  return static_cast<uint32_t>(std::lround(offset * kMaxVolume / span));
-}
-
 bool ParseMixerElementName(const std::string& name, MixerElementName& parsed) {
   std::string rest;
   if (EndsWith(name, " Volume")) {
@@ -120,8 +99,7 @@ bool ParseMixerElementName(const std::string& name, MixerElementName& parsed) {
 struct AlsaMixerDevices::Device {
   struct Control {
     MixerControlKind kind = MixerControlKind::kVolume;
-    long min = 0;
-    long max = 0;
+    VolumeScale scale;
     unsigned int channels = 1;
     ValueHandle value;  // carries the element's id; reused by every read and write
   };
@@ -214,8 +192,8 @@ struct AlsaMixerDevices::Device {
     if (parsed.kind == MixerControlKind::kVolume) {
       if (type != SND_CTL_ELEM_TYPE_INTEGER)
         return;
-      control.min = snd_ctl_elem_info_get_min(info);
-      control.max = snd_ctl_elem_info_get_max(info);
+      control.scale = VolumeScale(snd_ctl_elem_info_get_min(info), snd_ctl_elem_info_get_max(info),
+                                  ReadTlv(id, info));
     } else if (type != SND_CTL_ELEM_TYPE_BOOLEAN) {
       return;
     }
@@ -240,6 +218,16 @@ struct AlsaMixerDevices::Device {
       return;  // the first element of a kind wins; others are not controlled
     slot = static_cast<int>(controls.size());
     controls.push_back(std::move(control));
+  }
+
+  // The element's TLV data (its dB scale), or nothing when it has none.
+  std::vector<unsigned int> ReadTlv(const snd_ctl_elem_id_t* id, const snd_ctl_elem_info_t* info) {
+    constexpr unsigned int kMaxTlvWords = 64;
+    std::vector<unsigned int> tlv(kMaxTlvWords);
+    if (!snd_ctl_elem_info_is_tlv_readable(info) ||
+        snd_ctl_elem_tlv_read(ctl.get(), id, tlv.data(), kMaxTlvWords * sizeof(unsigned int)) < 0)
+      tlv.clear();
+    return tlv;
   }
 
   void BuildRoots() {
@@ -445,7 +433,7 @@ Result AlsaMixerDevices::GetControlValue(uint32_t device, uint32_t controlId, ui
   if (control.kind == MixerControlKind::kSwitch) {
     value = raw != 0 ? 0u : 1u;  // muted when the switch is off
   } else {
-    value = FromElementVolume(raw, control.min, control.max);
+    value = control.scale.FromElement(raw);
   }
   return result::kOk;
 }
@@ -457,9 +445,8 @@ Result AlsaMixerDevices::SetControlValue(uint32_t device, uint32_t controlId, ui
   if (controlId >= entry->controls.size())
     return result::kInvalidParam;
   const auto& control = entry->controls[controlId];
-  const long raw = control.kind == MixerControlKind::kSwitch
-                       ? (value != 0 ? 0 : 1)
-                       : ToElementVolume(value, control.min, control.max);
+  const long raw = control.kind == MixerControlKind::kSwitch ? (value != 0 ? 0 : 1)
+                                                             : control.scale.ToElement(value);
   for (unsigned int channel = 0; channel < control.channels; ++channel) {
     snd_ctl_elem_value_set_integer(control.value.get(), channel, raw);
   }

@@ -6,7 +6,7 @@
 // "Playback" and "Capture" (those it has lines for); a root's own line is its master element
 // ("Master", "Capture"), and its source lines are the other elements with a volume or a switch in
 // that direction, in the device's order. A line's volume and mute controls are its element's volume
-// and switch: volumes are scaled linearly between 0..65535 and the element's range, and a line is
+// and switch: volumes are 0..65535 as alsamixer shows them (AlsaVolumeScale.h), and a line is
 // muted when its switch is off. Values are read from the device on every call, so other programs'
 // changes are seen.
 #include <alsa/asoundlib.h>
@@ -20,12 +20,9 @@
 #include "platform/MixerDevices.h"
 #include "platform/alsa/AlsaDeviceWatch.h"
 #include "platform/alsa/AlsaMixerListing.h"
+#include "platform/alsa/AlsaVolumeScale.h"
 
 namespace calvora::platform::alsa {
-
-// Scaling between the 0..65535 volume and an element's own range, rounding to the nearest.
-long ToElementVolume(uint32_t volume, long min, long max);
-uint32_t FromElementVolume(long raw, long min, long max);
 
 enum class MixerDirection { kPlayback, kCapture };
 enum class MixerControlKind { kVolume, kSwitch };
