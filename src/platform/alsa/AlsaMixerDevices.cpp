@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/Utf8Text.h"
+#include "platform/alsa/AlsaErrors.h"
 #include "platform/alsa/AlsaResult.h"
 
 namespace calvora::platform::alsa {
@@ -128,9 +129,13 @@ struct AlsaMixerDevices::Device {
     if (ctl)
       return result::kOk;
     snd_ctl_t* handle = nullptr;
+    ForgetAlsaMessage();
     const int error = snd_ctl_open(&handle, listed.address.c_str(), 0);
-    if (error < 0)
+    if (error < 0) {
+      ReportOpenFailure("mixer", listed.address, error);
       return FromAlsaError(error);
+    }
+    ForgetOpenFailure("mixer", listed.address);
     ctl.reset(handle);
     return result::kOk;
   }
@@ -270,7 +275,9 @@ struct AlsaMixerDevices::Device {
   }
 };
 
-AlsaMixerDevices::AlsaMixerDevices() = default;
+AlsaMixerDevices::AlsaMixerDevices() {
+  InstallAlsaErrorHandler();
+}
 AlsaMixerDevices::~AlsaMixerDevices() = default;
 
 uint32_t AlsaMixerDevices::DeviceCount() {

@@ -16,6 +16,7 @@
 
 #include "platform/Utf8Text.h"
 #include "platform/alsa/AlsaDeclaredDevices.h"
+#include "platform/alsa/AlsaErrors.h"
 #include "platform/alsa/AlsaResult.h"
 
 namespace calvora::platform::alsa {
@@ -145,6 +146,18 @@ int SetFormat(snd_pcm_t* pcm, snd_pcm_hw_params_t* params, const WaveFormat& for
   if (err < 0)
     return err;
   return snd_pcm_hw_params_set_rate(pcm, params, format.SamplesPerSec, 0);
+}
+
+// Opens a device to record from it; a failure is reported once with ALSA's reason.
+int OpenToRecord(Pcm& pcm, const std::string& name) {
+  ForgetAlsaMessage();
+  const int err = snd_pcm_open(&pcm.handle, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+  if (err < 0) {
+    ReportOpenFailure("capture", name, err);
+  } else {
+    ForgetOpenFailure("capture", name);
+  }
+  return err;
 }
 
 bool Supported(const WaveFormat& format) {
@@ -372,7 +385,9 @@ class AlsaWaveInput::Stream {
   std::deque<WaveHeader*> queue_;
 };
 
-AlsaWaveInput::AlsaWaveInput() = default;
+AlsaWaveInput::AlsaWaveInput() {
+  InstallAlsaErrorHandler();
+}
 AlsaWaveInput::~AlsaWaveInput() = default;
 
 uint32_t AlsaWaveInput::DeviceCount() {
@@ -487,8 +502,7 @@ Result AlsaWaveInput::QueryFormat(uint32_t device, const WaveFormat& format) {
   if (!Supported(format))
     return result::kBadFormat;
   Pcm pcm;
-  int err = snd_pcm_open(&pcm.handle, devices_[device].OpenName.c_str(), SND_PCM_STREAM_CAPTURE,
-                         SND_PCM_NONBLOCK);
+  int err = OpenToRecord(pcm, devices_[device].OpenName);
   if (err < 0)
     return FailureCode(err);
   snd_pcm_hw_params_t* params = nullptr;
@@ -506,8 +520,7 @@ Result AlsaWaveInput::Open(WaveInHandle& handle, uint32_t device, const WaveForm
   if (!Supported(format))
     return result::kBadFormat;
   Pcm pcm;
-  int err = snd_pcm_open(&pcm.handle, devices_[device].OpenName.c_str(), SND_PCM_STREAM_CAPTURE,
-                         SND_PCM_NONBLOCK);
+  int err = OpenToRecord(pcm, devices_[device].OpenName);
   if (err < 0)
     return FailureCode(err);
 
