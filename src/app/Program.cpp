@@ -8,6 +8,7 @@
 
 #include <cstdio>
 
+#include "app/DeviceListing.h"
 #include "app/Main.h"
 #include "platform/alsa/AlsaMixerDevices.h"
 #include "platform/alsa/AlsaWaveInput.h"
@@ -48,6 +49,9 @@ bool RunSettingsDialog(QWidget* parent) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --list-devices, --help and --version need no window, and so no display.
+  if (const std::optional<int> status = app::RunWithoutWindow(argc, argv))
+    return *status;
   QApplication app(argc, argv);
   QApplication::setApplicationName(app::kProgramTitle);
   QApplication::setApplicationDisplayName(app::kProgramTitle);
