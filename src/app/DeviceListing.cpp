@@ -17,28 +17,17 @@ namespace {
 
 // The mixer devices, noting which controls each line has. The tree asks for the controls of
 // every line it lists exactly once and in its own order, so the notes follow that order.
-class ControlNotingDevices : public platform::MixerDevices {
+class ControlNotingDevices : public platform::alsa::AlsaMixerDevices {
  public:
   struct Controls {
     bool volume = false;
     bool mute = false;
   };
 
-  uint32_t DeviceCount() override { return alsa.DeviceCount(); }
-  platform::Result GetDeviceCaps(uint32_t device, platform::MixerDeviceCaps& caps) override {
-    return alsa.GetDeviceCaps(device, caps);
-  }
-  platform::Result GetDestinationLine(uint32_t device, uint32_t destination,
-                                      platform::MixerLineInfo& line) override {
-    return alsa.GetDestinationLine(device, destination, line);
-  }
-  platform::Result GetSourceLine(uint32_t device, uint32_t destination, uint32_t source,
-                                 platform::MixerLineInfo& line) override {
-    return alsa.GetSourceLine(device, destination, source, line);
-  }
   platform::Result GetLineControls(uint32_t device, uint32_t lineId, uint32_t count,
                                    std::vector<platform::MixerControlInfo>& controls) override {
-    const platform::Result result = alsa.GetLineControls(device, lineId, count, controls);
+    const platform::Result result =
+        AlsaMixerDevices::GetLineControls(device, lineId, count, controls);
     Controls noted;
     for (const auto& control : controls) {
       if (result != platform::result::kOk)
@@ -49,14 +38,7 @@ class ControlNotingDevices : public platform::MixerDevices {
     lines.push_back(noted);
     return result;
   }
-  platform::Result GetControlValue(uint32_t device, uint32_t controlId, uint32_t& value) override {
-    return alsa.GetControlValue(device, controlId, value);
-  }
-  platform::Result SetControlValue(uint32_t device, uint32_t controlId, uint32_t value) override {
-    return alsa.SetControlValue(device, controlId, value);
-  }
 
-  platform::alsa::AlsaMixerDevices alsa;
   std::vector<Controls> lines;  // in the tree's order of devices, roots and lines
 };
 
