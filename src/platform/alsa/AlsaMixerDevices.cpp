@@ -323,9 +323,8 @@ Result AlsaMixerDevices::GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) {
       break;
     }
   }
-  if (!bound) {
+  if (!bound)
     bound = std::make_unique<Device>();
-  }
   bound->listed = present_[device];
   devices_.resize(present_.size());
   devices_[device] = std::move(bound);

@@ -49,7 +49,8 @@ VolumeScale::VolumeScale(long min, long max, const std::vector<unsigned int>& tl
     return;
   std::vector<unsigned int> data = tlv;
   unsigned int* db = nullptr;
-  const int size = snd_tlv_parse_dB_info(data.data(), static_cast<unsigned>(data.size() * 4), &db);
+  const int size = snd_tlv_parse_dB_info(
+      data.data(), static_cast<unsigned>(data.size() * sizeof(unsigned int)), &db);
   if (size <= 0 || db == nullptr)
     return;
   std::vector<unsigned int> part(db, db + static_cast<size_t>(size) / sizeof(unsigned int));
