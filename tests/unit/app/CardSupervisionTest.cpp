@@ -233,6 +233,7 @@ TEST_F(CardSupervisionTest, ACaptureErrorStopsItAndStartsANewWait) {
 
   timers.Advance(510);
   EXPECT_TRUE(StatusIs("WAIT", kRed));
+  EXPECT_FALSE(window->Detector);  // a restart begins by looking for silence afresh
   timers.Advance(2040);
   EXPECT_TRUE(StatusIs("OFFLINE", kRed));
 
