@@ -6,7 +6,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libasound2-dev alsa-utils
   libsystemd-dev dbus dbus-bin
-  xvfb x11-utils
+  xvfb x11-utils python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 missing=()
