@@ -102,8 +102,8 @@ void TCV_AudioMixer::WaveData(audio::TWaveCapture& sender, const char* data, int
   // The peers get the block behind a header with its format and levels.
   link::AudioBlockHeader header;
   header.SampleRate = sender.SampleRate;
-  header.LeftLevel = sender.LeftLevel();
-  header.RightLevel = sender.RightLevel();
+  header.LeftLevel = levels[0];
+  header.RightLevel = levels[1];
   const std::vector<uint8_t> packet = header.Pack(
       std::span(reinterpret_cast<const uint8_t*>(data), static_cast<size_t>(std::max(count, 0))));
   if (CommandChannel)

@@ -83,6 +83,24 @@ class Watch:
                 return e
         return None
 
+    def blocks_between(self, first, last):
+        """How many audio blocks arrived from `first` up to the event `last`."""
+        with self.lock:
+            between = self.events[self.events.index(first):self.events.index(last)]
+        return sum(1 for e in between if e["code"] == "AUDIO")
+
+
+def check_verdict(watch, first, verdict, seconds, what):
+    """The verdict came after `seconds` of audio (100 blocks a second) since `first`, and
+    about as long after it on the clock."""
+    blocks = watch.blocks_between(first, verdict)
+    delay = verdict["at"] - first["at"]
+    if abs(blocks - seconds * 100) > 2:
+        fail(f"{what} reported after {blocks} blocks")
+    if abs(delay - seconds) > 0.1:
+        fail(f"{what} reported {delay:.3f} s after it began")
+    print(f"ok: {what} reported after {blocks} blocks, {delay:.3f} s")
+
 
 try:
     shutil.copy(program, os.path.join(work, "calvora-audio-mixer"))
@@ -131,18 +149,12 @@ try:
     card("programme", "silence")
     silence = watch.wait_for(start, "NTF_SILENCE", 0, timeout=5)[0]
     first_silent = watch.first_audio(start, lambda e: e["left"] < -90 and e["right"] < -90)
-    delay = silence["at"] - first_silent["at"]
-    if abs(delay - SILENCE_TIME) > 0.1:
-        fail(f"silence reported {delay:.3f} s after the first silent block")
-    print(f"ok: NTF_SILENCE {delay:.3f} s after the silence began")
+    check_verdict(watch, first_silent, silence, SILENCE_TIME, "silence (NTF_SILENCE)")
     start = time.monotonic()
     card("programme", "tone", "-6", "440")
     sound = watch.wait_for(start, "NTF_SOUND", 0, timeout=5)[0]
     first_loud = watch.first_audio(start, lambda e: abs(e["left"] + 6) < 0.3)
-    delay = sound["at"] - first_loud["at"]
-    if abs(delay - RESTORE_TIME) > 0.1:
-        fail(f"sound back reported {delay:.3f} s after the first loud block")
-    print(f"ok: NTF_SOUND {delay:.3f} s after the sound came back")
+    check_verdict(watch, first_loud, sound, RESTORE_TIME, "sound back (NTF_SOUND)")
 
     # The device vanishes: offline after the wait, every 500 ms; back when it is present.
     start = time.monotonic()
