@@ -302,9 +302,6 @@ class MainWindowWithDevices : public MainWindowTest {
     };
     settingsButton.Click();
   }
-
-  VirtualWaveInput waveInput;
-  VirtualMixerDevices mixerDevices;
 };
 
 TEST_F(MainWindowWithDevices, ACardChangeReleasesTheCaptureAndTheDetector) {
