@@ -3,7 +3,6 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
-#include <QSessionManager>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -19,6 +18,7 @@
 #include "platform/posix/ProcessPriority.h"
 #include "platform/posix/XdgRunKeys.h"
 #include "platform/qt/QtTimers.h"
+#include "platform/qt/SessionEnd.h"
 #include "platform/qt/ShutdownSignals.h"
 #include "ui/qt/MainForm.h"
 
@@ -53,11 +53,7 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = app::RunWithoutWindow(argc, argv))
     return *status;
   QApplication app(argc, argv);
-  QApplication::setApplicationName(app::kProgramTitle);
-  QApplication::setApplicationDisplayName(app::kProgramTitle);
-  // The window may live in the tray with no window shown; the program ends when it closes.
-  QApplication::setQuitOnLastWindowClosed(false);
-  ui::qt::ApplySkin();
+  ui::qt::PrepareApplication(app::kProgramTitle);
 
   const std::string executable = QCoreApplication::applicationFilePath().toStdString();
   platform::posix::PosixClock clock;
@@ -78,7 +74,6 @@ int main(int argc, char** argv) {
   platform::dbus::QtBusPump busPump(*desktop);
 
   ui::qt::MainForm form;
-  form.setToolTip(app::kProgramTitle);
   settings::SettingsStore store(ini, runKeys, executable,
                                 [&form](const std::string& text) { form.MSG.ShowError(text); });
 
@@ -98,10 +93,11 @@ int main(int argc, char** argv) {
                                    [&form] { return RunSettingsDialog(&form); }};
   app::TCV_AudioMixer window(widgets, std::move(services));
 
-  // The session is ending: close at once, without the confirmation of interactive mode.
-  platform::qt::ShutdownSignals sessionEnd([&window] { window.WMSystem_Shutdown_Query(); });
-  QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
-                   [&window](QSessionManager&) { window.WMSystem_Shutdown_Query(); });
+  // The session is ending: close at once, without the confirmation of interactive mode. A
+  // session save that is not a logout leaves the program running.
+  platform::qt::ShutdownSignals shutdownSignals([&window] { window.WMSystem_Shutdown_Query(); });
+  platform::qt::SessionEnd sessionEnd([&form] { return !form.Closed(); },
+                                      [&window] { window.WMSystem_Shutdown_Query(); });
 
   form.ShowAtStart();
   return QApplication::exec();
