@@ -121,7 +121,14 @@ void DrawLed(int meter, ui::Canvas& image, std::span<const double, 2> levels) {
   TLed& led = Meters[static_cast<size_t>(meter)];
   const int range = LedRanges[static_cast<size_t>(led.Style)];
 
-  image.BeginPaint();
+  // An unbuilt meter only repaints.
+  if (led.Segments[0].empty() && led.Segments[1].empty()) {
+    image.RepaintNow();
+    return;
+  }
+  // The canvas is locked at the first LED that changes and shown again only if one did: a
+  // steady level costs no painting at 100 blocks a second.
+  bool painting = false;
   for (size_t c = 0; c < 2; ++c) {
     // The level plus 0.1 dB, cut toward zero to whole dB. A level that is not a number
     // lights nothing.
@@ -140,12 +147,18 @@ void DrawLed(int meter, ui::Canvas& image, std::span<const double, 2> levels) {
       if (segment.Shown == state)
         continue;
       segment.Shown = state;
+      if (!painting) {
+        image.BeginPaint();
+        painting = true;
+      }
       const Color color = state == kLedUnlit ? segment.OffColor
                           : state == kLedLit ? segment.OnColor
                                              : ui::colors::kWhite;
       image.FillRect(segment.LedRect, color);
     }
   }
+  if (!painting)
+    return;
   image.EndPaint();
   image.RepaintNow();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // A two-channel LED level meter: two rows of one-dB LEDs on black, first channel on top,
 // dB labels between them, the rightmost LED 0 dB. Four scale widths (24, 41, 60, 90 dB).
-// It shows the levels it is given, no peak hold, and paints only the LEDs that change.
+// It shows the levels it is given, no peak hold, and paints only the LEDs that change; a draw
+// that changes no LED neither locks nor repaints the canvas.
 #include <array>
 #include <cstdint>
 #include <span>

@@ -139,7 +139,7 @@ TEST(LedMetter, WhichLedsALevelLights) {
   EXPECT_EQ(LitValues(1).size(), 91u);
 }
 
-TEST(LedMetter, PaintsOnlyChangedLedsAndRepaintsAtOnce) {
+TEST(LedMetter, PaintsAndRepaintsOnlyWhenAnLedChanges) {
   RecordingCanvas canvas(426, 26);
   BuildLed(0, canvas, 0);
   // The build paints the black background and every LED unlit, then repaints.
@@ -153,15 +153,20 @@ TEST(LedMetter, PaintsOnlyChangedLedsAndRepaintsAtOnce) {
   EXPECT_EQ(canvas.rects.size(), 6u + 23u);
   canvas.rects.clear();
   const int locks = canvas.paints;
+  EXPECT_EQ(canvas.repaints, 2);
+  // Levels that change no LED neither lock nor repaint the canvas.
   Draw(canvas, -20, -3);
   Draw(canvas, -19.95, -2.5);
   EXPECT_TRUE(canvas.rects.empty());
-  EXPECT_EQ(canvas.paints, locks + 2);
-  EXPECT_EQ(canvas.repaints, 4);
+  EXPECT_EQ(canvas.paints, locks);
+  EXPECT_EQ(canvas.repaints, 2);
 
+  // One changed LED: one lock, one repaint.
   Draw(canvas, -19, -3);
   ASSERT_EQ(canvas.rects.size(), 1u);
   EXPECT_EQ(canvas.rects[0].rect, Meters[0].Segments[0][6].LedRect);
+  EXPECT_EQ(canvas.paints, locks + 1);
+  EXPECT_EQ(canvas.repaints, 3);
 }
 
 TEST(LedMetter, StylesAndMeterIndices) {
