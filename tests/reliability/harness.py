@@ -1,0 +1,193 @@
+"""The real binaries on a private session bus and the virtual sound card: the program in
+interactive mode, calvora-ctl peers, the card's controls and the process figures (CPU time,
+resident memory) that the benchmarks and the reliability runs read.
+
+Every run of a script that imports this module must sit under its own dbus-run-session
+(`on_private_bus()` re-executes the script under one when it is not).
+"""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+PAGE_KIB = os.sysconf("SC_PAGE_SIZE") // 1024
+
+
+def on_private_bus():
+    """Re-executes the running script under dbus-run-session unless it already is."""
+    if os.environ.get("CALVORA_PRIVATE_BUS") == "1":
+        return
+    env = dict(os.environ, CALVORA_PRIVATE_BUS="1")
+    os.execvpe("dbus-run-session", ["dbus-run-session", "--", sys.executable, *sys.argv], env)
+
+
+class Binaries:
+    """The paths of the built programs in a build folder."""
+
+    def __init__(self, build):
+        self.build = os.path.abspath(build)
+        self.program = os.path.join(self.build, "src/app/calvora-audio-mixer")
+        self.ctl = os.path.join(self.build, "tools/calvora-ctl/calvora-ctl")
+        self.card_ctl = os.path.join(self.build, "virtual-card/calvora-virtual-capture-ctl")
+        self.card_conf = os.path.join(self.build, "virtual-card/virtual-card.conf")
+
+    def tool(self, relative):
+        return os.path.join(self.build, relative)
+
+
+def cpu_ms(pid):
+    """User plus system CPU time of a process (all its threads) so far, in milliseconds."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) * 1000.0 / CLOCK_TICKS
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/statm") as f:
+        return int(f.read().split()[1]) * PAGE_KIB
+
+
+def cpu_per_second(pid, seconds):
+    """CPU milliseconds per wall-clock second of process `pid` over `seconds`."""
+    c0, t0 = cpu_ms(pid), time.monotonic()
+    time.sleep(seconds)
+    c1, t1 = cpu_ms(pid), time.monotonic()
+    return (c1 - c0) / (t1 - t0)
+
+
+class Session:
+    """One working folder: the program's copy and settings, the virtual card's state, the
+    children started, all removed by close()."""
+
+    def __init__(self, binaries):
+        self.bin = binaries
+        self.work = tempfile.mkdtemp(prefix="calvora-rel-")
+        self.env = dict(os.environ,
+                        QT_QPA_PLATFORM="offscreen",
+                        ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:" + binaries.card_conf,
+                        CALVORA_VIRTUAL_CARD_DIR=os.path.join(self.work, "card"),
+                        XDG_CONFIG_HOME=os.path.join(self.work, "config"),
+                        XDG_CONFIG_DIRS=os.path.join(self.work, "xdg"))
+        os.makedirs(self.env["CALVORA_VIRTUAL_CARD_DIR"])
+        self.children = []
+        self.app = None
+
+    def close(self):
+        for child in self.children:
+            if child.poll() is None:
+                child.kill()
+                child.wait()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def card(self, *args):
+        subprocess.run([self.bin.card_ctl, *args], env=self.env, check=True)
+
+    def ctl(self, *args, timeout=10, check=True):
+        return subprocess.run([self.bin.ctl, *args], env=self.env, check=check,
+                              capture_output=True, text=True, timeout=timeout).stdout.strip()
+
+    def spawn(self, args, **kwargs):
+        child = subprocess.Popen(args, env=self.env, **kwargs)
+        self.children.append(child)
+        return child
+
+    def start_program(self, settings):
+        """Starts the program with `settings` (INI text) beside its copy and waits until its
+        window is on the bus."""
+        program = os.path.join(self.work, "calvora-audio-mixer")
+        shutil.copy(self.bin.program, program)
+        with open(program + ".ini", "w") as ini:
+            ini.write(settings)
+        self.log = open(os.path.join(self.work, "program.log"), "w")
+        self.app = self.spawn([program], stdout=self.log, stderr=subprocess.STDOUT)
+        for _ in range(200):
+            if self.ctl("list", check=False):
+                return self.app
+            if self.app.poll() is not None:
+                break
+            time.sleep(0.05)
+        raise RuntimeError("the program's window never appeared on the bus:\n" + self.program_log())
+
+    def program_log(self):
+        with open(os.path.join(self.work, "program.log"), errors="replace") as log:
+            return log.read()[-3000:]
+
+    def window_handle(self):
+        return int(self.ctl("list").split()[0])
+
+
+def interactive_settings(silence_time=10.0, restore_time=0.5, wait=2, mixer=False):
+    """Interactive mode (program ID 1) on the virtual capture device at 48 kHz."""
+    text = ("[Settings]\nSourceMode=1\nPID=1\nUseSoundCard=1\n"
+            f"UseMixer={1 if mixer else 0}\n"
+            "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
+            f"SilenceTime={silence_time}\nRestoreTime={restore_time}\nSilenceLevel=-40\n"
+            f"Wait={wait}\n")
+    if mixer:
+        text += ("[Mixer]\nDevice0=Calvora Virtual Mixer\nRoot0=0\nLine0=1\nLevel0=40000\n"
+                 "Wait=1\nFadeIn=0.2\nFadeOut=0.2\n")
+    return text
+
+
+class Watch:
+    """`calvora-ctl watch --json` as a peer: every line it prints with its arrival time."""
+
+    def __init__(self, session, levels_every=1, keep_audio=True):
+        self.events = []
+        self.audio_count = 0
+        self.keep_audio = keep_audio
+        self.lock = threading.Lock()
+        self.proc = session.spawn([session.bin.ctl, "watch", "--json",
+                                   "--levels-every", str(levels_every)],
+                                  stdout=subprocess.PIPE, text=True)
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            event = json.loads(line)
+            event["at"] = time.monotonic()
+            with self.lock:
+                if event["code"] == "AUDIO":
+                    self.audio_count += 1
+                    if not self.keep_audio:
+                        continue
+                self.events.append(event)
+
+    def blocks(self):
+        with self.lock:
+            return self.audio_count
+
+    def since(self, start, code=None):
+        with self.lock:
+            return [e for e in self.events
+                    if e["at"] >= start and (code is None or e["code"] == code)]
+
+    def wait_for(self, start, code, timeout=10.0, count=1):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self.since(start, code)
+            if len(found) >= count:
+                return found
+            time.sleep(0.005)
+        return None
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
