@@ -15,7 +15,6 @@ import tempfile
 import threading
 import time
 
-CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 PAGE_KIB = os.sysconf("SC_PAGE_SIZE") // 1024
 
 
@@ -42,10 +41,16 @@ class Binaries:
 
 
 def cpu_ms(pid):
-    """User plus system CPU time of a process (all its threads) so far, in milliseconds."""
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) * 1000.0 / CLOCK_TICKS
+    """CPU time of a process's living threads so far, in milliseconds, from the scheduler's
+    nanosecond account (the clock-tick count in /proc/PID/stat is too coarse for idle costs)."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                total += int(f.read().split()[0])
+        except (FileNotFoundError, ProcessLookupError):
+            pass  # a thread that ended meanwhile
+    return total / 1e6
 
 
 def rss_kib(pid):
