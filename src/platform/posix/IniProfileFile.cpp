@@ -1,5 +1,6 @@
 #include "platform/posix/IniProfileFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,8 +8,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace calvora::platform::posix {
@@ -221,6 +225,128 @@ std::string ResolvedPath(const std::string& path) {
   return real ? std::string(real.get()) : path;
 }
 
+// Names and values that would break the line structure, or could not be found again, are
+// refused rather than written.
+bool Writable(const ProfileValue& v) {
+  const std::string_view section = v.Section;
+  const std::string_view key = v.Key;
+  return !section.empty() && !key.empty() && Trim(section) == section && Trim(key) == key &&
+         !HasLineBreakOrNul(section) && !HasLineBreakOrNul(key) && !HasLineBreakOrNul(v.Value) &&
+         section.find(']') == std::string_view::npos && key.find('=') == std::string_view::npos &&
+         key.front() != '[' && key.front() != ';' && key.front() != '#';
+}
+
+// Sets one key in the lines of a file: in place where it is, at the end of its section's
+// first block, or in a new section at the end.
+void SetKey(std::vector<std::string>& lines, std::string_view section, std::string_view key,
+            std::string_view value) {
+  const KeyPosition pos = Locate(lines, section, key);
+  if (pos.keyLine) {
+    // Keep the key as it is spelled in the file; only the value changes.
+    const std::string_view spelled = Classify(lines[*pos.keyLine], *pos.keyLine == 0).name;
+    const size_t keyStart = static_cast<size_t>(spelled.data() - lines[*pos.keyLine].data());
+    lines[*pos.keyLine] =
+        lines[*pos.keyLine].substr(0, keyStart) + std::string(spelled) + "=" + EncodeValue(value);
+  } else if (pos.sectionLine) {
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos.insertAt),
+                 std::string(key) + "=" + EncodeValue(value));
+  } else {
+    if (!lines.empty() && !Trim(lines.back()).empty()) {
+      lines.emplace_back();
+    }
+    lines.push_back("[" + std::string(section) + "]");
+    lines.push_back(std::string(key) + "=" + EncodeValue(value));
+  }
+}
+
+constexpr std::string_view kTemporaryMark = ".tmp-";
+constexpr size_t kTemporarySuffixLength = 6;
+// A temporary file this old is no writer's any more: a write takes milliseconds.
+constexpr time_t kStaleTemporarySeconds = 60;
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Removes "<file>.tmp-XXXXXX" files beside the file that earlier, interrupted writes left:
+// only regular files of this user, untouched for a while, so a write in progress elsewhere
+// keeps its own.
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const std::string prefix = BaseName(path) + std::string(kTemporaryMark);
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    return;
+  }
+  const time_t now = time(nullptr);
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + kTemporarySuffixLength ||
+        name.substr(0, prefix.size()) != prefix) {
+      continue;
+    }
+    struct stat st {};
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == geteuid() && now - st.st_mtime > kStaleTemporarySeconds) {
+      unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+  }
+  closedir(dir);
+}
+
+std::string RandomSuffix() {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+  std::string suffix;
+  for (size_t i = 0; i < kTemporarySuffixLength; ++i) {
+    suffix += kChars[pick(random)];
+  }
+  return suffix;
+}
+
+// Writes the content into a file without a name in the target's folder and names it only once
+// it is complete and on disk; the path of that name, or nothing where the system cannot.
+std::optional<std::string> WriteUnnamed(const std::string& path,
+                                        const std::function<bool(int)>& fill) {
+  const int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  std::optional<std::string> named;
+  if (fill(fd)) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100 && !named; ++attempt) {
+      const std::string candidate = path + std::string(kTemporaryMark) + RandomSuffix();
+      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        named = candidate;
+      } else if (errno != EEXIST) {
+        break;
+      }
+    }
+  }
+  close(fd);
+  return named;
+}
+
+// The same through a named temporary file from the start, for file systems without unnamed
+// files.
+std::optional<std::string> WriteNamed(const std::string& path,
+                                      const std::function<bool(int)>& fill) {
+  std::string temporary = path + std::string(kTemporaryMark) + "XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  const bool ok = fill(fd);
+  if (close(fd) != 0 || !ok) {
+    unlink(temporary.c_str());
+    return std::nullopt;
+  }
+  return temporary;
+}
+
 }  // namespace
 
 IniProfileFile::IniProfileFile(std::string path) : path_(std::move(path)) {}
@@ -250,13 +376,14 @@ std::optional<std::string> IniProfileFile::ReadString(std::string_view section,
 
 bool IniProfileFile::WriteString(std::string_view section, std::string_view key,
                                  std::string_view value) {
-  // Names and values that would break the line structure, or could not be found again, are
-  // refused rather than written.
-  if (section.empty() || key.empty() || Trim(section) != section || Trim(key) != key ||
-      HasLineBreakOrNul(section) || HasLineBreakOrNul(key) || HasLineBreakOrNul(value) ||
-      section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos ||
-      key.front() == '[' || key.front() == ';' || key.front() == '#') {
-    return false;
+  return WriteStrings({{std::string(section), std::string(key), std::string(value)}});
+}
+
+bool IniProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
+  for (const ProfileValue& v : values) {
+    if (!Writable(v)) {
+      return false;
+    }
   }
 
   const std::string target = ResolvedPath(path_);
@@ -282,24 +409,9 @@ bool IniProfileFile::WriteString(std::string_view section, std::string_view key,
   }
 
   std::vector<std::string> lines = SplitLines(content);
-  const KeyPosition pos = Locate(lines, section, key);
-  if (pos.keyLine) {
-    // Keep the key as it is spelled in the file; only the value changes.
-    const std::string_view spelled = Classify(lines[*pos.keyLine], *pos.keyLine == 0).name;
-    const size_t keyStart = static_cast<size_t>(spelled.data() - lines[*pos.keyLine].data());
-    lines[*pos.keyLine] =
-        lines[*pos.keyLine].substr(0, keyStart) + std::string(spelled) + "=" + EncodeValue(value);
-  } else if (pos.sectionLine) {
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos.insertAt),
-                 std::string(key) + "=" + EncodeValue(value));
-  } else {
-    if (!lines.empty() && !Trim(lines.back()).empty()) {
-      lines.emplace_back();
-    }
-    lines.push_back("[" + std::string(section) + "]");
-    lines.push_back(std::string(key) + "=" + EncodeValue(value));
+  for (const ProfileValue& v : values) {
+    SetKey(lines, v.Section, v.Key, v.Value);
   }
-
   std::string updated;
   for (const std::string& line : lines) {
     updated += line;
@@ -310,25 +422,28 @@ bool IniProfileFile::WriteString(std::string_view section, std::string_view key,
 
 bool IniProfileFile::ReplaceFile(const std::string& path, std::string_view content,
                                  unsigned newFileMode) {
+  RemoveStaleTemporaries(path);
   struct stat original {};
   const bool existed = stat(path.c_str(), &original) == 0;
-  std::string tempPath = path + ".tmp-XXXXXX";
-  const int fd = mkstemp(tempPath.data());
-  if (fd < 0) {
-    return false;
-  }
   const mode_t mode = existed ? (original.st_mode & 07777)
                               : (static_cast<mode_t>(newFileMode) & ~CurrentUmask() & 07777);
-  bool ok = WriteAll(fd, content) && fchmod(fd, mode) == 0;
-  if (ok && existed && (original.st_uid != geteuid() || original.st_gid != getegid())) {
-    // Only a privileged process can give the file back to its owner; others keep theirs.
-    [[maybe_unused]] const int ignored = fchown(fd, original.st_uid, original.st_gid);
+  const auto fill = [&](int fd) {
+    bool ok = WriteAll(fd, content) && fchmod(fd, mode) == 0;
+    if (ok && existed && (original.st_uid != geteuid() || original.st_gid != getegid())) {
+      // Only a privileged process can give the file back to its owner; others keep theirs.
+      [[maybe_unused]] const int ignored = fchown(fd, original.st_uid, original.st_gid);
+    }
+    return ok && fsync(fd) == 0;
+  };
+  std::optional<std::string> temporary = WriteUnnamed(path, fill);
+  if (!temporary) {
+    temporary = WriteNamed(path, fill);
   }
-  ok = ok && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
-  ok = ok && rename(tempPath.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    unlink(tempPath.c_str());
+  if (!temporary) {
+    return false;
+  }
+  if (rename(temporary->c_str(), path.c_str()) != 0) {
+    unlink(temporary->c_str());
     return false;
   }
   // Make the rename itself durable; a failure here does not undo the new content.
