@@ -1,0 +1,13 @@
+#pragma once
+// The settings dialog on Qt: its form with the dialog's logic, shown modally.
+#include "settings/Fr_Setting.h"
+
+class QWidget;
+
+namespace calvora::ui::qt {
+
+// Creates the dialog over the parent, runs it modally and destroys it; true when it closed
+// after a successful save.
+bool RunSettingsDialog(QWidget* parent, const settings::SettingServices& services);
+
+}  // namespace calvora::ui::qt
