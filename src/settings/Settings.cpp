@@ -366,8 +366,13 @@ void SettingsStore::SetAutoStart(bool on) {
     return;
   }
 
+  // A name the machine's list uses is not free either: the user's entry would hide it.
   std::set<std::string> taken;
   for (const platform::RunValue& value : *user) {
+    taken.insert(value.Name);
+  }
+  for (const platform::RunValue& value : runKeys_.List(platform::RunScope::LocalMachine, false)
+                                             .value_or(std::vector<platform::RunValue>{})) {
     taken.insert(value.Name);
   }
   std::string name(kAutoStartName);

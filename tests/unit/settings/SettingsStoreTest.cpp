@@ -355,6 +355,28 @@ TEST_F(SettingsAutoStart, UserEntryThatIsNotTextEndsTheOperationWithAnError) {
   EXPECT_EQ(errors_, std::vector<std::string>(3, "Invalid data type for 'Broken'"));
 }
 
+TEST_F(SettingsAutoStart, HiddenUserEntryIsASwitchedOffEntryAndHidesTheMachineOne) {
+  WriteFile(machineRun_ + "/tracker.desktop", "[Desktop Entry]\nExec=/usr/bin/tracker\n");
+  WriteFile(machineRun_ + "/calvora.desktop", "[Desktop Entry]\nExec=" + exe_ + "\n");
+  WriteFile(userRun_ + "/tracker.desktop", "[Desktop Entry]\nHidden=true\n");
+  WriteFile(userRun_ + "/calvora.desktop", "[Desktop Entry]\nExec=" + exe_ + "\nHidden=true\n");
+
+  EXPECT_FALSE(store_.IsAutoStart()) << "switched off by the user";
+  store_.SetAutoStart(true);
+  EXPECT_TRUE(store_.IsAutoStart());
+  store_.SetAutoStart(false);
+  EXPECT_FALSE(store_.IsAutoStart());
+  EXPECT_EQ(UserNames(), (std::vector<std::string>{"calvora", "tracker"}));
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(SettingsAutoStart, NewNameDoesNotHideAnotherProgramsMachineEntry) {
+  WriteFile(machineRun_ + "/DORozizIzuzo.desktop", "[Desktop Entry]\nExec=/usr/bin/other\n");
+  store_.SetAutoStart(true);
+  EXPECT_EQ(UserNames(), std::vector<std::string>{"DORozizIzuzo1"});
+  EXPECT_TRUE(store_.IsAutoStart());
+}
+
 TEST_F(SettingsAutoStart, WithoutAProgramPathNothingMatchesOrIsWritten) {
   ASSERT_TRUE(runKeys_.Write("Empty", ""));
   exe_.clear();
