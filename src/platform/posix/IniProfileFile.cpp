@@ -2,13 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -261,25 +261,52 @@ void SetKey(std::vector<std::string>& lines, std::string_view section, std::stri
 
 constexpr std::string_view kTemporaryMark = ".tmp-";
 constexpr size_t kTemporarySuffixLength = 6;
-// A temporary file this old is no writer's any more: a write takes milliseconds.
-constexpr time_t kStaleTemporarySeconds = 60;
+// How long a write waits for another writer of the same folder before it goes ahead
+// without tidying up.
+constexpr int kFolderLockWaitMs = 1000;
 
 std::string BaseName(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Removes "<file>.tmp-XXXXXX" files beside the file that earlier, interrupted writes left:
-// only regular files of this user, untouched for a while, so a write in progress elsewhere
-// keeps its own.
-void RemoveStaleTemporaries(const std::string& path) {
-  const std::string folder = FolderOf(path);
+// Held by every write of a file in the folder from its first temporary file to its rename, so
+// a temporary file found while holding it belongs to a write that was killed.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder)
+      : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    // Another writer holds it for milliseconds; one that hangs must not hang this one.
+    for (int waited = 0; fd_ >= 0 && !held_ && waited <= kFolderLockWaitMs; ++waited) {
+      held_ = flock(fd_, LOCK_EX | LOCK_NB) == 0;
+      if (!held_) {
+        usleep(1000);
+      }
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) {
+      close(fd_);  // releases the lock
+    }
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool Held() const { return held_; }
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
+
+// Removes the "<file>.tmp-XXXXXX" files of this user beside the file that killed writes left.
+// Called only while holding the folder's lock, so none of them is being written.
+void RemoveTemporaries(const std::string& path) {
   const std::string prefix = BaseName(path) + std::string(kTemporaryMark);
-  DIR* dir = opendir(folder.c_str());
+  DIR* dir = opendir(FolderOf(path).c_str());
   if (dir == nullptr) {
     return;
   }
-  const time_t now = time(nullptr);
   while (const dirent* entry = readdir(dir)) {
     const std::string_view name = entry->d_name;
     if (name.size() != prefix.size() + kTemporarySuffixLength ||
@@ -288,7 +315,7 @@ void RemoveStaleTemporaries(const std::string& path) {
     }
     struct stat st {};
     if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-        st.st_uid == geteuid() && now - st.st_mtime > kStaleTemporarySeconds) {
+        st.st_uid == geteuid()) {
       unlinkat(dirfd(dir), entry->d_name, 0);
     }
   }
@@ -422,7 +449,10 @@ bool IniProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
 
 bool IniProfileFile::ReplaceFile(const std::string& path, std::string_view content,
                                  unsigned newFileMode) {
-  RemoveStaleTemporaries(path);
+  const FolderLock lock(FolderOf(path));
+  if (lock.Held()) {
+    RemoveTemporaries(path);
+  }
   struct stat original {};
   const bool existed = stat(path.c_str(), &original) == 0;
   const mode_t mode = existed ? (original.st_mode & 07777)
@@ -447,10 +477,8 @@ bool IniProfileFile::ReplaceFile(const std::string& path, std::string_view conte
     return false;
   }
   // Make the rename itself durable; a failure here does not undo the new content.
-  const int dirFd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
+  if (lock.Fd() >= 0) {
+    fsync(lock.Fd());
   }
   return true;
 }

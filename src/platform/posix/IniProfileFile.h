@@ -22,7 +22,8 @@ class IniProfileFile : public ProfileFile {
   // its permission bits and owner; a new one gets newFileMode less the umask. On failure the
   // original is untouched, the temporary file removed, and the result false. The content is
   // written unnamed where the file system allows it, so a process killed while writing leaves
-  // no temporary file; temporary files of this path left by earlier runs are removed.
+  // no temporary file; one left by a write killed between naming and renaming it is removed
+  // by the next write.
   static bool ReplaceFile(const std::string& path, std::string_view content, unsigned newFileMode);
 
  private:
