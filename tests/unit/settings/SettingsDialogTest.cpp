@@ -33,6 +33,8 @@ class MemoryProfileFile : public platform::ProfileFile {
     return WriteStrings({{std::string(section), std::string(key), std::string(value)}});
   }
   bool WriteStrings(const std::vector<platform::ProfileValue>& entries) override {
+    if (readOnly)
+      return false;
     ++replacements;
     for (const auto& e : entries)
       values[e.Section + "/" + e.Key] = e.Value;
@@ -40,6 +42,7 @@ class MemoryProfileFile : public platform::ProfileFile {
   }
   std::map<std::string, std::string> values;
   int replacements = 0;
+  bool readOnly = false;
 
  private:
   std::string path_ = "/virtual/calvora.ini";
@@ -198,6 +201,14 @@ TEST_F(SettingsDialog, ProgramIdZeroIsRefusedOnlyInInteractiveMode) {
   EXPECT_EQ(ini.values["Settings/PID"], "0");
 }
 
+TEST_F(SettingsDialog, FileThatCannotBeWrittenKeepsTheDialogOpen) {
+  ini.readOnly = true;
+  Open();
+  Save();
+  EXPECT_EQ(MSG.errors, std::vector<std::string>{"Unable to write to /virtual/calvora.ini"});
+  EXPECT_FALSE(Form.ended);
+}
+
 TEST_F(SettingsDialog, SilenceLevelIsTruncatedAndClampedBySlider) {
   Settings.SilenceLevel = -50;
   Open();
@@ -325,6 +336,9 @@ TEST_F(SettingsDialog, MainWindowsMutedLineIsUntouchedBySliderButOthersFollow) {
   const size_t writes = devices.writes.size();
   TBLevel_L.UserMove(250);
   EXPECT_EQ(devices.writes.size(), writes) << "the slider writes nothing to a held muted line";
+  CBRoot_L.UserSelect(0);  // the same line chosen again keeps the slider where it is
+  EXPECT_EQ(TBLevel_L.Position(), 250);
+  EXPECT_EQ(devices.writes.size(), writes);
 
   SBEqual.Click();
   EXPECT_EQ(TBLevel_R.Position(), 250);
