@@ -35,7 +35,7 @@ std::string IniPathFor(const std::string& executable) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(app::kProgramTitle);
-  QApplication::setApplicationDisplayName(app::kProgramTitle);
+  // No display name: Qt would append it to every caption, and the dialog's is "Settings".
   // The window may live in the tray with no window shown; the program ends when it closes.
   QApplication::setQuitOnLastWindowClosed(false);
   ui::qt::ApplySkin();
