@@ -227,7 +227,7 @@ std::string ResolvedPath(const std::string& path) {
 
 // Names and values that would break the line structure, or could not be found again, are
 // refused rather than written.
-bool Writable(const ProfileValue& v) {
+bool CanHold(const ProfileValue& v) {
   const std::string_view section = v.Section;
   const std::string_view key = v.Key;
   return !section.empty() && !key.empty() && Trim(section) == section && Trim(key) == key &&
@@ -408,7 +408,7 @@ bool IniProfileFile::WriteString(std::string_view section, std::string_view key,
 
 bool IniProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
   for (const ProfileValue& v : values) {
-    if (!Writable(v)) {
+    if (!CanHold(v)) {
       return false;
     }
   }

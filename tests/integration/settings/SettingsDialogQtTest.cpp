@@ -65,40 +65,6 @@ class SettingsDialogOnQt : public ::testing::Test {
   settings::SettingServices Services() {
     return {waveInput, mixerDevices, clock, timers, store, [] { return nullptr; }};
   }
-  settings::SettingWidgets Widgets(ui::qt::SettingsForm& f) {
-    return {f,
-            f.MSG,
-            *f.CBSourceMode,
-            *f.EPID,
-            *f.CBAutoStart,
-            *f.CBHide,
-            *f.GBCard,
-            *f.CBCard,
-            *f.CBBitrate,
-            *f.SSilence,
-            *f.LSilence,
-            *f.ESilenceTime,
-            *f.ERestoreTime,
-            *f.ECardWait,
-            *f.GBMixer,
-            *f.CBSeparately,
-            *f.CBMuteOnly,
-            *f.CBSetLevel,
-            *f.CBDevice_L,
-            *f.CBDevice_R,
-            *f.CBRoot_L,
-            *f.CBRoot_R,
-            *f.CBLine_L,
-            *f.CBLine_R,
-            *f.TBLevel_L,
-            *f.TBLevel_R,
-            *f.SBEqual,
-            *f.EFadeOut,
-            *f.EFadeIn,
-            *f.EMixerWait,
-            *f.SBSave};
-  }
-
   fs::path dir = fs::temp_directory_path() / ("calvora-settings-qt-" + std::to_string(::getpid()));
   platform::posix::PosixClock clock;
   platform::qt::QtTimers timers;
@@ -147,7 +113,7 @@ TEST_F(SettingsDialogOnQt, FrameIsCaptionedSettingsWithOnlyCloseAndEscapeCancels
 TEST_F(SettingsDialogOnQt, QtWidgetsKeepTheChainRulesAndSaveWritesTheIni) {
   Load(kStoredLines);
   ui::qt::SettingsForm form(nullptr);
-  settings::TFSetting dialog(Widgets(form), Services());
+  settings::TFSetting dialog(ui::qt::WidgetsOf(form), Services());
   EXPECT_EQ(form.CBCard->currentText(), "Calvora Virtual Capture");
   EXPECT_EQ(form.CBBitrate->currentText(), "44100");
   EXPECT_EQ(form.CBRoot_L->currentText(), "Playback");
@@ -189,7 +155,7 @@ TEST_F(SettingsDialogOnQt, QtWidgetsKeepTheChainRulesAndSaveWritesTheIni) {
 TEST_F(SettingsDialogOnQt, PicturesWithAndWithoutTheRightColumnAndAValidationMessage) {
   Load(kStoredLines);
   ui::qt::SettingsForm form(nullptr);
-  settings::TFSetting dialog(Widgets(form), Services());
+  settings::TFSetting dialog(ui::qt::WidgetsOf(form), Services());
   form.show();
   QApplication::processEvents();
   ASSERT_TRUE(form.grab().save(OutputPng("settings-separately-on.png")));
