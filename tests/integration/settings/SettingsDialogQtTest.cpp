@@ -123,6 +123,11 @@ TEST_F(SettingsDialogOnQt, QtWidgetsKeepTheChainRulesAndSaveWritesTheIni) {
   EXPECT_EQ(form.TBLevel_R->value(), 100);
   EXPECT_EQ(mixerDevices.Volume(0, 0, 0), 200u * 257u);
   EXPECT_EQ(form.LSilence->text(), "-38 dB");
+  // A group unchecked from code disables what is inside it, as a click does.
+  form.GBCard->SetChecked(false);
+  EXPECT_FALSE(form.CBCard->isEnabled());
+  form.GBCard->SetChecked(true);
+  EXPECT_TRUE(form.CBCard->isEnabled());
 
   // The user drags the left slider: the preview line follows at once.
   form.TBLevel_L->setValue(128);
