@@ -7,10 +7,6 @@
 
 namespace calvora::settings {
 
-namespace {
-constexpr size_t kMaxTextLength = 255;
-}  // namespace
-
 int32_t TruncToInt(double value) {
   if (std::isnan(value))
     return 0;
@@ -41,8 +37,23 @@ TFSetting::TFSetting(const SettingWidgets& widgets, SettingServices services)
 }
 
 TFSetting::~TFSetting() {
+  DetachHandlers();
   CardLister.reset();
   ReleaseDialogMixer();
+}
+
+void TFSetting::DetachHandlers() {
+  w_.SSilence.OnChange = nullptr;
+  w_.SBSave.OnClick = nullptr;
+  w_.CBSeparately.OnClick = nullptr;
+  w_.SBEqual.OnClick = nullptr;
+  for (int side = 0; side < 2; ++side) {
+    Side s = SideOf(side);
+    s.Device.OnChange = nullptr;
+    s.Root.OnChange = nullptr;
+    s.Line.OnChange = nullptr;
+    s.Level.OnChange = nullptr;
+  }
 }
 
 void TFSetting::Fill_Settings() {

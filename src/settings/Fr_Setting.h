@@ -82,6 +82,8 @@ class TFSetting {
  public:
   // Column width of the left line choice while the right one is shown.
   static constexpr int kColumnWidth = 180;
+  // Longest text stored in a text field of the record, in bytes.
+  static constexpr size_t kMaxTextLength = 255;
 
   // Builds the lists and fills the controls (FormCreate).
   TFSetting(const SettingWidgets& widgets, SettingServices services);
@@ -135,6 +137,8 @@ class TFSetting {
   };
   Side SideOf(int side);
   void CreateMixerGroup();
+  // The widgets outlive the dialog's logic: their handlers are taken off first.
+  void DetachHandlers();
   void FillMixerGroup();
   void ReleaseDialogMixer();
   void Error(const std::string& text) { w_.MSG.ShowError(text); }

@@ -9,7 +9,6 @@
 namespace calvora::settings {
 
 namespace {
-constexpr size_t kMaxTextLength = 255;
 constexpr int32_t kVolumeStep = 257;  // one slider step in device volume units
 constexpr int32_t kMaxVolume = 65535;
 }  // namespace
