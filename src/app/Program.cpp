@@ -1,6 +1,10 @@
 // The program: wires the real services (Qt, the POSIX clock and files) to the main window.
 #include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QSessionManager>
+#include <QVBoxLayout>
 
 #include <cstdio>
 
@@ -35,7 +39,7 @@ std::string IniPathFor(const std::string& executable) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(app::kProgramTitle);
-  // No display name: Qt would append it to every caption, and the dialog's is "Settings".
+  QApplication::setApplicationDisplayName(app::kProgramTitle);
   // The window may live in the tray with no window shown; the program ends when it closes.
   QApplication::setQuitOnLastWindowClosed(false);
   ui::qt::ApplySkin();
