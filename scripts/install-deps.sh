@@ -7,7 +7,7 @@ packages=(
   libasound2-dev alsa-utils
   libsystemd-dev dbus dbus-bin
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb x11-utils xdotool
+  xdotool
 )
 missing=()
 for p in "${packages[@]}"; do
