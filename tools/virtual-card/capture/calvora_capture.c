@@ -115,7 +115,10 @@ static int vc_stop(snd_pcm_ioplug_t* io) {
 static snd_pcm_sframes_t vc_pointer(snd_pcm_ioplug_t* io) {
   struct vc_capture* vc = io->private_data;
   refresh_state(vc);
-  if (vc->device == VC_VANISHED)
+  /* A running stream whose device vanished keeps its pointer moving, so the reader reads and
+   * the read itself fails with -ENODEV (from the transfer), as on an unplugged card: a pointer
+   * error would reach the reader as an overrun instead. */
+  if (vc->device == VC_VANISHED && io->state != SND_PCM_STATE_RUNNING)
     return -ENODEV;
   if (io->state != SND_PCM_STATE_RUNNING)
     return (snd_pcm_sframes_t)(vc->consumed % io->buffer_size);
@@ -159,7 +162,8 @@ static int vc_poll_revents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned in
   *revents = 0;
   refresh_state(vc);
   if (vc->device == VC_VANISHED) {
-    *revents = POLLERR;
+    /* Readable too, so that the reader reads and learns that the device is gone. */
+    *revents = POLLERR | POLLIN;
     return 0;
   }
   if (io->state != SND_PCM_STATE_RUNNING)
