@@ -146,6 +146,10 @@ class TCV_AudioMixer {
   void FormCreate();
   void ReleaseCapture();
   void ReleaseDetector();
+  // Destroys the line controller and forgets the ids of its lines.
+  void ReleaseLineMixer();
+  // A new "Wait device" period for the mixer from this tick on.
+  void StartMixerWait();
 
   MainWindowWidgets w_;
   MainWindowServices services_;
