@@ -202,6 +202,15 @@ TEST_F(MixerSupervision, OnlyTheFirstChoiceIsLookedUpAndOpenedWithoutSeparateCon
   EXPECT_EQ(window->LineIds, (std::array<int32_t, 2>{1, 2}));
   EXPECT_TRUE(UsbMuted(kPcm));
   EXPECT_TRUE(mixerDevices.Muted(desk, 0, 0));  // the two lines are muted as one group
+
+  // Back to one side: the right line is let go, though its device is still known.
+  ApplyDialog([] {
+    settings::Settings.LRControl = false;
+    settings::MixerLinesChanged = true;
+  });
+  timers.Advance(40);
+  EXPECT_EQ(window->LineMixer->ControlledLineCount(), 1u);
+  EXPECT_EQ(window->LineIds[0], 3);
 }
 
 TEST_F(MixerSupervision, ADeviceNameInAnotherLetterCaseIsFound) {
