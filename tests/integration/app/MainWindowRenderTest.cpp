@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "FormWidgets.h"
 #include "VirtualDesktop.h"
 #include "VirtualMixerDevices.h"
 #include "VirtualWaveInput.h"
@@ -38,11 +39,7 @@ class MainWindowOnQt : public ::testing::Test {
                                                             std::vector<std::string>{});
     store = std::make_unique<settings::SettingsStore>(
         *iniFile, *runKeys, (dir / "calvora").string(), [](const std::string&) {});
-    const app::MainWindowWidgets widgets{
-        form,          form.PanWork,     form.PanCard,          *form.SGCard,
-        *form.LabCard, form.PanLed,      form.ImgLed->Canvas(), form.PanMixer,
-        *form.SGMixer, *form.LabMixer,   *form.SGLevel,         *form.LabSilence,
-        form.PanSett,  *form.SBSettings, form.TrayIcon,         form.MSG};
+    const app::MainWindowWidgets widgets = WidgetsOf(form);
     app::MainWindowServices services{clock,  timers,    desktop, waveInput, mixerDevices,
                                      *store, "1.0.0.1", nullptr, nullptr};
     return std::make_unique<app::TCV_AudioMixer>(widgets, std::move(services));

@@ -2,23 +2,11 @@
 // the real window, with its real mixer check, line controller and faders.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include "VirtualClock.h"
-#include "VirtualDesktop.h"
-#include "VirtualMixerDevices.h"
-#include "VirtualTimers.h"
-#include "VirtualUi.h"
-#include "VirtualWaveInput.h"
-#include "app/Main.h"
-#include "platform/posix/IniProfileFile.h"
-#include "platform/posix/XdgRunKeys.h"
+#include "WindowBench.h"
 
 namespace calvora::app {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace calvora::testing;
 using Controls = VirtualMixerDevices::Controls;
 
@@ -32,24 +20,12 @@ class Window : public TCV_AudioMixer {
 
 // Two mixer devices: "USB Mixer" (Playback: Master, PCM, Line) and "Desk Mixer" (Playback:
 // Master, Aux). Line positions under Playback are 0 for Master, then the sources in order.
-class MixerSupervision : public ::testing::Test {
+class MixerSupervision : public WindowBench<Window> {
  protected:
   static constexpr int32_t kPcm = 1, kLine = 2;
   static constexpr platform::WindowHandle kPeer = 300;
 
-  MixerSupervision() : timers(clock) {
-    dir = fs::temp_directory_path() /
-          ("calvora-mixsup-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir / "autostart");
-    ini = std::make_unique<platform::posix::IniProfileFile>((dir / "calvora.ini").string());
-    runKeys = std::make_unique<platform::posix::XdgRunKeys>((dir / "autostart").string(),
-                                                            std::vector<std::string>{});
-    store = std::make_unique<settings::SettingsStore>(
-        *ini, *runKeys, (dir / "calvora").string(),
-        [this](const std::string& e) { msg.ShowError(e); });
-
+  MixerSupervision() {
     usb = mixerDevices.AddDevice("USB Mixer");
     mixerDevices.AddDestination(usb, "Playback", Controls::kBoth);
     mixerDevices.AddSource(usb, 0, "PCM", Controls::kBoth);
@@ -62,28 +38,12 @@ class MixerSupervision : public ::testing::Test {
     mixerDevices.SetVolume(usb, 0, 1, 40000);
     mixerDevices.SetVolume(desk, 0, 0, 40000);
   }
-  ~MixerSupervision() override {
-    window.reset();
-    mixer::FreeMixerDevices();
-    fs::remove_all(dir);
-    settings::CardChanged = settings::MixerDeviceChanged = false;
-    settings::MixerLinesChanged = settings::MixerLevelChanged = false;
-    settings::LinesMuted = true;
-  }
 
   // Starts the window with the mixer in use and these [Settings] and [Mixer] lines.
   void Create(const std::string& mixerSection, const std::string& settingsSection = "") {
-    std::ofstream(dir / "calvora.ini") << "[Settings]\nUseSoundCard=0\nUseMixer=1\n"
-                                       << settingsSection << "[Mixer]\n"
-                                       << mixerSection;
-    const MainWindowWidgets widgets{form,    panWork,        panCard, sgCard,   labCard, panLed,
-                                    imgLed,  panMixer,       sgMixer, labMixer, sgLevel, labSilence,
-                                    panSett, settingsButton, tray,    msg};
-    MainWindowServices services{
-        clock,     timers,       desktop,
-        waveInput, mixerDevices, *store,
-        "1.0.0.1", nullptr,      [this] { return runDialog ? runDialog() : false; }};
-    window = std::make_unique<Window>(widgets, std::move(services));
+    WriteIni("[Settings]\nUseSoundCard=0\nUseMixer=1\n" + settingsSection + "[Mixer]\n" +
+             mixerSection);
+    WindowBench::Create();
     // A controlling program already connected, to hear the notifications.
     desktop.AddWindow(kPeer, "Controller");
     window->CommandChannel->AnnouncePeer(kPeer);
@@ -109,36 +69,8 @@ class MixerSupervision : public ::testing::Test {
     mixerDevices.devices.insert(mixerDevices.devices.begin() + device, unplugged);
   }
 
-  void ApplyDialog(std::function<void()> changes) {
-    runDialog = [changes] {
-      changes();
-      return true;
-    };
-    settingsButton.Click();
-  }
-
-  VirtualClock clock;
-  VirtualTimers timers;
-  VirtualDesktop desktop;
-  VirtualWaveInput waveInput;
-  VirtualMixerDevices mixerDevices;
   VirtualMixerDevices::Device unplugged;
   uint32_t usb = 0, desk = 0;
-  fs::path dir;
-  std::unique_ptr<platform::posix::IniProfileFile> ini;
-  std::unique_ptr<platform::posix::XdgRunKeys> runKeys;
-  std::unique_ptr<settings::SettingsStore> store;
-
-  VirtualWindow form;
-  VirtualPanel panWork{0}, panCard{80}, panLed{28}, panMixer{68}, panSett{37};
-  VirtualGauge sgCard, sgMixer, sgLevel;
-  VirtualLabel labCard{"STOP"}, labMixer{"STOP"}, labSilence{"Level"};
-  VirtualCanvas imgLed{426, 26};
-  ui::Button settingsButton;
-  VirtualTrayIcon tray;
-  VirtualMessageBox msg;
-  std::function<bool()> runDialog;
-  std::unique_ptr<Window> window;
 };
 
 const std::string kUsbPcm = "Device0=USB Mixer\nRoot0=0\nLine0=1\nLevel0=40000\n";
