@@ -4,8 +4,9 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config clang-format
   qt6-base-dev libgl-dev fonts-dejavu-core
-  libasound2-dev alsa-utils
+  libasound2-dev alsa-utils libasound2-plugins
   libsystemd-dev dbus dbus-bin
+  xvfb x11-utils python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 missing=()

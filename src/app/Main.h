@@ -134,7 +134,7 @@ class TCV_AudioMixer {
   void DrawMixerWait();
   void StartMixerLines();
   // The single road of every mute and restore of the lines.
-  void SetMute(bool mute, bool immediate);
+  virtual void SetMute(bool mute, bool immediate);
   void MixerChangeDevices();
   void LabSilenceDblClick();
 
@@ -150,6 +150,11 @@ class TCV_AudioMixer {
   void ReleaseLineMixer();
   // A new "Wait device" period for the mixer from this tick on.
   void StartMixerWait();
+  // Starts the "Wait device" period of the sound card at this tick's clock.
+  void StartCardWait();
+  void ShowCardStatus(const std::string& word, ui::Color color);
+  // Sends a notification to every connected peer, while the command channel exists.
+  void NotifyPeers(uint16_t code, uint16_t argument);
 
   MainWindowWidgets w_;
   MainWindowServices services_;

@@ -97,8 +97,7 @@ bool TCV_AudioMixer::TryStartMixer() {
     LineMixer->SetActive(true);
     w_.SGMixer.SetText(Settings.Lines[0].Device);
     StartMixerLines();
-    if (CommandChannel)
-      CommandChannel->SendToPeers(link::NTF_ONLINE, link::DEV_MIXER);
+    NotifyPeers(link::NTF_ONLINE, link::DEV_MIXER);
   }
   return found;
 }
@@ -123,8 +122,7 @@ void TCV_AudioMixer::DrawMixerWait() {
   w_.LabMixer.SetColor(kStatusRed);
   if (NowMs > MixerDeadline) {
     w_.LabMixer.SetText("OFFLINE");
-    if (CommandChannel)
-      CommandChannel->SendToPeers(link::NTF_OFFLINE, link::DEV_MIXER);
+    NotifyPeers(link::NTF_OFFLINE, link::DEV_MIXER);
   } else {
     w_.LabMixer.SetText("WAIT");
     // Whatever comes back must not come back loud: the lines are held muted meanwhile.

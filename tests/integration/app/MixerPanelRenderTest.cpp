@@ -47,7 +47,7 @@ class MixerPanelOnQt : public ::testing::Test {
                                                             std::vector<std::string>{});
     store = std::make_unique<settings::SettingsStore>(
         *iniFile, *runKeys, (dir / "calvora").string(), [](const std::string&) {});
-    const app::MainWindowWidgets widgets = WidgetsOf(form);
+    const app::MainWindowWidgets widgets = FormWidgets(form);
     app::MainWindowServices services{clock,  timers,    desktop, waveInput, mixerDevices,
                                      *store, "1.0.0.1", nullptr, nullptr};
     window = std::make_unique<app::TCV_AudioMixer>(widgets, std::move(services));

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "WindowBench.h"
+#include "WindowFixture.h"
 
 namespace calvora::app {
 namespace {
@@ -34,12 +34,7 @@ class CountingWindow : public TCV_AudioMixer {
   int mixerStarts = 0;
 };
 
-class MainWindowTest : public WindowBench<CountingWindow> {
- protected:
-  void WriteSettings(const std::string& settingsSection) {
-    WriteIni("[Settings]\n" + settingsSection);
-  }
-};
+using MainWindowTest = WindowFixture<CountingWindow>;
 
 TEST_F(MainWindowTest, CreationSetsCaptionPriorityAndStartsTheWorkTimer) {
   Create();
@@ -294,6 +289,18 @@ class MainWindowWithDevices : public MainWindowTest {
     window->LineMixer->SetActive(true);
     window->LineIds = {window->LineMixer->AddLine(0, 0, 0, 1),
                        window->LineMixer->AddLine(0, 0, 0, 2)};
+  }
+  ~MainWindowWithDevices() override {
+    window.reset();
+    mixer::FreeMixerDevices();
+    settings::LinesMuted = true;
+  }
+  void ApplyDialog(std::function<void()> changes) {
+    runDialog = [changes] {
+      changes();
+      return true;
+    };
+    settingsButton.Click();
   }
 };
 

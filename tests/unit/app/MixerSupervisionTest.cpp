@@ -2,7 +2,8 @@
 // the real window, with its real mixer check, line controller and faders.
 #include <gtest/gtest.h>
 
-#include "WindowBench.h"
+#include "WindowFixture.h"
+#include "mixer/MixerXP.h"
 
 namespace calvora::app {
 namespace {
@@ -20,7 +21,7 @@ class Window : public TCV_AudioMixer {
 
 // Two mixer devices: "USB Mixer" (Playback: Master, PCM, Line) and "Desk Mixer" (Playback:
 // Master, Aux). Line positions under Playback are 0 for Master, then the sources in order.
-class MixerSupervision : public WindowBench<Window> {
+class MixerSupervision : public WindowFixture<Window> {
  protected:
   static constexpr int32_t kPcm = 1, kLine = 2;
   static constexpr platform::WindowHandle kPeer = 300;
@@ -38,12 +39,16 @@ class MixerSupervision : public WindowBench<Window> {
     mixerDevices.SetVolume(usb, 0, 1, 40000);
     mixerDevices.SetVolume(desk, 0, 0, 40000);
   }
+  ~MixerSupervision() override {
+    window.reset();
+    mixer::FreeMixerDevices();
+    settings::LinesMuted = true;
+  }
 
   // Starts the window with the mixer in use and these [Settings] and [Mixer] lines.
   void Create(const std::string& mixerSection, const std::string& settingsSection = "") {
-    WriteIni("[Settings]\nUseSoundCard=0\nUseMixer=1\n" + settingsSection + "[Mixer]\n" +
-             mixerSection);
-    WindowBench::Create();
+    WriteSettings("UseSoundCard=0\nUseMixer=1\n" + settingsSection + "[Mixer]\n" + mixerSection);
+    WindowFixture::Create();
     // A controlling program already connected, to hear the notifications.
     desktop.AddWindow(kPeer, "Controller");
     window->CommandChannel->AnnouncePeer(kPeer);
@@ -67,6 +72,14 @@ class MixerSupervision : public WindowBench<Window> {
   }
   void Return(uint32_t device) {
     mixerDevices.devices.insert(mixerDevices.devices.begin() + device, unplugged);
+  }
+
+  void ApplyDialog(std::function<void()> changes) {
+    runDialog = [changes] {
+      changes();
+      return true;
+    };
+    settingsButton.Click();
   }
 
   VirtualMixerDevices::Device unplugged;

@@ -1,6 +1,7 @@
 #pragma once
-// What a main window runs on in a unit test: virtual time, desktop and devices, in-memory
-// widgets and a settings file of its own, fresh for each test.
+// The main window on virtual time, a virtual desktop, virtual devices and in-memory widgets,
+// with its settings file in a temporary folder. Window is the class under test (the window
+// itself or a subclass that observes it); WaveInput the virtual wave input or a subclass.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,20 +17,19 @@
 #include "VirtualUi.h"
 #include "VirtualWaveInput.h"
 #include "app/Main.h"
-#include "mixer/MixerXP.h"
 #include "platform/posix/IniProfileFile.h"
 #include "platform/posix/XdgRunKeys.h"
 
 namespace calvora::app {
 
-template <class WindowType>
-class WindowBench : public ::testing::Test {
+template <typename Window, typename WaveInput = testing::VirtualWaveInput>
+class WindowFixture : public ::testing::Test {
  protected:
-  WindowBench() : timers(clock) {
-    const auto* unit = ::testing::UnitTest::GetInstance();
+  WindowFixture() : timers(clock) {
+    const auto* info = ::testing::UnitTest::GetInstance();
     dir = std::filesystem::temp_directory_path() /
-          ("calvora-window-" + std::to_string(unit->random_seed()) + "-" +
-           unit->current_test_info()->test_suite_name() + "-" + unit->current_test_info()->name());
+          ("calvora-main-" + std::to_string(info->random_seed()) + "-" +
+           info->current_test_info()->test_suite_name() + "-" + info->current_test_info()->name());
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir / "autostart");
     ini = std::make_unique<platform::posix::IniProfileFile>((dir / "calvora.ini").string());
@@ -39,17 +39,17 @@ class WindowBench : public ::testing::Test {
         *ini, *runKeys, (dir / "calvora").string(),
         [this](const std::string& e) { msg.ShowError(e); });
   }
-  ~WindowBench() override {
+  ~WindowFixture() override {
     window.reset();
-    mixer::FreeMixerDevices();
     std::filesystem::remove_all(dir);
     settings::CardChanged = settings::MixerDeviceChanged = false;
     settings::MixerLinesChanged = settings::MixerLevelChanged = false;
-    settings::LinesMuted = true;
   }
 
-  // The whole settings file the next window reads.
-  void WriteIni(const std::string& text) { std::ofstream(dir / "calvora.ini") << text; }
+  // Writes the settings file; `text` starts in the [Settings] section.
+  void WriteSettings(const std::string& text) {
+    std::ofstream(dir / "calvora.ini") << "[Settings]\n" << text;
+  }
 
   void Create() {
     const MainWindowWidgets widgets{form,    panWork,        panCard, sgCard,   labCard, panLed,
@@ -64,22 +64,13 @@ class WindowBench : public ::testing::Test {
                                 "1.0.0.1",
                                 [this] { ++priorityRaised; },
                                 [this] { return runDialog ? runDialog() : false; }};
-    window = std::make_unique<WindowType>(widgets, std::move(services));
-  }
-
-  // Runs the settings dialog as the user does who changes and saves something.
-  void ApplyDialog(std::function<void()> changes) {
-    runDialog = [changes] {
-      changes();
-      return true;
-    };
-    settingsButton.Click();
+    window = std::make_unique<Window>(widgets, std::move(services));
   }
 
   testing::VirtualClock clock;
   testing::VirtualTimers timers;
   testing::VirtualDesktop desktop;
-  testing::VirtualWaveInput waveInput;
+  WaveInput waveInput;
   testing::VirtualMixerDevices mixerDevices;
   std::filesystem::path dir;
   std::unique_ptr<platform::posix::IniProfileFile> ini;
@@ -96,7 +87,7 @@ class WindowBench : public ::testing::Test {
   testing::VirtualMessageBox msg;
   int priorityRaised = 0;
   std::function<bool()> runDialog;
-  std::unique_ptr<WindowType> window;
+  std::unique_ptr<Window> window;
 };
 
 }  // namespace calvora::app
