@@ -11,10 +11,9 @@ namespace {
 using namespace calvora::testing;
 using Controls = VirtualMixerDevices::Controls;
 
-// The window with the mixer routines the work timer does not reach in interactive mode.
+// The window, with its mute and restore at hand for setting up a test.
 class Window : public TCV_AudioMixer {
  public:
-  using TCV_AudioMixer::CheckMixer;
   using TCV_AudioMixer::SetMute;
   using TCV_AudioMixer::TCV_AudioMixer;
 };
@@ -61,6 +60,11 @@ class MixerSupervision : public WindowFixture<Window> {
   }
   size_t ToldOnline() const { return Told(link::NTF_ONLINE, link::DEV_MIXER); }
   size_t ToldOffline() const { return Told(link::NTF_OFFLINE, link::DEV_MIXER); }
+
+  // A command from the connected controlling program.
+  void Command(uint16_t code, uint16_t argument) {
+    desktop.Deliver(link::WM_WINMSG, kPeer, link::TWinMSG::EncodeCommand(code, argument));
+  }
 
   uint32_t UsbVolume(int32_t line) { return mixerDevices.Volume(usb, 0, line - 1); }
   bool UsbMuted(int32_t line) { return mixerDevices.Muted(usb, 0, line - 1); }
@@ -355,16 +359,33 @@ TEST_F(MixerSupervision, DoubleClickWithoutAControllerDoesNothing) {
   EXPECT_EQ(sgLevel.progress, 0);
 }
 
-TEST_F(MixerSupervision, InteractiveModeOpensTheLinesAsTheControllerLastAsked) {
+TEST_F(MixerSupervision, InInteractiveModeTheLinesOpenAsLastAskedAndObeyWhileStopped) {
   mixerDevices.SetMuted(usb, 0, 0, true);
-  Create(kUsbPcm + "FadeIn=0\nSetLevel=1\n", "SourceMode=1\n");
-  ASSERT_FALSE(window->WorkTimerEnabled());
+  Create(kUsbPcm + "FadeIn=0\nFadeOut=0\nSetLevel=1\n", "SourceMode=1\n");
   ASSERT_TRUE(window->MuteWanted);  // SetLevel is forced off in interactive mode
-  window->MuteWanted = false;
-  window->CheckMixer();
+  // A restore before there is any controller only records the wish.
+  Command(link::CMD_UNMUTE, 0);
+  EXPECT_FALSE(window->LineMixer);
+  EXPECT_TRUE(UsbMuted(kPcm));
+  EXPECT_EQ(sgLevel.progress, 0);
+  // The start opens the lines as last asked: restored.
+  Command(link::CMD_RUN, 0);
+  timers.Advance(10);
   EXPECT_FALSE(UsbMuted(kPcm));
   EXPECT_EQ(UsbVolume(kPcm), 40000u);
   EXPECT_EQ(sgLevel.progress, 100);
+
+  // Stopped, the commands still move the lines and the gauge, and nothing else.
+  Command(link::CMD_STOP, 0);
+  EXPECT_FALSE(UsbMuted(kPcm));
+  Command(link::CMD_MUTE, 0);
+  EXPECT_TRUE(UsbMuted(kPcm));
+  EXPECT_EQ(sgLevel.progress, 0);
+  Command(link::CMD_UNMUTE, 0);
+  EXPECT_FALSE(UsbMuted(kPcm));
+  EXPECT_EQ(sgLevel.progress, 100);
+  EXPECT_EQ(labMixer.text, "STOP");  // no check ran to redraw it
+  EXPECT_FALSE(window->WorkTimerEnabled());
 }
 
 TEST_F(MixerSupervision, TurningTheMixerOffLetsTheLinesGoAsTheyAre) {
