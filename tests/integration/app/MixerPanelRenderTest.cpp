@@ -92,6 +92,11 @@ class MixerPanelOnQt : public ::testing::Test {
 
 TEST_F(MixerPanelOnQt, OnlineWithTheLevelFullThenHalfwayThroughAFadeOut) {
   timers.Advance(1600);
+  // A programme at about -12 dB lights the meter.
+  for (int block = 0; block < 3; ++block)
+    waveInput.FillOldest(testing::VirtualWaveInput::Frames(480, 8200, -8200));
+  timers.Advance(10);
+  EXPECT_EQ(form.LabCard->text().toStdString(), "Online");
   EXPECT_EQ(form.LabMixer->text().toStdString(), "Online");
   EXPECT_EQ(form.LabMixer->palette().color(QPalette::WindowText), QColor(0, 128, 0));
   EXPECT_EQ(form.SGMixer->format().toStdString(), "USB Mixer");
