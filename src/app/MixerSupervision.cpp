@@ -8,9 +8,6 @@ namespace calvora::app {
 
 namespace {
 
-constexpr ui::Color kStatusRed = ui::colors::kRed;
-constexpr ui::Color kStatusGreen = ui::colors::kGreen;
-
 // Device names are compared the way the user reads them: "USB Audio" and "usb audio" are one
 // device. Letters outside ASCII are compared as they stand.
 bool SameDeviceName(const std::string& a, const std::string& b) {
@@ -41,7 +38,7 @@ bool TCV_AudioMixer::CheckMixer() {
     w_.SGMixer.SetText("Select mixer(s)");
     w_.SGMixer.SetProgress(0);
     w_.LabMixer.SetText("SELECT");
-    w_.LabMixer.SetColor(kStatusRed);
+    w_.LabMixer.SetColor(ui::colors::kRed);
     return true;
   }
   if (!LineMixer) {
@@ -57,7 +54,7 @@ bool TCV_AudioMixer::CheckMixer() {
   if (LineMixer->DevicesChanged) {
     // A device came or went: start over with the devices now present.
     LineMixer->Reset();
-    LineIds = {-1, -1};
+    LineIds = {-1, -1};  // ids of the closed opening; the next one numbers from 1 again
     StartMixerWait();
     const bool started = TryStartMixer();
     DrawMixerWait();
@@ -116,10 +113,10 @@ void TCV_AudioMixer::DrawMixerWait() {
   if (LineMixer && LineMixer->Active()) {
     w_.SGMixer.SetProgress(0);
     w_.LabMixer.SetText("Online");
-    w_.LabMixer.SetColor(kStatusGreen);
+    w_.LabMixer.SetColor(ui::colors::kGreen);
     return;
   }
-  w_.LabMixer.SetColor(kStatusRed);
+  w_.LabMixer.SetColor(ui::colors::kRed);
   if (NowMs > MixerDeadline) {
     w_.LabMixer.SetText("OFFLINE");
     NotifyPeers(link::NTF_OFFLINE, link::DEV_MIXER);
