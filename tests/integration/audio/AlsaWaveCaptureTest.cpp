@@ -384,5 +384,43 @@ TEST_F(AlsaWaveCapture, AnOverrunIsRecoveredWithoutStopping) {
   EXPECT_TRUE(capture->Active);
 }
 
+TEST_F(AlsaWaveCapture, AudioThrownAwayForWantOfABlockIsCountedAndWarnedOf) {
+  const int32_t device = VirtualDeviceId();
+  ASSERT_GE(device, 0);
+  const platform::WaveFormat format = Format48k();
+  std::atomic<int> done{0};
+  platform::WaveInHandle handle = platform::kNoWaveIn;
+  ASSERT_EQ(input.Open(handle, static_cast<uint32_t>(device), format,
+                       [&](platform::WaveHeader&) { ++done; }),
+            0);
+  std::vector<char> data(1920);
+  platform::WaveHeader block;
+  block.Data = data.data();
+  block.BufferLength = 1920;
+  ASSERT_EQ(input.PrepareHeader(handle, block), 0);
+  ASSERT_EQ(input.AddBuffer(handle, block), 0);
+  const auto started = Clock::now();
+  ASSERT_EQ(input.Start(handle), 0);
+  // One 10 ms block, then half a second with none queued.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const double elapsedMs =
+      std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+  const double discardedMs = static_cast<double>(input.DiscardedBytes(handle)) / 192.0;
+  EXPECT_EQ(done, 1);
+  // All but the block and what ALSA still holds (up to 8 periods) was thrown away.
+  EXPECT_GE(discardedMs, 500.0 - 10.0 - 80.0 - 50.0);
+  EXPECT_LE(discardedMs, elapsedMs);
+
+  // The next block queued brings the warning, with the amount.
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(input.AddBuffer(handle, block), 0);
+  const std::string warning = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(warning.find("ms of captured audio ("), std::string::npos) << warning;
+  EXPECT_NE(warning.find("thrown away"), std::string::npos) << warning;
+  EXPECT_EQ(input.Reset(handle), 0);
+  EXPECT_EQ(input.UnprepareHeader(handle, block), 0);
+  EXPECT_EQ(input.Close(handle), 0);
+}
+
 }  // namespace
 }  // namespace calvora::audio
