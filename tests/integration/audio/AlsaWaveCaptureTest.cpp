@@ -105,6 +105,15 @@ class AlsaWaveCapture : public ::testing::Test {
     return format;
   }
 
+  // Opens the virtual device at 48000 Hz directly; `done` counts the blocks returned.
+  platform::Result OpenAt48k(platform::WaveInHandle& handle, std::atomic<int>& done) {
+    const int32_t device = VirtualDeviceId();
+    if (device < 0)
+      return platform::result::kBadDeviceId;
+    return input.Open(handle, static_cast<uint32_t>(device), Format48k(),
+                      [&done](platform::WaveHeader&) { ++done; });
+  }
+
   std::string stateDir;
   platform::alsa::AlsaWaveInput input;
   std::unique_ptr<TWaveCapture> capture;
@@ -336,14 +345,9 @@ TEST_F(AlsaWaveCapture, AnOpenDeviceThatCannotStartFailsItsBlockOperations) {
 }
 
 TEST_F(AlsaWaveCapture, AStoppedDeviceRecordsAgainAfterStart) {
-  const int32_t device = VirtualDeviceId();
-  ASSERT_GE(device, 0);
-  const platform::WaveFormat format = Format48k();
   std::atomic<int> done{0};
   platform::WaveInHandle handle = platform::kNoWaveIn;
-  ASSERT_EQ(input.Open(handle, static_cast<uint32_t>(device), format,
-                       [&](platform::WaveHeader&) { ++done; }),
-            0);
+  ASSERT_EQ(OpenAt48k(handle, done), 0);
   std::vector<std::vector<char>> data(4, std::vector<char>(1920));
   std::vector<platform::WaveHeader> blocks(4);
   for (size_t i = 0; i < blocks.size(); ++i) {
@@ -385,14 +389,9 @@ TEST_F(AlsaWaveCapture, AnOverrunIsRecoveredWithoutStopping) {
 }
 
 TEST_F(AlsaWaveCapture, AudioThrownAwayForWantOfABlockIsCountedAndWarnedOf) {
-  const int32_t device = VirtualDeviceId();
-  ASSERT_GE(device, 0);
-  const platform::WaveFormat format = Format48k();
   std::atomic<int> done{0};
   platform::WaveInHandle handle = platform::kNoWaveIn;
-  ASSERT_EQ(input.Open(handle, static_cast<uint32_t>(device), format,
-                       [&](platform::WaveHeader&) { ++done; }),
-            0);
+  ASSERT_EQ(OpenAt48k(handle, done), 0);
   std::vector<char> data(1920);
   platform::WaveHeader block;
   block.Data = data.data();
