@@ -78,8 +78,9 @@ class Desktop {
   // Post: hands the message over and returns at once; the answer is never read. Messages to
   // one window, sent or posted, arrive in the order they were given. With Answer::kWatch a
   // window that does not answer within kReplyTimeoutMs is reported to the unanswered
-  // handler, once for all the posts it had been given until then. The result says only
-  // whether the message could be handed over (kInvalidHandle for the handle 0).
+  // handler; a desktop may watch only some of the posts to one window (one at a time is
+  // enough to see it hang). The result says only whether the message could be handed over
+  // (kInvalidHandle for the handle 0).
   virtual Result PostMessage(WindowHandle target, uint32_t message, uint32_t wParam,
                              uint32_t lParam, Answer answer) = 0;
   virtual Result PostData(WindowHandle target, uint32_t wParam, uint32_t kind,

@@ -96,7 +96,6 @@ struct SdBusDesktop::PendingReply {
 struct SdBusDesktop::PostedCall {
   SdBusDesktop* desktop;
   WindowHandle target;
-  uint64_t number;
   uint64_t postedUs;
 };
 
@@ -285,6 +284,7 @@ void SdBusDesktop::Lose(int error, std::string_view what) {
   windowName_.clear();
   nameOwners_.clear();
   unanswered_.clear();
+  watchedPosts_.clear();
   ownerQueries_ = 0;
   Rearm();
 }
@@ -524,20 +524,29 @@ Result SdBusDesktop::Post(WindowHandle target, const char* member, Answer answer
     Rearm();
     return status;
   }
+  // One asked-for answer at a time per window is enough to see whether it answers. The bus
+  // keeps a record of every call that waits for an answer, against this connection's
+  // limit, for as long as the receiver lives; a window that never answers must not use
+  // that limit up with a record for every block.
+  const auto watched = watchedPosts_.find(target);
+  if (watched != watchedPosts_.end() && watched->second > 0)
+    answer = Answer::kNone;
   int r = 0;
   if (answer == Answer::kNone) {
     r = sd_bus_message_set_expect_reply(call, 0);
     if (r >= 0)
       r = sd_bus_send(bus_, call, nullptr);
   } else {
-    auto* post = new PostedCall{this, target, ++posts_, MonotonicUs()};
+    auto* post = new PostedCall{this, target, MonotonicUs()};
     sd_bus_slot* slot = nullptr;
     r = sd_bus_call_async(bus_, &slot, call, &SdBusCallbacks::OnPostReply, post,
                           static_cast<uint64_t>(kReplyTimeoutMs) * 1000u);
-    if (r >= 0)
+    if (r >= 0) {
       FloatWithUserdata<PostedCall>(slot);
-    else
+      ++watchedPosts_[target];
+    } else {
       delete post;
+    }
   }
   sd_bus_message_unref(call);
   if (r < 0) {
@@ -552,17 +561,14 @@ Result SdBusDesktop::Post(WindowHandle target, const char* member, Answer answer
 }
 
 void SdBusDesktop::PostAnswered(const PostedCall& post, sd_bus_message* reply) {
+  const auto watched = watchedPosts_.find(post.target);
+  if (watched != watchedPosts_.end() && --watched->second <= 0)
+    watchedPosts_.erase(watched);
   const sd_bus_error* error = sd_bus_message_get_error(reply);
   // A window that left without answering is not hung: the next scan sees it gone.
   if (!error || !IsTimeoutError(error) ||
       MonotonicUs() - post.postedUs < static_cast<uint64_t>(kReplyTimeoutMs) * 1000u)
     return;
-  // One report covers every post made so far, so a window is reported once per time it
-  // hangs, not once for each message it let wait.
-  uint64_t& reported = reportedUpTo_[post.target];
-  if (post.number <= reported)
-    return;
-  reported = posts_;
   unanswered_.push_back(post.target);
 }
 

@@ -121,8 +121,7 @@ class SdBusDesktop : public Desktop {
   int ownerQueries_ = 0;                           // owners of the first listing still asked
   std::deque<sd_bus_message*> incoming_;           // calls to this window waiting for an answer
   WindowHandle messageSender_ = 0;                 // of the call being answered
-  uint64_t posts_ = 0;                             // posts so far, numbering them
-  std::map<WindowHandle, uint64_t> reportedUpTo_;  // posts already covered by a report
+  std::map<WindowHandle, int> watchedPosts_;       // posts waiting for their answer, by window
   std::deque<WindowHandle> unanswered_;            // reports waiting for delivery
   MessageHandler messageHandler_;
   DataHandler dataHandler_;

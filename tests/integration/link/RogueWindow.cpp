@@ -6,7 +6,8 @@
 //                                     whose wParam names any window; prints "answer <a>"
 //   hang <target> <class>             a window of that class that never answers a call and
 //                                     announces itself to <target> at start and again after
-//                                     every goodbye; prints "byes <n>" on each goodbye
+//                                     every goodbye; prints "byes <n> awaited <m>" on each
+//                                     goodbye, m the calls so far that asked for an answer
 // Every mode first prints "ready <own handle>".
 #include <poll.h>
 #include <systemd/sd-bus.h>
@@ -72,19 +73,22 @@ struct Hung {
   sd_bus* bus;
   uint32_t target;
   int byes = 0;
+  int awaited = 0;
 };
 
 // Never answers: the call is simply left unanswered. A goodbye from the target is taken as
 // a cue to announce again.
 int OnCall(sd_bus_message* call, void* userdata, sd_bus_error*) {
   auto* hung = static_cast<Hung*>(userdata);
+  if (sd_bus_message_get_expect_reply(call) > 0)
+    ++hung->awaited;
   uint32_t message = 0;
   uint32_t wParam = 0;
   uint32_t lParam = 0;
   if (std::strcmp(sd_bus_message_get_member(call), "SendMessage") == 0 &&
       sd_bus_message_read(call, "uuu", &message, &wParam, &lParam) >= 0 && lParam == 0x7FFF0002 &&
       wParam == hung->target) {
-    Say("byes " + std::to_string(++hung->byes));
+    Say("byes " + std::to_string(++hung->byes) + " awaited " + std::to_string(hung->awaited));
     Post(hung->bus, hung->target, OwnHandle(hung->bus), kHello);
   }
   return 1;
