@@ -131,12 +131,8 @@ struct SdBusCallbacks {
     const char* name = nullptr;
     const char* oldOwner = nullptr;
     const char* newOwner = nullptr;
-    if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) < 0)
-      return 0;
-    if (newOwner[0] == '\0')
-      self->nameOwners_.erase(name);
-    else
-      self->nameOwners_[name] = newOwner;
+    if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) >= 0)
+      self->NoteOwner(name, newOwner);
     return 0;
   }
 
@@ -147,7 +143,8 @@ struct SdBusCallbacks {
     if (sd_bus_message_get_error(reply) || sd_bus_message_read_strv(reply, &names) < 0 || !names)
       return 0;
     for (char** name = names; *name; ++name) {
-      if (std::string_view(*name).starts_with(SdBusDesktop::kNamePrefix))
+      WindowInfo window;
+      if (SdBusDesktop::ParseWindowBusName(*name, window))
         self->AskOwner(*name);
       std::free(*name);
     }
@@ -162,10 +159,9 @@ struct SdBusCallbacks {
     SdBusDesktop* self = query->desktop;
     --self->ownerQueries_;
     const char* owner = nullptr;
-    if (!sd_bus_message_get_error(reply) && sd_bus_message_read(reply, "s", &owner) >= 0 && owner)
-      self->nameOwners_[query->name] = owner;
-    else
-      self->nameOwners_.erase(query->name);
+    if (sd_bus_message_get_error(reply) || sd_bus_message_read(reply, "s", &owner) < 0 || !owner)
+      owner = "";
+    self->NoteOwner(query->name, owner);
     return 0;
   }
 
@@ -282,7 +278,7 @@ void SdBusDesktop::Lose(int error, std::string_view what) {
     bus_ = sd_bus_close_unref(bus_);
   ownWindow_ = 0;
   windowName_.clear();
-  nameOwners_.clear();
+  windows_.clear();
   unanswered_.clear();
   watchedPosts_.clear();
   ownerQueries_ = 0;
@@ -582,14 +578,22 @@ Result SdBusDesktop::PostData(WindowHandle target, uint32_t wParam, uint32_t kin
   return Post(target, "CopyData", answer, DataArguments(wParam, kind, bytes));
 }
 
+void SdBusDesktop::NoteOwner(const std::string& name, std::string_view owner) {
+  // Only a name whose owner is the very connection its handle stands for is a window: no
+  // program can hold a window name for a handle that is not its own.
+  WindowInfo window;
+  if (ParseWindowBusName(name, window) && owner == UniqueNameOf(window.handle))
+    windows_[name] = std::move(window);
+  else
+    windows_.erase(name);
+}
+
 std::vector<WindowInfo> SdBusDesktop::EnumWindows() {
-  std::vector<WindowInfo> windows;
   DrainBus();  // the owner changes that have arrived meanwhile
-  for (const auto& [name, owner] : nameOwners_) {
-    WindowInfo window;
-    if (ParseWindowBusName(name, window) && owner == UniqueNameOf(window.handle))
-      windows.push_back(std::move(window));
-  }
+  std::vector<WindowInfo> windows;
+  windows.reserve(windows_.size());
+  for (const auto& [name, window] : windows_)
+    windows.push_back(window);
   return windows;
 }
 

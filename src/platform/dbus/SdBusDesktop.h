@@ -94,6 +94,8 @@ class SdBusDesktop : public Desktop {
   // Subscribes to the owner changes of window names, then asks for the names there are.
   int FollowWindowNames();
   void AskOwner(const char* name);
+  // A followed name has a new owner ("" for none).
+  void NoteOwner(const std::string& name, std::string_view owner);
   void Lose(int error, std::string_view what);
   void DrainBus();
   void AnswerCall(sd_bus_message* call);
@@ -117,12 +119,12 @@ class SdBusDesktop : public Desktop {
   std::string windowName_;
   std::string errorText_;
   sd_bus_slot* ownerMatch_ = nullptr;
-  std::map<std::string, std::string> nameOwners_;  // followed window name -> unique owner
-  int ownerQueries_ = 0;                           // owners of the first listing still asked
-  std::deque<sd_bus_message*> incoming_;           // calls to this window waiting for an answer
-  WindowHandle messageSender_ = 0;                 // of the call being answered
-  std::map<WindowHandle, int> watchedPosts_;       // posts waiting for their answer, by window
-  std::deque<WindowHandle> unanswered_;            // reports waiting for delivery
+  std::map<std::string, WindowInfo> windows_;  // by name, those owned by their window
+  int ownerQueries_ = 0;                       // owners of the first listing still asked
+  std::deque<sd_bus_message*> incoming_;       // calls to this window waiting for an answer
+  WindowHandle messageSender_ = 0;             // of the call being answered
+  std::map<WindowHandle, int> watchedPosts_;   // posts waiting for their answer, by window
+  std::deque<WindowHandle> unanswered_;        // reports waiting for delivery
   MessageHandler messageHandler_;
   DataHandler dataHandler_;
   UnansweredHandler unansweredHandler_;
