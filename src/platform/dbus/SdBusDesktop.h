@@ -80,10 +80,9 @@ class SdBusDesktop : public Desktop {
   static bool ParseWindowBusName(std::string_view busName, WindowInfo& window);
   // Letters, digits and '_', not starting with a digit, at most 200 characters.
   static bool IsValidClassName(std::string_view className);
+ private:
   // The unique bus name of a window's connection, ":1.(handle - 1)".
   static std::string UniqueNameOf(WindowHandle handle);
-
- private:
   struct PendingReply;
   struct PostedCall;
   struct OwnerQuery;
