@@ -80,6 +80,7 @@ class SdBusDesktop : public Desktop {
   static bool ParseWindowBusName(std::string_view busName, WindowInfo& window);
   // Letters, digits and '_', not starting with a digit, at most 200 characters.
   static bool IsValidClassName(std::string_view className);
+
  private:
   // The unique bus name of a window's connection, ":1.(handle - 1)".
   static std::string UniqueNameOf(WindowHandle handle);
