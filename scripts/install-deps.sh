@@ -8,6 +8,7 @@ packages=(
   libsystemd-dev dbus dbus-bin
   xvfb x11-utils python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev
   xdotool
 )
 missing=()

@@ -129,6 +129,17 @@ class Session:
         with open(os.path.join(self.work, "program.log"), errors="replace") as log:
             return log.read()[-3000:]
 
+    def discarded_bytes(self):
+        """Captured audio the program threw away because no capture block was queued in
+        time, from its warnings on stderr."""
+        total = 0
+        self.log.flush()
+        with open(os.path.join(self.work, "program.log"), errors="replace") as log:
+            for line in log:
+                if "thrown away" in line and "bytes)" in line:
+                    total += int(line.split("(")[1].split()[0])
+        return total
+
     def window_handle(self):
         return int(self.ctl("list").split()[0])
 

@@ -171,8 +171,12 @@ def peers(bin, long):
             p.kill()
         expected = int(elapsed * 100)
         lost = max(0, expected - got - 2)
+        thrown = s.discarded_bytes()
         print(f"tried: {joined} peers joined over {elapsed:.0f} s, {hung} hung, {killed} killed "
-              f"mid-feed; the steady peer got {got} of about {expected} blocks")
+              f"mid-feed; the steady peer got {got} of about {expected} blocks; the capture "
+              f"threw away {thrown} bytes")
+        if thrown:
+            fail(f"the capture threw away {thrown} bytes of audio", s)
         if lost > expected * 0.01:
             fail(f"{lost} blocks did not reach the steady peer", s)
         if block_rate(watch, 2.0) < 95:
