@@ -131,7 +131,8 @@ def mixer_cycles(bin, long):
                 time.sleep(0.02)
             events = [(e["code"], e.get("argument")) for e in watch.since(start)
                       if e["code"] != "AUDIO" and e.get("argument") == 1]
-            if events[-1] != ("NTF_ONLINE", 1):
+            offline = events.count(("NTF_OFFLINE", 1))
+            if events[-1] != ("NTF_ONLINE", 1) or offline != len(events) - 1:
                 fail(f"cycle {cycle}: mixer notifications out of order: {events}", s)
         print(f"ok: the mixer device vanished and returned {cycles} times, each cycle ending "
               "NTF_ONLINE 1")
