@@ -6,7 +6,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libasound2-dev alsa-utils
   libsystemd-dev dbus dbus-bin
-  xvfb x11-apps netpbm desktop-file-utils python3-dbus python3-gi dpkg-dev fakeroot
+  xvfb x11-apps netpbm desktop-file-utils python3-dbus python3-gi dpkg-dev file
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 missing=()

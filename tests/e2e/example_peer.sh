@@ -63,7 +63,7 @@ grep -q 'NTF_ONLINE 1$' "$work/peer.log" || fail "no Online of the mixer"
 grep -q 'AUDIO rate=48000 channels=2 bits=16 left=-20.0 right=-20.0 bytes=1920' "$work/peer.log" ||
   fail "no audio block of the -20 dBFS tone"
 grep -q 'NTF_SILENCE 0$' "$work/peer.log" || fail "no silence verdict"
-grep -q 'sent 3 0$' "$work/peer.log" || fail "the peer did not mute"
+grep -q 'sent CMD_MUTE 0$' "$work/peer.log" || fail "the peer did not mute"
 line=$(amixer -D calvora_mixer sget Line)
 grep -q 'Playback.*\[off\]' <<<"$line" || fail "the virtual mixer's Line is not muted: $line"
 kill -0 "$pid" || fail "the utility ended"
