@@ -52,7 +52,14 @@ cleanup() {
   trap '' INT TERM HUP
   echo
   note "ending: ${#started[@]} processes"
-  for w in "${watchers[@]}"; do kill "$w" 2>/dev/null; done
+  # A watcher's sleep or amixer would outlive it by a moment: with the watcher held still,
+  # end its children, then the watcher.
+  for w in "${watchers[@]}"; do
+    kill -STOP "$w" 2>/dev/null
+    pkill -TERM -P "$w" 2>/dev/null
+    kill -TERM "$w" 2>/dev/null
+    kill -CONT "$w" 2>/dev/null
+  done
   for w in "${watchers[@]}"; do wait "$w" 2>/dev/null; done
   local i entry pid name
   for ((i = ${#started[@]} - 1; i >= 0; i--)); do
