@@ -1,8 +1,12 @@
-# Turns the lines of `calvora-ctl auto` into what a user watches:
-#   14:03:07.250 NTF_SILENCE 0             ->  14:03:07.250 sound card   Silence
-#   14:03:07.251 sent CMD_MUTE 0           ->  14:03:07.251 calvora-ctl  mute (fade out)
-#   14:03:07.260 AUDIO ... left=.. right=..   ->  14:03:07.260 levels   L -12.3 dB ####  R ...
-# Lines it does not know pass through unchanged.
+# Makes the lines of the demo's programs readable; `who` says whose lines they are.
+#   watch    (calvora-ctl watch): notifications and levels
+#     14:03:07.250 NTF_SILENCE 0              ->  14:03:07.250 sound card   Silence ...
+#     14:03:07.260 AUDIO ... left=.. right=.. ->  14:03:07.260 levels       L -12.3 dB ####  R ...
+#   auto     (calvora-ctl auto): only the commands it sends
+#     14:03:07.251 sent CMD_MUTE 0            ->  14:03:07.251 calvora-ctl  mute the line (fade out)
+#   utility  (the program's own messages): JACK's client library's complaints that no JACK
+#            server runs are dropped (ALSA's JACK plugin is tried while devices are listed)
+# Other lines get the time and the name of the program in front.
 
 function bar(db,    n, s) {
   # -60 dB .. 0 dB in 24 steps
@@ -15,10 +19,20 @@ function bar(db,    n, s) {
   return s
 }
 
-function say(time, who, what) {
-  printf "%s %-12s %s\n", time, who, what
+function say(time, source, what) {
+  printf "%s %-12s %s\n", time, source, what
   fflush()
 }
+
+function now(    t) {
+  "date +%H:%M:%S.%3N" | getline t
+  close("date +%H:%M:%S.%3N")
+  return t
+}
+
+who == "utility" && /^(Cannot connect to server|jack server is not running|JackShmReadWritePtr)/ { next }
+who == "utility" { say(now(), "utility", $0); next }
+who == "auto" && $2 != "sent" && $1 ~ /^[0-9][0-9]:[0-9][0-9]:/ { next }
 
 $2 == "NTF_ONLINE" { say($1, $3 == 0 ? "sound card" : "mixer", $3 == 0 ? "Online" : "Online (lines opened)"); next }
 $2 == "NTF_OFFLINE" { say($1, $3 == 0 ? "sound card" : "mixer", "OFFLINE"); next }
@@ -37,4 +51,4 @@ $2 == "AUDIO" {
   say($1, "levels", sprintf("L %6.1f dB %s  R %6.1f dB %s", left, bar(left), right, bar(right)))
   next
 }
-{ print; fflush() }
+{ say(now(), who == "auto" ? "calvora-ctl" : who, $0) }

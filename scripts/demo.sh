@@ -45,6 +45,25 @@ start_group() { # start_group NAME COMMAND...: runs COMMAND as the leader of a n
   started+=("$!:$1")
 }
 
+# end_groups PID...: SIGTERM to each process group, five seconds to end, then SIGKILL.
+end_groups() {
+  local pid
+  for pid in "$@"; do kill -TERM -- "-$pid" 2>/dev/null; done
+  for _ in $(seq 1 50); do
+    local alive=0
+    for pid in "$@"; do kill -0 -- "-$pid" 2>/dev/null && alive=1; done
+    [ $alive -eq 0 ] && break
+    sleep 0.1
+  done
+  for pid in "$@"; do
+    if kill -0 -- "-$pid" 2>/dev/null; then
+      note "process group $pid ($(ps -o args= -p "$pid")) did not end in 5 s; killing it"
+      kill -KILL -- "-$pid" 2>/dev/null
+    fi
+    wait "$pid" 2>/dev/null
+  done
+}
+
 cleaning=0
 cleanup() {
   [ $cleaning -eq 1 ] && return
@@ -61,23 +80,17 @@ cleanup() {
     kill -CONT "$w" 2>/dev/null
   done
   for w in "${watchers[@]}"; do wait "$w" 2>/dev/null; done
-  local i entry pid name
-  for ((i = ${#started[@]} - 1; i >= 0; i--)); do
-    entry=${started[$i]}
-    pid=${entry%%:*}
-    name=${entry#*:}
-    kill -TERM -- "-$pid" 2>/dev/null || continue
-    # Each gets five seconds to close by itself (the utility says goodbye to its peers).
-    for _ in $(seq 1 50); do
-      kill -0 -- "-$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    if kill -0 -- "-$pid" 2>/dev/null; then
-      note "$name did not end in 5 s; killing it"
-      kill -KILL -- "-$pid" 2>/dev/null
-    fi
-    wait "$pid" 2>/dev/null
+  # The programs first, all at once (each closes by itself on SIGTERM: the controlling programs
+  # and the utility say goodbye to each other), then Xvfb and the session bus they used.
+  local entry programs=() services=()
+  for entry in "${started[@]}"; do
+    case ${entry#*:} in
+      Xvfb | "session bus") services+=("${entry%%:*}") ;;
+      *) programs+=("${entry%%:*}") ;;
+    esac
   done
+  end_groups "${programs[@]}"
+  end_groups "${services[@]}"
   [ -n "${state:-}" ] && rm -rf "$state"
   note "done; screenshots are in $shots"
 }
@@ -134,7 +147,20 @@ note "the sound card: \"Calvora Virtual Capture\" playing 3 minutes of talk with
 note "the mixer line: \"Calvora Virtual Mixer\", Playback, Line; silence after 5 s, sound back after 2 s"
 handles() { "$ctl" list 2>/dev/null | awk '{print $1}' | sort; }
 before=$(handles)
-start_group "calvora-audio-mixer" "$demo/calvora-audio-mixer"
+
+# Each program's lines go through demo-lines.awk, which makes them readable; mawk reads a pipe
+# in large chunks unless told to read line by line.
+awk_lines="awk"
+awk -W version 2>&1 | grep -q mawk && awk_lines="awk -W interactive"
+start_readable() { # start_readable NAME WHO COMMAND...: a process group, its lines made readable
+  local name=$1 who=$2
+  shift 2
+  start_group "$name" bash -c \
+    'who=$1 lines=$2; shift 2; "$@" 2>&1 | '"$awk_lines"' -v "who=$who" -f "$lines"' \
+    _ "$who" "$root/scripts/demo-lines.awk" "$@"
+}
+
+start_readable "calvora-audio-mixer" utility "$demo/calvora-audio-mixer"
 app=${started[-1]%%:*}
 
 # Its window on the bus is the one that was not listed before it started.
@@ -148,13 +174,13 @@ done
 [ -n "$handle" ] || die "the utility did not appear on the session bus"
 note "the utility's window on the session bus has the handle $handle"
 
-# The controlling program, its lines made readable; four level lines a second (100 blocks/s).
-# mawk reads a pipe in large chunks unless told to read line by line.
-awk_line_by_line=(awk)
-awk -W version 2>&1 | grep -q mawk && awk_line_by_line=(awk -W interactive)
-start_group "calvora-ctl auto" bash -c \
-  'exec "$1" --handle "$2" auto --levels-every 25 2>&1 | "${@:4}" -f "$3"' \
-  _ "$ctl" "$handle" "$root/scripts/demo-lines.awk" "${awk_line_by_line[@]}"
+# Two peers: `calvora-ctl watch` prints what the utility reports, four level lines a second
+# (of 100 blocks); `calvora-ctl auto` is the controlling program and only its commands are
+# shown. The watcher is admitted first (the utility admits a new peer at its next 100 ms scan),
+# so it also sees the "Online" that follows the start command at once.
+start_readable "calvora-ctl watch" watch "$ctl" --handle "$handle" watch --levels-every 25
+sleep 0.3
+start_readable "calvora-ctl auto" auto "$ctl" --handle "$handle" auto --levels-every 1000000
 
 # The mixer line as the virtual mixer holds it: every change of volume or switch.
 (

@@ -4,9 +4,10 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config clang-format
   qt6-base-dev libgl-dev fonts-dejavu-core
-  libasound2-dev alsa-utils
+  libasound2-dev alsa-utils libasound2-plugins
   libsystemd-dev dbus dbus-bin
-  xvfb x11-apps netpbm desktop-file-utils python3-dbus python3-gi dpkg-dev file
+  xvfb x11-utils x11-apps netpbm python3 python3-dbus python3-gi
+  desktop-file-utils dpkg-dev file
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 missing=()

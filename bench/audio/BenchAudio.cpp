@@ -4,6 +4,9 @@
 //   - one detector Feed,
 //   - one meter DrawLed with a typical level change, on a canvas that paints nothing (the
 //     meter's own work) and on a QImage (with Qt's painting).
+// And the capture-device refresh the sound-card check makes twice a second while the card is
+// offline, with nothing changed, against a refresh that lists and probes afresh (the first
+// one), on ALSA with the desktop's configuration and the virtual card.
 // Usage: bench-audio [iterations]
 #include <QGuiApplication>
 #include <chrono>
@@ -11,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <vector>
 
@@ -18,6 +22,7 @@
 #include "audio/Silence.h"
 #include "audio/WaveCapture.h"
 #include "meter/LedMetter.h"
+#include "platform/alsa/AlsaWaveInput.h"
 #include "ui/qt/ImageCanvas.h"
 
 namespace {
@@ -70,6 +75,26 @@ std::vector<char> ToneBlock() {
 
 void Report(const char* what, double ns, double baseline) {
   std::printf("%-44s %10.1f ns  %8.2f x memcpy\n", what, ns, ns / baseline);
+}
+
+// Microseconds per capture-device refresh: on a fresh wave input each time (listing and
+// probing afresh), or repeated on one where nothing changes.
+double MicrosecondsPerRefresh(bool fresh, long refreshes, int32_t& listed) {
+  platform::alsa::AlsaWaveInput kept;
+  audio::TWaveCapture keptCapture(kept);
+  const auto start = BenchClock::now();
+  for (long i = 0; i < refreshes; ++i) {
+    if (fresh) {
+      platform::alsa::AlsaWaveInput input;
+      audio::TWaveCapture capture(input);
+      listed = capture.DeviceCount();
+    } else {
+      keptCapture.RefreshDevices();
+      listed = keptCapture.DeviceCount();
+    }
+  }
+  return std::chrono::duration<double, std::micro>(BenchClock::now() - start).count() /
+         static_cast<double>(refreshes);
 }
 
 }  // namespace
@@ -133,5 +158,20 @@ int main(int argc, char** argv) {
   Report("meter DrawLed, level change, QImage", drawImageNs, memcpyNs);
   std::printf("(blocks delivered %ld, LEDs painted %ld, sink %d)\n", delivered, nullCanvas.fills,
               static_cast<int>(sink));
+
+  char stateDir[] = "/tmp/calvora-bench-audio-XXXXXX";
+  if (mkdtemp(stateDir) != nullptr) {
+    setenv("CALVORA_VIRTUAL_CARD_DIR", stateDir, 1);
+    setenv("ALSA_CONFIG_PATH", "/usr/share/alsa/alsa.conf:" CALVORA_VIRTUAL_CARD_CONF, 1);
+    const long refreshes = std::max(2L, iterations / 4000);
+    int32_t listedFresh = 0, listedKept = 0;
+    const double fresh = MicrosecondsPerRefresh(true, refreshes, listedFresh);
+    const double kept = MicrosecondsPerRefresh(false, refreshes * 10, listedKept);
+    std::printf("capture-device refresh, afresh (baseline)  %10.1f us  (%d devices)\n", fresh,
+                listedFresh);
+    std::printf("capture-device refresh, nothing changed    %10.1f us  %8.3f x baseline\n", kept,
+                kept / fresh);
+    std::filesystem::remove_all(stateDir);
+  }
   return delivered > 0 ? 0 : 1;
 }

@@ -1,6 +1,8 @@
 // Prints the cost of one line volume write through ALSA on the virtual mixer (against the
-// same write on an in-memory device, measured in the same run) and how closely the writes
-// of a 2 s fade-out keep to their 40 ms rhythm and to the fade's length.
+// same write on an in-memory device, measured in the same run), the cost of the device count
+// the mixer check makes twice a second when nothing changed (against a count that lists the
+// devices afresh, as the first one does), and how closely the writes of a 2 s fade-out keep
+// to their 40 ms rhythm and to the fade's length.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -92,6 +94,26 @@ struct StateDirectory {
   std::string path;
 };
 
+// Microseconds per DeviceCount: on a fresh device object each time (a full listing), or
+// repeated on one object where nothing changes. `found` is the number of devices counted.
+double MicrosecondsPerCount(bool fresh, int counts, uint32_t& found) {
+  platform::alsa::AlsaMixerDevices kept;
+  kept.DeviceCount();
+  uint32_t sum = 0;
+  const auto start = Clock::now();
+  for (int i = 0; i < counts; ++i) {
+    if (fresh) {
+      platform::alsa::AlsaMixerDevices devices;
+      sum += devices.DeviceCount();
+    } else {
+      sum += kept.DeviceCount();
+    }
+  }
+  const std::chrono::duration<double, std::micro> spent = Clock::now() - start;
+  found = sum / static_cast<uint32_t>(counts);
+  return spent.count() / counts;
+}
+
 double Ms(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -127,6 +149,23 @@ int main(int argc, char** argv) {
   std::printf("SetLineVolume, ALSA virtual mixer:   %10.3f us  (%.0f x baseline, %d writes)\n",
               alsaWrite, alsaWrite / baseline, writes);
   mixer::FreeMixerDevices();
+
+  // With the virtual card, whose devices are opened on every count, and with the desktop's
+  // configuration alone, where a count that finds nothing changed opens nothing.
+  const int counts = std::max(10, writes / 4);
+  for (const bool virtualCard : {true, false}) {
+    if (!virtualCard)
+      unsetenv("ALSA_CONFIG_PATH");
+    uint32_t found = 0;
+    const double fullCount = MicrosecondsPerCount(true, counts, found);
+    const double keptCount = MicrosecondsPerCount(false, counts * 4, found);
+    std::printf("DeviceCount, %s, %u devices\n",
+                virtualCard ? "virtual card" : "desktop configuration only", found);
+    std::printf("  listing afresh (baseline): %8.1f us\n", fullCount);
+    std::printf("  nothing changed:           %8.1f us  (%.3f x baseline)\n", keptCount,
+                keptCount / fullCount);
+  }
+  setenv("ALSA_CONFIG_PATH", "/usr/share/alsa/alsa.conf:" CALVORA_VIRTUAL_CARD_CONF, 1);
 
   // A 2 s fade-out of one line with the real clock and main-loop timers.
   TimingMixerDevices timed;

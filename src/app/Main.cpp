@@ -16,6 +16,7 @@ TCV_AudioMixer::TCV_AudioMixer(const MainWindowWidgets& widgets, MainWindowServi
     : w_(widgets), services_(std::move(services)), engine_(services_.Clock, services_.Timers) {
   Timer = services_.Timers.CreateTimer(kWorkTickMs, [this] { WorkTick(); });
   w_.SBSettings.OnClick = [this] { SBSettingsClick(); };
+  w_.ImgLed.OnClick = [this] { ImgLedClick(); };
   w_.TrayIcon.OnDoubleClick = [this] { TrayIconDblClick(); };
   w_.Form.OnCloseQuery = [this] { return FormClose(); };
   w_.Form.OnMinimize = [this] { SkinFrameMinimize(); };
@@ -26,6 +27,7 @@ TCV_AudioMixer::TCV_AudioMixer(const MainWindowWidgets& widgets, MainWindowServi
 TCV_AudioMixer::~TCV_AudioMixer() {
   services_.Desktop.SetMessageHandler(nullptr);
   w_.SBSettings.OnClick = nullptr;
+  w_.ImgLed.OnClick = nullptr;
   w_.TrayIcon.OnDoubleClick = nullptr;
   w_.Form.OnCloseQuery = nullptr;
   w_.Form.OnMinimize = nullptr;
@@ -198,11 +200,6 @@ bool TCV_AudioMixer::FormClose() {
   }
   LevelFader.reset();
   return true;
-}
-
-void TCV_AudioMixer::ReceiveCMD(link::TMessage&) {
-  // Commands are taken only in interactive mode, which arrives with its own handling; until
-  // then every command is ignored and answered 0, so no controlling program connects.
 }
 
 void TCV_AudioMixer::ShowMixerValue(mixer::TCVFader&, double value) {

@@ -134,7 +134,7 @@ class TCV_AudioMixer {
   void DrawMixerWait();
   void StartMixerLines();
   // The single road of every mute and restore of the lines.
-  void SetMute(bool mute, bool immediate);
+  virtual void SetMute(bool mute, bool immediate);
   void MixerChangeDevices();
   void LabSilenceDblClick();
 
@@ -146,6 +146,11 @@ class TCV_AudioMixer {
   void FormCreate();
   void ReleaseCapture();
   void ReleaseDetector();
+  // Starts the "Wait device" period of the sound card at this tick's clock.
+  void StartCardWait();
+  void ShowCardStatus(const std::string& word, ui::Color color);
+  // Sends a notification to every connected peer, while the command channel exists.
+  void NotifyPeers(uint16_t code, uint16_t argument);
 
   MainWindowWidgets w_;
   MainWindowServices services_;

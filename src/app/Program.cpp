@@ -3,11 +3,11 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
-#include <QSessionManager>
 #include <QVBoxLayout>
 
 #include <cstdio>
 
+#include "app/DeviceListing.h"
 #include "app/Main.h"
 #include "platform/alsa/AlsaMixerDevices.h"
 #include "platform/alsa/AlsaWaveInput.h"
@@ -18,6 +18,7 @@
 #include "platform/posix/ProcessPriority.h"
 #include "platform/posix/XdgRunKeys.h"
 #include "platform/qt/QtTimers.h"
+#include "platform/qt/SessionEnd.h"
 #include "platform/qt/ShutdownSignals.h"
 #include "ui/qt/MainForm.h"
 
@@ -48,12 +49,11 @@ bool RunSettingsDialog(QWidget* parent) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --list-devices, --help and --version need no window, and so no display.
+  if (const std::optional<int> status = app::RunWithoutWindow(argc, argv))
+    return *status;
   QApplication app(argc, argv);
-  QApplication::setApplicationName(app::kProgramTitle);
-  QApplication::setApplicationDisplayName(app::kProgramTitle);
-  // The window may live in the tray with no window shown; the program ends when it closes.
-  QApplication::setQuitOnLastWindowClosed(false);
-  ui::qt::ApplySkin();
+  ui::qt::PrepareApplication(app::kProgramTitle);
 
   const std::string executable = QCoreApplication::applicationFilePath().toStdString();
   platform::posix::PosixClock clock;
@@ -74,7 +74,6 @@ int main(int argc, char** argv) {
   platform::dbus::QtBusPump busPump(*desktop);
 
   ui::qt::MainForm form;
-  form.setToolTip(app::kProgramTitle);
   settings::SettingsStore store(ini, runKeys, executable,
                                 [&form](const std::string& text) { form.MSG.ShowError(text); });
 
@@ -94,10 +93,11 @@ int main(int argc, char** argv) {
                                    [&form] { return RunSettingsDialog(&form); }};
   app::TCV_AudioMixer window(widgets, std::move(services));
 
-  // The session is ending: close at once, without the confirmation of interactive mode.
-  platform::qt::ShutdownSignals sessionEnd([&window] { window.WMSystem_Shutdown_Query(); });
-  QObject::connect(&app, &QGuiApplication::commitDataRequest, &form,
-                   [&window](QSessionManager&) { window.WMSystem_Shutdown_Query(); });
+  // The session is ending: close at once, without the confirmation of interactive mode. A
+  // session save that is not a logout leaves the program running.
+  platform::qt::ShutdownSignals shutdownSignals([&window] { window.WMSystem_Shutdown_Query(); });
+  platform::qt::SessionEnd sessionEnd([&form] { return !form.Closed(); },
+                                      [&window] { window.WMSystem_Shutdown_Query(); });
 
   form.ShowAtStart();
   return QApplication::exec();

@@ -1,5 +1,6 @@
 #pragma once
 // A picture to draw in: filled rectangles, transparent text and an immediate repaint.
+#include <functional>
 #include <string_view>
 
 #include "ui/Color.h"
@@ -34,6 +35,9 @@ class Canvas {
 
   // Shows what was drawn at once, not at the next idle moment.
   virtual void RepaintNow() = 0;
+
+  // A click on the picture (the main button, released over it).
+  std::function<void()> OnClick;
 };
 
 }  // namespace calvora::ui

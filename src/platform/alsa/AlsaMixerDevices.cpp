@@ -2,19 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <string_view>
 
 #include "platform/Utf8Text.h"
+#include "platform/alsa/AlsaErrors.h"
 #include "platform/alsa/AlsaResult.h"
 
 namespace calvora::platform::alsa {
 
 namespace {
 
-constexpr uint32_t kMaxVolume = 65535;
 // Device names are kept within the 32 characters the mixer tree keeps, so that the number
 // that tells two devices of one name apart is never cut off.
 constexpr size_t kMaxDeviceNameLength = 32;
@@ -55,62 +52,20 @@ struct ValueDeleter {
 };
 using ValueHandle = std::unique_ptr<snd_ctl_elem_value_t, ValueDeleter>;
 
-// Whether the named control device opens now and is not a sound card's own device (those
-// are listed as cards already).
-bool DeclaredDeviceOpens(const char* name) {
+// Whether the control device opens now and tells its card information, as binding it will
+// need. A card whose control node this user may not open is not counted.
+bool Answers(const std::string& address) {
   snd_ctl_t* ctl = nullptr;
-  if (snd_ctl_open(&ctl, name, SND_CTL_NONBLOCK) < 0)
+  if (snd_ctl_open(&ctl, address.c_str(), SND_CTL_NONBLOCK) < 0)
     return false;
-  const bool card = snd_ctl_type(ctl) == SND_CTL_TYPE_HW;
+  snd_ctl_card_info_t* info = nullptr;
+  snd_ctl_card_info_alloca(&info);
+  const bool answers = snd_ctl_card_info(ctl, info) >= 0;
   snd_ctl_close(ctl);
-  return !card;
-}
-
-// The control device names of the mixer devices present now, in device order.
-std::vector<std::string> PresentDevices() {
-  std::vector<std::string> names;
-  int card = -1;
-  while (snd_card_next(&card) == 0 && card >= 0)
-    names.push_back("hw:" + std::to_string(card));
-  void** hints = nullptr;
-  if (snd_device_name_hint(-1, "ctl", &hints) < 0)
-    return names;
-  for (void** hint = hints; *hint != nullptr; ++hint) {
-    char* name = snd_device_name_get_hint(*hint, "NAME");
-    char* description = snd_device_name_get_hint(*hint, "DESC");
-    // The cards' own devices ("hw", "hw:N") are listed as cards already.
-    const bool cardDevice =
-        name != nullptr && std::strncmp(name, "hw", 2) == 0 && (name[2] == '\0' || name[2] == ':');
-    if (name != nullptr && description != nullptr && !cardDevice && DeclaredDeviceOpens(name)) {
-      names.emplace_back(name);
-    }
-    std::free(name);
-    std::free(description);
-  }
-  snd_device_name_free_hint(hints);
-  return names;
+  return answers;
 }
 
 }  // namespace
-
-long ToElementVolume(uint32_t volume, long min, long max) {
-  if (volume > kMaxVolume)
-    volume = kMaxVolume;
-  if (max <= min)
-    return min;
-  const double span = static_cast<double>(max) - static_cast<double>(min);
-  return min + std::lround(static_cast<double>(volume) * span / kMaxVolume);
-}
-
-uint32_t FromElementVolume(long raw, long min, long max) {
-  if (max <= min || raw <= min)
-    return 0;
-  if (raw >= max)
-    return kMaxVolume;
-  const double span = static_cast<double>(max) - static_cast<double>(min);
-  const double offset = static_cast<double>(raw) - static_cast<double>(min);
-  return static_cast<uint32_t>(std::lround(offset * kMaxVolume / span));
-}
 
 bool ParseMixerElementName(const std::string& name, MixerElementName& parsed) {
   std::string rest;
@@ -145,8 +100,7 @@ bool ParseMixerElementName(const std::string& name, MixerElementName& parsed) {
 struct AlsaMixerDevices::Device {
   struct Control {
     MixerControlKind kind = MixerControlKind::kVolume;
-    long min = 0;
-    long max = 0;
+    VolumeScale scale;
     unsigned int channels = 1;
     ValueHandle value;  // carries the element's id; reused by every read and write
   };
@@ -163,7 +117,7 @@ struct AlsaMixerDevices::Device {
     std::vector<int> sources;
   };
 
-  std::string address;
+  MixerCandidate listed;  // the control device and how it is listed
   CtlHandle ctl;
   std::string cardName;
   std::string name;  // as shown: trimmed, and distinct from the devices listed before it
@@ -175,9 +129,13 @@ struct AlsaMixerDevices::Device {
     if (ctl)
       return result::kOk;
     snd_ctl_t* handle = nullptr;
-    const int error = snd_ctl_open(&handle, address.c_str(), 0);
-    if (error < 0)
+    ForgetAlsaMessage();
+    const int error = snd_ctl_open(&handle, listed.address.c_str(), 0);
+    if (error < 0) {
+      ReportOpenFailure("mixer", listed.address, error);
       return FromAlsaError(error);
+    }
+    ForgetOpenFailure("mixer", listed.address);
     ctl.reset(handle);
     return result::kOk;
   }
@@ -239,8 +197,8 @@ struct AlsaMixerDevices::Device {
     if (parsed.kind == MixerControlKind::kVolume) {
       if (type != SND_CTL_ELEM_TYPE_INTEGER)
         return;
-      control.min = snd_ctl_elem_info_get_min(info);
-      control.max = snd_ctl_elem_info_get_max(info);
+      control.scale = VolumeScale(snd_ctl_elem_info_get_min(info), snd_ctl_elem_info_get_max(info),
+                                  ReadTlv(id, info));
     } else if (type != SND_CTL_ELEM_TYPE_BOOLEAN) {
       return;
     }
@@ -265,6 +223,16 @@ struct AlsaMixerDevices::Device {
       return;  // the first element of a kind wins; others are not controlled
     slot = static_cast<int>(controls.size());
     controls.push_back(std::move(control));
+  }
+
+  // The element's TLV data (its dB scale), or nothing when it has none.
+  std::vector<unsigned int> ReadTlv(const snd_ctl_elem_id_t* id, const snd_ctl_elem_info_t* info) {
+    constexpr unsigned int kMaxTlvWords = 64;
+    std::vector<unsigned int> tlv(kMaxTlvWords);
+    if (!snd_ctl_elem_info_is_tlv_readable(info) ||
+        snd_ctl_elem_tlv_read(ctl.get(), id, tlv.data(), kMaxTlvWords * sizeof(unsigned int)) < 0)
+      tlv.clear();
+    return tlv;
   }
 
   void BuildRoots() {
@@ -307,11 +275,30 @@ struct AlsaMixerDevices::Device {
   }
 };
 
-AlsaMixerDevices::AlsaMixerDevices() = default;
+AlsaMixerDevices::AlsaMixerDevices() {
+  InstallAlsaErrorHandler();
+}
 AlsaMixerDevices::~AlsaMixerDevices() = default;
 
 uint32_t AlsaMixerDevices::DeviceCount() {
-  present_ = PresentDevices();
+  // The cards and the server are opened again only when the watch sees a change: the
+  // supervision counts twice a second, and a server's mixer costs a connection each time.
+  const bool changed = watch_.Changed();
+  if (changed) {
+    candidates_ = MixerCandidates(watch_.Config());
+    answered_.assign(candidates_.size(), false);
+    failedToBind_.clear();
+  }
+  present_.clear();
+  for (size_t i = 0; i < candidates_.size(); ++i) {
+    const MixerCandidate& candidate = candidates_[i];
+    if (changed || candidate.probedEveryCount)
+      answered_[i] = Answers(candidate.address);
+    // A device that answered the count but not its binding is left out until something
+    // changes, so that the count matches the tree and settles.
+    if (answered_[i] && failedToBind_.count(candidate.address) == 0)
+      present_.push_back(candidate);
+  }
   return static_cast<uint32_t>(present_.size());
 }
 
@@ -321,7 +308,7 @@ AlsaMixerDevices::Device* AlsaMixerDevices::Find(uint32_t device) const {
 
 std::string AlsaMixerDevices::DeviceAddress(uint32_t device) const {
   const Device* entry = Find(device);
-  return entry ? entry->address : std::string();
+  return entry ? entry->listed.address : std::string();
 }
 
 Result AlsaMixerDevices::GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) {
@@ -331,15 +318,14 @@ Result AlsaMixerDevices::GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) {
   // open handle; numbers beyond the new count are dropped.
   std::unique_ptr<Device> bound;
   for (auto& known : devices_) {
-    if (known && known->address == present_[device]) {
+    if (known && known->listed.address == present_[device].address) {
       bound = std::move(known);
       break;
     }
   }
-  if (!bound) {
+  if (!bound)
     bound = std::make_unique<Device>();
-    bound->address = present_[device];
-  }
+  bound->listed = present_[device];
   devices_.resize(present_.size());
   devices_[device] = std::move(bound);
   Device* entry = devices_[device].get();
@@ -349,6 +335,8 @@ Result AlsaMixerDevices::GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) {
   if (error != result::kOk) {
     // A device that has gone is opened afresh next time.
     entry->ctl.reset();
+    if (!entry->listed.probedEveryCount)
+      failedToBind_.insert(entry->listed.address);
     return error;
   }
   entry->name = DistinctName(device);
@@ -359,9 +347,10 @@ Result AlsaMixerDevices::GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) {
 
 std::string AlsaMixerDevices::DistinctName(uint32_t device) const {
   const Device& entry = *devices_[device];
-  std::string base = ShownName(entry.cardName, kMaxDeviceNameLength);
+  std::string base = ShownName(entry.listed.shown.empty() ? entry.cardName : entry.listed.shown,
+                               kMaxDeviceNameLength);
   if (base.empty())
-    base = ShownName(entry.address, kMaxDeviceNameLength);
+    base = ShownName(entry.listed.address, kMaxDeviceNameLength);
   // The devices before this one were bound in the same listing; those that answered keep
   // their names, and this one takes the first of "Name", "Name (2)", "Name (3)" ... left.
   const auto taken = [&](const std::string& candidate) {
@@ -450,7 +439,7 @@ Result AlsaMixerDevices::GetControlValue(uint32_t device, uint32_t controlId, ui
   if (control.kind == MixerControlKind::kSwitch) {
     value = raw != 0 ? 0u : 1u;  // muted when the switch is off
   } else {
-    value = FromElementVolume(raw, control.min, control.max);
+    value = control.scale.FromElement(raw);
   }
   return result::kOk;
 }
@@ -462,9 +451,8 @@ Result AlsaMixerDevices::SetControlValue(uint32_t device, uint32_t controlId, ui
   if (controlId >= entry->controls.size())
     return result::kInvalidParam;
   const auto& control = entry->controls[controlId];
-  const long raw = control.kind == MixerControlKind::kSwitch
-                       ? (value != 0 ? 0 : 1)
-                       : ToElementVolume(value, control.min, control.max);
+  const long raw = control.kind == MixerControlKind::kSwitch ? (value != 0 ? 0 : 1)
+                                                             : control.scale.ToElement(value);
   for (unsigned int channel = 0; channel < control.channels; ++channel) {
     snd_ctl_elem_value_set_integer(control.value.get(), channel, raw);
   }

@@ -1,28 +1,28 @@
 #pragma once
-// The mixer devices on ALSA. The devices are the sound cards ("hw:N") followed by the control
-// devices that the ALSA configuration declares with a description and that open now; each is
-// named by its card name, trimmed, and numbered ("Name (2)") when a device listed before it
+// The mixer devices on ALSA. The devices are those of AlsaMixerListing.h that open now: the
+// sound cards, the sound server's mixer and the virtual card's; each is named by its card name
+// (a server by its own name), trimmed, and numbered ("Name (2)") when a device listed before it
 // has the same name, so that every device can be chosen by its name. A device's roots are
 // "Playback" and "Capture" (those it has lines for); a root's own line is its master element
 // ("Master", "Capture"), and its source lines are the other elements with a volume or a switch in
 // that direction, in the device's order. A line's volume and mute controls are its element's volume
-// and switch: volumes are scaled linearly between 0..65535 and the element's range, and a line is
+// and switch: volumes are 0..65535 as alsamixer shows them (AlsaVolumeScale.h), and a line is
 // muted when its switch is off. Values are read from the device on every call, so other programs'
 // changes are seen.
 #include <alsa/asoundlib.h>
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/MixerDevices.h"
+#include "platform/alsa/AlsaDeviceWatch.h"
+#include "platform/alsa/AlsaMixerListing.h"
+#include "platform/alsa/AlsaVolumeScale.h"
 
 namespace calvora::platform::alsa {
-
-// Scaling between the 0..65535 volume and an element's own range, rounding to the nearest.
-long ToElementVolume(uint32_t volume, long min, long max);
-uint32_t FromElementVolume(long raw, long min, long max);
 
 enum class MixerDirection { kPlayback, kCapture };
 enum class MixerControlKind { kVolume, kSwitch };
@@ -69,7 +69,11 @@ class AlsaMixerDevices : public MixerDevices {
   // The name the bound device is shown by, distinct from those of lower numbers.
   std::string DistinctName(uint32_t device) const;
 
-  std::vector<std::string> present_;              // addresses found by the last count
+  AlsaDeviceWatch watch_;
+  std::vector<MixerCandidate> candidates_;        // as of the last change the watch saw
+  std::vector<bool> answered_;                    // per candidate: it opened when last looked at
+  std::set<std::string> failedToBind_;            // addresses that answered a count but not binding
+  std::vector<MixerCandidate> present_;           // found by the last count
   std::vector<std::unique_ptr<Device>> devices_;  // by device number, as last bound
 };
 

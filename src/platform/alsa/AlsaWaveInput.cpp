@@ -15,6 +15,8 @@
 #include <thread>
 
 #include "platform/Utf8Text.h"
+#include "platform/alsa/AlsaDeclaredDevices.h"
+#include "platform/alsa/AlsaErrors.h"
 #include "platform/alsa/AlsaResult.h"
 
 namespace calvora::platform::alsa {
@@ -22,6 +24,8 @@ namespace calvora::platform::alsa {
 namespace {
 
 constexpr size_t kMaxNameLength = 32;
+// The plugin type of this program's virtual capture devices.
+constexpr const char* kVirtualCaptureType = "calvora_capture";
 // ALSA keeps this many periods of its own, ahead of the queued blocks.
 constexpr snd_pcm_uframes_t kAlsaPeriods = 8;
 // How long the capture thread waits for data before it looks at its stop request again.
@@ -92,8 +96,10 @@ void ListHardware(std::vector<AlsaWaveInput::Device>& out) {
   }
 }
 
-// The devices the configuration declares: "default", and those with a description.
-void ListConfigured(std::vector<AlsaWaveInput::Device>& out) {
+// The devices the configuration declares: "default", and those with a description. Those of
+// this program's virtual card have no other sign of coming and going than their own files,
+// so they are probed on every refresh; probing them costs no more than reading those files.
+void ListConfigured(snd_config_t* top, std::vector<AlsaWaveInput::Device>& out) {
   void** hints = nullptr;
   if (snd_device_name_hint(-1, "pcm", &hints) < 0)
     return;
@@ -109,7 +115,7 @@ void ListConfigured(std::vector<AlsaWaveInput::Device>& out) {
       const std::string pcm = name;
       const std::string shown =
           pcm == "default" || description == nullptr ? pcm : FirstLine(description);
-      out.push_back({shown, pcm, pcm});
+      out.push_back({shown, pcm, pcm, DeclaredType(top, "pcm", pcm) == kVirtualCaptureType});
     }
     free(name);
     free(description);
@@ -140,6 +146,18 @@ int SetFormat(snd_pcm_t* pcm, snd_pcm_hw_params_t* params, const WaveFormat& for
   if (err < 0)
     return err;
   return snd_pcm_hw_params_set_rate(pcm, params, format.SamplesPerSec, 0);
+}
+
+// Opens a device to record from it; a failure is reported once with ALSA's reason.
+int OpenToRecord(Pcm& pcm, const std::string& name) {
+  ForgetAlsaMessage();
+  const int err = snd_pcm_open(&pcm.handle, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+  if (err < 0) {
+    ReportOpenFailure("capture", name, err);
+  } else {
+    ForgetOpenFailure("capture", name);
+  }
+  return err;
 }
 
 bool Supported(const WaveFormat& format) {
@@ -367,13 +385,22 @@ class AlsaWaveInput::Stream {
   std::deque<WaveHeader*> queue_;
 };
 
-AlsaWaveInput::AlsaWaveInput() = default;
+AlsaWaveInput::AlsaWaveInput() {
+  InstallAlsaErrorHandler();
+}
 AlsaWaveInput::~AlsaWaveInput() = default;
 
 uint32_t AlsaWaveInput::DeviceCount() {
+  // Listed and probed afresh only when the watch sees a change: the supervision refreshes
+  // twice a second while a card is offline, and probing a sound server's or another plugin's
+  // device costs a connection attempt each time.
+  const bool changed = watch_.Changed();
+  if (listed_ && !changed)
+    return static_cast<uint32_t>(devices_.size());
+  probed_.clear();
   std::vector<Device> found;
   ListHardware(found);
-  ListConfigured(found);
+  ListConfigured(watch_.Config(), found);
   devices_.clear();
   std::set<std::string> taken;
   for (Device& device : found) {
@@ -400,6 +427,19 @@ std::string AlsaWaveInput::AlsaName(uint32_t device) const {
 Result AlsaWaveInput::GetDeviceCaps(uint32_t device, WaveInCaps& caps) {
   if (!Listed(device))
     return result::kBadDeviceId;
+  const auto probed = probed_.find(devices_[device].ProbeName);
+  if (probed != probed_.end() && !devices_[device].ProbedEveryRefresh) {
+    caps = probed->second.caps;
+    return probed->second.result;
+  }
+  const Result result = ProbeCaps(device, caps);
+  // A busy device may be free at the next refresh; other answers hold until a change.
+  if (result != result::kAllocated)
+    probed_[devices_[device].ProbeName] = {result, caps};
+  return result;
+}
+
+Result AlsaWaveInput::ProbeCaps(uint32_t device, WaveInCaps& caps) {
   const std::string& probeName = devices_[device].ProbeName;
   Pcm pcm;
   int err = snd_pcm_open(&pcm.handle, probeName.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
@@ -462,8 +502,7 @@ Result AlsaWaveInput::QueryFormat(uint32_t device, const WaveFormat& format) {
   if (!Supported(format))
     return result::kBadFormat;
   Pcm pcm;
-  int err = snd_pcm_open(&pcm.handle, devices_[device].OpenName.c_str(), SND_PCM_STREAM_CAPTURE,
-                         SND_PCM_NONBLOCK);
+  int err = OpenToRecord(pcm, devices_[device].OpenName);
   if (err < 0)
     return FailureCode(err);
   snd_pcm_hw_params_t* params = nullptr;
@@ -481,8 +520,7 @@ Result AlsaWaveInput::Open(WaveInHandle& handle, uint32_t device, const WaveForm
   if (!Supported(format))
     return result::kBadFormat;
   Pcm pcm;
-  int err = snd_pcm_open(&pcm.handle, devices_[device].OpenName.c_str(), SND_PCM_STREAM_CAPTURE,
-                         SND_PCM_NONBLOCK);
+  int err = OpenToRecord(pcm, devices_[device].OpenName);
   if (err < 0)
     return FailureCode(err);
 

@@ -1,7 +1,10 @@
 #pragma once
 // Wave input on ALSA. The devices are the machine's hardware capture devices, named
 // "card name: device name", and the devices the ALSA configuration declares ("default" and
-// those with a description), named by their description.
+// those with a description), named by their description. The list and what each device
+// reported are kept until the configuration, the cards or the sound servers change (see
+// AlsaDeviceWatch.h), so that the refresh the supervision runs twice a second costs next to
+// nothing; only the virtual card's devices are probed each time.
 //
 // Each open device has one capture thread. It reads 10 ms periods from ALSA, copies them
 // into the oldest queued block and, once a block is full, marks it done through the done
@@ -20,6 +23,7 @@
 #include <vector>
 
 #include "platform/WaveInput.h"
+#include "platform/alsa/AlsaDeviceWatch.h"
 
 namespace calvora::platform::alsa {
 
@@ -47,18 +51,27 @@ class AlsaWaveInput : public WaveInput {
   std::string AlsaName(uint32_t device) const;
 
   struct Device {
-    std::string Name;       // the name shown to the user, distinct among the devices
-    std::string ProbeName;  // opened to read the formats the device records natively
-    std::string OpenName;   // opened to record
+    std::string Name;                 // the name shown to the user, distinct among the devices
+    std::string ProbeName;            // opened to read the formats the device records natively
+    std::string OpenName;             // opened to record
+    bool ProbedEveryRefresh = false;  // see ListConfigured
   };
   class Stream;
 
  private:
   bool Listed(uint32_t device);
+  Result ProbeCaps(uint32_t device, WaveInCaps& caps);
   Stream* Find(WaveInHandle handle);
 
   std::vector<Device> devices_;
   bool listed_ = false;
+  AlsaDeviceWatch watch_;
+  // What each device (by ProbeName) answered since the watch last saw a change.
+  struct Probed {
+    Result result = result::kOk;
+    WaveInCaps caps;
+  };
+  std::map<std::string, Probed> probed_;
   // The formats each device (by ProbeName) reported when it was last free to be probed.
   // A hardware device that this program records from is busy to every further open, yet
   // must stay in the list that, say, the settings dialog reads meanwhile.

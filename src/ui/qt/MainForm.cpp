@@ -60,6 +60,14 @@ void ApplySkin() {
   QApplication::setWindowIcon(QIcon(":/skin/calvora.png"));
 }
 
+void PrepareApplication(const char* title) {
+  QApplication::setApplicationName(title);
+  // No display name: Qt would append it to every window title on X11, and the caption must
+  // read exactly as the window sets it.
+  QApplication::setQuitOnLastWindowClosed(false);
+  ApplySkin();
+}
+
 MainForm::MainForm()
     : PanWork(MakeFrame("PanWork", this)),
       PanCard(MakeGroup("Soundcard", "This is soundcard part", "PanCard", kPanCardHeight,

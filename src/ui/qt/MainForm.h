@@ -70,4 +70,8 @@ class MainForm : public QWidget, public Window {
 // Loads the skin (style sheet and icons carried in the program) into the application.
 void ApplySkin();
 
+// Names the application `title` and loads the skin. The window may live in the tray with no
+// window shown, so the program ends when its main window closes, not with the last one.
+void PrepareApplication(const char* title);
+
 }  // namespace calvora::ui::qt

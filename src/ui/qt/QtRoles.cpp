@@ -84,8 +84,9 @@ void QtImage::paintEvent(QPaintEvent*) {
 
 void QtImage::mouseReleaseEvent(QMouseEvent* event) {
   QWidget::mouseReleaseEvent(event);
-  if (event->button() == Qt::LeftButton && OnClick)
-    OnClick();
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
+      canvas_.OnClick)
+    canvas_.OnClick();
 }
 
 QtTrayIcon::QtTrayIcon(QObject* parent) : QObject(parent), icon_(this), animation_(this) {

@@ -68,12 +68,12 @@ class QtButton : public QPushButton, public Button {
   QtButton(const QString& caption, QWidget* parent);
 };
 
-// A widget that shows an ImageCanvas and repaints as soon as the canvas asks.
+// A widget that shows an ImageCanvas, repaints as soon as the canvas asks and passes clicks
+// on to the canvas's OnClick.
 class QtImage : public QWidget {
  public:
   QtImage(int width, int height, QWidget* parent);
   ImageCanvas& Canvas() { return canvas_; }
-  std::function<void()> OnClick;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -4,17 +4,23 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 
+#include "FormWidgets.h"
 #include "VirtualDesktop.h"
 #include "VirtualMixerDevices.h"
 #include "VirtualWaveInput.h"
 #include "app/Main.h"
+#include "meter/LedMetter.h"
 #include "platform/posix/IniProfileFile.h"
 #include "platform/posix/PosixClock.h"
 #include "platform/posix/XdgRunKeys.h"
 #include "platform/qt/QtTimers.h"
+#include "platform/qt/SessionEnd.h"
 #include "ui/qt/MainForm.h"
 #include "ui/qt/RenderToPng.h"
 
@@ -38,11 +44,7 @@ class MainWindowOnQt : public ::testing::Test {
                                                             std::vector<std::string>{});
     store = std::make_unique<settings::SettingsStore>(
         *iniFile, *runKeys, (dir / "calvora").string(), [](const std::string&) {});
-    const app::MainWindowWidgets widgets{
-        form,          form.PanWork,     form.PanCard,          *form.SGCard,
-        *form.LabCard, form.PanLed,      form.ImgLed->Canvas(), form.PanMixer,
-        *form.SGMixer, *form.LabMixer,   *form.SGLevel,         *form.LabSilence,
-        form.PanSett,  *form.SBSettings, form.TrayIcon,         form.MSG};
+    const app::MainWindowWidgets widgets = FormWidgets(form);
     app::MainWindowServices services{clock,  timers,    desktop, waveInput, mixerDevices,
                                      *store, "1.0.0.1", nullptr, nullptr};
     return std::make_unique<app::TCV_AudioMixer>(widgets, std::move(services));
@@ -122,6 +124,55 @@ TEST_F(MainWindowOnQt, SessionEndClosesTheWindowWithoutAsking) {
   EXPECT_TRUE(form.isHidden());
 }
 
+TEST_F(MainWindowOnQt, StatusWordsAreBoldSixteenPixelsAndTheFormHasNoTooltip) {
+  ui::qt::MainForm form;
+  auto window = Create(form, "[Settings]\nUseSoundCard=1\nUseMixer=1\n");
+  form.ShowAtStart();
+  QApplication::processEvents();
+  form.LabCard->ensurePolished();
+  EXPECT_TRUE(form.LabCard->font().bold());
+  EXPECT_EQ(form.LabCard->font().pixelSize(), 16);
+  EXPECT_TRUE(form.toolTip().isEmpty());
+}
+
+TEST_F(MainWindowOnQt, AClickOnTheMeterSwitchesItsScale) {
+  ui::qt::MainForm form;
+  auto window = Create(form, "[Settings]\nUseSoundCard=1\n");
+  form.ShowAtStart();
+  QApplication::processEvents();
+  const int before = meter::LedStyle(0);
+  const QPointF at(10, 10);
+  QMouseEvent press(QEvent::MouseButtonPress, at, form.ImgLed->mapToGlobal(at), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, form.ImgLed->mapToGlobal(at), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(form.ImgLed, &press);
+  QApplication::sendEvent(form.ImgLed, &release);
+  EXPECT_EQ(meter::LedStyle(0), (before + 1) % 4);
+}
+
+TEST_F(MainWindowOnQt, TheSessionManagersQuitClosesWithoutAsking) {
+  ui::qt::MainForm form;
+  auto window = Create(form, "[Settings]\nSourceMode=1\n");
+  platform::qt::SessionEnd sessionEnd([&form] { return !form.Closed(); },
+                                      [&window] { window->WMSystem_Shutdown_Query(); });
+  form.ShowAtStart();
+  QApplication::processEvents();
+  EXPECT_FALSE(form.Closed());
+  // Should the window ask, the question is answered No so that the test cannot hang.
+  bool asked = false;
+  QTimer::singleShot(200, [&asked] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      asked = true;
+      box->reject();
+    }
+  });
+  QEvent quit(QEvent::Quit);
+  QCoreApplication::sendEvent(qApp, &quit);
+  EXPECT_TRUE(form.Closed());
+  EXPECT_FALSE(asked);
+}
+
 TEST_F(MainWindowOnQt, TrayIconAnimatesOnlyWhileShown) {
   ui::qt::MainForm form;
   EXPECT_EQ(form.TrayIcon.ImageIndex(), 2);
@@ -147,7 +198,7 @@ TEST_F(MainWindowOnQt, TrayIconAnimatesOnlyWhileShown) {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  calvora::ui::qt::ApplySkin();
+  calvora::ui::qt::PrepareApplication("Calvora Audio Mixer");
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -317,6 +317,30 @@ TEST_F(AlsaWaveCapture, AListedDeviceThatRefusesToOpenGivesAStartCode) {
   EXPECT_EQ(StartCapture(48000), 0);
 }
 
+TEST_F(AlsaWaveCapture, ARefusingDeviceSaysWhyOnceAndALSAsOwnLinesStaySilent) {
+  capture = std::make_unique<TWaveCapture>(input);
+  Ctl("refuse");
+  ::testing::internal::CaptureStderr();
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    capture->RefreshDevices();
+    EXPECT_NE(StartCapture(48000, false), 0);
+  }
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  const std::string device = input.AlsaName(static_cast<uint32_t>(VirtualDeviceId()));
+  const std::string line = "the capture device \"" + device + "\" does not open: ";
+  EXPECT_NE(said.find(line), std::string::npos) << said;
+  EXPECT_EQ(said.find(line), said.rfind(line)) << said;
+  EXPECT_EQ(said.find("ALSA lib"), std::string::npos) << said;
+  // Once open again, a new refusal is reported again.
+  Ctl("present");
+  EXPECT_EQ(StartCapture(48000), 0);
+  capture->Stop();
+  Ctl("refuse");
+  ::testing::internal::CaptureStderr();
+  EXPECT_NE(StartCapture(48000, false), 0);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find(line), std::string::npos);
+}
+
 TEST_F(AlsaWaveCapture, AnOpenDeviceThatCannotStartFailsItsBlockOperations) {
   const int32_t device = VirtualDeviceId();
   ASSERT_GE(device, 0);

@@ -41,12 +41,28 @@ class MixerAlsa : public testing::VirtualMixerEnvironment {
     return names;
   }
 
+  // The percentage `amixer -M` (alsamixer's mapped volume) shows for a simple control, or -1.
+  static int MappedPercent(const std::string& control) {
+    const std::string output = Amixer("-M sget '" + control + "'");
+    const auto percent = output.find("%]");
+    const auto open = output.rfind('[', percent);
+    if (percent == std::string::npos || open == std::string::npos)
+      return -1;
+    return std::stoi(output.substr(open + 1, percent - open - 1));
+  }
+
   AlsaMixerDevices devices;
 };
 
 // Line positions on the virtual mixer's "Playback" root.
 constexpr int32_t kPlayback = 0, kCapture = 1;
-constexpr int32_t kMaster = 0, kPcm = 1, kLine = 2, kBeep = 3, kAux = 4;
+constexpr int32_t kMaster = 0, kPcm = 1, kLine = 2, kBeep = 3, kAux = 4, kHeadphone = 5,
+                  kMicBoost = 6, kSecondPcm = 7;
+
+// A 0..65535 volume in percent.
+double Percent(int32_t volume) {
+  return volume * 100.0 / 65535.0;
+}
 
 TEST_F(MixerAlsa, TheTreeListsTheVirtualMixerWithBothRootsAndItsLinesInOrder) {
   const int32_t mixer = LoadVirtualMixer();
@@ -54,9 +70,13 @@ TEST_F(MixerAlsa, TheTreeListsTheVirtualMixerWithBothRootsAndItsLinesInOrder) {
   EXPECT_EQ(MixerRootCount(mixer), 2);
   EXPECT_EQ(MixerRootName(mixer, kPlayback), "Playback");
   EXPECT_EQ(MixerRootName(mixer, kCapture), "Capture");
-  // Each root's own line (its master element) comes first, under the root's name.
+  // Each root's own line (its master element) comes first, under the root's name. A volume
+  // without a direction is a playback line, a second element of one name is told apart by
+  // its index; the enumerated "Capture Source" and the read-only "Loopback Capture Volume"
+  // are no lines.
   EXPECT_EQ(Lines(mixer, kPlayback),
-            (std::vector<std::string>{"Playback", "PCM", "Line", "Beep", "Aux"}));
+            (std::vector<std::string>{"Playback", "PCM", "Line", "Beep", "Aux", "Headphone",
+                                      "Mic Boost", "PCM,1"}));
   EXPECT_EQ(Lines(mixer, kCapture), (std::vector<std::string>{"Capture", "Mic"}));
   // The hot-pluggable second device is not counted while it cannot open.
   for (int32_t device = 0; device < MixerDeviceCount(); ++device) {
@@ -97,6 +117,37 @@ TEST_F(MixerAlsa, VolumesAndMutesAreWhatAmixerReadsInAnotherProcess) {
   Amixer("cset name='PCM Playback Switch' on");
   EXPECT_EQ(GetLineVolume(mixer, kPlayback, kLine), 65535);
   EXPECT_FALSE(GetLineMute(mixer, kPlayback, kPcm));
+}
+
+TEST_F(MixerAlsa, VolumesWithADbScaleAreWhatAmixerShowsAsMappedVolume) {
+  const int32_t mixer = LoadVirtualMixer();
+  ASSERT_GE(mixer, 0);
+  // Headphone: -65.25 dB to 0 in 0.75 dB steps, the lowest step muting, as on HDA codecs.
+  EXPECT_TRUE(SetLineVolume(mixer, kPlayback, kHeadphone, 32768, false));
+  EXPECT_NEAR(MappedPercent("Headphone"), 50, 1);
+  EXPECT_TRUE(SetLineVolume(mixer, kPlayback, kHeadphone, 52428, false));  // 80 %
+  EXPECT_NEAR(MappedPercent("Headphone"), 80, 1);
+  EXPECT_TRUE(SetLineVolume(mixer, kPlayback, kHeadphone, 0, false));
+  EXPECT_EQ(AmixerValues("Headphone Playback Volume"), "values=0,0");
+  EXPECT_TRUE(SetLineVolume(mixer, kPlayback, kHeadphone, 65535, false));
+  EXPECT_EQ(AmixerValues("Headphone Playback Volume"), "values=87,87");
+
+  // The other way: what amixer sets in percent reads back as that share of 0..65535.
+  for (const int percent : {10, 30, 50, 75}) {
+    Amixer("-M sset Headphone " + std::to_string(percent) + "%");
+    EXPECT_NEAR(Percent(GetLineVolume(mixer, kPlayback, kHeadphone)), percent, 1.0) << percent;
+  }
+  // Every step of a coarse dB scale (0 to +30 dB in four steps) reads as amixer shows it.
+  for (int raw = 0; raw <= 3; ++raw) {
+    Amixer("cset name='Mic Boost Volume' " + std::to_string(raw));
+    EXPECT_NEAR(Percent(GetLineVolume(mixer, kPlayback, kMicBoost)), MappedPercent("Mic Boost"),
+                1.0)
+        << raw;
+  }
+  // Without dB information the raw range stays linear, and the second PCM is its own line.
+  EXPECT_TRUE(SetLineVolume(mixer, kPlayback, kSecondPcm, 32768, false));
+  EXPECT_EQ(AmixerValues("PCM Playback Volume',index='1"), "values=128,128");
+  EXPECT_EQ(AmixerValues("PCM Playback Volume"), "values=200,200");
 }
 
 TEST_F(MixerAlsa, ASecondMixerDeviceAppearingAndVanishingIsNoticed) {
@@ -181,6 +232,14 @@ TEST_F(MixerAlsa, DevicesOfOneNameAreToldApartSoEachCanBeChosen) {
 }
 
 TEST_F(MixerAlsa, VolumesScaleLinearlyBothWaysAndElementNamesGiveLines) {
+  using platform::alsa::MappedFromDb;
+  // The mapped volume: linear in dB up to a 24 dB span, otherwise by loudness.
+  EXPECT_DOUBLE_EQ(MappedFromDb(0, -1200, 1200), 0.5);
+  EXPECT_NEAR(MappedFromDb(-2025, SND_CTL_TLV_DB_GAIN_MUTE, 0), 0.4598, 0.0001);
+  EXPECT_DOUBLE_EQ(MappedFromDb(-6525, -6525, 0), 0.0);
+  EXPECT_DOUBLE_EQ(MappedFromDb(0, -6525, 0), 1.0);
+  EXPECT_NEAR(MappedFromDb(-1800, -6525, 0), (0.5012 - 0.0817) / (1 - 0.0817), 0.001);
+
   using platform::alsa::FromElementVolume;
   using platform::alsa::ToElementVolume;
   EXPECT_EQ(ToElementVolume(0, -10, 10), -10);

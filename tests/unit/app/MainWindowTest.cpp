@@ -1,22 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include "VirtualClock.h"
-#include "VirtualDesktop.h"
-#include "VirtualMixerDevices.h"
-#include "VirtualTimers.h"
-#include "VirtualUi.h"
-#include "VirtualWaveInput.h"
-#include "app/Main.h"
-#include "platform/posix/IniProfileFile.h"
-#include "platform/posix/XdgRunKeys.h"
+#include "WindowFixture.h"
 
 namespace calvora::app {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace calvora::testing;
 
 // The window with its device checks counted instead of run.
@@ -46,70 +34,7 @@ class CountingWindow : public TCV_AudioMixer {
   int mixerStarts = 0;
 };
 
-class MainWindowTest : public ::testing::Test {
- protected:
-  MainWindowTest() : timers(clock) {
-    dir = fs::temp_directory_path() /
-          ("calvora-main-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir);
-    fs::create_directories(dir / "autostart");
-    ini = std::make_unique<platform::posix::IniProfileFile>((dir / "calvora.ini").string());
-    runKeys = std::make_unique<platform::posix::XdgRunKeys>((dir / "autostart").string(),
-                                                            std::vector<std::string>{});
-    store = std::make_unique<settings::SettingsStore>(
-        *ini, *runKeys, (dir / "calvora").string(),
-        [this](const std::string& e) { msg.ShowError(e); });
-  }
-  ~MainWindowTest() override {
-    window.reset();
-    fs::remove_all(dir);
-    settings::CardChanged = settings::MixerDeviceChanged = false;
-    settings::MixerLinesChanged = settings::MixerLevelChanged = false;
-  }
-
-  void WriteSettings(const std::string& settingsSection) {
-    std::ofstream(dir / "calvora.ini") << "[Settings]\n" << settingsSection;
-  }
-
-  void Create() {
-    const MainWindowWidgets widgets{form,    panWork,        panCard, sgCard,   labCard, panLed,
-                                    imgLed,  panMixer,       sgMixer, labMixer, sgLevel, labSilence,
-                                    panSett, settingsButton, tray,    msg};
-    MainWindowServices services{clock,
-                                timers,
-                                desktop,
-                                waveInput,
-                                mixerDevices,
-                                *store,
-                                "1.0.0.1",
-                                [this] { ++priorityRaised; },
-                                [this] { return runDialog ? runDialog() : false; }};
-    window = std::make_unique<CountingWindow>(widgets, std::move(services));
-  }
-
-  VirtualClock clock;
-  VirtualTimers timers;
-  VirtualDesktop desktop;
-  VirtualWaveInput waveInput;
-  VirtualMixerDevices mixerDevices;
-  fs::path dir;
-  std::unique_ptr<platform::posix::IniProfileFile> ini;
-  std::unique_ptr<platform::posix::XdgRunKeys> runKeys;
-  std::unique_ptr<settings::SettingsStore> store;
-
-  VirtualWindow form;
-  VirtualPanel panWork{0}, panCard{80}, panLed{28}, panMixer{68}, panSett{37};
-  VirtualGauge sgCard, sgMixer, sgLevel;
-  VirtualLabel labCard{"STOP"}, labMixer{"STOP"}, labSilence{"Level"};
-  VirtualCanvas imgLed{426, 26};
-  ui::Button settingsButton;
-  VirtualTrayIcon tray;
-  VirtualMessageBox msg;
-  int priorityRaised = 0;
-  std::function<bool()> runDialog;
-  std::unique_ptr<CountingWindow> window;
-};
+using MainWindowTest = WindowFixture<CountingWindow>;
 
 TEST_F(MainWindowTest, CreationSetsCaptionPriorityAndStartsTheWorkTimer) {
   Create();
@@ -377,9 +302,6 @@ class MainWindowWithDevices : public MainWindowTest {
     };
     settingsButton.Click();
   }
-
-  VirtualWaveInput waveInput;
-  VirtualMixerDevices mixerDevices;
 };
 
 TEST_F(MainWindowWithDevices, ACardChangeReleasesTheCaptureAndTheDetector) {

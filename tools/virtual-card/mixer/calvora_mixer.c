@@ -23,21 +23,46 @@
 
 enum { kChannels = 2 };
 
+typedef enum { kVolume, kSwitch, kEnumerated } ElementKind;
+
 typedef struct {
   const char* name;
-  int isSwitch; /* boolean switch, else an integer volume */
-  long min, max;
+  unsigned int index; /* the element index: a second "PCM" is index 1 */
+  ElementKind kind;
+  long min, max; /* for an enumerated element: items 0..max */
   long initial;
+  int readOnly;
+  /* A dB scale as sound cards describe theirs: the dB of the lowest value and of each step,
+   * in 1/100 dB, and whether the lowest value is silence. No scale when both are 0. */
+  int dbMin, dbStep, dbMuteAtMin;
 } ElementSpec;
 
-/* The order here is the order the device lists its elements in. */
+static const char* const kSourceItems[] = {"Mic", "Line"};
+
+/* The order here is the order the device lists its elements in. The later ones are what
+ * real cards have beside plain volumes and switches: a volume with a dB scale as HDA codecs
+ * report it (-65.25 dB to 0 in 0.75 dB steps, the lowest step muting), a volume without a
+ * direction (common to playback and capture), a second element of one name, an enumerated
+ * element and a read-only one. */
 static const ElementSpec kElements[] = {
-    {"Master Playback Volume", 0, 0, 87, 60}, {"Master Playback Switch", 1, 0, 1, 1},
-    {"PCM Playback Volume", 0, 0, 255, 200},  {"PCM Playback Switch", 1, 0, 1, 1},
-    {"Line Playback Volume", 0, 0, 31, 20},   {"Line Playback Switch", 1, 0, 1, 1},
-    {"Beep Playback Switch", 1, 0, 1, 1},     {"Aux Playback Volume", 0, 0, 65535, 30000},
-    {"Capture Volume", 0, 0, 63, 40},         {"Capture Switch", 1, 0, 1, 1},
-    {"Mic Capture Volume", 0, 0, 100, 50},    {"Mic Capture Switch", 1, 0, 1, 1},
+    {"Master Playback Volume", 0, kVolume, 0, 87, 60, 0, 0, 0, 0},
+    {"Master Playback Switch", 0, kSwitch, 0, 1, 1, 0, 0, 0, 0},
+    {"PCM Playback Volume", 0, kVolume, 0, 255, 200, 0, 0, 0, 0},
+    {"PCM Playback Switch", 0, kSwitch, 0, 1, 1, 0, 0, 0, 0},
+    {"Line Playback Volume", 0, kVolume, 0, 31, 20, 0, 0, 0, 0},
+    {"Line Playback Switch", 0, kSwitch, 0, 1, 1, 0, 0, 0, 0},
+    {"Beep Playback Switch", 0, kSwitch, 0, 1, 1, 0, 0, 0, 0},
+    {"Aux Playback Volume", 0, kVolume, 0, 65535, 30000, 0, 0, 0, 0},
+    {"Capture Volume", 0, kVolume, 0, 63, 40, 0, 0, 0, 0},
+    {"Capture Switch", 0, kSwitch, 0, 1, 1, 0, 0, 0, 0},
+    {"Mic Capture Volume", 0, kVolume, 0, 100, 50, 0, 0, 0, 0},
+    {"Mic Capture Switch", 0, kSwitch, 0, 1, 1, 0, 0, 0, 0},
+    {"Headphone Playback Volume", 0, kVolume, 0, 87, 60, 0, -6525, 75, 1},
+    {"Headphone Playback Switch", 0, kSwitch, 0, 1, 1, 0, 0, 0, 0},
+    {"Mic Boost Volume", 0, kVolume, 0, 3, 1, 0, 0, 1000, 0},
+    {"PCM Playback Volume", 1, kVolume, 0, 255, 100, 0, 0, 0, 0},
+    {"Capture Source", 0, kEnumerated, 0, 1, 0, 0, 0, 0, 0},
+    {"Loopback Capture Volume", 0, kVolume, 0, 100, 0, 1, 0, 0, 0},
 };
 enum { kElementCount = sizeof(kElements) / sizeof(kElements[0]) };
 
@@ -75,6 +100,15 @@ static int Present(const char* dir, const char* state, int hotplug) {
   return !hotplug || FlagExists(dir, state, "present");
 }
 
+/* The element's key in the state file: its name, and its index when that is not 0. */
+static void StateKey(const ElementSpec* spec, char* out, size_t size) {
+  if (spec->index == 0) {
+    snprintf(out, size, "%s", spec->name);
+  } else {
+    snprintf(out, size, "%s,%u", spec->name, spec->index);
+  }
+}
+
 /* A value edited by hand may lie outside the element's range: take the nearest end. */
 static long Clamp(long value, const ElementSpec* spec) {
   return value < spec->min ? spec->min : (value > spec->max ? spec->max : value);
@@ -98,7 +132,9 @@ static void LoadValues(const VirtualMixer* mixer, long values[kElementCount][kCh
       continue;
     *equals = '\0';
     for (int i = 0; i < kElementCount; ++i) {
-      if (strcmp(line, kElements[i].name) != 0)
+      char key[128];
+      StateKey(&kElements[i], key, sizeof key);
+      if (strcmp(line, key) != 0)
         continue;
       long left = 0, right = 0;
       if (sscanf(equals + 1, "%ld,%ld", &left, &right) == 2) {
@@ -120,7 +156,9 @@ static int SaveValues(const VirtualMixer* mixer, long values[kElementCount][kCha
   if (file == NULL)
     return -errno;
   for (int i = 0; i < kElementCount; ++i) {
-    fprintf(file, "%s=%ld,%ld\n", kElements[i].name, values[i][0], values[i][1]);
+    char key[128];
+    StateKey(&kElements[i], key, sizeof key);
+    fprintf(file, "%s=%ld,%ld\n", key, values[i][0], values[i][1]);
   }
   if (fclose(file) != 0 || rename(temp, path) != 0) {
     int error = -errno;
@@ -156,6 +194,7 @@ static int ElemList(snd_ctl_ext_t* ext, unsigned int offset, snd_ctl_elem_id_t* 
     return -EINVAL;
   snd_ctl_elem_id_set_interface(id, SND_CTL_ELEM_IFACE_MIXER);
   snd_ctl_elem_id_set_name(id, kElements[offset].name);
+  snd_ctl_elem_id_set_index(id, kElements[offset].index);
   return 0;
 }
 
@@ -169,7 +208,7 @@ static snd_ctl_ext_key_t FindElem(snd_ctl_ext_t* ext, const snd_ctl_elem_id_t* i
     return numid - 1;
   const char* name = snd_ctl_elem_id_get_name(id);
   for (unsigned int i = 0; i < kElementCount; ++i) {
-    if (strcmp(name, kElements[i].name) == 0 && snd_ctl_elem_id_get_index(id) == 0)
+    if (strcmp(name, kElements[i].name) == 0 && snd_ctl_elem_id_get_index(id) == kElements[i].index)
       return i;
   }
   return SND_CTL_EXT_KEY_NOT_FOUND;
@@ -180,9 +219,49 @@ static int GetAttribute(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, int* type, un
   (void)ext;
   if (key >= kElementCount)
     return -EINVAL;
-  *type = kElements[key].isSwitch ? SND_CTL_ELEM_TYPE_BOOLEAN : SND_CTL_ELEM_TYPE_INTEGER;
-  *acc = SND_CTL_EXT_ACCESS_READWRITE;
-  *count = kChannels;
+  const ElementSpec* spec = &kElements[key];
+  *type = spec->kind == kSwitch       ? SND_CTL_ELEM_TYPE_BOOLEAN
+          : spec->kind == kEnumerated ? SND_CTL_ELEM_TYPE_ENUMERATED
+                                      : SND_CTL_ELEM_TYPE_INTEGER;
+  *acc = spec->readOnly ? SND_CTL_EXT_ACCESS_READ : SND_CTL_EXT_ACCESS_READWRITE;
+  if (spec->dbMin != 0 || spec->dbStep != 0)
+    *acc |= SND_CTL_EXT_ACCESS_TLV_READ | SND_CTL_EXT_ACCESS_TLV_CALLBACK;
+  *count = spec->kind == kEnumerated ? 1 : kChannels;
+  return 0;
+}
+
+/* The dB scale of an element, as a sound card's driver reports it. */
+static int ReadTlv(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, int opFlag, unsigned int numid,
+                   unsigned int* tlv, unsigned int tlvSize) {
+  (void)ext;
+  (void)numid;
+  if (key >= kElementCount || opFlag != 0)
+    return -ENXIO;
+  const ElementSpec* spec = &kElements[key];
+  if (tlvSize < 4 * sizeof(unsigned int))
+    return -ENOMEM;
+  tlv[0] = SND_CTL_TLVT_DB_SCALE;
+  tlv[1] = 2 * sizeof(unsigned int);
+  tlv[2] = (unsigned int)spec->dbMin;
+  tlv[3] = ((unsigned int)spec->dbStep & 0xffffu) | (spec->dbMuteAtMin ? 0x10000u : 0u);
+  return 0;
+}
+
+static int GetEnumeratedInfo(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, unsigned int* items) {
+  (void)ext;
+  if (key >= kElementCount || kElements[key].kind != kEnumerated)
+    return -EINVAL;
+  *items = (unsigned int)(kElements[key].max + 1);
+  return 0;
+}
+
+static int GetEnumeratedName(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, unsigned int item,
+                             char* name, size_t maxLength) {
+  (void)ext;
+  if (key >= kElementCount || kElements[key].kind != kEnumerated ||
+      item >= sizeof kSourceItems / sizeof kSourceItems[0])
+    return -EINVAL;
+  snprintf(name, maxLength, "%s", kSourceItems[item]);
   return 0;
 }
 
@@ -210,10 +289,31 @@ static int ReadInteger(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, long* value) {
   return 0;
 }
 
+static int WriteValues(VirtualMixer* mixer, snd_ctl_ext_key_t key, const long* value);
+
 static int WriteInteger(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, long* value) {
-  VirtualMixer* mixer = ext->private_data;
+  if (key >= kElementCount || kElements[key].readOnly)
+    return -EPERM;
+  return WriteValues(ext->private_data, key, value);
+}
+
+static int ReadEnumerated(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, unsigned int* items) {
+  long value[kChannels];
+  int error = ReadInteger(ext, key, value);
+  if (error >= 0)
+    items[0] = (unsigned int)value[0];
+  return error;
+}
+
+static int WriteEnumerated(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, unsigned int* items) {
   if (key >= kElementCount)
     return -EINVAL;
+  const long value[kChannels] = {(long)items[0], (long)items[0]};
+  return WriteValues(ext->private_data, key, value);
+}
+
+/* Stores one element's values for every process to see; 1 when they changed. */
+static int WriteValues(VirtualMixer* mixer, snd_ctl_ext_key_t key, const long* value) {
   if (!Present(mixer->dir, mixer->state, mixer->hotplug))
     return -ENODEV;
   const ElementSpec* spec = &kElements[key];
@@ -257,8 +357,12 @@ static const snd_ctl_ext_callback_t kCallbacks = {
     .find_elem = FindElem,
     .get_attribute = GetAttribute,
     .get_integer_info = GetIntegerInfo,
+    .get_enumerated_info = GetEnumeratedInfo,
+    .get_enumerated_name = GetEnumeratedName,
     .read_integer = ReadInteger,
+    .read_enumerated = ReadEnumerated,
     .write_integer = WriteInteger,
+    .write_enumerated = WriteEnumerated,
     .read_event = ReadEvent,
 };
 
@@ -317,6 +421,7 @@ SND_CTL_PLUGIN_DEFINE_FUNC(calvora) {
   snprintf(mixer->ext.mixername, sizeof mixer->ext.mixername, "%s", cardName);
   mixer->ext.poll_fd = mixer->pipe[0];
   mixer->ext.callback = &kCallbacks;
+  mixer->ext.tlv.c = ReadTlv;
   mixer->ext.private_data = mixer;
   int error = snd_ctl_ext_create(&mixer->ext, name, mode);
   if (error < 0) {

@@ -1,0 +1,163 @@
+#include "app/DeviceListing.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/Main.h"
+#include "audio/WaveCapture.h"
+#include "mixer/MixerXP.h"
+#include "platform/alsa/AlsaMixerDevices.h"
+#include "platform/alsa/AlsaWaveInput.h"
+
+namespace calvora::app {
+
+namespace {
+
+// The mixer devices, noting which controls each line has. The tree asks for the controls of
+// every line it lists exactly once and in its own order, so the notes follow that order.
+class ControlNotingDevices : public platform::alsa::AlsaMixerDevices {
+ public:
+  struct Controls {
+    bool volume = false;
+    bool mute = false;
+  };
+
+  platform::Result GetLineControls(uint32_t device, uint32_t lineId, uint32_t count,
+                                   std::vector<platform::MixerControlInfo>& controls) override {
+    const platform::Result result =
+        AlsaMixerDevices::GetLineControls(device, lineId, count, controls);
+    Controls noted;
+    for (const auto& control : controls) {
+      if (result != platform::result::kOk)
+        break;
+      noted.volume = noted.volume || control.controlType == platform::kMixerControlVolume;
+      noted.mute = noted.mute || control.controlType == platform::kMixerControlMute;
+    }
+    lines.push_back(noted);
+    return result;
+  }
+
+  std::vector<Controls> lines;  // in the tree's order of devices, roots and lines
+};
+
+// "16-bit stereo at 44100, 48000 Hz; 16-bit mono at ..." from the format bits.
+std::string Formats(uint32_t bits) {
+  namespace f = platform::wave_format;
+  struct Kind {
+    const char* name;
+    uint32_t at11k, at22k, at44k, at48k, at96k;
+  };
+  static constexpr Kind kKinds[] = {
+      {"16-bit stereo", f::k1S16, f::k2S16, f::k4S16, f::k48S16, f::k96S16},
+      {"16-bit mono", f::k1M16, f::k2M16, f::k4M16, f::k48M16, f::k96M16},
+      {"8-bit stereo", f::k1S08, f::k2S08, f::k4S08, f::k48S08, f::k96S08},
+      {"8-bit mono", f::k1M08, f::k2M08, f::k4M08, f::k48M08, f::k96M08},
+  };
+  std::string text;
+  for (const Kind& kind : kKinds) {
+    const std::pair<uint32_t, const char*> rates[] = {{kind.at11k, "11025"},
+                                                      {kind.at22k, "22050"},
+                                                      {kind.at44k, "44100"},
+                                                      {kind.at48k, "48000"},
+                                                      {kind.at96k, "96000"}};
+    std::string list;
+    for (const auto& [bit, rate] : rates) {
+      if ((bits & bit) != 0)
+        list += (list.empty() ? "" : ", ") + std::string(rate);
+    }
+    if (!list.empty())
+      text += (text.empty() ? "" : "; ") + std::string(kind.name) + " at " + list + " Hz";
+  }
+  return text;
+}
+
+void PrintCaptureDevices(std::FILE* out) {
+  platform::alsa::AlsaWaveInput input;
+  audio::TWaveCapture capture(input);
+  std::fprintf(out, "Capture devices (the sound card, by the name the settings keep):\n");
+  for (const audio::WaveInDevice& device : capture.Devices) {
+    platform::WaveInCaps caps;
+    input.GetDeviceCaps(static_cast<uint32_t>(device.DeviceID), caps);
+    std::fprintf(out, "  \"%s\"  %s\n", device.Name.c_str(), Formats(caps.Formats).c_str());
+  }
+  if (capture.Devices.empty())
+    std::fprintf(out, "  (none)\n");
+}
+
+void PrintMixerDevices(std::FILE* out) {
+  ControlNotingDevices devices;
+  mixer::LoadMixerDevices(devices);
+  mixer::LoadMixerLines();
+  std::fprintf(out,
+               "Mixer devices (by the name the settings keep; roots and lines by position):\n");
+  size_t noted = 0;
+  for (int32_t device = 0; device < mixer::MixerDeviceCount(); ++device) {
+    std::fprintf(out, "  \"%s\"\n", mixer::MixerDeviceName(device).c_str());
+    for (int32_t root = 0; root < mixer::MixerRootCount(device); ++root) {
+      std::fprintf(out, "    root %d \"%s\"\n", root, mixer::MixerRootName(device, root).c_str());
+      for (int32_t line = 0; line < mixer::MixerLineCount(device, root); ++line) {
+        const auto controls = noted < devices.lines.size() ? devices.lines[noted++]
+                                                           : ControlNotingDevices::Controls{};
+        std::string state;
+        if (controls.volume) {
+          const int32_t volume = mixer::GetLineVolume(device, root, line);
+          state += "  volume " + std::to_string(volume) + " (" +
+                   std::to_string(std::lround(volume * 100.0 / 65535.0)) + " %)";
+        }
+        if (controls.mute)
+          state += mixer::GetLineMute(device, root, line) ? "  muted" : "  not muted";
+        std::fprintf(out, "      line %d \"%s\"%s\n", line,
+                     mixer::MixerLineName(device, root, line).c_str(), state.c_str());
+      }
+    }
+  }
+  if (mixer::MixerDeviceCount() == 0)
+    std::fprintf(out, "  (none)\n");
+  mixer::FreeMixerDevices();
+}
+
+void PrintHelp(std::FILE* out) {
+  std::fprintf(out,
+               "Usage: calvora-audio-mixer [--list-devices | --help | --version]\n"
+               "\n"
+               "Listens to one sound card, shows its level on an LED meter, detects silence,\n"
+               "and mutes or restores mixer lines with fades for the programs that control it\n"
+               "over the session bus. Without options it starts its window; the settings are\n"
+               "kept beside the program, in its path with \".ini\".\n"
+               "\n"
+               "  --list-devices  print the capture and mixer devices the settings offer\n"
+               "  --help          print this help\n"
+               "  --version       print the version\n"
+               "\n"
+               "Environment: CALVORA_DEBUG=1 shows ALSA's own messages on stderr.\n");
+}
+
+}  // namespace
+
+void PrintDeviceListing(std::FILE* out) {
+  PrintCaptureDevices(out);
+  std::fprintf(out, "\n");
+  PrintMixerDevices(out);
+}
+
+std::optional<int> RunWithoutWindow(int argc, char** argv, std::FILE* out) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--list-devices") == 0) {
+      PrintDeviceListing(out);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      PrintHelp(out);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::fprintf(out, "%s %s\n", kProgramTitle, CALVORA_FILE_VERSION);
+      return 0;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace calvora::app

@@ -1,0 +1,147 @@
+// The real window on offscreen Qt capturing the virtual sound card through ALSA: the panel
+// and the meter as a user sees them, online and in silence, saved as screenshots.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <filesystem>
+#include <fstream>
+
+#include "FormWidgets.h"
+#include "VirtualDesktop.h"
+#include "VirtualMixerDevices.h"
+#include "app/Main.h"
+#include "meter/LedMetter.h"
+#include "platform/alsa/AlsaWaveInput.h"
+#include "platform/posix/IniProfileFile.h"
+#include "platform/posix/PosixClock.h"
+#include "platform/posix/XdgRunKeys.h"
+#include "platform/qt/QtTimers.h"
+#include "ui/qt/MainForm.h"
+#include "ui/qt/RenderToPng.h"
+
+namespace calvora {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CardOnQt : public ::testing::Test {
+ protected:
+  CardOnQt() {
+    dir = fs::temp_directory_path() / ("calvora-card-qt-" + std::to_string(::getpid()));
+    fs::create_directories(dir / "autostart");
+    fs::create_directories(dir / "card");
+    setenv("CALVORA_VIRTUAL_CARD_DIR", (dir / "card").c_str(), 1);
+    Programme("tone -20 1000");
+    std::ofstream(dir / "calvora.ini")
+        << "[Settings]\nUseSoundCard=1\nUseMixer=0\n[Soundcard]\nCard=Calvora Virtual Capture\n"
+           "Bitrate=48000\nSilenceTime=0.5\nRestoreTime=0.5\nSilenceLevel=-40\n";
+    iniFile = std::make_unique<platform::posix::IniProfileFile>((dir / "calvora.ini").string());
+    runKeys = std::make_unique<platform::posix::XdgRunKeys>((dir / "autostart").string(),
+                                                            std::vector<std::string>{});
+    store = std::make_unique<settings::SettingsStore>(
+        *iniFile, *runKeys, (dir / "calvora").string(), [](const std::string&) {});
+    const app::MainWindowWidgets widgets = FormWidgets(form);
+    app::MainWindowServices services{clock,  timers,    desktop, waveInput, mixerDevices,
+                                     *store, "1.0.0.1", nullptr, nullptr};
+    window = std::make_unique<app::TCV_AudioMixer>(widgets, std::move(services));
+    form.ShowAtStart();
+  }
+  ~CardOnQt() override {
+    window.reset();
+    fs::remove_all(dir);
+  }
+
+  void Programme(const std::string& programme) {
+    const std::string command =
+        std::string(CALVORA_CAPTURE_CTL) + " programme " + programme + " > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  // Runs the program's loop until the sound card's status word is `word`, at most 5 s.
+  bool WaitForStatus(const std::string& word) {
+    QElapsedTimer waited;
+    waited.start();
+    while (form.LabCard->Text() != word && waited.elapsed() < 5000)
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return form.LabCard->Text() == word;
+  }
+  void RunFor(int ms) {
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < ms)
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  // The screenshot, with the position of the first channel's LED `index` in it.
+  QImage Screenshot(const char* name) {
+    const QString png = QString::fromStdString(std::string(CALVORA_TEST_OUTPUT_DIR "/") + name);
+    EXPECT_TRUE(ui::qt::RenderToPng(form, png));
+    return QImage(png);
+  }
+  QColor LedPixel(const QImage& shot, size_t index) {
+    const ui::Rect r = meter::Meters[0].Segments[0][index].LedRect;
+    const QPoint inImage((r.Left + r.Right) / 2, (r.Top + r.Bottom) / 2);
+    return QColor(shot.pixel(form.ImgLed->mapTo(&form, inImage)));
+  }
+  static QColor Q(ui::Color c) { return QColor(c.R, c.G, c.B); }
+
+  fs::path dir;
+  platform::posix::PosixClock clock;
+  platform::qt::QtTimers timers;
+  testing::VirtualDesktop desktop;
+  platform::alsa::AlsaWaveInput waveInput;
+  testing::VirtualMixerDevices mixerDevices;
+  std::unique_ptr<platform::posix::IniProfileFile> iniFile;
+  std::unique_ptr<platform::posix::XdgRunKeys> runKeys;
+  std::unique_ptr<settings::SettingsStore> store;
+  ui::qt::MainForm form;
+  std::unique_ptr<app::TCV_AudioMixer> window;
+};
+
+TEST_F(CardOnQt, OnlineShowsTheCardAndTheMeterAtTheProgrammesLevelThenSilenceInRed) {
+  ASSERT_TRUE(WaitForStatus("Online")) << form.LabCard->Text();
+  EXPECT_EQ(form.LabCard->TextColor(), ui::colors::kGreen);
+  EXPECT_EQ(form.SGCard->Text(), "Calvora Virtual Capture");
+  RunFor(300);
+  const QImage online = Screenshot("card-online.png");
+  ASSERT_FALSE(online.isNull());
+  // A -20 dB tone on the 24 dB scale lights the LEDs from -24 dB to about -20 dB (the meter
+  // adds 0.1 dB before it cuts to whole dB), and none from -17 dB up.
+  const auto& row = meter::Meters[0].Segments[0];
+  ASSERT_EQ(row.size(), 25u);
+  for (size_t i : {size_t{0}, size_t{4}})
+    EXPECT_EQ(LedPixel(online, i), Q(row[i].OnColor)) << i;
+  for (size_t i : {size_t{7}, size_t{20}})
+    EXPECT_EQ(LedPixel(online, i), Q(row[i].OffColor)) << i;
+  // The status word is drawn in green.
+  const QRect word(form.LabCard->mapTo(&form, QPoint(0, 0)), form.LabCard->size());
+  int green = 0;
+  for (int y = word.top(); y <= word.bottom(); ++y)
+    for (int x = word.left(); x <= word.right(); ++x)
+      green += QColor(online.pixel(x, y)) == QColor(0, 128, 0) ? 1 : 0;
+  EXPECT_GT(green, 20);
+
+  Programme("silence");
+  ASSERT_TRUE(WaitForStatus("Silence"));
+  EXPECT_EQ(form.LabCard->TextColor(), ui::colors::kRed);
+  const QImage silence = Screenshot("card-silence.png");
+  ASSERT_FALSE(silence.isNull());
+  EXPECT_EQ(LedPixel(silence, 0), Q(row[0].OffColor));  // nothing lit in silence
+  int red = 0;
+  for (int y = word.top(); y <= word.bottom(); ++y)
+    for (int x = word.left(); x <= word.right(); ++x)
+      red += QColor(silence.pixel(x, y)) == QColor(255, 0, 0) ? 1 : 0;
+  EXPECT_GT(red, 20);
+}
+
+}  // namespace
+}  // namespace calvora
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  calvora::ui::qt::PrepareApplication("Calvora Audio Mixer");
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
