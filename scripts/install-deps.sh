@@ -9,6 +9,7 @@ packages=(
   xvfb x11-utils x11-apps netpbm python3 python3-dbus python3-gi
   desktop-file-utils dpkg-dev file
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  xdotool
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -21,6 +21,7 @@
 #include "platform/qt/SessionEnd.h"
 #include "platform/qt/ShutdownSignals.h"
 #include "ui/qt/MainForm.h"
+#include "ui/qt/SettingsDialog.h"
 
 namespace {
 
@@ -32,18 +33,6 @@ std::string IniPathFor(const std::string& executable) {
   const size_t dot = executable.find_last_of('.');
   const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
   return (hasExtension ? executable.substr(0, dot) : executable) + ".ini";
-}
-
-// The settings dialog's frame; its pages join in a later version. Closing it is a cancel.
-bool RunSettingsDialog(QWidget* parent) {
-  QDialog dialog(parent);
-  dialog.setWindowTitle("Settings");
-  auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(new QLabel("The settings are read from the file beside the program."));
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  layout->addWidget(buttons);
-  return dialog.exec() == QDialog::Accepted;
 }
 
 }  // namespace
@@ -77,11 +66,20 @@ int main(int argc, char** argv) {
   settings::SettingsStore store(ini, runKeys, executable,
                                 [&form](const std::string& text) { form.MSG.ShowError(text); });
 
+  // The dialog protects the main window's lines and leaves its controller a device tree.
+  app::TCV_AudioMixer* mainWindow = nullptr;
+  const settings::SettingServices dialogServices{
+      waveInput, mixerDevices,
+      clock,     timers,
+      store,     [&mainWindow] { return mainWindow ? mainWindow->LineMixer.get() : nullptr; }};
   const app::MainWindowWidgets widgets{
       form,          form.PanWork,     form.PanCard,          *form.SGCard,
       *form.LabCard, form.PanLed,      form.ImgLed->Canvas(), form.PanMixer,
       *form.SGMixer, *form.LabMixer,   *form.SGLevel,         *form.LabSilence,
       form.PanSett,  *form.SBSettings, form.TrayIcon,         form.MSG};
+  const auto runSettingsDialog = [&form, &dialogServices] {
+    return ui::qt::RunSettingsDialog(&form, dialogServices);
+  };
   app::MainWindowServices services{clock,
                                    timers,
                                    *desktop,
@@ -90,8 +88,9 @@ int main(int argc, char** argv) {
                                    store,
                                    CALVORA_FILE_VERSION,
                                    platform::posix::RaiseProcessPriority,
-                                   [&form] { return RunSettingsDialog(&form); }};
+                                   runSettingsDialog};
   app::TCV_AudioMixer window(widgets, std::move(services));
+  mainWindow = &window;
 
   // The session is ending: close at once, without the confirmation of interactive mode. A
   // session save that is not a logout leaves the program running.

@@ -5,8 +5,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace calvora::platform {
+
+// One key and the text to store under it.
+struct ProfileValue {
+  std::string Section;
+  std::string Key;
+  std::string Value;
+};
 
 class ProfileFile {
  public:
@@ -22,6 +30,11 @@ class ProfileFile {
   // so it is never left truncated. Returns false when the file cannot be written.
   virtual bool WriteString(std::string_view section, std::string_view key,
                            std::string_view value) = 0;
+
+  // Sets every key in order in one replacement of the file: afterwards the file holds all of
+  // them or, on failure, is exactly as before. Fails (writing nothing) at the first key that
+  // cannot be written, or when the file cannot be replaced.
+  virtual bool WriteStrings(const std::vector<ProfileValue>& values) = 0;
 };
 
 }  // namespace calvora::platform

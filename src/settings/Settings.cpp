@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string_view>
+#include <vector>
 
 namespace calvora::settings {
 
@@ -139,6 +140,20 @@ std::string InvalidDataType(const std::string& name) {
   return "Invalid data type for '" + name + "'";
 }
 
+// A text as one line of the file can hold it: up to a NUL (where a C string ends), without
+// line breaks. A file with CR CR LF line ends leaves a CR at the end of each value; a value
+// kept with it could never be written back, and every later save would fail.
+std::string WritableText(std::string_view text) {
+  text = text.substr(0, text.find('\0'));
+  std::string clean;
+  for (const char c : text) {
+    if (c != '\r' && c != '\n') {
+      clean += c;
+    }
+  }
+  return clean;
+}
+
 // Reads the keys in file order; each unreadable or absent value gives its default.
 class Reader {
  public:
@@ -162,7 +177,7 @@ class Reader {
     return ParseFloat(*text).value_or(fallback);
   }
   std::string Text(std::string_view section, std::string_view key) {
-    return platform::CutToBytes(ini_.ReadString(section, key).value_or(std::string()),
+    return platform::CutToBytes(WritableText(ini_.ReadString(section, key).value_or(std::string())),
                                 kMaxTextLength);
   }
 
@@ -170,13 +185,11 @@ class Reader {
   platform::ProfileFile& ini_;
 };
 
-// Writes the keys in file order and stops at the first that cannot be written.
+// Gathers the keys in file order for one write of the whole set.
 class Writer {
  public:
-  explicit Writer(platform::ProfileFile& ini) : ini_(ini) {}
-
   void Text(std::string_view section, std::string_view key, std::string_view value) {
-    ok_ = ok_ && ini_.WriteString(section, key, value);
+    values_.push_back({std::string(section), std::string(key), WritableText(value)});
   }
   void Integer(std::string_view section, std::string_view key, int32_t value) {
     Text(section, key, std::to_string(value));
@@ -187,11 +200,10 @@ class Writer {
   void Float(std::string_view section, std::string_view key, double value) {
     Text(section, key, FormatFloat(value));
   }
-  bool Ok() const { return ok_; }
+  const std::vector<platform::ProfileValue>& Values() const { return values_; }
 
  private:
-  platform::ProfileFile& ini_;
-  bool ok_ = true;
+  std::vector<platform::ProfileValue> values_;
 };
 
 }  // namespace
@@ -246,7 +258,7 @@ bool SettingsStore::LoadSettings() {
 
 bool SettingsStore::SaveSettings() {
   const SettingsRecord& s = Settings;
-  Writer out(ini_);
+  Writer out;
 
   out.Integer(kSettings, "PID", s.PID);
   out.Boolean(kSettings, "Hide", s.Hide);
@@ -276,7 +288,8 @@ bool SettingsStore::SaveSettings() {
     out.Integer(kMixer, "Level" + index, line.Level);
   }
 
-  if (!out.Ok()) {
+  // One replacement of the file: it holds the old keys or the new ones, never a mix.
+  if (!ini_.WriteStrings(out.Values())) {
     if (showError_) {
       showError_("Unable to write to " + ini_.Path());
     }
@@ -353,8 +366,13 @@ void SettingsStore::SetAutoStart(bool on) {
     return;
   }
 
+  // A name the machine's list uses is not free either: the user's entry would hide it.
   std::set<std::string> taken;
   for (const platform::RunValue& value : *user) {
+    taken.insert(value.Name);
+  }
+  for (const platform::RunValue& value : runKeys_.List(platform::RunScope::LocalMachine, false)
+                                             .value_or(std::vector<platform::RunValue>{})) {
     taken.insert(value.Name);
   }
   std::string name(kAutoStartName);

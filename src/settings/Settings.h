@@ -72,8 +72,8 @@ class SettingsStore {
 
   // Clears the record, reads every key with its default; true when the file existed.
   bool LoadSettings();
-  // Writes every key in order; stops at the first key that cannot be written, shows
-  // "Unable to write to <path>" and returns false.
+  // Writes every key in order in one replacement of the file. When a key cannot be written,
+  // nothing is, "Unable to write to <path>" is shown and the result is false.
   bool SaveSettings();
 
   bool IsAutoStart();

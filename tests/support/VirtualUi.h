@@ -8,10 +8,16 @@
 
 #include "ui/Button.h"
 #include "ui/Canvas.h"
+#include "ui/CheckBox.h"
+#include "ui/Dialog.h"
+#include "ui/DropDownList.h"
 #include "ui/Gauge.h"
 #include "ui/Label.h"
 #include "ui/MessageBox.h"
 #include "ui/Panel.h"
+#include "ui/Slider.h"
+#include "ui/SpeedButton.h"
+#include "ui/SpinEdit.h"
 #include "ui/TrayIcon.h"
 #include "ui/Window.h"
 
@@ -138,6 +144,110 @@ class VirtualCanvas : public ui::Canvas {
 
  private:
   int width_, height_;
+};
+
+// Visibility and horizontal extent, shared by the virtual placed controls.
+template <typename Role>
+class VirtualControl : public Role {
+ public:
+  void SetVisible(bool v) override { visible = v; }
+  bool Visible() const override { return visible; }
+  int Left() const override { return left; }
+  int Width() const override { return width; }
+  void SetWidth(int w) override { width = w; }
+  bool visible = true;
+  int left = 0;
+  int width = 100;
+};
+
+class VirtualCheckBox : public ui::CheckBox {
+ public:
+  void SetChecked(bool c) override { checked = c; }
+  bool Checked() const override { return checked; }
+  // The user clicks the box.
+  void UserClick() {
+    checked = !checked;
+    if (OnClick)
+      OnClick();
+  }
+  bool checked = false;
+};
+
+class VirtualCheckGroup : public ui::CheckGroup {
+ public:
+  explicit VirtualCheckGroup(int clientWidth = 0) : clientWidth_(clientWidth) {}
+  void SetChecked(bool c) override { checked = c; }
+  bool Checked() const override { return checked; }
+  int ClientWidth() const override { return clientWidth_; }
+  bool checked = false;
+
+ private:
+  int clientWidth_;
+};
+
+class VirtualDropDownList : public VirtualControl<ui::DropDownList> {
+ public:
+  void SetItems(const std::vector<std::string>& i) override {
+    items = i;
+    index = -1;
+  }
+  int Count() const override { return static_cast<int>(items.size()); }
+  std::string Item(int i) const override {
+    return i >= 0 && i < Count() ? items[static_cast<size_t>(i)] : std::string();
+  }
+  int ItemIndex() const override { return index; }
+  // The user picks an item.
+  void UserSelect(int i) { Select(i); }
+  std::vector<std::string> items;
+  int index = -1;
+
+ protected:
+  void ShowSelection(int i) override { index = i; }
+};
+
+class VirtualSlider : public VirtualControl<ui::Slider> {
+ public:
+  VirtualSlider(int minimum, int maximum, int position)
+      : minimum_(minimum), maximum_(maximum), position_(position) {}
+  int Position() const override { return position_; }
+  int Minimum() const override { return minimum_; }
+  int Maximum() const override { return maximum_; }
+  // The user drags the slider.
+  void UserMove(int value) { SetPosition(value); }
+
+ protected:
+  void ShowPosition(int value) override { position_ = value; }
+
+ private:
+  int minimum_, maximum_, position_;
+};
+
+class VirtualSpinEdit : public ui::SpinEdit {
+ public:
+  VirtualSpinEdit(double minimum, double maximum, double value)
+      : minimum_(minimum), maximum_(maximum), value_(value) {}
+  double Value() const override { return value_; }
+  double Minimum() const override { return minimum_; }
+  double Maximum() const override { return maximum_; }
+
+ protected:
+  void ShowValue(double value) override { value_ = value; }
+
+ private:
+  double minimum_, maximum_, value_;
+};
+
+class VirtualSpeedButton : public VirtualControl<ui::SpeedButton> {};
+
+// Remembers how the dialog ended; unset while it is open.
+class VirtualDialog : public ui::Dialog {
+ public:
+  void EndModal(bool ok) override {
+    ended = true;
+    result = ok;
+  }
+  bool ended = false;
+  bool result = false;
 };
 
 }  // namespace calvora::testing

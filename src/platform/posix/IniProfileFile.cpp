@@ -1,6 +1,8 @@
 #include "platform/posix/IniProfileFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,7 +10,9 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <random>
 #include <vector>
 
 namespace calvora::platform::posix {
@@ -221,6 +225,155 @@ std::string ResolvedPath(const std::string& path) {
   return real ? std::string(real.get()) : path;
 }
 
+// Names and values that would break the line structure, or could not be found again, are
+// refused rather than written.
+bool CanHold(const ProfileValue& v) {
+  const std::string_view section = v.Section;
+  const std::string_view key = v.Key;
+  return !section.empty() && !key.empty() && Trim(section) == section && Trim(key) == key &&
+         !HasLineBreakOrNul(section) && !HasLineBreakOrNul(key) && !HasLineBreakOrNul(v.Value) &&
+         section.find(']') == std::string_view::npos && key.find('=') == std::string_view::npos &&
+         key.front() != '[' && key.front() != ';' && key.front() != '#';
+}
+
+// Sets one key in the lines of a file: in place where it is, at the end of its section's
+// first block, or in a new section at the end.
+void SetKey(std::vector<std::string>& lines, std::string_view section, std::string_view key,
+            std::string_view value) {
+  const KeyPosition pos = Locate(lines, section, key);
+  if (pos.keyLine) {
+    // Keep the key as it is spelled in the file; only the value changes.
+    const std::string_view spelled = Classify(lines[*pos.keyLine], *pos.keyLine == 0).name;
+    const size_t keyStart = static_cast<size_t>(spelled.data() - lines[*pos.keyLine].data());
+    lines[*pos.keyLine] =
+        lines[*pos.keyLine].substr(0, keyStart) + std::string(spelled) + "=" + EncodeValue(value);
+  } else if (pos.sectionLine) {
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos.insertAt),
+                 std::string(key) + "=" + EncodeValue(value));
+  } else {
+    if (!lines.empty() && !Trim(lines.back()).empty()) {
+      lines.emplace_back();
+    }
+    lines.push_back("[" + std::string(section) + "]");
+    lines.push_back(std::string(key) + "=" + EncodeValue(value));
+  }
+}
+
+constexpr std::string_view kTemporaryMark = ".tmp-";
+constexpr size_t kTemporarySuffixLength = 6;
+// How long a write waits for another writer of the same folder before it goes ahead
+// without tidying up.
+constexpr int kFolderLockWaitMs = 1000;
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Held by every write of a file in the folder from its first temporary file to its rename, so
+// a temporary file found while holding it belongs to a write that was killed.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder)
+      : fd_(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    // Another writer holds it for milliseconds; one that hangs must not hang this one.
+    for (int waited = 0; fd_ >= 0 && !held_ && waited <= kFolderLockWaitMs; ++waited) {
+      held_ = flock(fd_, LOCK_EX | LOCK_NB) == 0;
+      if (!held_) {
+        usleep(1000);
+      }
+    }
+  }
+  ~FolderLock() {
+    if (fd_ >= 0) {
+      close(fd_);  // releases the lock
+    }
+  }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  bool Held() const { return held_; }
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
+
+// Removes the "<file>.tmp-XXXXXX" files of this user beside the file that killed writes left.
+// Called only while holding the folder's lock, so none of them is being written.
+void RemoveTemporaries(const std::string& path) {
+  const std::string prefix = BaseName(path) + std::string(kTemporaryMark);
+  DIR* dir = opendir(FolderOf(path).c_str());
+  if (dir == nullptr) {
+    return;
+  }
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != prefix.size() + kTemporarySuffixLength ||
+        name.substr(0, prefix.size()) != prefix) {
+      continue;
+    }
+    struct stat st {};
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == geteuid()) {
+      unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+  }
+  closedir(dir);
+}
+
+std::string RandomSuffix() {
+  static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
+  std::string suffix;
+  for (size_t i = 0; i < kTemporarySuffixLength; ++i) {
+    suffix += kChars[pick(random)];
+  }
+  return suffix;
+}
+
+// Writes the content into a file without a name in the target's folder and names it only once
+// it is complete and on disk; the path of that name, or nothing where the system cannot.
+std::optional<std::string> WriteUnnamed(const std::string& path,
+                                        const std::function<bool(int)>& fill) {
+  const int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  std::optional<std::string> named;
+  if (fill(fd)) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; attempt < 100 && !named; ++attempt) {
+      const std::string candidate = path + std::string(kTemporaryMark) + RandomSuffix();
+      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        named = candidate;
+      } else if (errno != EEXIST) {
+        break;
+      }
+    }
+  }
+  close(fd);
+  return named;
+}
+
+// The same through a named temporary file from the start, for file systems without unnamed
+// files.
+std::optional<std::string> WriteNamed(const std::string& path,
+                                      const std::function<bool(int)>& fill) {
+  std::string temporary = path + std::string(kTemporaryMark) + "XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  const bool ok = fill(fd);
+  if (close(fd) != 0 || !ok) {
+    unlink(temporary.c_str());
+    return std::nullopt;
+  }
+  return temporary;
+}
+
 }  // namespace
 
 IniProfileFile::IniProfileFile(std::string path) : path_(std::move(path)) {}
@@ -250,13 +403,14 @@ std::optional<std::string> IniProfileFile::ReadString(std::string_view section,
 
 bool IniProfileFile::WriteString(std::string_view section, std::string_view key,
                                  std::string_view value) {
-  // Names and values that would break the line structure, or could not be found again, are
-  // refused rather than written.
-  if (section.empty() || key.empty() || Trim(section) != section || Trim(key) != key ||
-      HasLineBreakOrNul(section) || HasLineBreakOrNul(key) || HasLineBreakOrNul(value) ||
-      section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos ||
-      key.front() == '[' || key.front() == ';' || key.front() == '#') {
-    return false;
+  return WriteStrings({{std::string(section), std::string(key), std::string(value)}});
+}
+
+bool IniProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
+  for (const ProfileValue& v : values) {
+    if (!CanHold(v)) {
+      return false;
+    }
   }
 
   const std::string target = ResolvedPath(path_);
@@ -282,24 +436,9 @@ bool IniProfileFile::WriteString(std::string_view section, std::string_view key,
   }
 
   std::vector<std::string> lines = SplitLines(content);
-  const KeyPosition pos = Locate(lines, section, key);
-  if (pos.keyLine) {
-    // Keep the key as it is spelled in the file; only the value changes.
-    const std::string_view spelled = Classify(lines[*pos.keyLine], *pos.keyLine == 0).name;
-    const size_t keyStart = static_cast<size_t>(spelled.data() - lines[*pos.keyLine].data());
-    lines[*pos.keyLine] =
-        lines[*pos.keyLine].substr(0, keyStart) + std::string(spelled) + "=" + EncodeValue(value);
-  } else if (pos.sectionLine) {
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos.insertAt),
-                 std::string(key) + "=" + EncodeValue(value));
-  } else {
-    if (!lines.empty() && !Trim(lines.back()).empty()) {
-      lines.emplace_back();
-    }
-    lines.push_back("[" + std::string(section) + "]");
-    lines.push_back(std::string(key) + "=" + EncodeValue(value));
+  for (const ProfileValue& v : values) {
+    SetKey(lines, v.Section, v.Key, v.Value);
   }
-
   std::string updated;
   for (const std::string& line : lines) {
     updated += line;
@@ -310,32 +449,36 @@ bool IniProfileFile::WriteString(std::string_view section, std::string_view key,
 
 bool IniProfileFile::ReplaceFile(const std::string& path, std::string_view content,
                                  unsigned newFileMode) {
+  const FolderLock lock(FolderOf(path));
+  if (lock.Held()) {
+    RemoveTemporaries(path);
+  }
   struct stat original {};
   const bool existed = stat(path.c_str(), &original) == 0;
-  std::string tempPath = path + ".tmp-XXXXXX";
-  const int fd = mkstemp(tempPath.data());
-  if (fd < 0) {
-    return false;
-  }
   const mode_t mode = existed ? (original.st_mode & 07777)
                               : (static_cast<mode_t>(newFileMode) & ~CurrentUmask() & 07777);
-  bool ok = WriteAll(fd, content) && fchmod(fd, mode) == 0;
-  if (ok && existed && (original.st_uid != geteuid() || original.st_gid != getegid())) {
-    // Only a privileged process can give the file back to its owner; others keep theirs.
-    [[maybe_unused]] const int ignored = fchown(fd, original.st_uid, original.st_gid);
+  const auto fill = [&](int fd) {
+    bool ok = WriteAll(fd, content) && fchmod(fd, mode) == 0;
+    if (ok && existed && (original.st_uid != geteuid() || original.st_gid != getegid())) {
+      // Only a privileged process can give the file back to its owner; others keep theirs.
+      [[maybe_unused]] const int ignored = fchown(fd, original.st_uid, original.st_gid);
+    }
+    return ok && fsync(fd) == 0;
+  };
+  std::optional<std::string> temporary = WriteUnnamed(path, fill);
+  if (!temporary) {
+    temporary = WriteNamed(path, fill);
   }
-  ok = ok && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
-  ok = ok && rename(tempPath.c_str(), path.c_str()) == 0;
-  if (!ok) {
-    unlink(tempPath.c_str());
+  if (!temporary) {
+    return false;
+  }
+  if (rename(temporary->c_str(), path.c_str()) != 0) {
+    unlink(temporary->c_str());
     return false;
   }
   // Make the rename itself durable; a failure here does not undo the new content.
-  const int dirFd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
+  if (lock.Fd() >= 0) {
+    fsync(lock.Fd());
   }
   return true;
 }

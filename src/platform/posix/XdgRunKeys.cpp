@@ -187,6 +187,7 @@ RunValue ReadEntry(const std::string& path, std::string name) {
   std::string line;
   bool inEntryGroup = false;
   bool seenEntryGroup = false;
+  bool hidden = false;
   while (std::getline(in, line)) {
     const std::string_view text = TrimBlanks(line);
     if (!text.empty() && text.front() == '[') {
@@ -199,11 +200,23 @@ RunValue ReadEntry(const std::string& path, std::string name) {
       continue;
     }
     const size_t equals = text.find('=');
-    if (equals != std::string_view::npos && TrimBlanks(text.substr(0, equals)) == "Exec") {
-      value.IsText = true;
-      value.Text = UnquoteExec(UnescapeString(TrimBlanks(text.substr(equals + 1))));
-      return value;
+    if (equals == std::string_view::npos) {
+      continue;
     }
+    const std::string_view key = TrimBlanks(text.substr(0, equals));
+    const std::string_view data = TrimBlanks(text.substr(equals + 1));
+    if (key == "Exec" && !value.IsText) {
+      value.IsText = true;
+      value.Text = UnquoteExec(UnescapeString(data));
+    } else if (key == "Hidden") {
+      hidden = data == "true";
+    }
+  }
+  // A hidden entry is one the user switched off, often to disable a system entry of the same
+  // name, and usually without a command: it starts nothing and names no program.
+  if (hidden) {
+    value.IsText = true;
+    value.Text.clear();
   }
   return value;
 }
@@ -277,7 +290,12 @@ std::optional<std::vector<RunValue>> XdgRunKeys::List(RunScope scope, bool creat
       return std::nullopt;
     }
   } else {
-    // The folders are in order of precedence; the first entry of a name hides later ones.
+    // The folders are in order of precedence; the first entry of a name hides later ones, and
+    // an entry of the user's hides the machine's entry of that name.
+    if (!userDir_.empty()) {
+      std::vector<RunValue> user;
+      AddEntries(userDir_, user, names);
+    }
     bool opened = false;
     for (const std::string& dir : machineDirs_) {
       opened = AddEntries(dir, values, names) || opened;

@@ -8,7 +8,9 @@ namespace calvora::platform::posix {
 
 // Login programs as XDG autostart desktop entries: an entry "<name>.desktop" whose Exec is
 // the command. The user's list is $XDG_CONFIG_HOME/autostart (default ~/.config/autostart);
-// the machine's lists are the autostart folders of $XDG_CONFIG_DIRS (default /etc/xdg).
+// the machine's lists are the autostart folders of $XDG_CONFIG_DIRS (default /etc/xdg), less
+// the entries the user's folder overrides. A hidden entry (Hidden=true) is a switched-off
+// entry: a text that names no program.
 class XdgRunKeys : public RunKeys {
  public:
   // Folders taken from the environment.

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <algorithm>
 
 namespace calvora::ui::qt {
@@ -121,6 +122,86 @@ void QtTrayIcon::SetVisible(bool visible) {
 void QtTrayIcon::NextImage() {
   imageIndex_ = (imageIndex_ + 1) % static_cast<int>(images_.size());
   icon_.setIcon(images_[static_cast<size_t>(imageIndex_)]);
+}
+
+QtCheckBox::QtCheckBox(const QString& caption, QWidget* parent) : QCheckBox(caption, parent) {
+  connect(this, &QCheckBox::clicked, [this] {
+    if (OnClick)
+      OnClick();
+  });
+}
+
+void QtCheckBox::SetChecked(bool checked) {
+  const QSignalBlocker quiet(this);
+  setChecked(checked);
+}
+
+QtCheckGroup::QtCheckGroup(const QString& caption, QWidget* parent) : QGroupBox(caption, parent) {
+  setCheckable(true);
+  connect(this, &QGroupBox::clicked, [this] {
+    if (OnClick)
+      OnClick();
+  });
+}
+
+void QtCheckGroup::SetChecked(bool checked) {
+  const QSignalBlocker quiet(this);
+  setChecked(checked);
+}
+
+QtDropDownList::QtDropDownList(QWidget* parent) : QtControl(parent) {
+  setEditable(false);
+  connect(this, &QComboBox::activated, [this](int index) { Select(index); });
+}
+
+void QtDropDownList::SetItems(const std::vector<std::string>& items) {
+  const QSignalBlocker quiet(this);
+  clear();
+  for (const std::string& item : items)
+    addItem(ToQString(item));
+  setCurrentIndex(-1);
+}
+
+void QtDropDownList::ShowSelection(int index) {
+  const QSignalBlocker quiet(this);
+  setCurrentIndex(index);
+}
+
+QtSlider::QtSlider(int minimum, int maximum, int step, int position, QWidget* parent)
+    : QtControl(Qt::Horizontal, parent) {
+  setRange(minimum, maximum);
+  setSingleStep(step);
+  setPageStep(step);
+  setValue(position);
+  // Moves from code are made with the signal blocked; what arrives here is the user's.
+  connect(this, &QSlider::valueChanged, [this] {
+    if (OnChange)
+      OnChange();
+  });
+}
+
+void QtSlider::ShowPosition(int value) {
+  const QSignalBlocker quiet(this);
+  setValue(value);
+}
+
+QtSpinEdit::QtSpinEdit(double minimum, double maximum, int decimals, double value, QWidget* parent)
+    : QDoubleSpinBox(parent), value_(value) {
+  setDecimals(decimals);
+  setRange(minimum, maximum);
+  setSingleStep(1);
+  setValue(value);
+  connect(this, &QDoubleSpinBox::valueChanged, [this](double typed) { value_ = typed; });
+}
+
+void QtSpinEdit::ShowValue(double value) {
+  value_ = value;
+  const QSignalBlocker quiet(this);
+  setValue(value);
+}
+
+QtSpeedButton::QtSpeedButton(const QString& caption, QWidget* parent) : QtControl(caption, parent) {
+  connect(this, &QPushButton::clicked, [this] { Click(); });
 }
 
 bool QtMessageBox::ConfirmYesNo(const std::string& text) {

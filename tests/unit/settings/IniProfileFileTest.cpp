@@ -126,6 +126,30 @@ TEST_F(SettingsIniFile, BinaryContentReadsWithoutCrashAndCanBeWritten) {
   EXPECT_EQ(ini_.ReadString("A", "k"), "1");
 }
 
+TEST_F(SettingsIniFile, SeveralKeysGoInOneReplacementInOrderOrNotAtAll) {
+  WriteFile(path_, "[Mixer]\nWait=5\n; kept\n");
+  ASSERT_TRUE(ini_.WriteStrings(
+      {{"Settings", "PID", "7"}, {"Mixer", "Wait", "9"}, {"Mixer", "Level0", "128"}}));
+  EXPECT_EQ(ReadFile(path_), "[Mixer]\nWait=9\nLevel0=128\n; kept\n\n[Settings]\nPID=7\n");
+  const std::string before = ReadFile(path_);
+  EXPECT_FALSE(ini_.WriteStrings({{"Settings", "PID", "8"}, {"Mixer", "Card", "a\rb"}}));
+  EXPECT_EQ(ReadFile(path_), before);
+}
+
+TEST_F(SettingsIniFile, TemporaryFilesOfKilledWritesGoWithTheNextWrite) {
+  WriteFile(dir_.Path("calvora.ini.tmp-Ab3xYz"), "[Settings]\nPID=");
+  WriteFile(dir_.Path("calvora.ini.tmp-longer1"), "not ours");
+  WriteFile(dir_.Path("other.ini.tmp-Ab3xYz"), "another file's");
+  ASSERT_EQ(symlink(dir_.Path("other.ini.tmp-Ab3xYz").c_str(),
+                    dir_.Path("calvora.ini.tmp-Link12").c_str()),
+            0);
+  ASSERT_TRUE(ini_.WriteString("Settings", "PID", "1"));
+  EXPECT_EQ(dir_.Files(),
+            (std::vector<std::string>{"calvora.ini", "calvora.ini.tmp-Link12",
+                                      "calvora.ini.tmp-longer1", "other.ini.tmp-Ab3xYz"}));
+  EXPECT_EQ(ReadFile(dir_.Path("other.ini.tmp-Ab3xYz")), "another file's");
+}
+
 TEST_F(SettingsIniFile, ReadOnlyFolderIsRefusedAndLeftIntact) {
   ASSERT_TRUE(ini_.WriteString("A", "k", "1"));
   const std::string before = ReadFile(path_);

@@ -14,12 +14,11 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-// The real INI file, made to fail from a chosen write on, as a full disk or a file turned
-// read-only half way would.
+// The real INI file, refusing one key as it refuses a text it cannot hold.
 class FailingProfileFile : public platform::ProfileFile {
  public:
-  FailingProfileFile(platform::ProfileFile& file, int writesBeforeFailure)
-      : file_(file), left_(writesBeforeFailure) {}
+  FailingProfileFile(platform::ProfileFile& file, std::string failingKey)
+      : file_(file), failingKey_(std::move(failingKey)) {}
   const std::string& Path() const override { return file_.Path(); }
   bool Exists() const override { return file_.Exists(); }
   std::optional<std::string> ReadString(std::string_view section, std::string_view key) override {
@@ -27,15 +26,24 @@ class FailingProfileFile : public platform::ProfileFile {
   }
   bool WriteString(std::string_view section, std::string_view key,
                    std::string_view value) override {
-    if (left_-- <= 0) {
-      return false;
-    }
-    return file_.WriteString(section, key, value);
+    return WriteStrings({{std::string(section), std::string(key), std::string(value)}});
   }
+  bool WriteStrings(const std::vector<platform::ProfileValue>& values) override {
+    ++writes;
+    for (const auto& v : values) {
+      keys.push_back(v.Section + "/" + v.Key);
+      if (v.Key == failingKey_) {
+        return false;
+      }
+    }
+    return file_.WriteStrings(values);
+  }
+  int writes = 0;
+  std::vector<std::string> keys;
 
  private:
   platform::ProfileFile& file_;
-  int left_;
+  std::string failingKey_;
 };
 
 class SettingsFile : public ::testing::Test {
@@ -212,17 +220,49 @@ TEST_F(SettingsFile, LongTextIsCutTo255) {
   EXPECT_EQ(Settings.Lines[1].Device, std::string(254, 'a'));
 }
 
-TEST_F(SettingsFile, FailedWriteStopsTheSaveAndNamesTheFile) {
+TEST_F(SettingsFile, OneSaveWritesEveryKeyInOrderOnceOrNothing) {
+  ASSERT_TRUE(store_.SaveSettings());
+  const std::string before = ReadFile(iniPath_);
   Settings = NonDefaultRecord();
-  // The sixth key, "Card", fails: the five of "Settings" were written, nothing after.
-  FailingProfileFile failing(ini_, 5);
+  FailingProfileFile failing(ini_, "Card");
   SettingsStore store = StoreOn(failing);
   EXPECT_FALSE(store.SaveSettings());
   EXPECT_EQ(errors_, std::vector<std::string>{"Unable to write to " + iniPath_});
-  EXPECT_EQ(ini_.ReadString("Settings", "SourceMode"), "1");
-  EXPECT_EQ(ini_.ReadString("Soundcard", "Card"), std::nullopt);
-  EXPECT_EQ(ini_.ReadString("Mixer", "Level1"), std::nullopt);
+  EXPECT_EQ(ReadFile(iniPath_), before) << "old or new, never a mix";
   EXPECT_EQ(Settings, NonDefaultRecord());
+
+  FailingProfileFile counting(ini_, "none");
+  SettingsStore store2 = StoreOn(counting);
+  ASSERT_TRUE(store2.SaveSettings());
+  EXPECT_EQ(counting.writes, 1);
+  const std::vector<std::string> order = {"Settings/PID",          "Settings/Hide",
+                                          "Settings/UseSoundCard", "Settings/UseMixer",
+                                          "Settings/SourceMode",   "Soundcard/Card",
+                                          "Soundcard/Bitrate",     "Soundcard/SilenceLevel",
+                                          "Soundcard/SilenceTime", "Soundcard/RestoreTime",
+                                          "Soundcard/Wait",        "Mixer/LRControl",
+                                          "Mixer/OnlyDown",        "Mixer/FadeOut",
+                                          "Mixer/FadeIn",          "Mixer/Wait",
+                                          "Mixer/SetLevel",        "Mixer/Device0",
+                                          "Mixer/Root0",           "Mixer/Line0",
+                                          "Mixer/Level0",          "Mixer/Device1",
+                                          "Mixer/Root1",           "Mixer/Line1",
+                                          "Mixer/Level1"};
+  EXPECT_EQ(counting.keys, order);
+}
+
+TEST_F(SettingsFile, TextsALineCannotHoldAreCleanedSoLaterSavesSucceed) {
+  // CR CR LF line ends leave a CR on every value; a NUL ends a text.
+  Load(std::string("[Soundcard]\r\r\nCard=USB Audio\r\r\n[Mixer]\r\r\nDevice0=Desk\0junk\r\r\n",
+                   62));
+  EXPECT_EQ(Settings.Card, "USB Audio");
+  EXPECT_EQ(Settings.Lines[0].Device, "Desk");
+  EXPECT_TRUE(store_.SaveSettings());
+  Settings.Lines[1].Device = "Two\nlines\r";
+  EXPECT_TRUE(store_.SaveSettings());
+  store_.LoadSettings();
+  EXPECT_EQ(Settings.Lines[1].Device, "Twolines");
+  EXPECT_TRUE(errors_.empty());
 }
 
 TEST_F(SettingsFile, ReadOnlyFileIsReportedAndLeftAsItWas) {
@@ -313,6 +353,28 @@ TEST_F(SettingsAutoStart, UserEntryThatIsNotTextEndsTheOperationWithAnError) {
   store_.SetAutoStart(true);
   EXPECT_EQ(UserNames().size(), 2u);
   EXPECT_EQ(errors_, std::vector<std::string>(3, "Invalid data type for 'Broken'"));
+}
+
+TEST_F(SettingsAutoStart, HiddenUserEntryIsASwitchedOffEntryAndHidesTheMachineOne) {
+  WriteFile(machineRun_ + "/tracker.desktop", "[Desktop Entry]\nExec=/usr/bin/tracker\n");
+  WriteFile(machineRun_ + "/calvora.desktop", "[Desktop Entry]\nExec=" + exe_ + "\n");
+  WriteFile(userRun_ + "/tracker.desktop", "[Desktop Entry]\nHidden=true\n");
+  WriteFile(userRun_ + "/calvora.desktop", "[Desktop Entry]\nExec=" + exe_ + "\nHidden=true\n");
+
+  EXPECT_FALSE(store_.IsAutoStart()) << "switched off by the user";
+  store_.SetAutoStart(true);
+  EXPECT_TRUE(store_.IsAutoStart());
+  store_.SetAutoStart(false);
+  EXPECT_FALSE(store_.IsAutoStart());
+  EXPECT_EQ(UserNames(), (std::vector<std::string>{"calvora", "tracker"}));
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(SettingsAutoStart, NewNameDoesNotHideAnotherProgramsMachineEntry) {
+  WriteFile(machineRun_ + "/DORozizIzuzo.desktop", "[Desktop Entry]\nExec=/usr/bin/other\n");
+  store_.SetAutoStart(true);
+  EXPECT_EQ(UserNames(), std::vector<std::string>{"DORozizIzuzo1"});
+  EXPECT_TRUE(store_.IsAutoStart());
 }
 
 TEST_F(SettingsAutoStart, WithoutAProgramPathNothingMatchesOrIsWritten) {

@@ -1,0 +1,47 @@
+#include "ui/qt/SettingsDialog.h"
+
+#include "ui/qt/SettingsForm.h"
+
+namespace calvora::ui::qt {
+
+settings::SettingWidgets WidgetsOf(SettingsForm& form) {
+  return {form,
+          form.MSG,
+          *form.CBSourceMode,
+          *form.EPID,
+          *form.CBAutoStart,
+          *form.CBHide,
+          *form.GBCard,
+          *form.CBCard,
+          *form.CBBitrate,
+          *form.SSilence,
+          *form.LSilence,
+          *form.ESilenceTime,
+          *form.ERestoreTime,
+          *form.ECardWait,
+          *form.GBMixer,
+          *form.CBSeparately,
+          *form.CBMuteOnly,
+          *form.CBSetLevel,
+          *form.CBDevice_L,
+          *form.CBDevice_R,
+          *form.CBRoot_L,
+          *form.CBRoot_R,
+          *form.CBLine_L,
+          *form.CBLine_R,
+          *form.TBLevel_L,
+          *form.TBLevel_R,
+          *form.SBEqual,
+          *form.EFadeOut,
+          *form.EFadeIn,
+          *form.EMixerWait,
+          *form.SBSave};
+}
+
+bool RunSettingsDialog(QWidget* parent, const settings::SettingServices& services) {
+  SettingsForm form(parent);
+  settings::TFSetting dialog(WidgetsOf(form), services);
+  return form.exec() == QDialog::Accepted;
+}
+
+}  // namespace calvora::ui::qt
