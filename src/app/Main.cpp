@@ -18,6 +18,7 @@ TCV_AudioMixer::TCV_AudioMixer(const MainWindowWidgets& widgets, MainWindowServi
   w_.SBSettings.OnClick = [this] { SBSettingsClick(); };
   w_.ImgLed.OnClick = [this] { ImgLedClick(); };
   w_.TrayIcon.OnDoubleClick = [this] { TrayIconDblClick(); };
+  w_.LabSilence.OnDoubleClick = [this] { LabSilenceDblClick(); };
   w_.Form.OnCloseQuery = [this] { return FormClose(); };
   w_.Form.OnMinimize = [this] { SkinFrameMinimize(); };
   w_.Form.OnRestore = [this] { SkinFrameRestore(); };
@@ -29,6 +30,7 @@ TCV_AudioMixer::~TCV_AudioMixer() {
   w_.SBSettings.OnClick = nullptr;
   w_.ImgLed.OnClick = nullptr;
   w_.TrayIcon.OnDoubleClick = nullptr;
+  w_.LabSilence.OnDoubleClick = nullptr;
   w_.Form.OnCloseQuery = nullptr;
   w_.Form.OnMinimize = nullptr;
   w_.Form.OnRestore = nullptr;
@@ -120,7 +122,7 @@ void TCV_AudioMixer::SBSettingsClick() {
     s::MixerLinesChanged = false;
     if (LineMixer) {
       LineMixer->RemoveGroup(0);
-      LineMixer.reset();
+      ReleaseLineMixer();
     }
   }
   if (s::MixerLinesChanged) {
@@ -133,12 +135,15 @@ void TCV_AudioMixer::SBSettingsClick() {
   if (s::MixerLevelChanged) {
     s::MixerLevelChanged = false;
     if (LineMixer) {
-      // Muted lines move to their new level now; open lines keep it for the next restore.
-      for (size_t i = 0; i < LineIds.size(); ++i) {
+      // Lines that play take their new level at once. Muted lines only keep it for the next
+      // restore: setting it now would open their switches in the middle of a silence. The
+      // second choice is a line of its own only while both sides are controlled.
+      const size_t elements = s::Settings.LRControl ? 2 : 1;
+      for (size_t i = 0; i < elements; ++i) {
         if (s::LinesMuted)
-          LineMixer->FadeTo(LineIds[i], s::Settings.Lines[i].Level, 0);
-        else
           LineMixer->StoreLevel(LineIds[i], s::Settings.Lines[i].Level);
+        else
+          LineMixer->FadeTo(LineIds[i], s::Settings.Lines[i].Level, 0);
       }
     }
   }
@@ -191,7 +196,7 @@ bool TCV_AudioMixer::FormClose() {
   ReleaseDetector();
   ReleaseCapture();
   // Closing the controller leaves the lines' volumes and switches as they are.
-  LineMixer.reset();
+  ReleaseLineMixer();
   if (CommandChannel) {
     // Every peer hears the goodbye before the channel goes.
     CommandChannel->SendToPeers(link::WINMSG_CONTROL, link::CTRL_BYE);

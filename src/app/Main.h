@@ -146,6 +146,10 @@ class TCV_AudioMixer {
   void FormCreate();
   void ReleaseCapture();
   void ReleaseDetector();
+  // Destroys the line controller and forgets the ids of its lines.
+  void ReleaseLineMixer();
+  // A new "Wait device" period for the mixer from this tick on.
+  void StartMixerWait();
   // Starts the "Wait device" period of the sound card at this tick's clock.
   void StartCardWait();
   void ShowCardStatus(const std::string& word, ui::Color color);

@@ -1,9 +1,5 @@
 // The program: wires the real services (Qt, the POSIX clock and files) to the main window.
 #include <QApplication>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QLabel>
-#include <QVBoxLayout>
 
 #include <cstdio>
 

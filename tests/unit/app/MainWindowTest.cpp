@@ -330,9 +330,10 @@ TEST_F(MainWindowWithDevices, ALinesChangeReopensTheLinesAndADeviceChangeRelease
   EXPECT_TRUE(window->Capture);
 }
 
-TEST_F(MainWindowWithDevices, ALevelChangeIsOnlyStoredWhileTheLinesPlay) {
+TEST_F(MainWindowWithDevices, ALevelChangeIsHeardOnPlayingLinesAndOnlyStoredOnMutedOnes) {
+  settings::Settings.LRControl = true;
   const size_t writesBefore = mixerDevices.writes.size();
-  settings::LinesMuted = false;
+  settings::LinesMuted = true;
   ApplyDialog([] {
     settings::Settings.Lines[0].Level = 1000;
     settings::Settings.Lines[1].Level = 2000;
@@ -340,15 +341,16 @@ TEST_F(MainWindowWithDevices, ALevelChangeIsOnlyStoredWhileTheLinesPlay) {
   });
   EXPECT_EQ(window->LineMixer->GetLevel(window->LineIds[0]), 1000);
   EXPECT_EQ(window->LineMixer->GetLevel(window->LineIds[1]), 2000);
-  EXPECT_EQ(mixerDevices.writes.size(), writesBefore);  // the sound is not touched
+  EXPECT_EQ(mixerDevices.writes.size(), writesBefore);  // a muted line stays silent
 
-  settings::LinesMuted = true;
+  settings::LinesMuted = false;
   ApplyDialog([] {
     settings::Settings.Lines[0].Level = 3000;
     settings::MixerLevelChanged = true;
   });
   EXPECT_EQ(mixerDevices.Volume(0, 0, 0), 3000u);
   EXPECT_EQ(mixerDevices.Volume(0, 0, 1), 2000u);
+  EXPECT_FALSE(mixerDevices.Muted(0, 0, 0));
 }
 
 TEST_F(MainWindowWithDevices, ClosingReleasesEverythingAndLeavesTheLinesAsTheyAre) {

@@ -233,6 +233,66 @@ TEST_F(WaveCapture, TwoBlocksInOnePollMergePeaksAndIdlePollKeepsThem) {
   capture->Stop();
 }
 
+// A device that reports one chosen block back late: its done report is held until the test
+// lets it through, while the blocks after it come back as they are filled.
+class LateBlockInput : public VirtualWaveInput {
+ public:
+  platform::Result Open(platform::WaveInHandle& handle, uint32_t device,
+                        const platform::WaveFormat& format,
+                        platform::WaveDoneCallback onDone) override {
+    report_ = std::move(onDone);
+    return VirtualWaveInput::Open(handle, device, format, [this](platform::WaveHeader& block) {
+      if (holdNext) {
+        holdNext = false;
+        held_ = &block;
+        return;
+      }
+      report_(block);
+    });
+  }
+  // Reports the held block as returned.
+  bool ReportHeld() {
+    if (held_ == nullptr)
+      return false;
+    report_(*held_);
+    held_ = nullptr;
+    return true;
+  }
+  bool holdNext = false;
+
+ private:
+  platform::WaveDoneCallback report_;
+  platform::WaveHeader* held_ = nullptr;
+};
+
+TEST_F(WaveCapture, ABlockNotYetReturnedIsSteppedOverAndTheOnesAfterItDelivered) {
+  LateBlockInput late;
+  late.Devices = input.Devices;
+  TWaveCapture capture(late);
+  capture.OnData = [this](TWaveCapture&, const char* data, int32_t count) {
+    delivered.push_back({std::vector<char>(data, data + count), 0, 0});
+  };
+  ASSERT_EQ(capture.Start(), 0);
+  capture.Poll();
+  const std::vector<char> first = VirtualWaveInput::Frames(480, 100, 100);
+  const std::vector<char> second = VirtualWaveInput::Frames(480, 200, 200);
+  late.holdNext = true;
+  late.FillOldest(first);
+  late.FillOldest(second);
+  capture.Poll();
+  ASSERT_EQ(delivered.size(), 1u);
+  EXPECT_EQ(delivered[0].Bytes, second);
+  EXPECT_EQ(capture.LeftPeak, 200);
+
+  // The late block is collected by the poll after its report.
+  ASSERT_TRUE(late.ReportHeld());
+  capture.Poll();
+  ASSERT_EQ(delivered.size(), 2u);
+  EXPECT_EQ(delivered[1].Bytes, first);
+  capture.Stop();
+  EXPECT_EQ(late.OperationsOnClosedDevice, 0);
+}
+
 TEST_F(WaveCapture, TrailingPartialFrameIsDeliveredButNotMeasured) {
   auto capture = Started();
   capture->Poll();

@@ -99,6 +99,21 @@ TEST_F(MixerFader, NegativeOverlongAndNonNumericTimesJumpAtOnce) {
   EXPECT_TRUE(fader.Active);
 }
 
+TEST_F(MixerFader, AnImmediateChangeReportsTheTargetFromItsStartEvent) {
+  // The line controller's start handlers act on the value they are given: an immediate fade
+  // has already arrived when it starts.
+  fader.SetValue(10);
+  fader.Start(50, 0);
+  ASSERT_EQ(events.size(), 3u);
+  for (const auto& e : events)
+    EXPECT_EQ(e.value, 50) << e.kind;
+  // A fade with time starts from where the value stands.
+  events.clear();
+  fader.Start(0, 1);
+  EXPECT_EQ(events[0].kind, "start");
+  EXPECT_EQ(events[0].value, 50);
+}
+
 TEST_F(MixerFader, AClockSetBackIsAbsorbedAndOneSetForwardEndsEarly) {
   fader.Start(100, 10);
   timers.Advance(5000);

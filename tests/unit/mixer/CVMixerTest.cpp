@@ -226,6 +226,55 @@ TEST_F(MixerController, ImmediateFadeToOnAMutedLineUnmutesAndStoresTheLevel) {
   mixer.FadeTo(42, 100, 0);  // an unknown id is ignored
 }
 
+TEST_F(MixerController, TheLineTimerWritesTheFadersValueCutTowardZero) {
+  Prepare(kPcm, 100, false);
+  TCVMixer mixer(devices, clock, timers);
+  mixer.SetActive(true);
+  const auto pcm = mixer.AddLine(0, 0, 0, kPcm);
+  mixer.FadeTo(pcm, 101, 10.0);
+  TakeWrites();
+  // The value climbs from 100 to 101 over ten seconds: every write before the end is 100.
+  timers.Advance(9900);
+  const auto during = TakeWrites();
+  EXPECT_GE(during.size(), 240u);
+  for (const auto& step : during)
+    EXPECT_EQ(step, "PCM vol 100");
+  timers.Advance(200);
+  EXPECT_EQ(TakeWrites().back(), "PCM vol 101");  // the exact level from the done handler
+}
+
+TEST_F(MixerController, FadeToStartsFromTheStoredLevelNotFromWhereTheFaderWas) {
+  Prepare(kPcm, 10000, false);
+  TCVMixer mixer(devices, clock, timers);
+  mixer.SetActive(true);
+  const auto pcm = mixer.AddLine(0, 0, 0, kPcm);  // its fader stands at the device's 10000
+  mixer.StoreLevel(pcm, 40000);
+  mixer.FadeTo(pcm, 60000, 1.0);
+  timers.Advance(500);
+  EXPECT_NEAR(VolumeOf(kPcm), 50000, 1000);
+  timers.Advance(600);
+  EXPECT_EQ(VolumeOf(kPcm), 60000u);
+}
+
+TEST_F(MixerController, AFadeOutDuringAFadeInFallsFromWhereTheLineHasGot) {
+  Prepare(kPcm, 40000, true);
+  TCVMixer mixer(devices, clock, timers);
+  mixer.SetActive(true);
+  mixer.AddLine(0, 0, 0, kPcm);
+  mixer.FadeInGroup(0, 2.0);
+  timers.Advance(1000);
+  ASSERT_NEAR(VolumeOf(kPcm), 20000, 1000);
+  mixer.FadeOutGroup(0, false, 1.0);
+  TakeWrites();
+  // The switch opens at the stored level for a moment, then the fall goes on from about half.
+  timers.Advance(40);
+  EXPECT_NEAR(VolumeOf(kPcm), 19200, 1000);
+  timers.Advance(460);
+  EXPECT_NEAR(VolumeOf(kPcm), 10000, 1000);
+  timers.Advance(600);
+  EXPECT_TRUE(MutedAt(kPcm));
+}
+
 TEST_F(MixerController, ARemovedLineIsDrivenUntilItsFadeEnds) {
   Prepare(kPcm, 40000, false);
   TCVMixer mixer(devices, clock, timers);
