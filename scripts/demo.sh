@@ -5,15 +5,16 @@
 #   scripts/demo.sh [BUILD_DIR]        (./run.sh --demo builds first and calls this)
 #
 # What it starts, each in a process group of its own so that Ctrl-C reaches only this script,
-# which then ends them in order and waits for them:
+# which then ends them (the programs, then Xvfb and the bus) and waits for them:
 #   - a private session bus (dbus-daemon) when there is none;
 #   - Xvfb when there is no display, so the window is really drawn and can be photographed;
 #   - the virtual capture device playing a programme of speech, short pauses and dead air, and
 #     the virtual mixer;
 #   - a copy of the program in BUILD_DIR/demo with the demo settings beside it (interactive
 #     mode, program ID 3141, the virtual capture device, the virtual mixer's "Line");
-#   - `calvora-ctl auto`, the controlling program: it starts the work, mutes the line on every
-#     silence and restores it when sound comes back.
+#   - `calvora-ctl watch`, which reports what the utility sends, and `calvora-ctl auto`, the
+#     controlling program: it starts the work, mutes the line on every silence and restores it
+#     when sound comes back.
 # It prints the notifications with their time, the levels four times a second, each mute and
 # restore, and the line's volume and switch as the virtual mixer holds them (read with amixer),
 # and saves a screenshot of the window every few seconds into BUILD_DIR/demo/screenshots.
