@@ -64,11 +64,13 @@ TWinMSG::TWinMSG(platform::Desktop& desktop, platform::Timers& timers)
 
 TWinMSG::TWinMSG(platform::Desktop& desktop, platform::Timers& timers, WindowHandle ownWindow)
     : desktop_(desktop), ownWindow_(ownWindow) {
+  desktop_.SetUnansweredHandler([this](WindowHandle window) { DropUnanswering(window); });
   scanTimer_ = timers.CreateTimer(kScanIntervalMs, [this] { ScanPeers(); });
   scanTimer_->SetEnabled(true);
 }
 
 TWinMSG::~TWinMSG() {
+  desktop_.SetUnansweredHandler(nullptr);
   scanTimer_->SetEnabled(false);
   scanTimer_.reset();
   peers_.clear();
@@ -88,31 +90,39 @@ bool TWinMSG::HandleControl(const TMessage& message, uint16_t& code, uint16_t& a
   DecodeCommand(message.LParam, code, argument);
   if (code != WINMSG_CONTROL)
     return false;
+  // Identify is open to anyone; a hello or goodbye only counts for the sender's own window,
+  // or any program could drop another's peer or sign another window up.
+  const WindowHandle sender = desktop_.MessageSender();
+  if (argument == CTRL_IDENTIFY || sender == 0 || message.WParam != sender)
+    return true;
   if (argument == CTRL_HELLO)
     AnnouncePeer(message.WParam);
-  else if (argument != CTRL_IDENTIFY)
+  else
     DropPeer(message.WParam);
   return true;
 }
 
-void TWinMSG::DropIfTimedOut(WindowHandle target, const platform::SendResult& sent) {
-  if (sent.status == platform::result::kTimeout)
-    DropPeer(target);
+void TWinMSG::DropUnanswering(WindowHandle target) {
+  if (FindPeer(peers_, target) < 0)
+    return;
+  DropPeer(target);
+  desktop_.PostMessage(target, WM_WINMSG, ownWindow_, EncodeCommand(WINMSG_CONTROL, CTRL_BYE),
+                       platform::Desktop::Answer::kNone);
 }
 
 int32_t TWinMSG::SendCommand(WindowHandle target, uint16_t code, uint16_t argument) {
   const platform::SendResult sent =
       desktop_.SendMessage(target, WM_WINMSG, ownWindow_, EncodeCommand(code, argument));
-  DropIfTimedOut(target, sent);
+  if (sent.status == platform::result::kTimeout)
+    DropUnanswering(target);
   return sent.status == platform::result::kOk ? sent.answer : 0;
 }
 
 void TWinMSG::SendData(WindowHandle target, uint16_t code, uint16_t argument, const void* bytes,
                        std::size_t count) {
   const std::span<const uint8_t> data(static_cast<const uint8_t*>(bytes), bytes ? count : 0);
-  const platform::SendResult sent =
-      desktop_.SendData(target, ownWindow_, EncodeCommand(code, argument), data);
-  DropIfTimedOut(target, sent);
+  desktop_.PostData(target, ownWindow_, EncodeCommand(code, argument), data,
+                    platform::Desktop::Answer::kWatch);
 }
 
 int TWinMSG::NextPeerAfter(WindowHandle after, bool first) const {
@@ -126,11 +136,13 @@ int TWinMSG::NextPeerAfter(WindowHandle after, bool first) const {
 }
 
 void TWinMSG::SendToPeers(uint16_t code, uint16_t argument) {
-  // Each send may let a bye or a time-out change Peers, so the walk goes by handle rather
-  // than by position: a removed peer is skipped, none is visited twice.
+  // A desktop may let messages in while it hands one over, and a bye among them changes
+  // Peers, so the walk goes by handle rather than by position: a removed peer is skipped,
+  // none is visited twice.
+  const uint32_t lParam = EncodeCommand(code, argument);
   for (int i = NextPeerAfter(0, true); i >= 0;) {
     const WindowHandle target = peers_[static_cast<std::size_t>(i)].Handle;
-    SendCommand(target, code, argument);
+    desktop_.PostMessage(target, WM_WINMSG, ownWindow_, lParam, platform::Desktop::Answer::kWatch);
     i = NextPeerAfter(target, false);
   }
 }

@@ -4,6 +4,13 @@
 // device and silence notifications and every captured audio block; their commands reach the
 // main window through HandleControl. The channel checks its peers every 100 ms and keeps
 // only windows that still exist with the class they had when they were admitted.
+//
+// Notifications and audio blocks are posted: the utility never waits on a peer, and the
+// peers' answers to them are not read; the messages to one peer keep their order. A peer
+// that leaves a message unanswered past the desktop's time-out is dropped and posted a
+// goodbye that asks for no answer; it may announce itself again. Only a window itself can
+// announce itself or say goodbye: a hello or goodbye whose wParam names another window than
+// its sender's changes nothing.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -96,17 +103,19 @@ class TWinMSG {
 
   // For a received WM_WINMSG: decodes code and argument and acts on control messages
   // (hello announces the sender, identify does nothing, any other argument drops the
-  // sender). Returns whether it was a control message. Does not write the answer.
+  // sender), provided wParam is the sender's own window as the desktop saw it. Returns
+  // whether it was a control message. Does not write the answer.
   bool HandleControl(const TMessage& message, uint16_t& code, uint16_t& argument);
   static void DecodeCommand(uint32_t lParam, uint16_t& code, uint16_t& argument);
   static uint32_t EncodeCommand(uint16_t code, uint16_t argument);
 
-  // Sends WM_WINMSG and returns the target's answer (0 from a window that is gone, does not
-  // handle it or did not answer in time). A peer that did not answer in time is dropped:
-  // a hung program must not hold the utility, and it can announce itself again.
+  // Sends WM_WINMSG, waits, and returns the target's answer (0 from a window that is gone,
+  // does not handle it or did not answer in time). A peer that did not answer in time is
+  // dropped: a hung program must not hold the utility, and it can announce itself again.
   int32_t SendCommand(WindowHandle target, uint16_t code, uint16_t argument);
+  // Posts WM_WINMSG to every peer, in list order, without waiting for the answers.
   void SendToPeers(uint16_t code, uint16_t argument);
-  // Sends a data message with kind code x 65536 + argument; the answer is not used.
+  // Posts a data message with kind code x 65536 + argument; the answer is not read.
   void SendData(WindowHandle target, uint16_t code, uint16_t argument, const void* bytes,
                 std::size_t count);
   void SendDataToPeers(uint16_t code, uint16_t argument, const void* bytes, std::size_t count);
@@ -130,7 +139,8 @@ class TWinMSG {
   // The first peer whose handle follows `after` (signed order), or -1. Send-to-all loops
   // step with it, so a peer list that changes during a send is never read past its end.
   int NextPeerAfter(WindowHandle after, bool first) const;
-  void DropIfTimedOut(WindowHandle target, const platform::SendResult& sent);
+  // A peer that let a message wait past the time-out leaves with a goodbye posted to it.
+  void DropUnanswering(WindowHandle target);
 
   platform::Desktop& desktop_;
   WindowHandle ownWindow_;

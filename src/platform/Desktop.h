@@ -49,6 +49,12 @@ class Desktop {
   // The handler returns the answer to send back; an unset handler answers 0.
   using MessageHandler = std::function<int32_t(const IncomingMessage&)>;
   using DataHandler = std::function<int32_t(const IncomingData&)>;
+  // Told of a window that left a posted message unanswered past kReplyTimeoutMs.
+  using UnansweredHandler = std::function<void(WindowHandle)>;
+
+  // Whether a posted message asks for an answer. Only an asked-for answer can be missed,
+  // so only such a post can report its window as unanswering.
+  enum class Answer { kWatch, kNone };
 
   // How long a send waits for its answer before it gives up with kTimeout.
   static constexpr int32_t kReplyTimeoutMs = 1000;
@@ -69,8 +75,26 @@ class Desktop {
   virtual SendResult SendData(WindowHandle target, uint32_t wParam, uint32_t kind,
                               std::span<const uint8_t> bytes) = 0;
 
+  // Post: hands the message over and returns at once; the answer is never read. Messages to
+  // one window, sent or posted, arrive in the order they were given. With Answer::kWatch a
+  // window that does not answer within kReplyTimeoutMs is reported to the unanswered
+  // handler; a desktop may watch only some of the posts to one window (one at a time is
+  // enough to see it hang). The result says only whether the message could be handed over
+  // (kInvalidHandle for the handle 0).
+  virtual Result PostMessage(WindowHandle target, uint32_t message, uint32_t wParam,
+                             uint32_t lParam, Answer answer) = 0;
+  virtual Result PostData(WindowHandle target, uint32_t wParam, uint32_t kind,
+                          std::span<const uint8_t> bytes, Answer answer) = 0;
+
+  // The window that sent the message or data being handled right now, as the desktop saw
+  // the sender (never what the message says about itself); 0 outside a handler or for a
+  // sender that is no window.
+  virtual WindowHandle MessageSender() const = 0;
+
   virtual void SetMessageHandler(MessageHandler handler) = 0;
   virtual void SetDataHandler(DataHandler handler) = 0;
+  // Reports come from the desktop's processing of incoming traffic, never from inside a post.
+  virtual void SetUnansweredHandler(UnansweredHandler handler) = 0;
 };
 
 }  // namespace calvora::platform

@@ -118,6 +118,10 @@ class WaveInput {
   virtual Result Stop(WaveInHandle handle) = 0;
   // Closes the device; fails with kStillPlaying while blocks are queued.
   virtual Result Close(WaveInHandle handle) = 0;
+
+  // Bytes the device recorded while no block was queued, and so had to throw away, since
+  // it was opened. A device that never runs ahead of its owner keeps 0.
+  virtual uint64_t DiscardedBytes(WaveInHandle /*handle*/) { return 0; }
 };
 
 }  // namespace calvora::platform

@@ -24,7 +24,30 @@ void VirtualDesktop::SetHung(platform::WindowHandle handle, bool hung) {
 }
 
 int32_t VirtualDesktop::Deliver(uint32_t message, uint32_t wParam, uint32_t lParam) {
-  return handler_ ? handler_(platform::IncomingMessage{message, wParam, lParam}) : 0;
+  return DeliverFrom(wParam, message, wParam, lParam);
+}
+
+int32_t VirtualDesktop::DeliverFrom(platform::WindowHandle sender, uint32_t message,
+                                    uint32_t wParam, uint32_t lParam) {
+  const platform::WindowHandle outer = sender_;
+  sender_ = sender;
+  const int32_t answer =
+      handler_ ? handler_(platform::IncomingMessage{message, wParam, lParam}) : 0;
+  sender_ = outer;
+  return answer;
+}
+
+void VirtualDesktop::ExpireUnanswered() {
+  std::vector<platform::WindowHandle> reports;
+  for (auto& [handle, window] : windows_) {
+    if (window.unanswered)
+      reports.push_back(handle);
+    window.unanswered = false;
+  }
+  for (platform::WindowHandle handle : reports) {
+    if (unansweredHandler_)
+      unansweredHandler_(handle);
+  }
 }
 
 std::vector<platform::WindowHandle> VirtualDesktop::TargetsOf(uint32_t lParam) const {
@@ -54,6 +77,28 @@ platform::SendResult VirtualDesktop::Route(Sent s) {
   if (window->second.hung)
     return {platform::result::kTimeout, 0};
   return {platform::result::kOk, onSend ? onSend(s) : 0};
+}
+
+platform::Result VirtualDesktop::Post(Sent s) {
+  if (s.target == 0)
+    return platform::result::kInvalidHandle;
+  s.posted = true;
+  const auto window = windows_.find(s.target);
+  if (window != windows_.end() && window->second.hung && s.answer == Answer::kWatch)
+    window->second.unanswered = true;
+  Route(std::move(s));  // the answer is not read
+  return platform::result::kOk;
+}
+
+platform::Result VirtualDesktop::PostMessage(platform::WindowHandle target, uint32_t message,
+                                             uint32_t wParam, uint32_t lParam, Answer answer) {
+  return Post(Sent{target, false, message, wParam, lParam, {}, true, answer});
+}
+
+platform::Result VirtualDesktop::PostData(platform::WindowHandle target, uint32_t wParam,
+                                          uint32_t kind, std::span<const uint8_t> bytes,
+                                          Answer answer) {
+  return Post(Sent{target, true, 0x004A, wParam, kind, {bytes.begin(), bytes.end()}, true, answer});
 }
 
 platform::SendResult VirtualDesktop::SendMessage(platform::WindowHandle target, uint32_t message,

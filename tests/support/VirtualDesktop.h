@@ -22,6 +22,8 @@ class VirtualDesktop : public platform::Desktop {
     uint32_t wParam = 0;
     uint32_t lParam = 0;  // the kind, for a data message
     std::vector<uint8_t> bytes;
+    bool posted = false;  // handed over without waiting for the answer
+    Answer answer = Answer::kWatch;
   };
 
   explicit VirtualDesktop(platform::WindowHandle ownWindow = 100,
@@ -32,8 +34,15 @@ class VirtualDesktop : public platform::Desktop {
   // Sends to a hung window come back with a time-out. Only listed windows can hang.
   void SetHung(platform::WindowHandle handle, bool hung);
 
-  // Runs the own window's handler, as a message from another program does.
+  // Runs the own window's handler, as a message from another program does; the sender is
+  // the window wParam names.
   int32_t Deliver(uint32_t message, uint32_t wParam, uint32_t lParam);
+  // The same from a sender whose wParam may name some other window.
+  int32_t DeliverFrom(platform::WindowHandle sender, uint32_t message, uint32_t wParam,
+                      uint32_t lParam);
+  // The time-out passes: every hung window that was posted a message asking for an answer
+  // since it was last reported is reported to the unanswered handler.
+  void ExpireUnanswered();
 
   // Called for every send to an existing, responsive window before it is answered; the
   // test may deliver messages from it. Its return value is the window's answer.
@@ -52,8 +61,16 @@ class VirtualDesktop : public platform::Desktop {
                                    uint32_t lParam) override;
   platform::SendResult SendData(platform::WindowHandle target, uint32_t wParam, uint32_t kind,
                                 std::span<const uint8_t> bytes) override;
+  platform::Result PostMessage(platform::WindowHandle target, uint32_t message, uint32_t wParam,
+                               uint32_t lParam, Answer answer) override;
+  platform::Result PostData(platform::WindowHandle target, uint32_t wParam, uint32_t kind,
+                            std::span<const uint8_t> bytes, Answer answer) override;
+  platform::WindowHandle MessageSender() const override { return sender_; }
   void SetMessageHandler(MessageHandler handler) override { handler_ = std::move(handler); }
   void SetDataHandler(DataHandler handler) override { dataHandler_ = std::move(handler); }
+  void SetUnansweredHandler(UnansweredHandler handler) override {
+    unansweredHandler_ = std::move(handler);
+  }
 
  private:
   platform::SendResult Route(Sent sent);
@@ -61,11 +78,16 @@ class VirtualDesktop : public platform::Desktop {
   struct Window {
     std::string className;
     bool hung = false;
+    bool unanswered = false;  // posted a message asking for an answer while hung
   };
+  platform::Result Post(Sent sent);
+
   platform::WindowHandle ownWindow_;
+  platform::WindowHandle sender_ = 0;
   std::map<platform::WindowHandle, Window> windows_;
   MessageHandler handler_;
   DataHandler dataHandler_;
+  UnansweredHandler unansweredHandler_;
 };
 
 }  // namespace calvora::testing

@@ -2,6 +2,7 @@
 // the utility's window over the session bus exactly as any controlling program does.
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "CtlOptions.h"
 #include "EventLines.h"
+#include "LineOutput.h"
 #include "link/WinMSG.h"
 #include "platform/dbus/SdBusDesktop.h"
 
@@ -170,10 +172,14 @@ class Controller {
     return kExitOk;
   }
 
-  // watch and auto: announce, print what arrives, and (auto) answer the verdicts.
+  // watch and auto: announce, print what arrives, and (auto) answer the verdicts. Only
+  // what the utility's own connection sends counts: anyone on the bus can put the
+  // utility's handle in wParam, but not send from its connection.
   int Watch(WindowHandle utility, bool automatic) {
+    LineOutput output(STDOUT_FILENO);
+    output_ = &output;
     desktop_.SetMessageHandler([&](const platform::IncomingMessage& m) {
-      if (m.message != link::WM_WINMSG)
+      if (m.message != link::WM_WINMSG || desktop_.MessageSender() != utility)
         return 0;
       uint16_t code = 0;
       uint16_t argument = 0;
@@ -181,17 +187,19 @@ class Controller {
       Print(NotificationLine(Stamp::Now(), m.wParam, code, argument, options_.json));
       const bool bye = code == link::WINMSG_CONTROL && argument != link::CTRL_HELLO &&
                        argument != link::CTRL_IDENTIFY;
-      if (bye && m.wParam == utility)
+      if (bye)
         utilityLeft_ = true;
       // Commands go out after this call has been answered, from the main loop, so the
       // utility is not asked to act while it is still inside its own send.
-      if (automatic && m.wParam == utility && code == link::NTF_SILENCE)
+      if (automatic && code == link::NTF_SILENCE)
         queued_.push_back(link::CMD_MUTE);
-      if (automatic && m.wParam == utility && code == link::NTF_SOUND)
+      if (automatic && code == link::NTF_SOUND)
         queued_.push_back(link::CMD_UNMUTE);
       return 0;
     });
     desktop_.SetDataHandler([&](const platform::IncomingData& d) {
+      if (desktop_.MessageSender() != utility)
+        return 0;
       const bool audio = d.kind == 0 && d.bytes.size() >= link::AudioBlockHeader::kSize;
       if (!audio || blocks_++ % options_.levelsEvery == 0)
         Print(DataLine(Stamp::Now(), d.wParam, d.kind, d.bytes, options_.json));
@@ -209,7 +217,7 @@ class Controller {
     const int64_t started = NowMs();
     int64_t lastCheck = started;
     int exitCode = kExitOk;
-    while (!interrupted && !utilityLeft_ && !outputBroken_) {
+    while (!interrupted && !utilityLeft_ && !outputBroken_ && !output.Broken()) {
       desktop_.WaitAndProcess(200);
       while (!queued_.empty() && !outputBroken_) {
         const uint16_t code = queued_.front();
@@ -233,12 +241,17 @@ class Controller {
     }
     if (!utilityLeft_ && exitCode == kExitOk)
       Send(utility, link::WINMSG_CONTROL, link::CTRL_BYE);
+    desktop_.SetMessageHandler(nullptr);
+    desktop_.SetDataHandler(nullptr);
+    output_ = nullptr;
     return exitCode;
   }
 
  private:
-  void Print(const std::string& line) {
-    if (!PrintLine(line))
+  // Never waits on the reader of the output; a reader that has gone ends watch.
+  void Print(std::string line) {
+    output_->Push(std::move(line));
+    if (output_->Broken())
       outputBroken_ = true;
   }
 
@@ -253,6 +266,7 @@ class Controller {
   const CtlOptions& options_;
   bool utilityLeft_ = false;
   bool outputBroken_ = false;
+  LineOutput* output_ = nullptr;  // while watching
   uint64_t blocks_ = 0;
   std::deque<uint16_t> queued_;
 };

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -172,10 +174,11 @@ bool Supported(const WaveFormat& format) {
 class AlsaWaveInput::Stream {
  public:
   Stream(snd_pcm_t* pcm, snd_pcm_uframes_t periodFrames, uint32_t frameBytes,
-         WaveDoneCallback onDone)
+         uint32_t bytesPerSecond, WaveDoneCallback onDone)
       : pcm_(pcm),
         periodFrames_(periodFrames),
         frameBytes_(frameBytes),
+        bytesPerSecond_(bytesPerSecond),
         onDone_(std::move(onDone)) {
     wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   }
@@ -251,6 +254,21 @@ class AlsaWaveInput::Stream {
     return queue_.empty();
   }
 
+  uint64_t Discarded() const { return discarded_.load(std::memory_order_relaxed); }
+
+  // On the owner's thread: warns of the audio thrown away since the last warning.
+  void WarnOfDiscarded() {
+    const uint64_t bytes = unwarned_.exchange(0, std::memory_order_relaxed);
+    if (bytes == 0)
+      return;
+    const double ms =
+        bytesPerSecond_ > 0 ? 1000.0 * static_cast<double>(bytes) / bytesPerSecond_ : 0;
+    std::fprintf(stderr,
+                 "%s: warning: %.0f ms of captured audio (%llu bytes) thrown away: no capture "
+                 "block was queued in time\n",
+                 program_invocation_short_name, ms, static_cast<unsigned long long>(bytes));
+  }
+
   // Returns every queued block, or only a partly filled oldest one.
   void ReturnBlocks(bool all) {
     std::lock_guard lock(queueMutex_);
@@ -272,7 +290,7 @@ class AlsaWaveInput::Stream {
   }
 
   // Copies recorded bytes into the oldest blocks; a full block goes back to the owner.
-  // With no block queued the bytes are lost, as they would be on any device.
+  // With no block queued the bytes are lost, as they would be on any device, and counted.
   void Deliver(const char* data, size_t bytes) {
     std::lock_guard lock(queueMutex_);
     while (bytes > 0 && !queue_.empty()) {
@@ -285,6 +303,10 @@ class AlsaWaveInput::Stream {
       bytes -= n;
       if (block->BytesRecorded == block->BufferLength)
         ReturnOldest();
+    }
+    if (bytes > 0) {
+      discarded_.fetch_add(bytes, std::memory_order_relaxed);
+      unwarned_.fetch_add(bytes, std::memory_order_relaxed);
     }
   }
 
@@ -376,7 +398,10 @@ class AlsaWaveInput::Stream {
   snd_pcm_t* pcm_;
   const snd_pcm_uframes_t periodFrames_;
   const uint32_t frameBytes_;
+  const uint32_t bytesPerSecond_;
   const WaveDoneCallback onDone_;
+  std::atomic<uint64_t> discarded_{0};  // since the open
+  std::atomic<uint64_t> unwarned_{0};   // since the last warning
   int wake_ = -1;
   std::thread thread_;
   std::atomic<bool> quit_{false};
@@ -557,7 +582,8 @@ Result AlsaWaveInput::Open(WaveInHandle& handle, uint32_t device, const WaveForm
     snd_pcm_sw_params(pcm.handle, sw);
   }
 
-  auto stream = std::make_unique<Stream>(pcm.handle, period, format.BlockAlign, std::move(onDone));
+  auto stream = std::make_unique<Stream>(pcm.handle, period, format.BlockAlign,
+                                         format.AvgBytesPerSec, std::move(onDone));
   pcm.handle = nullptr;  // the stream owns it now
   handle = nextHandle_++;
   if (nextHandle_ == kNoWaveIn)
@@ -596,6 +622,7 @@ Result AlsaWaveInput::AddBuffer(WaveInHandle handle, WaveHeader& block) {
     return stream->Failure();
   if ((block.Flags & wave_header::kPrepared) == 0)
     return result::kUnprepared;
+  stream->WarnOfDiscarded();  // a fresh block ends any stretch without one
   return stream->Add(block);
 }
 
@@ -636,8 +663,14 @@ Result AlsaWaveInput::Close(WaveInHandle handle) {
     return result::kInvalidHandle;
   if (!stream->QueueEmpty())
     return result::kStillPlaying;
+  stream->WarnOfDiscarded();
   streams_.erase(handle);
   return result::kOk;
+}
+
+uint64_t AlsaWaveInput::DiscardedBytes(WaveInHandle handle) {
+  Stream* stream = Find(handle);
+  return stream ? stream->Discarded() : 0;
 }
 
 }  // namespace calvora::platform::alsa

@@ -14,6 +14,10 @@
 // thread fills them, and Reset must know that the thread has let go of every block before
 // the owner releases them.
 //
+// Audio recorded while the owner has no block queued is thrown away, as on any device, but
+// never in silence: it is counted (DiscardedBytes), and the owner's next AddBuffer warns on
+// stderr with the amount.
+//
 // An overrun is recovered on the capture thread without stopping. A device that fails or
 // vanishes while capturing returns every queued block, and from then on the block
 // operations fail with its code, which is how the owner learns of it.
@@ -46,6 +50,7 @@ class AlsaWaveInput : public WaveInput {
   Result Reset(WaveInHandle handle) override;
   Result Stop(WaveInHandle handle) override;
   Result Close(WaveInHandle handle) override;
+  uint64_t DiscardedBytes(WaveInHandle handle) override;
 
   // The ALSA name a device number stands for (e.g. "plughw:0,0", "default"), empty if none.
   std::string AlsaName(uint32_t device) const;

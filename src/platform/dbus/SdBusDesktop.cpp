@@ -45,15 +45,63 @@ bool HandleFromUniqueName(std::string_view unique, WindowHandle& handle) {
   return true;
 }
 
-std::string UniqueNameOf(WindowHandle handle) {
-  return std::string(kUniquePrefix) + std::to_string(static_cast<uint64_t>(handle) - 1);
+// The arguments of the window's two methods.
+std::function<int(sd_bus_message*)> MessageArguments(uint32_t message, uint32_t wParam,
+                                                     uint32_t lParam) {
+  return [=](sd_bus_message* call) {
+    return sd_bus_message_append(call, "uuu", message, wParam, lParam);
+  };
+}
+
+std::function<int(sd_bus_message*)> DataArguments(uint32_t wParam, uint32_t kind,
+                                                  std::span<const uint8_t> bytes) {
+  return [=](sd_bus_message* call) {
+    int r = sd_bus_message_append(call, "uu", wParam, kind);
+    if (r >= 0)
+      r = sd_bus_message_append_array(call, 'y', bytes.data(), bytes.size());
+    return r;
+  };
+}
+
+// The owner changes of every name in the window namespace, and of no other name.
+constexpr const char* kOwnerMatch =
+    "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+    "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0namespace='org.calvora.Window'";
+
+bool IsTimeoutError(const sd_bus_error* error) {
+  return sd_bus_error_has_name(error, SD_BUS_ERROR_NO_REPLY) ||
+         sd_bus_error_has_name(error, SD_BUS_ERROR_TIMEOUT);
+}
+
+// Hands an async call's userdata to the bus: the slot floats, and the userdata is freed with
+// it, whether the reply came or the connection went first.
+template <typename T>
+void FloatWithUserdata(sd_bus_slot* slot) {
+  sd_bus_slot_set_destroy_callback(slot, [](void* userdata) { delete static_cast<T*>(userdata); });
+  sd_bus_slot_set_floating(slot, 1);
+  sd_bus_slot_unref(slot);
 }
 
 }  // namespace
 
+std::string SdBusDesktop::UniqueNameOf(WindowHandle handle) {
+  return std::string(kUniquePrefix) + std::to_string(static_cast<uint64_t>(handle) - 1);
+}
+
 struct SdBusDesktop::PendingReply {
   bool done = false;
   sd_bus_message* reply = nullptr;
+};
+
+struct SdBusDesktop::PostedCall {
+  SdBusDesktop* desktop;
+  WindowHandle target;
+  uint64_t postedUs;
+};
+
+struct SdBusDesktop::OwnerQuery {
+  SdBusDesktop* desktop;
+  std::string name;
 };
 
 struct SdBusCallbacks {
@@ -69,6 +117,51 @@ struct SdBusCallbacks {
     auto* pending = static_cast<SdBusDesktop::PendingReply*>(userdata);
     pending->reply = sd_bus_message_ref(reply);
     pending->done = true;
+    return 0;
+  }
+
+  static int OnPostReply(sd_bus_message* reply, void* userdata, sd_bus_error* /*error*/) {
+    const auto* post = static_cast<SdBusDesktop::PostedCall*>(userdata);
+    post->desktop->PostAnswered(*post, reply);
+    return 0;
+  }
+
+  static int OnNameOwnerChanged(sd_bus_message* signal, void* userdata, sd_bus_error* /*error*/) {
+    auto* self = static_cast<SdBusDesktop*>(userdata);
+    const char* name = nullptr;
+    const char* oldOwner = nullptr;
+    const char* newOwner = nullptr;
+    if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) >= 0)
+      self->NoteOwner(name, newOwner);
+    return 0;
+  }
+
+  static int OnNameList(sd_bus_message* reply, void* userdata, sd_bus_error* /*error*/) {
+    auto* self = static_cast<SdBusDesktop*>(userdata);
+    --self->ownerQueries_;
+    char** names = nullptr;
+    if (sd_bus_message_get_error(reply) || sd_bus_message_read_strv(reply, &names) < 0 || !names)
+      return 0;
+    for (char** name = names; *name; ++name) {
+      WindowInfo window;
+      if (SdBusDesktop::ParseWindowBusName(*name, window))
+        self->AskOwner(*name);
+      std::free(*name);
+    }
+    std::free(names);
+    return 0;
+  }
+
+  // Owners are applied in the order the bus sends them, between the owner-change signals,
+  // so the followed names always show the latest state the bus has told.
+  static int OnNameOwner(sd_bus_message* reply, void* userdata, sd_bus_error* /*error*/) {
+    const auto* query = static_cast<SdBusDesktop::OwnerQuery*>(userdata);
+    SdBusDesktop* self = query->desktop;
+    --self->ownerQueries_;
+    const char* owner = nullptr;
+    if (sd_bus_message_get_error(reply) || sd_bus_message_read(reply, "s", &owner) < 0 || !owner)
+      owner = "";
+    self->NoteOwner(query->name, owner);
     return 0;
   }
 
@@ -118,13 +211,48 @@ bool SdBusDesktop::Connect(std::string_view className) {
     Lose(r, "cannot serve the window object");
     return false;
   }
+  r = FollowWindowNames();
+  if (r < 0) {
+    Lose(r, "cannot follow the windows on the session bus");
+    return false;
+  }
   windowName_ = WindowBusName(className, ownWindow_);
   r = sd_bus_request_name(bus_, windowName_.c_str(), 0);
   if (r < 0) {
     Lose(r, "cannot own the name " + windowName_);
     return false;
   }
+  // The first listing is complete before anyone asks for it; a bus that is too slow for
+  // that leaves the names to arrive as they come.
+  WaitUntil([this] { return ownerQueries_ == 0; },
+            MonotonicUs() + static_cast<uint64_t>(kReplyTimeoutMs) * 1000u);
   return true;
+}
+
+int SdBusDesktop::FollowWindowNames() {
+  int r =
+      sd_bus_add_match(bus_, &ownerMatch_, kOwnerMatch, &SdBusCallbacks::OnNameOwnerChanged, this);
+  if (r < 0)
+    return r;
+  r = sd_bus_call_method_async(bus_, nullptr, kBusService, kBusPath, kBusInterface, "ListNames",
+                               &SdBusCallbacks::OnNameList, this, "");
+  if (r >= 0)
+    ++ownerQueries_;
+  return r;
+}
+
+void SdBusDesktop::AskOwner(const char* name) {
+  auto* query = new OwnerQuery{this, name};
+  sd_bus_slot* slot = nullptr;
+  const int r =
+      sd_bus_call_method_async(bus_, &slot, kBusService, kBusPath, kBusInterface, "GetNameOwner",
+                               &SdBusCallbacks::OnNameOwner, query, "s", name);
+  if (r < 0) {
+    delete query;
+    return;
+  }
+  ++ownerQueries_;
+  FloatWithUserdata<OwnerQuery>(slot);
 }
 
 SdBusDesktop::~SdBusDesktop() {
@@ -132,6 +260,9 @@ SdBusDesktop::~SdBusDesktop() {
     sd_bus_message_unref(call);
   incoming_.clear();
   sd_bus_slot_unref(objectSlot_);
+  sd_bus_slot_unref(ownerMatch_);
+  // Flushed: what was posted last, a goodbye above all, reaches the bus before the window
+  // leaves it, and the bus delivers it before it announces the window gone.
   if (bus_)
     sd_bus_flush_close_unref(bus_);
 }
@@ -142,10 +273,15 @@ void SdBusDesktop::Lose(int error, std::string_view what) {
     sd_bus_message_unref(call);
   incoming_.clear();
   objectSlot_ = sd_bus_slot_unref(objectSlot_);
+  ownerMatch_ = sd_bus_slot_unref(ownerMatch_);
   if (bus_)
     bus_ = sd_bus_close_unref(bus_);
   ownWindow_ = 0;
   windowName_.clear();
+  windows_.clear();
+  unanswered_.clear();
+  watchedPosts_.clear();
+  ownerQueries_ = 0;
   Rearm();
 }
 
@@ -188,11 +324,19 @@ void SdBusDesktop::DrainBus() {
 
 void SdBusDesktop::Process() {
   DrainBus();
-  while (bus_ && !incoming_.empty()) {
-    sd_bus_message* call = incoming_.front();
-    incoming_.pop_front();
-    Answer(call);
-    sd_bus_message_unref(call);
+  while (bus_ && (!incoming_.empty() || !unanswered_.empty())) {
+    if (!unanswered_.empty()) {
+      const WindowHandle window = unanswered_.front();
+      unanswered_.pop_front();
+      const UnansweredHandler handler = unansweredHandler_;  // it may replace itself
+      if (handler)
+        handler(window);
+    } else {
+      sd_bus_message* call = incoming_.front();
+      incoming_.pop_front();
+      AnswerCall(call);
+      sd_bus_message_unref(call);
+    }
     DrainBus();
   }
   Rearm();
@@ -215,8 +359,15 @@ void SdBusDesktop::WaitAndProcess(int32_t timeoutMs) {
   Process();
 }
 
-void SdBusDesktop::Answer(sd_bus_message* call) {
+void SdBusDesktop::AnswerCall(sd_bus_message* call) {
   int32_t answer = 0;
+  // The sender is the bus's word, not the message's: wParam may name any window.
+  const char* sender = sd_bus_message_get_sender(call);
+  WindowHandle senderWindow = 0;
+  if (!sender || !HandleFromUniqueName(sender, senderWindow))
+    senderWindow = 0;
+  const WindowHandle outerSender = messageSender_;  // answers may nest inside a send
+  messageSender_ = senderWindow;
   const char* member = sd_bus_message_get_member(call);
   if (member && std::strcmp(member, "SendMessage") == 0) {
     IncomingMessage message;
@@ -237,9 +388,27 @@ void SdBusDesktop::Answer(sd_bus_message* call) {
         answer = handler(data);
     }
   }
+  messageSender_ = outerSender;
   // The caller may have given up meanwhile; then the bus simply drops the reply.
   if (bus_)
     sd_bus_reply_method_return(call, "i", answer);
+}
+
+bool SdBusDesktop::WaitUntil(const std::function<bool()>& done, uint64_t deadlineUs) {
+  while (bus_) {
+    Process();
+    if (done())
+      return true;
+    if (!bus_)
+      break;
+    const uint64_t now = MonotonicUs();
+    if (now >= deadlineUs)
+      break;
+    const int r = sd_bus_wait(bus_, deadlineUs - now);
+    if (r < 0 && r != -EINTR)
+      Lose(r, "session bus connection lost");
+  }
+  return false;
 }
 
 sd_bus_message* SdBusDesktop::CallAndWait(sd_bus_message* call, Result& status) {
@@ -247,7 +416,7 @@ sd_bus_message* SdBusDesktop::CallAndWait(sd_bus_message* call, Result& status) 
   sd_bus_slot* slot = nullptr;
   const uint64_t started = MonotonicUs();
   const uint64_t timeoutUs = static_cast<uint64_t>(kReplyTimeoutMs) * 1000u;
-  int r = sd_bus_call_async(bus_, &slot, call, &SdBusCallbacks::OnReply, &pending, timeoutUs);
+  const int r = sd_bus_call_async(bus_, &slot, call, &SdBusCallbacks::OnReply, &pending, timeoutUs);
   if (r < 0) {
     status = (r == -ENOTCONN || r == -ECONNRESET) ? result::kNotEnabled : result::kError;
     if (status == result::kNotEnabled)
@@ -256,18 +425,7 @@ sd_bus_message* SdBusDesktop::CallAndWait(sd_bus_message* call, Result& status) 
   }
   // sd-bus answers an unanswered call itself with an error when the time-out has passed;
   // the extra margin only guards against a clock that stalls.
-  const uint64_t deadline = started + timeoutUs + 200000u;
-  while (!pending.done && bus_) {
-    Process();
-    if (pending.done || !bus_)
-      break;
-    const uint64_t now = MonotonicUs();
-    if (now >= deadline)
-      break;
-    r = sd_bus_wait(bus_, deadline - now);
-    if (r < 0 && r != -EINTR)
-      Lose(r, "session bus connection lost");
-  }
+  WaitUntil([&pending] { return pending.done; }, started + timeoutUs + 200000u);
   sd_bus_slot_unref(slot);  // cancels the call if it is still waiting
 
   if (!pending.done) {
@@ -283,8 +441,7 @@ sd_bus_message* SdBusDesktop::CallAndWait(sd_bus_message* call, Result& status) 
   if (sd_bus_error_has_name(error, SD_BUS_ERROR_SERVICE_UNKNOWN) ||
       sd_bus_error_has_name(error, SD_BUS_ERROR_NAME_HAS_NO_OWNER)) {
     status = result::kInvalidHandle;
-  } else if (sd_bus_error_has_name(error, SD_BUS_ERROR_NO_REPLY) ||
-             sd_bus_error_has_name(error, SD_BUS_ERROR_TIMEOUT)) {
+  } else if (IsTimeoutError(error)) {
     // No reply before the time-out, or the receiver left the bus without replying.
     status = lateEnough ? result::kTimeout : result::kInvalidHandle;
   } else if (sd_bus_error_has_name(error, SD_BUS_ERROR_UNKNOWN_METHOD) ||
@@ -298,14 +455,16 @@ sd_bus_message* SdBusDesktop::CallAndWait(sd_bus_message* call, Result& status) 
   return nullptr;
 }
 
-SendResult SdBusDesktop::Send(WindowHandle target, const char* member,
-                              const std::function<int(sd_bus_message*)>& appendArguments) {
-  SendResult outcome{result::kNotEnabled, 0};
-  if (!bus_)
-    return outcome;
+sd_bus_message* SdBusDesktop::NewWindowCall(WindowHandle target, const char* member,
+                                            const AppendArguments& appendArguments,
+                                            Result& status) {
+  if (!bus_) {
+    status = result::kNotEnabled;
+    return nullptr;
+  }
   if (target == 0) {
-    outcome.status = result::kInvalidHandle;
-    return outcome;
+    status = result::kInvalidHandle;
+    return nullptr;
   }
   sd_bus_message* call = nullptr;
   const std::string destination = UniqueNameOf(target);
@@ -315,7 +474,18 @@ SendResult SdBusDesktop::Send(WindowHandle target, const char* member,
     r = appendArguments(call);
   if (r < 0) {
     sd_bus_message_unref(call);
-    outcome.status = r == -ENOMEM ? result::kNoMemory : result::kError;
+    status = r == -ENOMEM ? result::kNoMemory : result::kError;
+    return nullptr;
+  }
+  status = result::kOk;
+  return call;
+}
+
+SendResult SdBusDesktop::Send(WindowHandle target, const char* member,
+                              const AppendArguments& appendArguments) {
+  SendResult outcome{result::kOk, 0};
+  sd_bus_message* call = NewWindowCall(target, member, appendArguments, outcome.status);
+  if (!call) {
     Rearm();
     return outcome;
   }
@@ -334,55 +504,96 @@ SendResult SdBusDesktop::Send(WindowHandle target, const char* member,
 
 SendResult SdBusDesktop::SendMessage(WindowHandle target, uint32_t message, uint32_t wParam,
                                      uint32_t lParam) {
-  return Send(target, "SendMessage", [&](sd_bus_message* call) {
-    return sd_bus_message_append(call, "uuu", message, wParam, lParam);
-  });
+  return Send(target, "SendMessage", MessageArguments(message, wParam, lParam));
 }
 
 SendResult SdBusDesktop::SendData(WindowHandle target, uint32_t wParam, uint32_t kind,
                                   std::span<const uint8_t> bytes) {
-  return Send(target, "CopyData", [&](sd_bus_message* call) {
-    int r = sd_bus_message_append(call, "uu", wParam, kind);
+  return Send(target, "CopyData", DataArguments(wParam, kind, bytes));
+}
+
+Result SdBusDesktop::Post(WindowHandle target, const char* member, Answer answer,
+                          const AppendArguments& appendArguments) {
+  Result status = result::kOk;
+  sd_bus_message* call = NewWindowCall(target, member, appendArguments, status);
+  if (!call) {
+    Rearm();
+    return status;
+  }
+  // One asked-for answer at a time per window is enough to see whether it answers. The bus
+  // keeps a record of every call that waits for an answer, against this connection's
+  // limit, for as long as the receiver lives; a window that never answers must not use
+  // that limit up with a record for every block.
+  const auto watched = watchedPosts_.find(target);
+  if (watched != watchedPosts_.end() && watched->second > 0)
+    answer = Answer::kNone;
+  int r = 0;
+  if (answer == Answer::kNone) {
+    r = sd_bus_message_set_expect_reply(call, 0);
     if (r >= 0)
-      r = sd_bus_message_append_array(call, 'y', bytes.data(), bytes.size());
-    return r;
-  });
+      r = sd_bus_send(bus_, call, nullptr);
+  } else {
+    auto* post = new PostedCall{this, target, MonotonicUs()};
+    sd_bus_slot* slot = nullptr;
+    r = sd_bus_call_async(bus_, &slot, call, &SdBusCallbacks::OnPostReply, post,
+                          static_cast<uint64_t>(kReplyTimeoutMs) * 1000u);
+    if (r >= 0) {
+      FloatWithUserdata<PostedCall>(slot);
+      ++watchedPosts_[target];
+    } else {
+      delete post;
+    }
+  }
+  sd_bus_message_unref(call);
+  if (r < 0) {
+    status = r == -ENOMEM || r == -ENOBUFS ? result::kNoMemory : result::kError;
+    if (r == -ENOTCONN || r == -ECONNRESET) {
+      status = result::kNotEnabled;
+      Lose(r, "session bus connection lost");
+    }
+  }
+  Rearm();
+  return status;
+}
+
+void SdBusDesktop::PostAnswered(const PostedCall& post, sd_bus_message* reply) {
+  const auto watched = watchedPosts_.find(post.target);
+  if (watched != watchedPosts_.end() && --watched->second <= 0)
+    watchedPosts_.erase(watched);
+  const sd_bus_error* error = sd_bus_message_get_error(reply);
+  // A window that left without answering is not hung: the next scan sees it gone.
+  if (!error || !IsTimeoutError(error) ||
+      MonotonicUs() - post.postedUs < static_cast<uint64_t>(kReplyTimeoutMs) * 1000u)
+    return;
+  unanswered_.push_back(post.target);
+}
+
+Result SdBusDesktop::PostMessage(WindowHandle target, uint32_t message, uint32_t wParam,
+                                 uint32_t lParam, Answer answer) {
+  return Post(target, "SendMessage", answer, MessageArguments(message, wParam, lParam));
+}
+
+Result SdBusDesktop::PostData(WindowHandle target, uint32_t wParam, uint32_t kind,
+                              std::span<const uint8_t> bytes, Answer answer) {
+  return Post(target, "CopyData", answer, DataArguments(wParam, kind, bytes));
+}
+
+void SdBusDesktop::NoteOwner(const std::string& name, std::string_view owner) {
+  // Only a name whose owner is the very connection its handle stands for is a window: no
+  // program can hold a window name for a handle that is not its own.
+  WindowInfo window;
+  if (ParseWindowBusName(name, window) && owner == UniqueNameOf(window.handle))
+    windows_[name] = std::move(window);
+  else
+    windows_.erase(name);
 }
 
 std::vector<WindowInfo> SdBusDesktop::EnumWindows() {
+  DrainBus();  // the owner changes that have arrived meanwhile
   std::vector<WindowInfo> windows;
-  if (!bus_)
-    return windows;
-  sd_bus_message* call = nullptr;
-  if (sd_bus_message_new_method_call(bus_, &call, kBusService, kBusPath, kBusInterface,
-                                     "ListNames") < 0) {
-    return windows;
-  }
-  Result status = result::kOk;
-  sd_bus_message* reply = CallAndWait(call, status);
-  sd_bus_message_unref(call);
-  if (!reply) {
-    // A bus that is slow to answer does not mean every window has gone: the callers would
-    // drop all their peers. Without a connection, though, no window is reachable any more.
-    Rearm();
-    if (bus_)
-      return lastListing_;
-    lastListing_.clear();
-    return windows;
-  }
-  char** names = nullptr;
-  if (sd_bus_message_read_strv(reply, &names) >= 0 && names) {
-    for (char** name = names; *name; ++name) {
-      WindowInfo window;
-      if (ParseWindowBusName(*name, window))
-        windows.push_back(std::move(window));
-      std::free(*name);
-    }
-    std::free(names);
-  }
-  sd_bus_message_unref(reply);
-  lastListing_ = windows;
-  Rearm();
+  windows.reserve(windows_.size());
+  for (const auto& [name, window] : windows_)
+    windows.push_back(window);
   return windows;
 }
 
@@ -399,7 +610,8 @@ bool SdBusDesktop::ParseWindowBusName(std::string_view busName, WindowInfo& wind
     return false;
   const std::string_view className = rest.substr(0, dot);
   const std::string_view digits = rest.substr(dot + 2);
-  if (!IsValidClassName(className) || digits.empty())
+  // One spelling per handle: "H07" is no window, so no one can hold a second name for 7.
+  if (!IsValidClassName(className) || digits.empty() || digits.front() == '0')
     return false;
   WindowHandle handle = 0;
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), handle);

@@ -4,10 +4,15 @@
 // serves the object /org/calvora/Window with the interface org.calvora.Window:
 //   SendMessage(u message, u wparam, u lparam) -> (i result)
 //   CopyData(u wparam, u kind, ay data) -> (i result)
+// The windows are followed through the bus's name-owner signals for the org.calvora.Window
+// namespace, so a listing costs nothing on the bus however many other names it carries. A
+// name counts as a window only while its owner is the unique name its handle stands for:
+// no program can pass itself off as another window.
 // A program started without a session bus gets a desktop with no window: it lists nothing,
 // every send answers 0, and ErrorText() says why, so the program can say so and run on.
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -40,14 +45,22 @@ class SdBusDesktop : public Desktop {
   const std::string& WindowName() const { return windowName_; }
 
   WindowHandle OwnWindow() const override { return ownWindow_; }
-  // The windows listed by the bus; when the bus fails to answer, the last listing.
+  // The followed window names whose owner is the window their handle names.
   std::vector<WindowInfo> EnumWindows() override;
   SendResult SendMessage(WindowHandle target, uint32_t message, uint32_t wParam,
                          uint32_t lParam) override;
   SendResult SendData(WindowHandle target, uint32_t wParam, uint32_t kind,
                       std::span<const uint8_t> bytes) override;
+  Result PostMessage(WindowHandle target, uint32_t message, uint32_t wParam, uint32_t lParam,
+                     Answer answer) override;
+  Result PostData(WindowHandle target, uint32_t wParam, uint32_t kind,
+                  std::span<const uint8_t> bytes, Answer answer) override;
+  WindowHandle MessageSender() const override { return messageSender_; }
   void SetMessageHandler(MessageHandler handler) override { messageHandler_ = std::move(handler); }
   void SetDataHandler(DataHandler handler) override { dataHandler_ = std::move(handler); }
+  void SetUnansweredHandler(UnansweredHandler handler) override {
+    unansweredHandler_ = std::move(handler);
+  }
 
   // Main-loop integration: the descriptor to watch, whether to watch it for writing too,
   // and in how many milliseconds Process must run at the latest (-1: no deadline).
@@ -69,17 +82,33 @@ class SdBusDesktop : public Desktop {
   static bool IsValidClassName(std::string_view className);
 
  private:
+  // The unique bus name of a window's connection, ":1.(handle - 1)".
+  static std::string UniqueNameOf(WindowHandle handle);
   struct PendingReply;
+  struct PostedCall;
+  struct OwnerQuery;
+  using AppendArguments = std::function<int(sd_bus_message*)>;
 
   SdBusDesktop() = default;
   bool Connect(std::string_view className);
+  // Subscribes to the owner changes of window names, then asks for the names there are.
+  int FollowWindowNames();
+  void AskOwner(const char* name);
+  // A followed name has a new owner ("" for none).
+  void NoteOwner(const std::string& name, std::string_view owner);
   void Lose(int error, std::string_view what);
   void DrainBus();
-  void Answer(sd_bus_message* call);
+  void AnswerCall(sd_bus_message* call);
+  // Serves this window until done() holds, the deadline passes or the bus is lost.
+  bool WaitUntil(const std::function<bool()>& done, uint64_t deadlineUs);
   // Sends the call and waits for its reply while serving this window; null on time-out.
   sd_bus_message* CallAndWait(sd_bus_message* call, Result& status);
-  SendResult Send(WindowHandle target, const char* member,
-                  const std::function<int(sd_bus_message*)>& appendArguments);
+  sd_bus_message* NewWindowCall(WindowHandle target, const char* member,
+                                const AppendArguments& appendArguments, Result& status);
+  SendResult Send(WindowHandle target, const char* member, const AppendArguments& appendArguments);
+  Result Post(WindowHandle target, const char* member, Answer answer,
+              const AppendArguments& appendArguments);
+  void PostAnswered(const PostedCall& post, sd_bus_message* reply);
   void Rearm() const;
 
   friend struct SdBusCallbacks;  // the C callbacks of sd-bus
@@ -89,10 +118,16 @@ class SdBusDesktop : public Desktop {
   WindowHandle ownWindow_ = 0;
   std::string windowName_;
   std::string errorText_;
-  std::vector<WindowInfo> lastListing_;   // repeated when a listing fails on a live connection
-  std::deque<sd_bus_message*> incoming_;  // calls to this window waiting for their answer
+  sd_bus_slot* ownerMatch_ = nullptr;
+  std::map<std::string, WindowInfo> windows_;  // by name, those owned by their window
+  int ownerQueries_ = 0;                       // owners of the first listing still asked
+  std::deque<sd_bus_message*> incoming_;       // calls to this window waiting for an answer
+  WindowHandle messageSender_ = 0;             // of the call being answered
+  std::map<WindowHandle, int> watchedPosts_;   // posts waiting for their answer, by window
+  std::deque<WindowHandle> unanswered_;        // reports waiting for delivery
   MessageHandler messageHandler_;
   DataHandler dataHandler_;
+  UnansweredHandler unansweredHandler_;
   std::function<void()> rearm_;
 };
 

@@ -105,6 +105,15 @@ class AlsaWaveCapture : public ::testing::Test {
     return format;
   }
 
+  // Opens the virtual device at 48000 Hz directly; `done` counts the blocks returned.
+  platform::Result OpenAt48k(platform::WaveInHandle& handle, std::atomic<int>& done) {
+    const int32_t device = VirtualDeviceId();
+    if (device < 0)
+      return platform::result::kBadDeviceId;
+    return input.Open(handle, static_cast<uint32_t>(device), Format48k(),
+                      [&done](platform::WaveHeader&) { ++done; });
+  }
+
   std::string stateDir;
   platform::alsa::AlsaWaveInput input;
   std::unique_ptr<TWaveCapture> capture;
@@ -360,14 +369,9 @@ TEST_F(AlsaWaveCapture, AnOpenDeviceThatCannotStartFailsItsBlockOperations) {
 }
 
 TEST_F(AlsaWaveCapture, AStoppedDeviceRecordsAgainAfterStart) {
-  const int32_t device = VirtualDeviceId();
-  ASSERT_GE(device, 0);
-  const platform::WaveFormat format = Format48k();
   std::atomic<int> done{0};
   platform::WaveInHandle handle = platform::kNoWaveIn;
-  ASSERT_EQ(input.Open(handle, static_cast<uint32_t>(device), format,
-                       [&](platform::WaveHeader&) { ++done; }),
-            0);
+  ASSERT_EQ(OpenAt48k(handle, done), 0);
   std::vector<std::vector<char>> data(4, std::vector<char>(1920));
   std::vector<platform::WaveHeader> blocks(4);
   for (size_t i = 0; i < blocks.size(); ++i) {
@@ -406,6 +410,39 @@ TEST_F(AlsaWaveCapture, AnOverrunIsRecoveredWithoutStopping) {
       PollUntil(std::chrono::milliseconds(3000), [&] { return blockSizes.size() > before + 20; }));
   EXPECT_TRUE(errors.empty());
   EXPECT_TRUE(capture->Active);
+}
+
+TEST_F(AlsaWaveCapture, AudioThrownAwayForWantOfABlockIsCountedAndWarnedOf) {
+  std::atomic<int> done{0};
+  platform::WaveInHandle handle = platform::kNoWaveIn;
+  ASSERT_EQ(OpenAt48k(handle, done), 0);
+  std::vector<char> data(1920);
+  platform::WaveHeader block;
+  block.Data = data.data();
+  block.BufferLength = 1920;
+  ASSERT_EQ(input.PrepareHeader(handle, block), 0);
+  ASSERT_EQ(input.AddBuffer(handle, block), 0);
+  const auto started = Clock::now();
+  ASSERT_EQ(input.Start(handle), 0);
+  // One 10 ms block, then half a second with none queued.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const double elapsedMs =
+      std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+  const double discardedMs = static_cast<double>(input.DiscardedBytes(handle)) / 192.0;
+  EXPECT_EQ(done, 1);
+  // All but the block and what ALSA still holds (up to 8 periods) was thrown away.
+  EXPECT_GE(discardedMs, 500.0 - 10.0 - 80.0 - 50.0);
+  EXPECT_LE(discardedMs, elapsedMs);
+
+  // The next block queued brings the warning, with the amount.
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(input.AddBuffer(handle, block), 0);
+  const std::string warning = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(warning.find("ms of captured audio ("), std::string::npos) << warning;
+  EXPECT_NE(warning.find("thrown away"), std::string::npos) << warning;
+  EXPECT_EQ(input.Reset(handle), 0);
+  EXPECT_EQ(input.UnprepareHeader(handle, block), 0);
+  EXPECT_EQ(input.Close(handle), 0);
 }
 
 }  // namespace

@@ -6,12 +6,18 @@
 //   audio <bytes>                     sends an audio packet to every peer, prints "sent-audio"
 //   peers                             prints "peers <handle> ..."
 //   hang <ms>                         hangs that long in every later handler
+//   gaps                              prints "gaps <messages> <longest gap in ms>" for the
+//                                     messages from other windows received so far
 //   quit                              says goodbye to every peer and ends
+// With --quiet-data it prints no line per data message (it only counts them for gaps), so
+// a test need not read its output all the time.
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -32,8 +38,24 @@ void Say(const std::string& line) {
   std::fflush(stdout);
 }
 
+// The longest time between two messages received, on the monotonic clock.
+struct Gaps {
+  int64_t messages = 0;
+  int64_t longestMs = 0;
+  std::chrono::steady_clock::time_point last;
+
+  void Received() {
+    const auto now = std::chrono::steady_clock::now();
+    if (messages++ > 0) {
+      longestMs = std::max<int64_t>(
+          longestMs, std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count());
+    }
+    last = now;
+  }
+};
+
 void RunCommand(const std::string& line, SdBusDesktop& desktop,
-                calvora::testing::CodeTableWindow& window) {
+                calvora::testing::CodeTableWindow& window, const Gaps& gaps) {
   std::istringstream in(line);
   std::string verb;
   in >> verb;
@@ -68,6 +90,8 @@ void RunCommand(const std::string& line, SdBusDesktop& desktop,
     in >> ms;
     window.SetHangMs(ms);
     Say("hanging");
+  } else if (verb == "gaps") {
+    Say("gaps " + std::to_string(gaps.messages) + " " + std::to_string(gaps.longestMs));
   } else if (verb == "quit") {
     window.Channel().SendToPeers(calvora::link::WINMSG_CONTROL, calvora::link::CTRL_BYE);
     QCoreApplication::quit();
@@ -83,7 +107,14 @@ int main(int argc, char** argv) {
   int hangMs = 0;
   uint32_t announceTo = 0;
   int exitAfterMs = 0;
-  for (int i = 1; i + 1 < argc; i += 2) {
+  bool quietData = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--quiet-data") {
+      quietData = true;
+      continue;
+    }
+    if (i + 1 >= argc)
+      break;
     const std::string option = argv[i];
     const std::string value = argv[i + 1];
     if (option == "--class")
@@ -96,6 +127,7 @@ int main(int argc, char** argv) {
       announceTo = static_cast<uint32_t>(std::stoul(value));
     if (option == "--exit-after-ms")
       exitAfterMs = std::stoi(value);
+    ++i;
   }
 
   auto desktop = SdBusDesktop::Open(className);
@@ -106,7 +138,12 @@ int main(int argc, char** argv) {
   calvora::platform::dbus::QtBusPump pump(*desktop);
   calvora::platform::qt::QtTimers timers;
   calvora::testing::CodeTableWindow window(*desktop, timers, static_cast<int16_t>(pid));
-  window.onEvent = Say;
+  Gaps gaps;
+  window.onEvent = [&](const std::string& line) {
+    gaps.Received();
+    if (!quietData || !line.starts_with("data "))
+      Say(line);
+  };
   Say(desktop->Connected() ? "ready " + std::to_string(desktop->OwnWindow()) : "nobus");
 
   if (announceTo != 0) {
@@ -133,7 +170,7 @@ int main(int argc, char** argv) {
     for (std::size_t eol; (eol = pending.find('\n')) != std::string::npos;) {
       const std::string line = pending.substr(0, eol);
       pending.erase(0, eol + 1);
-      RunCommand(line, *desktop, window);
+      RunCommand(line, *desktop, window, gaps);
     }
   });
   const int code = app.exec();

@@ -241,17 +241,45 @@ TEST_F(WinMSG, DataMessagesCarryKindZeroAndThePacket) {
   EXPECT_EQ(AudioBlockHeader::Read(desktop.sent[1].bytes)->LeftLevel, -20.5);
 }
 
-TEST_F(WinMSG, HungPeerIsDroppedAndMayAnnounceAgain) {
+TEST_F(WinMSG, NotificationsAndDataArePostedWithoutWaiting) {
+  Admit({7, 9});
+  channel.SendToPeers(NTF_SILENCE, 0);
+  const uint8_t block[2] = {0, 0};
+  channel.SendDataToPeers(0, 0, block, sizeof block);
+  ASSERT_EQ(desktop.sent.size(), 4u);
+  for (const auto& s : desktop.sent) {
+    EXPECT_TRUE(s.posted);
+    EXPECT_EQ(s.answer, platform::Desktop::Answer::kWatch);  // a hung peer must be noticed
+  }
+  EXPECT_FALSE(desktop.sent[0].data);
+  EXPECT_TRUE(desktop.sent[2].data);
+}
+
+TEST_F(WinMSG, HungPeerIsDroppedWithAGoodbyeThatAsksForNoAnswer) {
   Admit({7, 8, 9});
   desktop.SetHung(8, true);
   channel.SendToPeers(NTF_OFFLINE, DEV_CARD);
   EXPECT_EQ(desktop.TargetsOf(0x10000000), (std::vector<WindowHandle>{7, 8, 9}));
-  EXPECT_EQ(PeerHandles(), (std::vector<WindowHandle>{7, 9}));
+  EXPECT_EQ(PeerHandles(), (std::vector<WindowHandle>{7, 8, 9}));  // nothing waited
 
+  desktop.sent.clear();
+  desktop.ExpireUnanswered();
+  EXPECT_EQ(PeerHandles(), (std::vector<WindowHandle>{7, 9}));
+  ASSERT_EQ(desktop.sent.size(), 1u);
+  EXPECT_EQ(desktop.sent[0].target, 8u);
+  EXPECT_EQ(desktop.sent[0].lParam, kBye);
+  EXPECT_EQ(desktop.sent[0].answer, platform::Desktop::Answer::kNone);
+
+  // A data message left unanswered drops its peer the same way; the goodbye itself, asking
+  // for no answer, never reports the window again.
   const uint8_t block[2] = {0, 0};
   desktop.SetHung(9, true);
   channel.SendDataToPeers(0, 0, block, sizeof block);
+  desktop.ExpireUnanswered();
   EXPECT_EQ(PeerHandles(), std::vector<WindowHandle>{7});
+  desktop.sent.clear();
+  desktop.ExpireUnanswered();
+  EXPECT_TRUE(desktop.sent.empty());
 
   // A window that is merely gone is left to the scan, as before.
   desktop.RemoveWindow(7);
@@ -265,6 +293,38 @@ TEST_F(WinMSG, HungPeerIsDroppedAndMayAnnounceAgain) {
   Hello(8);
   Scan();
   EXPECT_EQ(PeerHandles(), std::vector<WindowHandle>{8});
+
+  // A command that waits for its answer in vain also drops the peer with a goodbye.
+  desktop.SetHung(8, true);
+  EXPECT_EQ(channel.SendCommand(8, WINMSG_CONTROL, CTRL_IDENTIFY), 0);
+  EXPECT_TRUE(channel.Peers().empty());
+  EXPECT_EQ(desktop.sent.back().lParam, kBye);
+  EXPECT_EQ(desktop.sent.back().answer, platform::Desktop::Answer::kNone);
+}
+
+TEST_F(WinMSG, HelloOrGoodbyeNamingAnotherWindowChangesNoPeer) {
+  Admit({7, 9});
+  desktop.AddWindow(8, "Controller");
+  // 8 says goodbye for 7 and hello for itself under 9's name; both are ignored.
+  desktop.DeliverFrom(8, WM_WINMSG, 7, 0x7FFF0002);
+  desktop.DeliverFrom(8, WM_WINMSG, 9, 0x7FFF0000);
+  desktop.DeliverFrom(0, WM_WINMSG, 0, 0x7FFF0000);  // a sender that is no window at all
+  EXPECT_TRUE(channel.Announced().empty());
+  EXPECT_EQ(PeerHandles(), (std::vector<WindowHandle>{7, 9}));
+  // A hello for another window is not announced either.
+  desktop.DeliverFrom(7, WM_WINMSG, 8, 0x7FFF0000);
+  Scan();
+  EXPECT_EQ(PeerHandles(), (std::vector<WindowHandle>{7, 9}));
+
+  // Identify stays open to anyone, whatever wParam says, and is still a control message.
+  TMessage identify{WM_WINMSG, 0, 0x7FFF7FFF, 0};
+  uint16_t code = 0;
+  uint16_t argument = 0;
+  EXPECT_TRUE(channel.HandleControl(identify, code, argument));
+  EXPECT_EQ(argument, CTRL_IDENTIFY);
+  // Each window speaks for itself.
+  desktop.DeliverFrom(7, WM_WINMSG, 7, 0x7FFF0002);
+  EXPECT_EQ(PeerHandles(), std::vector<WindowHandle>{9});
 }
 
 TEST_F(WinMSG, SendCommandReturnsTheAnswer) {

@@ -1,0 +1,130 @@
+#include "LineOutput.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+namespace calvora::ctl {
+
+namespace {
+
+// Writes all of text; false when the descriptor refuses it.
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+struct LineOutput::State {
+  State(int outputFd, std::size_t limit) : fd(outputFd), limitBytes(limit) {}
+
+  const int fd;
+  const std::size_t limitBytes;
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::condition_variable drained;
+  std::deque<std::string> lines;
+  std::size_t queuedBytes = 0;
+  bool writing = false;  // the writer holds a line it took from the queue
+  bool broken = false;
+  bool quit = false;
+  uint64_t leftOut = 0;  // in all
+  uint64_t untold = 0;   // not yet told on stderr
+};
+
+LineOutput::LineOutput(int fd, std::size_t limitBytes)
+    : state_(std::make_shared<State>(fd, limitBytes)),
+      writer_([state = state_] { Write(state); }) {}
+
+LineOutput::~LineOutput() {
+  const bool drained = Flush(2000);
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->quit = true;
+  }
+  state_->wake.notify_all();
+  if (drained)
+    writer_.join();
+  else
+    writer_.detach();
+}
+
+void LineOutput::Push(std::string line) {
+  line += '\n';
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->broken)
+      return;
+    if (state_->queuedBytes + line.size() > state_->limitBytes) {
+      ++state_->leftOut;
+      ++state_->untold;
+      return;
+    }
+    state_->queuedBytes += line.size();
+    state_->lines.push_back(std::move(line));
+  }
+  state_->wake.notify_one();
+}
+
+bool LineOutput::Broken() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->broken;
+}
+
+uint64_t LineOutput::LeftOut() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->leftOut;
+}
+
+bool LineOutput::Flush(int timeoutMs) {
+  std::unique_lock lock(state_->mutex);
+  return state_->drained.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
+    return state_->broken || (state_->lines.empty() && !state_->writing);
+  });
+}
+
+void LineOutput::Write(const std::shared_ptr<State>& state) {
+  State& s = *state;
+  std::unique_lock lock(s.mutex);
+  for (;;) {
+    s.wake.wait(lock, [&s] { return s.quit || !s.lines.empty(); });
+    if (s.lines.empty())
+      return;  // told to quit, with nothing left to write
+    std::string line = std::move(s.lines.front());
+    s.lines.pop_front();
+    s.queuedBytes -= line.size();
+    const uint64_t untold = s.lines.empty() ? s.untold : 0;
+    s.untold -= untold;
+    s.writing = true;
+    lock.unlock();
+    const bool written = WriteAll(s.fd, line);
+    if (written && untold > 0) {
+      WriteAll(STDERR_FILENO, "calvora-ctl: " + std::to_string(untold) +
+                                  " lines left out: the output was not read in time\n");
+    }
+    lock.lock();
+    s.writing = false;
+    if (!written) {
+      s.broken = true;
+      s.lines.clear();
+      s.queuedBytes = 0;
+    }
+    if (s.broken || s.lines.empty())
+      s.drained.notify_all();
+  }
+}
+
+}  // namespace calvora::ctl
