@@ -187,8 +187,9 @@ start_readable "calvora-ctl auto" auto "$ctl" --handle "$handle" auto --levels-e
 (
   last=""
   while :; do
-    now=$(amixer -D calvora_mixer sget Line 2>/dev/null |
-      sed -n 's/.*Front Left: Playback \([0-9]*\) \[\([0-9]*%\)\] \[\(on\|off\)\].*/volume \1 of 31 (\2), switch \3/p')
+    now=$(amixer -D calvora_mixer sget Line 2>/dev/null | awk '
+      /Limits: Playback/ { top = $NF }
+      /Front Left: Playback/ { gsub(/[][]/, ""); print "volume " $4 " of " top " (" $5 "), switch " $6 }')
     if [ -n "$now" ] && [ "$now" != "$last" ]; then
       printf '%s %-12s %s\n' "$(date +%H:%M:%S.%3N)" "mixer line" "$now"
       last=$now
@@ -207,7 +208,8 @@ if command -v xwd >/dev/null && command -v xwdtopnm >/dev/null && [ -n "${DISPLA
       sleep "$every"
       n=$((n + 1))
       file=$(printf '%s/window-%04d-%s.png' "$shots" $n "$(date +%H%M%S)")
-      { xwd -silent -name "Calvora Audio Mixer 1.0.0.1" 2>/dev/null || xwd -silent -root; } |
+      window=$(xwininfo -root -tree 2>/dev/null | awk '/ "Calvora Audio Mixer / {print $1; exit}')
+      { xwd -silent -id "${window:-none}" 2>/dev/null || xwd -silent -root; } |
         xwdtopnm 2>/dev/null | pnmtopng >"$file" 2>/dev/null || rm -f "$file"
     done
   ) &
