@@ -27,7 +27,8 @@ awk '/^```python$/ {on = 1; next} /^```$/ {on = 0} on' "$docs" >"$work/example_p
 export QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work/config" XDG_CONFIG_DIRS="$work/xdg"
 export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$card/virtual-card.conf"
 export CALVORA_VIRTUAL_CARD_DIR=$work
-# Three seconds of tone, then silence: a silence verdict two seconds after it begins.
+# Three seconds of tone, then silence: a silence verdict two seconds after it begins, the mute
+# half a second later; the peer runs for twelve seconds, room for a busy machine.
 "$card/calvora-virtual-capture-ctl" programme pattern tone:-20:3,silence:60 >/dev/null
 cp "$program" "$work/calvora-audio-mixer"
 cat >"$work/calvora-audio-mixer.ini" <<'INI'
@@ -56,7 +57,7 @@ for _ in $(seq 1 100); do
 done
 
 # Debian's own Python, which python3-dbus and python3-gi belong to.
-/usr/bin/python3 "$work/example_peer.py" 9 >"$work/peer.log" 2>&1 || fail "the example peer failed"
+/usr/bin/python3 "$work/example_peer.py" 12 >"$work/peer.log" 2>&1 || fail "the example peer failed"
 grep -q 'program ID 77$' "$work/peer.log" || fail "no program ID 77"
 grep -q 'NTF_ONLINE 0$' "$work/peer.log" || fail "no Online of the sound card"
 grep -q 'NTF_ONLINE 1$' "$work/peer.log" || fail "no Online of the mixer"
