@@ -6,7 +6,7 @@
  *     resonances) and hissing consonants, peaking between about -14 and -6 dBFS;
  *   - short pauses between phrases, 0.4 to 2.5 seconds, which a silence detector set to 5 seconds
  *     must not take for dead air;
- *   - four longer silences of 11 to 15 seconds, the dead air it must catch;
+ *   - four longer silences of 11.5 to 15.5 seconds, the dead air it must catch;
  *   - under all of it a noise floor near -66 dBFS, as a real line has.
  *
  * The sound is made from a fixed seed, so every build writes the same file.
