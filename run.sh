@@ -17,6 +17,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
   export QT_QPA_PLATFORM=offscreen
 fi
 if ! has_sound_card && [ -z "${ALSA_CONFIG_PATH:-}" ]; then
+  echo "run.sh: no sound card; the virtual sound card stands in" >&2
   export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$build/virtual-card/virtual-card.conf"
 fi
 exec "$build/src/app/calvora-audio-mixer" "$@"
