@@ -6,7 +6,8 @@ packages=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libasound2-dev alsa-utils libasound2-plugins
   libsystemd-dev dbus dbus-bin
-  xvfb x11-utils python3
+  xvfb x11-utils x11-apps netpbm python3 python3-dbus python3-gi
+  desktop-file-utils dpkg-dev file
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xdotool

@@ -5,6 +5,7 @@
 
 #include "app/DeviceListing.h"
 #include "app/Main.h"
+#include "app/SettingsFileAdvice.h"
 #include "platform/alsa/AlsaMixerDevices.h"
 #include "platform/alsa/AlsaWaveInput.h"
 #include "platform/dbus/QtBusPump.h"
@@ -43,7 +44,8 @@ int main(int argc, char** argv) {
   const std::string executable = QCoreApplication::applicationFilePath().toStdString();
   platform::posix::PosixClock clock;
   platform::qt::QtTimers timers;
-  platform::posix::IniProfileFile ini(IniPathFor(executable));
+  const std::string iniPath = IniPathFor(executable);
+  platform::posix::IniProfileFile ini(iniPath);
   platform::posix::XdgRunKeys runKeys;
   // One wave input serves the window's capture and the settings dialog's list, so the card in
   // use stays listed while it captures.
@@ -60,7 +62,9 @@ int main(int argc, char** argv) {
 
   ui::qt::MainForm form;
   settings::SettingsStore store(ini, runKeys, executable,
-                                [&form](const std::string& text) { form.MSG.ShowError(text); });
+                                [&form, &iniPath](const std::string& text) {
+                                  form.MSG.ShowError(app::SettingsErrorForUser(text, iniPath));
+                                });
 
   // The dialog protects the main window's lines and leaves its controller a device tree.
   app::TCV_AudioMixer* mainWindow = nullptr;

@@ -5,95 +5,33 @@ device, stop and goodbye.
 
 Usage: app_interactive.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF
 """
-import json
-import os
-import shutil
-import signal
-import subprocess
 import sys
-import tempfile
-import threading
 import time
+
+from utility_session import Session
 
 program, ctl, card_ctl, card_conf = sys.argv[1:5]
 SILENCE_TIME, RESTORE_TIME, CARD_WAIT = 1.0, 0.5, 2
 
-work = tempfile.mkdtemp(prefix="calvora-e2e-")
-env = dict(os.environ,
-           QT_QPA_PLATFORM="offscreen",
-           ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:" + card_conf,
-           CALVORA_VIRTUAL_CARD_DIR=os.path.join(work, "card"),
-           XDG_CONFIG_HOME=os.path.join(work, "config"),
-           XDG_CONFIG_DIRS=os.path.join(work, "xdg"))
-os.makedirs(env["CALVORA_VIRTUAL_CARD_DIR"])
-children = []
+
+def first_audio(watch, start, predicate):
+    for e in watch.since(start, "AUDIO"):
+        if predicate(e):
+            return e
+    return None
 
 
-def fail(text):
-    print("FAIL:", text, file=sys.stderr)
-    with open(os.path.join(work, "out.log"), errors="replace") as log:
-        sys.stderr.write(log.read()[-3000:])
-    sys.exit(1)
-
-
-def card(*args):
-    subprocess.run([card_ctl, *args], env=env, check=True)
-
-
-def command(*args):
-    return subprocess.run([ctl, *args], env=env, check=True, capture_output=True,
-                          text=True, timeout=10).stdout.strip()
-
-
-class Watch:
-    """calvora-ctl watch as a peer: every line it prints, with the time it arrived."""
-
-    def __init__(self):
-        self.events = []
-        self.lock = threading.Lock()
-        self.proc = subprocess.Popen([ctl, "watch", "--json"], env=env, stdout=subprocess.PIPE,
-                                     text=True)
-        children.append(self.proc)
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            event = json.loads(line)
-            event["at"] = time.monotonic()
-            with self.lock:
-                self.events.append(event)
-
-    def since(self, start, code=None):
-        with self.lock:
-            return [e for e in self.events if e["at"] >= start and (code is None or e["code"] == code)]
-
-    def wait_for(self, start, code, argument=None, timeout=10.0, count=1):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = [e for e in self.since(start, code)
-                     if argument is None or e.get("argument") == argument]
-            if len(found) >= count:
-                return found
-            time.sleep(0.01)
-        fail(f"no {count} x {code} {argument} within {timeout} s")
-
-    def first_audio(self, start, predicate):
-        for e in self.since(start, "AUDIO"):
-            if predicate(e):
-                return e
-        return None
-
-    def blocks_between(self, first, last):
-        """How many audio blocks arrived from `first` up to the event `last`."""
-        with self.lock:
-            between = self.events[self.events.index(first):self.events.index(last)]
-        return sum(1 for e in between if e["code"] == "AUDIO")
+def blocks_between(watch, first, last):
+    """How many audio blocks arrived from `first` up to the event `last`."""
+    with watch.lock:
+        between = watch.events[watch.events.index(first):watch.events.index(last)]
+    return sum(1 for e in between if e["code"] == "AUDIO")
 
 
 def check_verdict(watch, first, verdict, seconds, what):
     """The verdict came after `seconds` of audio (100 blocks a second) since `first`, and
     about as long after it on the clock."""
-    blocks = watch.blocks_between(first, verdict)
+    blocks = blocks_between(watch, first, verdict)
     delay = verdict["at"] - first["at"]
     if abs(blocks - seconds * 100) > 2:
         fail(f"{what} reported after {blocks} blocks")
@@ -102,30 +40,18 @@ def check_verdict(watch, first, verdict, seconds, what):
     print(f"ok: {what} reported after {blocks} blocks, {delay:.3f} s")
 
 
-try:
-    shutil.copy(program, os.path.join(work, "calvora-audio-mixer"))
-    with open(os.path.join(work, "calvora-audio-mixer.ini"), "w") as ini:
-        ini.write("[Settings]\nSourceMode=1\nPID=12\nUseSoundCard=1\nUseMixer=0\n"
-                  "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                  f"SilenceTime={SILENCE_TIME}\nRestoreTime={RESTORE_TIME}\n"
-                  f"SilenceLevel=-40\nWait={CARD_WAIT}\n")
+with Session(program, ctl, card_ctl, card_conf) as session:
+    fail, card, command = session.fail, session.card, session.command
     card("programme", "tone", "-20", "1000")
-    log = open(os.path.join(work, "out.log"), "w")
-    app = subprocess.Popen([os.path.join(work, "calvora-audio-mixer")], env=env, stdout=log,
-                           stderr=subprocess.STDOUT)
-    children.append(app)
+    app = session.start("[Settings]\nSourceMode=1\nPID=12\nUseSoundCard=1\nUseMixer=0\n"
+                        "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
+                        f"SilenceTime={SILENCE_TIME}\nRestoreTime={RESTORE_TIME}\n"
+                        f"SilenceLevel=-40\nWait={CARD_WAIT}\n")
 
     # Hello and identify.
-    for _ in range(100):
-        if subprocess.run([ctl, "list"], env=env, capture_output=True, text=True).stdout.strip():
-            break
-        time.sleep(0.1)
-    else:
-        fail("the window never appeared on the bus")
     if command("identify") != "12":
         fail("identify did not answer 12")
-    watch = Watch()
-    time.sleep(0.5)  # the channel admits the peer on its next 100 ms scan
+    watch = session.watch()
     if watch.since(0, "AUDIO"):
         fail("audio before the start command")
 
@@ -148,12 +74,12 @@ try:
     start = time.monotonic()
     card("programme", "silence")
     silence = watch.wait_for(start, "NTF_SILENCE", 0, timeout=5)[0]
-    first_silent = watch.first_audio(start, lambda e: e["left"] < -90 and e["right"] < -90)
+    first_silent = first_audio(watch, start, lambda e: e["left"] < -90 and e["right"] < -90)
     check_verdict(watch, first_silent, silence, SILENCE_TIME, "silence (NTF_SILENCE)")
     start = time.monotonic()
     card("programme", "tone", "-6", "440")
     sound = watch.wait_for(start, "NTF_SOUND", 0, timeout=5)[0]
-    first_loud = watch.first_audio(start, lambda e: abs(e["left"] + 6) < 0.3)
+    first_loud = first_audio(watch, start, lambda e: abs(e["left"] + 6) < 0.3)
     check_verdict(watch, first_loud, sound, RESTORE_TIME, "sound back (NTF_SOUND)")
 
     # The device vanishes: offline after the wait, every 500 ms; back when it is present.
@@ -185,16 +111,9 @@ try:
     print("ok: stop ends the audio feed")
 
     # Closing says goodbye to every peer; the watch ends on it.
-    app.send_signal(signal.SIGTERM)
-    if app.wait(timeout=10) != 0:
-        fail("non-zero exit after SIGTERM")
+    session.close(app)
     if watch.proc.wait(timeout=5) != 0:
         fail("watch did not end cleanly on the goodbye")
     if not watch.wait_for(0, "WINMSG_CONTROL", 2, timeout=1):
         fail("no goodbye")
     print("ok: goodbye 0x7FFF0002 to the peer on closing")
-finally:
-    for child in children:
-        if child.poll() is None:
-            child.kill()
-    shutil.rmtree(work, ignore_errors=True)

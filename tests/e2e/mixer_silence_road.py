@@ -6,46 +6,20 @@ off and once on; then the mixer device vanishes and comes back.
 
 Usage: mixer_silence_road.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF
 """
-import json
 import os
-import shutil
-import signal
 import subprocess
 import sys
-import tempfile
-import threading
 import time
+
+from utility_session import Session
 
 program, ctl, card_ctl, card_conf = sys.argv[1:5]
 FADE_OUT, FADE_IN, MIXER_WAIT = 3.0, 2.0, 2
 LEVEL = 51000  # the line's level in 0..65535; PCM's raw scale is 0..255 without dB
 RAW_LEVELS = (198, 199)
 
-work = tempfile.mkdtemp(prefix="calvora-e2e-mixer-")
-env = dict(os.environ,
-           QT_QPA_PLATFORM="offscreen",
-           ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:" + card_conf,
-           CALVORA_VIRTUAL_CARD_DIR=os.path.join(work, "card"),
-           XDG_CONFIG_HOME=os.path.join(work, "config"),
-           XDG_CONFIG_DIRS=os.path.join(work, "xdg"))
-os.makedirs(env["CALVORA_VIRTUAL_CARD_DIR"])
-children = []
-
-
-def fail(text):
-    print("FAIL:", text, file=sys.stderr)
-    with open(os.path.join(work, "out.log"), errors="replace") as log:
-        sys.stderr.write(log.read()[-3000:])
-    sys.exit(1)
-
-
-def card(*args):
-    subprocess.run([card_ctl, *args], env=env, check=True)
-
-
-def command(*args):
-    return subprocess.run([ctl, *args], env=env, check=True, capture_output=True,
-                          text=True, timeout=10).stdout.strip()
+session = Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-mixer-")
+env, fail, card, command = session.env, session.fail, session.card, session.command
 
 
 def amixer_value(control):
@@ -105,64 +79,19 @@ def check_fade(readings, frm, to, seconds, ended, what):
           f"{len(between)} readings on the way")
 
 
-class Watch:
-    """calvora-ctl watch as a peer: every notification it prints, with the time it arrived."""
-
-    def __init__(self):
-        self.events = []
-        self.lock = threading.Lock()
-        self.proc = subprocess.Popen([ctl, "watch", "--json", "--levels-every", "1000"], env=env,
-                                     stdout=subprocess.PIPE, text=True)
-        children.append(self.proc)
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            event = json.loads(line)
-            event["at"] = time.monotonic()
-            with self.lock:
-                self.events.append(event)
-
-    def wait_for(self, start, code, argument=None, timeout=10.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            with self.lock:
-                found = [e for e in self.events if e["at"] >= start and e["code"] == code
-                         and (argument is None or e.get("argument") == argument)]
-            if found:
-                return found[0]
-            time.sleep(0.01)
-        fail(f"no {code} {argument} within {timeout} s")
-
-
 def start_utility(only_down):
-    with open(os.path.join(work, "calvora-audio-mixer.ini"), "w") as ini:
-        ini.write("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=1\n"
-                  "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                  "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n"
-                  "[Mixer]\nDevice0=Calvora Virtual Mixer\nRoot0=0\nLine0=1\n"
-                  f"Level0={LEVEL}\nOnlyDown={only_down}\nFadeOut={FADE_OUT}\n"
-                  f"FadeIn={FADE_IN}\nWait={MIXER_WAIT}\n")
     card("programme", "tone", "-20", "1000")
-    log = open(os.path.join(work, "out.log"), "w")
-    app = subprocess.Popen([os.path.join(work, "calvora-audio-mixer")], env=env, stdout=log,
-                           stderr=subprocess.STDOUT)
-    children.append(app)
-    for _ in range(100):
-        if subprocess.run([ctl, "list"], env=env, capture_output=True, text=True).stdout.strip():
-            break
-        time.sleep(0.1)
-    else:
-        fail("the window never appeared on the bus")
-    watch = Watch()
-    time.sleep(0.5)  # the channel admits the peer on its next 100 ms scan
-    return app, watch
+    app = session.start("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=1\n"
+                        "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
+                        "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n"
+                        "[Mixer]\nDevice0=Calvora Virtual Mixer\nRoot0=0\nLine0=1\n"
+                        f"Level0={LEVEL}\nOnlyDown={only_down}\nFadeOut={FADE_OUT}\n"
+                        f"FadeIn={FADE_IN}\nWait={MIXER_WAIT}\n")
+    return app, session.watch("--levels-every", "1000")
 
 
 def close_utility(app, watch):
-    app.send_signal(signal.SIGTERM)
-    if app.wait(timeout=10) != 0:
-        fail("non-zero exit after SIGTERM")
+    session.close(app)
     watch.proc.wait(timeout=5)
 
 
@@ -213,7 +142,7 @@ def vanishing(watch, level):
     absent = os.path.join(env["CALVORA_VIRTUAL_CARD_DIR"], "mixer.absent")
     start = time.monotonic()
     open(absent, "w").close()
-    offline = watch.wait_for(start, "NTF_OFFLINE", 1, timeout=MIXER_WAIT + 3)
+    offline = watch.wait_for(start, "NTF_OFFLINE", 1, timeout=MIXER_WAIT + 3)[0]
     delay = offline["at"] - start
     if not MIXER_WAIT <= delay <= MIXER_WAIT + 2.0:  # noticed and drawn by 500 ms checks
         fail(f"mixer offline {delay:.2f} s after the device vanished")
@@ -223,22 +152,16 @@ def vanishing(watch, level):
     command("mute")
     start = time.monotonic()
     os.remove(absent)
-    online = watch.wait_for(start, "NTF_ONLINE", 1, timeout=3)
+    online = watch.wait_for(start, "NTF_ONLINE", 1, timeout=3)[0]
     readings = sample(FADE_OUT + 1.0, origin=online["at"])
     check_fade(readings, level, 0, FADE_OUT, lambda r: not r[3], "the reopened line's fade-out")
     if pcm() != (0, False):
         fail(f"the returned line is not muted as the last command asked: {pcm()}")
 
 
-try:
-    shutil.copy(program, os.path.join(work, "calvora-audio-mixer"))
+with session:
     app, watch, _ = silence_road(0)
     close_utility(app, watch)
     app, watch, level = silence_road(1)
     vanishing(watch, level)
     close_utility(app, watch)
-finally:
-    for child in children:
-        if child.poll() is None:
-            child.kill()
-    shutil.rmtree(work, ignore_errors=True)

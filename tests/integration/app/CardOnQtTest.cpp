@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <filesystem>
-#include <fstream>
 
 #include "FormWidgets.h"
 #include "VirtualDesktop.h"
@@ -15,9 +14,7 @@
 #include "app/Main.h"
 #include "meter/LedMetter.h"
 #include "platform/alsa/AlsaWaveInput.h"
-#include "platform/posix/IniProfileFile.h"
 #include "platform/posix/PosixClock.h"
-#include "platform/posix/XdgRunKeys.h"
 #include "platform/qt/QtTimers.h"
 #include "ui/qt/MainForm.h"
 #include "ui/qt/RenderToPng.h"
@@ -31,21 +28,17 @@ class CardOnQt : public ::testing::Test {
  protected:
   CardOnQt() {
     dir = fs::temp_directory_path() / ("calvora-card-qt-" + std::to_string(::getpid()));
-    fs::create_directories(dir / "autostart");
     fs::create_directories(dir / "card");
     setenv("CALVORA_VIRTUAL_CARD_DIR", (dir / "card").c_str(), 1);
     Programme("tone -20 1000");
-    std::ofstream(dir / "calvora.ini")
-        << "[Settings]\nUseSoundCard=1\nUseMixer=0\n[Soundcard]\nCard=Calvora Virtual Capture\n"
-           "Bitrate=48000\nSilenceTime=0.5\nRestoreTime=0.5\nSilenceLevel=-40\n";
-    iniFile = std::make_unique<platform::posix::IniProfileFile>((dir / "calvora.ini").string());
-    runKeys = std::make_unique<platform::posix::XdgRunKeys>((dir / "autostart").string(),
-                                                            std::vector<std::string>{});
-    store = std::make_unique<settings::SettingsStore>(
-        *iniFile, *runKeys, (dir / "calvora").string(), [](const std::string&) {});
+    settingsFolder = std::make_unique<SettingsFolder>(
+        dir,
+        "[Settings]\nUseSoundCard=1\nUseMixer=0\n[Soundcard]\nCard=Calvora Virtual Capture\n"
+        "Bitrate=48000\nSilenceTime=0.5\nRestoreTime=0.5\nSilenceLevel=-40\n");
     const app::MainWindowWidgets widgets = FormWidgets(form);
-    app::MainWindowServices services{clock,  timers,    desktop, waveInput, mixerDevices,
-                                     *store, "1.0.0.1", nullptr, nullptr};
+    app::MainWindowServices services{clock,     timers,       desktop,
+                                     waveInput, mixerDevices, settingsFolder->store,
+                                     "1.0.0.1", nullptr,      nullptr};
     window = std::make_unique<app::TCV_AudioMixer>(widgets, std::move(services));
     form.ShowAtStart();
   }
@@ -92,9 +85,7 @@ class CardOnQt : public ::testing::Test {
   testing::VirtualDesktop desktop;
   platform::alsa::AlsaWaveInput waveInput;
   testing::VirtualMixerDevices mixerDevices;
-  std::unique_ptr<platform::posix::IniProfileFile> iniFile;
-  std::unique_ptr<platform::posix::XdgRunKeys> runKeys;
-  std::unique_ptr<settings::SettingsStore> store;
+  std::unique_ptr<SettingsFolder> settingsFolder;
   ui::qt::MainForm form;
   std::unique_ptr<app::TCV_AudioMixer> window;
 };

@@ -8,7 +8,6 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <filesystem>
-#include <fstream>
 
 #include "FormWidgets.h"
 #include "VirtualDesktop.h"
@@ -16,9 +15,7 @@
 #include "VirtualWaveInput.h"
 #include "app/Main.h"
 #include "meter/LedMetter.h"
-#include "platform/posix/IniProfileFile.h"
 #include "platform/posix/PosixClock.h"
-#include "platform/posix/XdgRunKeys.h"
 #include "platform/qt/QtTimers.h"
 #include "platform/qt/SessionEnd.h"
 #include "ui/qt/MainForm.h"
@@ -33,20 +30,15 @@ class MainWindowOnQt : public ::testing::Test {
  protected:
   MainWindowOnQt() {
     dir = fs::temp_directory_path() / ("calvora-render-" + std::to_string(::getpid()));
-    fs::create_directories(dir / "autostart");
   }
   ~MainWindowOnQt() override { fs::remove_all(dir); }
 
   std::unique_ptr<app::TCV_AudioMixer> Create(ui::qt::MainForm& form, const std::string& ini) {
-    std::ofstream(dir / "calvora.ini") << ini;
-    iniFile = std::make_unique<platform::posix::IniProfileFile>((dir / "calvora.ini").string());
-    runKeys = std::make_unique<platform::posix::XdgRunKeys>((dir / "autostart").string(),
-                                                            std::vector<std::string>{});
-    store = std::make_unique<settings::SettingsStore>(
-        *iniFile, *runKeys, (dir / "calvora").string(), [](const std::string&) {});
+    settingsFolder = std::make_unique<SettingsFolder>(dir, ini);
     const app::MainWindowWidgets widgets = FormWidgets(form);
-    app::MainWindowServices services{clock,  timers,    desktop, waveInput, mixerDevices,
-                                     *store, "1.0.0.1", nullptr, nullptr};
+    app::MainWindowServices services{clock,     timers,       desktop,
+                                     waveInput, mixerDevices, settingsFolder->store,
+                                     "1.0.0.1", nullptr,      nullptr};
     return std::make_unique<app::TCV_AudioMixer>(widgets, std::move(services));
   }
 
@@ -56,9 +48,7 @@ class MainWindowOnQt : public ::testing::Test {
   testing::VirtualDesktop desktop;
   testing::VirtualWaveInput waveInput;
   testing::VirtualMixerDevices mixerDevices;
-  std::unique_ptr<platform::posix::IniProfileFile> iniFile;
-  std::unique_ptr<platform::posix::XdgRunKeys> runKeys;
-  std::unique_ptr<settings::SettingsStore> store;
+  std::unique_ptr<SettingsFolder> settingsFolder;
 };
 
 bool IsDark(QRgb c) {

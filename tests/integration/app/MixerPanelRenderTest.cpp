@@ -7,7 +7,6 @@
 #include <QImage>
 #include <QMouseEvent>
 #include <filesystem>
-#include <fstream>
 
 #include "FormWidgets.h"
 #include "VirtualClock.h"
@@ -16,8 +15,6 @@
 #include "VirtualTimers.h"
 #include "VirtualWaveInput.h"
 #include "app/Main.h"
-#include "platform/posix/IniProfileFile.h"
-#include "platform/posix/XdgRunKeys.h"
 #include "ui/qt/MainForm.h"
 #include "ui/qt/RenderToPng.h"
 
@@ -31,7 +28,6 @@ class MixerPanelOnQt : public ::testing::Test {
  protected:
   MixerPanelOnQt() {
     dir = fs::temp_directory_path() / ("calvora-mixer-render-" + std::to_string(::getpid()));
-    fs::create_directories(dir / "autostart");
     const uint32_t usb = mixerDevices.AddDevice("USB Mixer");
     mixerDevices.AddDestination(usb, "Playback", VirtualMixerDevices::Controls::kBoth);
     mixerDevices.AddSource(usb, 0, "PCM", VirtualMixerDevices::Controls::kBoth);
@@ -39,17 +35,14 @@ class MixerPanelOnQt : public ::testing::Test {
     mixerDevices.SetMuted(usb, 0, 0, true);
     waveInput.Devices = {{.Name = "Studio Card"}};
 
-    std::ofstream(dir / "calvora.ini")
-        << "[Settings]\nUseSoundCard=1\nUseMixer=1\n[Soundcard]\nCard=Studio Card\n"
-        << "[Mixer]\nDevice0=USB Mixer\nLine0=1\nLevel0=40000\nSetLevel=1\nFadeIn=1\nFadeOut=2\n";
-    iniFile = std::make_unique<platform::posix::IniProfileFile>((dir / "calvora.ini").string());
-    runKeys = std::make_unique<platform::posix::XdgRunKeys>((dir / "autostart").string(),
-                                                            std::vector<std::string>{});
-    store = std::make_unique<settings::SettingsStore>(
-        *iniFile, *runKeys, (dir / "calvora").string(), [](const std::string&) {});
+    settingsFolder = std::make_unique<SettingsFolder>(
+        dir,
+        "[Settings]\nUseSoundCard=1\nUseMixer=1\n[Soundcard]\nCard=Studio Card\n"
+        "[Mixer]\nDevice0=USB Mixer\nLine0=1\nLevel0=40000\nSetLevel=1\nFadeIn=1\nFadeOut=2\n");
     const app::MainWindowWidgets widgets = FormWidgets(form);
-    app::MainWindowServices services{clock,  timers,    desktop, waveInput, mixerDevices,
-                                     *store, "1.0.0.1", nullptr, nullptr};
+    app::MainWindowServices services{clock,     timers,       desktop,
+                                     waveInput, mixerDevices, settingsFolder->store,
+                                     "1.0.0.1", nullptr,      nullptr};
     window = std::make_unique<app::TCV_AudioMixer>(widgets, std::move(services));
     form.ShowAtStart();
   }
@@ -83,9 +76,7 @@ class MixerPanelOnQt : public ::testing::Test {
   testing::VirtualDesktop desktop;
   testing::VirtualWaveInput waveInput;
   VirtualMixerDevices mixerDevices;
-  std::unique_ptr<platform::posix::IniProfileFile> iniFile;
-  std::unique_ptr<platform::posix::XdgRunKeys> runKeys;
-  std::unique_ptr<settings::SettingsStore> store;
+  std::unique_ptr<SettingsFolder> settingsFolder;
   ui::qt::MainForm form;
   std::unique_ptr<app::TCV_AudioMixer> window;
 };

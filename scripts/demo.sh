@@ -1,0 +1,226 @@
+#!/usr/bin/env bash
+# The demo: the utility on the virtual sound card, steered by `calvora-ctl auto`, on a machine
+# that may have no sound card, no display and no session bus.
+#
+#   scripts/demo.sh [BUILD_DIR]        (./run.sh --demo builds first and calls this)
+#
+# What it starts, each in a process group of its own so that Ctrl-C reaches only this script,
+# which then ends them (the programs, then Xvfb and the bus) and waits for them:
+#   - a private session bus (dbus-daemon) when there is none;
+#   - Xvfb when there is no display, so the window is really drawn and can be photographed;
+#   - the virtual capture device playing a programme of speech, short pauses and dead air, and
+#     the virtual mixer;
+#   - a copy of the program in BUILD_DIR/demo with the demo settings beside it (interactive
+#     mode, program ID 3141, the virtual capture device, the virtual mixer's "Line");
+#   - `calvora-ctl watch`, which reports what the utility sends, and `calvora-ctl auto`, the
+#     controlling program: it starts the work, mutes the line on every silence and restores it
+#     when sound comes back.
+# It prints the notifications with their time, the levels four times a second, each mute and
+# restore, and the line's volume and switch as the virtual mixer holds them (read with amixer),
+# and saves a screenshot of the window every few seconds into BUILD_DIR/demo/screenshots.
+#
+# Environment: DEMO_SCREENSHOT_EVERY (seconds, default 5), DEMO_DIR (default BUILD_DIR/demo).
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-${BUILD_DIR:-$root/build}}" && pwd)
+demo=${DEMO_DIR:-$build/demo}
+shots=$demo/screenshots
+every=${DEMO_SCREENSHOT_EVERY:-5}
+program=$build/src/app/calvora-audio-mixer
+ctl=$build/tools/calvora-ctl/calvora-ctl
+card=$build/virtual-card
+
+note() { printf '%s %-12s %s\n' "$(date +%H:%M:%S.%3N)" demo "$*"; }
+die() { echo "demo: $*" >&2; exit 1; }
+
+for needed in "$program" "$ctl" "$card/calvora-virtual-capture-ctl" "$card/demo-programme.wav"; do
+  [ -e "$needed" ] || die "$needed is missing; build first (./run.sh --demo does)"
+done
+command -v amixer >/dev/null || die "amixer is missing (Debian package alsa-utils)"
+
+# Every process started here, in start order; they are ended in reverse order.
+started=()
+watchers=()
+start_group() { # start_group NAME COMMAND...: runs COMMAND as the leader of a new process group
+  setsid "${@:2}" &
+  started+=("$!:$1")
+}
+
+# end_groups PID...: SIGTERM to each process group, five seconds to end, then SIGKILL.
+end_groups() {
+  local pid
+  for pid in "$@"; do kill -TERM -- "-$pid" 2>/dev/null; done
+  for _ in $(seq 1 50); do
+    local alive=0
+    for pid in "$@"; do kill -0 -- "-$pid" 2>/dev/null && alive=1; done
+    [ $alive -eq 0 ] && break
+    sleep 0.1
+  done
+  for pid in "$@"; do
+    if kill -0 -- "-$pid" 2>/dev/null; then
+      note "process group $pid ($(ps -o args= -p "$pid")) did not end in 5 s; killing it"
+      kill -KILL -- "-$pid" 2>/dev/null
+    fi
+    wait "$pid" 2>/dev/null
+  done
+}
+
+cleaning=0
+cleanup() {
+  [ $cleaning -eq 1 ] && return
+  cleaning=1
+  trap '' INT TERM HUP
+  echo
+  note "ending: ${#started[@]} processes"
+  # A watcher's sleep or amixer would outlive it by a moment: with the watcher held still,
+  # end its children, then the watcher.
+  for w in "${watchers[@]}"; do
+    kill -STOP "$w" 2>/dev/null
+    pkill -TERM -P "$w" 2>/dev/null
+    kill -TERM "$w" 2>/dev/null
+    kill -CONT "$w" 2>/dev/null
+  done
+  for w in "${watchers[@]}"; do wait "$w" 2>/dev/null; done
+  # The programs first, all at once (each closes by itself on SIGTERM: the controlling programs
+  # and the utility say goodbye to each other), then Xvfb and the session bus they used.
+  local entry programs=() services=()
+  for entry in "${started[@]}"; do
+    case ${entry#*:} in
+      Xvfb | "session bus") services+=("${entry%%:*}") ;;
+      *) programs+=("${entry%%:*}") ;;
+    esac
+  done
+  end_groups "${programs[@]}"
+  end_groups "${services[@]}"
+  [ -n "${state:-}" ] && rm -rf "$state"
+  note "done; screenshots are in $shots"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
+
+mkdir -p "$demo"
+rm -rf "$shots"
+mkdir -p "$shots"
+state=$(mktemp -d "${TMPDIR:-/tmp}/calvora-demo.XXXXXX")
+# Qt wants a private runtime folder; a bare machine may have none.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  mkdir -m 700 "$state/runtime"
+  export XDG_RUNTIME_DIR=$state/runtime
+fi
+
+# The session bus: the user's own if there is one, else a private one for the demo.
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && ! [ -S "${XDG_RUNTIME_DIR:-/nonexistent}/bus" ]; then
+  command -v dbus-daemon >/dev/null || die "dbus-daemon is missing (Debian package dbus-daemon)"
+  mkfifo "$state/bus"
+  # The redirection belongs to the background child: opening a FIFO waits for its reader.
+  setsid dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$state/bus" \
+    2>"$state/bus.log" &
+  started+=("$!:session bus")
+  read -r address <"$state/bus" || die "the session bus did not start"
+  export DBUS_SESSION_BUS_ADDRESS=$address
+  note "no session bus; started a private one at $address"
+fi
+
+# The display: the user's own if there is one, else Xvfb.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  command -v Xvfb >/dev/null || die "Xvfb is missing (Debian package xvfb)"
+  mkfifo "$state/display"
+  setsid Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$state/display" 2>"$state/xvfb.log" &
+  started+=("$!:Xvfb")
+  read -r number <"$state/display" || die "Xvfb did not start"
+  export DISPLAY=:$number QT_QPA_PLATFORM=xcb
+  note "no display; drawing on Xvfb at $DISPLAY"
+fi
+
+# The virtual sound card, its state in a folder of its own, and the programme it plays.
+export ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$card/virtual-card.conf"
+export CALVORA_VIRTUAL_CARD_DIR=$state
+"$card/calvora-virtual-capture-ctl" programme file "$card/demo-programme.wav" >/dev/null ||
+  die "the virtual capture device does not take the programme"
+
+# The program runs from a folder of its own, with the demo settings beside it.
+cp -f "$program" "$demo/calvora-audio-mixer"
+cp -f "$root/scripts/demo.ini" "$demo/calvora-audio-mixer.ini"
+note "the utility: $demo/calvora-audio-mixer, settings beside it (interactive mode, program ID 3141)"
+note "the sound card: \"Calvora Virtual Capture\" playing 3 minutes of talk with pauses and dead air"
+note "the mixer line: \"Calvora Virtual Mixer\", Playback, Line; silence after 5 s, sound back after 2 s"
+handles() { "$ctl" list 2>/dev/null | awk '{print $1}' | sort; }
+before=$(handles)
+
+# Each program's lines go through demo-lines.awk, which makes them readable; mawk reads a pipe
+# in large chunks unless told to read line by line.
+awk_lines="awk"
+awk -W version 2>&1 | grep -q mawk && awk_lines="awk -W interactive"
+start_readable() { # start_readable NAME WHO COMMAND...: a process group, its lines made readable
+  local name=$1 who=$2
+  shift 2
+  start_group "$name" bash -c \
+    'who=$1 lines=$2; shift 2; "$@" 2>&1 | '"$awk_lines"' -v "who=$who" -f "$lines"' \
+    _ "$who" "$root/scripts/demo-lines.awk" "$@"
+}
+
+start_readable "calvora-audio-mixer" utility "$demo/calvora-audio-mixer"
+app=${started[-1]%%:*}
+
+# Its window on the bus is the one that was not listed before it started.
+handle=""
+for _ in $(seq 1 100); do
+  handle=$(comm -13 <(echo "$before") <(handles) | head -n 1)
+  [ -n "$handle" ] && break
+  kill -0 "$app" 2>/dev/null || die "the utility ended at start-up"
+  sleep 0.1
+done
+[ -n "$handle" ] || die "the utility did not appear on the session bus"
+note "the utility's window on the session bus has the handle $handle"
+
+# Two peers: `calvora-ctl watch` prints what the utility reports, four level lines a second
+# (of 100 blocks); `calvora-ctl auto` is the controlling program and only its commands are
+# shown. The watcher is admitted first (the utility admits a new peer at its next 100 ms scan),
+# so it also sees the "Online" that follows the start command at once.
+start_readable "calvora-ctl watch" watch "$ctl" --handle "$handle" watch --levels-every 25
+sleep 0.3
+start_readable "calvora-ctl auto" auto "$ctl" --handle "$handle" auto --levels-every 1000000
+
+# The mixer line as the virtual mixer holds it: every change of volume or switch.
+(
+  last=""
+  while :; do
+    now=$(amixer -D calvora_mixer sget Line 2>/dev/null | awk '
+      /Limits: Playback/ { top = $NF }
+      /Front Left: Playback/ { gsub(/[][]/, ""); print "volume " $4 " of " top " (" $5 "), switch " $6 }')
+    if [ -n "$now" ] && [ "$now" != "$last" ]; then
+      printf '%s %-12s %s\n' "$(date +%H:%M:%S.%3N)" "mixer line" "$now"
+      last=$now
+    fi
+    sleep 0.1
+  done
+) &
+watchers+=("$!")
+
+# A screenshot of the window every few seconds (the whole screen where the window is unknown).
+if command -v xwd >/dev/null && command -v xwdtopnm >/dev/null && [ -n "${DISPLAY:-}" ]; then
+  note "screenshots every $every s into $shots"
+  (
+    n=0
+    while :; do
+      sleep "$every"
+      n=$((n + 1))
+      file=$(printf '%s/window-%04d-%s.png' "$shots" $n "$(date +%H%M%S)")
+      window=$(xwininfo -root -tree 2>/dev/null | awk '/ "Calvora Audio Mixer / {print $1; exit}')
+      { xwd -silent -id "${window:-none}" 2>/dev/null || xwd -silent -root; } |
+        xwdtopnm 2>/dev/null | pnmtopng >"$file" 2>/dev/null || rm -f "$file"
+    done
+  ) &
+  watchers+=("$!")
+else
+  note "no screenshots: they need an X display and xwd, xwdtopnm (x11-apps, netpbm)"
+fi
+
+note "running; Ctrl-C ends the demo"
+while kill -0 "$app" 2>/dev/null; do
+  sleep 1 &
+  wait $! 2>/dev/null
+done
+note "the utility has ended"

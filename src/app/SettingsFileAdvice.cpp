@@ -1,0 +1,20 @@
+#include "app/SettingsFileAdvice.h"
+
+#include <unistd.h>
+
+namespace calvora::app {
+
+std::string SettingsErrorForUser(const std::string& error, const std::string& iniPath) {
+  if (error != "Unable to write to " + iniPath)
+    return error;
+  // Every save replaces the file through a new one beside it, so the folder must be writable.
+  const size_t slash = iniPath.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : iniPath.substr(0, slash + 1);
+  if (::access(folder.c_str(), W_OK) == 0)
+    return error;
+  return error +
+         "\n\nThe settings file lives beside the program, in a folder you cannot write. To keep "
+         "settings of your own, copy the program into a folder you own and start it from there.";
+}
+
+}  // namespace calvora::app
