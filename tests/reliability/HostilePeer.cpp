@@ -194,7 +194,6 @@ int main(int argc, char** argv) {
     const unsigned long n = std::strtoul(std::string(unique).substr(3).c_str(), nullptr, 10);
     const std::string name = "org.calvora.Window.Ghost.H" + std::to_string(n + 1);
     sd_bus_request_name(ghost.bus, name.c_str(), 0);
-    target = argv[1];
     SendNoWait(ghost.bus, kWinMsg, static_cast<uint32_t>(n + 1), kControl << 16);
     sd_bus_flush(ghost.bus);
   }

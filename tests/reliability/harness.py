@@ -8,7 +8,6 @@ Every run of a script that imports this module must sit under its own dbus-run-s
 import json
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -199,11 +198,3 @@ class Watch:
                 return found
             time.sleep(0.005)
         return None
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()

@@ -13,6 +13,7 @@ import random
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -159,7 +160,7 @@ def peers(bin, long):
             if fate < 0.1:
                 victim.send_signal(signal.SIGSTOP)  # hangs: never answers again
                 hung += 1
-                threading_kill_later(victim, rng.uniform(1.5, 4))
+                kill_later(victim, rng.uniform(1.5, 4))
             elif fate < 0.3:
                 victim.kill()  # crashes in the middle of the feed
                 killed += 1
@@ -185,9 +186,8 @@ def peers(bin, long):
         print("ok: the program kept capturing and the steady peer got every block")
 
 
-def threading_kill_later(process, delay):
-    import threading
-
+def kill_later(process, delay):
+    """Kills a hung peer after `delay` seconds, as its user finally would."""
     def kill():
         time.sleep(delay)
         if process.poll() is None:
