@@ -9,6 +9,7 @@ packages=(
   xvfb x11-utils python3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xdotool
+  libebur128-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev curl
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,13 +1,19 @@
 #include "CtlOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <map>
 
+#include "CommandWords.h"
+
 namespace calvora::ctl {
 
 namespace {
+
+constexpr std::array<EventKind, 4> kEventKinds{EventKind::kSilence, EventKind::kSound,
+                                               EventKind::kOffline, EventKind::kOnline};
 
 template <typename T>
 bool ParseNumber(const std::string& text, T& value) {
@@ -21,7 +27,7 @@ const std::map<std::string, Command>& Commands() {
       {"list", Command::kList},   {"identify", Command::kIdentify}, {"run", Command::kRun},
       {"stop", Command::kStop},   {"mute", Command::kMute},         {"unmute", Command::kUnmute},
       {"watch", Command::kWatch}, {"bye", Command::kBye},           {"auto", Command::kAuto},
-      {"help", Command::kHelp}};
+      {"serve", Command::kServe}, {"help", Command::kHelp}};
   return commands;
 }
 
@@ -31,6 +37,8 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
                                            std::string& error) {
   CtlOptions options;
   bool haveCommand = false;
+  bool shell = false;
+  std::array<std::optional<std::string>, 4> actionTexts;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&](const char* name) -> const std::string* {
@@ -86,6 +94,34 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
         error = "--duration needs a number of seconds above 0, not \"" + *text + "\"";
         return std::nullopt;
       }
+    } else if (arg.rfind("--on-", 0) == 0 &&
+               std::any_of(kEventKinds.begin(), kEventKinds.end(),
+                           [&](EventKind kind) { return arg == ActionOption(kind); })) {
+      const std::string* text = value(arg.c_str());
+      if (!text)
+        return std::nullopt;
+      for (EventKind kind : kEventKinds) {
+        if (arg == ActionOption(kind))
+          actionTexts[static_cast<std::size_t>(kind)] = *text;
+      }
+    } else if (arg == "--shell") {
+      shell = true;
+    } else if (arg == "--log") {
+      const std::string* text = value("--log");
+      if (!text)
+        return std::nullopt;
+      if (text->empty()) {
+        error = "--log needs a folder";
+        return std::nullopt;
+      }
+      options.logFolder = *text;
+    } else if (arg == "--listen") {
+      const std::string* text = value("--listen");
+      if (!text)
+        return std::nullopt;
+      options.listen = ParseListenAddress(*text, error);
+      if (!options.listen)
+        return std::nullopt;
     } else if (!arg.empty() && arg[0] == '-') {
       error = "unknown option " + arg;
       return std::nullopt;
@@ -118,6 +154,39 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     error = "--mute belongs to the command stop";
     return std::nullopt;
   }
+  const bool peer = options.command == Command::kWatch || options.command == Command::kAuto ||
+                    options.command == Command::kServe;
+  const bool anyAction = std::any_of(actionTexts.begin(), actionTexts.end(),
+                                     [](const auto& text) { return text.has_value(); });
+  if (!peer && (anyAction || shell || options.logFolder || options.listen)) {
+    error = "--on-..., --shell, --log and --listen belong to the commands watch, auto and serve";
+    return std::nullopt;
+  }
+  if (shell && !anyAction) {
+    error = "--shell needs a command: --on-silence, --on-sound, --on-offline or --on-online";
+    return std::nullopt;
+  }
+  for (EventKind kind : kEventKinds) {
+    const auto& text = actionTexts[static_cast<std::size_t>(kind)];
+    if (!text)
+      continue;
+    auto& argv = options.actions[static_cast<std::size_t>(kind)];
+    if (shell) {
+      argv = {"sh", "-c", *text, "calvora-ctl"};
+      continue;
+    }
+    std::string why;
+    const auto words = SplitCommandWords(*text, why);
+    if (!words) {
+      error = ActionOption(kind) + ": " + why;
+      return std::nullopt;
+    }
+    argv = *words;
+  }
+  if (options.command == Command::kServe && !options.listen) {
+    std::string unused;
+    options.listen = ParseListenAddress(kDefaultListen, unused);
+  }
   return options;
 }
 
@@ -147,6 +216,8 @@ Commands:
                      start the work with restore, answer every silence
                      notification with mute and every sound-back notification
                      with restore, printing each step as watch does.
+  serve              A quiet watch that serves metrics (--listen, by default
+                     127.0.0.1:9794); takes the station options below too.
   bye                Send a goodbye from this program's window.
   help               Show this text.
 
@@ -155,10 +226,41 @@ Choosing the utility (default: the only one running):
   --pid P            The utility that answers the program ID P.
 
 Options:
-  --json             One JSON object per line (list, identify, watch, auto).
+  --json             One JSON object per line (list, identify, watch, auto), and
+                     JSON lines in the event log.
   --levels-every N   watch/auto: print only every Nth audio block (default 1).
-  --duration S       watch/auto: end after S seconds.
+  --duration S       watch/auto/serve: end after S seconds.
   -h, --help         Show this text.
+
+Station options (watch, auto, serve). An event is a notification that changes
+what is known: the air falls silent or sound comes back, the sound card or
+the mixer goes offline or comes online. Repeats (a device's offline notice on
+every check while it stays offline) are no new events.
+  --on-silence CMD   Run CMD when the air falls silent.
+  --on-sound CMD     Run CMD when sound comes back.
+  --on-offline CMD   Run CMD when the sound card or the mixer goes offline.
+  --on-online CMD    Run CMD when the sound card or the mixer comes online.
+                     CMD is split into words as a shell splits them ('...'
+                     and "..." quote, \ escapes) and started without a shell;
+                     nothing in it is expanded. Its environment adds
+                     CALVORA_EVENT (silence, sound, offline, online),
+                     CALVORA_DEVICE (card, mixer), CALVORA_TIME (ISO 8601 with
+                     the zone), CALVORA_LEFT_DB and CALVORA_RIGHT_DB (the last
+                     block's levels; empty before the first) and CALVORA_HANDLE.
+                     Its output and exit status go to stderr, one line each.
+                     One instance of each command runs at a time: an event
+                     that comes meanwhile runs it again once it has ended, and
+                     a later one replaces it (the last state wins).
+  --shell            Run each CMD with sh -c instead ($VARIABLES, pipes, ...).
+  --log DIR          Append one line per event to DIR/YYYY-MM-DD.log (local
+                     date): time with the zone, event, device, levels. The
+                     folder is made (again) when missing; a line that cannot
+                     be written is told on stderr.
+  --listen HOST:PORT Serve http://HOST:PORT/metrics (Prometheus text format)
+                     and /status (JSON). Give 127.0.0.1 or [::1] to serve this
+                     machine only (serve's default is 127.0.0.1:9794), 0.0.0.0
+                     to serve the network (there is no authentication); port 0
+                     takes a free port, told on stderr.
 
 Lines printed by watch and auto:
   14:03:07.250 NTF_SILENCE 0
@@ -177,8 +279,15 @@ and serves /org/calvora/Window, interface org.calvora.Window, with
 SendMessage(uuu message, wparam, lparam) -> i and CopyData(uuay) -> i. A
 command is message 2102 with lparam = code * 65536 + argument.
 
+Metrics: calvora_silence, calvora_seconds_since_verdict,
+calvora_level_db{channel}, calvora_device_online{device},
+calvora_silences_total, calvora_sound_backs_total, calvora_audio_blocks_total,
+calvora_seconds_since_audio_block, calvora_loudness_momentary_lufs and
+calvora_loudness_short_term_lufs (EBU R128 of the received audio).
+
 Exit status: 0 done; 1 bad command line; 2 no session bus, or no utility or
-more than one to choose from; 3 the utility did not answer (gone or timed out).
+more than one to choose from; 3 the utility did not answer (gone or timed out);
+4 cannot listen on the --listen address.
 )";
 }
 
