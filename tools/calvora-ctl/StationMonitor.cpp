@@ -64,6 +64,10 @@ void StationMonitor::OnAudio(int32_t sampleRate, unsigned channels, double left,
   right_ = right;
   sampleRate_ = sampleRate;
   lastBlock_ = at;
+  // Blocks come only from a capturing sound card: a peer that joined after the card's online
+  // notice learns it from them.
+  if (online_[0] < 0)
+    online_[0] = 1;
   if (sampleRate < 8000 || sampleRate > 384000 || channels == 0 || channels > 8)
     return;  // nothing a loudness meter can take
   const auto rate = static_cast<unsigned long>(sampleRate);

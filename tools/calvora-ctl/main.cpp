@@ -38,6 +38,10 @@ constexpr const char* kOwnClass = "CalvoraCtl";
 
 enum Exit { kExitOk = 0, kExitUsage = 1, kExitNoUtility = 2, kExitNoAnswer = 3, kExitListen = 4 };
 
+// How long auto waits after its hello before it starts the work: two of the utility's
+// 100 ms scans, one of which admits the new peer.
+constexpr int64_t kAdmissionMs = 250;
+
 // How a peer started by watch, auto or serve behaves.
 enum class PeerMode { kWatch, kAuto, kServe };
 
@@ -293,14 +297,20 @@ class Controller {
       Fail(DescribeFailure(hello));
       return kExitNoAnswer;
     }
-    if (automatic)
-      SendAndPrint(utility, link::CMD_RUN, link::RUN_RESTORE);
-
     const int64_t started = NowMs();
     int64_t lastCheck = started;
     int exitCode = kExitOk;
+    // auto starts the work once the utility has admitted this peer, which its 100 ms scan
+    // does, so that the sound card's online notice reaches it.
+    bool startPending = automatic;
     while (!interrupted && !utilityLeft_ && !outputBroken_ && !output.Broken()) {
-      desktop_.WaitAndProcess(200);
+      const int64_t untilStart = started + kAdmissionMs - NowMs();
+      desktop_.WaitAndProcess(
+          startPending ? static_cast<int32_t>(std::clamp<int64_t>(untilStart, 0, 200)) : 200);
+      if (startPending && NowMs() >= started + kAdmissionMs) {
+        startPending = false;
+        SendAndPrint(utility, link::CMD_RUN, link::RUN_RESTORE);
+      }
       while (!queued_.empty() && !outputBroken_) {
         const uint16_t code = queued_.front();
         queued_.pop_front();
