@@ -19,7 +19,8 @@ std::string PromNumber(double value) {
   if (std::isinf(value))
     return value > 0 ? "+Inf" : "-Inf";
   char text[32];
-  std::snprintf(text, sizeof text, "%.6f", value);
+  const bool whole = value == std::round(value) && std::fabs(value) < 1e15;
+  std::snprintf(text, sizeof text, whole ? "%.0f" : "%.6f", value);
   return text;
 }
 
