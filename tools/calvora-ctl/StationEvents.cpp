@@ -4,8 +4,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <nlohmann/json.hpp>
 
+#include "JsonValues.h"
 #include "link/WinMSG.h"
 
 namespace calvora::ctl {
@@ -48,14 +48,11 @@ void StampNow(StationEvent& event) {
 
 std::string EventLogLine(const StationEvent& event, bool json) {
   if (json) {
-    auto level = [](double db) {
-      return std::isfinite(db) ? nlohmann::json(db) : nlohmann::json(nullptr);
-    };
-    return nlohmann::json{{"time", event.time},
-                          {"event", EventName(event.kind)},
-                          {"device", DeviceName(event.device)},
-                          {"left", level(event.left)},
-                          {"right", level(event.right)}}
+    return Json{{"time", event.time},
+                {"event", EventName(event.kind)},
+                {"device", DeviceName(event.device)},
+                {"left", JsonNumber(event.left)},
+                {"right", JsonNumber(event.right)}}
         .dump();
   }
   char levels[64];

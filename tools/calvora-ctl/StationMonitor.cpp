@@ -1,10 +1,11 @@
 #include "StationMonitor.h"
 
+#include "JsonValues.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <nlohmann/json.hpp>
 
 namespace calvora::ctl {
 
@@ -22,10 +23,6 @@ std::string PromNumber(double value) {
   const bool whole = value == std::round(value) && std::fabs(value) < 1e15;
   std::snprintf(text, sizeof text, whole ? "%.0f" : "%.6f", value);
   return text;
-}
-
-nlohmann::json JsonNumber(double value) {
-  return std::isfinite(value) ? nlohmann::json(value) : nlohmann::json(nullptr);
 }
 
 double SecondsBetween(StationMonitor::Clock::time_point from,
@@ -174,26 +171,22 @@ std::string StationMonitor::Metrics(Clock::time_point now) {
 std::string StationMonitor::Status(Clock::time_point now) {
   std::lock_guard lock(mutex_);
   const Loudness loudness = MeasureLoudness();
-  auto device = [](int state) {
-    return state < 0 ? nlohmann::json(nullptr) : nlohmann::json(state == 1);
-  };
-  nlohmann::json status{
+  auto device = [](int state) { return state < 0 ? Json(nullptr) : Json(state == 1); };
+  Json status{
       {"silence", silent_},
-      {"lastVerdict", haveVerdict_
-                          ? nlohmann::json{{"event", lastVerdictName_},
-                                           {"time", lastVerdictTime_},
-                                           {"secondsAgo", SecondsBetween(lastVerdict_, now)}}
-                          : nlohmann::json(nullptr)},
+      {"lastVerdict", haveVerdict_ ? Json{{"event", lastVerdictName_},
+                                          {"time", lastVerdictTime_},
+                                          {"secondsAgo", SecondsBetween(lastVerdict_, now)}}
+                                   : Json(nullptr)},
       {"online", {{"card", device(online_[0])}, {"mixer", device(online_[1])}}},
-      {"levels", haveAudio_
-                     ? nlohmann::json{{"left", JsonNumber(left_)}, {"right", JsonNumber(right_)}}
-                     : nlohmann::json(nullptr)},
+      {"levels", haveAudio_ ? Json{{"left", JsonNumber(left_)}, {"right", JsonNumber(right_)}}
+                            : Json(nullptr)},
       {"sampleRate", sampleRate_},
       {"silences", silences_},
       {"soundBacks", soundBacks_},
       {"audioBlocks", blocks_},
       {"secondsSinceAudioBlock",
-       haveAudio_ ? JsonNumber(SecondsBetween(lastBlock_, now)) : nlohmann::json(nullptr)},
+       haveAudio_ ? JsonNumber(SecondsBetween(lastBlock_, now)) : Json(nullptr)},
       {"loudness",
        {{"momentary", JsonNumber(loudness.momentary)},
         {"shortTerm", JsonNumber(loudness.shortTerm)}}}};

@@ -11,6 +11,7 @@
 #include <deque>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "CtlOptions.h"
 #include "EventLines.h"
 #include "EventLog.h"
+#include "JsonValues.h"
 #include "LineOutput.h"
 #include "MetricsServer.h"
 #include "StationEvents.h"
@@ -76,6 +78,14 @@ int64_t NowMs() {
 
 void Fail(const std::string& message) {
   std::fprintf(stderr, "calvora-ctl: %s\n", message.c_str());
+}
+
+// {"handle":H,"pid":P}, with null for a program ID that did not come.
+std::string HandleJson(WindowHandle handle, std::optional<int32_t> pid) {
+  Json line{{"handle", handle}, {"pid", nullptr}};
+  if (pid)
+    line["pid"] = *pid;
+  return line.dump();
 }
 
 bool PrintLine(const std::string& line) {
@@ -161,12 +171,12 @@ class Controller {
   int List() {
     for (WindowHandle h : Utilities()) {
       const SendResult sent = Send(h, link::WINMSG_CONTROL, link::CTRL_IDENTIFY);
-      const std::string pid =
-          sent.status == platform::result::kOk ? std::to_string(sent.answer) : "null";
+      const auto pid =
+          sent.status == platform::result::kOk ? std::optional(sent.answer) : std::nullopt;
       if (options_.json)
-        PrintLine("{\"handle\":" + std::to_string(h) + ",\"pid\":" + pid + "}");
+        PrintLine(HandleJson(h, pid));
       else
-        PrintLine(std::to_string(h) + "\t" + (pid == "null" ? "?" : pid));
+        PrintLine(std::to_string(h) + "\t" + (pid ? std::to_string(*pid) : "?"));
     }
     return kExitOk;
   }
@@ -178,8 +188,7 @@ class Controller {
       return kExitNoAnswer;
     }
     if (options_.json)
-      PrintLine("{\"handle\":" + std::to_string(utility) +
-                ",\"pid\":" + std::to_string(sent.answer) + "}");
+      PrintLine(HandleJson(utility, sent.answer));
     else
       PrintLine(std::to_string(sent.answer));
     if (sent.answer == 0)

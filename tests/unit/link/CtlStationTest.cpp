@@ -188,8 +188,8 @@ TEST(EventLog, OneLinePerEventInTheDaysFileAndTheFolderMadeAgain) {
   ASSERT_TRUE(json.Write(event));
   const std::string both = ReadFile(folder / "2026-12-08.log");
   EXPECT_EQ(both.substr(both.find('\n') + 1),
-            R"({"device":"mixer","event":"offline","left":null,"right":-88.125,)"
-            R"("time":"2026-12-07T23:59:59.999+01:00"})"
+            R"({"time":"2026-12-07T23:59:59.999+01:00","event":"offline","device":"mixer",)"
+            R"("left":null,"right":-88.125})"
             "\n");
 }
 
@@ -331,8 +331,8 @@ TEST(StationMonitor, VerdictsCountsAndTheStatus) {
   EXPECT_EQ(Metric(text, "calvora_sound_backs_total"), 1);
 
   const std::string status = monitor.Status(start);
-  EXPECT_NE(status.find(R"("lastVerdict":{"event":"sound","secondsAgo":0.0,)"
-                        R"("time":"2026-12-07T10:00:00.000+01:00"})"),
+  EXPECT_NE(status.find(R"("lastVerdict":{"event":"sound","time":"2026-12-07T10:00:00.000+01:00",)"
+                        R"("secondsAgo":0.0})"),
             std::string::npos)
       << status;
   EXPECT_NE(status.find(R"("online":{"card":null,"mixer":false})"), std::string::npos) << status;
