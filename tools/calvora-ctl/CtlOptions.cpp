@@ -6,6 +6,8 @@
 #include <limits>
 #include <map>
 
+#include <CLI/CLI.hpp>
+
 #include "CommandWords.h"
 
 namespace calvora::ctl {
@@ -35,112 +37,107 @@ const std::map<std::string, Command>& Commands() {
 
 std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
                                            std::string& error) {
+  // CLI11 reads the words; the values are checked here, so that each mistake is told in
+  // this program's own words.
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   CtlOptions options;
-  bool haveCommand = false;
+  bool help = false;
   bool shell = false;
+  std::optional<std::string> handle, pid, levelsEvery, duration, logFolder, listen;
   std::array<std::optional<std::string>, 4> actionTexts;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](const char* name) -> const std::string* {
-      if (i + 1 >= args.size()) {
-        error = std::string(name) + " needs a value";
-        return nullptr;
-      }
-      return &args[++i];
-    };
-    if (arg == "-h" || arg == "--help") {
-      options.command = Command::kHelp;
-      return options;
-    } else if (arg == "--handle") {
-      const std::string* text = value("--handle");
-      uint32_t handle = 0;
-      if (!text)
-        return std::nullopt;
-      if (!ParseNumber(*text, handle) || handle == 0) {
-        error = "--handle needs a window handle (a positive number), not \"" + *text + "\"";
-        return std::nullopt;
-      }
-      options.handle = handle;
-    } else if (arg == "--pid") {
-      const std::string* text = value("--pid");
-      int32_t pid = 0;
-      if (!text)
-        return std::nullopt;
-      if (!ParseNumber(*text, pid) || pid == 0 || pid < -32768 || pid > 32767) {
-        error = "--pid needs a program ID from -32768 to 32767 other than 0, not \"" + *text + "\"";
-        return std::nullopt;
-      }
-      options.pid = pid;
-    } else if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "--restore") {
-      options.restore = true;
-    } else if (arg == "--mute") {
-      options.mute = true;
-    } else if (arg == "--levels-every") {
-      const std::string* text = value("--levels-every");
-      if (!text)
-        return std::nullopt;
-      if (!ParseNumber(*text, options.levelsEvery) || options.levelsEvery == 0) {
-        error = "--levels-every needs a count of 1 or more, not \"" + *text + "\"";
-        return std::nullopt;
-      }
-    } else if (arg == "--duration") {
-      const std::string* text = value("--duration");
-      if (!text)
-        return std::nullopt;
-      if (!ParseNumber(*text, options.durationSeconds) || !std::isfinite(options.durationSeconds) ||
-          options.durationSeconds <= 0) {
-        error = "--duration needs a number of seconds above 0, not \"" + *text + "\"";
-        return std::nullopt;
-      }
-    } else if (arg.rfind("--on-", 0) == 0 &&
-               std::any_of(kEventKinds.begin(), kEventKinds.end(),
-                           [&](EventKind kind) { return arg == ActionOption(kind); })) {
-      const std::string* text = value(arg.c_str());
-      if (!text)
-        return std::nullopt;
-      for (EventKind kind : kEventKinds) {
-        if (arg == ActionOption(kind))
-          actionTexts[static_cast<std::size_t>(kind)] = *text;
-      }
-    } else if (arg == "--shell") {
-      shell = true;
-    } else if (arg == "--log") {
-      const std::string* text = value("--log");
-      if (!text)
-        return std::nullopt;
-      if (text->empty()) {
-        error = "--log needs a folder";
-        return std::nullopt;
-      }
-      options.logFolder = *text;
-    } else if (arg == "--listen") {
-      const std::string* text = value("--listen");
-      if (!text)
-        return std::nullopt;
-      options.listen = ParseListenAddress(*text, error);
-      if (!options.listen)
-        return std::nullopt;
-    } else if (!arg.empty() && arg[0] == '-') {
-      error = "unknown option " + arg;
-      return std::nullopt;
-    } else if (!haveCommand) {
-      const auto found = Commands().find(arg);
-      if (found == Commands().end()) {
-        error = "unknown command \"" + arg + "\"";
-        return std::nullopt;
-      }
-      options.command = found->second;
-      haveCommand = true;
-    } else {
-      error = "unexpected argument \"" + arg + "\"";
-      return std::nullopt;
-    }
+  std::vector<std::string> words;
+  auto valued = [&app](const char* name, std::optional<std::string>& into) {
+    app.add_option_function<std::string>(name, [&into](const std::string& v) { into = v; });
+  };
+  app.add_flag("-h,--help", help);
+  valued("--handle", handle);
+  valued("--pid", pid);
+  app.add_flag("--json", options.json);
+  app.add_flag("--restore", options.restore);
+  app.add_flag("--mute", options.mute);
+  valued("--levels-every", levelsEvery);
+  valued("--duration", duration);
+  for (EventKind kind : kEventKinds)
+    valued(ActionOption(kind).c_str(), actionTexts[static_cast<std::size_t>(kind)]);
+  app.add_flag("--shell", shell);
+  valued("--log", logFolder);
+  valued("--listen", listen);
+  app.add_option("command", words);
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them so
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch& mismatch) {
+    const std::string what = mismatch.what();  // "--pid: 1 required TEXT missing"
+    error = what.substr(0, what.find(':')) + " needs a value";
+    return std::nullopt;
+  } catch (const CLI::ParseError& mistake) {
+    error = mistake.what();
+    return std::nullopt;
   }
-  if (!haveCommand) {
+  if (help) {
+    options.command = Command::kHelp;
+    return options;
+  }
+  if (!app.remaining().empty()) {
+    error = "unknown option " + app.remaining().front();
+    return std::nullopt;
+  }
+  if (words.empty()) {
     error = "no command given";
     return std::nullopt;
+  }
+  const auto found = Commands().find(words.front());
+  if (found == Commands().end()) {
+    error = "unknown command \"" + words.front() + "\"";
+    return std::nullopt;
+  }
+  options.command = found->second;
+  if (words.size() > 1) {
+    error = "unexpected argument \"" + words[1] + "\"";
+    return std::nullopt;
+  }
+
+  if (handle) {
+    uint32_t value = 0;
+    if (!ParseNumber(*handle, value) || value == 0) {
+      error = "--handle needs a window handle (a positive number), not \"" + *handle + "\"";
+      return std::nullopt;
+    }
+    options.handle = value;
+  }
+  if (pid) {
+    int32_t value = 0;
+    if (!ParseNumber(*pid, value) || value == 0 || value < -32768 || value > 32767) {
+      error = "--pid needs a program ID from -32768 to 32767 other than 0, not \"" + *pid + "\"";
+      return std::nullopt;
+    }
+    options.pid = value;
+  }
+  if (levelsEvery &&
+      (!ParseNumber(*levelsEvery, options.levelsEvery) || options.levelsEvery == 0)) {
+    error = "--levels-every needs a count of 1 or more, not \"" + *levelsEvery + "\"";
+    return std::nullopt;
+  }
+  if (duration && (!ParseNumber(*duration, options.durationSeconds) ||
+                   !std::isfinite(options.durationSeconds) || options.durationSeconds <= 0)) {
+    error = "--duration needs a number of seconds above 0, not \"" + *duration + "\"";
+    return std::nullopt;
+  }
+  if (logFolder) {
+    if (logFolder->empty()) {
+      error = "--log needs a folder";
+      return std::nullopt;
+    }
+    options.logFolder = *logFolder;
+  }
+  if (listen) {
+    options.listen = ParseListenAddress(*listen, error);
+    if (!options.listen)
+      return std::nullopt;
   }
   if (options.handle && options.pid) {
     error = "give --handle or --pid, not both";
@@ -176,12 +173,12 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
       continue;
     }
     std::string why;
-    const auto words = SplitCommandWords(*text, why);
-    if (!words) {
+    const auto split = SplitCommandWords(*text, why);
+    if (!split) {
       error = ActionOption(kind) + ": " + why;
       return std::nullopt;
     }
-    argv = *words;
+    argv = *split;
   }
   if (options.command == Command::kServe && !options.listen) {
     std::string unused;
