@@ -29,6 +29,8 @@ std::optional<ListenAddress> ParseListenAddress(const std::string& text, std::st
 
 MetricsServer::MetricsServer(StationMonitor& monitor)
     : monitor_(monitor), server_(std::make_unique<httplib::Server>()) {
+  // Scrapes are rare and quick: two threads answer them.
+  server_->new_task_queue = [] { return new httplib::ThreadPool(2); };
   server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
     response.set_content(monitor_.Metrics(), "text/plain; version=0.0.4; charset=utf-8");
   });

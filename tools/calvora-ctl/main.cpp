@@ -229,7 +229,9 @@ class Controller {
              std::to_string(options_.listen->port) + " (in use, or not an address of this host)");
         return kExitListen;
       }
-      report("serving http://" + options_.listen->host + ":" + std::to_string(port) +
+      const std::string& host = options_.listen->host;
+      const bool v6 = host.find(':') != std::string::npos;
+      report("serving http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port) +
              "/metrics and /status");
     }
     std::array<std::unique_ptr<ActionRunner>, 4> runners;
