@@ -179,7 +179,8 @@ def main():
     text_log, json_log = os.path.join(work, "log", "text"), os.path.join(work, "log", "json")
     station = Peer("auto", "--levels-every", "1", "--log", text_log,
                    "--on-silence", f"{record} {runs} 'two words' {SLOW_SECONDS}",
-                   "--on-sound", f'{record} {runs} "quoted \\"word\\"" 0')
+                   "--on-sound", f'{record} {runs} "quoted \\"word\\"" 0',
+                   "--on-offline", f"{record} {runs} offline 0")
     server = Peer("serve", "--listen", "127.0.0.1:0", "--log", json_log, "--json")
     port = int(re.search(r"127\.0\.0\.1:(\d+)/metrics", server.wait_for(
         lambda line: "serving http://" in line, "the serving line", stream="errors")).group(1))
@@ -262,6 +263,17 @@ def main():
         fail(f"status: {status}")
     print("ok: the silence and sound commands ran once each with their events")
 
+    # The card goes away: the utility says so on every check, the command runs once.
+    card("vanish")
+    wait_metric(port, 'calvora_device_online{device="card"}', 0, timeout=10)
+    time.sleep(2)  # more checks, each with its offline notice
+    offline = glob.glob(os.path.join(runs, "offline.*[0-9]"))
+    with station.lock:
+        notices = sum(1 for line in station.lines if line.split()[1:] == ["NTF_OFFLINE", "0"])
+    if len(offline) != 1 or notices < 2 or read_env(offline[0]).get("CALVORA_DEVICE") != "card":
+        fail(f"offline: {notices} notices, runs {os.listdir(runs)}")
+    print(f"ok: {notices} offline notices ran the offline command once")
+
     for peer in (station, server):
         peer.proc.send_signal(signal.SIGTERM)
         if peer.proc.wait(timeout=10) != 0:
@@ -271,14 +283,16 @@ def main():
     # in the folder made again.
     text_lines = [line for path in sorted(glob.glob(os.path.join(text_log, "*.log")))
                   for line in open(path).read().splitlines()]
-    pattern = re.compile(r"^(\S+) (silence|sound) card left=(-?\d+\.\d\d) right=(-?\d+\.\d\d)$")
+    pattern = re.compile(r"^(\S+) (silence|sound|offline) card left=(-?\d+\.\d\d) "
+                         r"right=(-?\d+\.\d\d)$")
     matches = [pattern.match(line) for line in text_lines]
-    if [m.group(2) if m else None for m in matches] != ["silence", "sound"] or \
+    if [m.group(2) if m else None for m in matches] != ["silence", "sound", "offline"] or \
             not all(ISO_TIME.match(m.group(1)) for m in matches):
         fail(f"the text log: {text_lines}")
     json_lines = [json.loads(line) for path in sorted(glob.glob(os.path.join(json_log, "*.log")))
                   for line in open(path).read().splitlines()]
-    if [(e["event"], e["device"]) for e in json_lines] != [("silence", "card"), ("sound", "card")]:
+    if [(e["event"], e["device"]) for e in json_lines] != \
+            [("silence", "card"), ("sound", "card"), ("offline", "card")]:
         fail(f"the JSON log: {json_lines}")
     if any(os.path.basename(p)[:-4] != json_lines[0]["time"][:10]
            for p in glob.glob(os.path.join(json_log, "*.log"))):
