@@ -10,6 +10,7 @@ packages=(
   desktop-file-utils dpkg-dev file
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xdotool
+  libebur128-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev curl
 )
 missing=()
 for p in "${packages[@]}"; do
