@@ -11,6 +11,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xdotool
+  libebur128-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev curl
 )
 missing=()
 for p in "${packages[@]}"; do

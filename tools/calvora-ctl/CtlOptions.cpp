@@ -1,13 +1,21 @@
 #include "CtlOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <map>
 
+#include <CLI/CLI.hpp>
+
+#include "CommandWords.h"
+
 namespace calvora::ctl {
 
 namespace {
+
+constexpr std::array<EventKind, 4> kEventKinds{EventKind::kSilence, EventKind::kSound,
+                                               EventKind::kOffline, EventKind::kOnline};
 
 template <typename T>
 bool ParseNumber(const std::string& text, T& value) {
@@ -21,7 +29,7 @@ const std::map<std::string, Command>& Commands() {
       {"list", Command::kList},   {"identify", Command::kIdentify}, {"run", Command::kRun},
       {"stop", Command::kStop},   {"mute", Command::kMute},         {"unmute", Command::kUnmute},
       {"watch", Command::kWatch}, {"bye", Command::kBye},           {"auto", Command::kAuto},
-      {"help", Command::kHelp}};
+      {"serve", Command::kServe}, {"help", Command::kHelp}};
   return commands;
 }
 
@@ -29,82 +37,107 @@ const std::map<std::string, Command>& Commands() {
 
 std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
                                            std::string& error) {
+  // CLI11 reads the words; the values are checked here, so that each mistake is told in
+  // this program's own words.
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   CtlOptions options;
-  bool haveCommand = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](const char* name) -> const std::string* {
-      if (i + 1 >= args.size()) {
-        error = std::string(name) + " needs a value";
-        return nullptr;
-      }
-      return &args[++i];
-    };
-    if (arg == "-h" || arg == "--help") {
-      options.command = Command::kHelp;
-      return options;
-    } else if (arg == "--handle") {
-      const std::string* text = value("--handle");
-      uint32_t handle = 0;
-      if (!text)
-        return std::nullopt;
-      if (!ParseNumber(*text, handle) || handle == 0) {
-        error = "--handle needs a window handle (a positive number), not \"" + *text + "\"";
-        return std::nullopt;
-      }
-      options.handle = handle;
-    } else if (arg == "--pid") {
-      const std::string* text = value("--pid");
-      int32_t pid = 0;
-      if (!text)
-        return std::nullopt;
-      if (!ParseNumber(*text, pid) || pid == 0 || pid < -32768 || pid > 32767) {
-        error = "--pid needs a program ID from -32768 to 32767 other than 0, not \"" + *text + "\"";
-        return std::nullopt;
-      }
-      options.pid = pid;
-    } else if (arg == "--json") {
-      options.json = true;
-    } else if (arg == "--restore") {
-      options.restore = true;
-    } else if (arg == "--mute") {
-      options.mute = true;
-    } else if (arg == "--levels-every") {
-      const std::string* text = value("--levels-every");
-      if (!text)
-        return std::nullopt;
-      if (!ParseNumber(*text, options.levelsEvery) || options.levelsEvery == 0) {
-        error = "--levels-every needs a count of 1 or more, not \"" + *text + "\"";
-        return std::nullopt;
-      }
-    } else if (arg == "--duration") {
-      const std::string* text = value("--duration");
-      if (!text)
-        return std::nullopt;
-      if (!ParseNumber(*text, options.durationSeconds) || !std::isfinite(options.durationSeconds) ||
-          options.durationSeconds <= 0) {
-        error = "--duration needs a number of seconds above 0, not \"" + *text + "\"";
-        return std::nullopt;
-      }
-    } else if (!arg.empty() && arg[0] == '-') {
-      error = "unknown option " + arg;
-      return std::nullopt;
-    } else if (!haveCommand) {
-      const auto found = Commands().find(arg);
-      if (found == Commands().end()) {
-        error = "unknown command \"" + arg + "\"";
-        return std::nullopt;
-      }
-      options.command = found->second;
-      haveCommand = true;
-    } else {
-      error = "unexpected argument \"" + arg + "\"";
-      return std::nullopt;
-    }
+  bool help = false;
+  bool shell = false;
+  std::optional<std::string> handle, pid, levelsEvery, duration, logFolder, listen;
+  std::array<std::optional<std::string>, 4> actionTexts;
+  std::vector<std::string> words;
+  auto valued = [&app](const char* name, std::optional<std::string>& into) {
+    app.add_option_function<std::string>(name, [&into](const std::string& v) { into = v; });
+  };
+  app.add_flag("-h,--help", help);
+  valued("--handle", handle);
+  valued("--pid", pid);
+  app.add_flag("--json", options.json);
+  app.add_flag("--restore", options.restore);
+  app.add_flag("--mute", options.mute);
+  valued("--levels-every", levelsEvery);
+  valued("--duration", duration);
+  for (EventKind kind : kEventKinds)
+    valued(ActionOption(kind).c_str(), actionTexts[static_cast<std::size_t>(kind)]);
+  app.add_flag("--shell", shell);
+  valued("--log", logFolder);
+  valued("--listen", listen);
+  app.add_option("command", words);
+
+  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them so
+  try {
+    app.parse(reversed);
+  } catch (const CLI::ArgumentMismatch& mismatch) {
+    const std::string what = mismatch.what();  // "--pid: 1 required TEXT missing"
+    error = what.substr(0, what.find(':')) + " needs a value";
+    return std::nullopt;
+  } catch (const CLI::ParseError& mistake) {
+    error = mistake.what();
+    return std::nullopt;
   }
-  if (!haveCommand) {
+  if (help) {
+    options.command = Command::kHelp;
+    return options;
+  }
+  if (!app.remaining().empty()) {
+    error = "unknown option " + app.remaining().front();
+    return std::nullopt;
+  }
+  if (words.empty()) {
     error = "no command given";
     return std::nullopt;
+  }
+  const auto found = Commands().find(words.front());
+  if (found == Commands().end()) {
+    error = "unknown command \"" + words.front() + "\"";
+    return std::nullopt;
+  }
+  options.command = found->second;
+  if (words.size() > 1) {
+    error = "unexpected argument \"" + words[1] + "\"";
+    return std::nullopt;
+  }
+
+  if (handle) {
+    uint32_t value = 0;
+    if (!ParseNumber(*handle, value) || value == 0) {
+      error = "--handle needs a window handle (a positive number), not \"" + *handle + "\"";
+      return std::nullopt;
+    }
+    options.handle = value;
+  }
+  if (pid) {
+    int32_t value = 0;
+    if (!ParseNumber(*pid, value) || value == 0 || value < -32768 || value > 32767) {
+      error = "--pid needs a program ID from -32768 to 32767 other than 0, not \"" + *pid + "\"";
+      return std::nullopt;
+    }
+    options.pid = value;
+  }
+  if (levelsEvery &&
+      (!ParseNumber(*levelsEvery, options.levelsEvery) || options.levelsEvery == 0)) {
+    error = "--levels-every needs a count of 1 or more, not \"" + *levelsEvery + "\"";
+    return std::nullopt;
+  }
+  if (duration && (!ParseNumber(*duration, options.durationSeconds) ||
+                   !std::isfinite(options.durationSeconds) || options.durationSeconds <= 0)) {
+    error = "--duration needs a number of seconds above 0, not \"" + *duration + "\"";
+    return std::nullopt;
+  }
+  if (logFolder) {
+    if (logFolder->empty()) {
+      error = "--log needs a folder";
+      return std::nullopt;
+    }
+    options.logFolder = *logFolder;
+  }
+  if (listen) {
+    options.listen = ParseListenAddress(*listen, error);
+    if (!options.listen)
+      return std::nullopt;
   }
   if (options.handle && options.pid) {
     error = "give --handle or --pid, not both";
@@ -117,6 +150,39 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
   if (options.mute && options.command != Command::kStop) {
     error = "--mute belongs to the command stop";
     return std::nullopt;
+  }
+  const bool peer = options.command == Command::kWatch || options.command == Command::kAuto ||
+                    options.command == Command::kServe;
+  const bool anyAction = std::any_of(actionTexts.begin(), actionTexts.end(),
+                                     [](const auto& text) { return text.has_value(); });
+  if (!peer && (anyAction || shell || options.logFolder || options.listen)) {
+    error = "--on-..., --shell, --log and --listen belong to the commands watch, auto and serve";
+    return std::nullopt;
+  }
+  if (shell && !anyAction) {
+    error = "--shell needs a command: --on-silence, --on-sound, --on-offline or --on-online";
+    return std::nullopt;
+  }
+  for (EventKind kind : kEventKinds) {
+    const auto& text = actionTexts[static_cast<std::size_t>(kind)];
+    if (!text)
+      continue;
+    auto& argv = options.actions[static_cast<std::size_t>(kind)];
+    if (shell) {
+      argv = {"sh", "-c", *text, "calvora-ctl"};
+      continue;
+    }
+    std::string why;
+    const auto split = SplitCommandWords(*text, why);
+    if (!split) {
+      error = ActionOption(kind) + ": " + why;
+      return std::nullopt;
+    }
+    argv = *split;
+  }
+  if (options.command == Command::kServe && !options.listen) {
+    std::string unused;
+    options.listen = ParseListenAddress(kDefaultListen, unused);
   }
   return options;
 }
@@ -147,6 +213,8 @@ Commands:
                      start the work with restore, answer every silence
                      notification with mute and every sound-back notification
                      with restore, printing each step as watch does.
+  serve              A quiet watch that serves metrics (--listen, by default
+                     127.0.0.1:9794); takes the station options below too.
   bye                Send a goodbye from this program's window.
   help               Show this text.
 
@@ -155,10 +223,41 @@ Choosing the utility (default: the only one running):
   --pid P            The utility that answers the program ID P.
 
 Options:
-  --json             One JSON object per line (list, identify, watch, auto).
+  --json             One JSON object per line (list, identify, watch, auto), and
+                     JSON lines in the event log.
   --levels-every N   watch/auto: print only every Nth audio block (default 1).
-  --duration S       watch/auto: end after S seconds.
+  --duration S       watch/auto/serve: end after S seconds.
   -h, --help         Show this text.
+
+Station options (watch, auto, serve). An event is a notification that changes
+what is known: the air falls silent or sound comes back, the sound card or
+the mixer goes offline or comes online. Repeats (a device's offline notice on
+every check while it stays offline) are no new events.
+  --on-silence CMD   Run CMD when the air falls silent.
+  --on-sound CMD     Run CMD when sound comes back.
+  --on-offline CMD   Run CMD when the sound card or the mixer goes offline.
+  --on-online CMD    Run CMD when the sound card or the mixer comes online.
+                     CMD is split into words as a shell splits them ('...'
+                     and "..." quote, \ escapes) and started without a shell;
+                     nothing in it is expanded. Its environment adds
+                     CALVORA_EVENT (silence, sound, offline, online),
+                     CALVORA_DEVICE (card, mixer), CALVORA_TIME (ISO 8601 with
+                     the zone), CALVORA_LEFT_DB and CALVORA_RIGHT_DB (the last
+                     block's levels; empty before the first) and CALVORA_HANDLE.
+                     Its output and exit status go to stderr, one line each.
+                     One instance of each command runs at a time: an event
+                     that comes meanwhile runs it again once it has ended, and
+                     a later one replaces it (the last state wins).
+  --shell            Run each CMD with sh -c instead ($VARIABLES, pipes, ...).
+  --log DIR          Append one line per event to DIR/YYYY-MM-DD.log (local
+                     date): time with the zone, event, device, levels. The
+                     folder is made (again) when missing; a line that cannot
+                     be written is told on stderr.
+  --listen HOST:PORT Serve http://HOST:PORT/metrics (Prometheus text format)
+                     and /status (JSON). Give 127.0.0.1 or [::1] to serve this
+                     machine only (serve's default is 127.0.0.1:9794), 0.0.0.0
+                     to serve the network (there is no authentication); port 0
+                     takes a free port, told on stderr.
 
 Lines printed by watch and auto:
   14:03:07.250 NTF_SILENCE 0
@@ -177,8 +276,15 @@ and serves /org/calvora/Window, interface org.calvora.Window, with
 SendMessage(uuu message, wparam, lparam) -> i and CopyData(uuay) -> i. A
 command is message 2102 with lparam = code * 65536 + argument.
 
+Metrics: calvora_silence, calvora_seconds_since_verdict,
+calvora_level_db{channel}, calvora_device_online{device},
+calvora_silences_total, calvora_sound_backs_total, calvora_audio_blocks_total,
+calvora_seconds_since_audio_block, calvora_loudness_momentary_lufs and
+calvora_loudness_short_term_lufs (EBU R128 of the received audio).
+
 Exit status: 0 done; 1 bad command line; 2 no session bus, or no utility or
-more than one to choose from; 3 the utility did not answer (gone or timed out).
+more than one to choose from; 3 the utility did not answer (gone or timed out);
+4 cannot listen on the --listen address.
 )";
 }
 

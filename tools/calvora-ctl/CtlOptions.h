@@ -1,13 +1,29 @@
 #pragma once
 // The command line of calvora-ctl.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "MetricsServer.h"
+#include "StationEvents.h"
+
 namespace calvora::ctl {
 
-enum class Command { kList, kIdentify, kRun, kStop, kMute, kUnmute, kWatch, kBye, kAuto, kHelp };
+enum class Command {
+  kList,
+  kIdentify,
+  kRun,
+  kStop,
+  kMute,
+  kUnmute,
+  kWatch,
+  kBye,
+  kAuto,
+  kServe,
+  kHelp
+};
 
 struct CtlOptions {
   Command command = Command::kHelp;
@@ -17,8 +33,20 @@ struct CtlOptions {
   bool mute = false;               // stop --mute
   bool json = false;               // one JSON object per line
   uint32_t levelsEvery = 1;        // print every Nth audio block
-  double durationSeconds = 0;      // watch/auto: stop after this long (0: until interrupted)
+  double durationSeconds = 0;      // watch/auto/serve: stop after this long (0: until interrupted)
+  // --on-silence, --on-sound, --on-offline, --on-online, by EventKind: the program and its
+  // arguments (with --shell: sh -c and the text); empty when not given.
+  std::array<std::vector<std::string>, 4> actions;
+  std::optional<std::string> logFolder;  // --log DIR
+  std::optional<ListenAddress> listen;   // --listen; serve without it listens on kDefaultListen
 };
+
+constexpr const char* kDefaultListen = "127.0.0.1:9794";
+
+// The option that names the command for an event ("--on-silence").
+inline std::string ActionOption(EventKind kind) {
+  return std::string("--on-") + EventName(kind);
+}
 
 // Parses argv; on a mistake returns nothing and sets error.
 std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,

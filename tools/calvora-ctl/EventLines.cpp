@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "JsonValues.h"
 #include "link/WinMSG.h"
 
 namespace calvora::ctl {
@@ -20,11 +21,6 @@ __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...
   const int n = std::vsnprintf(buffer, sizeof buffer, format, values);
   va_end(values);
   return n < 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(std::min(n, 511)));
-}
-
-// JSON has no infinities or NaN: those are written as null.
-std::string JsonNumber(double value) {
-  return std::isfinite(value) ? Format("%.17g", value) : std::string("null");
 }
 
 }  // namespace
@@ -69,10 +65,9 @@ std::string CodeName(uint16_t code) {
 
 std::string NotificationLine(const Stamp& at, uint32_t from, uint16_t code, uint16_t argument,
                              bool json) {
-  if (json) {
-    return Format(R"({"time":"%s","from":%u,"code":"%s","argument":%u})", at.iso.c_str(), from,
-                  CodeName(code).c_str(), static_cast<unsigned>(argument));
-  }
+  if (json)
+    return Json{{"time", at.iso}, {"from", from}, {"code", CodeName(code)}, {"argument", argument}}
+        .dump();
   return at.text + " " + CodeName(code) + " " + std::to_string(argument);
 }
 
@@ -81,19 +76,30 @@ std::string DataLine(const Stamp& at, uint32_t from, uint32_t kind, std::span<co
   const auto header = link::AudioBlockHeader::Read(bytes);
   if (kind != 0 || !header) {
     if (json) {
-      return Format(R"({"time":"%s","from":%u,"code":"DATA","kind":%u,"size":%zu})", at.iso.c_str(),
-                    from, kind, bytes.size());
+      return Json{{"time", at.iso},
+                  {"from", from},
+                  {"code", "DATA"},
+                  {"kind", kind},
+                  {"size", bytes.size()}}
+          .dump();
     }
     return Format("%s DATA kind=%u size=%zu (not an audio block)", at.text.c_str(), kind,
                   bytes.size());
   }
   const std::size_t samples = bytes.size() - link::AudioBlockHeader::kSize;
   if (json) {
-    return Format(
-        R"({"time":"%s","from":%u,"code":"AUDIO","kind":0,"size":%zu,"rate":%d,"channels":%u,"bits":%u,"left":%s,"right":%s,"bytes":%zu})",
-        at.iso.c_str(), from, bytes.size(), header->SampleRate,
-        static_cast<unsigned>(header->Channels), static_cast<unsigned>(header->BitsPerSample),
-        JsonNumber(header->LeftLevel).c_str(), JsonNumber(header->RightLevel).c_str(), samples);
+    return Json{{"time", at.iso},
+                {"from", from},
+                {"code", "AUDIO"},
+                {"kind", 0},
+                {"size", bytes.size()},
+                {"rate", header->SampleRate},
+                {"channels", header->Channels},
+                {"bits", header->BitsPerSample},
+                {"left", JsonNumber(header->LeftLevel)},
+                {"right", JsonNumber(header->RightLevel)},
+                {"bytes", samples}}
+        .dump();
   }
   return Format("%s AUDIO rate=%d channels=%u bits=%u left=%.2f right=%.2f bytes=%zu",
                 at.text.c_str(), header->SampleRate, static_cast<unsigned>(header->Channels),
@@ -103,8 +109,9 @@ std::string DataLine(const Stamp& at, uint32_t from, uint32_t kind, std::span<co
 
 std::string SentLine(const Stamp& at, uint16_t code, uint16_t argument, int32_t answer, bool json) {
   if (json) {
-    return Format(R"({"time":"%s","sent":"%s","argument":%u,"answer":%d})", at.iso.c_str(),
-                  CodeName(code).c_str(), static_cast<unsigned>(argument), answer);
+    return Json{
+        {"time", at.iso}, {"sent", CodeName(code)}, {"argument", argument}, {"answer", answer}}
+        .dump();
   }
   return at.text + " sent " + CodeName(code) + " " + std::to_string(argument);
 }

@@ -5,15 +5,26 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <deque>
+#include <limits>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "ActionRunner.h"
 #include "CtlOptions.h"
 #include "EventLines.h"
+#include "EventLog.h"
+#include "JsonValues.h"
 #include "LineOutput.h"
+#include "MetricsServer.h"
+#include "StationEvents.h"
+#include "StationMonitor.h"
 #include "link/WinMSG.h"
 #include "platform/dbus/SdBusDesktop.h"
 
@@ -27,7 +38,22 @@ using platform::dbus::SdBusDesktop;
 constexpr const char* kUtilityClass = "TCV_AudioMixer";
 constexpr const char* kOwnClass = "CalvoraCtl";
 
-enum Exit { kExitOk = 0, kExitUsage = 1, kExitNoUtility = 2, kExitNoAnswer = 3 };
+enum Exit { kExitOk = 0, kExitUsage = 1, kExitNoUtility = 2, kExitNoAnswer = 3, kExitListen = 4 };
+
+// How long auto waits after its hello before it starts the work: two of the utility's
+// 100 ms scans, one of which admits the new peer.
+constexpr int64_t kAdmissionMs = 250;
+
+// How a peer started by watch, auto or serve behaves.
+enum class PeerMode { kWatch, kAuto, kServe };
+
+std::string LevelText(double db) {
+  if (!std::isfinite(db))
+    return "";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", db);
+  return text;
+}
 
 volatile sig_atomic_t interrupted = 0;
 
@@ -52,6 +78,14 @@ int64_t NowMs() {
 
 void Fail(const std::string& message) {
   std::fprintf(stderr, "calvora-ctl: %s\n", message.c_str());
+}
+
+// {"handle":H,"pid":P}, with null for a program ID that did not come.
+std::string HandleJson(WindowHandle handle, std::optional<int32_t> pid) {
+  Json line{{"handle", handle}, {"pid", nullptr}};
+  if (pid)
+    line["pid"] = *pid;
+  return line.dump();
 }
 
 bool PrintLine(const std::string& line) {
@@ -137,12 +171,12 @@ class Controller {
   int List() {
     for (WindowHandle h : Utilities()) {
       const SendResult sent = Send(h, link::WINMSG_CONTROL, link::CTRL_IDENTIFY);
-      const std::string pid =
-          sent.status == platform::result::kOk ? std::to_string(sent.answer) : "null";
+      const auto pid =
+          sent.status == platform::result::kOk ? std::optional(sent.answer) : std::nullopt;
       if (options_.json)
-        PrintLine("{\"handle\":" + std::to_string(h) + ",\"pid\":" + pid + "}");
+        PrintLine(HandleJson(h, pid));
       else
-        PrintLine(std::to_string(h) + "\t" + (pid == "null" ? "?" : pid));
+        PrintLine(std::to_string(h) + "\t" + (pid ? std::to_string(*pid) : "?"));
     }
     return kExitOk;
   }
@@ -154,8 +188,7 @@ class Controller {
       return kExitNoAnswer;
     }
     if (options_.json)
-      PrintLine("{\"handle\":" + std::to_string(utility) +
-                ",\"pid\":" + std::to_string(sent.answer) + "}");
+      PrintLine(HandleJson(utility, sent.answer));
     else
       PrintLine(std::to_string(sent.answer));
     if (sent.answer == 0)
@@ -172,23 +205,79 @@ class Controller {
     return kExitOk;
   }
 
-  // watch and auto: announce, print what arrives, and (auto) answer the verdicts. Only
-  // what the utility's own connection sends counts: anyone on the bus can put the
-  // utility's handle in wParam, but not send from its connection.
-  int Watch(WindowHandle utility, bool automatic) {
+  // watch, auto and serve: announce, print what arrives (watch, auto), answer the verdicts
+  // (auto), run the commands of the events, log them and serve the metrics. Only what the
+  // utility's own connection sends counts: anyone on the bus can put the utility's handle in
+  // wParam, but not send from its connection.
+  int Watch(WindowHandle utility, PeerMode mode) {
+    const bool automatic = mode == PeerMode::kAuto;
+    const bool printing = mode != PeerMode::kServe;
     LineOutput output(STDOUT_FILENO);
-    output_ = &output;
+    // Shared with the command runners, whose threads may outlast this call.
+    auto reports = std::make_shared<LineOutput>(STDERR_FILENO);
+    output_ = printing ? &output : nullptr;
+    auto report = [reports](std::string line) { reports->Push("calvora-ctl: " + line); };
+
+    std::unique_ptr<StationMonitor> monitor;
+    std::unique_ptr<MetricsServer> server;
+    if (options_.listen) {
+      monitor = std::make_unique<StationMonitor>();
+      server = std::make_unique<MetricsServer>(*monitor);
+      const int port = server->Start(*options_.listen);
+      if (port < 0) {
+        Fail("cannot listen on " + options_.listen->host + ":" +
+             std::to_string(options_.listen->port) + " (in use, or not an address of this host)");
+        return kExitListen;
+      }
+      const std::string& host = options_.listen->host;
+      const bool v6 = host.find(':') != std::string::npos;
+      report("serving http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port) +
+             "/metrics and /status");
+    }
+    std::array<std::unique_ptr<ActionRunner>, 4> runners;
+    for (std::size_t i = 0; i < runners.size(); ++i) {
+      if (!options_.actions[i].empty()) {
+        runners[i] = std::make_unique<ActionRunner>(
+            ActionOption(static_cast<EventKind>(i)).substr(2), options_.actions[i], report);
+      }
+    }
+    std::optional<EventLog> log;
+    if (options_.logFolder)
+      log.emplace(*options_.logFolder, options_.json, report);
+    EventTracker tracker;
+    double left = std::numeric_limits<double>::quiet_NaN();  // the last audio block's levels
+    double right = left;
+
+    auto onEvent = [&](StationEvent event) {
+      StampNow(event);
+      event.left = left;
+      event.right = right;
+      if (log)
+        log->Write(event);
+      if (monitor)
+        monitor->OnEvent(event);
+      if (auto& runner = runners[static_cast<std::size_t>(event.kind)]) {
+        runner->Trigger({std::string("CALVORA_EVENT=") + EventName(event.kind),
+                         std::string("CALVORA_DEVICE=") + DeviceName(event.device),
+                         "CALVORA_TIME=" + event.time, "CALVORA_LEFT_DB=" + LevelText(left),
+                         "CALVORA_RIGHT_DB=" + LevelText(right),
+                         "CALVORA_HANDLE=" + std::to_string(utility)});
+      }
+    };
     desktop_.SetMessageHandler([&](const platform::IncomingMessage& m) {
       if (m.message != link::WM_WINMSG || desktop_.MessageSender() != utility)
         return 0;
       uint16_t code = 0;
       uint16_t argument = 0;
       link::TWinMSG::DecodeCommand(m.lParam, code, argument);
-      Print(NotificationLine(Stamp::Now(), m.wParam, code, argument, options_.json));
+      if (printing)
+        Print(NotificationLine(Stamp::Now(), m.wParam, code, argument, options_.json));
       const bool bye = code == link::WINMSG_CONTROL && argument != link::CTRL_HELLO &&
                        argument != link::CTRL_IDENTIFY;
       if (bye)
         utilityLeft_ = true;
+      if (auto event = tracker.Notice(code, argument))
+        onEvent(std::move(*event));
       // Commands go out after this call has been answered, from the main loop, so the
       // utility is not asked to act while it is still inside its own send.
       if (automatic && code == link::NTF_SILENCE)
@@ -200,8 +289,16 @@ class Controller {
     desktop_.SetDataHandler([&](const platform::IncomingData& d) {
       if (desktop_.MessageSender() != utility)
         return 0;
-      const bool audio = d.kind == 0 && d.bytes.size() >= link::AudioBlockHeader::kSize;
-      if (!audio || blocks_++ % options_.levelsEvery == 0)
+      const auto header = d.kind == 0 ? link::AudioBlockHeader::Read(d.bytes) : std::nullopt;
+      if (header) {
+        left = header->LeftLevel;
+        right = header->RightLevel;
+        if (monitor) {
+          monitor->OnAudio(header->SampleRate, header->Channels, left, right,
+                           std::span(d.bytes).subspan(link::AudioBlockHeader::kSize));
+        }
+      }
+      if (printing && (!header || blocks_++ % options_.levelsEvery == 0))
         Print(DataLine(Stamp::Now(), d.wParam, d.kind, d.bytes, options_.json));
       return 0;
     });
@@ -211,14 +308,20 @@ class Controller {
       Fail(DescribeFailure(hello));
       return kExitNoAnswer;
     }
-    if (automatic)
-      SendAndPrint(utility, link::CMD_RUN, link::RUN_RESTORE);
-
     const int64_t started = NowMs();
     int64_t lastCheck = started;
     int exitCode = kExitOk;
+    // auto starts the work once the utility has admitted this peer, which its 100 ms scan
+    // does, so that the sound card's online notice reaches it.
+    bool startPending = automatic;
     while (!interrupted && !utilityLeft_ && !outputBroken_ && !output.Broken()) {
-      desktop_.WaitAndProcess(200);
+      const int64_t untilStart = started + kAdmissionMs - NowMs();
+      desktop_.WaitAndProcess(
+          startPending ? static_cast<int32_t>(std::clamp<int64_t>(untilStart, 0, 200)) : 200);
+      if (startPending && NowMs() >= started + kAdmissionMs) {
+        startPending = false;
+        SendAndPrint(utility, link::CMD_RUN, link::RUN_RESTORE);
+      }
       while (!queued_.empty() && !outputBroken_) {
         const uint16_t code = queued_.front();
         queued_.pop_front();
@@ -250,6 +353,8 @@ class Controller {
  private:
   // Never waits on the reader of the output; a reader that has gone ends watch.
   void Print(std::string line) {
+    if (!output_)
+      return;
     output_->Push(std::move(line));
     if (output_->Broken())
       outputBroken_ = true;
@@ -304,9 +409,11 @@ int Run(const CtlOptions& options) {
     case Command::kBye:
       return controller.Command(utility, link::WINMSG_CONTROL, link::CTRL_BYE);
     case Command::kWatch:
-      return controller.Watch(utility, false);
+      return controller.Watch(utility, PeerMode::kWatch);
     case Command::kAuto:
-      return controller.Watch(utility, true);
+      return controller.Watch(utility, PeerMode::kAuto);
+    case Command::kServe:
+      return controller.Watch(utility, PeerMode::kServe);
     default:
       return kExitUsage;
   }

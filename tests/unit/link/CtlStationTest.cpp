@@ -1,0 +1,343 @@
+// calvora-ctl as a station's peer: the command words, the events it makes of the
+// notifications, the commands it runs, the event log and the metrics.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "ActionRunner.h"
+#include "CommandWords.h"
+#include "CtlOptions.h"
+#include "EventLog.h"
+#include "StationEvents.h"
+#include "StationMonitor.h"
+#include "link/WinMSG.h"
+
+namespace calvora::ctl {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder of its own for each test, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "calvora-ctl-test-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~TempFolder() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The reports of a runner or a log, gathered from whatever thread makes them.
+struct Reports {
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  std::function<void(std::string)> Sink() {
+    return [this](std::string line) {
+      std::lock_guard lock(mutex);
+      lines.push_back(std::move(line));
+    };
+  }
+  std::string All() {
+    std::lock_guard lock(mutex);
+    std::string all;
+    for (const auto& line : lines)
+      all += line + "\n";
+    return all;
+  }
+};
+
+TEST(CommandWords, SplitAsAShellSplitsWithoutExpanding) {
+  std::string error;
+  using Words = std::vector<std::string>;
+  EXPECT_EQ(*SplitCommandWords("  page  --to 'on call'\t\"a \\\"b\\\" \\$HOME\" ''", error),
+            (Words{"page", "--to", "on call", "a \"b\" $HOME", ""}));
+  EXPECT_EQ(*SplitCommandWords("a\\ b c\\'d 'x\\y' $HOME ~ *", error),
+            (Words{"a b", "c'd", "x\\y", "$HOME", "~", "*"}));
+  EXPECT_EQ(*SplitCommandWords("one\\\ntwo \"th\"'ree'", error), (Words{"onetwo", "three"}));
+
+  for (const auto& [text, reason] : std::vector<std::pair<std::string, std::string>>{
+           {"notify 'dead air", "the command has an unfinished 'single quote'"},
+           {"notify \"dead air", "the command has an unfinished \"double quote\""},
+           {"notify \\", "a backslash ends the command"},
+           {"   ", "the command is empty"}}) {
+    EXPECT_FALSE(SplitCommandWords(text, error)) << text;
+    EXPECT_EQ(error, reason);
+  }
+}
+
+TEST(CtlOptions, StationOptionsBelongToThePeers) {
+  std::string error;
+  const auto options =
+      ParseCommandLine({"auto", "--on-silence", "page 'dead air'", "--on-online", "true", "--log",
+                        "/var/log/calvora", "--listen", "[::1]:9100"},
+                       error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_EQ(options->actions[0], (std::vector<std::string>{"page", "dead air"}));
+  EXPECT_TRUE(options->actions[1].empty());
+  EXPECT_EQ(options->actions[3], (std::vector<std::string>{"true"}));
+  EXPECT_EQ(options->logFolder, "/var/log/calvora");
+  EXPECT_EQ(options->listen->host, "::1");
+  EXPECT_EQ(options->listen->port, 9100);
+
+  const auto shell = ParseCommandLine({"watch", "--shell", "--on-sound", "echo $X | mail"}, error);
+  ASSERT_TRUE(shell) << error;
+  EXPECT_EQ(shell->actions[1],
+            (std::vector<std::string>{"sh", "-c", "echo $X | mail", "calvora-ctl"}));
+
+  const auto serve = ParseCommandLine({"serve"}, error);
+  ASSERT_TRUE(serve);
+  EXPECT_EQ(serve->listen->host, "127.0.0.1");
+  EXPECT_EQ(serve->listen->port, 9794);
+  EXPECT_EQ(ParseCommandLine({"serve", "--listen", ":0"}, error)->listen->host, "127.0.0.1");
+
+  for (const auto& [args, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"auto", "--on-silence", "a 'b"}, "--on-silence: the command has an unfinished"},
+           {{"auto", "--on-offline", ""}, "--on-offline: the command is empty"},
+           {{"auto", "--on-sound"}, "--on-sound needs a value"},
+           {{"auto", "--on-sundown", "x"}, "unknown option --on-sundown"},
+           {{"mute", "--log", "/tmp"}, "--on-..., --shell, --log and --listen belong"},
+           {{"run", "--on-silence", "x"}, "--on-..., --shell, --log and --listen belong"},
+           {{"watch", "--shell"}, "--shell needs a command"},
+           {{"serve", "--listen", "9100"}, "--listen needs HOST:PORT"},
+           {{"serve", "--listen", "localhost:65536"}, "--listen needs HOST:PORT"},
+           {{"serve", "--listen", "[::1:80"}, "--listen needs HOST:PORT"},
+           {{"serve", "--log", ""}, "--log needs a folder"}}) {
+    EXPECT_FALSE(ParseCommandLine(args, error)) << args[0];
+    EXPECT_EQ(error.rfind(reason, 0), 0u) << error;
+  }
+}
+
+TEST(EventTracker, OnlyChangesAreEvents) {
+  EventTracker tracker;
+  auto notice = [&](uint16_t code, uint16_t argument) -> std::string {
+    const auto event = tracker.Notice(code, argument);
+    return event ? std::string(EventName(event->kind)) + " " + DeviceName(event->device) : "-";
+  };
+  EXPECT_EQ(notice(link::NTF_ONLINE, link::DEV_CARD), "online card");
+  EXPECT_EQ(notice(link::NTF_ONLINE, link::DEV_CARD), "-");
+  EXPECT_EQ(notice(link::NTF_ONLINE, link::DEV_MIXER), "online mixer");
+  EXPECT_EQ(notice(link::NTF_SILENCE, 0), "silence card");
+  EXPECT_EQ(notice(link::NTF_SILENCE, 0), "-");
+  EXPECT_EQ(notice(link::NTF_SOUND, 0), "sound card");
+  EXPECT_EQ(notice(link::NTF_SILENCE, 0), "silence card");
+  // The offline notice comes on every check while the card stays away.
+  EXPECT_EQ(notice(link::NTF_OFFLINE, link::DEV_CARD), "offline card");
+  EXPECT_EQ(notice(link::NTF_OFFLINE, link::DEV_CARD), "-");
+  EXPECT_FALSE(tracker.Silent());  // nothing is known of the air without the card
+  EXPECT_EQ(notice(link::NTF_ONLINE, link::DEV_CARD), "online card");
+  EXPECT_EQ(notice(link::NTF_SILENCE, 0), "silence card");  // a new silence after the return
+  EXPECT_EQ(notice(link::NTF_OFFLINE, 7), "-");             // no such device
+  EXPECT_EQ(notice(link::CMD_MUTE, 0), "-");
+  EXPECT_EQ(tracker.Online(Device::kMixer), true);
+}
+
+TEST(EventLog, OneLinePerEventInTheDaysFileAndTheFolderMadeAgain) {
+  TempFolder temp;
+  const fs::path folder = temp.path() / "log";
+  Reports reports;
+  EventLog log(folder.string() + "/", false, reports.Sink());
+  StationEvent event{EventKind::kSilence, Device::kCard, "2026-12-07T23:59:59.999+01:00",
+                     "2026-12-07",        -90.3,         -88.125};
+  ASSERT_TRUE(log.Write(event));  // the folder is made
+  event.kind = EventKind::kOffline;
+  event.device = Device::kMixer;
+  event.left = std::nan("");
+  ASSERT_TRUE(log.Write(event));
+  EXPECT_EQ(ReadFile(folder / "2026-12-07.log"),
+            "2026-12-07T23:59:59.999+01:00 silence card left=-90.30 right=-88.12\n"
+            "2026-12-07T23:59:59.999+01:00 offline mixer left=- right=-\n");
+
+  // The folder vanishes and a file stands in its way: the line is told, then the log
+  // works again once the way is clear.
+  fs::remove_all(folder);
+  std::ofstream(folder.string()) << "in the way";
+  event.date = "2026-12-08";
+  EXPECT_FALSE(log.Write(event));
+  EXPECT_NE(reports.All().find("cannot open the event log " + folder.string() + "/2026-12-08.log"),
+            std::string::npos)
+      << reports.All();
+  EXPECT_NE(reports.All().find("offline mixer"), std::string::npos);
+  fs::remove(folder);
+  EXPECT_TRUE(log.Write(event));
+  EXPECT_NE(reports.All().find("works again"), std::string::npos);
+  EXPECT_EQ(ReadFile(folder / "2026-12-08.log"),
+            "2026-12-07T23:59:59.999+01:00 offline mixer left=- right=-\n");
+
+  EventLog json(folder.string(), true, reports.Sink());
+  ASSERT_TRUE(json.Write(event));
+  const std::string both = ReadFile(folder / "2026-12-08.log");
+  EXPECT_EQ(both.substr(both.find('\n') + 1),
+            R"({"time":"2026-12-07T23:59:59.999+01:00","event":"offline","device":"mixer",)"
+            R"("left":null,"right":-88.125})"
+            "\n");
+}
+
+TEST(EventLog, StampsCarryTheZone) {
+  setenv("TZ", "Europe/Ljubljana", 1);
+  tzset();
+  StationEvent event;
+  StampNow(event);
+  unsetenv("TZ");
+  tzset();
+  ASSERT_EQ(event.time.size(), 29u) << event.time;
+  EXPECT_EQ(event.time.substr(0, 10), event.date);
+  const std::string zone = event.time.substr(23);
+  EXPECT_TRUE(zone == "+01:00" || zone == "+02:00") << event.time;
+}
+
+// A command that appends its event to a file, taking its time.
+std::vector<std::string> Recorder(const fs::path& file, double seconds) {
+  return {"sh", "-c",
+          "echo \"$CALVORA_EVENT $1\" >> '" + file.string() + "'; sleep " +
+              std::to_string(seconds) + "; echo done; exit 4",
+          "recorder", "arg with blanks"};
+}
+
+TEST(ActionRunner, OneInstanceAtATimeAndTheLastEventWins) {
+  TempFolder temp;
+  const fs::path file = temp.path() / "runs";
+  Reports reports;
+  {
+    ActionRunner runner("on-silence", Recorder(file, 0.4), reports.Sink());
+    runner.Trigger({"CALVORA_EVENT=first"});
+    // Whatever comes while the first runs: only the last is run after it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (const char* event : {"CALVORA_EVENT=second", "CALVORA_EVENT=third"})
+      runner.Trigger({event});
+    ASSERT_TRUE(runner.WaitIdle(10000));
+    EXPECT_EQ(runner.Started(), 2u);
+    EXPECT_EQ(runner.Skipped(), 1u);
+  }
+  EXPECT_EQ(ReadFile(file), "first arg with blanks\nthird arg with blanks\n");
+  const std::string all = reports.All();
+  EXPECT_NE(all.find("on-silence: sh: done\n"), std::string::npos) << all;
+  EXPECT_NE(all.find("on-silence: sh (pid "), std::string::npos) << all;
+  EXPECT_NE(all.find(") exited with 4 after 0."), std::string::npos) << all;
+}
+
+TEST(ActionRunner, TriggerNeverWaitsAndFailuresAreTold) {
+  TempFolder temp;
+  Reports reports;
+  ActionRunner slow("on-sound", Recorder(temp.path() / "runs", 1), reports.Sink());
+  const auto before = std::chrono::steady_clock::now();
+  for (int i = 0; i < 100; ++i)
+    slow.Trigger({"CALVORA_EVENT=sound"});
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+  ASSERT_TRUE(slow.WaitIdle(20000));
+  // The first, perhaps, and the last ran; the others were skipped.
+  EXPECT_LE(slow.Started(), 2u);
+  EXPECT_EQ(slow.Started() + slow.Skipped(), 100u);
+
+  ActionRunner missing("on-offline", {"/nonexistent/pager", "x"}, reports.Sink());
+  missing.Trigger({});
+  ASSERT_TRUE(missing.WaitIdle(10000));
+  EXPECT_NE(reports.All().find("on-offline: could not start /nonexistent/pager: No such file"),
+            std::string::npos)
+      << reports.All();
+
+  // A command killed by a signal, and one whose helper keeps the output open after it ended.
+  ActionRunner killed("on-online", {"sh", "-c", "(sleep 3 &) ; kill -9 $$"}, reports.Sink());
+  killed.Trigger({});
+  ASSERT_TRUE(killed.WaitIdle(10000));
+  EXPECT_NE(reports.All().find("was killed by signal 9"), std::string::npos) << reports.All();
+}
+
+// Interleaved 16-bit stereo: a 1 kHz sine at the given peak level on both channels.
+std::vector<uint8_t> Sine(double db, int rate, int frames, int& phase) {
+  std::vector<int16_t> samples;
+  const double amplitude = 32767.0 * std::pow(10.0, db / 20.0);
+  for (int i = 0; i < frames; ++i, ++phase) {
+    const auto value =
+        static_cast<int16_t>(std::lround(amplitude * std::sin(2 * M_PI * 1000.0 * phase / rate)));
+    samples.push_back(value);
+    samples.push_back(value);
+  }
+  std::vector<uint8_t> bytes(samples.size() * 2 + 1);  // one byte on: samples not aligned
+  std::memcpy(bytes.data() + 1, samples.data(), samples.size() * 2);
+  return bytes;
+}
+
+double Metric(const std::string& text, const std::string& name) {
+  const std::size_t at = text.find("\n" + name + " ");
+  return at == std::string::npos ? -999.0
+                                 : std::strtod(text.c_str() + at + name.size() + 2, nullptr);
+}
+
+TEST(StationMonitor, LoudnessOfASineAtMinus23ReadsMinus23Lufs) {
+  StationMonitor monitor;
+  int phase = 0;
+  for (int block = 0; block < 400; ++block) {  // 4 s in 10 ms blocks
+    const auto bytes = Sine(-23.0, 48000, 480, phase);
+    monitor.OnAudio(48000, 2, -23.0, -23.0, std::span(bytes).subspan(1));
+  }
+  const std::string text = monitor.Metrics();
+  EXPECT_NEAR(Metric(text, "calvora_loudness_short_term_lufs"), -23.0, 0.05) << text;
+  EXPECT_NEAR(Metric(text, "calvora_loudness_momentary_lufs"), -23.0, 0.05);
+  EXPECT_EQ(Metric(text, "calvora_audio_blocks_total"), 400);
+  EXPECT_NE(text.find("\ncalvora_level_db{channel=\"left\"} -23\n"), std::string::npos);
+  EXPECT_NE(text.find("\ncalvora_device_online{device=\"card\"} 1\n"), std::string::npos);
+
+  // Another rate starts the measurement again rather than mixing the two.
+  for (int block = 0; block < 50; ++block) {
+    const auto bytes = Sine(-33.0, 44100, 441, phase);
+    monitor.OnAudio(44100, 2, -33.0, -33.0, std::span(bytes).subspan(1));
+  }
+  EXPECT_NEAR(Metric(monitor.Metrics(), "calvora_loudness_momentary_lufs"), -33.0, 0.2);
+}
+
+TEST(StationMonitor, VerdictsCountsAndTheStatus) {
+  StationMonitor monitor;
+  const auto start = StationMonitor::Clock::now();
+  std::string text = monitor.Metrics(start);
+  EXPECT_NE(text.find("\ncalvora_seconds_since_verdict NaN\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\ncalvora_loudness_short_term_lufs NaN\n"), std::string::npos);
+  EXPECT_NE(text.find("# TYPE calvora_silences_total counter\n"), std::string::npos);
+
+  StationEvent event;
+  event.time = "2026-12-07T10:00:00.000+01:00";
+  monitor.OnEvent(event, start);  // silence
+  text = monitor.Metrics(start + std::chrono::milliseconds(2500));
+  EXPECT_EQ(Metric(text, "calvora_silence"), 1);
+  EXPECT_EQ(Metric(text, "calvora_seconds_since_verdict"), 2.5);
+  event.kind = EventKind::kSound;
+  monitor.OnEvent(event, start);
+  event.kind = EventKind::kOffline;
+  event.device = Device::kMixer;
+  monitor.OnEvent(event, start);
+  text = monitor.Metrics(start);
+  EXPECT_EQ(Metric(text, "calvora_silence"), 0);
+  EXPECT_EQ(Metric(text, "calvora_silences_total"), 1);
+  EXPECT_EQ(Metric(text, "calvora_sound_backs_total"), 1);
+
+  const std::string status = monitor.Status(start);
+  EXPECT_NE(status.find(R"("lastVerdict":{"event":"sound","time":"2026-12-07T10:00:00.000+01:00",)"
+                        R"("secondsAgo":0.0})"),
+            std::string::npos)
+      << status;
+  EXPECT_NE(status.find(R"("online":{"card":null,"mixer":false})"), std::string::npos) << status;
+  EXPECT_NE(status.find(R"("levels":null)"), std::string::npos) << status;
+}
+
+}  // namespace
+}  // namespace calvora::ctl

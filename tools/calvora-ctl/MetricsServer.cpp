@@ -1,0 +1,64 @@
+#include "MetricsServer.h"
+
+#include <httplib.h>
+
+#include <charconv>
+
+namespace calvora::ctl {
+
+std::optional<ListenAddress> ParseListenAddress(const std::string& text, std::string& error) {
+  const std::size_t colon = text.rfind(':');
+  ListenAddress address;
+  if (colon != std::string::npos) {
+    address.host = text.substr(0, colon);
+    const std::string port = text.substr(colon + 1);
+    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), address.port);
+    if (ec == std::errc() && end == port.data() + port.size() && !port.empty() &&
+        address.port >= 0 && address.port <= 65535) {
+      if (address.host.empty())
+        address.host = "127.0.0.1";
+      if (address.host.size() >= 2 && address.host.front() == '[' && address.host.back() == ']')
+        address.host = address.host.substr(1, address.host.size() - 2);
+      if (!address.host.empty() && address.host.find_first_of("[]") == std::string::npos)
+        return address;
+    }
+  }
+  error = "--listen needs HOST:PORT (for example 127.0.0.1:9794), not \"" + text + "\"";
+  return std::nullopt;
+}
+
+MetricsServer::MetricsServer(StationMonitor& monitor)
+    : monitor_(monitor), server_(std::make_unique<httplib::Server>()) {
+  // Scrapes are rare and quick: two threads answer them.
+  server_->new_task_queue = [] { return new httplib::ThreadPool(2); };
+  server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_content(monitor_.Metrics(), "text/plain; version=0.0.4; charset=utf-8");
+  });
+  server_->Get("/status", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_content(monitor_.Status(), "application/json");
+  });
+  server_->Get("/", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("calvora-ctl: /metrics (Prometheus) and /status (JSON)\n", "text/plain");
+  });
+}
+
+MetricsServer::~MetricsServer() {
+  if (thread_.joinable()) {
+    server_->stop();
+    thread_.join();
+  }
+}
+
+int MetricsServer::Start(const ListenAddress& address) {
+  int port = address.port;
+  if (port == 0)
+    port = server_->bind_to_any_port(address.host);
+  else if (!server_->bind_to_port(address.host, port))
+    port = -1;
+  if (port < 0)
+    return -1;
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  return port;
+}
+
+}  // namespace calvora::ctl

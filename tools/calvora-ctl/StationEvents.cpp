@@ -1,0 +1,98 @@
+#include "StationEvents.h"
+
+#include <time.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "JsonValues.h"
+#include "link/WinMSG.h"
+
+namespace calvora::ctl {
+
+const char* EventName(EventKind kind) {
+  switch (kind) {
+    case EventKind::kSilence:
+      return "silence";
+    case EventKind::kSound:
+      return "sound";
+    case EventKind::kOffline:
+      return "offline";
+    case EventKind::kOnline:
+      return "online";
+  }
+  return "?";
+}
+
+const char* DeviceName(Device device) {
+  return device == Device::kCard ? "card" : "mixer";
+}
+
+void StampNow(StationEvent& event) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  char date[16];
+  char clock[16];
+  char zone[8];
+  std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+  std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+  std::strftime(zone, sizeof zone, "%z", &local);  // +0100: ISO 8601 writes +01:00
+  const std::string offset = std::string(zone, 3) + ":" + std::string(zone + 3);
+  char millis[8];
+  std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(now.tv_nsec / 1000000));
+  event.date = date;
+  event.time = event.date + "T" + clock + millis + offset;
+}
+
+std::string EventLogLine(const StationEvent& event, bool json) {
+  if (json) {
+    return Json{{"time", event.time},
+                {"event", EventName(event.kind)},
+                {"device", DeviceName(event.device)},
+                {"left", JsonNumber(event.left)},
+                {"right", JsonNumber(event.right)}}
+        .dump();
+  }
+  char levels[64];
+  if (std::isfinite(event.left) && std::isfinite(event.right))
+    std::snprintf(levels, sizeof levels, "left=%.2f right=%.2f", event.left, event.right);
+  else
+    std::snprintf(levels, sizeof levels, "left=- right=-");
+  return event.time + " " + EventName(event.kind) + " " + DeviceName(event.device) + " " + levels;
+}
+
+std::optional<StationEvent> EventTracker::Notice(uint16_t code, uint16_t argument) {
+  StationEvent event;
+  std::optional<bool>* state = nullptr;
+  bool value = false;
+  switch (code) {
+    case link::NTF_SILENCE:
+    case link::NTF_SOUND:
+      event.kind = code == link::NTF_SILENCE ? EventKind::kSilence : EventKind::kSound;
+      state = &silent_;
+      value = code == link::NTF_SILENCE;
+      break;
+    case link::NTF_OFFLINE:
+    case link::NTF_ONLINE:
+      if (argument != link::DEV_CARD && argument != link::DEV_MIXER)
+        return std::nullopt;
+      event.kind = code == link::NTF_ONLINE ? EventKind::kOnline : EventKind::kOffline;
+      event.device = argument == link::DEV_CARD ? Device::kCard : Device::kMixer;
+      state = &online_[argument];
+      value = code == link::NTF_ONLINE;
+      // A sound card that goes away ends what was known about the air.
+      if (!value && argument == link::DEV_CARD)
+        silent_.reset();
+      break;
+    default:
+      return std::nullopt;
+  }
+  if (*state == value)
+    return std::nullopt;
+  *state = value;
+  return event;
+}
+
+}  // namespace calvora::ctl

@@ -1,0 +1,50 @@
+#pragma once
+// What happened at the station, as calvora-ctl acts on it and logs it: the air fell silent
+// or sound came back, a device went offline or came online. The utility repeats some
+// notifications (a device's offline one on every check while it stays offline); an event is
+// a notification that changes what is known, so a repeat runs no command and logs no line.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace calvora::ctl {
+
+enum class EventKind { kSilence, kSound, kOffline, kOnline };
+enum class Device { kCard, kMixer };
+
+struct StationEvent {
+  EventKind kind = EventKind::kSilence;
+  Device device = Device::kCard;  // silence and sound are the sound card's
+  std::string time;               // ISO 8601, local, with milliseconds and the zone offset
+  std::string date;               // YYYY-MM-DD of the same local time
+  double left = 0;                // the levels of the last audio block, in dB (NaN: none yet)
+  double right = 0;
+};
+
+const char* EventName(EventKind kind);  // "silence", "sound", "offline", "online"
+const char* DeviceName(Device device);  // "card", "mixer"
+
+// The local time now as StationEvent keeps it.
+void StampNow(StationEvent& event);
+
+// One line for the event log: text or a JSON object.
+std::string EventLogLine(const StationEvent& event, bool json);
+
+// Turns the utility's notifications into events, remembering the last state of the air and of
+// each device.
+class EventTracker {
+ public:
+  // The event a notification (code, argument) makes, or nothing for a repeat, a code that
+  // is no event or an unknown device.
+  std::optional<StationEvent> Notice(uint16_t code, uint16_t argument);
+
+  // The state as known: nothing before the first word on it.
+  std::optional<bool> Silent() const { return silent_; }
+  std::optional<bool> Online(Device device) const { return online_[static_cast<int>(device)]; }
+
+ private:
+  std::optional<bool> silent_;
+  std::optional<bool> online_[2];
+};
+
+}  // namespace calvora::ctl
