@@ -16,6 +16,7 @@ import sys
 import threading
 import time
 
+sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import harness  # noqa: E402
 
