@@ -26,7 +26,8 @@ for _ in $(seq 1 100); do
 done
 [ -n "$listed" ] || fail "the window never appeared on the bus"
 echo "listed: $listed"
-busctl --user list 2>/dev/null | grep -q 'org.calvora.Window.TCV_AudioMixer.H' ||
+names=$(busctl --user list 2>/dev/null) || true
+grep -q 'org.calvora.Window.TCV_AudioMixer.H' <<<"$names" ||
   fail "no bus name org.calvora.Window.TCV_AudioMixer.H<n>"
 # Outside interactive mode every command is answered 0.
 id=$("$ctl" identify) || fail "identify failed"

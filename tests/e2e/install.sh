@@ -45,7 +45,10 @@ wait "$pid" || status=$?
 pid=""
 [ "$status" -eq 0 ] || { cat "$work/app.log" >&2; fail "exit status $status after SIGTERM"; }
 [ ! -e "$prefix/bin/calvora-audio-mixer.ini" ] || fail "the program wrote a settings file on its own"
-"$prefix/bin/calvora-ctl" --help | grep -q '^Usage: calvora-ctl' || fail "calvora-ctl --help"
+# The help is read whole first: grep -q would stop reading at its first match, and under
+# pipefail the writer's broken pipe would then fail the check at random.
+help=$("$prefix/bin/calvora-ctl" --help) || fail "calvora-ctl --help"
+grep -q '^Usage: calvora-ctl' <<<"$help" || fail "calvora-ctl --help"
 echo "ok: the installed program starts and closes on SIGTERM"
 
 # The Debian package.
