@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
 # Builds the Windows executables (scripts/build-windows.sh) and runs their tests under Wine,
 # in a Wine prefix of the build's own so the user's ~/.wine is never touched.
-# Extra arguments go to ctest, e.g. -R unit-win32.
+# The capture tests record from the virtual sound card of the Linux build ($LINUX_BUILD_DIR,
+# default ./build, built by scripts/build.sh) as ALSA's default device; without it they are
+# left out. Extra arguments go to ctest, e.g. -R unit-win32.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-windows}
 BUILD_DIR=$build "$root/scripts/build-windows.sh"
+
+card=${LINUX_BUILD_DIR:-$root/build}/virtual-card/virtual-card.conf
+if [ -f "$card" ]; then
+  cmake "$build" -DCALVORA_VIRTUAL_CARD_CONF="$card" >/dev/null
+else
+  echo "test-windows.sh: no virtual card at $card; the capture tests are left out" >&2
+  cmake "$build" -DCALVORA_VIRTUAL_CARD_CONF= >/dev/null
+fi
+cmake --build "$build" -j "${JOBS:-2}"
 
 export WINEPREFIX=$build/wine-prefix
 export WINEDEBUG=${WINEDEBUG:--all}
