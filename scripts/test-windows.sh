@@ -9,6 +9,16 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-windows}
 BUILD_DIR=$build "$root/scripts/build-windows.sh"
 
+# Windows need a display: a virtual one when there is none.
+if [ -z "${DISPLAY:-}" ]; then
+  if ! command -v xvfb-run >/dev/null; then
+    as_root=()
+    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends xvfb xauth
+  fi
+  exec xvfb-run -a "$0" "$@"
+fi
+
 card=${LINUX_BUILD_DIR:-$root/build}/virtual-card/virtual-card.conf
 if [ -f "$card" ]; then
   cmake "$build" -DCALVORA_VIRTUAL_CARD_CONF="$card" >/dev/null
