@@ -153,6 +153,17 @@ TEST(Win32Desktop, AHungPeerTimesOutIsReportedUnansweredAndAGoneOneIsInvalid) {
     EXPECT_TRUE(unanswered.empty()) << "never reported from inside the post";
     PumpFor(std::chrono::milliseconds(3000), [&] { return !unanswered.empty(); });
     EXPECT_EQ(unanswered, std::vector<WindowHandle>{peer.Window()});
+
+    // Data cannot go without waiting: the post waits out the time-out, and the report comes
+    // from the window's processing afterwards.
+    unanswered.clear();
+    EXPECT_EQ(own.PostMessage(peer.Window(), kCommand, 0, 0xDEAD, Desktop::Answer::kNone), 0);
+    const std::vector<uint8_t> block(22);
+    EXPECT_EQ(own.PostData(peer.Window(), own.OwnWindow(), 0x10000, block, Desktop::Answer::kWatch),
+              0);
+    EXPECT_TRUE(unanswered.empty());
+    PumpFor(std::chrono::milliseconds(1000), [&] { return !unanswered.empty(); });
+    EXPECT_EQ(unanswered, std::vector<WindowHandle>{peer.Window()});
   }
   EXPECT_EQ(own.SendMessage(gone, kCommand, 0, 1).status, result::kInvalidHandle);
   EXPECT_EQ(own.SendData(gone, 0, 1, {}).status, result::kInvalidHandle);
