@@ -103,6 +103,28 @@ HANDLE CreateTemporary(const std::wstring& target, std::wstring& name) {
   return INVALID_HANDLE_VALUE;
 }
 
+// Removes the "<target>.tmp-XXXXXX" files that killed writes left beside the target. A
+// temporary file another write still holds open cannot be deleted (it is opened without
+// sharing), so only abandoned ones go.
+void RemoveTemporaries(const std::wstring& target) {
+  const std::wstring pattern = target + std::wstring(kTemporaryMark) + L"*";
+  const size_t slash = target.find_last_of(L"/\\");
+  const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
+  const size_t nameLength =
+      target.size() - folder.size() + kTemporaryMark.size() + kTemporarySuffixLength;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE)
+    return;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        std::wstring_view(found.cFileName).size() == nameLength) {
+      DeleteFileW((folder + found.cFileName).c_str());
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
 }  // namespace
 
 Win32ProfileFile::Win32ProfileFile(std::string path) : path_(std::move(path)) {}
@@ -152,6 +174,7 @@ bool Win32ProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
 
 bool Win32ProfileFile::ReplaceContent(const std::string& path, std::string_view content) {
   const std::wstring target = Widen(path);
+  RemoveTemporaries(target);
   std::wstring temporary;
   FileHandle file(CreateTemporary(target, temporary));
   if (!file.Valid()) {

@@ -21,7 +21,7 @@ class Win32ProfileFile : public ProfileFile {
   // and flushed to a temporary file in the same folder, then moved over the original with
   // MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH, so a reader sees the old or the new
   // content, never a part. On failure the original is untouched, the temporary file removed, and
-  // the result false.
+  // the result false. Temporary files that killed writes left beside the file go first.
   static bool ReplaceContent(const std::string& path, std::string_view content);
 
  private:

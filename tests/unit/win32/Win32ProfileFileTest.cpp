@@ -119,5 +119,22 @@ TEST_F(Win32ProfileFileTest, AFileHeldOpenElsewhereHoldsTheOldOrTheNewContentNev
   EXPECT_EQ(ini.ReadString("S", "K"), "later");
 }
 
+TEST_F(Win32ProfileFileTest, TemporaryFilesLeftByKilledWritesGoWithTheNextWrite) {
+  std::ofstream(folder_ / L"left.ini.tmp-AbC123", std::ios::binary) << "[S]\nK=par";
+  std::ofstream(folder_ / L"left.ini.tmp-Busy42", std::ios::binary) << "[S]\nK=be";
+  std::ofstream(folder_ / L"left.ini.tmp-notours", std::ios::binary) << "kept";
+  // A write in progress elsewhere holds its temporary file open without sharing.
+  const HANDLE busy = CreateFileW((folder_ / L"left.ini.tmp-Busy42").c_str(), GENERIC_WRITE, 0,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+  Win32ProfileFile ini(Utf8Path(L"left.ini"));
+  EXPECT_TRUE(ini.WriteString("S", "K", "whole"));
+  CloseHandle(busy);
+  EXPECT_EQ(ini.ReadString("S", "K"), "whole");
+  EXPECT_FALSE(std::filesystem::exists(folder_ / L"left.ini.tmp-AbC123"));
+  EXPECT_TRUE(std::filesystem::exists(folder_ / L"left.ini.tmp-Busy42"));
+  EXPECT_TRUE(std::filesystem::exists(folder_ / L"left.ini.tmp-notours"));
+}
+
 }  // namespace
 }  // namespace calvora::platform::win32
