@@ -11,6 +11,7 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null || needed+=(mingw-w64)
 [ -f /usr/src/googletest/CMakeLists.txt ] || needed+=(googletest)
 command -v wine >/dev/null || needed+=(wine wine64)
 command -v ninja >/dev/null || needed+=(ninja-build)
+command -v cmake >/dev/null || needed+=(cmake)
 if [ ${#needed[@]} -gt 0 ]; then
   as_root=()
   [ "$(id -u)" -eq 0 ] || as_root=(sudo)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows executables (scripts/build-windows.sh) and runs their tests under Wine,
 # in a Wine prefix of the build's own so the user's ~/.wine is never touched.
-# The capture tests record from the virtual sound card of the Linux build ($LINUX_BUILD_DIR,
+# The capture and mixer tests use the virtual sound card of the Linux build ($LINUX_BUILD_DIR,
 # default ./build, built by scripts/build.sh) as ALSA's default device; without it they are
 # left out. Extra arguments go to ctest, e.g. -R unit-win32.
 set -euo pipefail
@@ -23,7 +23,7 @@ card=${LINUX_BUILD_DIR:-$root/build}/virtual-card/virtual-card.conf
 if [ -f "$card" ]; then
   cmake "$build" -DCALVORA_VIRTUAL_CARD_CONF="$card" >/dev/null
 else
-  echo "test-windows.sh: no virtual card at $card; the capture tests are left out" >&2
+  echo "test-windows.sh: no virtual card at $card; the capture and mixer tests are left out" >&2
   cmake "$build" -DCALVORA_VIRTUAL_CARD_CONF= >/dev/null
 fi
 cmake --build "$build" -j "${JOBS:-2}"
