@@ -4,11 +4,19 @@
 
 namespace calvora::app {
 
+namespace {
+#ifdef _WIN32
+constexpr const char* kFolderSeparators = "/\\";
+#else
+constexpr const char* kFolderSeparators = "/";
+#endif
+}  // namespace
+
 std::string SettingsErrorForUser(const std::string& error, const std::string& iniPath) {
   if (error != "Unable to write to " + iniPath)
     return error;
   // Every save replaces the file through a new one beside it, so the folder must be writable.
-  const size_t slash = iniPath.find_last_of('/');
+  const size_t slash = iniPath.find_last_of(kFolderSeparators);
   const std::string folder = slash == std::string::npos ? "." : iniPath.substr(0, slash + 1);
   if (::access(folder.c_str(), W_OK) == 0)
     return error;

@@ -1,5 +1,7 @@
 #include "platform/posix/IniProfileFile.h"
 
+#include "platform/ini/IniText.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -19,145 +21,7 @@ namespace calvora::platform::posix {
 
 namespace {
 
-// A value read from the file is cut to what the classic API's 2048-byte buffer holds.
-constexpr size_t kMaxValueLength = 2047;
-// A settings file is a few hundred bytes; anything far larger is not one we should load
-// whole, and not one we may rewrite from a partial read.
-constexpr off_t kMaxFileSize = 16 * 1024 * 1024;
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
-enum class LineKind { Other, Section, Key };
-
-// What one line of the file is; names and values point into the line.
-struct LineInfo {
-  LineKind kind = LineKind::Other;
-  std::string_view name;   // section or key name, trimmed
-  std::string_view value;  // key value, trimmed
-};
-
-LineInfo Classify(std::string_view line, bool firstLine) {
-  if (firstLine && line.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
-    line.remove_prefix(kUtf8Bom.size());
-  }
-  const std::string_view text = Trim(line);
-  if (text.empty() || text.front() == ';' || text.front() == '#') {
-    return {};
-  }
-  if (text.front() == '[') {
-    const size_t close = text.find(']');
-    if (close == std::string_view::npos) {
-      return {};
-    }
-    return {LineKind::Section, Trim(text.substr(1, close - 1)), {}};
-  }
-  const size_t equals = text.find('=');
-  if (equals == std::string_view::npos) {
-    return {};
-  }
-  const std::string_view key = Trim(text.substr(0, equals));
-  if (key.empty()) {
-    return {};
-  }
-  return {LineKind::Key, key, Trim(text.substr(equals + 1))};
-}
-
-// Splits into lines without their line ends; both LF and CRLF end a line.
-std::vector<std::string> SplitLines(const std::string& content) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < content.size()) {
-    size_t end = content.find('\n', start);
-    if (end == std::string::npos) {
-      end = content.size();
-    }
-    std::string line = content.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
-    }
-    lines.push_back(std::move(line));
-    start = end + 1;
-  }
-  return lines;
-}
-
-// Where a key lives in the file: the first matching key line inside any block of the
-// section, and the first block of the section (where a new key goes).
-struct KeyPosition {
-  std::optional<size_t> keyLine;
-  std::optional<size_t> sectionLine;
-  size_t insertAt = 0;  // after the last key line of the first block
-};
-
-KeyPosition Locate(const std::vector<std::string>& lines, std::string_view section,
-                   std::string_view key) {
-  KeyPosition pos;
-  bool inSection = false;
-  bool inFirstBlock = false;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const LineInfo info = Classify(lines[i], i == 0);
-    if (info.kind == LineKind::Section) {
-      inSection = SameName(info.name, section);
-      inFirstBlock = inSection && !pos.sectionLine;
-      if (inFirstBlock) {
-        pos.sectionLine = i;
-        pos.insertAt = i + 1;
-      }
-    } else if (info.kind == LineKind::Key && inSection) {
-      if (inFirstBlock) {
-        pos.insertAt = i + 1;
-      }
-      if (!pos.keyLine && SameName(info.name, key)) {
-        pos.keyLine = i;
-      }
-    }
-  }
-  return pos;
-}
-
-// A value with blanks at its ends, or one that is itself in quotes, is written in quotes, so
-// that reading (which trims and removes one pair of quotes) gives it back unchanged.
-std::string EncodeValue(std::string_view value) {
-  const bool blankEnds = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
-  const bool quoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
-  if (blankEnds || quoted) {
-    return "\"" + std::string(value) + "\"";
-  }
-  return std::string(value);
-}
-
-bool HasLineBreakOrNul(std::string_view text) {
-  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
+constexpr off_t kMaxFileSize = static_cast<off_t>(ini::kMaxFileSize);
 
 // Reads a regular file of reasonable size whole. Nothing when it is missing, not a regular
 // file, too large or unreadable.
@@ -223,40 +87,6 @@ bool WriteAll(int fd, std::string_view data) {
 std::string ResolvedPath(const std::string& path) {
   std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
   return real ? std::string(real.get()) : path;
-}
-
-// Names and values that would break the line structure, or could not be found again, are
-// refused rather than written.
-bool CanHold(const ProfileValue& v) {
-  const std::string_view section = v.Section;
-  const std::string_view key = v.Key;
-  return !section.empty() && !key.empty() && Trim(section) == section && Trim(key) == key &&
-         !HasLineBreakOrNul(section) && !HasLineBreakOrNul(key) && !HasLineBreakOrNul(v.Value) &&
-         section.find(']') == std::string_view::npos && key.find('=') == std::string_view::npos &&
-         key.front() != '[' && key.front() != ';' && key.front() != '#';
-}
-
-// Sets one key in the lines of a file: in place where it is, at the end of its section's
-// first block, or in a new section at the end.
-void SetKey(std::vector<std::string>& lines, std::string_view section, std::string_view key,
-            std::string_view value) {
-  const KeyPosition pos = Locate(lines, section, key);
-  if (pos.keyLine) {
-    // Keep the key as it is spelled in the file; only the value changes.
-    const std::string_view spelled = Classify(lines[*pos.keyLine], *pos.keyLine == 0).name;
-    const size_t keyStart = static_cast<size_t>(spelled.data() - lines[*pos.keyLine].data());
-    lines[*pos.keyLine] =
-        lines[*pos.keyLine].substr(0, keyStart) + std::string(spelled) + "=" + EncodeValue(value);
-  } else if (pos.sectionLine) {
-    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos.insertAt),
-                 std::string(key) + "=" + EncodeValue(value));
-  } else {
-    if (!lines.empty() && !Trim(lines.back()).empty()) {
-      lines.emplace_back();
-    }
-    lines.push_back("[" + std::string(section) + "]");
-    lines.push_back(std::string(key) + "=" + EncodeValue(value));
-  }
 }
 
 constexpr std::string_view kTemporaryMark = ".tmp-";
@@ -389,16 +219,7 @@ std::optional<std::string> IniProfileFile::ReadString(std::string_view section,
   if (!content) {
     return std::nullopt;
   }
-  const std::vector<std::string> lines = SplitLines(*content);
-  const KeyPosition pos = Locate(lines, section, key);
-  if (!pos.keyLine) {
-    return std::nullopt;
-  }
-  std::string_view value = Classify(lines[*pos.keyLine], *pos.keyLine == 0).value;
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-    value = value.substr(1, value.size() - 2);
-  }
-  return std::string(value.substr(0, kMaxValueLength));
+  return ini::FindValue(*content, section, key);
 }
 
 bool IniProfileFile::WriteString(std::string_view section, std::string_view key,
@@ -408,7 +229,7 @@ bool IniProfileFile::WriteString(std::string_view section, std::string_view key,
 
 bool IniProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
   for (const ProfileValue& v : values) {
-    if (!CanHold(v)) {
+    if (!ini::CanHold(v)) {
       return false;
     }
   }
@@ -435,16 +256,7 @@ bool IniProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
     return false;
   }
 
-  std::vector<std::string> lines = SplitLines(content);
-  for (const ProfileValue& v : values) {
-    SetKey(lines, v.Section, v.Key, v.Value);
-  }
-  std::string updated;
-  for (const std::string& line : lines) {
-    updated += line;
-    updated += '\n';
-  }
-  return ReplaceFile(target, updated, 0666);
+  return ReplaceFile(target, ini::WithValues(content, values), 0666);
 }
 
 bool IniProfileFile::ReplaceFile(const std::string& path, std::string_view content,

@@ -17,8 +17,15 @@
 #include "VirtualUi.h"
 #include "VirtualWaveInput.h"
 #include "app/Main.h"
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win32/Win32ProfileFile.h"
+#include "platform/win32/Win32RunKeys.h"
+#else
 #include "platform/posix/IniProfileFile.h"
 #include "platform/posix/XdgRunKeys.h"
+#endif
 
 namespace calvora::app {
 
@@ -32,9 +39,16 @@ class WindowFixture : public ::testing::Test {
            info->current_test_info()->test_suite_name() + "-" + info->current_test_info()->name());
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir / "autostart");
+#ifdef _WIN32
+    // The Run keys of the test's own under the registry's roots.
+    runKeyPath = L"Software\\Calvora Tests\\Main " + std::to_wstring(GetCurrentProcessId());
+    ini = std::make_unique<platform::win32::Win32ProfileFile>((dir / "calvora.ini").string());
+    runKeys = std::make_unique<platform::win32::Win32RunKeys>(runKeyPath);
+#else
     ini = std::make_unique<platform::posix::IniProfileFile>((dir / "calvora.ini").string());
     runKeys = std::make_unique<platform::posix::XdgRunKeys>((dir / "autostart").string(),
                                                             std::vector<std::string>{});
+#endif
     store = std::make_unique<settings::SettingsStore>(
         *ini, *runKeys, (dir / "calvora").string(),
         [this](const std::string& e) { msg.ShowError(e); });
@@ -42,6 +56,9 @@ class WindowFixture : public ::testing::Test {
   ~WindowFixture() override {
     window.reset();
     std::filesystem::remove_all(dir);
+#ifdef _WIN32
+    RegDeleteTreeW(HKEY_CURRENT_USER, runKeyPath.c_str());
+#endif
     settings::CardChanged = settings::MixerDeviceChanged = false;
     settings::MixerLinesChanged = settings::MixerLevelChanged = false;
   }
@@ -73,8 +90,11 @@ class WindowFixture : public ::testing::Test {
   WaveInput waveInput;
   testing::VirtualMixerDevices mixerDevices;
   std::filesystem::path dir;
-  std::unique_ptr<platform::posix::IniProfileFile> ini;
-  std::unique_ptr<platform::posix::XdgRunKeys> runKeys;
+  std::unique_ptr<platform::ProfileFile> ini;
+  std::unique_ptr<platform::RunKeys> runKeys;
+#ifdef _WIN32
+  std::wstring runKeyPath;
+#endif
   std::unique_ptr<settings::SettingsStore> store;
 
   testing::VirtualWindow form;

@@ -1,0 +1,85 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/win32/Win32ProfileFile.h"
+#include "platform/win32/Win32RunKeys.h"
+#include "settings/Settings.h"
+
+namespace calvora::settings {
+namespace {
+
+// The autostart entry in a Run key of the test's own under the registry's roots, with the
+// program path written as Windows writes it.
+class Win32AutoStart : public ::testing::Test {
+ protected:
+  Win32AutoStart()
+      : path_(L"Software\\Calvora Tests\\AutoStart " + std::to_wstring(GetCurrentProcessId())),
+        runKeys_(path_),
+        store_(ini_, runKeys_, kExe, [this](const std::string& e) { errors_.push_back(e); }) {}
+  ~Win32AutoStart() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
+  }
+
+  void SetRaw(HKEY root, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    ASSERT_EQ(
+        RegCreateKeyExW(root, path_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
+    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+  }
+
+  std::vector<std::string> UserNames() {
+    std::vector<std::string> names;
+    for (const platform::RunValue& value : runKeys_.List(platform::RunScope::CurrentUser, false)
+                                               .value_or(std::vector<platform::RunValue>{}))
+      names.push_back(value.Name);
+    return names;
+  }
+
+  static constexpr const char* kExe = "C:\\Programme\\Calvora Ü\\calvora-audio-mixer.exe";
+  std::wstring path_;
+  platform::win32::Win32ProfileFile ini_{"C:\\nowhere\\calvora.ini"};
+  platform::win32::Win32RunKeys runKeys_;
+  std::vector<std::string> errors_;
+  SettingsStore store_;
+};
+
+TEST_F(Win32AutoStart, ANameTakenByAnotherProgramGetsANumberAndOffRemovesOnlyOurs) {
+  ASSERT_TRUE(runKeys_.Write("DORozizIzuzo", "C:\\Other\\other.exe"));
+  EXPECT_FALSE(store_.IsAutoStart());
+  store_.SetAutoStart(true);
+  store_.SetAutoStart(true);
+  EXPECT_EQ(UserNames(), (std::vector<std::string>{"DORozizIzuzo", "DORozizIzuzo1"}));
+  EXPECT_TRUE(store_.IsAutoStart());
+
+  // An entry of ours under a name of the user's, in other (ASCII) letter case, counts too.
+  ASSERT_TRUE(runKeys_.Write("Mine", "c:\\programme\\calvora Ü\\CALVORA-AUDIO-MIXER.EXE"));
+  store_.SetAutoStart(false);
+  EXPECT_EQ(UserNames(), std::vector<std::string>{"DORozizIzuzo"});
+  EXPECT_FALSE(store_.IsAutoStart());
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(Win32AutoStart, TheMachinesEntryCountsButIsNeverRemoved) {
+  const std::wstring exe = L"C:\\Programme\\Calvora Ü\\calvora-audio-mixer.exe";
+  SetRaw(HKEY_LOCAL_MACHINE, L"Station", REG_SZ, exe.c_str(),
+         static_cast<DWORD>((exe.size() + 1) * sizeof(wchar_t)));
+  EXPECT_TRUE(store_.IsAutoStart());
+  store_.SetAutoStart(false);
+  EXPECT_TRUE(store_.IsAutoStart());
+}
+
+TEST_F(Win32AutoStart, AUserValueThatIsNoTextIsReportedByName) {
+  const DWORD number = 1;
+  SetRaw(HKEY_CURRENT_USER, L"Numbers", REG_DWORD, &number, sizeof number);
+  store_.SetAutoStart(true);
+  ASSERT_FALSE(errors_.empty());
+  EXPECT_EQ(errors_.front(), "Invalid data type for 'Numbers'");
+  EXPECT_EQ(UserNames(), std::vector<std::string>{"Numbers"});
+}
+
+}  // namespace
+}  // namespace calvora::settings

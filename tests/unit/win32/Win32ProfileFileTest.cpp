@@ -1,0 +1,140 @@
+#include "platform/win32/Win32ProfileFile.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/win32/WideText.h"
+
+namespace calvora::platform::win32 {
+namespace {
+
+// A fresh folder with blanks and non-ASCII letters in its name, removed afterwards.
+class Win32ProfileFileTest : public ::testing::Test {
+ protected:
+  Win32ProfileFileTest() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = std::filesystem::path(temp) /
+              (L"Calvora Prüfung " + std::to_wstring(GetCurrentProcessId()) + L" " +
+               std::to_wstring(GetTickCount()));
+    std::filesystem::create_directories(folder_);
+  }
+  ~Win32ProfileFileTest() override {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_, ec))
+      SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::filesystem::remove_all(folder_, ec);
+  }
+
+  std::string Utf8Path(const std::wstring& name) const {
+    return Narrow((folder_ / name).wstring());
+  }
+
+  std::string Content(const std::wstring& name) const {
+    std::ifstream in(folder_ / name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  size_t FileCount() const {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder_),
+                                             std::filesystem::directory_iterator()));
+  }
+
+  std::filesystem::path folder_;
+};
+
+TEST_F(Win32ProfileFileTest, KeysWrittenTogetherAreReadBackAndOthersKept) {
+  {
+    std::ofstream(folder_ / L"Mixer ä.ini", std::ios::binary)
+        << "; station notes\r\n[soundcard]\r\nDevice=Line In\r\n[Other]\r\nKeep=yes\r\n";
+  }
+  Win32ProfileFile ini(Utf8Path(L"Mixer ä.ini"));
+  ASSERT_TRUE(ini.Exists());
+  EXPECT_EQ(ini.ReadString("SOUNDCARD", "device"), "Line In");
+
+  ASSERT_TRUE(ini.WriteStrings({{"Soundcard", "Device", "Mikrofon (USB) ü"},
+                                {"Settings", "SilenceTime", "12"},
+                                {"Soundcard", "Padded", " blank ends "}}));
+  EXPECT_EQ(Content(L"Mixer ä.ini"),
+            "; station notes\n[soundcard]\nDevice=Mikrofon (USB) ü\nPadded=\" blank ends \"\n"
+            "[Other]\nKeep=yes\n\n[Settings]\nSilenceTime=12\n");
+  EXPECT_EQ(ini.ReadString("Soundcard", "Padded"), " blank ends ");
+  EXPECT_EQ(ini.ReadString("Other", "Keep"), "yes");
+  EXPECT_EQ(ini.ReadString("Other", "Missing"), std::nullopt);
+  EXPECT_EQ(FileCount(), 1u) << "no temporary file is left beside the settings file";
+}
+
+TEST_F(Win32ProfileFileTest, ANewFileIsCreatedAndAMissingOneReadsAsAbsent) {
+  Win32ProfileFile ini(Utf8Path(L"new.ini"));
+  EXPECT_FALSE(ini.Exists());
+  EXPECT_EQ(ini.ReadString("Settings", "Any"), std::nullopt);
+  ASSERT_TRUE(ini.WriteString("Settings", "Interactive", "1"));
+  EXPECT_TRUE(ini.Exists());
+  EXPECT_EQ(Content(L"new.ini"), "[Settings]\nInteractive=1\n");
+}
+
+TEST_F(Win32ProfileFileTest, AFileThatCannotBeWrittenIsLeftExactlyAsItWas) {
+  const std::string original = "[Settings]\r\nFadeIn=2\r\n";
+  std::ofstream(folder_ / L"locked.ini", std::ios::binary) << original;
+  SetFileAttributesW((folder_ / L"locked.ini").c_str(), FILE_ATTRIBUTE_READONLY);
+  Win32ProfileFile readOnly(Utf8Path(L"locked.ini"));
+  EXPECT_FALSE(readOnly.WriteString("Settings", "FadeIn", "3"));
+  EXPECT_EQ(Content(L"locked.ini"), original);
+
+  // A key that would break the line structure refuses the whole write.
+  SetFileAttributesW((folder_ / L"locked.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+  Win32ProfileFile ini(Utf8Path(L"locked.ini"));
+  EXPECT_FALSE(ini.WriteStrings({{"Settings", "FadeIn", "3"}, {"Settings", "Bad\nKey", "1"}}));
+  EXPECT_EQ(Content(L"locked.ini"), original);
+
+  EXPECT_FALSE(Win32ProfileFile(Utf8Path(L"no folder\\x.ini")).WriteString("S", "K", "v"));
+  std::filesystem::create_directory(folder_ / L"folder.ini");
+  Win32ProfileFile folder(Utf8Path(L"folder.ini"));
+  EXPECT_FALSE(folder.Exists());
+  EXPECT_FALSE(folder.WriteString("S", "K", "v"));
+  EXPECT_EQ(FileCount(), 2u);
+}
+
+TEST_F(Win32ProfileFileTest, AFileHeldOpenElsewhereHoldsTheOldOrTheNewContentNeverAPart) {
+  std::ofstream(folder_ / L"open.ini", std::ios::binary) << "[S]\nK=old\n";
+  // Another program reading the file and allowing others to replace it. Whether the system
+  // lets the file be replaced meanwhile differs (Wine refuses); nothing may be lost either way.
+  const HANDLE reader = CreateFileW((folder_ / L"open.ini").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  Win32ProfileFile ini(Utf8Path(L"open.ini"));
+  const bool written = ini.WriteString("S", "K", "new");
+  CloseHandle(reader);
+  EXPECT_EQ(ini.ReadString("S", "K"), written ? "new" : "old");
+  EXPECT_EQ(FileCount(), 1u) << "the temporary file is removed when the replacement fails";
+  EXPECT_TRUE(ini.WriteString("S", "K", "later"));
+  EXPECT_EQ(ini.ReadString("S", "K"), "later");
+}
+
+TEST_F(Win32ProfileFileTest, TemporaryFilesLeftByKilledWritesGoWithTheNextWrite) {
+  std::ofstream(folder_ / L"left.ini.tmp-AbC123", std::ios::binary) << "[S]\nK=par";
+  std::ofstream(folder_ / L"left.ini.tmp-Busy42", std::ios::binary) << "[S]\nK=be";
+  std::ofstream(folder_ / L"left.ini.tmp-notours", std::ios::binary) << "kept";
+  // A write in progress elsewhere holds its temporary file open without sharing.
+  const HANDLE busy = CreateFileW((folder_ / L"left.ini.tmp-Busy42").c_str(), GENERIC_WRITE, 0,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+  Win32ProfileFile ini(Utf8Path(L"left.ini"));
+  EXPECT_TRUE(ini.WriteString("S", "K", "whole"));
+  CloseHandle(busy);
+  EXPECT_EQ(ini.ReadString("S", "K"), "whole");
+  EXPECT_FALSE(std::filesystem::exists(folder_ / L"left.ini.tmp-AbC123"));
+  EXPECT_TRUE(std::filesystem::exists(folder_ / L"left.ini.tmp-Busy42"));
+  EXPECT_TRUE(std::filesystem::exists(folder_ / L"left.ini.tmp-notours"));
+}
+
+}  // namespace
+}  // namespace calvora::platform::win32
