@@ -9,7 +9,8 @@ mkdir -p "$out/corpus"
 clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
   -I"$source/src" \
   "$source/tests/reliability/fuzz/SettingsFuzzer.cpp" "$source/src/settings/Settings.cpp" \
-  "$source/src/platform/posix/IniProfileFile.cpp" "$source/src/platform/posix/XdgRunKeys.cpp" \
+  "$source/src/platform/posix/IniProfileFile.cpp" "$source/src/platform/ini/IniText.cpp" \
+  "$source/src/platform/posix/XdgRunKeys.cpp" \
   -o "$out/fuzz-settings"
 # The working corpus grows in the build folder; the real files seed it.
 cp -n "$source"/tests/reliability/fuzz/corpus/* "$out/corpus/"
