@@ -1,0 +1,342 @@
+#include "ui/win32/Win32MainForm.h"
+
+#include "platform/win32/WideText.h"
+#include "ui/win32/Skin.h"
+
+namespace calvora::ui::win32 {
+
+namespace {
+
+constexpr wchar_t kFormProperty[] = L"CalvoraMainForm";
+// The groups sit 3 pixels in from the window's edges, as in the Qt build's layout.
+constexpr int kGroupLeft = 3;
+constexpr int kLedLeft = kGroupLeft + 4;
+constexpr int kLedTop = 47;
+
+enum ControlId : int {
+  kSGCard = 101,
+  kLabCard,
+  kLed,
+  kSGMixer,
+  kLabMixer,
+  kSGLevel,
+  kLabSilence,
+  kSBSettings
+};
+
+// A place relative to a panel's top, in window coordinates across.
+RECT At(int left, int top, int width, int height) {
+  return {left, top, left + width, top + height};
+}
+
+HFONT BoldFont(int pixels) {
+  return CreateFontW(-pixels, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                     L"Segoe UI");
+}
+
+}  // namespace
+
+Win32MainForm::Win32MainForm(HWND window, const std::string& title)
+    : PanWork(L"", 0),
+      PanCard(L"Soundcard", kPanCardHeight),
+      PanLed(L"", kLedHeight + 2),
+      PanMixer(L"Mixer", kPanMixerHeight),
+      PanSett(L"", kPanSettHeight),
+      ImgLed(kLedWidth, kLedHeight),
+      TrayIcon(window),
+      MSG(window, title),
+      window_(window),
+      statusFont_(BoldFont(16)),
+      boldFont_(BoldFont(11)),
+      fieldBrush_(CreateSolidBrush(skin::kField)),
+      groupBrush_(CreateSolidBrush(skin::kGroup)) {
+  SetWindowLongPtrW(window_, GWL_STYLE,
+                    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN);
+  SetPropW(window_, kFormProperty, this);
+  desktopProcedure_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormProcedure)));
+
+  const auto add = [this](Win32Panel& panel, HWND control, const RECT& place) {
+    panel.Add(control, place);
+    return control;
+  };
+  const int inGroup = kGroupLeft + 8;
+  SGCard = std::make_unique<Win32Gauge>(window_, kSGCard, At(inGroup, 20, 300, 22),
+                                        Win32Gauge::Shows::Text, skin::kGaugeChunk);
+  add(PanCard, SGCard->Handle(), At(inGroup, 20, 300, 22));
+  LabCard = std::make_unique<Win32Label>(window_, kLabCard, At(inGroup + 304, 20, 112, 22), "STOP",
+                                         colors::kRed);
+  add(PanCard, LabCard->Handle(), At(inGroup + 304, 20, 112, 22));
+  ledView_ = CreateChild(window_, L"STATIC", SS_OWNERDRAW | SS_NOTIFY, kLed,
+                         At(kLedLeft + 1, kLedTop + 1, kLedWidth, kLedHeight));
+  add(PanLed, ledView_, At(kLedLeft + 1, kLedTop + 1, kLedWidth, kLedHeight));
+  ImgLed.ShowIn(ledView_);
+
+  SGMixer = std::make_unique<Win32Gauge>(window_, kSGMixer, At(inGroup, 20, 300, 20),
+                                         Win32Gauge::Shows::Text, skin::kGaugeChunk);
+  add(PanMixer, SGMixer->Handle(), At(inGroup, 20, 300, 20));
+  LabMixer = std::make_unique<Win32Label>(window_, kLabMixer, At(inGroup + 304, 20, 112, 20),
+                                          "STOP", colors::kRed);
+  add(PanMixer, LabMixer->Handle(), At(inGroup + 304, 20, 112, 20));
+  SGLevel = std::make_unique<Win32Gauge>(window_, kSGLevel, At(inGroup, 44, 300, 18),
+                                         Win32Gauge::Shows::Percentage, skin::kLevelChunk);
+  add(PanMixer, SGLevel->Handle(), At(inGroup, 44, 300, 18));
+  LabSilence = std::make_unique<Win32Label>(window_, kLabSilence, At(inGroup + 304, 44, 112, 18),
+                                            "Level", colors::kGreen);
+  add(PanMixer, LabSilence->Handle(), At(inGroup + 304, 44, 112, 18));
+
+  SBSettings = std::make_unique<Win32Button>(window_, kSBSettings,
+                                             At(kClientWidth - 8 - 96, 6, 96, 25), L"Settings");
+  add(PanSett, SBSettings->Handle(), At(kClientWidth - 8 - 96, 6, 96, 25));
+
+  SendMessageW(LabCard->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_), FALSE);
+  SendMessageW(LabMixer->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_), FALSE);
+  SendMessageW(LabSilence->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(boldFont_), FALSE);
+
+  for (Win32Panel* panel : {&PanWork, &PanCard, &PanLed, &PanMixer, &PanSett})
+    panel->onChange = [this] { Layout(); };
+  SetClientHeight(clientHeight_);
+}
+
+Win32MainForm::~Win32MainForm() {
+  TrayIcon.SetVisible(false);
+  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(desktopProcedure_));
+  RemovePropW(window_, kFormProperty);
+  for (HGDIOBJ object : {static_cast<HGDIOBJ>(statusFont_), static_cast<HGDIOBJ>(boldFont_),
+                         static_cast<HGDIOBJ>(fieldBrush_), static_cast<HGDIOBJ>(groupBrush_)})
+    DeleteObject(object);
+}
+
+void Win32MainForm::SetCaption(const std::string& caption) {
+  SetWindowTextW(window_, platform::win32::Widen(caption).c_str());
+}
+
+std::string Win32MainForm::Caption() const {
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(window_)) + 1, L'\0');
+  text.resize(
+      static_cast<size_t>(GetWindowTextW(window_, text.data(), static_cast<int>(text.size()))));
+  return platform::win32::Narrow(text);
+}
+
+void Win32MainForm::SetClientHeight(int height) {
+  clientHeight_ = height;
+  RECT frame{0, 0, kClientWidth, height};
+  AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)), FALSE,
+                     static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE)));
+  SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  Layout();
+}
+
+void Win32MainForm::Layout() {
+  // The device panels stack at the top; a hidden one gives its room to the other. The
+  // settings panel sits at the bottom.
+  int top = 0;
+  const bool cardShown = PanWork.Visible() && PanCard.Visible();
+  PanCard.PlaceAt(top);
+  PanCard.ShowMembers(cardShown);
+  PanLed.PlaceAt(top);
+  PanLed.ShowMembers(cardShown && PanLed.Visible());
+  if (cardShown)
+    top += PanCard.ClientHeight();
+  PanMixer.PlaceAt(top);
+  PanMixer.ShowMembers(PanWork.Visible() && PanMixer.Visible());
+  PanSett.PlaceAt(clientHeight_ - PanSett.ClientHeight());
+  PanSett.ShowMembers(PanSett.Visible());
+  InvalidateRect(window_, nullptr, TRUE);
+}
+
+void Win32MainForm::Minimize() {
+  if (!started_) {
+    startState_ = StartState::Minimized;
+    return;
+  }
+  ShowWindow(window_, SW_MINIMIZE);
+}
+
+void Win32MainForm::HideFromDesktop() {
+  if (!started_) {
+    startState_ = StartState::Hidden;
+    return;
+  }
+  ShowWindow(window_, SW_HIDE);
+}
+
+void Win32MainForm::Restore() {
+  started_ = true;
+  ShowWindow(window_, IsIconic(window_) ? SW_RESTORE : SW_SHOW);
+  SetForegroundWindow(window_);
+}
+
+bool Win32MainForm::ShownOnDesktop() const {
+  if (!started_)
+    return startState_ == StartState::Normal;
+  return IsWindowVisible(window_) && !IsIconic(window_);
+}
+
+void Win32MainForm::ShowAtStart() {
+  started_ = true;
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  RECT frame{};
+  GetWindowRect(window_, &frame);
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  SetWindowPos(window_, nullptr, (work.left + work.right - width) / 2,
+               (work.top + work.bottom - height) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  switch (startState_) {
+    case StartState::Normal:
+      ShowWindow(window_, SW_SHOWNORMAL);
+      UpdateWindow(window_);
+      break;
+    case StartState::Minimized:
+      minimized_ = true;
+      ShowWindow(window_, SW_SHOWMINNOACTIVE);
+      break;
+    case StartState::Hidden:
+      break;
+  }
+}
+
+void Win32MainForm::Close() {
+  SendMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+Win32Label* Win32MainForm::LabelOf(HWND control) const {
+  for (Win32Label* label : {LabCard.get(), LabMixer.get(), LabSilence.get()})
+    if (label->Handle() == control)
+      return label;
+  return nullptr;
+}
+
+void Win32MainForm::PaintGroup(HDC dc, const Win32Panel& panel) const {
+  const int top = panel.Top();
+  RECT group{kGroupLeft, top + 6, kClientWidth - kGroupLeft, top + panel.ClientHeight()};
+  FillRect(dc, &group, groupBrush_);
+  const HBRUSH border = CreateSolidBrush(skin::kGroupBorder);
+  FrameRect(dc, &group, border);
+  DeleteObject(border);
+  SelectObject(dc, boldFont_);
+  SetBkColor(dc, skin::kGroup);
+  SetBkMode(dc, OPAQUE);
+  SetTextColor(dc, skin::kGroupTitle);
+  const std::wstring title = L" " + panel.Title() + L" ";
+  TextOutW(dc, kGroupLeft + 8, top, title.c_str(), static_cast<int>(title.size()));
+}
+
+void Win32MainForm::Paint() {
+  PAINTSTRUCT paint{};
+  const HDC dc = BeginPaint(window_, &paint);
+  RECT client{};
+  GetClientRect(window_, &client);
+  const HBRUSH background = CreateSolidBrush(skin::kWindow);
+  FillRect(dc, &client, background);
+  DeleteObject(background);
+  if (PanWork.Visible() && PanCard.Visible()) {
+    PaintGroup(dc, PanCard);
+    if (PanLed.Visible()) {
+      RECT frame = At(kLedLeft, PanCard.Top() + kLedTop, kLedWidth + 2, kLedHeight + 2);
+      const HBRUSH border = CreateSolidBrush(skin::kLedBorder);
+      FrameRect(dc, &frame, border);
+      DeleteObject(border);
+    }
+  }
+  if (PanWork.Visible() && PanMixer.Visible())
+    PaintGroup(dc, PanMixer);
+  EndPaint(window_, &paint);
+}
+
+LRESULT CALLBACK Win32MainForm::FormProcedure(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
+  auto* form = static_cast<Win32MainForm*>(GetPropW(window, kFormProperty));
+  return form != nullptr ? form->Handle(message, wParam, lParam)
+                         : DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT Win32MainForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;  // WM_PAINT fills the whole client area
+    case WM_CTLCOLORSTATIC:
+      if (Win32Label* label = LabelOf(reinterpret_cast<HWND>(lParam))) {
+        const HDC dc = reinterpret_cast<HDC>(wParam);
+        SetTextColor(dc, skin::ToColorRef(label->TextColor()));
+        const bool onField = label != LabSilence.get();
+        SetBkColor(dc, onField ? skin::kField : skin::kGroup);
+        return reinterpret_cast<LRESULT>(onField ? fieldBrush_ : groupBrush_);
+      }
+      break;
+    case WM_DRAWITEM: {
+      const auto& item = *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+      if (item.hwndItem == ledView_)
+        ImgLed.CopyTo(item.hDC, 0, 0);
+      for (const Win32Gauge* gauge : {SGCard.get(), SGMixer.get(), SGLevel.get()})
+        if (item.hwndItem == gauge->Handle())
+          gauge->Draw(item);
+      return TRUE;
+    }
+    case WM_COMMAND: {
+      const auto control = reinterpret_cast<HWND>(lParam);
+      const UINT code = HIWORD(wParam);
+      if (control == SBSettings->Handle() && code == BN_CLICKED) {
+        SBSettings->Click();
+        return 0;
+      }
+      if (control == ledView_ && code == STN_CLICKED && ImgLed.OnClick) {
+        ImgLed.OnClick();
+        return 0;
+      }
+      if (Win32Label* label = LabelOf(control)) {
+        if (code == STN_CLICKED && label->OnClick)
+          label->OnClick();
+        if (code == STN_DBLCLK && label->OnDoubleClick)
+          label->OnDoubleClick();
+        return 0;
+      }
+      break;
+    }
+    case WM_SIZE:
+      if (wParam == SIZE_MINIMIZED && !minimized_) {
+        minimized_ = true;
+        if (OnMinimize)
+          OnMinimize();
+      } else if (wParam == SIZE_RESTORED && minimized_) {
+        minimized_ = false;
+        if (OnRestore)
+          OnRestore();
+      }
+      return 0;
+    case WM_CLOSE:
+      if (OnCloseQuery && !OnCloseQuery())
+        return 0;
+      closed_ = true;
+      TrayIcon.SetVisible(false);
+      ShowWindow(window_, SW_HIDE);
+      // The program ends with its main window, even when the window was hidden in the tray.
+      PostQuitMessage(0);
+      return 0;
+    case WM_QUERYENDSESSION:
+      if (OnSessionEnd)
+        OnSessionEnd();
+      return TRUE;
+    case WM_TIMER:
+      if (wParam == Win32TrayIcon::kAnimationTimer) {
+        TrayIcon.NextImage();
+        return 0;
+      }
+      break;
+    case Win32TrayIcon::kCallbackMessage:
+      TrayIcon.Notified(lParam);
+      return 0;
+    default:
+      break;
+  }
+  return CallWindowProcW(desktopProcedure_, window_, message, wParam, lParam);
+}
+
+}  // namespace calvora::ui::win32
