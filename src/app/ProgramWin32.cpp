@@ -63,8 +63,9 @@ int main() {
       *form.SGMixer, *form.LabMixer,   *form.SGLevel, *form.LabSilence,
       form.PanSett,  *form.SBSettings, form.TrayIcon, form.MSG};
   const auto runSettingsDialog = [&form] {
-    form.MSG.ShowError("The settings dialog is not yet available on Windows; edit " +
-                       std::string("the settings file beside the program."));
+    form.MSG.ShowError(
+        "The settings dialog is not yet available on Windows; edit the settings "
+        "file beside the program.");
     return false;
   };
   app::MainWindowServices services{

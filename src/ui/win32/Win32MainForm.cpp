@@ -24,9 +24,18 @@ enum ControlId : int {
   kSBSettings
 };
 
-// A place relative to a panel's top, in window coordinates across.
+// A place relative to a panel's top; across, in the window's coordinates.
 RECT At(int left, int top, int width, int height) {
   return {left, top, left + width, top + height};
+}
+
+// A role's control created at its place in the panel, and added to the panel.
+template <typename Role, typename... Args>
+std::unique_ptr<Role> Placed(Win32Panel& panel, HWND parent, int id, const RECT& place,
+                             Args&&... args) {
+  auto role = std::make_unique<Role>(parent, id, place, std::forward<Args>(args)...);
+  panel.Add(role->Handle(), place);
+  return role;
 }
 
 HFONT BoldFont(int pixels) {
@@ -57,38 +66,26 @@ Win32MainForm::Win32MainForm(HWND window, const std::string& title)
   desktopProcedure_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormProcedure)));
 
-  const auto add = [this](Win32Panel& panel, HWND control, const RECT& place) {
-    panel.Add(control, place);
-    return control;
-  };
   const int inGroup = kGroupLeft + 8;
-  SGCard = std::make_unique<Win32Gauge>(window_, kSGCard, At(inGroup, 20, 300, 22),
-                                        Win32Gauge::Shows::Text, skin::kGaugeChunk);
-  add(PanCard, SGCard->Handle(), At(inGroup, 20, 300, 22));
-  LabCard = std::make_unique<Win32Label>(window_, kLabCard, At(inGroup + 304, 20, 112, 22), "STOP",
-                                         colors::kRed);
-  add(PanCard, LabCard->Handle(), At(inGroup + 304, 20, 112, 22));
-  ledView_ = CreateChild(window_, L"STATIC", SS_OWNERDRAW | SS_NOTIFY, kLed,
-                         At(kLedLeft + 1, kLedTop + 1, kLedWidth, kLedHeight));
-  add(PanLed, ledView_, At(kLedLeft + 1, kLedTop + 1, kLedWidth, kLedHeight));
+  SGCard = Placed<Win32Gauge>(PanCard, window_, kSGCard, At(inGroup, 20, 300, 22),
+                              Win32Gauge::Shows::Text, skin::kGaugeChunk);
+  LabCard = Placed<Win32Label>(PanCard, window_, kLabCard, At(inGroup + 304, 20, 112, 22), "STOP",
+                               colors::kRed);
+  const RECT led = At(kLedLeft + 1, kLedTop + 1, kLedWidth, kLedHeight);
+  ledView_ = CreateChild(window_, L"STATIC", SS_OWNERDRAW | SS_NOTIFY, kLed, led);
+  PanLed.Add(ledView_, led);
   ImgLed.ShowIn(ledView_);
 
-  SGMixer = std::make_unique<Win32Gauge>(window_, kSGMixer, At(inGroup, 20, 300, 20),
-                                         Win32Gauge::Shows::Text, skin::kGaugeChunk);
-  add(PanMixer, SGMixer->Handle(), At(inGroup, 20, 300, 20));
-  LabMixer = std::make_unique<Win32Label>(window_, kLabMixer, At(inGroup + 304, 20, 112, 20),
-                                          "STOP", colors::kRed);
-  add(PanMixer, LabMixer->Handle(), At(inGroup + 304, 20, 112, 20));
-  SGLevel = std::make_unique<Win32Gauge>(window_, kSGLevel, At(inGroup, 44, 300, 18),
-                                         Win32Gauge::Shows::Percentage, skin::kLevelChunk);
-  add(PanMixer, SGLevel->Handle(), At(inGroup, 44, 300, 18));
-  LabSilence = std::make_unique<Win32Label>(window_, kLabSilence, At(inGroup + 304, 44, 112, 18),
-                                            "Level", colors::kGreen);
-  add(PanMixer, LabSilence->Handle(), At(inGroup + 304, 44, 112, 18));
-
-  SBSettings = std::make_unique<Win32Button>(window_, kSBSettings,
-                                             At(kClientWidth - 8 - 96, 6, 96, 25), L"Settings");
-  add(PanSett, SBSettings->Handle(), At(kClientWidth - 8 - 96, 6, 96, 25));
+  SGMixer = Placed<Win32Gauge>(PanMixer, window_, kSGMixer, At(inGroup, 20, 300, 20),
+                               Win32Gauge::Shows::Text, skin::kGaugeChunk);
+  LabMixer = Placed<Win32Label>(PanMixer, window_, kLabMixer, At(inGroup + 304, 20, 112, 20),
+                                "STOP", colors::kRed);
+  SGLevel = Placed<Win32Gauge>(PanMixer, window_, kSGLevel, At(inGroup, 44, 300, 18),
+                               Win32Gauge::Shows::Percentage, skin::kLevelChunk);
+  LabSilence = Placed<Win32Label>(PanMixer, window_, kLabSilence, At(inGroup + 304, 44, 112, 18),
+                                  "Level", colors::kGreen);
+  SBSettings = Placed<Win32Button>(PanSett, window_, kSBSettings,
+                                   At(kClientWidth - 8 - 96, 6, 96, 25), L"Settings");
 
   SendMessageW(LabCard->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_), FALSE);
   SendMessageW(LabMixer->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_), FALSE);
