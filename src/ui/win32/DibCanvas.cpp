@@ -35,10 +35,11 @@ DibCanvas::~DibCanvas() {
 void DibCanvas::FillRect(const Rect& rect, Color color) {
   if (rect.Right <= rect.Left || rect.Bottom <= rect.Top)
     return;
+  // The device context's own brush takes the colour: no brush is made for every bar of the
+  // meter on every tick.
   const RECT area{rect.Left, rect.Top, rect.Right, rect.Bottom};
-  const HBRUSH brush = CreateSolidBrush(skin::ToColorRef(color));
-  ::FillRect(dc_, &area, brush);
-  DeleteObject(brush);
+  SetDCBrushColor(dc_, skin::ToColorRef(color));
+  ::FillRect(dc_, &area, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
 }
 
 void DibCanvas::DrawText(int x, int y, std::string_view text, Color color) {
