@@ -20,19 +20,7 @@
 #include "ui/qt/MainForm.h"
 #include "ui/qt/SettingsDialog.h"
 
-namespace {
-
 using namespace calvora;
-
-// The settings file is the executable's path with its extension replaced by ".ini".
-std::string IniPathFor(const std::string& executable) {
-  const size_t slash = executable.find_last_of('/');
-  const size_t dot = executable.find_last_of('.');
-  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-  return (hasExtension ? executable.substr(0, dot) : executable) + ".ini";
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   // --list-devices, --help and --version need no window, and so no display.
@@ -44,7 +32,7 @@ int main(int argc, char** argv) {
   const std::string executable = QCoreApplication::applicationFilePath().toStdString();
   platform::posix::PosixClock clock;
   platform::qt::QtTimers timers;
-  const std::string iniPath = IniPathFor(executable);
+  const std::string iniPath = app::SettingsFilePathFor(executable);
   platform::posix::IniProfileFile ini(iniPath);
   platform::posix::XdgRunKeys runKeys;
   // One wave input serves the window's capture and the settings dialog's list, so the card in

@@ -29,22 +29,13 @@ std::string ExecutablePath() {
   }
 }
 
-// The settings file is the executable's path with its extension replaced by ".ini".
-std::string IniPathFor(const std::string& executable) {
-  const size_t separator = executable.find_last_of("\\/");
-  const size_t dot = executable.find_last_of('.');
-  const bool hasExtension =
-      dot != std::string::npos && (separator == std::string::npos || dot > separator);
-  return (hasExtension ? executable.substr(0, dot) : executable) + ".ini";
-}
-
 }  // namespace
 
 int main() {
   const std::string executable = ExecutablePath();
   platform::win32::Win32Clock clock;
   platform::win32::Win32Timers timers;
-  const std::string iniPath = IniPathFor(executable);
+  const std::string iniPath = app::SettingsFilePathFor(executable);
   platform::win32::Win32ProfileFile ini(iniPath);
   platform::win32::Win32RunKeys runKeys;
   platform::win32::Win32WaveInput waveInput;

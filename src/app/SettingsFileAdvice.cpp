@@ -12,6 +12,14 @@ constexpr const char* kFolderSeparators = "/";
 #endif
 }  // namespace
 
+std::string SettingsFilePathFor(const std::string& executable) {
+  const size_t separator = executable.find_last_of(kFolderSeparators);
+  const size_t dot = executable.find_last_of('.');
+  const bool hasExtension =
+      dot != std::string::npos && (separator == std::string::npos || dot > separator);
+  return (hasExtension ? executable.substr(0, dot) : executable) + ".ini";
+}
+
 std::string SettingsErrorForUser(const std::string& error, const std::string& iniPath) {
   if (error != "Unable to write to " + iniPath)
     return error;

@@ -31,5 +31,13 @@ TEST(SettingsFileAdvice, AFolderThatCannotBeWrittenGetsAdviceAndEveryOtherErrorS
   fs::remove_all(dir);
 }
 
+TEST(SettingsFileAdvice, TheSettingsFileIsTheProgramsPathWithIni) {
+  EXPECT_EQ(SettingsFilePathFor("/usr/bin/calvora-audio-mixer"),
+            "/usr/bin/calvora-audio-mixer.ini");
+  EXPECT_EQ(SettingsFilePathFor("/opt/calvora/mixer.bin"), "/opt/calvora/mixer.ini");
+  // A dot in a folder's name is no extension.
+  EXPECT_EQ(SettingsFilePathFor("/home/a.b/calvora"), "/home/a.b/calvora.ini");
+}
+
 }  // namespace
 }  // namespace calvora::app
