@@ -8,8 +8,6 @@
 #include "app/Main.h"
 #include "audio/WaveCapture.h"
 #include "mixer/MixerXP.h"
-#include "platform/alsa/AlsaMixerDevices.h"
-#include "platform/alsa/AlsaWaveInput.h"
 
 namespace calvora::app {
 
@@ -17,17 +15,36 @@ namespace {
 
 // The mixer devices, noting which controls each line has. The tree asks for the controls of
 // every line it lists exactly once and in its own order, so the notes follow that order.
-class ControlNotingDevices : public platform::alsa::AlsaMixerDevices {
+class ControlNotingDevices : public platform::MixerDevices {
  public:
   struct Controls {
     bool volume = false;
     bool mute = false;
   };
 
+  explicit ControlNotingDevices(platform::MixerDevices& devices) : devices_(devices) {}
+
+  uint32_t DeviceCount() override { return devices_.DeviceCount(); }
+  platform::Result GetDeviceCaps(uint32_t device, platform::MixerDeviceCaps& caps) override {
+    return devices_.GetDeviceCaps(device, caps);
+  }
+  platform::Result GetDestinationLine(uint32_t device, uint32_t destination,
+                                      platform::MixerLineInfo& line) override {
+    return devices_.GetDestinationLine(device, destination, line);
+  }
+  platform::Result GetSourceLine(uint32_t device, uint32_t destination, uint32_t source,
+                                 platform::MixerLineInfo& line) override {
+    return devices_.GetSourceLine(device, destination, source, line);
+  }
+  platform::Result GetControlValue(uint32_t device, uint32_t controlId, uint32_t& value) override {
+    return devices_.GetControlValue(device, controlId, value);
+  }
+  platform::Result SetControlValue(uint32_t device, uint32_t controlId, uint32_t value) override {
+    return devices_.SetControlValue(device, controlId, value);
+  }
   platform::Result GetLineControls(uint32_t device, uint32_t lineId, uint32_t count,
                                    std::vector<platform::MixerControlInfo>& controls) override {
-    const platform::Result result =
-        AlsaMixerDevices::GetLineControls(device, lineId, count, controls);
+    const platform::Result result = devices_.GetLineControls(device, lineId, count, controls);
     Controls noted;
     for (const auto& control : controls) {
       if (result != platform::result::kOk)
@@ -40,6 +57,9 @@ class ControlNotingDevices : public platform::alsa::AlsaMixerDevices {
   }
 
   std::vector<Controls> lines;  // in the tree's order of devices, roots and lines
+
+ private:
+  platform::MixerDevices& devices_;
 };
 
 // "16-bit stereo at 44100, 48000 Hz; 16-bit mono at ..." from the format bits.
@@ -73,8 +93,7 @@ std::string Formats(uint32_t bits) {
   return text;
 }
 
-void PrintCaptureDevices(std::FILE* out) {
-  platform::alsa::AlsaWaveInput input;
+void PrintCaptureDevices(platform::WaveInput& input, std::FILE* out) {
   audio::TWaveCapture capture(input);
   std::fprintf(out, "Capture devices (the sound card, by the name the settings keep):\n");
   for (const audio::WaveInDevice& device : capture.Devices) {
@@ -86,8 +105,8 @@ void PrintCaptureDevices(std::FILE* out) {
     std::fprintf(out, "  (none)\n");
 }
 
-void PrintMixerDevices(std::FILE* out) {
-  ControlNotingDevices devices;
+void PrintMixerDevices(platform::MixerDevices& mixerDevices, std::FILE* out) {
+  ControlNotingDevices devices(mixerDevices);
   mixer::LoadMixerDevices(devices);
   mixer::LoadMixerLines();
   std::fprintf(out,
@@ -119,6 +138,19 @@ void PrintMixerDevices(std::FILE* out) {
 }
 
 void PrintHelp(std::FILE* out) {
+#ifdef _WIN32
+  std::fprintf(out,
+               "Usage: calvora-audio-mixer [--list-devices | --help | --version]\n"
+               "\n"
+               "Listens to one sound card, shows its level on an LED meter, detects silence,\n"
+               "and mutes or restores mixer lines with fades for the programs that control it\n"
+               "with window messages. Without options it starts its window; the settings are\n"
+               "kept beside the program, in its path with \".ini\" in place of \".exe\".\n"
+               "\n"
+               "  --list-devices  print the capture and mixer devices the settings offer\n"
+               "  --help          print this help\n"
+               "  --version       print the version\n");
+#else
   std::fprintf(out,
                "Usage: calvora-audio-mixer [--list-devices | --help | --version]\n"
                "\n"
@@ -132,20 +164,23 @@ void PrintHelp(std::FILE* out) {
                "  --version       print the version\n"
                "\n"
                "Environment: CALVORA_DEBUG=1 shows ALSA's own messages on stderr.\n");
+#endif
 }
 
 }  // namespace
 
-void PrintDeviceListing(std::FILE* out) {
-  PrintCaptureDevices(out);
+void PrintDeviceListing(platform::WaveInput& waveInput, platform::MixerDevices& mixerDevices,
+                        std::FILE* out) {
+  PrintCaptureDevices(waveInput, out);
   std::fprintf(out, "\n");
-  PrintMixerDevices(out);
+  PrintMixerDevices(mixerDevices, out);
 }
 
-std::optional<int> RunWithoutWindow(int argc, char** argv, std::FILE* out) {
+std::optional<int> RunWithoutWindow(int argc, char** argv, const DeviceListingPrinter& listing,
+                                    std::FILE* out) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--list-devices") == 0) {
-      PrintDeviceListing(out);
+      listing(out);
       return 0;
     }
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {

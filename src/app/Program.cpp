@@ -24,7 +24,12 @@ using namespace calvora;
 
 int main(int argc, char** argv) {
   // --list-devices, --help and --version need no window, and so no display.
-  if (const std::optional<int> status = app::RunWithoutWindow(argc, argv))
+  const auto listing = [](std::FILE* out) {
+    platform::alsa::AlsaWaveInput waveInput;
+    platform::alsa::AlsaMixerDevices mixerDevices;
+    app::PrintDeviceListing(waveInput, mixerDevices, out);
+  };
+  if (const std::optional<int> status = app::RunWithoutWindow(argc, argv, listing))
     return *status;
   QApplication app(argc, argv);
   ui::qt::PrepareApplication(app::kProgramTitle);

@@ -1,6 +1,10 @@
 // The Windows program: wires the Win32 services (the tick count, the registry, waveIn, the
 // mixer API, real windows) to the main window on native controls.
+#include <cstdio>
+#include <optional>
+#include <vector>
 
+#include "app/DeviceListing.h"
 #include "app/Main.h"
 #include "app/SettingsFileAdvice.h"
 #include "platform/win32/WideText.h"
@@ -12,6 +16,9 @@
 #include "platform/win32/Win32Timers.h"
 #include "platform/win32/Win32WaveInput.h"
 #include "ui/win32/Win32MainForm.h"
+#include "ui/win32/WindowsApi.h"
+
+#include <winver.h>
 
 namespace {
 
@@ -29,9 +36,46 @@ std::string ExecutablePath() {
   }
 }
 
+// The file version of the program's version resource, which the caption shows; the version
+// it was built as when the resource cannot be read.
+std::string FileVersionOf(const std::string& executable) {
+  const std::wstring path = platform::win32::Widen(executable);
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  std::vector<char> info(size);
+  void* text = nullptr;
+  UINT length = 0;
+  if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, info.data()) ||
+      !VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\FileVersion", &text, &length) ||
+      length <= 1)
+    return CALVORA_FILE_VERSION;
+  return platform::win32::Narrow(std::wstring(static_cast<const wchar_t*>(text), length - 1));
+}
+
+// A windowed program has no console: what the options print goes to the console of the
+// program that started it, when there is one and the output is not redirected already.
+void PrintToStartingConsole() {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if ((output == nullptr || output == INVALID_HANDLE_VALUE) &&
+      AttachConsole(ATTACH_PARENT_PROCESS)) {
+    std::freopen("CONOUT$", "w", stdout);
+    std::freopen("CONOUT$", "w", stderr);
+  }
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const auto listing = [](std::FILE* out) {
+    platform::win32::Win32WaveInput waveInput;
+    platform::win32::Win32MixerDevices mixerDevices;
+    app::PrintDeviceListing(waveInput, mixerDevices, out);
+  };
+  if (argc > 1)
+    PrintToStartingConsole();
+  if (const std::optional<int> status = app::RunWithoutWindow(argc, argv, listing))
+    return *status;
+
   const std::string executable = ExecutablePath();
   platform::win32::Win32Clock clock;
   platform::win32::Win32Timers timers;
@@ -66,7 +110,7 @@ int main() {
       waveInput,
       mixerDevices,
       store,
-      CALVORA_FILE_VERSION,
+      FileVersionOf(executable),
       [] { SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS); },
       runSettingsDialog};
   app::TCV_AudioMixer window(widgets, std::move(services));

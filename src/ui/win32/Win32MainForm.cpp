@@ -1,6 +1,7 @@
 #include "ui/win32/Win32MainForm.h"
 
 #include "platform/win32/WideText.h"
+#include "ui/win32/Resources.h"
 #include "ui/win32/Skin.h"
 
 namespace calvora::ui::win32 {
@@ -63,6 +64,7 @@ Win32MainForm::Win32MainForm(HWND window, const std::string& title)
   SetWindowLongPtrW(window_, GWL_STYLE,
                     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN);
   SetPropW(window_, kFormProperty, this);
+  SetIcons();
   desktopProcedure_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormProcedure)));
 
@@ -103,6 +105,23 @@ Win32MainForm::~Win32MainForm() {
   for (HGDIOBJ object : {static_cast<HGDIOBJ>(statusFont_), static_cast<HGDIOBJ>(boldFont_),
                          static_cast<HGDIOBJ>(fieldBrush_), static_cast<HGDIOBJ>(groupBrush_)})
     DeleteObject(object);
+}
+
+void Win32MainForm::SetIcons() {
+  // The program's icon from its resources, at the caption's and the task switcher's sizes;
+  // a program without it (a test) keeps the system's.
+  const HINSTANCE module = GetModuleHandleW(nullptr);
+  const struct {
+    WPARAM which;
+    int width, height;
+  } kSizes[] = {{ICON_SMALL, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)},
+                {ICON_BIG, GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON)}};
+  for (const auto& size : kSizes) {
+    const HANDLE icon = LoadImageW(module, MAKEINTRESOURCEW(CALVORA_ICON_APPLICATION), IMAGE_ICON,
+                                   size.width, size.height, LR_SHARED);
+    if (icon != nullptr)
+      SendMessageW(window_, WM_SETICON, size.which, reinterpret_cast<LPARAM>(icon));
+  }
 }
 
 void Win32MainForm::SetCaption(const std::string& caption) {

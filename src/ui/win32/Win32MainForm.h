@@ -67,6 +67,7 @@ class Win32MainForm : public Window {
   static LRESULT CALLBACK FormProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Layout();
+  void SetIcons();
   void Paint();
   void PaintGroup(HDC dc, const Win32Panel& panel) const;
   Win32Label* LabelOf(HWND control) const;

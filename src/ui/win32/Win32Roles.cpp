@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/win32/WideText.h"
+#include "ui/win32/Resources.h"
 #include "ui/win32/Skin.h"
 
 namespace calvora::ui::win32 {
@@ -41,16 +42,30 @@ void Win32Label::SetColor(Color color) {
 Win32Gauge::Win32Gauge(HWND parent, int id, const RECT& place, Shows shows, COLORREF chunk)
     : handle_(CreateChild(parent, L"STATIC", SS_OWNERDRAW, id, place)),
       shows_(shows),
-      chunk_(chunk) {}
+      chunk_(chunk) {
+  SetWindowTextW(handle_, Shown().c_str());
+}
 
 void Win32Gauge::SetProgress(int value) {
-  progress_ = std::clamp(value, 0, 100);
+  const int progress = std::clamp(value, 0, 100);
+  if (progress == progress_)
+    return;
+  progress_ = progress;
+  if (shows_ == Shows::Percentage)
+    SetWindowTextW(handle_, Shown().c_str());
   InvalidateRect(handle_, nullptr, FALSE);
 }
 
 void Win32Gauge::SetText(const std::string& text) {
   text_ = text;
+  if (shows_ == Shows::Text)
+    SetWindowTextW(handle_, Shown().c_str());
   InvalidateRect(handle_, nullptr, FALSE);
+}
+
+std::wstring Win32Gauge::Shown() const {
+  // The control's own text is what it shows, so screen readers and other programs read it.
+  return shows_ == Shows::Text ? Widen(text_) : std::to_wstring(progress_) + L"%";
 }
 
 void Win32Gauge::Draw(const DRAWITEMSTRUCT& item) const {
@@ -67,8 +82,7 @@ void Win32Gauge::Draw(const DRAWITEMSTRUCT& item) const {
   DeleteObject(border);
   DeleteObject(field);
   DeleteObject(chunk);
-  const std::wstring shown =
-      shows_ == Shows::Text ? Widen(text_) : std::to_wstring(progress_) + L"%";
+  const std::wstring shown = Shown();
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, skin::kGaugeText);
   DrawTextW(dc, shown.c_str(), static_cast<int>(shown.size()), &area,
@@ -108,10 +122,28 @@ Win32Button::Win32Button(HWND parent, int id, const RECT& place, const wchar_t* 
   SetWindowTextW(handle_, caption);
 }
 
-Win32TrayIcon::Win32TrayIcon(HWND owner) : owner_(owner) {}
+Win32TrayIcon::Win32TrayIcon(HWND owner) : owner_(owner) {
+  // The program's resources carry the eight images at the notification area's size; a
+  // program without them (a test) shows the system's application icon instead.
+  const HINSTANCE module = GetModuleHandleW(nullptr);
+  for (int i = 0; i < kImageCount; ++i) {
+    images_[i] = static_cast<HICON>(
+        LoadImageW(module, MAKEINTRESOURCEW(CALVORA_ICON_TRAY_FIRST + i), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+  }
+}
 
 Win32TrayIcon::~Win32TrayIcon() {
   SetVisible(false);
+  for (HICON image : images_) {
+    if (image != nullptr)
+      DestroyIcon(image);
+  }
+}
+
+HICON Win32TrayIcon::Image(int index) const {
+  const HICON image = images_[static_cast<size_t>(index)];
+  return image != nullptr ? image : LoadIconW(nullptr, IDI_APPLICATION);
 }
 
 void Win32TrayIcon::SetHint(const std::string& hint) {
@@ -138,7 +170,7 @@ bool Win32TrayIcon::Available() const {
 }
 
 void Win32TrayIcon::NextImage() {
-  imageIndex_ = (imageIndex_ + 1) % 8;
+  imageIndex_ = (imageIndex_ + 1) % kImageCount;
   if (visible_)
     Update(NIM_MODIFY);
 }
@@ -155,10 +187,7 @@ void Win32TrayIcon::Update(DWORD action) {
   data.uID = 1;
   data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   data.uCallbackMessage = kCallbackMessage;
-  // The animation's eight images are the system's icons in turn until the skin's are carried
-  // as resources; the index still turns as the window code expects.
-  static const LPCWSTR kImages[] = {IDI_APPLICATION, IDI_INFORMATION};
-  data.hIcon = LoadIconW(nullptr, kImages[imageIndex_ % 2]);
+  data.hIcon = Image(imageIndex_);
   const std::wstring tip = Widen(hint_).substr(0, std::size(data.szTip) - 1);
   std::copy(tip.begin(), tip.end(), data.szTip);
   Shell_NotifyIconW(action, &data);

@@ -3,6 +3,7 @@
 // procedure passes each control's notifications and drawing requests on to its role.
 #include "ui/win32/WindowsApi.h"
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -49,6 +50,8 @@ class Win32Gauge : public Gauge {
   HWND Handle() const { return handle_; }
 
  private:
+  std::wstring Shown() const;
+
   HWND handle_;
   Shows shows_;
   COLORREF chunk_;
@@ -116,11 +119,15 @@ class Win32TrayIcon : public TrayIcon {
   // The owner window's handlers.
   void NextImage();
   void Notified(LPARAM event);
+  // The icon of an animation image: the program's own, or the system's without it.
+  HICON Image(int index) const;
 
  private:
+  static constexpr int kImageCount = 8;
   void Update(DWORD action);
 
   HWND owner_;
+  std::array<HICON, kImageCount> images_{};
   std::string hint_;
   bool visible_ = false;
   int imageIndex_ = 2;

@@ -1,7 +1,10 @@
 // The Windows program started as its own process: its main window appears on the desktop
-// under the class controlling programs look for, shows its caption, and a close request ends
-// the process.
+// under the class controlling programs look for, shows its caption with the version of its
+// version resource, and a close request ends the process. The options that need no window
+// print to whoever started it, and the program carries its icons.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -43,7 +46,7 @@ TEST(ProgramStart, ShowsItsWindowByClassAndEndsOnClose) {
   if (window != nullptr) {
     wchar_t caption[128]{};
     GetWindowTextW(window, caption, 128);
-    EXPECT_EQ(std::wstring(caption).rfind(L"Calvora Audio Mixer", 0), 0u) << caption;
+    EXPECT_STREQ(caption, L"Calvora Audio Mixer " CALVORA_FILE_VERSION_W);
     EXPECT_TRUE(IsWindowVisible(window));
     PostMessageW(window, WM_CLOSE, 0, 0);
   }
@@ -54,6 +57,55 @@ TEST(ProgramStart, ShowsItsWindowByClassAndEndsOnClose) {
   EXPECT_EQ(ended, WAIT_OBJECT_0) << "the program did not end on a close request";
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
+}
+
+// Runs the program with the option and returns what it printed on its standard output.
+std::string OutputOf(const std::wstring& option) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+    return "(no pipe)";
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = writeEnd;
+  PROCESS_INFORMATION process{};
+  std::wstring commandLine = L"\"" + gProgram + L"\" " + option;
+  const BOOL started = CreateProcessW(gProgram.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                      0, nullptr, nullptr, &startup, &process);
+  CloseHandle(writeEnd);
+  std::string output;
+  if (started) {
+    char buffer[4096];
+    DWORD count = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &count, nullptr) && count > 0)
+      output.append(buffer, count);
+    if (WaitForSingleObject(process.hProcess, 15000) != WAIT_OBJECT_0)
+      TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(readEnd);
+  return output;
+}
+
+TEST(ProgramStart, OptionsPrintWithoutAWindow) {
+  EXPECT_EQ(OutputOf(L"--version"), "Calvora Audio Mixer " CALVORA_FILE_VERSION "\r\n");
+  const std::string help = OutputOf(L"--help");
+  EXPECT_EQ(help.rfind("Usage: calvora-audio-mixer", 0), 0u) << help;
+  EXPECT_NE(help.find("window messages"), std::string::npos) << help;
+  const std::string listing = OutputOf(L"--list-devices");
+  EXPECT_NE(listing.find("Capture devices"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("Mixer devices"), std::string::npos) << listing;
+  EXPECT_EQ(FindWindowW(L"TCV_AudioMixer", nullptr), nullptr) << "an option opened the window";
+}
+
+TEST(ProgramStart, CarriesItsIconAndTheTrayAnimationsEightImages) {
+  const UINT icons = ExtractIconExW(gProgram.c_str(), -1, nullptr, nullptr, 0);
+  EXPECT_EQ(icons, 9u) << "the application icon and eight tray images";
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Draws the program's icons: the application icon and the eight frames of the tray
-animation (a small LED meter whose bars rise and fall). Run it to regenerate the PNGs."""
+animation (a small LED meter whose bars rise and fall). Run it to regenerate the PNGs of the Qt
+build and the .ico files of the Windows build (src/ui/win32/icons)."""
 import math
 import struct
 import zlib
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+WINDOWS_ICONS = HERE.parent.parent / "win32" / "icons"
 
 
 def write_png(path, size, pixels):
@@ -19,6 +21,21 @@ def write_png(path, size, pixels):
     header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
     path.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
                      chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def write_ico(path, images):
+    """An .ico with one 32-bit image (BGRA and an empty AND mask) per (size, pixels)."""
+    entries, bodies = b"", b""
+    offset = 6 + 16 * len(images)
+    for size, pixels in images:
+        header = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, 0, 0, 0, 0, 0)
+        colour = b"".join(bytes((b, g, r, a)) for row in reversed(pixels) for r, g, b, a in row)
+        mask = bytes(((size + 31) // 32) * 4 * size)
+        body = header + colour + mask
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(body), offset)
+        bodies += body
+        offset += len(body)
+    path.write_bytes(struct.pack("<HHH", 0, 1, len(images)) + entries + bodies)
 
 
 def bar_colour(level, bars):
@@ -66,9 +83,12 @@ def main():
         [2, 4, 6, 3], [3, 6, 5, 4], [5, 7, 4, 6], [6, 5, 3, 7],
         [4, 3, 5, 5], [3, 5, 7, 3], [2, 6, 6, 2], [1, 4, 5, 3],
     ]
+    WINDOWS_ICONS.mkdir(exist_ok=True)
     for i, heights in enumerate(frames):
         write_png(HERE / f"tray{i}.png", 32, draw(32, heights))
+        write_ico(WINDOWS_ICONS / f"tray{i}.ico", [(s, draw(s, heights)) for s in (16, 32)])
     write_png(HERE / "calvora.png", 64, draw(64, [3, 6, 8, 5]))
+    write_ico(WINDOWS_ICONS / "calvora.ico", [(s, draw(s, [3, 6, 8, 5])) for s in (16, 32, 48, 64)])
 
 
 if __name__ == "__main__":

@@ -1,0 +1,261 @@
+"""The Windows build end to end under Wine: calvora-audio-mixer.exe captures the virtual card
+(ALSA's default device, which Wine's waveIn and mixer API offer as "In: default" and
+"Out: default") and calvora-ctl.exe controls it with real window messages, as a station's
+playout would. Checked: identify, run, "Online" on the window, audio blocks at about 100 a
+second with the right header, a lit meter on the screen, a silence verdict when the card goes
+silent, the mute and unmute that auto sends reaching Wine's mixer, sound back, and a clean end.
+
+Wine keeps the mixer's volume and mute inside the process that sets them, so what reaches the
+mixer is read from Wine's own trace of its session volume in the utility's process.
+
+Arguments: calvora-audio-mixer.exe calvora-ctl.exe window-texts.exe calvora-virtual-capture-ctl
+virtual-card.conf wine-default.conf SCREENSHOT_DIR. Runs under a display (Xvfb) with the Wine
+prefix of the test run (WINEPREFIX)."""
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+program, ctl, texts, card_ctl, card_conf, wine_default, shots = sys.argv[1:8]
+work = tempfile.mkdtemp(prefix="calvora-wine-e2e-")
+env = dict(os.environ,
+           ALSA_CONFIG_PATH=f"/usr/share/alsa/alsa.conf:{card_conf}:{wine_default}",
+           CALVORA_VIRTUAL_CARD_DIR=os.path.join(work, "card"))
+os.makedirs(env["CALVORA_VIRTUAL_CARD_DIR"])
+os.makedirs(shots, exist_ok=True)
+children = []
+LEVEL = 52428  # the line's level, 0..65535: 80 %
+SILENCE_TIME, RESTORE_TIME, FADE = 1, 0.5, 0.5
+
+
+def fail(text):
+    print("FAIL:", text, file=sys.stderr)
+    try:
+        with open(os.path.join(work, "utility.log"), errors="replace") as log:
+            lines = [l for l in log if "SimpleAudioVolume" in l or ":err:" in l]
+            sys.stderr.write("".join(lines[-40:]))
+    except OSError:
+        pass
+    for child in children:
+        if child.poll() is None:
+            child.kill()
+    sys.exit(1)
+
+
+def wine(*args, timeout=30, **kwargs):
+    return subprocess.run(["wine", *args], env=env, capture_output=True, text=True,
+                          timeout=timeout, **kwargs)
+
+
+def window_texts():
+    """The caption and the controls' texts of the utility's window, or None without one."""
+    done = wine(texts)
+    if done.returncode != 0:
+        return None
+    return [line.rstrip("\r").split("\t", 1) for line in done.stdout.splitlines() if "\t" in line]
+
+
+def card(*args):
+    subprocess.run([card_ctl, *args], env=env, check=True)
+
+
+class Peer:
+    """calvora-ctl.exe auto --json: every line it prints, with the time it arrived."""
+
+    def __init__(self):
+        self.lines, self.lock = [], threading.Lock()
+        self.proc = subprocess.Popen(["wine", ctl, "auto", "--json"], env=env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        children.append(self.proc)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            line = line.strip()
+            if not line:
+                continue
+            try:
+                event = json.loads(line)
+            except ValueError:
+                event = {"unreadable": line}
+            event["at"] = time.monotonic()
+            with self.lock:
+                self.lines.append(event)
+
+    def since(self, start, key, value):
+        with self.lock:
+            return [e for e in self.lines if e["at"] >= start and e.get(key) == value]
+
+    def wait_for(self, start, key, value, argument=None, timeout=10.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = [e for e in self.since(start, key, value)
+                     if argument is None or e.get("argument") == argument]
+            if found:
+                return found[0]
+            time.sleep(0.02)
+        fail(f"no {key}={value} {argument if argument is not None else ''} within {timeout} s")
+
+
+class VolumeTrace:
+    """Wine's trace of the session volume in the utility's process: (time, kind, value) for
+    every volume and mute the mixer API set there."""
+    PATTERN = re.compile(r"SimpleAudioVolume_Set(MasterVolume|Mute) \([0-9A-Fa-f]+\)->\(([0-9.]+)")
+
+    def __init__(self, path):
+        self.path, self.offset, self.seen = path, 0, []
+
+    def read(self):
+        with open(self.path, errors="replace") as log:
+            log.seek(self.offset)
+            for line in log:
+                if not line.endswith("\n"):
+                    break
+                self.offset += len(line.encode("utf-8", errors="replace"))
+                found = self.PATTERN.search(line)
+                if found:
+                    self.seen.append((time.monotonic(), found.group(1), float(found.group(2))))
+        return self.seen
+
+    def wait_for(self, start, what, check, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for at, kind, value in self.read():
+                if at >= start and kind == what and check(value):
+                    return value
+            time.sleep(0.05)
+        fail(f"Wine's mixer never saw the expected {what} within {timeout} s "
+             f"(last: {[(k, v) for _, k, v in self.read()[-6:]]})")
+
+
+def lime_pixels(name):
+    """Takes a picture of the screen and counts its lime pixels, the colour of a lit LED."""
+    path = os.path.join(shots, name)
+    xwd = subprocess.run(["xwd", "-root", "-silent"], capture_output=True, check=True).stdout
+    ppm = subprocess.run(["xwdtopnm"], input=xwd, capture_output=True, check=True).stdout
+    png = subprocess.run(["pnmtopng"], input=ppm, capture_output=True, check=True).stdout
+    with open(path, "wb") as out:
+        out.write(png)
+    # P6 header: magic, width, height, maxval, each followed by white space.
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while ppm[pos:pos + 1].isspace():
+            pos += 1
+        end = pos
+        while not ppm[end:end + 1].isspace():
+            end += 1
+        fields.append(ppm[pos:end])
+        pos = end
+    pixels = ppm[pos + 1:]
+    return sum(1 for i in range(0, len(pixels) - 2, 3)
+               if pixels[i] < 40 and pixels[i + 1] > 220 and pixels[i + 2] < 40)
+
+
+def main():
+    executable = os.path.join(work, "calvora-audio-mixer.exe")
+    shutil.copy(program, executable)
+    with open(os.path.join(work, "calvora-audio-mixer.ini"), "w") as ini:
+        ini.write("[Settings]\r\nSourceMode=1\r\nPID=7\r\nUseSoundCard=1\r\nUseMixer=1\r\n"
+                  "[Soundcard]\r\nCard=In: default\r\nBitrate=48000\r\n"
+                  f"SilenceTime={SILENCE_TIME}\r\nRestoreTime={RESTORE_TIME}\r\n"
+                  "SilenceLevel=-40\r\nWait=3\r\n"
+                  "[Mixer]\r\nDevice0=Out: default\r\nRoot0=0\r\nLine0=0\r\n"
+                  f"Level0={LEVEL}\r\nOnlyDown=0\r\nFadeOut={FADE}\r\nFadeIn={FADE}\r\nWait=3\r\n")
+    card("programme", "tone", "-20", "1000")
+
+    log_path = os.path.join(work, "utility.log")
+    log = open(log_path, "w")
+    app = subprocess.Popen(["wine", executable], cwd=work, stdout=log, stderr=subprocess.STDOUT,
+                           env=dict(env, WINEDEBUG="-all,trace+alsa"))
+    children.append(app)
+    deadline = time.monotonic() + 60  # a first start in a fresh Wine prefix takes a while
+    while window_texts() is None:
+        if app.poll() is not None or time.monotonic() > deadline:
+            fail("the utility's window never appeared")
+        time.sleep(0.3)
+    print("ok: the window of class TCV_AudioMixer is on the desktop")
+
+    identified = wine(ctl, "identify")
+    if identified.returncode != 0 or identified.stdout.strip() != "7":
+        fail(f"identify answered {identified.stdout.strip()!r} ({identified.stderr.strip()})")
+    print("ok: identify answers the program ID of the settings file, 7")
+
+    volume = VolumeTrace(log_path)
+    start = time.monotonic()
+    peer = Peer()  # auto: announces itself, sends run with restore, answers the verdicts
+    peer.wait_for(start, "sent", "CMD_RUN", argument=2, timeout=20)
+    peer.wait_for(start, "code", "NTF_ONLINE", argument=0, timeout=10)
+    peer.wait_for(start, "code", "NTF_ONLINE", argument=1, timeout=10)
+    print("ok: after run the card and the mixer line report online")
+    # The restore fades the line in to its level.
+    volume.wait_for(start, "MasterVolume", lambda v: abs(v - LEVEL / 65535) < 0.01, FADE + 5)
+    print(f"ok: the restore brought Wine's mixer line to {LEVEL / 655.35:.0f} %")
+
+    shown = [text for _, text in window_texts() or []]
+    if shown.count("Online") < 2:
+        fail(f"the window does not show \"Online\" for the card and the mixer: {shown}")
+    print(f"ok: the window \"{shown[0]}\" shows \"Online\" for the card and the mixer")
+
+    counted_from = time.monotonic()
+    time.sleep(3)
+    blocks = [e for e in peer.since(counted_from, "code", "AUDIO") if e["at"] < counted_from + 3]
+    rate = len(blocks) / 3
+    if not 70 <= rate <= 130:
+        fail(f"{rate:.0f} audio blocks a second, not about 100")
+    wrong = [b for b in blocks if (b["rate"], b["channels"], b["bits"], b["bytes"]) !=
+             (48000, 2, 16, 1920) or abs(b["left"] + 20) > 1.5 or abs(b["right"] + 20) > 1.5]
+    if wrong:
+        fail(f"{len(wrong)} audio blocks with a wrong header, e.g. {wrong[0]}")
+    print(f"ok: {rate:.0f} audio blocks a second, 48000 Hz, 2 x 16 bits, 1920 bytes, -20 dB")
+
+    lit = lime_pixels("utility-under-wine.png")
+
+    start = time.monotonic()
+    card("programme", "silence")
+    verdict = peer.wait_for(start, "code", "NTF_SILENCE", timeout=SILENCE_TIME + 5)
+    print(f"ok: silence reported {verdict['at'] - start:.2f} s after the card went silent")
+    peer.wait_for(start, "sent", "CMD_MUTE", timeout=3)
+    volume.wait_for(start, "Mute", lambda v: v == 1, FADE + 5)
+    print("ok: auto's mute reached Wine's mixer")
+    dark = lime_pixels("utility-under-wine-silent.png")
+    if not lit > dark + 200:
+        fail(f"the meter is not lit by the tone: {lit} lime pixels with it, {dark} without")
+    print(f"ok: the meter shows the tone ({lit} lime pixels) and not the silence ({dark})")
+
+    start = time.monotonic()
+    card("programme", "tone", "-20", "1000")
+    peer.wait_for(start, "code", "NTF_SOUND", timeout=RESTORE_TIME + 5)
+    peer.wait_for(start, "sent", "CMD_UNMUTE", timeout=3)
+    volume.wait_for(start, "Mute", lambda v: v == 0, FADE + 5)
+    volume.wait_for(start, "MasterVolume", lambda v: abs(v - LEVEL / 65535) < 0.01, FADE + 5)
+    print("ok: sound back, and auto's unmute brought Wine's mixer line back to its level")
+
+    wine(texts, "--end-session")
+    try:
+        code = app.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        fail("the utility did not end with the session")
+    if code != 0:
+        fail(f"the utility ended with exit code {code}")
+    try:
+        peer.proc.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        fail("calvora-ctl auto did not end on the utility's goodbye")
+    print("ok: the session's end closed the utility, and its goodbye ended calvora-ctl")
+    unreadable = [e["unreadable"] for e in peer.lines if "unreadable" in e]
+    if unreadable:
+        fail(f"calvora-ctl printed lines that are no JSON, e.g. {unreadable[0]!r}")
+
+
+try:
+    main()
+finally:
+    for child in children:
+        if child.poll() is None:
+            child.kill()
+    shutil.rmtree(work, ignore_errors=True)
