@@ -31,6 +31,8 @@ cmake --build "$build" -j "${JOBS:-2}"
 export WINEPREFIX=$build/wine-prefix
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEARCH=win64
+# No .NET or HTML engine: nothing here needs them, and a new prefix would offer to fetch them.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 # One Wine server for the whole run: every test program then starts in a fraction of a second.
 # The first start of a new prefix sets it up, which takes a while.
 wineserver --persistent=60 2>/dev/null || true  # or the one already serving this prefix

@@ -134,13 +134,10 @@ class VolumeTrace:
 
 
 def lime_pixels(name):
-    """Takes a picture of the screen and counts its lime pixels, the colour of a lit LED."""
-    path = os.path.join(shots, name)
+    """Takes a picture of the screen, keeps the part the window covers (the rest of the screen
+    is black: no window manager) and counts its lime pixels, the colour of a lit LED."""
     xwd = subprocess.run(["xwd", "-root", "-silent"], capture_output=True, check=True).stdout
     ppm = subprocess.run(["xwdtopnm"], input=xwd, capture_output=True, check=True).stdout
-    png = subprocess.run(["pnmtopng"], input=ppm, capture_output=True, check=True).stdout
-    with open(path, "wb") as out:
-        out.write(png)
     # P6 header: magic, width, height, maxval, each followed by white space.
     fields, pos = [], 0
     while len(fields) < 4:
@@ -151,9 +148,25 @@ def lime_pixels(name):
             end += 1
         fields.append(ppm[pos:end])
         pos = end
+    width, height = int(fields[1]), int(fields[2])
     pixels = ppm[pos + 1:]
-    return sum(1 for i in range(0, len(pixels) - 2, 3)
-               if pixels[i] < 40 and pixels[i + 1] > 220 and pixels[i + 2] < 40)
+    lime, xs, ys = 0, [], []
+    for y in range(height):
+        row = pixels[3 * width * y:3 * width * (y + 1)]
+        lit = [x for x in range(width) if row[3 * x:3 * x + 3] != b"\0\0\0"]
+        if lit:
+            xs += (lit[0], lit[-1])
+            ys.append(y)
+        lime += sum(1 for i in range(0, len(row), 3)
+                    if row[i] < 40 and row[i + 1] > 220 and row[i + 2] < 40)
+    if xs:
+        cut = subprocess.run(["pnmcut", "-left", str(min(xs)), "-top", str(ys[0]),
+                              "-right", str(max(xs)), "-bottom", str(ys[-1])],
+                             input=ppm, capture_output=True, check=True).stdout
+        png = subprocess.run(["pnmtopng"], input=cut, capture_output=True, check=True).stdout
+        with open(os.path.join(shots, name), "wb") as out:
+            out.write(png)
+    return lime
 
 
 def main():
