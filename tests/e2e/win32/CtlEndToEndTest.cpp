@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -297,6 +298,17 @@ TEST(CtlExe, WatchForItsDurationSaysGoodbyeAndLogsEvents) {
       ReadFile(files[0]), std::regex(stamp + " silence card left=-41.50 right=-40.25\n" + stamp +
                                      " offline card left=-41.50 right=-40.25\n")))
       << ReadFile(files[0]);
+}
+
+TEST(CtlExe, WatchEndsWhenTheUtilitysWindowGoesWithoutAGoodbye) {
+  auto utility = std::make_unique<CtlStandInUtility>(42);
+  Ctl watch({"watch", "--duration", "30"});
+  ASSERT_NE(utility->WaitForPeer(15000), 0u);
+  utility.reset();
+  const auto outcome = watch.Finish(10000);
+  ASSERT_TRUE(outcome.ended) << "watch did not notice the window's end";
+  EXPECT_EQ(outcome.exitCode, 3u);
+  EXPECT_NE(outcome.err.find("the utility's window has gone"), std::string::npos) << outcome.err;
 }
 
 TEST(CtlExe, AutoAnswersSilenceWithMuteAndSoundWithUnmute) {
