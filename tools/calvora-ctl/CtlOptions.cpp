@@ -143,6 +143,20 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     error = "give --handle or --pid, not both";
     return std::nullopt;
   }
+#ifdef _WIN32
+  // The Windows build has neither the metrics server nor the event commands.
+  if (options.command == Command::kServe || options.listen) {
+    error = "serve and --listen are not available on Windows";
+    return std::nullopt;
+  }
+  if (shell || std::any_of(actionTexts.begin(), actionTexts.end(),
+                           [](const auto& text) { return text.has_value(); })) {
+    error =
+        "--on-silence, --on-sound, --on-offline, --on-online and --shell are not available "
+        "on Windows";
+    return std::nullopt;
+  }
+#endif
   if (options.restore && options.command != Command::kRun) {
     error = "--restore belongs to the command run";
     return std::nullopt;
@@ -188,10 +202,18 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
 }
 
 const char* UsageText() {
+  // One text, with the parts that differ between the Linux and the Windows build.
   return R"(Usage: calvora-ctl [--handle H | --pid P] COMMAND [OPTIONS]
 
-Controls a running Calvora Audio Mixer over the session bus, as a controlling
-program does. The utility obeys commands only while its interactive mode
+)"
+#ifdef _WIN32
+         R"(Controls a running Calvora Audio Mixer with window messages, as a controlling
+program does.)"
+#else
+         R"(Controls a running Calvora Audio Mixer over the session bus, as a controlling
+program does.)"
+#endif
+         R"( The utility obeys commands only while its interactive mode
 ("Interactive mode. Program ID") is on; otherwise it answers everything with 0.
 
 Commands:
@@ -207,15 +229,26 @@ Commands:
   watch              Announce this program to the utility, then print one line
                      per notification (time, code name, argument) and per audio
                      block (time, rate, channels, bits, left and right level in
-                     dB, byte count of the samples). Ends on Ctrl+C, SIGTERM,
-                     after --duration, or when the utility says goodbye.
+                     dB, byte count of the samples). Ends on Ctrl+C, )"
+#ifdef _WIN32
+         R"(a closed
+                     console, )"
+#else
+         R"(SIGTERM,
+                     )"
+#endif
+         R"(after --duration, or when the utility says goodbye.
   auto               What a simple controlling program does: announce itself,
                      start the work with restore, answer every silence
                      notification with mute and every sound-back notification
                      with restore, printing each step as watch does.
-  serve              A quiet watch that serves metrics (--listen, by default
+)"
+#ifndef _WIN32
+         R"(  serve              A quiet watch that serves metrics (--listen, by default
                      127.0.0.1:9794); takes the station options below too.
-  bye                Send a goodbye from this program's window.
+)"
+#endif
+         R"(  bye                Send a goodbye from this program's window.
   help               Show this text.
 
 Choosing the utility (default: the only one running):
@@ -229,7 +262,15 @@ Options:
   --duration S       watch/auto/serve: end after S seconds.
   -h, --help         Show this text.
 
-Station options (watch, auto, serve). An event is a notification that changes
+)"
+#ifdef _WIN32
+         R"(Station option (watch, auto). An event is a notification that changes what
+is known: the air falls silent or sound comes back, the sound card or the
+mixer goes offline or comes online. Repeats (a device's offline notice on
+every check while it stays offline) are no new events.
+)"
+#else
+         R"(Station options (watch, auto, serve). An event is a notification that changes
 what is known: the air falls silent or sound comes back, the sound card or
 the mixer goes offline or comes online. Repeats (a device's offline notice on
 every check while it stays offline) are no new events.
@@ -249,16 +290,22 @@ every check while it stays offline) are no new events.
                      that comes meanwhile runs it again once it has ended, and
                      a later one replaces it (the last state wins).
   --shell            Run each CMD with sh -c instead ($VARIABLES, pipes, ...).
-  --log DIR          Append one line per event to DIR/YYYY-MM-DD.log (local
+)"
+#endif
+         R"(  --log DIR          Append one line per event to DIR/YYYY-MM-DD.log (local
                      date): time with the zone, event, device, levels. The
                      folder is made (again) when missing; a line that cannot
                      be written is told on stderr.
-  --listen HOST:PORT Serve http://HOST:PORT/metrics (Prometheus text format)
+)"
+#ifndef _WIN32
+         R"(  --listen HOST:PORT Serve http://HOST:PORT/metrics (Prometheus text format)
                      and /status (JSON). Give 127.0.0.1 or [::1] to serve this
                      machine only (serve's default is 127.0.0.1:9794), 0.0.0.0
                      to serve the network (there is no authentication); port 0
                      takes a free port, told on stderr.
-
+)"
+#endif
+         R"(
 Lines printed by watch and auto:
   14:03:07.250 NTF_SILENCE 0
   14:03:07.251 sent CMD_MUTE 0
@@ -271,7 +318,18 @@ Codes: NTF_SILENCE (0x400), NTF_SOUND (0x401), NTF_OFFLINE and NTF_ONLINE
 (0x1000, 0x1001; argument 0 the sound card, 1 the mixer), WINMSG_CONTROL (0x7FFF,
 argument 2 a goodbye); others are printed in hex.
 
-Protocol: each window owns the bus name org.calvora.Window.<Class>.H<handle>
+)"
+#ifdef _WIN32
+         R"(Protocol: the utility's window has the class TCV_AudioMixer, this program's
+a hidden one of the class CalvoraCtl. A command is message 2102, sent with a
+1000 ms time-out, with wParam this program's window and lParam = code * 65536
++ argument; audio blocks come as WM_COPYDATA with dwData 0.
+
+Exit status: 0 done; 1 bad command line; 2 no utility or more than one to
+choose from; 3 the utility did not answer (gone or timed out).
+)";
+#else
+         R"(Protocol: each window owns the bus name org.calvora.Window.<Class>.H<handle>
 and serves /org/calvora/Window, interface org.calvora.Window, with
 SendMessage(uuu message, wparam, lparam) -> i and CopyData(uuay) -> i. A
 command is message 2102 with lparam = code * 65536 + argument.
@@ -286,6 +344,7 @@ Exit status: 0 done; 1 bad command line; 2 no session bus, or no utility or
 more than one to choose from; 3 the utility did not answer (gone or timed out);
 4 cannot listen on the --listen address.
 )";
+#endif
 }
 
 }  // namespace calvora::ctl

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "MetricsServer.h"
+#include "ListenAddress.h"
 #include "StationEvents.h"
 
 namespace calvora::ctl {

@@ -1,20 +1,19 @@
 #include "EventLines.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
 #include "JsonValues.h"
+#include "LocalTime.h"
 #include "link/WinMSG.h"
 
 namespace calvora::ctl {
 
 namespace {
 
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+__attribute__((format(gnu_printf, 1, 2))) std::string Format(const char* format, ...) {
   char buffer[512];
   va_list values;
   va_start(values, format);
@@ -26,11 +25,9 @@ __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...
 }  // namespace
 
 Stamp Stamp::Now() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  const int ms = static_cast<int>(now.tv_nsec / 1000000);
+  const LocalTime now = LocalTimeNow();
+  const std::tm& local = now.local;
+  const int ms = now.milliseconds;
   Stamp stamp;
   stamp.text = Format("%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, ms);
   stamp.iso = Format("%04d-%02d-%02dT%s", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,

@@ -1,7 +1,7 @@
 #pragma once
 // The event log of --log DIR: one line per event in DIR/YYYY-MM-DD.log (the local date of
-// the event), text or JSON lines. Each line is written with one write() to a file opened with
-// O_APPEND, so lines of several writers never mix. The file is opened for each event: events
+// the event), text or JSON lines. Each line is written with one write to a file opened for
+// appending, so lines of several writers never mix. The file is opened for each event: events
 // are rare, and a folder that was removed or a disk that was remounted is found again on the
 // next event. A folder that has vanished is made again; a line that cannot be written is
 // reported on stderr and the program goes on.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -16,7 +17,9 @@ namespace {
 bool WriteAll(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    // In pieces that every system's write takes (Windows counts in an unsigned int).
+    const auto piece = static_cast<unsigned>(std::min<std::size_t>(text.size() - done, 1u << 30));
+    const auto n = ::write(fd, text.data() + done, piece);
     if (n < 0 && errno == EINTR)
       continue;
     if (n <= 0)

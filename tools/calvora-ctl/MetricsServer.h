@@ -2,10 +2,9 @@
 // The HTTP side of calvora-ctl: /metrics in the Prometheus text format and /status as JSON,
 // served from threads of their own so that a slow scraper never delays the bus handler.
 #include <memory>
-#include <optional>
-#include <string>
 #include <thread>
 
+#include "ListenAddress.h"
 #include "StationMonitor.h"
 
 namespace httplib {
@@ -13,14 +12,6 @@ class Server;
 }
 
 namespace calvora::ctl {
-
-struct ListenAddress {
-  std::string host;  // as given; "[::1]" loses its brackets
-  int port = 0;      // 0: any free port
-};
-
-// "HOST:PORT", "[IPv6]:PORT" or ":PORT" (loopback); nothing, with error set, otherwise.
-std::optional<ListenAddress> ParseListenAddress(const std::string& text, std::string& error);
 
 class MetricsServer {
  public:

@@ -1,11 +1,10 @@
 #include "StationEvents.h"
 
-#include <time.h>
-
 #include <cmath>
 #include <cstdio>
 
 #include "JsonValues.h"
+#include "LocalTime.h"
 #include "link/WinMSG.h"
 
 namespace calvora::ctl {
@@ -29,21 +28,15 @@ const char* DeviceName(Device device) {
 }
 
 void StampNow(StationEvent& event) {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
+  const LocalTime now = LocalTimeNow();
   char date[16];
   char clock[16];
-  char zone[8];
-  std::strftime(date, sizeof date, "%Y-%m-%d", &local);
-  std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
-  std::strftime(zone, sizeof zone, "%z", &local);  // +0100: ISO 8601 writes +01:00
-  const std::string offset = std::string(zone, 3) + ":" + std::string(zone + 3);
+  std::strftime(date, sizeof date, "%Y-%m-%d", &now.local);
+  std::strftime(clock, sizeof clock, "%H:%M:%S", &now.local);
   char millis[8];
-  std::snprintf(millis, sizeof millis, ".%03d", static_cast<int>(now.tv_nsec / 1000000));
+  std::snprintf(millis, sizeof millis, ".%03d", now.milliseconds);
   event.date = date;
-  event.time = event.date + "T" + clock + millis + offset;
+  event.time = event.date + "T" + clock + millis + OffsetText(now.offsetMinutes);
 }
 
 std::string EventLogLine(const StationEvent& event, bool json) {

@@ -171,6 +171,17 @@ Result Win32Desktop::PostData(WindowHandle target, uint32_t wParam, uint32_t kin
   return result::kOk;
 }
 
+void Win32Desktop::WaitAndProcess(int32_t timeoutMs) {
+  // Messages sent by other programs are answered inside the wait and PeekMessage.
+  MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::max(timeoutMs, 0)), QS_ALLINPUT,
+                              MWMO_INPUTAVAILABLE);
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
 void Win32Desktop::StartWatch(WindowHandle target, uint64_t id) {
   watches_.push_back({id, target, GetTickCount()});
   SetTimer(ToHwnd(ownWindow_), kWatchTimer, kWatchTimerMs, nullptr);

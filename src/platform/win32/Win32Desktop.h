@@ -42,6 +42,11 @@ class Win32Desktop : public Desktop {
     unansweredHandler_ = std::move(handler);
   }
 
+  // Runs the thread's message loop for up to timeoutMs: answers the messages sent to this
+  // program's window and dispatches its timers. Returns once it has handled what came, or
+  // when the time is up with nothing coming.
+  void WaitAndProcess(int32_t timeoutMs);
+
   // Answers a message to this program's window; called by its window procedure.
   intptr_t HandleWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
   // A watched post was answered (called on this desktop's thread).

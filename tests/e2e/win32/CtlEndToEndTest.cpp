@@ -1,0 +1,383 @@
+// calvora-ctl.exe started as a process of its own against a stand-in utility window: it finds
+// the window by class, delivers each command with the right code and argument, watches and
+// answers from a hidden window of its own, and gives up on a utility that does not answer.
+// The protocol's names first: windows.h would replace some of them with its macros.
+#include "link/WinMSG.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CtlStandInUtility.h"
+
+namespace calvora::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using Behaviour = CtlStandInUtility::Behaviour;
+
+std::wstring gProgram;  // calvora-ctl.exe, as a Windows path
+
+std::wstring Widen(const std::string& text) {
+  return std::wstring(text.begin(), text.end());  // the arguments here are ASCII
+}
+
+// A folder of its own for each test, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    path_ =
+        fs::temp_directory_path() / ("calvora-ctl-e2e-" + std::to_string(GetCurrentProcessId()) +
+                                     "-" + std::to_string(GetTickCount64()));
+    fs::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string s = text.str();
+  std::erase(s, '\r');  // the console's line ends
+  return s;
+}
+
+// calvora-ctl.exe running with its output in files.
+class Ctl {
+ public:
+  struct Outcome {
+    bool ended = false;
+    DWORD exitCode = 0;
+    std::string out;
+    std::string err;
+    std::chrono::milliseconds took{0};
+  };
+
+  explicit Ctl(const std::vector<std::string>& args) {
+    EXPECT_FALSE(gProgram.empty()) << "usage: e2e-win32-ctl calvora-ctl.exe";
+    std::wstring commandLine = L"\"" + gProgram + L"\"";
+    for (const std::string& arg : args)
+      commandLine += L" \"" + Widen(arg) + L"\"";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    auto open = [&](const fs::path& path) {
+      return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    outFile_ = open(folder_.Path() / "out.txt");
+    errFile_ = open(folder_.Path() / "err.txt");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = outFile_;
+    startup.hStdError = errFile_;
+    started_ = std::chrono::steady_clock::now();
+    running_ = CreateProcessW(gProgram.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                              nullptr, nullptr, &startup, &process_);
+    EXPECT_TRUE(running_) << "cannot start calvora-ctl.exe, error " << GetLastError();
+  }
+
+  ~Ctl() {
+    if (running_) {
+      TerminateProcess(process_.hProcess, 99);
+      WaitForSingleObject(process_.hProcess, 5000);
+      CloseHandle(process_.hThread);
+      CloseHandle(process_.hProcess);
+    }
+    CloseHandle(outFile_);
+    CloseHandle(errFile_);
+  }
+
+  // Waits up to timeoutMs for the end; a process still running then is ended.
+  Outcome Finish(int timeoutMs) {
+    Outcome outcome;
+    if (!running_)
+      return outcome;
+    outcome.ended =
+        WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0;
+    outcome.took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started_);
+    if (!outcome.ended)
+      TerminateProcess(process_.hProcess, 99);
+    WaitForSingleObject(process_.hProcess, 5000);
+    GetExitCodeProcess(process_.hProcess, &outcome.exitCode);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+    running_ = false;
+    outcome.out = ReadFile(folder_.Path() / "out.txt");
+    outcome.err = ReadFile(folder_.Path() / "err.txt");
+    return outcome;
+  }
+
+ private:
+  TempFolder folder_;
+  HANDLE outFile_ = INVALID_HANDLE_VALUE;
+  HANDLE errFile_ = INVALID_HANDLE_VALUE;
+  PROCESS_INFORMATION process_{};
+  bool running_ = false;
+  std::chrono::steady_clock::time_point started_;
+};
+
+// Runs calvora-ctl.exe to its end (at most 20 s).
+Ctl::Outcome RunCtl(const std::vector<std::string>& args) {
+  return Ctl(args).Finish(20000);
+}
+
+std::string Text(uint32_t value) {
+  return std::to_string(value);
+}
+
+TEST(CtlExe, ListAndIdentifyTellTheHandleAndTheProgramId) {
+  const CtlStandInUtility utility(42);
+  const std::string handle = Text(utility.Handle());
+
+  auto list = RunCtl({"list"});
+  EXPECT_EQ(list.exitCode, 0u) << list.err;
+  EXPECT_NE(list.out.find(handle + "\t42\n"), std::string::npos) << list.out;
+  list = RunCtl({"list", "--json"});
+  EXPECT_NE(list.out.find("{\"handle\":" + handle + ",\"pid\":42}"), std::string::npos) << list.out;
+
+  auto identify = RunCtl({"identify"});
+  EXPECT_EQ(identify.exitCode, 0u) << identify.err;
+  EXPECT_EQ(identify.out, "42\n");
+  identify = RunCtl({"--json", "identify", "--handle", handle});
+  EXPECT_EQ(identify.out, "{\"handle\":" + handle + ",\"pid\":42}\n");
+  identify = RunCtl({"identify", "--pid", "42"});
+  EXPECT_EQ(identify.out, "42\n");
+
+  const auto otherPid = RunCtl({"identify", "--pid", "7"});
+  EXPECT_EQ(otherPid.exitCode, 2u);
+  EXPECT_NE(otherPid.err.find("no Calvora Audio Mixer answers the program ID 7 on this desktop"),
+            std::string::npos)
+      << otherPid.err;
+  const auto noSuchHandle = RunCtl({"identify", "--handle", "12345678"});
+  EXPECT_EQ(noSuchHandle.exitCode, 2u);
+  EXPECT_NE(noSuchHandle.err.find("(running: " + handle + ")"), std::string::npos)
+      << noSuchHandle.err;
+}
+
+TEST(CtlExe, EachCommandArrivesWithItsCodeAndArgument) {
+  const CtlStandInUtility utility(42);
+  const std::string handle = Text(utility.Handle());
+  const std::vector<std::pair<std::vector<std::string>, std::pair<uint16_t, uint16_t>>> commands{
+      {{"run"}, {link::CMD_RUN, 0}},
+      {{"run", "--restore"}, {link::CMD_RUN, link::RUN_RESTORE}},
+      {{"stop"}, {link::CMD_STOP, 0}},
+      {{"stop", "--mute"}, {link::CMD_STOP, link::STOP_MUTE}},
+      {{"mute"}, {link::CMD_MUTE, 0}},
+      {{"unmute"}, {link::CMD_UNMUTE, 0}},
+      {{"bye"}, {link::WINMSG_CONTROL, link::CTRL_BYE}},
+  };
+  for (const auto& [args, expected] : commands) {
+    std::vector<std::string> withHandle = args;
+    withHandle.insert(withHandle.end(), {"--handle", handle});
+    const auto before = utility.ReceivedSoFar().size();
+    const auto outcome = RunCtl(withHandle);
+    EXPECT_EQ(outcome.exitCode, 0u) << args[0] << ": " << outcome.err;
+    const auto received = utility.ReceivedSoFar();
+    ASSERT_EQ(received.size(), before + 1) << args[0];
+    EXPECT_EQ(received.back().code, expected.first) << args[0];
+    EXPECT_EQ(received.back().argument, expected.second) << args[0];
+    // wParam names the sender's own window, which lived as long as the program.
+    EXPECT_NE(received.back().from, 0u) << args[0];
+    EXPECT_NE(received.back().from, utility.Handle()) << args[0];
+  }
+}
+
+// Drives a watch: waits for its hello, sends what a utility sends, then says goodbye.
+void PlayToWatcher(const CtlStandInUtility& utility) {
+  ASSERT_NE(utility.WaitForPeer(15000), 0u) << "no hello came";
+  EXPECT_TRUE(utility.Notify(link::NTF_SILENCE, 0));
+  EXPECT_TRUE(utility.SendAudioBlock(48000, 2, -20.5, -21.25, 1920));
+  EXPECT_TRUE(utility.SendAudioBlock(44100, 1, -3, -3, 882));
+  EXPECT_TRUE(utility.SendAudioBlock(48000, 2, -60, -61, 1920));
+  EXPECT_TRUE(utility.Notify(link::NTF_ONLINE, link::DEV_MIXER));
+  const std::vector<uint8_t> shortPacket{1, 2, 3};
+  EXPECT_TRUE(utility.SendData(5, shortPacket));
+  EXPECT_TRUE(utility.Notify(link::WINMSG_CONTROL, link::CTRL_BYE));
+}
+
+TEST(CtlExe, WatchPrintsNotificationsAndAudioBlocksAndEndsOnTheGoodbye) {
+  const CtlStandInUtility utility(42);
+  Ctl watch({"watch", "--duration", "30"});
+  PlayToWatcher(utility);
+  const auto outcome = watch.Finish(10000);
+  ASSERT_TRUE(outcome.ended) << "watch did not end on the utility's goodbye";
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.err;
+
+  const std::string time = R"(\d\d:\d\d:\d\d\.\d\d\d )";
+  const std::vector<std::string> lines{
+      time + "NTF_SILENCE 0",
+      time + "AUDIO rate=48000 channels=2 bits=16 left=-20.50 right=-21.25 bytes=1920",
+      time + "AUDIO rate=44100 channels=1 bits=16 left=-3.00 right=-3.00 bytes=882",
+      time + "AUDIO rate=48000 channels=2 bits=16 left=-60.00 right=-61.00 bytes=1920",
+      time + "NTF_ONLINE 1",
+      time + "DATA kind=5 size=3 \\(not an audio block\\)",
+      time + "WINMSG_CONTROL 2",
+  };
+  std::string expected;
+  for (const std::string& line : lines)
+    expected += line + "\n";
+  EXPECT_TRUE(std::regex_match(outcome.out, std::regex(expected))) << outcome.out;
+  // The utility said goodbye first: no goodbye goes back.
+  for (const auto& r : utility.ReceivedSoFar())
+    EXPECT_FALSE(r.code == link::WINMSG_CONTROL && r.argument == link::CTRL_BYE);
+}
+
+TEST(CtlExe, WatchWithJsonAndLevelsEveryPrintsObjectsForEveryNthBlock) {
+  const CtlStandInUtility utility(42);
+  Ctl watch({"watch", "--json", "--levels-every", "2", "--duration", "30"});
+  PlayToWatcher(utility);
+  const auto outcome = watch.Finish(10000);
+  ASSERT_TRUE(outcome.ended);
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.err;
+  const std::string from = "\"from\":" + Text(utility.Handle());
+  const std::string time = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d\d\d",)";
+  const std::vector<std::string> lines{
+      time + from + R"(,"code":"NTF_SILENCE","argument":0\})",
+      time + from +
+          R"(,"code":"AUDIO","kind":0,"size":1942,"rate":48000,"channels":2,"bits":16,)"
+          R"("left":-20\.5,"right":-21\.25,"bytes":1920\})",
+      // The second block is left out; the third is printed.
+      time + from +
+          R"(,"code":"AUDIO","kind":0,"size":1942,"rate":48000,"channels":2,"bits":16,)"
+          R"("left":-60\.0,"right":-61\.0,"bytes":1920\})",
+      time + from + R"(,"code":"NTF_ONLINE","argument":1\})",
+      time + from + R"(,"code":"DATA","kind":5,"size":3\})",
+      time + from + R"(,"code":"WINMSG_CONTROL","argument":2\})",
+  };
+  std::string expected;
+  for (const std::string& line : lines)
+    expected += line + "\n";
+  EXPECT_TRUE(std::regex_match(outcome.out, std::regex(expected))) << outcome.out;
+}
+
+TEST(CtlExe, WatchForItsDurationSaysGoodbyeAndLogsEvents) {
+  const CtlStandInUtility utility(42);
+  TempFolder logs;
+  const fs::path folder = logs.Path() / "not yet" / "made";
+  Ctl watch({"watch", "--duration", "3", "--log", folder.string()});
+  ASSERT_NE(utility.WaitForPeer(15000), 0u);
+  EXPECT_TRUE(utility.SendAudioBlock(48000, 2, -41.5, -40.25, 1920));
+  EXPECT_TRUE(utility.Notify(link::NTF_SILENCE, 0));
+  EXPECT_TRUE(utility.Notify(link::NTF_SILENCE, 0));  // a repeat is no event
+  EXPECT_TRUE(utility.Notify(link::NTF_OFFLINE, link::DEV_CARD));
+  const auto outcome = watch.Finish(15000);
+  ASSERT_TRUE(outcome.ended);
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.err;
+  EXPECT_TRUE(utility.WaitForCommand(link::WINMSG_CONTROL, link::CTRL_BYE, 0))
+      << "no goodbye at the end of the duration";
+
+  std::vector<fs::path> files;
+  if (fs::exists(folder)) {
+    for (const auto& entry : fs::directory_iterator(folder))
+      files.push_back(entry.path());
+  }
+  ASSERT_EQ(files.size(), 1u) << "one log file of today in the folder made for it";
+  EXPECT_TRUE(
+      std::regex_match(files[0].filename().string(), std::regex(R"(\d{4}-\d\d-\d\d\.log)")));
+  // ISO 8601 local time with the zone's offset, the event, the device, the last levels.
+  const std::string stamp = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d\d\d[+-]\d\d:\d\d)";
+  EXPECT_TRUE(std::regex_match(
+      ReadFile(files[0]), std::regex(stamp + " silence card left=-41.50 right=-40.25\n" + stamp +
+                                     " offline card left=-41.50 right=-40.25\n")))
+      << ReadFile(files[0]);
+}
+
+TEST(CtlExe, WatchEndsWhenTheUtilitysWindowGoesWithoutAGoodbye) {
+  auto utility = std::make_unique<CtlStandInUtility>(42);
+  Ctl watch({"watch", "--duration", "30"});
+  ASSERT_NE(utility->WaitForPeer(15000), 0u);
+  utility.reset();
+  const auto outcome = watch.Finish(10000);
+  ASSERT_TRUE(outcome.ended) << "watch did not notice the window's end";
+  EXPECT_EQ(outcome.exitCode, 3u);
+  EXPECT_NE(outcome.err.find("the utility's window has gone"), std::string::npos) << outcome.err;
+}
+
+TEST(CtlExe, AutoAnswersSilenceWithMuteAndSoundWithUnmute) {
+  const CtlStandInUtility utility(42);
+  Ctl automatic({"auto", "--duration", "30"});
+  ASSERT_NE(utility.WaitForPeer(15000), 0u);
+  EXPECT_TRUE(utility.WaitForCommand(link::CMD_RUN, link::RUN_RESTORE, 5000))
+      << "auto did not start the work";
+  EXPECT_TRUE(utility.Notify(link::NTF_SILENCE, 0));
+  EXPECT_TRUE(utility.WaitForCommand(link::CMD_MUTE, 0, 5000)) << "no mute for the silence";
+  EXPECT_FALSE(utility.WaitForCommand(link::CMD_UNMUTE, 0, 0));
+  EXPECT_TRUE(utility.Notify(link::NTF_SOUND, 0));
+  EXPECT_TRUE(utility.WaitForCommand(link::CMD_UNMUTE, 0, 5000)) << "no unmute for the sound";
+  EXPECT_TRUE(utility.Notify(link::WINMSG_CONTROL, link::CTRL_BYE));
+  const auto outcome = automatic.Finish(10000);
+  ASSERT_TRUE(outcome.ended);
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.err;
+  const std::string time = R"(\d\d:\d\d:\d\d\.\d\d\d )";
+  EXPECT_TRUE(std::regex_match(
+      outcome.out, std::regex(time + "sent CMD_RUN 2\n" + time + "NTF_SILENCE 0\n" + time +
+                              "sent CMD_MUTE 0\n" + time + "NTF_SOUND 0\n" + time +
+                              "sent CMD_UNMUTE 0\n" + time + "WINMSG_CONTROL 2\n")))
+      << outcome.out;
+}
+
+TEST(CtlExe, AUtilityThatDoesNotAnswerEndsTheCommandWithinASecondAndAHalf) {
+  // What starting the program costs here, so that only the wait is measured.
+  const auto help = RunCtl({"--help"});
+  ASSERT_EQ(help.exitCode, 0u);
+  const CtlStandInUtility hung(42, Behaviour::kHung);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"identify"}, {"mute"}, {"watch"}}) {
+    const auto outcome = RunCtl(args);
+    EXPECT_TRUE(outcome.ended) << args[0];
+    EXPECT_EQ(outcome.exitCode, 3u) << args[0] << ": " << outcome.err;
+    EXPECT_NE(outcome.err.find("the utility did not answer within 1000 ms"), std::string::npos)
+        << outcome.err;
+    EXPECT_LT((outcome.took - help.took).count(), 1500) << args[0];
+  }
+}
+
+TEST(CtlExe, ServeAndStationCommandsAreRefusedOnWindows) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"serve"},
+                                               {"watch", "--listen", "127.0.0.1:0"},
+                                               {"watch", "--on-silence", "notepad"},
+                                               {"auto", "--shell", "--on-sound", "x"}}) {
+    const auto outcome = RunCtl(args);
+    EXPECT_EQ(outcome.exitCode, 1u) << args[0];
+    EXPECT_NE(outcome.err.find("not available on Windows"), std::string::npos) << outcome.err;
+  }
+  const auto help = RunCtl({"--help"});
+  EXPECT_EQ(help.out.find("session bus"), std::string::npos);
+  EXPECT_EQ(help.out.find("--listen"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace calvora::e2e
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // ctest names the program by its path on the Linux side; Wine's drive Z: is the root. The
+  // listing of the tests runs without it.
+  std::string path = argc > 1 ? argv[1] : "";
+  if (!path.empty() && path[0] == '/')
+    path = "Z:" + path;
+  for (char& c : path) {
+    if (c == '/')
+      c = '\\';
+  }
+  calvora::e2e::gProgram = calvora::e2e::Widen(path);
+  return RUN_ALL_TESTS();
+}

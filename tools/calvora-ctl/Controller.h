@@ -1,0 +1,91 @@
+#pragma once
+// The commands of calvora-ctl on any desktop: finding the utility's window, sending it
+// commands, and watch, auto and serve as a peer that the utility admits and notifies. The
+// program's entry gives it the desktop and the few things that differ between systems.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "CtlOptions.h"
+#include "StationEvents.h"
+#include "link/WinMSG.h"
+#include "platform/Desktop.h"
+
+namespace calvora::ctl {
+
+class LineOutput;
+
+enum Exit { kExitOk = 0, kExitUsage = 1, kExitNoUtility = 2, kExitNoAnswer = 3, kExitListen = 4 };
+
+constexpr const char* kUtilityClass = "TCV_AudioMixer";
+constexpr const char* kOwnClass = "CalvoraCtl";
+
+// What watch, auto and serve do for a station beyond printing: commands run on events and
+// metrics served. Both are fed from the thread that answers the utility, so they never wait.
+class StationServices {
+ public:
+  virtual ~StationServices() = default;
+  virtual void OnEvent(const StationEvent& event) = 0;
+  // An audio block's header and its samples as received.
+  virtual void OnAudio(const link::AudioBlockHeader& header, std::span<const uint8_t> samples) = 0;
+};
+
+// What the controller needs from the program around it beside the desktop.
+struct ControllerHost {
+  using Report = std::function<void(std::string line)>;
+
+  // Answers the messages to this program's window, waiting up to timeoutMs for one.
+  std::function<void(int32_t timeoutMs)> waitAndProcess;
+  // Whether the desktop still carries messages (a session bus can go away).
+  std::function<bool()> connected = [] { return true; };
+  // Whether the user asked this program to end (Ctrl+C and its kin).
+  std::function<bool()> interrupted;
+  // Where the utilities are looked for, as the error texts say it: "on this session bus".
+  std::string where;
+  // The station services of one watch of `utility`, reporting through `report` (which may be
+  // called from other threads); null when none are asked for. Sets exitCode, after saying
+  // why, when they cannot start.
+  std::function<std::unique_ptr<StationServices>(platform::WindowHandle utility, Report report,
+                                                 int& exitCode)>
+      makeStationServices;
+};
+
+class Controller {
+ public:
+  Controller(platform::Desktop& desktop, const ControllerHost& host, const CtlOptions& options);
+
+  // Carries out the command of the options (not help); the exit status.
+  int Run();
+
+ private:
+  // How a peer started by watch, auto or serve behaves.
+  enum class PeerMode { kWatch, kAuto, kServe };
+
+  platform::SendResult Send(platform::WindowHandle target, uint16_t code, uint16_t argument);
+  std::vector<platform::WindowHandle> Utilities();
+  platform::WindowHandle Choose();
+  int List();
+  int Identify(platform::WindowHandle utility);
+  int Command(platform::WindowHandle utility, uint16_t code, uint16_t argument);
+  int Watch(platform::WindowHandle utility, PeerMode mode);
+  void Print(std::string line);
+  void SendAndPrint(platform::WindowHandle utility, uint16_t code, uint16_t argument);
+
+  platform::Desktop& desktop_;
+  const ControllerHost& host_;
+  const CtlOptions& options_;
+  bool utilityLeft_ = false;
+  bool outputBroken_ = false;
+  LineOutput* output_ = nullptr;  // while watching
+  uint64_t blocks_ = 0;
+  std::deque<uint16_t> queued_;
+};
+
+// Tells a failure on stderr: "calvora-ctl: message".
+void Fail(const std::string& message);
+
+}  // namespace calvora::ctl
