@@ -16,7 +16,8 @@ if [ -z "${DISPLAY:-}" ]; then
     [ "$(id -u)" -eq 0 ] || as_root=(sudo)
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends xvfb xauth
   fi
-  exec xvfb-run -a "$0" "$@"
+  # True colour, as a desktop has it: the tests read colours off the screen.
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
 
 card=${LINUX_BUILD_DIR:-$root/build}/virtual-card/virtual-card.conf

@@ -137,7 +137,9 @@ def lime_pixels(name):
     """Takes a picture of the screen, keeps the part the window covers (the rest of the screen
     is black: no window manager) and counts its lime pixels, the colour of a lit LED."""
     xwd = subprocess.run(["xwd", "-root", "-silent"], capture_output=True, check=True).stdout
-    ppm = subprocess.run(["xwdtopnm"], input=xwd, capture_output=True, check=True).stdout
+    wide = subprocess.run(["xwdtopnm"], input=xwd, capture_output=True, check=True).stdout
+    # xwdtopnm may give 16 bits a sample; one byte each keeps the reading simple.
+    ppm = subprocess.run(["pamdepth", "255"], input=wide, capture_output=True, check=True).stdout
     # P6 header: magic, width, height, maxval, each followed by white space.
     fields, pos = [], 0
     while len(fields) < 4:
