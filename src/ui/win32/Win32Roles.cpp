@@ -331,6 +331,8 @@ Win32SpinEdit::Win32SpinEdit(HWND parent, int id, const RECT& place, double mini
   // which steps this field's own value and refuses the up-down's move.
   SendMessageW(upDown_, UDM_SETRANGE32, static_cast<WPARAM>(-1), 1);
   SendMessageW(upDown_, UDM_SETPOS32, 0, 0);
+  // The field is the up-down's buddy so the arrow keys in it step the value too.
+  SendMessageW(upDown_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit_), 0);
   Attach(edit_);
   Attach(upDown_);
   ShowText();
