@@ -169,14 +169,14 @@ void Win32CheckBox::Command(UINT code) {
 }
 
 namespace {
-// The caption box on a group's frame: as wide as its text and the box need.
-RECT CaptionPlace(HWND parent, const RECT& group, const std::wstring& caption) {
+// The caption box on a group's frame: as wide as its text in the font and the box need.
+RECT CaptionPlace(HWND box, const RECT& group, const std::wstring& caption, HGDIOBJ font) {
   SIZE text{};
-  const HDC dc = GetDC(parent);
-  const HGDIOBJ previous = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  const HDC dc = GetDC(box);
+  const HGDIOBJ previous = SelectObject(dc, font);
   GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
   SelectObject(dc, previous);
-  ReleaseDC(parent, dc);
+  ReleaseDC(box, dc);
   const int width = text.cx + 24;
   return {group.left + 8, group.top, group.left + 8 + width, group.top + 14};
 }
@@ -184,11 +184,20 @@ RECT CaptionPlace(HWND parent, const RECT& group, const std::wstring& caption) {
 
 Win32CheckGroup::Win32CheckGroup(HWND parent, int id, const RECT& place, const std::string& caption)
     : place_(place) {
-  const std::wstring text = Widen(caption);
-  handle_ = CreateChild(parent, L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP, id,
-                        CaptionPlace(parent, place, text));
-  SetWindowTextW(handle_, text.c_str());
+  handle_ = CreateChild(parent, L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP, id, place);
+  SetWindowTextW(handle_, Widen(caption).c_str());
+  SetTitleFont(GetStockObject(DEFAULT_GUI_FONT));
   Attach(handle_);
+}
+
+void Win32CheckGroup::SetTitleFont(HGDIOBJ font) {
+  SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(handle_)) + 1, L'\0');
+  text.resize(
+      static_cast<size_t>(GetWindowTextW(handle_, text.data(), static_cast<int>(text.size()))));
+  const RECT box = CaptionPlace(handle_, place_, text, font);
+  SetWindowPos(handle_, nullptr, box.left, box.top, box.right - box.left, box.bottom - box.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Win32CheckGroup::SetChecked(bool checked) {

@@ -185,6 +185,8 @@ class Win32CheckGroup : public CheckGroup, public Win32Notified {
   void Command(UINT code) override;
   // A control inside the group, enabled only while the group is checked.
   void Add(HWND control);
+  // The caption's font; the box grows or shrinks to its text.
+  void SetTitleFont(HGDIOBJ font);
   const RECT& Place() const { return place_; }
   HWND Handle() const { return handle_; }
 

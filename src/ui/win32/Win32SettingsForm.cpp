@@ -189,8 +189,8 @@ void Win32SettingsForm::CreateControls() {
       L"Save settings");
   SendMessageW(SBSave->Handle(), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
 
-  for (const HWND title : {GBCard->Handle(), GBMixer->Handle()})
-    SendMessageW(title, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont_), FALSE);
+  GBCard->SetTitleFont(titleFont_);
+  GBMixer->SetTitleFont(titleFont_);
 
   tooltip_ = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window_, nullptr,

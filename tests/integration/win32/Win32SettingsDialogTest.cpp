@@ -16,6 +16,7 @@
 
 #include "VirtualMixerDevices.h"
 #include "VirtualWaveInput.h"
+#include "WindowPicture.h"
 #include "mixer/MixerXP.h"
 #include "platform/RunKeys.h"
 #include "platform/win32/WideText.h"
@@ -23,6 +24,7 @@
 #include "platform/win32/Win32ProfileFile.h"
 #include "platform/win32/Win32Timers.h"
 #include "settings/Fr_Setting.h"
+#include "ui/win32/Skin.h"
 #include "ui/win32/Win32SettingsDialog.h"
 #include "ui/win32/Win32SettingsForm.h"
 
@@ -157,8 +159,10 @@ class SettingsDialogOnWin32 : public ::testing::Test {
     const uint32_t usb = mixerDevices.AddDevice("USB Audio  Device");
     mixerDevices.AddDestination(usb, "Playback", Controls::kBoth);
     mixerDevices.AddSource(usb, 0, "Speaker", Controls::kBoth);
-    owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200,
-                            100, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    // The owner stays hidden: under Wine without a window manager every shown window that
+    // is destroyed waits two seconds for the X server to confirm it is gone.
+    owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                            nullptr, GetModuleHandleW(nullptr), nullptr);
   }
   ~SettingsDialogOnWin32() override {
     DestroyWindow(owner);
@@ -485,6 +489,34 @@ TEST_F(SettingsDialogOnWin32, TheProgramsDialogRunsOverItsOwnerAndLeavesWithEsca
   EXPECT_FALSE(saved);
   EXPECT_EQ(ThreadWindowOfClass(Win32SettingsForm::kClassName), nullptr) << "destroyed";
   EXPECT_EQ(IniBytes(), before);
+}
+
+TEST_F(SettingsDialogOnWin32, SkinColoursOnScreenAndPicturesWithAndWithoutTheRightColumn) {
+  Load(kStoredLines);
+  Win32SettingsForm form(owner);
+  settings::TFSetting dialog(ui::win32::WidgetsOf(form), Services());
+  ShowWindow(form.Handle(), SW_SHOWNA);
+  UpdateWindow(form.Handle());
+  ::MSG message{};
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+    DispatchMessageW(&message);
+
+  const auto pixel = [](HWND window, int x, int y) {
+    const HDC dc = GetDC(window);
+    const COLORREF color = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return color;
+  };
+  EXPECT_EQ(pixel(form.Handle(), 4, 420), ui::win32::skin::kWindow);
+  EXPECT_EQ(pixel(form.Handle(), 432, 150), ui::win32::skin::kGroup) << "inside \"Use soundcard\"";
+  EXPECT_EQ(pixel(form.Handle(), 0, 150), ui::win32::skin::kGroupBorder);
+  EXPECT_EQ(pixel(form.EPID->Handle(), WidthOf(form.EPID->Handle()) - 5, 4),
+            ui::win32::skin::kField);
+
+  EXPECT_TRUE(testing::SaveWindowPicture(form.Handle(), "settings-dialog-separately-on.png"));
+  SendMessageW(form.CBSeparately->Handle(), BM_CLICK, 0, 0);
+  UpdateWindow(form.Handle());
+  EXPECT_TRUE(testing::SaveWindowPicture(form.Handle(), "settings-dialog-separately-off.png"));
 }
 
 }  // namespace
