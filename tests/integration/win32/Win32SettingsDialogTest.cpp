@@ -111,18 +111,45 @@ void Press(HWND control, WPARAM key) {
   PostMessageW(control, WM_KEYUP, key, 0xC0000001);
 }
 
-// Runs `step` once from inside the next modal loop of this thread.
-void OnceInsideModalLoop(std::function<void()> step) {
-  static std::function<void()> pending;
-  pending = std::move(step);
-  SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR timer, DWORD) {
+// Runs `step` once from inside the next modal loop of this thread, while this object lives.
+// A loop still running 15 s later is ended with a quit request, and the test fails.
+class InsideModalLoop {
+ public:
+  explicit InsideModalLoop(std::function<void()> step) {
+    pending_ = std::move(step);
+    timedOut_ = false;
+    stepTimer_ = SetTimer(nullptr, 0, 10, &RunStep);
+    guardTimer_ = SetTimer(nullptr, 0, 15000, &GiveUp);
+  }
+  ~InsideModalLoop() {
+    KillTimer(nullptr, stepTimer_);
+    KillTimer(nullptr, guardTimer_);
+    pending_ = nullptr;
+    ::MSG quit{};
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    EXPECT_FALSE(timedOut_) << "the modal loop did not end";
+  }
+  InsideModalLoop(const InsideModalLoop&) = delete;
+  InsideModalLoop& operator=(const InsideModalLoop&) = delete;
+
+ private:
+  static void CALLBACK RunStep(HWND, UINT, UINT_PTR timer, DWORD) {
     KillTimer(nullptr, timer);
-    std::function<void()> run = std::move(pending);
-    pending = nullptr;
+    std::function<void()> run = std::move(pending_);
+    pending_ = nullptr;
     if (run)
       run();
-  });
-}
+  }
+  static void CALLBACK GiveUp(HWND, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(nullptr, timer);
+    timedOut_ = true;
+    PostQuitMessage(0);
+  }
+  static inline std::function<void()> pending_;
+  static inline bool timedOut_ = false;
+  UINT_PTR stepTimer_;
+  UINT_PTR guardTimer_;
+};
 
 HWND ThreadWindowOfClass(const wchar_t* className) {
   struct Search {
@@ -188,7 +215,7 @@ class SettingsDialogOnWin32 : public ::testing::Test {
     return store.EditSettings([&] {
       Win32SettingsForm form(owner);
       settings::TFSetting dialog(ui::win32::WidgetsOf(form), Services());
-      OnceInsideModalLoop([&] {
+      const InsideModalLoop inside([&] {
         userActed = true;
         user(form);
       });
@@ -363,14 +390,16 @@ TEST_F(SettingsDialogOnWin32, SaveWritesWhatTheUserChoseAndAMessageKeepsTheDialo
   SendMessageW(form.CBSourceMode->Handle(), BM_CLICK, 0, 0);
   std::string shown;
   HWND boxOwner = nullptr;
-  OnceInsideModalLoop([&] {
-    const HWND box = ThreadWindowOfClass(L"#32770");
-    ASSERT_NE(box, nullptr);
-    boxOwner = GetWindow(box, GW_OWNER);
-    shown = TextOf(GetDlgItem(box, 0xFFFF));
-    SendMessageW(box, WM_COMMAND, IDOK, 0);
-  });
-  SendMessageW(form.SBSave->Handle(), BM_CLICK, 0, 0);
+  {
+    const InsideModalLoop inside([&] {
+      const HWND box = ThreadWindowOfClass(L"#32770");
+      ASSERT_NE(box, nullptr);
+      boxOwner = GetWindow(box, GW_OWNER);
+      shown = TextOf(GetDlgItem(box, 0xFFFF));
+      SendMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    SendMessageW(form.SBSave->Handle(), BM_CLICK, 0, 0);
+  }
   EXPECT_EQ(shown, "The program ID (PID) must not be equal 0");
   EXPECT_EQ(boxOwner, form.Handle());
   EXPECT_EQ(IniBytes(), before);
@@ -459,6 +488,10 @@ TEST_F(SettingsDialogOnWin32, EnterSavesExceptOnTheEqualButtonAndAnOpenListTakes
     // Enter on "=" presses it, and the dialog stays.
     Drag(form.TBLevel_L->Handle(), 77);
     Press(form.SBEqual->Handle(), VK_RETURN);
+    // Escape with a dropped list closes the list, not the dialog.
+    SendMessageW(form.CBBitrate->Handle(), CB_SHOWDROPDOWN, TRUE, 0);
+    EXPECT_TRUE(SendMessageW(form.CBBitrate->Handle(), CB_GETDROPPEDSTATE, 0, 0));
+    Press(form.CBBitrate->Handle(), VK_ESCAPE);
     // Enter in a field saves what the field holds.
     Type(form.EFadeIn->Handle(), L"2.5");
     Press(form.EFadeIn->Handle(), VK_RETURN);
@@ -467,6 +500,7 @@ TEST_F(SettingsDialogOnWin32, EnterSavesExceptOnTheEqualButtonAndAnOpenListTakes
   store.LoadSettings();
   EXPECT_EQ(Settings.FadeIn, 2.5);
   EXPECT_EQ(Settings.Lines[1].Level, 77 * 257);
+  EXPECT_EQ(Settings.Bitrate, 44100);
 }
 
 TEST_F(SettingsDialogOnWin32, TheProgramsDialogRunsOverItsOwnerAndLeavesWithEscape) {
@@ -474,7 +508,7 @@ TEST_F(SettingsDialogOnWin32, TheProgramsDialogRunsOverItsOwnerAndLeavesWithEsca
   const std::string before = IniBytes();
   bool escaped = false;
   const bool saved = store.EditSettings([&] {
-    OnceInsideModalLoop([&] {
+    const InsideModalLoop inside([&] {
       const HWND dialog = ThreadWindowOfClass(Win32SettingsForm::kClassName);
       ASSERT_NE(dialog, nullptr);
       EXPECT_EQ(GetWindow(dialog, GW_OWNER), owner);
