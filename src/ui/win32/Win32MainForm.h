@@ -68,7 +68,7 @@ class Win32MainForm : public Window {
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void Layout();
   void Paint();
-  void PaintGroup(HDC dc, const Win32Panel& panel) const;
+  void PaintPanel(HDC dc, const Win32Panel& panel) const;
   Win32Label* LabelOf(HWND control) const;
 
   enum class StartState { Normal, Minimized, Hidden };

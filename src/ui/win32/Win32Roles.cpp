@@ -32,6 +32,23 @@ RECT PlaceInParent(HWND window) {
   return place;
 }
 
+void PaintGroup(HDC dc, const RECT& place, const std::wstring& title, HFONT titleFont,
+                HBRUSH fill) {
+  RECT group{place.left, place.top + 6, place.right, place.bottom};
+  FillRect(dc, &group, fill);
+  const HBRUSH border = CreateSolidBrush(skin::kGroupBorder);
+  FrameRect(dc, &group, border);
+  DeleteObject(border);
+  if (title.empty())
+    return;
+  SelectObject(dc, titleFont);
+  SetBkColor(dc, skin::kGroup);
+  SetBkMode(dc, OPAQUE);
+  SetTextColor(dc, skin::kGroupTitle);
+  const std::wstring shown = L" " + title + L" ";
+  TextOutW(dc, place.left + 8, place.top, shown.c_str(), static_cast<int>(shown.size()));
+}
+
 namespace {
 constexpr wchar_t kRoleProperty[] = L"CalvoraRole";
 }  // namespace

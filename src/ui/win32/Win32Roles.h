@@ -26,6 +26,10 @@ namespace calvora::ui::win32 {
 HWND CreateChild(HWND parent, const wchar_t* className, DWORD style, int id, const RECT& place);
 // A window's place in its parent's client area.
 RECT PlaceInParent(HWND window);
+// A group's frame in the skin's colours: filled, bordered, its title (when not empty) in the
+// font on the frame's top edge. The frame begins a few pixels below `place.top`, where the
+// title sits.
+void PaintGroup(HDC dc, const RECT& place, const std::wstring& title, HFONT titleFont, HBRUSH fill);
 
 // A role that takes its control's notifications, which the parent window passes on: the
 // codes of WM_COMMAND, WM_HSCROLL, and WM_NOTIFY. The control carries a pointer to its role.

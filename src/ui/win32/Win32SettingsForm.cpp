@@ -17,7 +17,6 @@ constexpr int kRightColumn = 248;
 constexpr int kColumnWidth = 180;
 // A drop-down list's window is as high as its dropped list.
 constexpr int kDroppedHeight = 200;
-constexpr int kGroupTitleOffset = 6;
 constexpr Color kTextColor{0xd8, 0xdd, 0xe6};
 
 RECT At(int left, int top, int width, int height = kRowHeight) {
@@ -247,31 +246,16 @@ bool Win32SettingsForm::ShowModal() {
   return accepted;
 }
 
-void Win32SettingsForm::PaintGroup(HDC dc, const RECT& place, const wchar_t* title) const {
-  RECT group{place.left, place.top + kGroupTitleOffset, place.right, place.bottom};
-  FillRect(dc, &group, groupBrush_);
-  const HBRUSH border = CreateSolidBrush(skin::kGroupBorder);
-  FrameRect(dc, &group, border);
-  DeleteObject(border);
-  if (title == nullptr)
-    return;
-  SelectObject(dc, titleFont_);
-  SetBkColor(dc, skin::kGroup);
-  SetBkMode(dc, OPAQUE);
-  SetTextColor(dc, skin::kGroupTitle);
-  const std::wstring text = std::wstring(L" ") + title + L" ";
-  TextOutW(dc, place.left + 8, place.top, text.c_str(), static_cast<int>(text.size()));
-}
-
 void Win32SettingsForm::Paint() {
   PAINTSTRUCT paint{};
   const HDC dc = BeginPaint(window_, &paint);
   RECT client{};
   GetClientRect(window_, &client);
   FillRect(dc, &client, windowBrush_);
-  PaintGroup(dc, mainPlace_, L"Main");
-  PaintGroup(dc, GBCard->Place(), nullptr);
-  PaintGroup(dc, GBMixer->Place(), nullptr);
+  PaintGroup(dc, mainPlace_, L"Main", titleFont_, groupBrush_);
+  // The check groups' titles are their caption boxes.
+  PaintGroup(dc, GBCard->Place(), L"", titleFont_, groupBrush_);
+  PaintGroup(dc, GBMixer->Place(), L"", titleFont_, groupBrush_);
   EndPaint(window_, &paint);
 }
 
@@ -282,6 +266,11 @@ LRESULT Win32SettingsForm::ColorOf(HWND control, HDC dc) const {
     SetTextColor(dc, skin::kWindowText);
     SetBkColor(dc, skin::kField);
     return reinterpret_cast<LRESULT>(fieldBrush_);
+  }
+  if (control == LSilence->Handle()) {
+    SetTextColor(dc, skin::ToColorRef(LSilence->TextColor()));
+    SetBkColor(dc, skin::kGroup);
+    return reinterpret_cast<LRESULT>(groupBrush_);
   }
   if (control == SBSave->Handle()) {
     SetBkColor(dc, skin::kWindow);

@@ -75,7 +75,6 @@ class Win32SettingsForm : public Dialog {
   // A caption text in the group at the place; a check group disables it with its controls.
   HWND Caption(const wchar_t* text, int x, int y, int width, Win32CheckGroup* group);
   void Paint();
-  void PaintGroup(HDC dc, const RECT& place, const wchar_t* title) const;
   LRESULT ColorOf(HWND control, HDC dc) const;
 
   HWND owner_;
