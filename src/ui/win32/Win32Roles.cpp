@@ -278,31 +278,40 @@ void Win32DropDownList::Command(UINT code) {
     case CBN_DROPDOWN:
       dropped_ = true;
       selectionAtDrop_ = ItemIndex();
+      closedWith_ = kNone;
       break;
-    case CBN_SELCHANGE:
+    case CBN_SELCHANGE: {
       // While the list is dropped the highlight follows the user; the choice counts when
-      // the list closes with it.
-      if (!dropped_)
+      // the list closes with it. The change reported after the list closed is that choice.
+      if (dropped_)
+        break;
+      const bool echo = ItemIndex() == closedWith_;
+      closedWith_ = kNone;
+      if (!echo)
         Select(ItemIndex());
       break;
+    }
     case CBN_SELENDOK:
-      if (dropped_) {
-        dropped_ = false;
-        Select(ItemIndex());
-      }
+      if (dropped_)
+        CloseWith(true);
       break;
     case CBN_SELENDCANCEL:
     case CBN_CLOSEUP:
       // A list closed without a choice may still show another item than before.
-      if (dropped_) {
-        dropped_ = false;
-        if (ItemIndex() != selectionAtDrop_)
-          Select(ItemIndex());
-      }
+      if (dropped_)
+        CloseWith(ItemIndex() != selectionAtDrop_);
       break;
     default:
       break;
   }
+}
+
+void Win32DropDownList::CloseWith(bool chosen) {
+  dropped_ = false;
+  if (!chosen)
+    return;
+  closedWith_ = ItemIndex();
+  Select(closedWith_);
 }
 
 Win32Slider::Win32Slider(HWND parent, int id, const RECT& place, int minimum, int maximum, int step,

@@ -202,9 +202,10 @@ class Win32CheckGroup : public CheckGroup, public Win32Notified {
   std::vector<HWND> members_;
 };
 
-// A fixed drop-down list (CBS_DROPDOWNLIST). The user's choice runs OnChange: a change of
-// the closed list at once (CBN_SELCHANGE), a choice in the dropped list when the list is
-// closed with it (CBN_SELENDOK), also when the same item is chosen again.
+// A fixed drop-down list (CBS_DROPDOWNLIST). The user's choice runs OnChange once: a change
+// of the closed list at once (CBN_SELCHANGE), a choice in the dropped list when the list is
+// closed with it (CBN_SELENDOK), also when the same item is chosen again, whichever order
+// the system reports the closing and the change in.
 class Win32DropDownList : public Win32Control<DropDownList>, public Win32Notified {
  public:
   // `place` is the closed field's place; its height is the dropped list's.
@@ -219,9 +220,13 @@ class Win32DropDownList : public Win32Control<DropDownList>, public Win32Notifie
   void ShowSelection(int index) override;
 
  private:
+  static constexpr int kNone = -2;  // no index, not even "no selection"
+  void CloseWith(bool chosen);
+
   std::vector<std::string> items_;
   bool dropped_ = false;
   int selectionAtDrop_ = -1;
+  int closedWith_ = kNone;
 };
 
 // A horizontal trackbar. A move by the user (WM_HSCROLL) runs OnChange when the position

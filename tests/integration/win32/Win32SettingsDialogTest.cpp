@@ -342,6 +342,37 @@ TEST_F(SettingsDialogOnWin32, ControlsKeepTheRulesOfTheirRoles) {
   EXPECT_EQ(WidthOf(form.CBDevice_L->Handle()), 180);
 }
 
+TEST_F(SettingsDialogOnWin32, ADropDownListRunsOnceForEachChoiceWhateverTheOrderOfNotices) {
+  Win32SettingsForm form(owner);
+  ui::win32::Win32DropDownList list(form.Handle(), 999, RECT{0, 0, 100, 200});
+  list.SetItems({"one", "two", "three"});
+  int changes = 0;
+  list.OnChange = [&] { ++changes; };
+  const HWND handle = list.Handle();
+  // Chosen with the mouse, the order Wine reports: closed, then changed.
+  Notify(handle, CBN_DROPDOWN);
+  SendMessageW(handle, CB_SETCURSEL, 1, 0);
+  for (const int code : {CBN_SELENDOK, CBN_CLOSEUP, CBN_SELCHANGE})
+    Notify(handle, static_cast<WORD>(code));
+  EXPECT_EQ(changes, 1);
+  // Changed while dropped, then closed, as Windows may report it.
+  Notify(handle, CBN_DROPDOWN);
+  SendMessageW(handle, CB_SETCURSEL, 2, 0);
+  for (const int code : {CBN_SELCHANGE, CBN_SELENDOK, CBN_CLOSEUP})
+    Notify(handle, static_cast<WORD>(code));
+  EXPECT_EQ(changes, 2);
+  EXPECT_EQ(list.ItemIndex(), 2);
+  // The arrow keys on the closed list, also back to the item chosen last.
+  Choose(handle, 1);
+  Choose(handle, 2);
+  EXPECT_EQ(changes, 4);
+  // Dropped and closed again without a choice.
+  Notify(handle, CBN_DROPDOWN);
+  Notify(handle, CBN_SELENDCANCEL);
+  Notify(handle, CBN_CLOSEUP);
+  EXPECT_EQ(changes, 4);
+}
+
 TEST_F(SettingsDialogOnWin32, SpinEditsTakeTypedNumbersAndArrowsWithinTheirRange) {
   Load(kStoredLines);
   Win32SettingsForm form(owner);
