@@ -16,6 +16,7 @@
 #include "platform/win32/Win32Timers.h"
 #include "platform/win32/Win32WaveInput.h"
 #include "ui/win32/Win32MainForm.h"
+#include "ui/win32/Win32SettingsDialog.h"
 #include "ui/win32/WindowsApi.h"
 
 #include <winver.h>
@@ -97,11 +98,14 @@ int main(int argc, char** argv) {
       *form.LabCard, form.PanLed,      form.ImgLed,   form.PanMixer,
       *form.SGMixer, *form.LabMixer,   *form.SGLevel, *form.LabSilence,
       form.PanSett,  *form.SBSettings, form.TrayIcon, form.MSG};
-  const auto runSettingsDialog = [&form] {
-    form.MSG.ShowError(
-        "The settings dialog is not yet available on Windows; edit the settings "
-        "file beside the program.");
-    return false;
+  // The dialog protects the main window's lines and leaves its controller a device tree.
+  app::TCV_AudioMixer* mainWindow = nullptr;
+  const settings::SettingServices dialogServices{
+      waveInput, mixerDevices,
+      clock,     timers,
+      store,     [&mainWindow] { return mainWindow ? mainWindow->LineMixer.get() : nullptr; }};
+  const auto runSettingsDialog = [&form, &dialogServices] {
+    return ui::win32::RunSettingsDialog(form.Handle(), dialogServices);
   };
   app::MainWindowServices services{
       clock,
@@ -114,6 +118,7 @@ int main(int argc, char** argv) {
       [] { SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS); },
       runSettingsDialog};
   app::TCV_AudioMixer window(widgets, std::move(services));
+  mainWindow = &window;
   // The session is ending: close at once, without the confirmation of interactive mode.
   form.OnSessionEnd = [&window] { window.WMSystem_Shutdown_Query(); };
 

@@ -227,19 +227,10 @@ Win32Label* Win32MainForm::LabelOf(HWND control) const {
   return nullptr;
 }
 
-void Win32MainForm::PaintGroup(HDC dc, const Win32Panel& panel) const {
+void Win32MainForm::PaintPanel(HDC dc, const Win32Panel& panel) const {
   const int top = panel.Top();
-  RECT group{kGroupLeft, top + 6, kClientWidth - kGroupLeft, top + panel.ClientHeight()};
-  FillRect(dc, &group, groupBrush_);
-  const HBRUSH border = CreateSolidBrush(skin::kGroupBorder);
-  FrameRect(dc, &group, border);
-  DeleteObject(border);
-  SelectObject(dc, boldFont_);
-  SetBkColor(dc, skin::kGroup);
-  SetBkMode(dc, OPAQUE);
-  SetTextColor(dc, skin::kGroupTitle);
-  const std::wstring title = L" " + panel.Title() + L" ";
-  TextOutW(dc, kGroupLeft + 8, top, title.c_str(), static_cast<int>(title.size()));
+  PaintGroup(dc, {kGroupLeft, top, kClientWidth - kGroupLeft, top + panel.ClientHeight()},
+             panel.Title(), boldFont_, groupBrush_);
 }
 
 void Win32MainForm::Paint() {
@@ -251,7 +242,7 @@ void Win32MainForm::Paint() {
   FillRect(dc, &client, background);
   DeleteObject(background);
   if (PanWork.Visible() && PanCard.Visible()) {
-    PaintGroup(dc, PanCard);
+    PaintPanel(dc, PanCard);
     if (PanLed.Visible()) {
       RECT frame = At(kLedLeft, PanCard.Top() + kLedTop, kLedWidth + 2, kLedHeight + 2);
       const HBRUSH border = CreateSolidBrush(skin::kLedBorder);
@@ -260,7 +251,7 @@ void Win32MainForm::Paint() {
     }
   }
   if (PanWork.Visible() && PanMixer.Visible())
-    PaintGroup(dc, PanMixer);
+    PaintPanel(dc, PanMixer);
   EndPaint(window_, &paint);
 }
 

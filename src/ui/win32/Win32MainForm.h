@@ -69,7 +69,7 @@ class Win32MainForm : public Window {
   void Layout();
   void SetIcons();
   void Paint();
-  void PaintGroup(HDC dc, const Win32Panel& panel) const;
+  void PaintPanel(HDC dc, const Win32Panel& panel) const;
   Win32Label* LabelOf(HWND control) const;
 
   enum class StartState { Normal, Minimized, Hidden };

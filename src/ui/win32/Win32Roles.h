@@ -1,6 +1,7 @@
 #pragma once
-// The widget roles on native Win32 controls, all children of the main window: the window
-// procedure passes each control's notifications and drawing requests on to its role.
+// The widget roles on native Win32 controls, children of the main window or of the settings
+// dialog: the window procedure passes each control's notifications and drawing requests on
+// to its role.
 #include "ui/win32/WindowsApi.h"
 
 #include <array>
@@ -9,21 +10,79 @@
 #include <vector>
 
 #include "ui/Button.h"
+#include "ui/CheckBox.h"
+#include "ui/DropDownList.h"
 #include "ui/Gauge.h"
 #include "ui/Label.h"
 #include "ui/MessageBox.h"
 #include "ui/Panel.h"
+#include "ui/Slider.h"
+#include "ui/SpeedButton.h"
+#include "ui/SpinEdit.h"
 #include "ui/TrayIcon.h"
 
 namespace calvora::ui::win32 {
 
 // A child control of `parent` at the given place, with `id` as its control identifier.
 HWND CreateChild(HWND parent, const wchar_t* className, DWORD style, int id, const RECT& place);
+// A window's place in its parent's client area.
+RECT PlaceInParent(HWND window);
+// A group's frame in the skin's colours: filled, bordered, its title (when not empty) in the
+// font on the frame's top edge. The frame begins a few pixels below `place.top`, where the
+// title sits.
+void PaintGroup(HDC dc, const RECT& place, const std::wstring& title, HFONT titleFont, HBRUSH fill);
 
-// A centred static text in a colour of its own; clicks arrive as STN_CLICKED / STN_DBLCLK.
+// A role that takes its control's notifications, which the parent window passes on: the
+// codes of WM_COMMAND, WM_HSCROLL, and WM_NOTIFY. The control carries a pointer to its role.
+class Win32Notified {
+ public:
+  virtual ~Win32Notified() = default;
+  virtual void Command(UINT /*code*/) {}
+  virtual void Scrolled() {}
+  // True with `result` set when the notification was handled.
+  virtual bool Notify(const NMHDR& /*header*/, LRESULT& /*result*/) { return false; }
+  // The role attached to the control, or none.
+  static Win32Notified* Of(HWND control);
+
+ protected:
+  void Attach(HWND control);
+};
+
+// Visibility and horizontal extent in its parent window, for a role whose control has them.
+// A combo box's window height includes its dropped list, so the height given at creation is
+// the one kept.
+template <typename Role>
+class Win32Control : public Role {
+ public:
+  Win32Control(HWND handle, const RECT& place)
+      : handle_(handle), height_(place.bottom - place.top) {}
+  void SetVisible(bool visible) override { ShowWindow(handle_, visible ? SW_SHOWNA : SW_HIDE); }
+  // Its own visibility, whatever its parent's.
+  bool Visible() const override {
+    return (GetWindowLongPtrW(handle_, GWL_STYLE) & WS_VISIBLE) != 0;
+  }
+  int Left() const override { return PlaceInParent(handle_).left; }
+  int Width() const override {
+    const RECT place = PlaceInParent(handle_);
+    return place.right - place.left;
+  }
+  void SetWidth(int width) override {
+    SetWindowPos(handle_, nullptr, 0, 0, width, height_,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  HWND Handle() const { return handle_; }
+
+ protected:
+  HWND handle_;
+  int height_;
+};
+
+// A static text in a colour of its own (centred unless told otherwise); clicks arrive as
+// STN_CLICKED / STN_DBLCLK.
 class Win32Label : public Label {
  public:
-  Win32Label(HWND parent, int id, const RECT& place, const std::string& text, Color color);
+  Win32Label(HWND parent, int id, const RECT& place, const std::string& text, Color color,
+             DWORD alignment = SS_CENTER);
   void SetText(const std::string& text) override;
   std::string Text() const override { return text_; }
   void SetColor(Color color) override;
@@ -91,13 +150,136 @@ class Win32Panel : public Panel {
   std::vector<Member> members_;
 };
 
-class Win32Button : public Button {
+class Win32Button : public Button, public Win32Notified {
  public:
   Win32Button(HWND parent, int id, const RECT& place, const wchar_t* caption);
+  HWND Handle() const { return handle_; }
+  void Command(UINT code) override;
+
+ private:
+  HWND handle_;
+};
+
+// A small push button that the window code can hide.
+class Win32SpeedButton : public Win32Control<SpeedButton>, public Win32Notified {
+ public:
+  Win32SpeedButton(HWND parent, int id, const RECT& place, const wchar_t* caption);
+  void Command(UINT code) override;
+};
+
+// A check box; the user's click (BN_CLICKED) runs OnClick after the box has changed.
+class Win32CheckBox : public CheckBox, public Win32Notified {
+ public:
+  Win32CheckBox(HWND parent, int id, const RECT& place, const std::string& caption);
+  void SetChecked(bool checked) override;
+  bool Checked() const override;
+  void Command(UINT code) override;
   HWND Handle() const { return handle_; }
 
  private:
   HWND handle_;
+};
+
+// A group whose caption is a check box: the box sits on the frame's top edge, and while it
+// is unchecked the controls added to the group are disabled, whoever unchecked it. The
+// window paints the frame at `Place()`.
+class Win32CheckGroup : public CheckGroup, public Win32Notified {
+ public:
+  Win32CheckGroup(HWND parent, int id, const RECT& place, const std::string& caption);
+  void SetChecked(bool checked) override;
+  bool Checked() const override;
+  int ClientWidth() const override { return place_.right - place_.left; }
+  void Command(UINT code) override;
+  // A control inside the group, enabled only while the group is checked.
+  void Add(HWND control);
+  // The caption's font; the box grows or shrinks to its text.
+  void SetTitleFont(HGDIOBJ font);
+  const RECT& Place() const { return place_; }
+  HWND Handle() const { return handle_; }
+
+ private:
+  void EnableMembers() const;
+
+  HWND handle_;
+  RECT place_;
+  std::vector<HWND> members_;
+};
+
+// A fixed drop-down list (CBS_DROPDOWNLIST). The user's choice runs OnChange once: a change
+// of the closed list at once (CBN_SELCHANGE), a choice in the dropped list when the list is
+// closed with it (CBN_SELENDOK), also when the same item is chosen again, whichever order
+// the system reports the closing and the change in.
+class Win32DropDownList : public Win32Control<DropDownList>, public Win32Notified {
+ public:
+  // `place` is the closed field's place; its height is the dropped list's.
+  Win32DropDownList(HWND parent, int id, const RECT& place);
+  void SetItems(const std::vector<std::string>& items) override;
+  int Count() const override { return static_cast<int>(items_.size()); }
+  std::string Item(int index) const override;
+  int ItemIndex() const override;
+  void Command(UINT code) override;
+
+ protected:
+  void ShowSelection(int index) override;
+
+ private:
+  static constexpr int kNone = -2;  // no index, not even "no selection"
+  void CloseWith(bool chosen);
+
+  std::vector<std::string> items_;
+  bool dropped_ = false;
+  int selectionAtDrop_ = -1;
+  int closedWith_ = kNone;
+};
+
+// A horizontal trackbar. A move by the user (WM_HSCROLL) runs OnChange when the position
+// changed.
+class Win32Slider : public Win32Control<Slider>, public Win32Notified {
+ public:
+  Win32Slider(HWND parent, int id, const RECT& place, int minimum, int maximum, int step,
+              int position);
+  int Position() const override;
+  int Minimum() const override { return minimum_; }
+  int Maximum() const override { return maximum_; }
+  void Scrolled() override;
+
+ protected:
+  void ShowPosition(int value) override;
+
+ private:
+  int minimum_;
+  int maximum_;
+  int shown_;
+};
+
+// A number field with an up-down control at its right edge, showing the given number of
+// decimals. A value set from code is kept exactly until the user changes the field; a typed
+// number is clamped to the range and rounded to the decimals; the arrows step by 1. A field
+// left with text that is no number shows the value again.
+class Win32SpinEdit : public SpinEdit, public Win32Notified {
+ public:
+  Win32SpinEdit(HWND parent, int id, const RECT& place, double minimum, double maximum,
+                int decimals, double value);
+  double Value() const override { return value_; }
+  double Minimum() const override { return minimum_; }
+  double Maximum() const override { return maximum_; }
+  void Command(UINT code) override;
+  bool Notify(const NMHDR& header, LRESULT& result) override;
+  HWND Handle() const { return edit_; }
+  HWND UpDown() const { return upDown_; }
+
+ protected:
+  void ShowValue(double value) override;
+
+ private:
+  void ShowText();
+  HWND edit_;
+  HWND upDown_;
+  double minimum_;
+  double maximum_;
+  int decimals_;
+  double value_;
+  bool showing_ = false;
 };
 
 // The notification-area icon, animated through its eight images every 70 ms while shown.
