@@ -103,34 +103,47 @@ class Peer:
 
 
 class VolumeTrace:
-    """Wine's trace of the session volume in the utility's process: (time, kind, value) for
-    every volume and mute the mixer API set there."""
+    """Wine's trace of the session volume in the utility's process: (kind, value) in the order
+    the mixer API set them there, kind "MasterVolume" (0..1) or "Mute" (0 or 1)."""
     PATTERN = re.compile(r"SimpleAudioVolume_Set(MasterVolume|Mute) \([0-9A-Fa-f]+\)->\(([0-9.]+)")
 
     def __init__(self, path):
         self.path, self.offset, self.seen = path, 0, []
 
     def read(self):
-        with open(self.path, errors="replace") as log:
+        with open(self.path, "rb") as log:
             log.seek(self.offset)
             for line in log:
-                if not line.endswith("\n"):
+                if not line.endswith(b"\n"):
                     break
-                self.offset += len(line.encode("utf-8", errors="replace"))
-                found = self.PATTERN.search(line)
+                self.offset += len(line)
+                found = self.PATTERN.search(line.decode(errors="replace"))
                 if found:
-                    self.seen.append((time.monotonic(), found.group(1), float(found.group(2))))
+                    self.seen.append((found.group(1), float(found.group(2))))
         return self.seen
 
-    def wait_for(self, start, what, check, timeout):
+    def mark(self):
+        """Where the settings from now on begin."""
+        return len(self.read())
+
+    def wait_for(self, since, what, check, timeout, why):
+        """The place after the first setting from `since` on that matches; fails the test when
+        none comes within `timeout` seconds."""
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
-            for at, kind, value in self.read():
-                if at >= start and kind == what and check(value):
-                    return value
+            for place, (kind, value) in enumerate(self.read()[since:], start=since):
+                if kind == what and check(value):
+                    return place + 1
             time.sleep(0.05)
-        fail(f"Wine's mixer never saw the expected {what} within {timeout} s "
-             f"(last: {[(k, v) for _, k, v in self.read()[-6:]]})")
+        fail(f"Wine's mixer did not see {why} within {timeout} s (from there on: "
+             f"{self.read()[since:since + 30]})")
+
+    def fade(self, since, to, why):
+        """A fade to `to` (0..1) from `since` on: a value on the way, then `to` itself."""
+        on_the_way = self.wait_for(since, "MasterVolume", lambda v: abs(v - to) > 0.1, FADE + 5,
+                                   why + " (its start)")
+        return self.wait_for(on_the_way, "MasterVolume", lambda v: abs(v - to) < 0.01, FADE + 5,
+                             why)
 
 
 def lime_pixels(name):
@@ -201,15 +214,17 @@ def main():
     print("ok: identify answers the program ID of the settings file, 7")
 
     volume = VolumeTrace(log_path)
+    since = volume.mark()
     start = time.monotonic()
     peer = Peer()  # auto: announces itself, sends run with restore, answers the verdicts
     peer.wait_for(start, "sent", "CMD_RUN", argument=2, timeout=20)
     peer.wait_for(start, "code", "NTF_ONLINE", argument=0, timeout=10)
     peer.wait_for(start, "code", "NTF_ONLINE", argument=1, timeout=10)
     print("ok: after run the card and the mixer line report online")
-    # The restore fades the line in to its level.
-    volume.wait_for(start, "MasterVolume", lambda v: abs(v - LEVEL / 65535) < 0.01, FADE + 5)
-    print(f"ok: the restore brought Wine's mixer line to {LEVEL / 655.35:.0f} %")
+    # The restore opens the line and fades it in to its level.
+    volume.fade(volume.wait_for(since, "Mute", lambda v: v == 0, 5, "the restore's unmute"),
+                LEVEL / 65535, "the restore's fade-in")
+    print(f"ok: the restore faded Wine's mixer line in to {LEVEL / 655.35:.0f} %")
 
     shown = [text for _, text in window_texts() or []]
     if shown.count("Online") < 2:
@@ -230,25 +245,28 @@ def main():
 
     lit = lime_pixels("utility-under-wine.png")
 
+    since = volume.mark()
     start = time.monotonic()
     card("programme", "silence")
     verdict = peer.wait_for(start, "code", "NTF_SILENCE", timeout=SILENCE_TIME + 5)
     print(f"ok: silence reported {verdict['at'] - start:.2f} s after the card went silent")
     peer.wait_for(start, "sent", "CMD_MUTE", timeout=3)
-    volume.wait_for(start, "Mute", lambda v: v == 1, FADE + 5)
-    print("ok: auto's mute reached Wine's mixer")
+    volume.wait_for(volume.fade(since, 0, "the mute's fade-out"), "Mute", lambda v: v == 1, 5,
+                    "the mute switch closing after the fade-out")
+    print("ok: auto's mute faded Wine's mixer line out and closed its switch")
     dark = lime_pixels("utility-under-wine-silent.png")
     if not lit > dark + 200:
         fail(f"the meter is not lit by the tone: {lit} lime pixels with it, {dark} without")
     print(f"ok: the meter shows the tone ({lit} lime pixels) and not the silence ({dark})")
 
+    since = volume.mark()
     start = time.monotonic()
     card("programme", "tone", "-20", "1000")
     peer.wait_for(start, "code", "NTF_SOUND", timeout=RESTORE_TIME + 5)
     peer.wait_for(start, "sent", "CMD_UNMUTE", timeout=3)
-    volume.wait_for(start, "Mute", lambda v: v == 0, FADE + 5)
-    volume.wait_for(start, "MasterVolume", lambda v: abs(v - LEVEL / 65535) < 0.01, FADE + 5)
-    print("ok: sound back, and auto's unmute brought Wine's mixer line back to its level")
+    volume.fade(volume.wait_for(since, "Mute", lambda v: v == 0, 5, "the unmute opening the switch"),
+                LEVEL / 65535, "the unmute's fade-in")
+    print("ok: sound back, and auto's unmute faded Wine's mixer line back in to its level")
 
     wine(texts, "--end-session")
     try:
