@@ -236,13 +236,14 @@ Commands:
                      block (time, rate, channels, bits, left and right level in
                      dB, byte count of the samples). Ends on Ctrl+C, )"
 #ifdef _WIN32
-         R"(a closed
-                     console, )"
+         R"(when the
+                     console closes, after --duration, or when the utility
+                     says goodbye.)"
 #else
          R"(SIGTERM,
-                     )"
+                     after --duration, or when the utility says goodbye.)"
 #endif
-         R"(after --duration, or when the utility says goodbye.
+         R"(
   auto               What a simple controlling program does: announce itself,
                      start the work with restore, answer every silence
                      notification with mute and every sound-back notification
@@ -284,14 +285,15 @@ every check while it stays offline) are no new events.
 )"
 #ifdef _WIN32
          R"(                     CMD is split into words as Windows splits a command line
-                     ("..." quotes; a backslash is kept, except before a quote)
-                     and started without a shell: give cmd /c ... for one.)"
+                     ("..." quotes; a backslash stays, except before a quote)
+                     and started without a shell (name cmd /c for one).
+                     Its environment adds)"
 #else
          R"(                     CMD is split into words as a shell splits them ('...'
                      and "..." quote, \ escapes) and started without a shell;
-                     nothing in it is expanded.)"
+                     nothing in it is expanded. Its environment adds)"
 #endif
-         R"( Its environment adds
+         R"(
                      CALVORA_EVENT (silence, sound, offline, online),
                      CALVORA_DEVICE (card, mixer), CALVORA_TIME (ISO 8601 with
                      the zone), CALVORA_LEFT_DB and CALVORA_RIGHT_DB (the last
