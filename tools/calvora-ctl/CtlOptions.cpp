@@ -9,6 +9,9 @@
 #include <CLI/CLI.hpp>
 
 #include "CommandWords.h"
+#ifdef _WIN32
+#include "WindowsCommandWords.h"
+#endif
 
 namespace calvora::ctl {
 
@@ -144,16 +147,14 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     return std::nullopt;
   }
 #ifdef _WIN32
-  // The Windows build has neither the metrics server nor the event commands.
+  // The Windows build has no metrics server, and no sh: a command that wants the shell of
+  // Windows names it (cmd /c ...).
   if (options.command == Command::kServe || options.listen) {
     error = "serve and --listen are not available on Windows";
     return std::nullopt;
   }
-  if (shell || std::any_of(actionTexts.begin(), actionTexts.end(),
-                           [](const auto& text) { return text.has_value(); })) {
-    error =
-        "--on-silence, --on-sound, --on-offline, --on-online and --shell are not available "
-        "on Windows";
+  if (shell) {
+    error = "--shell is not available on Windows; give the command as cmd /c ... instead";
     return std::nullopt;
   }
 #endif
@@ -187,7 +188,11 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
       continue;
     }
     std::string why;
+#ifdef _WIN32
+    const auto split = SplitWindowsCommandWords(*text, why);
+#else
     const auto split = SplitCommandWords(*text, why);
+#endif
     if (!split) {
       error = ActionOption(kind) + ": " + why;
       return std::nullopt;
@@ -231,13 +236,14 @@ Commands:
                      block (time, rate, channels, bits, left and right level in
                      dB, byte count of the samples). Ends on Ctrl+C, )"
 #ifdef _WIN32
-         R"(a closed
-                     console, )"
+         R"(when the
+                     console closes, after --duration, or when the utility
+                     says goodbye.)"
 #else
          R"(SIGTERM,
-                     )"
+                     after --duration, or when the utility says goodbye.)"
 #endif
-         R"(after --duration, or when the utility says goodbye.
+         R"(
   auto               What a simple controlling program does: announce itself,
                      start the work with restore, answer every silence
                      notification with mute and every sound-back notification
@@ -264,13 +270,11 @@ Options:
 
 )"
 #ifdef _WIN32
-         R"(Station option (watch, auto). An event is a notification that changes what
-is known: the air falls silent or sound comes back, the sound card or the
-mixer goes offline or comes online. Repeats (a device's offline notice on
-every check while it stays offline) are no new events.
-)"
+         R"(Station options (watch, auto). An event)"
 #else
-         R"(Station options (watch, auto, serve). An event is a notification that changes
+         R"(Station options (watch, auto, serve). An event)"
+#endif
+         R"( is a notification that changes
 what is known: the air falls silent or sound comes back, the sound card or
 the mixer goes offline or comes online. Repeats (a device's offline notice on
 every check while it stays offline) are no new events.
@@ -278,9 +282,18 @@ every check while it stays offline) are no new events.
   --on-sound CMD     Run CMD when sound comes back.
   --on-offline CMD   Run CMD when the sound card or the mixer goes offline.
   --on-online CMD    Run CMD when the sound card or the mixer comes online.
-                     CMD is split into words as a shell splits them ('...'
+)"
+#ifdef _WIN32
+         R"(                     CMD is split into words as Windows splits a command line
+                     ("..." quotes; a backslash stays, except before a quote)
+                     and started without a shell (name cmd /c for one).
+                     Its environment adds)"
+#else
+         R"(                     CMD is split into words as a shell splits them ('...'
                      and "..." quote, \ escapes) and started without a shell;
-                     nothing in it is expanded. Its environment adds
+                     nothing in it is expanded. Its environment adds)"
+#endif
+         R"(
                      CALVORA_EVENT (silence, sound, offline, online),
                      CALVORA_DEVICE (card, mixer), CALVORA_TIME (ISO 8601 with
                      the zone), CALVORA_LEFT_DB and CALVORA_RIGHT_DB (the last
@@ -289,7 +302,9 @@ every check while it stays offline) are no new events.
                      One instance of each command runs at a time: an event
                      that comes meanwhile runs it again once it has ended, and
                      a later one replaces it (the last state wins).
-  --shell            Run each CMD with sh -c instead ($VARIABLES, pipes, ...).
+)"
+#ifndef _WIN32
+         R"(  --shell            Run each CMD with sh -c instead ($VARIABLES, pipes, ...).
 )"
 #endif
          R"(  --log DIR          Append one line per event to DIR/YYYY-MM-DD.log (local

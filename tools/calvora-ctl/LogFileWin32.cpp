@@ -5,28 +5,14 @@
 #include <system_error>
 
 #include "LogFile.h"
+#include "WindowsErrorText.h"
 #include "platform/win32/WideText.h"
 
 namespace calvora::ctl {
 
 namespace {
 
-using platform::win32::Narrow;
 using platform::win32::Widen;
-
-// The system's text for an error code, without its line break.
-std::string SystemText(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring message(text != nullptr ? text : L"", length);
-  LocalFree(text);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                              message.back() == L' ' || message.back() == L'.'))
-    message.pop_back();
-  return message.empty() ? "error " + std::to_string(error) : Narrow(message);
-}
 
 HANDLE OpenForAppending(const std::wstring& path) {
   // FILE_APPEND_DATA alone: every write goes to the end, as one piece.
@@ -47,11 +33,11 @@ AppendFailure AppendToLogFile(const std::string& folder, const std::string& path
     file = OpenForAppending(widePath);
   }
   if (file == INVALID_HANDLE_VALUE)
-    return {AppendFailure::kOpen, SystemText(GetLastError())};
+    return {AppendFailure::kOpen, WindowsErrorText(GetLastError())};
   AppendFailure failure;
   DWORD written = 0;
   if (!WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
-    failure = {AppendFailure::kWrite, SystemText(GetLastError())};
+    failure = {AppendFailure::kWrite, WindowsErrorText(GetLastError())};
   else if (written != text.size())
     failure = {AppendFailure::kWrite, "the disk is full"};
   CloseHandle(file);

@@ -8,6 +8,7 @@
 
 #include "Controller.h"
 #include "CtlOptions.h"
+#include "EventCommands.h"
 #include "platform/win32/WideText.h"
 #include "platform/win32/Win32Desktop.h"
 // After the protocol's names, which some of its macros would otherwise replace.
@@ -59,6 +60,10 @@ int Run(const CtlOptions& options) {
   host.waitAndProcess = [&desktop](int32_t timeoutMs) { desktop.WaitAndProcess(timeoutMs); };
   host.interrupted = [] { return interrupted.load(); };
   host.where = "on this desktop";
+  host.makeStationServices = [&options](platform::WindowHandle utility,
+                                        const ControllerHost::Report& report, int&) {
+    return std::unique_ptr<StationServices>(EventCommands::Make(options, utility, report));
+  };
   const int exitCode = Controller(desktop, host, options).Run();
   SetEvent(finished);
   return exitCode;

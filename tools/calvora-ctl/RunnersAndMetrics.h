@@ -1,12 +1,10 @@
 #pragma once
-// The station services of watch, auto and serve where the system has them: a station's
-// command for each kind of event (--on-silence and its kin), and the metrics and status
-// served over HTTP (--listen).
-#include <array>
+// The station services of watch, auto and serve on Linux: the station's commands on events
+// (--on-silence and its kin), and the metrics and status served over HTTP (--listen).
 #include <memory>
 
-#include "ActionRunner.h"
 #include "Controller.h"
+#include "EventCommands.h"
 #include "MetricsServer.h"
 #include "StationMonitor.h"
 
@@ -24,12 +22,11 @@ class RunnersAndMetrics : public StationServices {
   void OnAudio(const link::AudioBlockHeader& header, std::span<const uint8_t> samples) override;
 
  private:
-  explicit RunnersAndMetrics(platform::WindowHandle utility) : utility_(utility) {}
+  RunnersAndMetrics() = default;
 
-  platform::WindowHandle utility_;
   std::unique_ptr<StationMonitor> monitor_;
-  std::unique_ptr<MetricsServer> server_;  // after the monitor: stops serving it first
-  std::array<std::unique_ptr<ActionRunner>, 4> runners_;  // by EventKind
+  std::unique_ptr<MetricsServer> server_;    // after the monitor: stops serving it first
+  std::unique_ptr<EventCommands> commands_;  // ends first, waiting a little for the commands
 };
 
 }  // namespace calvora::ctl

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +18,11 @@
 #include <vector>
 
 #include "CtlStandInUtility.h"
+// After windows.h, which the stand-in brings and it needs.
+#include <shellapi.h>
+
+#include "WindowsCommandWords.h"
+#include "platform/win32/WideText.h"
 
 namespace calvora::e2e {
 namespace {
@@ -26,9 +32,8 @@ using Behaviour = CtlStandInUtility::Behaviour;
 
 std::wstring gProgram;  // calvora-ctl.exe, as a Windows path
 
-std::wstring Widen(const std::string& text) {
-  return std::wstring(text.begin(), text.end());  // the arguments here are ASCII
-}
+using platform::win32::Narrow;
+using platform::win32::Widen;
 
 // A folder of its own for each test, removed afterwards.
 class TempFolder {
@@ -71,9 +76,9 @@ class Ctl {
 
   explicit Ctl(const std::vector<std::string>& args) {
     EXPECT_FALSE(gProgram.empty()) << "usage: e2e-win32-ctl calvora-ctl.exe";
-    std::wstring commandLine = L"\"" + gProgram + L"\"";
-    for (const std::string& arg : args)
-      commandLine += L" \"" + Widen(arg) + L"\"";
+    std::vector<std::string> words{Narrow(gProgram)};
+    words.insert(words.end(), args.begin(), args.end());
+    std::wstring commandLine = Widen(ctl::JoinWindowsCommandWords(words));
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     auto open = [&](const fs::path& path) {
       return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
@@ -334,6 +339,108 @@ TEST(CtlExe, AutoAnswersSilenceWithMuteAndSoundWithUnmute) {
       << outcome.out;
 }
 
+// The command of an event: this test program in its recording role, with words that need
+// quoting and a path with backslashes.
+std::string RecordingCommand(const fs::path& file, const std::string& label) {
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return "\"" + Narrow(self) + "\" --record-action \"" + file.string() + "\" " + label +
+         " \"arg with blanks\" C:\\tools\\alarm.exe \"say \\\"hi\\\"\"";
+}
+
+// The file the recording command appends to, once it holds `count` runs (at most 15 s).
+std::string WaitForRuns(const fs::path& file, std::size_t count) {
+  for (int waited = 0; waited < 15000; waited += 50) {
+    const std::string text = ReadFile(file);
+    std::size_t runs = 0;
+    for (std::size_t at = text.find("end\n"); at != std::string::npos;
+         at = text.find("end\n", at + 1))
+      ++runs;
+    if (runs >= count)
+      return text;
+    Sleep(50);
+  }
+  return ReadFile(file);
+}
+
+TEST(CtlExe, EventsRunTheirCommandsWithTheWordsAndTheEventInTheEnvironment) {
+  const CtlStandInUtility utility(42);
+  TempFolder folder;
+  const fs::path file = folder.Path() / "runs.txt";
+  Ctl watch({"watch", "--duration", "30", "--on-silence", RecordingCommand(file, "for-silence"),
+             "--on-online", RecordingCommand(file, "for-online")});
+  ASSERT_NE(utility.WaitForPeer(15000), 0u);
+  EXPECT_TRUE(utility.Notify(link::NTF_ONLINE, link::DEV_MIXER));
+  ASSERT_FALSE(WaitForRuns(file, 1).empty()) << "the online command did not run";
+  EXPECT_TRUE(utility.SendAudioBlock(48000, 2, -41.5, -40.25, 1920));
+  EXPECT_TRUE(utility.Notify(link::NTF_SILENCE, 0));
+  const std::string runs = WaitForRuns(file, 2);
+  EXPECT_TRUE(utility.Notify(link::WINMSG_CONTROL, link::CTRL_BYE));
+  const auto outcome = watch.Finish(10000);
+  ASSERT_TRUE(outcome.ended);
+  EXPECT_EQ(outcome.exitCode, 0u) << outcome.err;
+
+  const std::string stamp = R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d\d\d[+-]\d\d:\d\d)";
+  const std::string handle = Text(utility.Handle());
+  auto run = [&](const std::string& label, const std::string& event, const std::string& device,
+                 const std::string& left, const std::string& right) {
+    return label + "\narg with blanks\nC:\\\\tools\\\\alarm\\.exe\nsay \"hi\"\nevent=" + event +
+           "\ndevice=" + device + "\ntime=" + stamp + "\nleft=" + left + "\nright=" + right +
+           "\nhandle=" + handle + "\nend\n";
+  };
+  EXPECT_TRUE(std::regex_match(
+      runs, std::regex(run("for-online", "online", "mixer", "", "") +
+                       run("for-silence", "silence", "card", "-41\\.50", "-40\\.25"))))
+      << runs;
+  // Each run told on stderr: its start, its output, its end.
+  for (const std::string& told :
+       {std::string("calvora-ctl: on-online: started "), std::string(": recorded on stdout\n"),
+        std::string(": recorded on stderr\n"), std::string(") exited with 4 after ")})
+    EXPECT_NE(outcome.err.find(told), std::string::npos) << told << "\n" << outcome.err;
+}
+
+TEST(CtlExe, ACommandThatCannotStartIsToldAndWatchGoesOn) {
+  const CtlStandInUtility utility(42);
+  Ctl watch({"watch", "--duration", "30", "--on-silence", "C:\\no\\such\\program.exe x"});
+  ASSERT_NE(utility.WaitForPeer(15000), 0u);
+  EXPECT_TRUE(utility.Notify(link::NTF_SILENCE, 0));
+  Sleep(500);
+  EXPECT_TRUE(utility.Notify(link::NTF_SOUND, 0)) << "watch stopped answering";
+  EXPECT_TRUE(utility.Notify(link::WINMSG_CONTROL, link::CTRL_BYE));
+  const auto outcome = watch.Finish(10000);
+  ASSERT_TRUE(outcome.ended);
+  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_NE(
+      outcome.err.find("calvora-ctl: on-silence: could not start C:\\no\\such\\program.exe: "),
+      std::string::npos)
+      << outcome.err;
+}
+
+TEST(CtlWindowsCommandWords, BackslashesStayAndJoinedWordsComeBackWhole) {
+  std::string error;
+  EXPECT_EQ(
+      ctl::SplitWindowsCommandWords(R"(  C:\tools\alarm.exe --loud "two words" a\b\\)", error),
+      (std::vector<std::string>{R"(C:\tools\alarm.exe)", "--loud", "two words", R"(a\b\\)"}));
+  EXPECT_EQ(ctl::SplitWindowsCommandWords(R"("C:\Program Files\x.exe" "say \"hi\"")", error),
+            (std::vector<std::string>{R"(C:\Program Files\x.exe)", R"(say "hi")"}));
+  EXPECT_FALSE(ctl::SplitWindowsCommandWords(" \t ", error));
+  EXPECT_EQ(error, "the command is empty");
+
+  const std::vector<std::string> tricky{"C:\\Program Files\\x.exe",
+                                        "",
+                                        "plain",
+                                        "two words",
+                                        "ends in a backslash\\",
+                                        R"(back\\slashes\\)",
+                                        R"(quote"inside)",
+                                        R"(\"already\" escaped)",
+                                        "tab\there",
+                                        "unicode \xc3\xa9t\xc3\xa9"};
+  const std::string line = ctl::JoinWindowsCommandWords(tricky);
+  EXPECT_EQ(ctl::SplitWindowsCommandWords(line, error), tricky) << line;
+  EXPECT_EQ(ctl::JoinWindowsCommandWords({"a", "b"}), "a b");
+}
+
 TEST(CtlExe, AUtilityThatDoesNotAnswerEndsTheCommandWithinASecondAndAHalf) {
   // What starting the program costs here, so that only the wait is measured.
   const auto help = RunCtl({"--help"});
@@ -350,10 +457,9 @@ TEST(CtlExe, AUtilityThatDoesNotAnswerEndsTheCommandWithinASecondAndAHalf) {
   }
 }
 
-TEST(CtlExe, ServeAndStationCommandsAreRefusedOnWindows) {
+TEST(CtlExe, ServeListenAndShellAreRefusedOnWindows) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"serve"},
                                                {"watch", "--listen", "127.0.0.1:0"},
-                                               {"watch", "--on-silence", "notepad"},
                                                {"auto", "--shell", "--on-sound", "x"}}) {
     const auto outcome = RunCtl(args);
     EXPECT_EQ(outcome.exitCode, 1u) << args[0];
@@ -367,7 +473,38 @@ TEST(CtlExe, ServeAndStationCommandsAreRefusedOnWindows) {
 }  // namespace
 }  // namespace calvora::e2e
 
+namespace {
+
+// The recording role of this program, as the command of an event: appends its words after the
+// file and the event's environment to the file, says so on stdout and stderr, exits with 4.
+int RecordAction() {
+  using calvora::platform::win32::Narrow;
+  int count = 0;
+  wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::ofstream file(std::filesystem::path(words[2]), std::ios::app | std::ios::binary);
+  for (int i = 3; i < count; ++i)
+    file << Narrow(words[i]) << "\n";
+  for (const wchar_t* name : {L"CALVORA_EVENT", L"CALVORA_DEVICE", L"CALVORA_TIME",
+                              L"CALVORA_LEFT_DB", L"CALVORA_RIGHT_DB", L"CALVORA_HANDLE"}) {
+    wchar_t value[256] = {};
+    GetEnvironmentVariableW(name, value, 256);
+    std::string key = Narrow(name).substr(8);  // "EVENT", "LEFT_DB", ...
+    for (char& c : key)
+      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    file << key.substr(0, key.find("_db")) << "=" << Narrow(value) << "\n";
+  }
+  file << "end\n";
+  LocalFree(words);
+  std::printf("recorded on stdout\n");
+  std::fprintf(stderr, "recorded on stderr\n");
+  return 4;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--record-action")
+    return RecordAction();
   ::testing::InitGoogleTest(&argc, argv);
   // ctest names the program by its path on the Linux side; Wine's drive Z: is the root. The
   // listing of the tests runs without it.

@@ -1,0 +1,47 @@
+#include "EventCommands.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace calvora::ctl {
+
+namespace {
+
+std::string LevelText(double db) {
+  if (!std::isfinite(db))
+    return "";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", db);
+  return text;
+}
+
+}  // namespace
+
+std::unique_ptr<EventCommands> EventCommands::Make(const CtlOptions& options,
+                                                   platform::WindowHandle utility,
+                                                   const ControllerHost::Report& report) {
+  if (std::all_of(options.actions.begin(), options.actions.end(),
+                  [](const auto& argv) { return argv.empty(); }))
+    return nullptr;
+  std::unique_ptr<EventCommands> commands(new EventCommands(utility));
+  for (std::size_t i = 0; i < commands->runners_.size(); ++i) {
+    if (!options.actions[i].empty()) {
+      commands->runners_[i] = std::make_unique<ActionRunner>(
+          ActionOption(static_cast<EventKind>(i)).substr(2), options.actions[i], report);
+    }
+  }
+  return commands;
+}
+
+void EventCommands::OnEvent(const StationEvent& event) {
+  if (auto& runner = runners_[static_cast<std::size_t>(event.kind)]) {
+    runner->Trigger({std::string("CALVORA_EVENT=") + EventName(event.kind),
+                     std::string("CALVORA_DEVICE=") + DeviceName(event.device),
+                     "CALVORA_TIME=" + event.time, "CALVORA_LEFT_DB=" + LevelText(event.left),
+                     "CALVORA_RIGHT_DB=" + LevelText(event.right),
+                     "CALVORA_HANDLE=" + std::to_string(utility_)});
+  }
+}
+
+}  // namespace calvora::ctl

@@ -1,0 +1,31 @@
+#pragma once
+// The station's command for each kind of event (--on-silence and its kin), each run by an
+// ActionRunner of its own with the event in its environment: CALVORA_EVENT, CALVORA_DEVICE,
+// CALVORA_TIME, CALVORA_LEFT_DB, CALVORA_RIGHT_DB (empty before the first block) and
+// CALVORA_HANDLE.
+#include <array>
+#include <memory>
+
+#include "ActionRunner.h"
+#include "Controller.h"
+
+namespace calvora::ctl {
+
+class EventCommands : public StationServices {
+ public:
+  // The commands the options give, or null when they give none.
+  static std::unique_ptr<EventCommands> Make(const CtlOptions& options,
+                                             platform::WindowHandle utility,
+                                             const ControllerHost::Report& report);
+
+  void OnEvent(const StationEvent& event) override;
+  void OnAudio(const link::AudioBlockHeader&, std::span<const uint8_t>) override {}
+
+ private:
+  explicit EventCommands(platform::WindowHandle utility) : utility_(utility) {}
+
+  platform::WindowHandle utility_;
+  std::array<std::unique_ptr<ActionRunner>, 4> runners_;  // by EventKind
+};
+
+}  // namespace calvora::ctl
