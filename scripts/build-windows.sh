@@ -12,6 +12,9 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null || needed+=(mingw-w64)
 command -v wine >/dev/null || needed+=(wine wine64)
 command -v ninja >/dev/null || needed+=(ninja-build)
 command -v cmake >/dev/null || needed+=(cmake)
+# calvora-ctl.exe uses these header-only libraries straight from their packages.
+[ -f /usr/include/CLI/CLI.hpp ] || needed+=(libcli11-dev)
+[ -f /usr/include/nlohmann/json.hpp ] || needed+=(nlohmann-json3-dev)
 if [ ${#needed[@]} -gt 0 ]; then
   as_root=()
   [ "$(id -u)" -eq 0 ] || as_root=(sudo)
