@@ -21,13 +21,20 @@ CtlStandInUtility::CtlStandInUtility(int16_t programId, Behaviour behaviour)
   release_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::unique_lock lock(mutex_);
   thread_ = std::thread([this, behaviour] { Serve(behaviour); });
-  changed_.wait_for(lock, std::chrono::seconds(10), [this] { return threadId_ != 0; });
+  // A busy desktop may take seconds for a new window; a test given no window fails on handle 0.
+  changed_.wait_for(lock, std::chrono::seconds(30), [this] { return threadId_ != 0; });
 }
 
 CtlStandInUtility::~CtlStandInUtility() {
   SetEvent(release_);
-  if (handle_ != 0)
-    PostMessageW(ToHwnd(handle_), WM_CLOSE, 0, 0);
+  {
+    // The window may still be on its way; it is closed once it is there, or the thread has
+    // already ended for want of one.
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return threadId_ != 0; });
+    if (handle_ != 0)
+      PostMessageW(ToHwnd(handle_), WM_CLOSE, 0, 0);
+  }
   thread_.join();
   CloseHandle(release_);
 }
@@ -48,6 +55,8 @@ void CtlStandInUtility::Serve(Behaviour behaviour) {
     threadId_ = GetCurrentThreadId();
   }
   changed_.notify_all();
+  if (window == nullptr)
+    return;
   if (behaviour == Behaviour::kHung) {
     WaitForSingleObject(release_, INFINITE);  // takes no message until released
     DestroyWindow(window);

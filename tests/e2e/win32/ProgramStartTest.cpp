@@ -37,9 +37,11 @@ TEST(ProgramStart, ShowsItsWindowByClassAndEndsOnClose) {
                              nullptr, nullptr, &startup, &process))
       << "cannot start the program, error " << GetLastError();
 
-  // The first start under a fresh Wine server can take a while.
+  // The first start under a fresh Wine server can take a while. The window is created first and
+  // shown once the program has read its settings.
   HWND window = nullptr;
-  for (int waited = 0; window == nullptr && waited < 30000; waited += 100) {
+  for (int waited = 0; (window == nullptr || !IsWindowVisible(window)) && waited < 30000;
+       waited += 100) {
     Sleep(100);
     window = WindowOfProcess(process.dwProcessId);
   }
@@ -47,7 +49,7 @@ TEST(ProgramStart, ShowsItsWindowByClassAndEndsOnClose) {
     wchar_t caption[128]{};
     GetWindowTextW(window, caption, 128);
     EXPECT_STREQ(caption, L"Calvora Audio Mixer " CALVORA_FILE_VERSION_W);
-    EXPECT_TRUE(IsWindowVisible(window));
+    EXPECT_TRUE(IsWindowVisible(window)) << "the window was never shown";
     PostMessageW(window, WM_CLOSE, 0, 0);
   }
   const DWORD ended = WaitForSingleObject(process.hProcess, 15000);
