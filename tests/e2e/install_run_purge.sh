@@ -3,7 +3,8 @@
 # installed utility started by an unprivileged user (a throwaway account) with settings in that
 # user's configuration folder, its program ID read with the installed calvora-ctl, a save from
 # the settings dialog written there; then `apt-get purge` leaves no file of the package behind.
-# It changes the machine (a package, a user), so it runs only where that is allowed: CI sets
+# Before that, an administrator's settings file beside the installed program is what a new
+# user's first start copies. It changes the machine (a package, a user), so it runs only where that is allowed: CI sets
 # CALVORA_SYSTEM_TESTS=1; elsewhere it says how to run it and is skipped.
 set -euo pipefail
 build=$1
@@ -26,10 +27,11 @@ work=$(mktemp -d)
 chmod 755 "$work"  # the throwaway user's home and apt's download user live below it
 user=calvora-test-$$
 home=$work/home
-xvfb_pid="" session_pid="" installed="" user_added=""
+xvfb_pid="" session_pid="" installed="" user_added="" admin_file=""
 cleanup() {
   set +e
   [ -n "$session_pid" ] && kill -- -"$session_pid" 2>/dev/null
+  [ -n "$admin_file" ] && rm -f /usr/bin/calvora-audio-mixer.ini
   if [ -n "$user_added" ]; then
     # Only the throwaway user's processes: everything it runs was started by this test.
     for pid in $(pgrep -u "$user"); do kill -9 "$pid" 2>/dev/null; done
@@ -59,13 +61,12 @@ apt install --no-install-recommends "$deb" >"$work/apt.log" 2>&1 ||
 dpkg-query -L calvora-audio-mixer >"$work/files"
 echo "ok: apt-get installed $(basename "$deb") ($(wc -l <"$work/files") paths)"
 
-# The throwaway user, with a program ID in the settings of its own configuration folder.
+# The throwaway user, with a home of its own and no settings yet.
 useradd -M -d "$home" -s /bin/sh -c "Calvora package test" "$user"
 user_added=1
+mkdir -p "$home"
+chown "$user:" "$home"
 settings=$home/.config/calvora-audio-mixer/calvora-audio-mixer.ini
-mkdir -p "$(dirname "$settings")"
-printf '[Settings]\nPID=4242\nSourceMode=1\n' >"$settings"
-chown -R "$user:" "$home"
 as_user() { runuser -u "$user" -- env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"; }
 help=$(as_user /usr/bin/calvora-audio-mixer --help)
 grep -qF "Settings file: $settings" <<<"$help" || fail "--help does not name $settings: $help"
@@ -77,18 +78,44 @@ wait_for test -s "$work/display" || fail "Xvfb did not start"
 display=":$(cat "$work/display")"
 export DISPLAY=$display
 # The user's own session: a session bus, and the installed utility on it.
-setsid runuser -u "$user" -- env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 \
-  DISPLAY="$display" dbus-run-session -- sh -c \
-  'echo "$DBUS_SESSION_BUS_ADDRESS" >"$1.tmp" && mv "$1.tmp" "$1" && exec calvora-audio-mixer' \
-  session "$home/bus" >"$work/app.log" 2>&1 &
-session_pid=$!
-wait_for test -s "$home/bus" || { cat "$work/app.log" >&2; fail "the user's session did not start"; }
+start_session() {
+  rm -f "$home/bus"
+  setsid runuser -u "$user" -- env -i HOME="$home" PATH=/usr/bin:/bin LANG=C.UTF-8 \
+    DISPLAY="$display" dbus-run-session -- sh -c \
+    'echo "$DBUS_SESSION_BUS_ADDRESS" >"$1.tmp" && mv "$1.tmp" "$1" && exec calvora-audio-mixer' \
+    session "$home/bus" >"$work/app.log" 2>&1 &
+  session_pid=$!
+  wait_for test -s "$home/bus" || { cat "$work/app.log" >&2; fail "the user's session did not start"; }
+}
+end_session() {
+  kill -- -"$session_pid" 2>/dev/null || true
+  wait "$session_pid" 2>/dev/null || true
+  session_pid=""
+}
 identify() {
   as_user DBUS_SESSION_BUS_ADDRESS="$(cat "$home/bus")" /usr/bin/calvora-ctl identify \
     >"$work/identify" 2>/dev/null
 }
-wait_for identify || { cat "$work/app.log" >&2; fail "the installed utility does not answer"; }
-[ "$(cat "$work/identify")" = 4242 ] || fail "identify says $(cat "$work/identify"), not 4242"
+expect_program_id() {
+  wait_for identify || { cat "$work/app.log" >&2; fail "the installed utility does not answer"; }
+  [ "$(cat "$work/identify")" = "$1" ] || fail "identify says $(cat "$work/identify"), not $1"
+}
+
+# The first start copies the administrator's file into the user's folder.
+admin_file=1
+printf '[Settings]\nPID=999\nSourceMode=1\n' >/usr/bin/calvora-audio-mixer.ini
+start_session
+expect_program_id 999
+end_session
+[ "$(cat "$settings" 2>/dev/null)" = "$(cat /usr/bin/calvora-audio-mixer.ini)" ] ||
+  fail "the first start did not copy the administrator's file to $settings"
+[ "$(stat -c %U "$settings")" = "$user" ] || fail "$settings does not belong to $user"
+echo "ok: the first start took the administrator's file as the user's starting point"
+
+# The user's own program ID in that file; a later start reads it, not the administrator's.
+printf '[Settings]\nPID=4242\nSourceMode=1\n' >"$settings"
+start_session
+expect_program_id 4242
 echo "ok: the installed utility, started by $user, answers identify with 4242"
 
 # The settings dialog, as a user works it: the keyboard opens it, "Save settings" saves.
@@ -108,12 +135,12 @@ grep -qx 'Bitrate=48000' "$settings" && grep -qx 'LRControl=0' "$settings" ||
   fail "the save did not write $settings: $(cat "$settings")"
 grep -qx 'PID=4242' "$settings" || fail "the save lost the program ID: $(cat "$settings")"
 [ "$(stat -c %U "$settings")" = "$user" ] || fail "$settings does not belong to $user"
-[ ! -e /usr/bin/calvora-audio-mixer.ini ] || fail "the save wrote beside the installed program"
+[ "$(cat /usr/bin/calvora-audio-mixer.ini)" = "$(printf '[Settings]\nPID=999\nSourceMode=1')" ] ||
+  fail "the save changed the administrator's file"
 echo "ok: \"Save settings\" wrote $settings"
-
-kill -- -"$session_pid" 2>/dev/null || true
-wait "$session_pid" 2>/dev/null || true
-session_pid=""
+end_session
+rm -f /usr/bin/calvora-audio-mixer.ini
+admin_file=""
 
 apt purge calvora-audio-mixer >"$work/purge.log" 2>&1 ||
   { cat "$work/purge.log" >&2; fail "apt-get purge failed"; }
