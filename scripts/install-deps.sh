@@ -8,6 +8,8 @@ packages=(
   libsystemd-dev dbus dbus-bin
   xvfb x11-utils x11-apps netpbm python3 python3-dbus python3-gi
   desktop-file-utils dpkg-dev file
+  # The packages: the Debian package's checks and manual pages, the Windows installer.
+  lintian help2man appstream nsis zip
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xdotool

@@ -137,7 +137,7 @@ void PrintMixerDevices(platform::MixerDevices& mixerDevices, std::FILE* out) {
   mixer::FreeMixerDevices();
 }
 
-void PrintHelp(std::FILE* out) {
+void PrintHelp(const std::string& settingsFile, std::FILE* out) {
 #ifdef _WIN32
   std::fprintf(out,
                "Usage: calvora-audio-mixer [--list-devices | --help | --version]\n"
@@ -149,21 +149,30 @@ void PrintHelp(std::FILE* out) {
                "\n"
                "  --list-devices  print the capture and mixer devices the settings offer\n"
                "  --help          print this help\n"
-               "  --version       print the version\n");
+               "  --version       print the version\n"
+               "\n"
+               "Settings file: %s\n",
+               settingsFile.c_str());
 #else
   std::fprintf(out,
                "Usage: calvora-audio-mixer [--list-devices | --help | --version]\n"
                "\n"
                "Listens to one sound card, shows its level on an LED meter, detects silence,\n"
                "and mutes or restores mixer lines with fades for the programs that control it\n"
-               "over the session bus. Without options it starts its window; the settings are\n"
-               "kept beside the program, in its path with \".ini\".\n"
+               "over the session bus. Without options it starts its window.\n"
                "\n"
                "  --list-devices  print the capture and mixer devices the settings offer\n"
                "  --help          print this help\n"
                "  --version       print the version\n"
                "\n"
-               "Environment: CALVORA_DEBUG=1 shows ALSA's own messages on stderr.\n");
+               "The settings file is the program's path with \".ini\" where the program's folder\n"
+               "can be written; otherwise $XDG_CONFIG_HOME/calvora-audio-mixer/\n"
+               "calvora-audio-mixer.ini (~/.config by default), which the first start copies\n"
+               "from the file beside the program, if there is one.\n"
+               "Settings file: %s\n"
+               "\n"
+               "Environment: CALVORA_DEBUG=1 shows ALSA's own messages on stderr.\n",
+               settingsFile.c_str());
 #endif
 }
 
@@ -177,14 +186,14 @@ void PrintDeviceListing(platform::WaveInput& waveInput, platform::MixerDevices& 
 }
 
 std::optional<int> RunWithoutWindow(int argc, char** argv, const DeviceListingPrinter& listing,
-                                    std::FILE* out) {
+                                    const std::string& settingsFile, std::FILE* out) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--list-devices") == 0) {
       listing(out);
       return 0;
     }
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      PrintHelp(out);
+      PrintHelp(settingsFile, out);
       return 0;
     }
     if (std::strcmp(argv[i], "--version") == 0) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "platform/MixerDevices.h"
 #include "platform/WaveInput.h"
@@ -15,9 +16,9 @@ namespace calvora::app {
 using DeviceListingPrinter = std::function<void(std::FILE* out)>;
 
 // The exit status when argv asks for one of these options, after doing it; nothing when the
-// program should start its window.
+// program should start its window. The help names `settingsFile`, the file this copy reads.
 std::optional<int> RunWithoutWindow(int argc, char** argv, const DeviceListingPrinter& listing,
-                                    std::FILE* out = stdout);
+                                    const std::string& settingsFile, std::FILE* out = stdout);
 
 // Prints every capture device that records 16-bit stereo at 44.1 kHz, with its formats, and
 // every mixer device with its roots and lines and their volume and switch, by the names and

@@ -2,10 +2,13 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "app/DeviceListing.h"
 #include "app/Main.h"
 #include "app/SettingsFileAdvice.h"
+#include "app/SettingsFileLocation.h"
 #include "platform/alsa/AlsaMixerDevices.h"
 #include "platform/alsa/AlsaWaveInput.h"
 #include "platform/dbus/QtBusPump.h"
@@ -29,15 +32,25 @@ int main(int argc, char** argv) {
     platform::alsa::AlsaMixerDevices mixerDevices;
     app::PrintDeviceListing(waveInput, mixerDevices, out);
   };
-  if (const std::optional<int> status = app::RunWithoutWindow(argc, argv, listing))
+  // The program's own file, as Qt finds it too; argv[0] where /proc is not mounted.
+  std::error_code noLink;
+  std::string executable = std::filesystem::read_symlink("/proc/self/exe", noLink).string();
+  if (executable.empty() && argc > 0)
+    executable = std::filesystem::absolute(argv[0], noLink).string();
+  const app::SettingsFileLocation settingsFile =
+      app::ChooseSettingsFile(executable, app::RealSettingsFileSystem());
+  if (const std::optional<int> status =
+          app::RunWithoutWindow(argc, argv, listing, settingsFile.path))
     return *status;
+  if (const std::optional<std::string> problem = app::PrepareSettingsFile(settingsFile))
+    std::fprintf(stderr, "calvora-audio-mixer: %s\n", problem->c_str());
   QApplication app(argc, argv);
   ui::qt::PrepareApplication(app::kProgramTitle);
 
-  const std::string executable = QCoreApplication::applicationFilePath().toStdString();
   platform::posix::PosixClock clock;
   platform::qt::QtTimers timers;
-  const std::string iniPath = app::SettingsFilePathFor(executable);
+  const std::string& iniPath = settingsFile.path;
+  const bool inUserFolder = settingsFile.InUserFolder();
   platform::posix::IniProfileFile ini(iniPath);
   platform::posix::XdgRunKeys runKeys;
   // One wave input serves the window's capture and the settings dialog's list, so the card in
@@ -54,10 +67,10 @@ int main(int argc, char** argv) {
   platform::dbus::QtBusPump busPump(*desktop);
 
   ui::qt::MainForm form;
-  settings::SettingsStore store(ini, runKeys, executable,
-                                [&form, &iniPath](const std::string& text) {
-                                  form.MSG.ShowError(app::SettingsErrorForUser(text, iniPath));
-                                });
+  settings::SettingsStore store(
+      ini, runKeys, executable, [&form, &iniPath, inUserFolder](const std::string& text) {
+        form.MSG.ShowError(app::SettingsErrorForUser(text, iniPath, inUserFolder));
+      });
 
   // The dialog protects the main window's lines and leaves its controller a device tree.
   app::TCV_AudioMixer* mainWindow = nullptr;

@@ -74,10 +74,11 @@ int main(int argc, char** argv) {
   };
   if (argc > 1)
     PrintToStartingConsole();
-  if (const std::optional<int> status = app::RunWithoutWindow(argc, argv, listing))
+  const std::string executable = ExecutablePath();
+  if (const std::optional<int> status =
+          app::RunWithoutWindow(argc, argv, listing, app::SettingsFilePathFor(executable)))
     return *status;
 
-  const std::string executable = ExecutablePath();
   platform::win32::Win32Clock clock;
   platform::win32::Win32Timers timers;
   const std::string iniPath = app::SettingsFilePathFor(executable);

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws the program's icons: the application icon and the eight frames of the tray
 animation (a small LED meter whose bars rise and fall). Run it to regenerate the PNGs of the Qt
-build and the .ico files of the Windows build (src/ui/win32/icons)."""
+build, the .ico files of the Windows build (src/ui/win32/icons) and the scalable icon that
+desktops show for the installed program (data/calvora-audio-mixer.svg)."""
 import math
 import struct
 import zlib
@@ -9,6 +10,7 @@ from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
 WINDOWS_ICONS = HERE.parent.parent / "win32" / "icons"
+SCALABLE_ICON = HERE.parents[3] / "data" / "calvora-audio-mixer.svg"
 
 
 def write_png(path, size, pixels):
@@ -78,6 +80,33 @@ def draw(size, heights):
     return pixels
 
 
+def write_svg(path, heights):
+    """The application icon as drawn by draw(), in its 32-unit grid without the pixel rounding."""
+    bars, columns = 8, len(heights)
+    left, top, bottom = 5, 5, 27
+    width = (32 - 2 * left) / columns
+    step = (bottom - top) / bars
+    shapes = []
+    for c, h in enumerate(heights):
+        x0 = left + c * width + 1
+        for level in range(bars):
+            y1 = bottom - level * step
+            r, g, b = bar_colour(level, bars) if level < h else (60, 66, 78)
+            shapes.append(f'  <rect x="{x0:g}" y="{y1 - step + 1:g}" width="{width - 2:g}" '
+                          f'height="{step - 1:g}" fill="#{r:02x}{g:02x}{b:02x}"/>')
+    path.write_text(
+        '<?xml version="1.0" encoding="UTF-8"?>\n'
+        '<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" viewBox="0 0 32 32">\n'
+        '  <defs>\n'
+        '    <linearGradient id="back" x1="0" y1="0" x2="0" y2="1">\n'
+        '      <stop offset="0" stop-color="#343846"/>\n'
+        '      <stop offset="1" stop-color="#222632"/>\n'
+        '    </linearGradient>\n'
+        '  </defs>\n'
+        '  <rect width="32" height="32" rx="6" fill="url(#back)"/>\n' +
+        "\n".join(shapes) + "\n</svg>\n")
+
+
 def main():
     frames = [
         [2, 4, 6, 3], [3, 6, 5, 4], [5, 7, 4, 6], [6, 5, 3, 7],
@@ -89,6 +118,7 @@ def main():
         write_ico(WINDOWS_ICONS / f"tray{i}.ico", [(s, draw(s, heights)) for s in (16, 32)])
     write_png(HERE / "calvora.png", 64, draw(64, [3, 6, 8, 5]))
     write_ico(WINDOWS_ICONS / "calvora.ico", [(s, draw(s, [3, 6, 8, 5])) for s in (16, 32, 48, 64)])
+    write_svg(SCALABLE_ICON, [3, 6, 8, 5])
 
 
 if __name__ == "__main__":

@@ -1,0 +1,151 @@
+"""The Windows installer under Wine: a silent install (/S) puts both programs, the uninstaller,
+the Start-menu shortcut and the "Apps" entry in place for the current user; the installed
+utility answers identify with the program ID of a settings file beside it; installing again
+(an upgrade) keeps that file; a silent uninstall removes the programs, the shortcut, the
+entry and the program's own autostart value (another program's stays), and keeps the
+settings file.
+
+Arguments: SETUP.exe window-texts.exe. Runs under a display (Xvfb) with the Wine prefix of the
+test run (WINEPREFIX); what it installs there is removed at the end."""
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+setup, texts = sys.argv[1:3]
+RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\CalvoraAudioMixer"
+SETTINGS = "[Settings]\r\nPID=5150\r\nSourceMode=1\r\n"
+children = []
+cleanups = []
+
+
+def fail(text):
+    print("FAIL:", text, file=sys.stderr)
+    sys.exit(1)
+
+
+def wine(*args, timeout=60):
+    return subprocess.run(["wine", *args], capture_output=True, text=True, timeout=timeout)
+
+
+def unix_path(windows_path):
+    done = subprocess.run(["winepath", "-u", windows_path], capture_output=True, text=True,
+                          check=True)
+    return done.stdout.strip()
+
+
+def windows_folder(variable):
+    done = wine("cmd", "/c", f"echo %{variable}%")
+    return done.stdout.strip()
+
+
+def wait_until(check, timeout, why):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if check():
+            return
+        time.sleep(0.2)
+    fail(why)
+
+
+def has_key(key, value=None):
+    args = ["reg", "query", key] + (["/v", value] if value else [])
+    return wine(*args).returncode == 0
+
+
+def main():
+    local = windows_folder("LOCALAPPDATA")
+    folder_w = local + r"\Programs\Calvora Audio Mixer"
+    folder = unix_path(folder_w)
+    shortcut = unix_path(windows_folder("APPDATA") +
+                         r"\Microsoft\Windows\Start Menu\Programs\Calvora Audio Mixer.lnk")
+    if os.path.exists(folder):
+        fail(f"{folder} exists before the install")
+    cleanups.append(lambda: shutil.rmtree(folder, ignore_errors=True))
+    cleanups.append(lambda: wine("reg", "delete", UNINSTALL_KEY, "/f"))
+    cleanups.append(lambda: os.path.exists(shortcut) and os.remove(shortcut))
+    cleanups.append(lambda: wine("reg", "delete", RUN_KEY, "/v", "CalvoraTestOther", "/f"))
+
+    done = wine(setup, "/S", timeout=120)
+    if done.returncode != 0:
+        fail(f"the silent install ended with {done.returncode}: {done.stderr[-2000:]}")
+    installed = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    expected = ["LICENSE.txt", "calvora-audio-mixer.exe", "calvora-ctl.exe", "uninstall.exe"]
+    if installed != expected:
+        fail(f"installed {installed}, not {expected}")
+    if not os.path.exists(shortcut):
+        fail("no Start-menu shortcut")
+    entry = wine("reg", "query", UNINSTALL_KEY).stdout
+    for value in ("DisplayName", "UninstallString", "DisplayVersion", "InstallLocation"):
+        if value not in entry:
+            fail(f"the Apps entry lacks {value}: {entry}")
+    if "uninstall.exe" not in entry:
+        fail(f"the Apps entry does not name the uninstaller: {entry}")
+    print(f"ok: /S installed {', '.join(installed)}, the shortcut and the Apps entry")
+
+    settings = os.path.join(folder, "calvora-audio-mixer.ini")
+    with open(settings, "w", newline="") as f:
+        f.write(SETTINGS)
+    app = subprocess.Popen(["wine", os.path.join(folder, "calvora-audio-mixer.exe")],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    children.append(app)
+    answer = []
+
+    def identified():
+        done = wine(os.path.join(folder, "calvora-ctl.exe"), "identify", timeout=30)
+        answer[:] = [done.stdout.strip()]
+        return done.returncode == 0
+
+    wait_until(identified, 30, "the installed utility does not answer identify")
+    if answer[0] != "5150":
+        fail(f"identify says {answer[0]!r}, not the settings file's 5150")
+    print("ok: the installed utility answers identify with the program ID of the file beside it")
+    # Its autostart value, as the settings dialog writes it, and another program's.
+    program_w = folder_w + r"\calvora-audio-mixer.exe"
+    wine("reg", "add", RUN_KEY, "/v", "DORozizIzuzo", "/d", program_w, "/f")
+    wine("reg", "add", RUN_KEY, "/v", "CalvoraTestOther", "/d", r"C:\other\other.exe", "/f")
+    wine(texts, "--end-session")
+    try:
+        app.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        app.kill()
+        fail("the utility did not end with the session")
+
+    done = wine(setup, "/S", timeout=120)
+    if done.returncode != 0:
+        fail(f"the upgrade ended with {done.returncode}")
+    with open(settings, newline="") as f:
+        if f.read() != SETTINGS:
+            fail("installing again changed the settings file")
+    print("ok: installing again over it keeps the settings file")
+
+    uninstaller = os.path.join(folder, "uninstall.exe")
+    wine(uninstaller, "/S", timeout=120)
+    # The uninstaller runs on from a copy of itself, and removes the original last.
+    wait_until(lambda: not os.path.exists(uninstaller), 60, "the uninstaller did not finish")
+    time.sleep(1)
+    left = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
+    if left != ["calvora-audio-mixer.ini"]:
+        fail(f"after the silent uninstall the folder holds {left}, not the settings file alone")
+    if os.path.exists(shortcut):
+        fail("the uninstall left the Start-menu shortcut")
+    if has_key(UNINSTALL_KEY):
+        fail("the uninstall left the Apps entry")
+    if has_key(RUN_KEY, "DORozizIzuzo"):
+        fail("the uninstall left the program's autostart value")
+    if not has_key(RUN_KEY, "CalvoraTestOther"):
+        fail("the uninstall removed another program's autostart value")
+    print("ok: the silent uninstall removed all but the settings file, and only its own "
+          "autostart value")
+
+
+try:
+    main()
+finally:
+    for child in children:
+        if child.poll() is None:
+            child.kill()
+    for cleanup in reversed(cleanups):
+        cleanup()
