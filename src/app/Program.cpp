@@ -5,6 +5,7 @@
 
 #include "app/DeviceListing.h"
 #include "app/Main.h"
+#include "app/SettingsDialogQt.h"
 #include "app/SettingsFileAdvice.h"
 #include "platform/alsa/AlsaMixerDevices.h"
 #include "platform/alsa/AlsaWaveInput.h"
@@ -18,7 +19,6 @@
 #include "platform/qt/SessionEnd.h"
 #include "platform/qt/ShutdownSignals.h"
 #include "ui/qt/MainForm.h"
-#include "ui/qt/SettingsDialog.h"
 
 using namespace calvora;
 
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
       *form.SGMixer, *form.LabMixer,   *form.SGLevel,         *form.LabSilence,
       form.PanSett,  *form.SBSettings, form.TrayIcon,         form.MSG};
   const auto runSettingsDialog = [&form, &dialogServices] {
-    return ui::qt::RunSettingsDialog(&form, dialogServices);
+    return app::RunSettingsDialog(&form, dialogServices);
   };
   app::MainWindowServices services{clock,
                                    timers,
