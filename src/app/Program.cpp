@@ -7,6 +7,7 @@
 
 #include "app/DeviceListing.h"
 #include "app/Main.h"
+#include "app/SettingsDialogQt.h"
 #include "app/SettingsFileAdvice.h"
 #include "app/SettingsFileLocation.h"
 #include "platform/alsa/AlsaMixerDevices.h"
@@ -21,7 +22,6 @@
 #include "platform/qt/SessionEnd.h"
 #include "platform/qt/ShutdownSignals.h"
 #include "ui/qt/MainForm.h"
-#include "ui/qt/SettingsDialog.h"
 
 using namespace calvora;
 
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
       *form.SGMixer, *form.LabMixer,   *form.SGLevel,         *form.LabSilence,
       form.PanSett,  *form.SBSettings, form.TrayIcon,         form.MSG};
   const auto runSettingsDialog = [&form, &dialogServices] {
-    return ui::qt::RunSettingsDialog(&form, dialogServices);
+    return app::RunSettingsDialog(&form, dialogServices);
   };
   app::MainWindowServices services{clock,
                                    timers,

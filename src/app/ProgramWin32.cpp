@@ -6,6 +6,7 @@
 
 #include "app/DeviceListing.h"
 #include "app/Main.h"
+#include "app/SettingsDialogWin32.h"
 #include "app/SettingsFileAdvice.h"
 #include "platform/win32/WideText.h"
 #include "platform/win32/Win32Clock.h"
@@ -16,7 +17,6 @@
 #include "platform/win32/Win32Timers.h"
 #include "platform/win32/Win32WaveInput.h"
 #include "ui/win32/Win32MainForm.h"
-#include "ui/win32/Win32SettingsDialog.h"
 #include "ui/win32/WindowsApi.h"
 
 #include <winver.h>
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
       clock,     timers,
       store,     [&mainWindow] { return mainWindow ? mainWindow->LineMixer.get() : nullptr; }};
   const auto runSettingsDialog = [&form, &dialogServices] {
-    return ui::win32::RunSettingsDialog(form.Handle(), dialogServices);
+    return app::RunSettingsDialog(form.Handle(), dialogServices);
   };
   app::MainWindowServices services{
       clock,

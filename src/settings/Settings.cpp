@@ -136,6 +136,24 @@ bool NamesProgram(const platform::RunValue& value, const std::string& upperPath)
   return !value.Text.empty() && UpperCase(value.Text) == upperPath;
 }
 
+// Whether the machine's list starts this program. The list is only read, and any trouble in it
+// just ends its scan.
+bool MachineListNamesProgram(platform::RunKeys& runKeys, const std::string& upperPath) {
+  const auto machine = runKeys.List(platform::RunScope::LocalMachine, false);
+  if (!machine) {
+    return false;
+  }
+  for (const platform::RunValue& value : *machine) {
+    if (!value.IsText) {
+      return false;
+    }
+    if (NamesProgram(value, upperPath)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string InvalidDataType(const std::string& name) {
   return "Invalid data type for '" + name + "'";
 }
@@ -300,20 +318,7 @@ bool SettingsStore::SaveSettings() {
 
 bool SettingsStore::IsAutoStart() {
   const std::string path = UpperCase(executablePath_);
-  bool found = false;
-
-  // The machine's list: read only, and any trouble in it just ends its scan.
-  if (const auto machine = runKeys_.List(platform::RunScope::LocalMachine, false)) {
-    for (const platform::RunValue& value : *machine) {
-      if (!value.IsText) {
-        break;
-      }
-      if (NamesProgram(value, path)) {
-        found = true;
-        break;
-      }
-    }
-  }
+  bool found = MachineListNamesProgram(runKeys_, path);
 
   if (const auto user = runKeys_.List(platform::RunScope::CurrentUser, true)) {
     for (const platform::RunValue& value : *user) {
@@ -363,6 +368,11 @@ void SettingsStore::SetAutoStart(bool on) {
     break;
   }
   if (!on || present) {
+    return;
+  }
+  // The machine's list starts the program already: a user entry too would start it twice at
+  // logon.
+  if (MachineListNamesProgram(runKeys_, path)) {
     return;
   }
 

@@ -50,7 +50,7 @@ SettingsForm::SettingsForm(QWidget* parent)
   GBCard = Placed(new QtCheckGroup("Use soundcard", this), "GBCard", 0, cardTop, kClientWidth,
                   cardHeight);
   CBCard = Placed(new QtDropDownList(GBCard), "CBCard", 8, 22, 340);
-  CBBitrate = Placed(new QtDropDownList(GBCard), "CBBitrate", 350, 22, 80);
+  CBBitrate = Placed(new QtDropDownList(GBCard), "CBBitrate", 350, 22, 84);
   Caption("Silence level (dB)", GBCard, 8, 54, 110);
   SSilence = Placed(new QtSlider(-42, -12, 1, -38, GBCard), "SSilence", 120, 54, 236);
   LSilence = Placed(new QtLabel("-38 dB", GBCard), "LSilence", 362, 54, 66);

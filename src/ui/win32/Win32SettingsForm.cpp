@@ -116,7 +116,7 @@ void Win32SettingsForm::CreateControls() {
   CBCard =
       std::make_unique<Win32DropDownList>(window_, nextId(), At(8, card + 22, 340, kDroppedHeight));
   CBBitrate = std::make_unique<Win32DropDownList>(window_, nextId(),
-                                                  At(350, card + 22, 80, kDroppedHeight));
+                                                  At(350, card + 22, 84, kDroppedHeight));
   Caption(L"Silence level (dB)", 8, card + 54, 110, GBCard.get());
   SSilence =
       std::make_unique<Win32Slider>(window_, nextId(), At(120, card + 54, 236), -42, -12, 1, -38);

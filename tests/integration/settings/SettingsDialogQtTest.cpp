@@ -12,6 +12,7 @@
 
 #include "VirtualMixerDevices.h"
 #include "VirtualWaveInput.h"
+#include "app/SettingsDialogQt.h"
 #include "mixer/MixerXP.h"
 #include "platform/posix/IniProfileFile.h"
 #include "platform/posix/PosixClock.h"
@@ -19,7 +20,6 @@
 #include "platform/qt/QtTimers.h"
 #include "settings/Fr_Setting.h"
 #include "ui/qt/MainForm.h"
-#include "ui/qt/SettingsDialog.h"
 #include "ui/qt/SettingsForm.h"
 
 namespace calvora {
@@ -104,7 +104,7 @@ TEST_F(SettingsDialogOnQt, FrameIsCaptionedSettingsWithOnlyCloseAndEscapeCancels
     QApplication::sendEvent(dialog, &escape);
     checked = true;
   });
-  EXPECT_FALSE(store.EditSettings([&] { return ui::qt::RunSettingsDialog(&main, Services()); }));
+  EXPECT_FALSE(store.EditSettings([&] { return app::RunSettingsDialog(&main, Services()); }));
   EXPECT_TRUE(checked);
   EXPECT_EQ(Settings, before);
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -113,7 +113,7 @@ TEST_F(SettingsDialogOnQt, FrameIsCaptionedSettingsWithOnlyCloseAndEscapeCancels
 TEST_F(SettingsDialogOnQt, QtWidgetsKeepTheChainRulesAndSaveWritesTheIni) {
   Load(kStoredLines);
   ui::qt::SettingsForm form(nullptr);
-  settings::TFSetting dialog(ui::qt::WidgetsOf(form), Services());
+  settings::TFSetting dialog(app::WidgetsOf(form), Services());
   EXPECT_EQ(form.CBCard->currentText(), "Calvora Virtual Capture");
   EXPECT_EQ(form.CBBitrate->currentText(), "44100");
   EXPECT_EQ(form.CBRoot_L->currentText(), "Playback");
@@ -123,6 +123,10 @@ TEST_F(SettingsDialogOnQt, QtWidgetsKeepTheChainRulesAndSaveWritesTheIni) {
   EXPECT_EQ(form.TBLevel_R->value(), 100);
   EXPECT_EQ(mixerDevices.Volume(0, 0, 0), 200u * 257u);
   EXPECT_EQ(form.LSilence->text(), "-38 dB");
+  // The rate list's width and the silence level's range, as the form gives them.
+  EXPECT_EQ(form.CBBitrate->width(), 84);
+  EXPECT_EQ(form.SSilence->minimum(), -42);
+  EXPECT_EQ(form.SSilence->maximum(), -12);
   // A group unchecked from code disables what is inside it, as a click does.
   form.GBCard->SetChecked(false);
   EXPECT_FALSE(form.CBCard->isEnabled());
@@ -160,7 +164,7 @@ TEST_F(SettingsDialogOnQt, QtWidgetsKeepTheChainRulesAndSaveWritesTheIni) {
 TEST_F(SettingsDialogOnQt, PicturesWithAndWithoutTheRightColumnAndAValidationMessage) {
   Load(kStoredLines);
   ui::qt::SettingsForm form(nullptr);
-  settings::TFSetting dialog(ui::qt::WidgetsOf(form), Services());
+  settings::TFSetting dialog(app::WidgetsOf(form), Services());
   form.show();
   QApplication::processEvents();
   ASSERT_TRUE(form.grab().save(OutputPng("settings-separately-on.png")));

@@ -11,6 +11,7 @@
 
 #include "VirtualDesktop.h"
 #include "app/Main.h"
+#include "app/SettingsDialogQt.h"
 #include "platform/alsa/AlsaMixerDevices.h"
 #include "platform/alsa/AlsaWaveInput.h"
 #include "platform/posix/IniProfileFile.h"
@@ -18,7 +19,6 @@
 #include "platform/posix/XdgRunKeys.h"
 #include "platform/qt/QtTimers.h"
 #include "ui/qt/MainForm.h"
-#include "ui/qt/SettingsDialog.h"
 #include "ui/qt/SettingsForm.h"
 
 namespace calvora {
@@ -61,7 +61,7 @@ TEST(SettingsInTheProgram, ChoicesMadeInTheDialogAreSavedForTheNextStart) {
   app::MainWindowServices services{
       clock,     timers,       desktop,
       waveInput, mixerDevices, store,
-      "1.0.0.1", nullptr,      [&] { return ui::qt::RunSettingsDialog(&form, dialogServices); }};
+      "1.0.0.1", nullptr,      [&] { return app::RunSettingsDialog(&form, dialogServices); }};
   app::TCV_AudioMixer window(widgets, std::move(services));
   mainWindow = &window;
 

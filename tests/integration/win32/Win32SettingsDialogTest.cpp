@@ -17,6 +17,7 @@
 #include "VirtualMixerDevices.h"
 #include "VirtualWaveInput.h"
 #include "WindowPicture.h"
+#include "app/SettingsDialogWin32.h"
 #include "mixer/MixerXP.h"
 #include "platform/RunKeys.h"
 #include "platform/win32/WideText.h"
@@ -25,7 +26,6 @@
 #include "platform/win32/Win32Timers.h"
 #include "settings/Fr_Setting.h"
 #include "ui/win32/Skin.h"
-#include "ui/win32/Win32SettingsDialog.h"
 #include "ui/win32/Win32SettingsForm.h"
 
 namespace calvora {
@@ -214,7 +214,7 @@ class SettingsDialogOnWin32 : public ::testing::Test {
   bool EditModally(std::function<void(Win32SettingsForm&)> user) {
     return store.EditSettings([&] {
       Win32SettingsForm form(owner);
-      settings::TFSetting dialog(ui::win32::WidgetsOf(form), Services());
+      settings::TFSetting dialog(app::WidgetsOf(form), Services());
       const InsideModalLoop inside([&] {
         userActed = true;
         user(form);
@@ -247,7 +247,7 @@ constexpr const char* kStoredLines =
 TEST_F(SettingsDialogOnWin32, ListsShowWhatTheServicesReportAndTheStoredChoices) {
   Load(kStoredLines);
   Win32SettingsForm form(owner);
-  settings::TFSetting dialog(ui::win32::WidgetsOf(form), Services());
+  settings::TFSetting dialog(app::WidgetsOf(form), Services());
 
   EXPECT_EQ(ItemsOf(form.CBCard->Handle()),
             (std::vector<std::string>{"Realtek HD Audio Input", "Calvora Virtual Capture"}));
@@ -282,7 +282,7 @@ TEST_F(SettingsDialogOnWin32, ListsShowWhatTheServicesReportAndTheStoredChoices)
 TEST_F(SettingsDialogOnWin32, ControlsKeepTheRulesOfTheirRoles) {
   Load(kStoredLines);
   Win32SettingsForm form(owner);
-  settings::TFSetting dialog(ui::win32::WidgetsOf(form), Services());
+  settings::TFSetting dialog(app::WidgetsOf(form), Services());
   ShowWindow(form.Handle(), SW_SHOWNA);
 
   // The user drags the silence slider and the left level slider.
@@ -329,6 +329,10 @@ TEST_F(SettingsDialogOnWin32, ControlsKeepTheRulesOfTheirRoles) {
   form.GBCard->SetChecked(true);
   EXPECT_TRUE(IsWindowEnabled(card));
   EXPECT_TRUE(IsWindowEnabled(form.CBBitrate->Handle()));
+  // The rate list's width and the silence level's range, as the form gives them.
+  EXPECT_EQ(WidthOf(form.CBBitrate->Handle()), 84);
+  EXPECT_EQ(SendMessageW(form.SSilence->Handle(), TBM_GETRANGEMIN, 0, 0), -42);
+  EXPECT_EQ(SendMessageW(form.SSilence->Handle(), TBM_GETRANGEMAX, 0, 0), -12);
 
   // "Separately contol" off hides the right column and widens the left one over the group.
   SendMessageW(form.CBSeparately->Handle(), BM_CLICK, 0, 0);
@@ -376,7 +380,7 @@ TEST_F(SettingsDialogOnWin32, ADropDownListRunsOnceForEachChoiceWhateverTheOrder
 TEST_F(SettingsDialogOnWin32, SpinEditsTakeTypedNumbersAndArrowsWithinTheirRange) {
   Load(kStoredLines);
   Win32SettingsForm form(owner);
-  settings::TFSetting dialog(ui::win32::WidgetsOf(form), Services());
+  settings::TFSetting dialog(app::WidgetsOf(form), Services());
   const HWND silenceTime = form.ESilenceTime->Handle();
 
   Type(silenceTime, L"4.56");
@@ -414,7 +418,7 @@ TEST_F(SettingsDialogOnWin32, SaveWritesWhatTheUserChoseAndAMessageKeepsTheDialo
   Load(kStoredLines);
   const std::string before = IniBytes();
   Win32SettingsForm form(owner);
-  settings::TFSetting dialog(ui::win32::WidgetsOf(form), Services());
+  settings::TFSetting dialog(app::WidgetsOf(form), Services());
   ShowWindow(form.Handle(), SW_SHOWNA);
 
   // Interactive mode without a program ID: the error box over the dialog, nothing saved.
@@ -548,7 +552,7 @@ TEST_F(SettingsDialogOnWin32, TheProgramsDialogRunsOverItsOwnerAndLeavesWithEsca
       Press(IsChild(dialog, focus) ? focus : GetWindow(dialog, GW_CHILD), VK_ESCAPE);
       escaped = true;
     });
-    return ui::win32::RunSettingsDialog(owner, Services());
+    return app::RunSettingsDialog(owner, Services());
   });
   EXPECT_TRUE(escaped);
   EXPECT_FALSE(saved);
@@ -559,7 +563,7 @@ TEST_F(SettingsDialogOnWin32, TheProgramsDialogRunsOverItsOwnerAndLeavesWithEsca
 TEST_F(SettingsDialogOnWin32, SkinColoursOnScreenAndPicturesWithAndWithoutTheRightColumn) {
   Load(kStoredLines);
   Win32SettingsForm form(owner);
-  settings::TFSetting dialog(ui::win32::WidgetsOf(form), Services());
+  settings::TFSetting dialog(app::WidgetsOf(form), Services());
   ShowWindow(form.Handle(), SW_SHOWNA);
   UpdateWindow(form.Handle());
   ::MSG message{};

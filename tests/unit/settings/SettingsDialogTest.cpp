@@ -133,7 +133,8 @@ class SettingsDialog : public ::testing::Test {
   MemoryProfileFile ini;
   MemoryRunKeys runKeys;
   VirtualMessageBox MSG;
-  SettingsStore store{ini, runKeys, "/opt/calvora/calvora-audio-mixer",
+  static constexpr const char* kProgram = "/opt/calvora/calvora-audio-mixer";
+  SettingsStore store{ini, runKeys, kProgram,
                       [this](const std::string& text) { MSG.ShowError(text); }};
   std::unique_ptr<mixer::TCVMixer> mainMixer;
   mixer::ControlledLineId mainLine = -1;
@@ -242,12 +243,32 @@ TEST_F(SettingsDialog, SavingUntouchedRaisesNoFlagAndKeepsWaits) {
   Settings.Bitrate = 44100;
   Settings.CardWait = 33;
   Settings.MixerWait = 44;
+  // The switches on, outside interactive mode, and the program started at logon.
+  Settings.Hide = true;
+  Settings.OnlyDown = true;
+  Settings.SetLevel = true;
+  runKeys.user = {{"DORozizIzuzo", true, kProgram}};
   const SettingsRecord before = Settings;
   Open();
+  EXPECT_TRUE(CBAutoStart.Checked());
   Save();
   EXPECT_TRUE(NoFlag());
   EXPECT_EQ(Settings, before);
   EXPECT_EQ(ini.values["Soundcard/Card"], "Card B");
+  EXPECT_EQ(ini.values["Settings/Hide"], "1");
+  EXPECT_EQ(ini.values["Mixer/SetLevel"], "1");
+  ASSERT_EQ(runKeys.user.size(), 1u) << "the autostart entry stays";
+  EXPECT_EQ(runKeys.user[0].Text, kProgram);
+}
+
+TEST_F(SettingsDialog, AutostartSwitchedOffRemovesTheEntry) {
+  runKeys.user = {{"Other", true, "/usr/bin/other"}, {"DORozizIzuzo", true, kProgram}};
+  Open();
+  CBAutoStart.UserClick();
+  Save();
+  EXPECT_TRUE(Form.ended && Form.result);
+  ASSERT_EQ(runKeys.user.size(), 1u);
+  EXPECT_EQ(runKeys.user[0].Name, "Other");
 }
 
 TEST_F(SettingsDialog, CardStoredInOtherCaseIsSelectedAndStoredAsListed) {
@@ -261,18 +282,24 @@ TEST_F(SettingsDialog, CardStoredInOtherCaseIsSelectedAndStoredAsListed) {
 }
 
 TEST_F(SettingsDialog, SoundCardSwitchedOffClearsItsFieldsAndAlwaysRaisesCardChanged) {
-  Settings.UseSoundCard = false;
-  Settings.Card = "";
-  Settings.Bitrate = 44100;
-  Open();
-  ESilenceTime.SetValue(12.25);
-  Save();
-  EXPECT_EQ(Settings.Card, "");
-  EXPECT_EQ(Settings.Bitrate, 48000);
-  EXPECT_TRUE(CardChanged) << "even with no card stored before";
-  EXPECT_EQ(Settings.SilenceTime, 12.25) << "kept as the control holds it";
-  EXPECT_EQ(Settings.SilenceLevel, -38);
-  EXPECT_EQ(Settings.CardWait, 10);
+  // Even when the stored rate is already the one an unused card is given.
+  for (const int32_t stored : {44100, 48000}) {
+    SCOPED_TRACE(stored);
+    dialog.reset();
+    CardChanged = false;
+    Settings.UseSoundCard = false;
+    Settings.Card = "";
+    Settings.Bitrate = stored;
+    Open();
+    ESilenceTime.SetValue(12.25);
+    Save();
+    EXPECT_EQ(Settings.Card, "");
+    EXPECT_EQ(Settings.Bitrate, 48000);
+    EXPECT_TRUE(CardChanged) << "even with no card stored before";
+    EXPECT_EQ(Settings.SilenceTime, 12.25) << "kept as the control holds it";
+    EXPECT_EQ(Settings.SilenceLevel, -38);
+    EXPECT_EQ(Settings.CardWait, 10);
+  }
 }
 
 TEST_F(SettingsDialog, UseSoundcardWithoutACardAsksForOne) {
@@ -305,6 +332,27 @@ TEST_F(SettingsDialog, StoredLeftChoiceOpensChainAndSetsPreviewVolume) {
   EXPECT_EQ(CBLine_L.items, (std::vector<std::string>{"Capture", "Mic"}));
   EXPECT_EQ(CBLine_L.ItemIndex(), 1);
   EXPECT_EQ(dialog->PreviewLeft, 2);
+
+  // Another line: its present volume shows on the slider, and the previous preview line is
+  // given up rather than kept beside the new one.
+  CBRoot_L.UserSelect(0);
+  devices.SetVolume(desk, 0, 1, 70 * 257 + 100);
+  CBLine_L.UserSelect(2);
+  EXPECT_EQ(TBLevel_L.Position(), 70);
+  EXPECT_EQ(devices.Volume(desk, 0, 1), 70u * 257u) << "written back as the slider shows it";
+  timers.Advance(50);  // the controller lets a removed line go at its next line tick
+  for (const int32_t gone : {1, 2, 3})
+    EXPECT_EQ(dialog->DialogMixer->FindLine(gone), nullptr) << gone;
+  EXPECT_NE(dialog->DialogMixer->FindLine(dialog->PreviewLeft), nullptr);
+}
+
+TEST_F(SettingsDialog, MixerDeviceStoredInOtherCaseIsFound) {
+  StoreCardAndLeftLine();
+  Settings.Lines[0].Device = "dESK";
+  Open();
+  EXPECT_EQ(CBDevice_L.SelectedText(), "Desk");
+  EXPECT_EQ(CBLine_L.ItemIndex(), 1);
+  EXPECT_EQ(TBLevel_L.Position(), 200);
 }
 
 TEST_F(SettingsDialog, StoredChoiceBeyondTheListsLeavesThemWithoutSelection) {

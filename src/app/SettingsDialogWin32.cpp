@@ -1,10 +1,10 @@
-#include "ui/win32/Win32SettingsDialog.h"
+#include "app/SettingsDialogWin32.h"
 
 #include "ui/win32/Win32SettingsForm.h"
 
-namespace calvora::ui::win32 {
+namespace calvora::app {
 
-settings::SettingWidgets WidgetsOf(Win32SettingsForm& form) {
+settings::SettingWidgets WidgetsOf(ui::win32::Win32SettingsForm& form) {
   return {form,
           form.MSG,
           *form.CBSourceMode,
@@ -39,9 +39,9 @@ settings::SettingWidgets WidgetsOf(Win32SettingsForm& form) {
 }
 
 bool RunSettingsDialog(HWND owner, const settings::SettingServices& services) {
-  Win32SettingsForm form(owner);
+  ui::win32::Win32SettingsForm form(owner);
   settings::TFSetting dialog(WidgetsOf(form), services);
   return form.ShowModal();
 }
 
-}  // namespace calvora::ui::win32
+}  // namespace calvora::app

@@ -1,10 +1,10 @@
-#include "ui/qt/SettingsDialog.h"
+#include "app/SettingsDialogQt.h"
 
 #include "ui/qt/SettingsForm.h"
 
-namespace calvora::ui::qt {
+namespace calvora::app {
 
-settings::SettingWidgets WidgetsOf(SettingsForm& form) {
+settings::SettingWidgets WidgetsOf(ui::qt::SettingsForm& form) {
   return {form,
           form.MSG,
           *form.CBSourceMode,
@@ -39,9 +39,9 @@ settings::SettingWidgets WidgetsOf(SettingsForm& form) {
 }
 
 bool RunSettingsDialog(QWidget* parent, const settings::SettingServices& services) {
-  SettingsForm form(parent);
+  ui::qt::SettingsForm form(parent);
   settings::TFSetting dialog(WidgetsOf(form), services);
   return form.exec() == QDialog::Accepted;
 }
 
-}  // namespace calvora::ui::qt
+}  // namespace calvora::app
