@@ -20,8 +20,8 @@ class RunKeys {
  public:
   virtual ~RunKeys() = default;
 
-  // The entries of the scope's list in name order, or nothing when the list cannot be
-  // opened. With create, a missing user list is created first.
+  // The entries of the scope's list in the order the list keeps them, or nothing when the list
+  // cannot be opened. With create, a missing user list is created first.
   virtual std::optional<std::vector<RunValue>> List(RunScope scope, bool create) = 0;
 
   // Writes or replaces the user's entry of this name; false when it cannot be written.
@@ -29,6 +29,9 @@ class RunKeys {
 
   // Removes the user's entry of this name; false when it cannot be removed.
   virtual bool Remove(std::string_view name) = 0;
+
+  // True where two names that differ only in letter case name the same entry.
+  virtual bool NamesIgnoreCase() const { return false; }
 };
 
 }  // namespace calvora::platform

@@ -376,17 +376,23 @@ void SettingsStore::SetAutoStart(bool on) {
     return;
   }
 
-  // A name the machine's list uses is not free either: the user's entry would hide it.
+  // A name the machine's list uses is not free either: the user's entry would hide it. Where
+  // the lists ignore letter case, a name taken in another case is taken too: writing it would
+  // replace that entry.
+  const bool ignoreCase = runKeys_.NamesIgnoreCase();
+  const auto comparable = [ignoreCase](const std::string& n) {
+    return ignoreCase ? UpperCase(n) : n;
+  };
   std::set<std::string> taken;
   for (const platform::RunValue& value : *user) {
-    taken.insert(value.Name);
+    taken.insert(comparable(value.Name));
   }
   for (const platform::RunValue& value : runKeys_.List(platform::RunScope::LocalMachine, false)
                                              .value_or(std::vector<platform::RunValue>{})) {
-    taken.insert(value.Name);
+    taken.insert(comparable(value.Name));
   }
   std::string name(kAutoStartName);
-  for (int n = 1; taken.count(name) != 0; ++n) {
+  for (int n = 1; taken.count(comparable(name)) != 0; ++n) {
     name = std::string(kAutoStartName) + std::to_string(n);
   }
   runKeys_.Write(name, executablePath_);

@@ -8,8 +8,10 @@ namespace {
 constexpr size_t kMaxValueLength = 2047;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
+// The profile functions count every control character from TAB to CR, and ^Z (the DOS end
+// of file), as blanks around lines, names and values.
 bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
+  return c == ' ' || (c >= '\t' && c <= '\r') || c == '\x1A';
 }
 
 std::string_view Trim(std::string_view text) {
@@ -56,7 +58,8 @@ LineInfo Classify(std::string_view line, bool firstLine) {
     return {};
   }
   if (text.front() == '[') {
-    const size_t close = text.find(']');
+    // The name runs to the last "]" and is trimmed: "[ Mixer ]" is the section "Mixer".
+    const size_t close = text.rfind(']');
     if (close == std::string_view::npos) {
       return {};
     }
@@ -73,27 +76,31 @@ LineInfo Classify(std::string_view line, bool firstLine) {
   return {LineKind::Key, key, Trim(text.substr(equals + 1))};
 }
 
-// Splits into lines without their line ends; both LF and CRLF end a line.
+// Splits into lines without their line ends. LF, CR, and any CRs before an LF (CR CR LF is
+// what "\r\n" through a text-mode stream leaves) each end one line.
 std::vector<std::string> SplitLines(const std::string& content) {
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < content.size()) {
-    size_t end = content.find('\n', start);
+    size_t end = content.find_first_of("\r\n", start);
     if (end == std::string::npos) {
       end = content.size();
     }
-    std::string line = content.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
+    lines.push_back(content.substr(start, end - start));
+    size_t next = end;
+    while (next < content.size() && content[next] == '\r') {
+      ++next;
     }
-    lines.push_back(std::move(line));
-    start = end + 1;
+    if (next < content.size() && content[next] == '\n') {
+      ++next;
+    }
+    start = next;
   }
   return lines;
 }
 
-// Where a key lives in the file: the first matching key line inside any block of the
-// section, and the first block of the section (where a new key goes).
+// Where a key lives in the file: the first matching key line in the section's first block,
+// which is also where a new key goes. A repeated block of the section is never looked at.
 struct KeyPosition {
   std::optional<size_t> keyLine;
   std::optional<size_t> sectionLine;
@@ -103,21 +110,20 @@ struct KeyPosition {
 KeyPosition Locate(const std::vector<std::string>& lines, std::string_view section,
                    std::string_view key) {
   KeyPosition pos;
-  bool inSection = false;
   bool inFirstBlock = false;
   for (size_t i = 0; i < lines.size(); ++i) {
     const LineInfo info = Classify(lines[i], i == 0);
     if (info.kind == LineKind::Section) {
-      inSection = SameName(info.name, section);
-      inFirstBlock = inSection && !pos.sectionLine;
+      if (inFirstBlock) {
+        break;
+      }
+      inFirstBlock = SameName(info.name, section);
       if (inFirstBlock) {
         pos.sectionLine = i;
         pos.insertAt = i + 1;
       }
-    } else if (info.kind == LineKind::Key && inSection) {
-      if (inFirstBlock) {
-        pos.insertAt = i + 1;
-      }
+    } else if (info.kind == LineKind::Key && inFirstBlock) {
+      pos.insertAt = i + 1;
       if (!pos.keyLine && SameName(info.name, key)) {
         pos.keyLine = i;
       }
@@ -126,12 +132,18 @@ KeyPosition Locate(const std::vector<std::string>& lines, std::string_view secti
   return pos;
 }
 
-// A value with blanks at its ends, or one that is itself in quotes, is written in quotes, so
-// that reading (which trims and removes one pair of quotes) gives it back unchanged.
+// True for a value in a pair of the same quotes, double or single, which reading removes.
+bool InQuotes(std::string_view value) {
+  return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+         value.back() == value.front();
+}
+
+// A value is written as it is, except one that reading would change: with blanks at its ends
+// (reading trims them) or itself in quotes (reading removes one pair) it goes in double quotes,
+// which reading removes again, so it comes back unchanged.
 std::string EncodeValue(std::string_view value) {
   const bool blankEnds = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
-  const bool quoted = value.size() >= 2 && value.front() == '"' && value.back() == '"';
-  if (blankEnds || quoted) {
+  if (blankEnds || InQuotes(value)) {
     return "\"" + std::string(value) + "\"";
   }
   return std::string(value);
@@ -174,7 +186,7 @@ std::optional<std::string> FindValue(const std::string& content, std::string_vie
     return std::nullopt;
   }
   std::string_view value = Classify(lines[*pos.keyLine], *pos.keyLine == 0).value;
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+  if (InQuotes(value)) {
     value = value.substr(1, value.size() - 2);
   }
   return std::string(value.substr(0, kMaxValueLength));
@@ -189,7 +201,8 @@ bool CanHold(const ProfileValue& v) {
          key.front() != '[' && key.front() != ';' && key.front() != '#';
 }
 
-std::string WithValues(const std::string& content, const std::vector<ProfileValue>& values) {
+std::string WithValues(const std::string& content, const std::vector<ProfileValue>& values,
+                       std::string_view lineEnd) {
   std::vector<std::string> lines = SplitLines(content);
   for (const ProfileValue& v : values) {
     SetKey(lines, v.Section, v.Key, v.Value);
@@ -197,7 +210,7 @@ std::string WithValues(const std::string& content, const std::vector<ProfileValu
   std::string updated;
   for (const std::string& line : lines) {
     updated += line;
-    updated += '\n';
+    updated += lineEnd;
   }
   return updated;
 }

@@ -15,8 +15,9 @@ namespace calvora::platform::ini {
 // whole, and not one we may rewrite from a partial read.
 constexpr size_t kMaxFileSize = 16 * 1024 * 1024;
 
-// The value of the key in the file's text, without one pair of enclosing quotes and cut to
-// what the classic API's 2048-byte buffer holds; nothing when the section or key is absent.
+// The value of the key in the file's text, looked for in the first block of the section only,
+// trimmed of blanks, without one pair of enclosing quotes (double or single) and cut to what
+// the classic API's 2048-byte buffer holds; nothing when the section or key is absent.
 std::optional<std::string> FindValue(const std::string& content, std::string_view section,
                                      std::string_view key);
 
@@ -24,7 +25,8 @@ std::optional<std::string> FindValue(const std::string& content, std::string_vie
 bool CanHold(const ProfileValue& value);
 
 // The file's text with every key set in order: in place where it is, at the end of its
-// section's first block, or in a new section at the end. Lines end with LF.
-std::string WithValues(const std::string& content, const std::vector<ProfileValue>& values);
+// section's first block, or in a new section at the end. Every line ends with lineEnd.
+std::string WithValues(const std::string& content, const std::vector<ProfileValue>& values,
+                       std::string_view lineEnd);
 
 }  // namespace calvora::platform::ini

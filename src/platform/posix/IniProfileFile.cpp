@@ -206,7 +206,8 @@ std::optional<std::string> WriteNamed(const std::string& path,
 
 }  // namespace
 
-IniProfileFile::IniProfileFile(std::string path) : path_(std::move(path)) {}
+IniProfileFile::IniProfileFile(std::string path, DurableCalls calls)
+    : path_(std::move(path)), calls_(std::move(calls)) {}
 
 bool IniProfileFile::Exists() const {
   struct stat st {};
@@ -256,11 +257,15 @@ bool IniProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
     return false;
   }
 
-  return ReplaceFile(target, ini::WithValues(content, values), 0666);
+  return ReplaceFile(target, ini::WithValues(content, values, "\n"), 0666, calls_);
 }
 
 bool IniProfileFile::ReplaceFile(const std::string& path, std::string_view content,
-                                 unsigned newFileMode) {
+                                 unsigned newFileMode, const DurableCalls& calls) {
+  const auto sync = [&](int fd) { return calls.sync ? calls.sync(fd) : fsync(fd); };
+  const auto renameFile = [&](const char* from, const char* to) {
+    return calls.rename ? calls.rename(from, to) : rename(from, to);
+  };
   const FolderLock lock(FolderOf(path));
   if (lock.Held()) {
     RemoveTemporaries(path);
@@ -275,7 +280,7 @@ bool IniProfileFile::ReplaceFile(const std::string& path, std::string_view conte
       // Only a privileged process can give the file back to its owner; others keep theirs.
       [[maybe_unused]] const int ignored = fchown(fd, original.st_uid, original.st_gid);
     }
-    return ok && fsync(fd) == 0;
+    return ok && sync(fd) == 0;
   };
   std::optional<std::string> temporary = WriteUnnamed(path, fill);
   if (!temporary) {
@@ -284,13 +289,13 @@ bool IniProfileFile::ReplaceFile(const std::string& path, std::string_view conte
   if (!temporary) {
     return false;
   }
-  if (rename(temporary->c_str(), path.c_str()) != 0) {
+  if (renameFile(temporary->c_str(), path.c_str()) != 0) {
     unlink(temporary->c_str());
     return false;
   }
   // Make the rename itself durable; a failure here does not undo the new content.
   if (lock.Fd() >= 0) {
-    fsync(lock.Fd());
+    sync(lock.Fd());
   }
   return true;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 
 #include "platform/ProfileFile.h"
@@ -9,7 +10,15 @@ namespace calvora::platform::posix {
 // file through a temporary file and a rename.
 class IniProfileFile : public ProfileFile {
  public:
-  explicit IniProfileFile(std::string path);
+  // The system calls that make a replacement durable, in the order it needs them: the content
+  // synced to disk, then renamed over the file, then the folder synced. An empty one is the
+  // system's own; tests put their own in to watch the order.
+  struct DurableCalls {
+    std::function<int(int fd)> sync;
+    std::function<int(const char* from, const char* to)> rename;
+  };
+
+  explicit IniProfileFile(std::string path, DurableCalls calls = {});
 
   const std::string& Path() const override { return path_; }
   bool Exists() const override;
@@ -24,10 +33,12 @@ class IniProfileFile : public ProfileFile {
   // written unnamed where the file system allows it, so a process killed while writing leaves
   // no temporary file; one left by a write killed between naming and renaming it is removed
   // by the next write.
-  static bool ReplaceFile(const std::string& path, std::string_view content, unsigned newFileMode);
+  static bool ReplaceFile(const std::string& path, std::string_view content, unsigned newFileMode,
+                          const DurableCalls& calls = {});
 
  private:
   std::string path_;
+  DurableCalls calls_;
 };
 
 }  // namespace calvora::platform::posix

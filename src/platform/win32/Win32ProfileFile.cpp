@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/ini/IniText.h"
+#include "platform/win32/ProfileEncoding.h"
 #include "platform/win32/WideText.h"
 
 namespace calvora::platform::win32 {
@@ -140,7 +141,7 @@ std::optional<std::string> Win32ProfileFile::ReadString(std::string_view section
   if (!content) {
     return std::nullopt;
   }
-  return ini::FindValue(*content, section, key);
+  return ini::FindValue(DecodeProfile(*content).Utf8, section, key);
 }
 
 bool Win32ProfileFile::WriteString(std::string_view section, std::string_view key,
@@ -154,7 +155,8 @@ bool Win32ProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
       return false;
     }
   }
-  std::string content;
+  // A new file is written as this program always has; an existing one keeps its encoding.
+  ProfileText content;
   const DWORD attributes = GetFileAttributesW(Widen(path_).c_str());
   if (attributes != kNoAttributes) {
     if (IsFolder(attributes) || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
@@ -165,11 +167,12 @@ bool Win32ProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
     if (!current) {
       return false;
     }
-    content = std::move(*current);
+    content = DecodeProfile(*current);
   } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
     return false;
   }
-  return ReplaceContent(path_, ini::WithValues(content, values));
+  return ReplaceContent(
+      path_, EncodeProfile(ini::WithValues(content.Utf8, values, "\r\n"), content.Encoding));
 }
 
 bool Win32ProfileFile::ReplaceContent(const std::string& path, std::string_view content) {

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstring>
 
 #include "platform/win32/WideText.h"
@@ -75,9 +74,20 @@ std::optional<std::vector<RunValue>> ValuesOf(HKEY key) {
     }
     values.push_back(std::move(value));
   }
-  std::sort(values.begin(), values.end(),
-            [](const RunValue& a, const RunValue& b) { return a.Name < b.Name; });
   return values;
+}
+
+// The registry views the machine's list lives in: on 64-bit Windows the native one and the
+// one 32-bit programs see (WOW6432Node), where a 32-bit installer put its entries; on 32-bit
+// Windows only the one there is.
+std::vector<REGSAM> MachineViews() {
+#ifndef _WIN64
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
+    return {0};
+  }
+#endif
+  return {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 }
 
 }  // namespace
@@ -87,13 +97,29 @@ Win32RunKeys::Win32RunKeys() : Win32RunKeys(L"Software\\Microsoft\\Windows\\Curr
 Win32RunKeys::Win32RunKeys(std::wstring keyPath) : keyPath_(std::move(keyPath)) {}
 
 std::optional<std::vector<RunValue>> Win32RunKeys::List(RunScope scope, bool create) {
-  const bool user = scope == RunScope::CurrentUser;
-  Key key;
-  if (!OpenKey(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, keyPath_, create && user, KEY_READ,
-               key)) {
-    return std::nullopt;
+  if (scope == RunScope::CurrentUser) {
+    Key key;
+    if (!OpenKey(HKEY_CURRENT_USER, keyPath_, create, KEY_READ, key)) {
+      return std::nullopt;
+    }
+    return ValuesOf(key.Get());
   }
-  return ValuesOf(key.Get());
+  // The machine's list is every view's values, view after view, each in the registry's order;
+  // a view that cannot be opened or read adds nothing. Never created.
+  std::optional<std::vector<RunValue>> all;
+  for (const REGSAM view : MachineViews()) {
+    Key key;
+    if (!OpenKey(HKEY_LOCAL_MACHINE, keyPath_, false, KEY_READ | view, key)) {
+      continue;
+    }
+    if (auto values = ValuesOf(key.Get())) {
+      if (!all) {
+        all.emplace();
+      }
+      all->insert(all->end(), values->begin(), values->end());
+    }
+  }
+  return all;
 }
 
 bool Win32RunKeys::Write(std::string_view name, std::string_view text) {

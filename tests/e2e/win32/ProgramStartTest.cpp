@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -108,6 +110,64 @@ TEST(ProgramStart, OptionsPrintWithoutAWindow) {
 TEST(ProgramStart, CarriesItsIconAndTheTrayAnimationsEightImages) {
   const UINT icons = ExtractIconExW(gProgram.c_str(), -1, nullptr, nullptr, 0);
   EXPECT_EQ(icons, 9u) << "the application icon and eight tray images";
+}
+
+std::string Utf16(std::wstring_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const wchar_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  return bytes;
+}
+
+// A copy of the program in a folder of its own, started with a settings file beside it as
+// Windows programs leave them: Notepad's "Unicode" (UTF-16), and CR CR LF line ends in the ANSI
+// code page. Each, in interactive mode, answers identify with the file's program ID; closing
+// would ask first, so the test ends the process itself (nothing is saved on exit).
+TEST(ProgramStart, ReadsItsSettingsFileInEveryEncodingWindowsWrites) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::filesystem::path folder =
+      std::filesystem::path(temp) / (L"calvora-start-" + std::to_wstring(GetCurrentProcessId()));
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path program = folder / L"calvora-audio-mixer.exe";
+  std::filesystem::copy_file(gProgram, program);
+  const std::vector<std::pair<std::string, int>> files = {
+      {Utf16(L"[Settings]\r\nPID=4321\r\nSourceMode=1\r\n[Soundcard]\r\nCard=Mikrofon \u00FC\r\n"),
+       4321},
+      {"[Settings]\r\r\nPID=-2\r\r\nSourceMode=1\r\r\n[Soundcard]\r\r\nCard=Mikrofon \xFC\r\r\n",
+       -2},
+  };
+  for (const auto& [bytes, pid] : files) {
+    std::ofstream(folder / L"calvora-audio-mixer.ini", std::ios::binary) << bytes;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring commandLine = L"\"" + program.wstring() + L"\"";
+    ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, &startup, &process));
+    HWND window = nullptr;
+    for (int waited = 0; (window == nullptr || !IsWindowVisible(window)) && waited < 30000;
+         waited += 100) {
+      Sleep(100);
+      window = WindowOfProcess(process.dwProcessId);
+    }
+    EXPECT_NE(window, nullptr);
+    if (window != nullptr) {
+      constexpr UINT kCommandMessage = 2102;
+      constexpr LPARAM kIdentify = 0x7FFF7FFF;
+      DWORD_PTR answer = 0;
+      SendMessageTimeoutW(window, kCommandMessage, 0, kIdentify, SMTO_ABORTIFHUNG, 5000, &answer);
+      EXPECT_EQ(static_cast<int>(answer), pid);
+    }
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, 15000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(folder, ec);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "platform/posix/IniProfileFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <random>
 
 #include "TempDir.h"
@@ -31,17 +33,52 @@ TEST_F(SettingsIniFile, NamesIgnoreCaseAndTheFirstOccurrenceWins) {
             "Pid=3\n"
             "Hide=1\n");
   EXPECT_EQ(ini_.ReadString("Settings", "PID"), "1");
-  // A key only in the repeated block is still found, and a write goes where a read looks.
-  EXPECT_EQ(ini_.ReadString("Settings", "HIDE"), "1");
+  // As in Windows, a repeated section is not looked at: a key only there is not found, and a
+  // write goes where a read looks, at the end of the first block.
+  EXPECT_EQ(ini_.ReadString("Settings", "HIDE"), std::nullopt);
   ASSERT_TRUE(ini_.WriteString("Settings", "hide", "0"));
   EXPECT_EQ(ini_.ReadString("Settings", "Hide"), "0");
   EXPECT_EQ(ReadFile(path_),
             "[settings]\n"
             "PID=1\n"
             "pid=2\n"
+            "hide=0\n"
             "[SETTINGS]\n"
             "Pid=3\n"
-            "Hide=0\n");
+            "Hide=1\n");
+}
+
+// What the Windows profile functions read from a file (GetPrivateProfileString under Wine, and
+// Wine's checks of it against Windows), key by key.
+TEST_F(SettingsIniFile, ReadsLinesBlanksQuotesAndSectionsAsTheWindowsFunctionsDo) {
+  struct Case {
+    std::string content;
+    std::string section;
+    std::string key;
+    std::optional<std::string> expected;
+  };
+  const std::vector<Case> cases = {
+      {"[S]\r\r\nPID=4321\r\r\nSourceMode=1\r\r\n", "S", "PID", "4321"},
+      {"[S]\r\r\nPID=4321\r\r\nSourceMode=1\r\r\n", "S", "SourceMode", "1"},
+      {"[S]\rA=1\rB=2\r", "S", "B", "2"},
+      {"[S]\nv=\x0B\x0C x y\t\x1A\n", "S", "v", "x y"},
+      {"\x1A[S]\x0B\nv=1\n", "S", "v", "1"},
+      {"[S]\nq='single'\n", "S", "q", "single"},
+      {"[S]\nq=\"double\"\n", "S", "q", "double"},
+      {"[S]\nq='mixed\"\n", "S", "q", "'mixed\""},
+      {"[S]\nq='\n", "S", "q", "'"},
+      {"[S]\nq=  ' padded '  \n", "S", "q", " padded "},
+      {"[ Mixer ]\nm=1\n", "Mixer", "m", "1"},
+      {"[Mixer] ; note\nm=1\n", "Mixer", "m", "1"},
+      {"[D]x]\nd=1\n", "D]x", "d", "1"},
+      {"[D]x]\nd=1\n", "D", "d", std::nullopt},
+      {"[A]\nx=1\n[B]\ny=2\n[A]\nz=3\n", "A", "z", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    WriteFile(path_, c.content);
+    EXPECT_EQ(ini_.ReadString(c.section, c.key), c.expected)
+        << c.section << "/" << c.key << " in " << ::testing::PrintToString(c.content);
+  }
 }
 
 TEST_F(SettingsIniFile, ValuesAreTrimmedUnquotedAndReadFromCrlfLines) {
@@ -92,7 +129,8 @@ TEST_F(SettingsIniFile, WriteChangesOnlyItsKeyAndKeepsEverythingElse) {
 
 TEST_F(SettingsIniFile, AwkwardValuesComeBackAsWritten) {
   const std::string longValue(3000, 'v');
-  for (const std::string value : {"", "  leading", "trailing\t", "\"quoted\"", "\"", "a=b;c#d"}) {
+  for (const std::string value : {"", "  leading", "trailing\t", "\"quoted\"", "\"", "a=b;c#d",
+                                  "'single'", "'", "tab\x0B", "\x1A", "'a\"", "it's"}) {
     ASSERT_TRUE(ini_.WriteString("A", "k", value)) << value;
     EXPECT_EQ(ini_.ReadString("A", "k"), value);
   }
@@ -148,6 +186,39 @@ TEST_F(SettingsIniFile, TemporaryFilesOfKilledWritesGoWithTheNextWrite) {
             (std::vector<std::string>{"calvora.ini", "calvora.ini.tmp-Link12",
                                       "calvora.ini.tmp-longer1", "other.ini.tmp-Ab3xYz"}));
   EXPECT_EQ(ReadFile(dir_.Path("other.ini.tmp-Ab3xYz")), "another file's");
+}
+
+TEST_F(SettingsIniFile, TheNewContentIsOnDiskBeforeItReplacesTheFile) {
+  std::vector<std::string> calls;
+  bool syncFails = false;
+  IniProfileFile::DurableCalls watched;
+  watched.sync = [&](int fd) {
+    struct stat st {};
+    fstat(fd, &st);
+    calls.push_back(S_ISDIR(st.st_mode) ? "sync folder" : "sync file");
+    if (syncFails) {
+      errno = EIO;
+      return -1;
+    }
+    return fsync(fd);
+  };
+  watched.rename = [&](const char* from, const char* to) {
+    calls.push_back("rename");
+    return rename(from, to);
+  };
+  IniProfileFile ini(path_, watched);
+  ASSERT_TRUE(ini.WriteString("A", "k", "1"));
+  ASSERT_TRUE(ini.WriteString("A", "k", "2"));
+  EXPECT_EQ(calls, (std::vector<std::string>{"sync file", "rename", "sync folder", "sync file",
+                                             "rename", "sync folder"}));
+
+  // Content that did not reach the disk never replaces the file.
+  calls.clear();
+  syncFails = true;
+  EXPECT_FALSE(ini.WriteString("A", "k", "3"));
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "rename"), 0);
+  EXPECT_EQ(ReadFile(path_), "[A]\nk=2\n");
+  EXPECT_EQ(dir_.Files(), std::vector<std::string>{"calvora.ini"});
 }
 
 TEST_F(SettingsIniFile, ReadOnlyFolderIsRefusedAndLeftIntact) {

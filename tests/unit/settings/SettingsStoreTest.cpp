@@ -86,7 +86,7 @@ SettingsRecord NonDefaultRecord() {
   s.Bitrate = 32000;
   s.SilenceLevel = -38.5;
   s.SilenceTime = 0.1;
-  s.RestoreTime = 29.9;
+  s.RestoreTime = 2.71828182845905;  // all 15 significant digits a save keeps
   s.CardWait = 180;
   s.LRControl = true;
   s.OnlyDown = true;
@@ -180,6 +180,7 @@ TEST_F(SettingsFile, SaveAndLoadReproduceEveryFieldAndKeepForeignKeys) {
   EXPECT_EQ(ini_.ReadString("Soundcard", "Wait"), "180");
   EXPECT_EQ(ini_.ReadString("Mixer", "Wait"), "5");
   EXPECT_EQ(ini_.ReadString("Mixer", "Level0"), "65535");
+  EXPECT_EQ(ini_.ReadString("Soundcard", "RestoreTime"), "2.71828182845905");
 
   Settings = SettingsRecord{};
   EXPECT_TRUE(store_.LoadSettings());
@@ -204,8 +205,9 @@ TEST_F(SettingsFile, DamagedFilesLoadWithDefaultsWhereUnreadable) {
       "[Soundcard]\nWait=20\nSilenceTime=5\n[mixer]\nlevel1=300\nwait=7\n");
   EXPECT_EQ(Settings.Bitrate, 44100);
   EXPECT_EQ(Settings.SilenceLevel, -38.0);
-  EXPECT_EQ(Settings.SilenceTime, 5.0);
-  EXPECT_EQ(Settings.CardWait, 20);
+  // A repeated section is not looked at, as in Windows.
+  EXPECT_EQ(Settings.SilenceTime, 10.0);
+  EXPECT_EQ(Settings.CardWait, 10);
   EXPECT_EQ(Settings.MixerWait, 7);
   EXPECT_EQ(Settings.Lines[1].Level, 300);
   EXPECT_EQ(Settings.Lines[0].Level, 128);
@@ -263,6 +265,12 @@ TEST_F(SettingsFile, TextsALineCannotHoldAreCleanedSoLaterSavesSucceed) {
   store_.LoadSettings();
   EXPECT_EQ(Settings.Lines[1].Device, "Twolines");
   EXPECT_TRUE(errors_.empty());
+
+  // Numbers and switches from such a file too, not only texts.
+  Load("[Settings]\r\r\nPID=4321\r\r\nSourceMode=1\r\r\n[Soundcard]\r\r\nSilenceLevel=-20,5\r\r\n");
+  EXPECT_EQ(Settings.PID, 4321);
+  EXPECT_TRUE(Settings.SourceMode);
+  EXPECT_EQ(Settings.SilenceLevel, -20.5);
 }
 
 TEST_F(SettingsFile, ReadOnlyFileIsReportedAndLeftAsItWas) {
@@ -356,6 +364,11 @@ TEST_F(SettingsAutoStart, UserEntryThatIsNotTextEndsTheOperationWithAnError) {
   store_.SetAutoStart(true);
   EXPECT_EQ(UserNames().size(), 2u);
   EXPECT_EQ(errors_, std::vector<std::string>(3, "Invalid data type for 'Broken'"));
+
+  // The machine's entry, read first, still counts.
+  WriteFile(machineRun_ + "/calvora.desktop", "[Desktop Entry]\nExec=" + exe_ + "\n");
+  EXPECT_TRUE(store_.IsAutoStart());
+  EXPECT_EQ(errors_.size(), 4u);
 }
 
 TEST_F(SettingsAutoStart, HiddenUserEntryIsASwitchedOffEntryAndHidesTheMachineOne) {
@@ -378,6 +391,12 @@ TEST_F(SettingsAutoStart, NewNameDoesNotHideAnotherProgramsMachineEntry) {
   store_.SetAutoStart(true);
   EXPECT_EQ(UserNames(), std::vector<std::string>{"DORozizIzuzo1"});
   EXPECT_TRUE(store_.IsAutoStart());
+}
+
+TEST_F(SettingsAutoStart, DesktopFileNamesInAnotherLetterCaseAreOtherNames) {
+  ASSERT_TRUE(runKeys_.Write("dorozizizuzo", "/usr/bin/other"));
+  store_.SetAutoStart(true);
+  EXPECT_EQ(UserNames(), (std::vector<std::string>{"DORozizIzuzo", "dorozizizuzo"}));
 }
 
 TEST_F(SettingsAutoStart, WithoutAProgramPathNothingMatchesOrIsWritten) {

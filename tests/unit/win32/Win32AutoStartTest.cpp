@@ -63,6 +63,20 @@ TEST_F(Win32AutoStart, ANameTakenByAnotherProgramGetsANumberAndOffRemovesOnlyOur
   EXPECT_TRUE(errors_.empty());
 }
 
+// The registry ignores letter case in value names: writing "DORozizIzuzo" would replace
+// another program's "dorozizizuzo".
+TEST_F(Win32AutoStart, ANameTakenInAnotherLetterCaseIsTaken) {
+  ASSERT_TRUE(runKeys_.Write("dorozizizuzo", "C:\\Other\\other.exe"));
+  store_.SetAutoStart(true);
+  const auto user = runKeys_.List(platform::RunScope::CurrentUser, false);
+  ASSERT_TRUE(user.has_value());
+  ASSERT_EQ(user->size(), 2u);
+  for (const platform::RunValue& value : *user) {
+    EXPECT_EQ(value.Text, value.Name == "dorozizizuzo" ? "C:\\Other\\other.exe" : kExe);
+    EXPECT_TRUE(value.Name == "dorozizizuzo" || value.Name == "DORozizIzuzo1") << value.Name;
+  }
+}
+
 TEST_F(Win32AutoStart, TheMachinesEntryCountsButIsNeverRemoved) {
   const std::wstring exe = L"C:\\Programme\\Calvora Ü\\calvora-audio-mixer.exe";
   SetRaw(HKEY_LOCAL_MACHINE, L"Station", REG_SZ, exe.c_str(),

@@ -9,6 +9,8 @@
 #include <sstream>
 
 #include "platform/win32/WideText.h"
+#include "platform/win32/Win32RunKeys.h"
+#include "settings/Settings.h"
 
 namespace calvora::platform::win32 {
 namespace {
@@ -42,6 +44,17 @@ class Win32ProfileFileTest : public ::testing::Test {
     return text.str();
   }
 
+  void Put(const std::wstring& name, std::string_view bytes) const {
+    std::ofstream(folder_ / name, std::ios::binary) << bytes;
+  }
+
+  // What the system's own profile function reads from the file.
+  std::string SystemReads(const std::wstring& name, const wchar_t* section, const wchar_t* key) {
+    wchar_t value[256] = {};
+    GetPrivateProfileStringW(section, key, L"<absent>", value, 256, (folder_ / name).c_str());
+    return Narrow(value);
+  }
+
   size_t FileCount() const {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder_),
                                              std::filesystem::directory_iterator()));
@@ -62,9 +75,12 @@ TEST_F(Win32ProfileFileTest, KeysWrittenTogetherAreReadBackAndOthersKept) {
   ASSERT_TRUE(ini.WriteStrings({{"Soundcard", "Device", "Mikrofon (USB) ü"},
                                 {"Settings", "SilenceTime", "12"},
                                 {"Soundcard", "Padded", " blank ends "}}));
-  EXPECT_EQ(Content(L"Mixer ä.ini"),
-            "; station notes\n[soundcard]\nDevice=Mikrofon (USB) ü\nPadded=\" blank ends \"\n"
-            "[Other]\nKeep=yes\n\n[Settings]\nSilenceTime=12\n");
+  // The file was plain ASCII, so it stays in the ANSI code page, with Windows' line ends.
+  EXPECT_EQ(
+      Content(L"Mixer ä.ini"),
+      "; station notes\r\n[soundcard]\r\nDevice=Mikrofon (USB) \xFC\r\n"
+      "Padded=\" blank ends \"\r\n[Other]\r\nKeep=yes\r\n\r\n[Settings]\r\nSilenceTime=12\r\n");
+  EXPECT_EQ(SystemReads(L"Mixer ä.ini", L"Soundcard", L"Device"), "Mikrofon (USB) ü");
   EXPECT_EQ(ini.ReadString("Soundcard", "Padded"), " blank ends ");
   EXPECT_EQ(ini.ReadString("Other", "Keep"), "yes");
   EXPECT_EQ(ini.ReadString("Other", "Missing"), std::nullopt);
@@ -77,7 +93,72 @@ TEST_F(Win32ProfileFileTest, ANewFileIsCreatedAndAMissingOneReadsAsAbsent) {
   EXPECT_EQ(ini.ReadString("Settings", "Any"), std::nullopt);
   ASSERT_TRUE(ini.WriteString("Settings", "Interactive", "1"));
   EXPECT_TRUE(ini.Exists());
-  EXPECT_EQ(Content(L"new.ini"), "[Settings]\nInteractive=1\n");
+  EXPECT_EQ(Content(L"new.ini"), "[Settings]\r\nInteractive=1\r\n");
+}
+
+std::string Utf16(std::wstring_view text, bool bigEndian = false) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const wchar_t c : text) {
+    const char high = static_cast<char>(c >> 8);
+    const char low = static_cast<char>(c & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
+
+// Each file is read as the system's profile function reads it, and a save keeps the file's
+// encoding: UTF-16 either way round, UTF-8 after a mark or as written before, the ANSI code page
+// (Windows-1252 here) until a value needs a character it lacks.
+TEST_F(Win32ProfileFileTest, EveryEncodingIsReadAsTheSystemReadsItAndKeptOnSave) {
+  struct Case {
+    std::wstring name;
+    std::string bytes;
+    std::string newCard;
+    std::string saved;
+  };
+  const std::vector<Case> cases = {
+      {L"le.ini", Utf16(L"[Soundcard]\r\nCard=Mikrofon \u00FC\u03A9\r\n"), "Line \u96EA",
+       Utf16(L"[Soundcard]\r\nCard=Line \u96EA\r\n")},
+      {L"be.ini", Utf16(L"[Soundcard]\r\nCard=Mikrofon \u00FC\u03A9\r\n", true), "Line \u96EA",
+       Utf16(L"[Soundcard]\r\nCard=Line \u96EA\r\n", true)},
+      {L"ansi.ini", "[Soundcard]\r\nCard=Mikrofon \xFC\r\n", "Line \u00E9",
+       "[Soundcard]\r\nCard=Line \xE9\r\n"},
+      {L"ansi-more.ini", "[Soundcard]\r\nCard=Mikrofon \xFC\r\n[Mixer]\r\nDevice0=Pult \xE4\r\n",
+       "Line \u03A9",
+       Utf16(L"[Soundcard]\r\nCard=Line \u03A9\r\n[Mixer]\r\nDevice0=Pult \u00E4\r\n")},
+      {L"utf8.ini", "[Soundcard]\nCard=Mikrofon \xC3\xBC\n", "Line \u03A9",
+       "[Soundcard]\r\nCard=Line \xCE\xA9\r\n"},
+      {L"utf8-mark.ini", "\xEF\xBB\xBF[Soundcard]\r\nCard=Mikrofon \xC3\xBC\r\n", "Line \u03A9",
+       "\xEF\xBB\xBF[Soundcard]\r\nCard=Line \xCE\xA9\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.name));
+    Put(c.name, c.bytes);
+    Win32ProfileFile ini(Utf8Path(c.name));
+    if (c.name != L"utf8.ini") {  // the system reads a file without a mark as ANSI
+      EXPECT_EQ(ini.ReadString("Soundcard", "Card"), SystemReads(c.name, L"Soundcard", L"Card"));
+    }
+    EXPECT_EQ(ini.ReadString("Soundcard", "Card")->substr(0, 9), "Mikrofon ");
+    ASSERT_TRUE(ini.WriteString("Soundcard", "Card", c.newCard));
+    EXPECT_EQ(Content(c.name), c.saved);
+    EXPECT_EQ(ini.ReadString("Soundcard", "Card"), c.newCard);
+  }
+  EXPECT_EQ(SystemReads(L"ansi-more.ini", L"Mixer", L"Device0"), "Pult \u00E4");
+}
+
+// A file whose lines end in CR CR LF (what "\r\n" through a text-mode stream leaves) gives
+// every number and switch, not only its texts.
+TEST_F(Win32ProfileFileTest, SettingsFromCrCrLfLinesLoadWhole) {
+  Put(L"crcrlf.ini",
+      "[Settings]\r\r\nPID=4321\r\r\nSourceMode=1\r\r\n[Soundcard]\r\r\nCard=USB\r\r\n");
+  Win32ProfileFile ini(Utf8Path(L"crcrlf.ini"));
+  Win32RunKeys unused(L"Software\\Calvora Tests\\Unused");
+  settings::SettingsStore store(ini, unused, "", nullptr);
+  ASSERT_TRUE(store.LoadSettings());
+  EXPECT_EQ(settings::Settings.PID, 4321);
+  EXPECT_TRUE(settings::Settings.SourceMode);
+  EXPECT_EQ(settings::Settings.Card, "USB");
 }
 
 TEST_F(Win32ProfileFileTest, AFileThatCannotBeWrittenIsLeftExactlyAsItWas) {

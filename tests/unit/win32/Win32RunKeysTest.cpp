@@ -16,13 +16,15 @@ class Win32RunKeysTest : public ::testing::Test {
   ~Win32RunKeysTest() override {
     RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), KEY_WOW64_32KEY, 0);
   }
 
-  void SetRaw(HKEY root, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+  void SetRaw(HKEY root, const wchar_t* name, DWORD type, const void* data, DWORD size,
+              REGSAM view = 0) {
     HKEY key = nullptr;
-    ASSERT_EQ(
-        RegCreateKeyExW(root, path_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-        ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExW(root, path_.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
     RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
   }
@@ -31,7 +33,7 @@ class Win32RunKeysTest : public ::testing::Test {
   Win32RunKeys keys_;
 };
 
-TEST_F(Win32RunKeysTest, TheUsersListIsWrittenListedInNameOrderAndRemoved) {
+TEST_F(Win32RunKeysTest, TheUsersListIsWrittenListedAndRemoved) {
   EXPECT_EQ(keys_.List(RunScope::CurrentUser, false), std::nullopt);
   const auto created = keys_.List(RunScope::CurrentUser, true);
   ASSERT_TRUE(created.has_value());
@@ -70,6 +72,21 @@ TEST_F(Win32RunKeysTest, ValuesThatAreNotTextAreListedAsSuch) {
   EXPECT_EQ((*listed)[1].Text, "%ProgramFiles%\\x.exe") << "read as stored, not expanded";
   EXPECT_EQ((*listed)[2].Name, "Number");
   EXPECT_FALSE((*listed)[2].IsText);
+}
+
+// A 32-bit installer's entry lives in the 32-bit view (WOW6432Node); the native view comes first.
+TEST_F(Win32RunKeysTest, TheMachinesListHoldsBothRegistryViews) {
+  const wchar_t old32[] = L"C:\\Program Files (x86)\\Calvora\\calvora.exe";
+  const wchar_t new64[] = L"C:\\Program Files\\Calvora\\calvora.exe";
+  SetRaw(HKEY_LOCAL_MACHINE, L"Old", REG_SZ, old32, sizeof old32, KEY_WOW64_32KEY);
+  SetRaw(HKEY_LOCAL_MACHINE, L"New", REG_SZ, new64, sizeof new64, KEY_WOW64_64KEY);
+  const auto machine = keys_.List(RunScope::LocalMachine, false);
+  ASSERT_TRUE(machine.has_value());
+  ASSERT_EQ(machine->size(), 2u);
+  EXPECT_EQ((*machine)[0].Name, "New");
+  EXPECT_EQ((*machine)[1].Name, "Old");
+  EXPECT_EQ((*machine)[1].Text, "C:\\Program Files (x86)\\Calvora\\calvora.exe");
+  EXPECT_TRUE(keys_.NamesIgnoreCase());
 }
 
 TEST_F(Win32RunKeysTest, TheMachinesListIsReadButNeverCreatedOrChanged) {
