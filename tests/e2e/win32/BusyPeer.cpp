@@ -5,14 +5,15 @@
 // nothing, and then prints "awake" (0: never busy). It ends on the utility's goodbye or
 // after two minutes.
 #include <windows.h>
+// The desktop's method names, not the macros that pick the W or A function.
+#undef SendMessage
+#undef PostMessage
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "platform/win32/Win32Desktop.h"
-
-#undef SendMessage
 
 using calvora::platform::IncomingData;
 using calvora::platform::IncomingMessage;
