@@ -222,5 +222,23 @@ TEST(Win32Desktop, APeerSilentForTheGiveUpTimeIsReportedOnceAndAGoneOneIsInvalid
   EXPECT_FALSE(own.Behind(gone));
 }
 
+TEST(Win32Desktop, WindowMessagesStillQueuedAtTheEndAreHandedOver) {
+  Received received;
+  PeerWindow peer(received);
+  {
+    Win32Desktop own("TCV_TestOwn");
+    // The peer is busy with the first when the desktop ends; the goodbye after it still goes.
+    EXPECT_EQ(own.PostMessage(peer.Window(), kCommand, 0, 0xB051, Desktop::Answer::kWatch), 0);
+    EXPECT_EQ(own.PostMessage(peer.Window(), kCommand, 0, 8, Desktop::Answer::kNone), 0);
+    Sleep(50);
+  }
+  PumpFor(std::chrono::milliseconds(1500), [&] {
+    const std::lock_guard<std::mutex> guard(received.lock);
+    return received.lParams.size() >= 2;
+  });
+  const std::lock_guard<std::mutex> guard(received.lock);
+  EXPECT_EQ(received.lParams, (std::vector<uint32_t>{0xB051, 8}));
+}
+
 }  // namespace
 }  // namespace calvora::platform::win32
