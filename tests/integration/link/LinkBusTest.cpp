@@ -681,7 +681,7 @@ TEST_F(LinkBus, WatchWhoseOutputIsNotReadKeepsAnswering) {
                                          TWinMSG::EncodeCommand(link::NTF_SOUND, 0));
   EXPECT_EQ(sent.status, platform::result::kOk);
   EXPECT_LT(NowMs() - before, 900);
-  RunFor(1500);  // longer than the time-out of the blocks posted above
+  RunFor(1500);  // longer than a peer may lag before it counts as behind
   EXPECT_TRUE(IsPeer(watcher));
 
   // Once read again, the output resumes, and says how many lines it had to leave out.
