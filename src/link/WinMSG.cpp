@@ -113,8 +113,6 @@ void TWinMSG::DropUnanswering(WindowHandle target) {
 int32_t TWinMSG::SendCommand(WindowHandle target, uint16_t code, uint16_t argument) {
   const platform::SendResult sent =
       desktop_.SendMessage(target, WM_WINMSG, ownWindow_, EncodeCommand(code, argument));
-  if (sent.status == platform::result::kTimeout)
-    DropUnanswering(target);
   return sent.status == platform::result::kOk ? sent.answer : 0;
 }
 
@@ -149,9 +147,15 @@ void TWinMSG::SendToPeers(uint16_t code, uint16_t argument) {
 
 void TWinMSG::SendDataToPeers(uint16_t code, uint16_t argument, const void* bytes,
                               std::size_t count) {
+  // A peer that is behind already has a queue of blocks to work through; more would only
+  // grow it. Notifications are never left out.
   for (int i = NextPeerAfter(0, true); i >= 0;) {
-    const WindowHandle target = peers_[static_cast<std::size_t>(i)].Handle;
-    SendData(target, code, argument, bytes, count);
+    PeerEntry& peer = peers_[static_cast<std::size_t>(i)];
+    const WindowHandle target = peer.Handle;
+    if (desktop_.Behind(target))
+      ++peer.SkippedBlocks;
+    else
+      SendData(target, code, argument, bytes, count);
     i = NextPeerAfter(target, false);
   }
 }

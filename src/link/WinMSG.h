@@ -7,10 +7,12 @@
 //
 // Notifications and audio blocks are posted: the utility never waits on a peer, and the
 // peers' answers to them are not read; the messages to one peer keep their order. A peer
-// that leaves a message unanswered past the desktop's time-out is dropped and posted a
-// goodbye that asks for no answer; it may announce itself again. Only a window itself can
-// announce itself or say goodbye: a hello or goodbye whose wParam names another window than
-// its sender's changes nothing.
+// that is busy for a while keeps its place and gets every notification, late; the audio
+// blocks it is sent while it is behind are left out (and counted), so its next block is a
+// whole one with its own header. Only a peer that answers nothing for the desktop's give-up
+// time is dropped and posted a goodbye that asks for no answer; it may announce itself
+// again. Only a window itself can announce itself or say goodbye: a hello or goodbye whose
+// wParam names another window than its sender's changes nothing.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -85,7 +87,8 @@ struct PeerEntry {
   static constexpr std::size_t kMaxClassName = 252;
 
   WindowHandle Handle = 0;
-  std::string ClassName;  // as read when the peer was admitted; empty while announced
+  std::string ClassName;       // as read when the peer was admitted; empty while announced
+  uint64_t SkippedBlocks = 0;  // audio blocks left out while the peer was behind
 };
 
 class TWinMSG {
@@ -110,12 +113,13 @@ class TWinMSG {
   static uint32_t EncodeCommand(uint16_t code, uint16_t argument);
 
   // Sends WM_WINMSG, waits, and returns the target's answer (0 from a window that is gone,
-  // does not handle it or did not answer in time). A peer that did not answer in time is
-  // dropped: a hung program must not hold the utility, and it can announce itself again.
+  // does not handle it or did not answer in time). A peer that did not answer in time stays
+  // a peer: it may only be busy, and its posts show whether it answers again.
   int32_t SendCommand(WindowHandle target, uint16_t code, uint16_t argument);
   // Posts WM_WINMSG to every peer, in list order, without waiting for the answers.
   void SendToPeers(uint16_t code, uint16_t argument);
-  // Posts a data message with kind code x 65536 + argument; the answer is not read.
+  // Posts a data message with kind code x 65536 + argument; the answer is not read. To the
+  // peers, only to those that are not behind.
   void SendData(WindowHandle target, uint16_t code, uint16_t argument, const void* bytes,
                 std::size_t count);
   void SendDataToPeers(uint16_t code, uint16_t argument, const void* bytes, std::size_t count);
@@ -139,7 +143,7 @@ class TWinMSG {
   // The first peer whose handle follows `after` (signed order), or -1. Send-to-all loops
   // step with it, so a peer list that changes during a send is never read past its end.
   int NextPeerAfter(WindowHandle after, bool first) const;
-  // A peer that let a message wait past the time-out leaves with a goodbye posted to it.
+  // A peer that has answered nothing for the give-up time leaves with a goodbye posted to it.
   void DropUnanswering(WindowHandle target);
 
   platform::Desktop& desktop_;

@@ -5,6 +5,7 @@
 // sent to its own window, so two programs that send to each other at once both get through.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <span>
 #include <string>
@@ -49,15 +50,27 @@ class Desktop {
   // The handler returns the answer to send back; an unset handler answers 0.
   using MessageHandler = std::function<int32_t(const IncomingMessage&)>;
   using DataHandler = std::function<int32_t(const IncomingData&)>;
-  // Told of a window that left a posted message unanswered past kReplyTimeoutMs.
+  // Told of a window that has answered none of its posts for GiveUpMs(): it is hung for good.
+  // A window that is only busy for a while, however long, is never reported before that.
   using UnansweredHandler = std::function<void(WindowHandle)>;
 
   // Whether a posted message asks for an answer. Only an asked-for answer can be missed,
-  // so only such a post can report its window as unanswering.
+  // so only such a post can show its window behind or report it as unanswering.
   enum class Answer { kWatch, kNone };
 
-  // How long a send waits for its answer before it gives up with kTimeout.
+  // How long a send waits for its answer before it gives up with kTimeout; also how long a
+  // post may wait for its answer before its window counts as behind.
   static constexpr int32_t kReplyTimeoutMs = 1000;
+  // How long a window may answer nothing before it is reported as unanswering.
+  static constexpr int32_t kGiveUpMs = 30000;
+
+  // kGiveUpMs, or the milliseconds in CALVORA_TEST_GIVE_UP_MS: tests shorten the long wait
+  // with it rather than wait half a minute.
+  static int32_t GiveUpMs() {
+    const char* value = std::getenv("CALVORA_TEST_GIVE_UP_MS");
+    const long ms = value ? std::strtol(value, nullptr, 10) : 0;
+    return ms > 0 && ms <= kGiveUpMs ? static_cast<int32_t>(ms) : kGiveUpMs;
+  }
 
   virtual ~Desktop() = default;
 
@@ -75,16 +88,21 @@ class Desktop {
   virtual SendResult SendData(WindowHandle target, uint32_t wParam, uint32_t kind,
                               std::span<const uint8_t> bytes) = 0;
 
-  // Post: hands the message over and returns at once; the answer is never read. Messages to
-  // one window, sent or posted, arrive in the order they were given. With Answer::kWatch a
-  // window that does not answer within kReplyTimeoutMs is reported to the unanswered
-  // handler; a desktop may watch only some of the posts to one window (one at a time is
-  // enough to see it hang). The result says only whether the message could be handed over
-  // (kInvalidHandle for the handle 0).
+  // Post: hands the message over and returns at once, never waiting for the window; the
+  // answer is never read. Posts to one window arrive in the order they were given, however
+  // late. With Answer::kWatch the window's answers are followed: one that has left a post
+  // unanswered for kReplyTimeoutMs is Behind until it answers, and one that answers nothing
+  // for GiveUpMs() is reported to the unanswered handler. A desktop may watch only some of
+  // the posts to one window (one at a time is enough to see it fall behind). The result says
+  // only whether the message could be handed over (kInvalidHandle for the handle 0).
   virtual Result PostMessage(WindowHandle target, uint32_t message, uint32_t wParam,
                              uint32_t lParam, Answer answer) = 0;
   virtual Result PostData(WindowHandle target, uint32_t wParam, uint32_t kind,
                           std::span<const uint8_t> bytes, Answer answer) = 0;
+
+  // Whether the window has left a watched post unanswered for kReplyTimeoutMs or more and
+  // has not answered since: what it is sent meanwhile only waits in its queue.
+  virtual bool Behind(WindowHandle target) const = 0;
 
   // The window that sent the message or data being handled right now, as the desktop saw
   // the sender (never what the message says about itself); 0 outside a handler or for a

@@ -5,11 +5,11 @@ namespace calvora::testing {
 VirtualDesktop::VirtualDesktop(platform::WindowHandle ownWindow, std::string ownClass)
     : ownWindow_(ownWindow) {
   if (ownWindow != 0)
-    windows_[ownWindow] = Window{std::move(ownClass), false};
+    windows_[ownWindow] = Window{std::move(ownClass)};
 }
 
 void VirtualDesktop::AddWindow(platform::WindowHandle handle, std::string className) {
-  windows_[handle] = Window{std::move(className), false};
+  windows_[handle] = Window{std::move(className)};
 }
 
 void VirtualDesktop::RemoveWindow(platform::WindowHandle handle) {
@@ -21,6 +21,17 @@ void VirtualDesktop::SetHung(platform::WindowHandle handle, bool hung) {
   const auto window = windows_.find(handle);
   if (window != windows_.end())
     window->second.hung = hung;
+}
+
+void VirtualDesktop::SetBehind(platform::WindowHandle handle, bool behind) {
+  const auto window = windows_.find(handle);
+  if (window != windows_.end())
+    window->second.behind = behind;
+}
+
+bool VirtualDesktop::Behind(platform::WindowHandle target) const {
+  const auto window = windows_.find(target);
+  return window != windows_.end() && window->second.behind;
 }
 
 int32_t VirtualDesktop::Deliver(uint32_t message, uint32_t wParam, uint32_t lParam) {

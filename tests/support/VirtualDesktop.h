@@ -33,6 +33,8 @@ class VirtualDesktop : public platform::Desktop {
   void RemoveWindow(platform::WindowHandle handle);
   // Sends to a hung window come back with a time-out. Only listed windows can hang.
   void SetHung(platform::WindowHandle handle, bool hung);
+  // A window that is behind is still sent everything; Behind says so until it catches up.
+  void SetBehind(platform::WindowHandle handle, bool behind);
 
   // Runs the own window's handler, as a message from another program does; the sender is
   // the window wParam names.
@@ -40,7 +42,7 @@ class VirtualDesktop : public platform::Desktop {
   // The same from a sender whose wParam may name some other window.
   int32_t DeliverFrom(platform::WindowHandle sender, uint32_t message, uint32_t wParam,
                       uint32_t lParam);
-  // The time-out passes: every hung window that was posted a message asking for an answer
+  // The give-up time passes: every hung window that was posted a message asking for an answer
   // since it was last reported is reported to the unanswered handler.
   void ExpireUnanswered();
 
@@ -65,6 +67,7 @@ class VirtualDesktop : public platform::Desktop {
                                uint32_t lParam, Answer answer) override;
   platform::Result PostData(platform::WindowHandle target, uint32_t wParam, uint32_t kind,
                             std::span<const uint8_t> bytes, Answer answer) override;
+  bool Behind(platform::WindowHandle target) const override;
   platform::WindowHandle MessageSender() const override { return sender_; }
   void SetMessageHandler(MessageHandler handler) override { handler_ = std::move(handler); }
   void SetDataHandler(DataHandler handler) override { dataHandler_ = std::move(handler); }
@@ -78,6 +81,7 @@ class VirtualDesktop : public platform::Desktop {
   struct Window {
     std::string className;
     bool hung = false;
+    bool behind = false;
     bool unanswered = false;  // posted a message asking for an answer while hung
   };
   platform::Result Post(Sent sent);

@@ -185,6 +185,7 @@ std::unique_ptr<SdBusDesktop> SdBusDesktop::Open(std::string_view className) {
 }
 
 bool SdBusDesktop::Connect(std::string_view className) {
+  giveUpMs_ = GiveUpMs();
   if (!IsValidClassName(className)) {
     errorText_ = "invalid window class name \"" + std::string(className) + "\"";
     return false;
@@ -520,12 +521,12 @@ Result SdBusDesktop::Post(WindowHandle target, const char* member, Answer answer
     Rearm();
     return status;
   }
-  // One asked-for answer at a time per window is enough to see whether it answers. The bus
+  // One asked-for answer at a time per window is enough to see whether it keeps up. The bus
   // keeps a record of every call that waits for an answer, against this connection's
   // limit, for as long as the receiver lives; a window that never answers must not use
-  // that limit up with a record for every block.
-  const auto watched = watchedPosts_.find(target);
-  if (watched != watchedPosts_.end() && watched->second > 0)
+  // that limit up with a record for every block. The answer is awaited for the whole
+  // give-up time: a window that answers late is behind, not gone.
+  if (watchedPosts_.contains(target))
     answer = Answer::kNone;
   int r = 0;
   if (answer == Answer::kNone) {
@@ -533,13 +534,14 @@ Result SdBusDesktop::Post(WindowHandle target, const char* member, Answer answer
     if (r >= 0)
       r = sd_bus_send(bus_, call, nullptr);
   } else {
-    auto* post = new PostedCall{this, target, MonotonicUs()};
+    const uint64_t now = MonotonicUs();
+    auto* post = new PostedCall{this, target, now};
     sd_bus_slot* slot = nullptr;
     r = sd_bus_call_async(bus_, &slot, call, &SdBusCallbacks::OnPostReply, post,
-                          static_cast<uint64_t>(kReplyTimeoutMs) * 1000u);
+                          static_cast<uint64_t>(giveUpMs_) * 1000u);
     if (r >= 0) {
       FloatWithUserdata<PostedCall>(slot);
-      ++watchedPosts_[target];
+      watchedPosts_[target] = now;
     } else {
       delete post;
     }
@@ -558,14 +560,20 @@ Result SdBusDesktop::Post(WindowHandle target, const char* member, Answer answer
 
 void SdBusDesktop::PostAnswered(const PostedCall& post, sd_bus_message* reply) {
   const auto watched = watchedPosts_.find(post.target);
-  if (watched != watchedPosts_.end() && --watched->second <= 0)
+  if (watched != watchedPosts_.end() && watched->second == post.postedUs)
     watchedPosts_.erase(watched);
   const sd_bus_error* error = sd_bus_message_get_error(reply);
   // A window that left without answering is not hung: the next scan sees it gone.
   if (!error || !IsTimeoutError(error) ||
-      MonotonicUs() - post.postedUs < static_cast<uint64_t>(kReplyTimeoutMs) * 1000u)
+      MonotonicUs() - post.postedUs < static_cast<uint64_t>(giveUpMs_) * 1000u)
     return;
   unanswered_.push_back(post.target);
+}
+
+bool SdBusDesktop::Behind(WindowHandle target) const {
+  const auto watched = watchedPosts_.find(target);
+  return watched != watchedPosts_.end() &&
+         MonotonicUs() - watched->second >= static_cast<uint64_t>(kReplyTimeoutMs) * 1000u;
 }
 
 Result SdBusDesktop::PostMessage(WindowHandle target, uint32_t message, uint32_t wParam,

@@ -55,6 +55,7 @@ class SdBusDesktop : public Desktop {
                      Answer answer) override;
   Result PostData(WindowHandle target, uint32_t wParam, uint32_t kind,
                   std::span<const uint8_t> bytes, Answer answer) override;
+  bool Behind(WindowHandle target) const override;
   WindowHandle MessageSender() const override { return messageSender_; }
   void SetMessageHandler(MessageHandler handler) override { messageHandler_ = std::move(handler); }
   void SetDataHandler(DataHandler handler) override { dataHandler_ = std::move(handler); }
@@ -123,8 +124,10 @@ class SdBusDesktop : public Desktop {
   int ownerQueries_ = 0;                       // owners of the first listing still asked
   std::deque<sd_bus_message*> incoming_;       // calls to this window waiting for an answer
   WindowHandle messageSender_ = 0;             // of the call being answered
-  std::map<WindowHandle, int> watchedPosts_;   // posts waiting for their answer, by window
-  std::deque<WindowHandle> unanswered_;        // reports waiting for delivery
+  // The one watched post each window has yet to answer, with the time it was posted.
+  std::map<WindowHandle, uint64_t> watchedPosts_;
+  int32_t giveUpMs_ = kGiveUpMs;
+  std::deque<WindowHandle> unanswered_;  // reports waiting for delivery
   MessageHandler messageHandler_;
   DataHandler dataHandler_;
   UnansweredHandler unansweredHandler_;

@@ -6,9 +6,7 @@
 #undef PostMessage
 
 #include <algorithm>
-#include <atomic>
-#include <map>
-#include <mutex>
+#include <vector>
 
 #include "platform/win32/WideText.h"
 
@@ -16,8 +14,8 @@ namespace calvora::platform::win32 {
 
 namespace {
 
-constexpr UINT_PTR kWatchTimer = 1;
-constexpr UINT kWatchTimerMs = 100;
+constexpr UINT_PTR kQueueTimer = 1;
+constexpr UINT kQueueTimerMs = 100;
 
 HWND ToHwnd(WindowHandle handle) {
   return reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
@@ -26,25 +24,6 @@ HWND ToHwnd(WindowHandle handle) {
 // Window handles fit in 32 bits on 64-bit Windows, so that 32-bit programs can share them.
 WindowHandle ToHandle(HWND window) {
   return static_cast<WindowHandle>(reinterpret_cast<uintptr_t>(window));
-}
-
-// The desktop that is waiting for each watched post's answer. The answer arrives on the
-// desktop's own thread, but may arrive after the desktop is gone.
-std::mutex watchersLock;
-std::map<uint64_t, Win32Desktop*> watchers;
-std::atomic<uint64_t> nextWatchId{1};
-
-void CALLBACK OnAnswered(HWND, UINT, ULONG_PTR watchId, LRESULT) {
-  Win32Desktop* desktop = nullptr;
-  {
-    const std::lock_guard<std::mutex> lock(watchersLock);
-    const auto it = watchers.find(watchId);
-    if (it == watchers.end())
-      return;
-    desktop = it->second;
-    watchers.erase(it);
-  }
-  desktop->Answered(watchId);
 }
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -58,35 +37,10 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-SendResult Failed(DWORD error) {
-  switch (error) {
-    case ERROR_TIMEOUT:
-      return {result::kTimeout, 0};
-    case ERROR_INVALID_WINDOW_HANDLE:
-      return {result::kInvalidHandle, 0};
-    case ERROR_MESSAGE_SYNC_ONLY:
-      return {result::kNotSupported, 0};
-    default:
-      return {result::kError, 0};
-  }
-}
-
-SendResult SendWithTimeout(WindowHandle target, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (target == 0 || !IsWindow(ToHwnd(target)))
-    return {result::kInvalidHandle, 0};
-  DWORD_PTR answer = 0;
-  SetLastError(ERROR_SUCCESS);
-  if (SendMessageTimeoutW(ToHwnd(target), message, wParam, lParam, SMTO_NORMAL,
-                          Desktop::kReplyTimeoutMs, &answer) == 0) {
-    const DWORD error = GetLastError();
-    return Failed(error == ERROR_SUCCESS ? ERROR_TIMEOUT : error);
-  }
-  return {result::kOk, static_cast<int32_t>(answer)};
-}
-
 }  // namespace
 
-Win32Desktop::Win32Desktop(std::string_view className) : className_(Widen(className)) {
+Win32Desktop::Win32Desktop(std::string_view className)
+    : className_(Widen(className)), giveUpMs_(static_cast<uint32_t>(GiveUpMs())) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = &WindowProcedure;
@@ -99,11 +53,7 @@ Win32Desktop::Win32Desktop(std::string_view className) : className_(Widen(classN
 }
 
 Win32Desktop::~Win32Desktop() {
-  {
-    const std::lock_guard<std::mutex> lock(watchersLock);
-    for (const Watch& watch : watches_)
-      watchers.erase(watch.id);
-  }
+  queues_.clear();
   if (ownWindow_ != 0) {
     SetWindowLongPtrW(ToHwnd(ownWindow_), GWLP_USERDATA, 0);
     DestroyWindow(ToHwnd(ownWindow_));
@@ -126,49 +76,69 @@ std::vector<WindowInfo> Win32Desktop::EnumWindows() {
 
 SendResult Win32Desktop::SendMessage(WindowHandle target, uint32_t message, uint32_t wParam,
                                      uint32_t lParam) {
-  return SendWithTimeout(target, message, wParam, static_cast<LPARAM>(lParam));
+  const uint32_t timeoutMs = WaitForPosts(target);
+  if (timeoutMs == 0)
+    return {result::kTimeout, 0};
+  return SendAndWait(target, message, wParam, static_cast<LPARAM>(lParam), timeoutMs);
 }
 
 SendResult Win32Desktop::SendData(WindowHandle target, uint32_t wParam, uint32_t kind,
                                   std::span<const uint8_t> bytes) {
-  COPYDATASTRUCT data{};
-  data.dwData = kind;
-  data.cbData = static_cast<DWORD>(bytes.size());
-  data.lpData = const_cast<uint8_t*>(bytes.data());
-  return SendWithTimeout(target, WM_COPYDATA, wParam, reinterpret_cast<LPARAM>(&data));
+  const uint32_t timeoutMs = WaitForPosts(target);
+  if (timeoutMs == 0)
+    return {result::kTimeout, 0};
+  return SendDataAndWait(target, wParam, kind, bytes, timeoutMs);
+}
+
+uint32_t Win32Desktop::WaitForPosts(WindowHandle target) {
+  const auto queue = queues_.find(target);
+  const uint32_t start = GetTickCount();
+  const auto timeout = static_cast<uint32_t>(kReplyTimeoutMs);
+  if (queue == queues_.end())
+    return timeout;
+  for (;;) {
+    const uint32_t waited = GetTickCount() - start;
+    if (queue->second->Idle())
+      return timeout - waited;
+    if (waited >= timeout)
+      return 0;
+    // Messages sent to this window are answered meanwhile, as inside SendMessageTimeout.
+    MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_SENDMESSAGE, 0);
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
+void Win32Desktop::Queue(WindowHandle target, Win32PeerQueue::Message message) {
+  auto& queue = queues_[target];
+  if (!queue) {
+    queue = std::make_unique<Win32PeerQueue>(target, giveUpMs_);
+    SetTimer(ToHwnd(ownWindow_), kQueueTimer, kQueueTimerMs, nullptr);
+  }
+  queue->Push(std::move(message));
 }
 
 Result Win32Desktop::PostMessage(WindowHandle target, uint32_t message, uint32_t wParam,
                                  uint32_t lParam, Answer answer) {
-  if (target == 0)
+  if (target == 0 || !IsWindow(ToHwnd(target)))
     return result::kInvalidHandle;
-  const uint64_t id = answer == Answer::kWatch ? nextWatchId++ : 0;
-  if (id != 0) {
-    const std::lock_guard<std::mutex> lock(watchersLock);
-    watchers[id] = this;
-  }
-  if (!SendMessageCallbackW(ToHwnd(target), message, wParam, static_cast<LPARAM>(lParam),
-                            id != 0 ? &OnAnswered : nullptr, static_cast<ULONG_PTR>(id))) {
-    const std::lock_guard<std::mutex> lock(watchersLock);
-    watchers.erase(id);
-    return result::kInvalidHandle;
-  }
-  if (id != 0)
-    StartWatch(target, id);
+  Queue(target, {message, wParam, lParam, false, {}, answer == Answer::kWatch});
   return result::kOk;
 }
 
 Result Win32Desktop::PostData(WindowHandle target, uint32_t wParam, uint32_t kind,
                               std::span<const uint8_t> bytes, Answer answer) {
-  if (target == 0)
+  if (target == 0 || !IsWindow(ToHwnd(target)))
     return result::kInvalidHandle;
-  const SendResult sent = SendData(target, wParam, kind, bytes);
-  if (sent.status == result::kTimeout && answer == Answer::kWatch) {
-    // Reported from the timer, never from inside the post.
-    watches_.push_back({0, target, GetTickCount() - static_cast<uint32_t>(kReplyTimeoutMs) - 1});
-    SetTimer(ToHwnd(ownWindow_), kWatchTimer, 0, nullptr);
-  }
+  Queue(target,
+        {WM_COPYDATA, wParam, kind, true, {bytes.begin(), bytes.end()}, answer == Answer::kWatch});
   return result::kOk;
+}
+
+bool Win32Desktop::Behind(WindowHandle target) const {
+  const auto queue = queues_.find(target);
+  return queue != queues_.end() &&
+         queue->second->WaitingSince(static_cast<uint32_t>(kReplyTimeoutMs));
 }
 
 void Win32Desktop::WaitAndProcess(int32_t timeoutMs) {
@@ -182,41 +152,20 @@ void Win32Desktop::WaitAndProcess(int32_t timeoutMs) {
   }
 }
 
-void Win32Desktop::StartWatch(WindowHandle target, uint64_t id) {
-  watches_.push_back({id, target, GetTickCount()});
-  SetTimer(ToHwnd(ownWindow_), kWatchTimer, kWatchTimerMs, nullptr);
-}
-
-void Win32Desktop::Answered(uint64_t watchId) {
-  std::erase_if(watches_, [watchId](const Watch& watch) { return watch.id == watchId; });
-}
-
-void Win32Desktop::CheckWatches() {
-  const uint32_t now = GetTickCount();
-  std::vector<WindowHandle> unanswered;
-  std::erase_if(watches_, [&](const Watch& watch) {
-    if (now - watch.sentAt <= static_cast<uint32_t>(kReplyTimeoutMs))
-      return false;
-    if (std::find(unanswered.begin(), unanswered.end(), watch.target) == unanswered.end())
-      unanswered.push_back(watch.target);
-    return true;
-  });
-  {
-    const std::lock_guard<std::mutex> lock(watchersLock);
-    for (auto it = watchers.begin(); it != watchers.end();) {
-      const bool dropped = it->second == this &&
-                           std::none_of(watches_.begin(), watches_.end(),
-                                        [&](const Watch& watch) { return watch.id == it->first; });
-      it = dropped ? watchers.erase(it) : std::next(it);
-    }
+void Win32Desktop::CheckQueues() {
+  std::vector<WindowHandle> givenUp;
+  for (auto it = queues_.begin(); it != queues_.end();) {
+    if (it->second->TakeGivenUp())
+      givenUp.push_back(it->first);
+    const bool gone = it->second->Gone() || (!IsWindow(ToHwnd(it->first)) && it->second->Idle());
+    it = gone ? queues_.erase(it) : std::next(it);
   }
-  if (watches_.empty())
-    KillTimer(ToHwnd(ownWindow_), kWatchTimer);
-  else
-    SetTimer(ToHwnd(ownWindow_), kWatchTimer, kWatchTimerMs, nullptr);
-  for (WindowHandle target : unanswered) {
-    if (unansweredHandler_)
-      unansweredHandler_(target);
+  if (queues_.empty())
+    KillTimer(ToHwnd(ownWindow_), kQueueTimer);
+  for (WindowHandle target : givenUp) {
+    const UnansweredHandler handler = unansweredHandler_;  // it may replace itself
+    if (handler)
+      handler(target);
   }
 }
 
@@ -227,8 +176,8 @@ WindowHandle Win32Desktop::SenderNamedBy(uintptr_t wParam) const {
 
 intptr_t Win32Desktop::HandleWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   if (message == WM_TIMER) {
-    if (wParam == kWatchTimer)
-      CheckWatches();
+    if (wParam == kQueueTimer)
+      CheckQueues();
     return 0;
   }
   const WindowHandle outerSender = messageSender_;

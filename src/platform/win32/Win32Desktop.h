@@ -2,19 +2,23 @@
 // The desktop of real windows. The desktop creates this program's window, a hidden top-level
 // window of the given class, on the calling thread, whose message loop runs the handlers.
 // Sends use SendMessageTimeout with the reply time-out; data travels as WM_COPYDATA with the
-// kind in dwData. A posted message goes out with SendMessageCallback, so it stays in order
-// with the sends to the same window, and a watched one that has no answer within the time-out
-// is reported from the window's timer. WM_COPYDATA cannot be sent without waiting, so a
-// posted data message is sent with the time-out (the peer's first hang costs it once; the
-// owner then drops the peer). The system does not say who sent a message: as the peers of
-// this protocol always have, a sender names its window in wParam, and MessageSender is that
-// window while it exists.
+// kind in dwData. Posts to a window go through a queue of its own whose thread sends them in
+// order (Win32PeerQueue), so no window ever waits behind another and the loop of this
+// program's window never waits at all; a window whose oldest post has waited
+// kReplyTimeoutMs is behind, and one that leaves a post unanswered for the give-up time is
+// reported from the window's timer. A send to a window with posts still queued waits for
+// them first, so sends and posts keep their order. The system does not say who sent a
+// message: as the peers of this protocol always have, a sender names its window in wParam,
+// and MessageSender is that window while it exists.
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/Desktop.h"
+#include "platform/win32/Win32PeerQueue.h"
 
 namespace calvora::platform::win32 {
 
@@ -35,6 +39,7 @@ class Win32Desktop : public Desktop {
                      Answer answer) override;
   Result PostData(WindowHandle target, uint32_t wParam, uint32_t kind,
                   std::span<const uint8_t> bytes, Answer answer) override;
+  bool Behind(WindowHandle target) const override;
   WindowHandle MessageSender() const override { return messageSender_; }
   void SetMessageHandler(MessageHandler handler) override { messageHandler_ = std::move(handler); }
   void SetDataHandler(DataHandler handler) override { dataHandler_ = std::move(handler); }
@@ -49,19 +54,14 @@ class Win32Desktop : public Desktop {
 
   // Answers a message to this program's window; called by its window procedure.
   intptr_t HandleWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
-  // A watched post was answered (called on this desktop's thread).
-  void Answered(uint64_t watchId);
 
  private:
-  // A watched post that has not been answered yet.
-  struct Watch {
-    uint64_t id = 0;
-    WindowHandle target = 0;
-    uint32_t sentAt = 0;  // tick count
-  };
-
-  void StartWatch(WindowHandle target, uint64_t id);
-  void CheckWatches();
+  void Queue(WindowHandle target, Win32PeerQueue::Message message);
+  // Waits, answering the messages sent to this window, until the posts queued for the
+  // target are all answered; the milliseconds left of the reply time-out, or 0 when it ran out.
+  uint32_t WaitForPosts(WindowHandle target);
+  // Reports the windows given up and forgets the queues of windows that are gone.
+  void CheckQueues();
   WindowHandle SenderNamedBy(uintptr_t wParam) const;
 
   std::wstring className_;
@@ -70,7 +70,8 @@ class Win32Desktop : public Desktop {
   DataHandler dataHandler_;
   UnansweredHandler unansweredHandler_;
   WindowHandle messageSender_ = 0;
-  std::vector<Watch> watches_;
+  uint32_t giveUpMs_ = kGiveUpMs;
+  std::map<WindowHandle, std::unique_ptr<Win32PeerQueue>> queues_;
 };
 
 }  // namespace calvora::platform::win32

@@ -6,6 +6,8 @@
 //   audio <bytes>                     sends an audio packet to every peer, prints "sent-audio"
 //   peers                             prints "peers <handle> ..."
 //   hang <ms>                         hangs that long in every later handler
+//   busy <ms>                         is busy that long at once, serving nothing, then
+//                                     prints "awake"
 //   gaps                              prints "gaps <messages> <longest gap in ms>" for the
 //                                     messages from other windows received so far
 //   quit                              says goodbye to every peer and ends
@@ -90,6 +92,11 @@ void RunCommand(const std::string& line, SdBusDesktop& desktop,
     in >> ms;
     window.SetHangMs(ms);
     Say("hanging");
+  } else if (verb == "busy") {
+    int32_t ms = 0;
+    in >> ms;
+    usleep(static_cast<useconds_t>(ms) * 1000u);
+    Say("awake");
   } else if (verb == "gaps") {
     Say("gaps " + std::to_string(gaps.messages) + " " + std::to_string(gaps.longestMs));
   } else if (verb == "quit") {

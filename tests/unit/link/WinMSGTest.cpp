@@ -294,12 +294,48 @@ TEST_F(WinMSG, HungPeerIsDroppedWithAGoodbyeThatAsksForNoAnswer) {
   Scan();
   EXPECT_EQ(PeerHandles(), std::vector<WindowHandle>{8});
 
-  // A command that waits for its answer in vain also drops the peer with a goodbye.
+  // A command that waits for its answer in vain answers 0, but the peer may only be busy:
+  // it stays, and no goodbye goes out.
   desktop.SetHung(8, true);
+  desktop.sent.clear();
   EXPECT_EQ(channel.SendCommand(8, WINMSG_CONTROL, CTRL_IDENTIFY), 0);
-  EXPECT_TRUE(channel.Peers().empty());
-  EXPECT_EQ(desktop.sent.back().lParam, kBye);
-  EXPECT_EQ(desktop.sent.back().answer, platform::Desktop::Answer::kNone);
+  EXPECT_EQ(PeerHandles(), std::vector<WindowHandle>{8});
+  EXPECT_EQ(desktop.TargetsOf(kBye), std::vector<WindowHandle>{});
+}
+
+TEST_F(WinMSG, PeerThatIsBehindMissesAudioBlocksButNoNotification) {
+  Admit({7, 8, 9});
+  desktop.SetBehind(8, true);
+  const std::vector<uint8_t> samples{1, 2};
+  const std::vector<uint8_t> first = AudioBlockHeader{44100, 2, 16, -10.0, -11.0}.Pack(samples);
+  const std::vector<uint8_t> second = AudioBlockHeader{44100, 2, 16, -30.0, -31.0}.Pack(samples);
+  channel.SendDataToPeers(0, 0, first.data(), first.size());
+  channel.SendToPeers(NTF_SILENCE, 0);
+  channel.SendDataToPeers(0, 0, first.data(), first.size());
+  channel.SendToPeers(NTF_SOUND, 0);
+
+  // The notifications reach every peer, in order; the blocks only the peers that keep up.
+  EXPECT_EQ(desktop.TargetsOf(0x04000000), (std::vector<WindowHandle>{7, 8, 9}));
+  EXPECT_EQ(desktop.TargetsOf(0x04010000), (std::vector<WindowHandle>{7, 8, 9}));
+  std::vector<WindowHandle> blockTargets;
+  for (const auto& s : desktop.sent) {
+    if (s.data)
+      blockTargets.push_back(s.target);
+  }
+  EXPECT_EQ(blockTargets, (std::vector<WindowHandle>{7, 9, 7, 9}));
+  EXPECT_EQ(PeerHandles(), (std::vector<WindowHandle>{7, 8, 9}));
+  EXPECT_EQ(channel.Peers()[0].SkippedBlocks, 0u);
+  EXPECT_EQ(channel.Peers()[1].SkippedBlocks, 2u);
+  EXPECT_EQ(channel.Peers()[2].SkippedBlocks, 0u);
+
+  // Caught up, the peer gets the next block whole, with that block's own header.
+  desktop.SetBehind(8, false);
+  desktop.sent.clear();
+  channel.SendDataToPeers(0, 0, second.data(), second.size());
+  ASSERT_EQ(desktop.sent.size(), 3u);
+  EXPECT_EQ(desktop.sent[1].target, 8u);
+  EXPECT_EQ(desktop.sent[1].bytes, second);
+  EXPECT_EQ(channel.Peers()[1].SkippedBlocks, 2u);
 }
 
 TEST_F(WinMSG, HelloOrGoodbyeNamingAnotherWindowChangesNoPeer) {

@@ -26,6 +26,7 @@ struct Received {
   std::vector<WindowHandle> senders;
   std::vector<uint8_t> bytes;
   uint32_t kind = 0;
+  std::vector<uint32_t> order;  // lParam of each message and kind of each data, as they came
 };
 
 // The window of another program: a desktop on a thread of its own, answering from its loop.
@@ -43,6 +44,7 @@ class PeerWindow {
           Sleep(300);
         const std::lock_guard<std::mutex> guard(received.lock);
         received.lParams.push_back(m.lParam);
+        received.order.push_back(m.lParam);
         received.senders.push_back(desktop.MessageSender());
         return 42;
       });
@@ -50,6 +52,7 @@ class PeerWindow {
         const std::lock_guard<std::mutex> guard(received.lock);
         received.bytes.assign(d.bytes.begin(), d.bytes.end());
         received.kind = d.kind;
+        received.order.push_back(d.kind);
         received.senders.push_back(desktop.MessageSender());
         return 7;
       });
@@ -134,7 +137,61 @@ TEST(Win32Desktop, PostsArriveInOrderWithTheSendsAndAnsweredOnesAreNotReported) 
   EXPECT_EQ(received.senders.back(), 0u) << "wParam 12345 names no window";
 }
 
-TEST(Win32Desktop, AHungPeerTimesOutIsReportedUnansweredAndAGoneOneIsInvalid) {
+// The give-up time for the desktops a test makes meanwhile.
+class GiveUpAfter {
+ public:
+  explicit GiveUpAfter(const char* ms) { _putenv_s("CALVORA_TEST_GIVE_UP_MS", ms); }
+  ~GiveUpAfter() { _putenv_s("CALVORA_TEST_GIVE_UP_MS", ""); }
+};
+
+TEST(Win32Desktop, ABusyPeerIsBehindGetsEveryPostLateAndHoldsNoOtherPeer) {
+  Win32Desktop own("TCV_TestOwn");
+  std::vector<WindowHandle> unanswered;
+  own.SetUnansweredHandler([&](WindowHandle window) { unanswered.push_back(window); });
+  Received busyReceived;
+  Received otherReceived;
+  PeerWindow busy(busyReceived);
+  PeerWindow other(otherReceived);
+
+  // A send to a busy window gives up after the reply time-out.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(own.SendMessage(busy.Window(), kCommand, 0, 0xDEAD).status, result::kTimeout);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+  PumpFor(std::chrono::milliseconds(800));
+
+  // Posts to it return at once, also while it is busy with one of them, and the other peer
+  // is served meanwhile.
+  const auto posted = std::chrono::steady_clock::now();
+  EXPECT_EQ(own.PostMessage(busy.Window(), kCommand, 0, 0xDEAD, Desktop::Answer::kWatch), 0);
+  PumpFor(std::chrono::milliseconds(100));
+  const std::vector<uint8_t> block{1, 2, 3};
+  EXPECT_EQ(own.PostData(busy.Window(), own.OwnWindow(), 0x10000, block, Desktop::Answer::kWatch),
+            0);
+  EXPECT_EQ(own.PostMessage(busy.Window(), kCommand, 0, 1, Desktop::Answer::kWatch), 0);
+  EXPECT_EQ(own.PostMessage(other.Window(), kCommand, 0, 2, Desktop::Answer::kWatch), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - posted, std::chrono::milliseconds(300));
+  PumpFor(std::chrono::milliseconds(300));
+  {
+    const std::lock_guard<std::mutex> guard(otherReceived.lock);
+    EXPECT_EQ(otherReceived.lParams, std::vector<uint32_t>{2});
+  }
+  EXPECT_FALSE(own.Behind(other.Window()));
+
+  // Behind once its oldest post has waited the reply time-out; caught up once it answers,
+  // with every post in order; never reported, being only busy.
+  PumpFor(std::chrono::milliseconds(1000), [&] { return own.Behind(busy.Window()); });
+  EXPECT_TRUE(own.Behind(busy.Window()));
+  PumpFor(std::chrono::milliseconds(3000), [&] { return !own.Behind(busy.Window()); });
+  EXPECT_FALSE(own.Behind(busy.Window()));
+  PumpFor(std::chrono::milliseconds(200));
+  EXPECT_TRUE(unanswered.empty());
+  const std::lock_guard<std::mutex> guard(busyReceived.lock);
+  EXPECT_EQ(busyReceived.order, (std::vector<uint32_t>{0xDEAD, 0xDEAD, 0x10000, 1}));
+  EXPECT_EQ(busyReceived.bytes, block);
+}
+
+TEST(Win32Desktop, APeerSilentForTheGiveUpTimeIsReportedOnceAndAGoneOneIsInvalid) {
+  const GiveUpAfter giveUp("1200");
   Win32Desktop own("TCV_TestOwn");
   std::vector<WindowHandle> unanswered;
   own.SetUnansweredHandler([&](WindowHandle window) { unanswered.push_back(window); });
@@ -143,30 +200,44 @@ TEST(Win32Desktop, AHungPeerTimesOutIsReportedUnansweredAndAGoneOneIsInvalid) {
     Received received;
     PeerWindow peer(received);
     gone = peer.Window();
-    const auto start = std::chrono::steady_clock::now();
-    const SendResult hung = own.SendMessage(peer.Window(), kCommand, 0, 0xDEAD);
-    EXPECT_EQ(hung.status, result::kTimeout);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
-
-    // Busy again: the watched post goes unanswered past the time-out and is reported once.
+    // Busy for 1.5 s, longer than the give-up time: reported once, from the window's
+    // processing, never from inside a post; what was queued meanwhile is dropped.
     EXPECT_EQ(own.PostMessage(peer.Window(), kCommand, 0, 0xDEAD, Desktop::Answer::kWatch), 0);
-    EXPECT_TRUE(unanswered.empty()) << "never reported from inside the post";
+    EXPECT_EQ(own.PostMessage(peer.Window(), kCommand, 0, 3, Desktop::Answer::kWatch), 0);
+    EXPECT_TRUE(unanswered.empty());
     PumpFor(std::chrono::milliseconds(3000), [&] { return !unanswered.empty(); });
     EXPECT_EQ(unanswered, std::vector<WindowHandle>{peer.Window()});
+    PumpFor(std::chrono::milliseconds(600));
+    EXPECT_EQ(unanswered.size(), 1u);
 
-    // Data cannot go without waiting: the post waits out the time-out, and the report comes
-    // from the window's processing afterwards.
-    unanswered.clear();
-    EXPECT_EQ(own.PostMessage(peer.Window(), kCommand, 0, 0xDEAD, Desktop::Answer::kNone), 0);
-    const std::vector<uint8_t> block(22);
-    EXPECT_EQ(own.PostData(peer.Window(), own.OwnWindow(), 0x10000, block, Desktop::Answer::kWatch),
-              0);
-    EXPECT_TRUE(unanswered.empty());
-    PumpFor(std::chrono::milliseconds(1000), [&] { return !unanswered.empty(); });
-    EXPECT_EQ(unanswered, std::vector<WindowHandle>{peer.Window()});
+    // A goodbye that asks for no answer goes out after that, without waiting.
+    EXPECT_EQ(own.PostMessage(peer.Window(), kCommand, 0, 4, Desktop::Answer::kNone), 0);
+    PumpFor(std::chrono::milliseconds(500));
+    const std::lock_guard<std::mutex> guard(received.lock);
+    EXPECT_EQ(received.lParams, (std::vector<uint32_t>{0xDEAD, 4}));
   }
   EXPECT_EQ(own.SendMessage(gone, kCommand, 0, 1).status, result::kInvalidHandle);
   EXPECT_EQ(own.SendData(gone, 0, 1, {}).status, result::kInvalidHandle);
+  EXPECT_EQ(own.PostMessage(gone, kCommand, 0, 1, Desktop::Answer::kWatch), result::kInvalidHandle);
+  EXPECT_FALSE(own.Behind(gone));
+}
+
+TEST(Win32Desktop, WindowMessagesStillQueuedAtTheEndAreHandedOver) {
+  Received received;
+  PeerWindow peer(received);
+  {
+    Win32Desktop own("TCV_TestOwn");
+    // The peer is busy with the first when the desktop ends; the goodbye after it still goes.
+    EXPECT_EQ(own.PostMessage(peer.Window(), kCommand, 0, 0xB051, Desktop::Answer::kWatch), 0);
+    EXPECT_EQ(own.PostMessage(peer.Window(), kCommand, 0, 8, Desktop::Answer::kNone), 0);
+    Sleep(50);
+  }
+  PumpFor(std::chrono::milliseconds(1500), [&] {
+    const std::lock_guard<std::mutex> guard(received.lock);
+    return received.lParams.size() >= 2;
+  });
+  const std::lock_guard<std::mutex> guard(received.lock);
+  EXPECT_EQ(received.lParams, (std::vector<uint32_t>{0xB051, 8}));
 }
 
 }  // namespace

@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""The real program in interactive mode on the virtual sound card, with four peers on a private
+session bus: calvora-ctl watch, a test window busy for 1.5 s and one busy for 10 s while
+silences come and go, and a window that never answers. The busy ones keep their place and get
+every notice, in order, once awake; the silent one is dropped after 30 s with a goodbye;
+the watch gets every audio block all the while.
+
+Usage: busy_peers.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF TEST_WINDOW
+       ROGUE_WINDOW
+"""
+import subprocess
+import sys
+import threading
+import time
+
+from utility_session import Session
+
+program, ctl, card_ctl, card_conf, test_window, rogue_window = sys.argv[1:7]
+GIVE_UP = 30.0
+CODES = {"NTF_SILENCE": 1024, "NTF_SOUND": 1025, "NTF_OFFLINE": 4096, "NTF_ONLINE": 4097}
+
+
+class Peer:
+    """A peer program whose output lines are kept with the time they arrived."""
+
+    def __init__(self, session, argv):
+        self.lines = []
+        self.lock = threading.Lock()
+        self.proc = subprocess.Popen(argv, env=session.env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, text=True)
+        session.children.append(self.proc)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            with self.lock:
+                self.lines.append((time.monotonic(), line.strip()))
+
+    def tell(self, line):
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+
+    def first(self, prefix):
+        with self.lock:
+            return next(((at, line) for at, line in self.lines if line.startswith(prefix)), None)
+
+    def notices_from(self, utility):
+        """The (code, argument) of every notice from the utility, in order."""
+        with self.lock:
+            words = [line.split() for _, line in self.lines]
+        return [(int(w[2]), int(w[3])) for w in words
+                if len(w) == 4 and w[0] == "received" and w[1] == utility]
+
+
+def wait_until(condition, timeout, what):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if condition():
+            return
+        time.sleep(0.02)
+    session.fail(f"{what} within {timeout} s")
+
+
+with Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-busy-") as session:
+    fail, card, command = session.fail, session.card, session.command
+    card("programme", "tone", "-20", "1000")
+    app = session.start("[Settings]\nSourceMode=1\nPID=12\nUseSoundCard=1\nUseMixer=0\n"
+                        "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
+                        "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=2\n")
+    utility = command("list").split()[0]
+    watch = session.watch()
+    brief = Peer(session, [test_window, "--class", "Brief", "--announce-to", utility,
+                           "--quiet-data"])
+    slow = Peer(session, [test_window, "--class", "Slow", "--announce-to", utility,
+                          "--quiet-data"])
+    silent = Peer(session, [rogue_window, "hang", utility, "Silent"])
+    time.sleep(0.7)  # admitted by the next scans
+
+    run = time.monotonic()
+    command("run")
+    watch.wait_for(run, "NTF_ONLINE", 0, timeout=5)
+    time.sleep(1.0)
+
+    # Two peers busy at once; three silences and sound back each time meanwhile.
+    brief.tell("busy 1500")
+    slow.tell("busy 10000")
+    for _ in range(3):
+        start = time.monotonic()
+        card("programme", "silence")
+        watch.wait_for(start, "NTF_SILENCE", 0, timeout=5)
+        start = time.monotonic()
+        card("programme", "tone", "-20", "1000")
+        watch.wait_for(start, "NTF_SOUND", 0, timeout=5)
+    sent = [(CODES[e["code"]], e["argument"]) for e in watch.since(run) if e["code"] in CODES]
+    if len(sent) != 7:
+        fail(f"the watch saw {sent}")
+
+    wait_until(lambda: slow.first("awake") and len(slow.notices_from(utility)) >= len(sent),
+               15, "the 10 s peer did not get its notices")
+    for name, peer in (("1.5 s", brief), ("10 s", slow)):
+        got = peer.notices_from(utility)
+        if got != sent:
+            fail(f"the peer busy {name} got {got}, not {sent}")
+        busy_for = peer.first("awake")[0] - run
+        print(f"ok: the peer busy {name} got all {len(got)} notices in order, once awake "
+              f"{busy_for:.1f} s after the start")
+
+    # The silent peer: dropped with a goodbye only after the long wait.
+    wait_until(lambda: silent.first("byes 1 "), GIVE_UP + 10, "no goodbye to the silent peer")
+    dropped = silent.first("byes 1 ")[0]
+    if not GIVE_UP - 1.0 <= dropped - run <= GIVE_UP + 3.0:
+        fail(f"the silent peer was dropped {dropped - run:.1f} s after the start")
+    print(f"ok: the silent peer was dropped {dropped - run:.1f} s after it was first sent to")
+
+    # Neither busy peer was dropped: no goodbye, and audio reaches them again.
+    for name, peer in (("1.5 s", brief), ("10 s", slow)):
+        if (32767, 2) in peer.notices_from(utility):
+            fail(f"the peer busy {name} was told goodbye")
+
+    # Every block reached the watch meanwhile, without a gap.
+    blocks = [e["at"] for e in watch.since(run + 0.5, "AUDIO") if e["at"] <= dropped]
+    expected = (blocks[-1] - blocks[0]) * 100
+    longest = max(b - a for a, b in zip(blocks, blocks[1:]))
+    print(f"ok: the watch got {len(blocks)} blocks in {blocks[-1] - blocks[0]:.1f} s "
+          f"({len(blocks) / (blocks[-1] - blocks[0]):.1f}/s), longest gap {longest * 1000:.0f} ms")
+    if len(blocks) < expected * 0.97 or longest > 0.5:
+        fail(f"{len(blocks)} blocks where about {expected:.0f} were due")
+
+    session.close(app)
+    for name, peer in (("1.5 s", brief), ("10 s", slow)):
+        wait_until(lambda: (32767, 2) in peer.notices_from(utility), 5,
+                   f"no goodbye to the peer busy {name} on closing")
+    print("ok: the busy peers were told goodbye only when the utility closed")
