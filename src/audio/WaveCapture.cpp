@@ -118,8 +118,12 @@ int32_t TWaveCapture::Stop() {
   ++session_;
   waveInput_.Reset(WaveHandle);
   if (Pending) {
-    for (auto& block : *Pending)
-      waveInput_.UnprepareHeader(WaveHandle, block->Header);
+    for (auto& block : *Pending) {
+      // A block the device did not give back in time may still be written into: it is
+      // left to the device, never freed.
+      if (waveInput_.UnprepareHeader(WaveHandle, block->Header) == platform::result::kStillPlaying)
+        (void)block.release();
+    }
     Pending.reset();
   }
   waveInput_.Stop(WaveHandle);

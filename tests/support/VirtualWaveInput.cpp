@@ -138,7 +138,7 @@ Result VirtualWaveInput::Reset(platform::WaveInHandle handle) {
   if (!Valid(handle))
     return result::kInvalidHandle;
   ++ResetCalls;
-  while (!queue_.empty()) {
+  while (!KeepsQueueOnReset && !queue_.empty()) {
     platform::WaveHeader* block = queue_.front();
     queue_.pop_front();
     block->Flags = (block->Flags & ~flags::kInQueue) | flags::kDone;

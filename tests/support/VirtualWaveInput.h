@@ -31,6 +31,9 @@ class VirtualWaveInput : public platform::WaveInput {
   // kNoMemory. Keeps a runaway queue from eating the machine's memory in a test.
   size_t QueueLimit = 4096;
   platform::Result UnprepareResult = platform::result::kOk;
+  // A device that does not give its queued blocks back on Reset (a driver returning them
+  // late, or never): they stay queued until FillOldest returns them.
+  bool KeepsQueueOnReset = false;
 
   // What the last successful Open and QueryFormat were given.
   platform::WaveFormat LastFormat;
@@ -46,6 +49,8 @@ class VirtualWaveInput : public platform::WaveInput {
 
   bool IsOpen() const { return open_; }
   size_t QueuedCount() const { return queue_.size(); }
+  // The oldest queued block, or none.
+  platform::WaveHeader* Oldest() const { return queue_.empty() ? nullptr : queue_.front(); }
   // Fills the oldest queued block with `bytes` (cut to its length) and returns it through
   // the done callback. False when nothing is queued.
   bool FillOldest(const std::vector<char>& bytes);

@@ -1,19 +1,38 @@
 #include "platform/win32/Win32WaveInput.h"
 
-// clang-format off
-#include <windows.h>
-#include <mmsystem.h>
-// clang-format on
+#include <atomic>
 
 #include "platform/win32/WideText.h"
+#include "platform/win32/Win32WaveInDriver.h"
 
 namespace calvora::platform::win32 {
+
+namespace {
+
+// Where a prepared block is: the owner's, queued with the driver, or on its way back (the
+// driver's callback for it is running).
+enum class BlockPlace { Owner, Driver, Returning };
+
+// The driver's header of one prepared seam block.
+struct DriverBlock {
+  WAVEHDR header{};
+  WaveHeader* block = nullptr;
+  std::atomic<BlockPlace> place{BlockPlace::Owner};
+};
+
+}  // namespace
 
 struct Win32WaveInput::Stream {
   HWAVEIN wave = nullptr;
   WaveDoneCallback onDone;
-  // The driver's header of every prepared seam block.
-  std::map<WaveHeader*, std::unique_ptr<WAVEHDR>> headers;
+  std::map<WaveHeader*, std::unique_ptr<DriverBlock>> headers;
+
+  bool AnyWithDriver() const {
+    for (const auto& [block, driverBlock] : headers)
+      if (driverBlock->place.load(std::memory_order_acquire) != BlockPlace::Owner)
+        return true;
+    return false;
+  }
 };
 
 namespace {
@@ -29,34 +48,74 @@ WAVEFORMATEX ToWaveFormatEx(const WaveFormat& format) {
   return wfx;
 }
 
+// A callback under way finishes in moments; this only guards against one that never does.
+constexpr uint32_t kCallbackWaitMs = 100;
+
 Result ResultOf(MMRESULT code) {
   return static_cast<Result>(code);
 }
 
-// The driver's thread: a returned block (filled or reset) is marked done for the owner.
+// The driver's thread: a returned block (filled or reset) is marked done for the owner. The
+// block is the owner's again only after the last step: from then on it may be freed.
 void CALLBACK OnWaveIn(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
   if (message != WIM_DATA)
     return;
   const auto* header = reinterpret_cast<const WAVEHDR*>(param1);
-  auto* block = reinterpret_cast<WaveHeader*>(header->dwUser);
+  auto* driverBlock = reinterpret_cast<DriverBlock*>(header->dwUser);
   auto* stream = reinterpret_cast<Win32WaveInput::Stream*>(instance);
+  driverBlock->place.store(BlockPlace::Returning, std::memory_order_release);
+  WaveHeader* block = driverBlock->block;
   block->BytesRecorded = header->dwBytesRecorded;
   block->Flags = (block->Flags & ~wave_header::kInQueue) | wave_header::kDone;
   if (stream->onDone)
     stream->onDone(*block);
+  driverBlock->place.store(BlockPlace::Owner, std::memory_order_release);
+}
+
+// Waits while a block is on its way back; false if it is still queued, or still on its way
+// after `limitMs`.
+bool WaitUntilBack(const std::atomic<BlockPlace>& place, uint32_t limitMs) {
+  const ULONGLONG deadline = GetTickCount64() + limitMs;
+  for (;;) {
+    const BlockPlace now = place.load(std::memory_order_acquire);
+    if (now != BlockPlace::Returning)
+      return now == BlockPlace::Owner;
+    if (GetTickCount64() >= deadline)
+      return false;
+    Sleep(0);
+  }
 }
 
 }  // namespace
 
-Win32WaveInput::Win32WaveInput() = default;
+Win32WaveInput::Win32WaveInput() : Win32WaveInput(Win32WaveInDriver::System()) {}
+
+Win32WaveInput::Win32WaveInput(const Win32WaveInDriver& driver, uint32_t resetWaitMs)
+    : driver_(driver), resetWaitMs_(resetWaitMs) {}
 
 Win32WaveInput::~Win32WaveInput() {
   for (auto& [handle, stream] : streams_) {
-    waveInReset(stream->wave);
-    for (auto& [block, header] : stream->headers)
-      waveInUnprepareHeader(stream->wave, header.get(), sizeof(WAVEHDR));
-    waveInClose(stream->wave);
+    driver_.reset(stream->wave);
+    if (!WaitForReturns(*stream)) {
+      // The driver may still call back into the stream and write into its blocks: both are
+      // left to it, and the device stays open.
+      (void)stream.release();
+      continue;
+    }
+    for (auto& [block, driverBlock] : stream->headers)
+      driver_.unprepareHeader(stream->wave, &driverBlock->header, sizeof(WAVEHDR));
+    driver_.close(stream->wave);
   }
+}
+
+bool Win32WaveInput::WaitForReturns(const Stream& stream) const {
+  const ULONGLONG deadline = GetTickCount64() + resetWaitMs_;
+  while (stream.AnyWithDriver()) {
+    if (GetTickCount64() >= deadline)
+      return false;
+    Sleep(1);
+  }
+  return true;
 }
 
 Win32WaveInput::Stream* Win32WaveInput::Find(WaveInHandle handle) {
@@ -65,12 +124,12 @@ Win32WaveInput::Stream* Win32WaveInput::Find(WaveInHandle handle) {
 }
 
 uint32_t Win32WaveInput::DeviceCount() {
-  return waveInGetNumDevs();
+  return driver_.getNumDevs();
 }
 
 Result Win32WaveInput::GetDeviceCaps(uint32_t device, WaveInCaps& caps) {
   WAVEINCAPSW found{};
-  const MMRESULT code = waveInGetDevCapsW(device, &found, sizeof found);
+  const MMRESULT code = driver_.getDevCaps(device, &found, sizeof found);
   if (code != MMSYSERR_NOERROR)
     return ResultOf(code);
   caps.Name = Narrow(found.szPname);
@@ -81,7 +140,7 @@ Result Win32WaveInput::GetDeviceCaps(uint32_t device, WaveInCaps& caps) {
 
 Result Win32WaveInput::QueryFormat(uint32_t device, const WaveFormat& format) {
   const WAVEFORMATEX wfx = ToWaveFormatEx(format);
-  return ResultOf(waveInOpen(nullptr, device, &wfx, 0, 0, WAVE_FORMAT_QUERY));
+  return ResultOf(driver_.open(nullptr, device, &wfx, 0, 0, WAVE_FORMAT_QUERY));
 }
 
 Result Win32WaveInput::Open(WaveInHandle& handle, uint32_t device, const WaveFormat& format,
@@ -90,8 +149,8 @@ Result Win32WaveInput::Open(WaveInHandle& handle, uint32_t device, const WaveFor
   stream->onDone = std::move(onDone);
   const WAVEFORMATEX wfx = ToWaveFormatEx(format);
   const MMRESULT code =
-      waveInOpen(&stream->wave, device, &wfx, reinterpret_cast<DWORD_PTR>(&OnWaveIn),
-                 reinterpret_cast<DWORD_PTR>(stream.get()), CALLBACK_FUNCTION);
+      driver_.open(&stream->wave, device, &wfx, reinterpret_cast<DWORD_PTR>(&OnWaveIn),
+                   reinterpret_cast<DWORD_PTR>(stream.get()), CALLBACK_FUNCTION);
   if (code != MMSYSERR_NOERROR)
     return ResultOf(code);
   handle = nextHandle_++;
@@ -101,7 +160,7 @@ Result Win32WaveInput::Open(WaveInHandle& handle, uint32_t device, const WaveFor
 
 Result Win32WaveInput::Start(WaveInHandle handle) {
   Stream* stream = Find(handle);
-  return stream ? ResultOf(waveInStart(stream->wave)) : result::kInvalidHandle;
+  return stream ? ResultOf(driver_.start(stream->wave)) : result::kInvalidHandle;
 }
 
 Result Win32WaveInput::PrepareHeader(WaveInHandle handle, WaveHeader& block) {
@@ -110,14 +169,15 @@ Result Win32WaveInput::PrepareHeader(WaveInHandle handle, WaveHeader& block) {
     return result::kInvalidHandle;
   if (stream->headers.count(&block) != 0)
     return result::kOk;  // prepared already
-  auto header = std::make_unique<WAVEHDR>();
-  header->lpData = block.Data;
-  header->dwBufferLength = block.BufferLength;
-  header->dwUser = reinterpret_cast<DWORD_PTR>(&block);
-  const MMRESULT code = waveInPrepareHeader(stream->wave, header.get(), sizeof(WAVEHDR));
+  auto driverBlock = std::make_unique<DriverBlock>();
+  driverBlock->header.lpData = block.Data;
+  driverBlock->header.dwBufferLength = block.BufferLength;
+  driverBlock->header.dwUser = reinterpret_cast<DWORD_PTR>(driverBlock.get());
+  driverBlock->block = &block;
+  const MMRESULT code = driver_.prepareHeader(stream->wave, &driverBlock->header, sizeof(WAVEHDR));
   if (code != MMSYSERR_NOERROR)
     return ResultOf(code);
-  stream->headers.emplace(&block, std::move(header));
+  stream->headers.emplace(&block, std::move(driverBlock));
   block.Flags |= wave_header::kPrepared;
   return result::kOk;
 }
@@ -129,13 +189,16 @@ Result Win32WaveInput::AddBuffer(WaveInHandle handle, WaveHeader& block) {
   const auto it = stream->headers.find(&block);
   if (it == stream->headers.end())
     return result::kUnprepared;
-  if ((block.Flags & wave_header::kInQueue) != 0)
+  DriverBlock& driverBlock = *it->second;
+  if (driverBlock.place.load(std::memory_order_acquire) != BlockPlace::Owner)
     return result::kStillPlaying;
   // Marked before the driver has it: from the call on, only the callback writes the flags.
   block.BytesRecorded = 0;
   block.Flags = (block.Flags & ~wave_header::kDone) | wave_header::kInQueue;
-  const MMRESULT code = waveInAddBuffer(stream->wave, it->second.get(), sizeof(WAVEHDR));
+  driverBlock.place.store(BlockPlace::Driver, std::memory_order_release);
+  const MMRESULT code = driver_.addBuffer(stream->wave, &driverBlock.header, sizeof(WAVEHDR));
   if (code != MMSYSERR_NOERROR) {
+    driverBlock.place.store(BlockPlace::Owner, std::memory_order_release);
     block.Flags &= ~wave_header::kInQueue;
     return ResultOf(code);
   }
@@ -149,7 +212,12 @@ Result Win32WaveInput::UnprepareHeader(WaveInHandle handle, WaveHeader& block) {
   const auto it = stream->headers.find(&block);
   if (it == stream->headers.end())
     return result::kOk;  // not prepared: nothing to undo
-  const MMRESULT code = waveInUnprepareHeader(stream->wave, it->second.get(), sizeof(WAVEHDR));
+  DriverBlock& driverBlock = *it->second;
+  // The owner may see the done mark while the callback is still finishing: that takes
+  // moments. A block still queued stays the driver's.
+  if (!WaitUntilBack(driverBlock.place, kCallbackWaitMs))
+    return result::kStillPlaying;
+  const MMRESULT code = driver_.unprepareHeader(stream->wave, &driverBlock.header, sizeof(WAVEHDR));
   if (code != MMSYSERR_NOERROR)
     return ResultOf(code);
   stream->headers.erase(it);
@@ -159,27 +227,30 @@ Result Win32WaveInput::UnprepareHeader(WaveInHandle handle, WaveHeader& block) {
 
 Result Win32WaveInput::Reset(WaveInHandle handle) {
   Stream* stream = Find(handle);
-  return stream ? ResultOf(waveInReset(stream->wave)) : result::kInvalidHandle;
+  if (!stream)
+    return result::kInvalidHandle;
+  const MMRESULT code = driver_.reset(stream->wave);
+  if (code != MMSYSERR_NOERROR)
+    return ResultOf(code);
+  return WaitForReturns(*stream) ? result::kOk : result::kStillPlaying;
 }
 
 Result Win32WaveInput::Stop(WaveInHandle handle) {
   Stream* stream = Find(handle);
-  return stream ? ResultOf(waveInStop(stream->wave)) : result::kInvalidHandle;
+  return stream ? ResultOf(driver_.stop(stream->wave)) : result::kInvalidHandle;
 }
 
 Result Win32WaveInput::Close(WaveInHandle handle) {
   Stream* stream = Find(handle);
   if (!stream)
     return result::kInvalidHandle;
-  for (auto& [block, header] : stream->headers) {
-    if ((header->dwFlags & WHDR_INQUEUE) != 0)
-      return result::kStillPlaying;
-  }
-  for (auto& [block, header] : stream->headers) {
-    waveInUnprepareHeader(stream->wave, header.get(), sizeof(WAVEHDR));
+  if (stream->AnyWithDriver())
+    return result::kStillPlaying;
+  for (auto& [block, driverBlock] : stream->headers) {
+    driver_.unprepareHeader(stream->wave, &driverBlock->header, sizeof(WAVEHDR));
     block->Flags &= ~wave_header::kPrepared;
   }
-  const MMRESULT code = waveInClose(stream->wave);
+  const MMRESULT code = driver_.close(stream->wave);
   if (code != MMSYSERR_NOERROR)
     return ResultOf(code);
   streams_.erase(handle);

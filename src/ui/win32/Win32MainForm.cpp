@@ -65,6 +65,12 @@ Win32MainForm::Win32MainForm(HWND window, const std::string& title)
                     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN);
   SetPropW(window_, kFormProperty, this);
   SetIcons();
+  // The window's class comes without a cursor: the arrow unless a part shows another.
+  SetClassLongPtrW(window_, GCLP_HCURSOR,
+                   reinterpret_cast<LONG_PTR>(LoadCursorW(nullptr, IDC_ARROW)));
+  taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
+  // Run elevated, the window would otherwise not hear it from the user's shell.
+  ChangeWindowMessageFilterEx(window_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
   desktopProcedure_ = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormProcedure)));
 
@@ -227,6 +233,22 @@ Win32Label* Win32MainForm::LabelOf(HWND control) const {
   return nullptr;
 }
 
+RECT Win32MainForm::LedFrame() const {
+  return At(kLedLeft, PanCard.Top() + kLedTop, kLedWidth + 2, kLedHeight + 2);
+}
+
+bool Win32MainForm::OverClickablePart(HWND under) const {
+  if (under == ledView_ || under == LabSilence->Handle())
+    return IsWindowVisible(under) != FALSE;
+  if (under != window_ || !IsWindowVisible(ledView_))
+    return false;
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  ScreenToClient(window_, &cursor);
+  const RECT frame = LedFrame();
+  return PtInRect(&frame, cursor) != FALSE;
+}
+
 void Win32MainForm::PaintPanel(HDC dc, const Win32Panel& panel) const {
   const int top = panel.Top();
   PaintGroup(dc, {kGroupLeft, top, kClientWidth - kGroupLeft, top + panel.ClientHeight()},
@@ -244,7 +266,7 @@ void Win32MainForm::Paint() {
   if (PanWork.Visible() && PanCard.Visible()) {
     PaintPanel(dc, PanCard);
     if (PanLed.Visible()) {
-      RECT frame = At(kLedLeft, PanCard.Top() + kLedTop, kLedWidth + 2, kLedHeight + 2);
+      RECT frame = LedFrame();
       const HBRUSH border = CreateSolidBrush(skin::kLedBorder);
       FrameRect(dc, &frame, border);
       DeleteObject(border);
@@ -263,7 +285,19 @@ LRESULT CALLBACK Win32MainForm::FormProcedure(HWND window, UINT message, WPARAM 
 }
 
 LRESULT Win32MainForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == taskbarCreated_ && taskbarCreated_ != 0) {
+    TrayIcon.ShellRestarted();
+    return 0;
+  }
   switch (message) {
+    case WM_SETCURSOR:
+      // The controls ask their parent first; over the client area the class's arrow is
+      // the default.
+      if (LOWORD(lParam) == HTCLIENT && OverClickablePart(reinterpret_cast<HWND>(wParam))) {
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        return TRUE;
+      }
+      break;
     case WM_PAINT:
       Paint();
       return 0;

@@ -71,11 +71,17 @@ class Win32MainForm : public Window {
   void Paint();
   void PaintPanel(HDC dc, const Win32Panel& panel) const;
   Win32Label* LabelOf(HWND control) const;
+  // The LED meter (image and its black frame) and the "Level" label answer clicks, and show
+  // the hand over them.
+  bool OverClickablePart(HWND under) const;
+  RECT LedFrame() const;
 
   enum class StartState { Normal, Minimized, Hidden };
   HWND window_;
   WNDPROC desktopProcedure_ = nullptr;
   HWND ledView_ = nullptr;
+  // Sent to every top-level window when the shell's notification area was created anew.
+  UINT taskbarCreated_ = 0;
   HFONT statusFont_ = nullptr;
   HFONT boldFont_ = nullptr;
   HBRUSH fieldBrush_ = nullptr;

@@ -480,6 +480,11 @@ void Win32TrayIcon::NextImage() {
     Update(NIM_MODIFY);
 }
 
+void Win32TrayIcon::ShellRestarted() {
+  if (visible_)
+    Update(NIM_ADD);
+}
+
 void Win32TrayIcon::Notified(LPARAM event) {
   if (event == WM_LBUTTONDBLCLK && OnDoubleClick)
     OnDoubleClick();

@@ -301,6 +301,9 @@ class Win32TrayIcon : public TrayIcon {
   // The owner window's handlers.
   void NextImage();
   void Notified(LPARAM event);
+  // The shell's notification area was created anew (Explorer restarted) and knows no icon:
+  // a shown icon is added again, or a window hidden to it could not be reached.
+  void ShellRestarted();
   // The icon of an animation image: the program's own, or the system's without it.
   HICON Image(int index) const;
 

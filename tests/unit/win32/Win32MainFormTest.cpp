@@ -8,6 +8,8 @@
 #include "platform/win32/WideText.h"
 #include "platform/win32/Win32Desktop.h"
 #include "ui/win32/Win32MainForm.h"
+// After the Windows API the form brings in.
+#include <shellapi.h>
 
 namespace {
 
@@ -137,6 +139,78 @@ TEST_F(ShownForm, ControlsReachTheirRolesAndStatesShowAsTheRolesSay) {
   EXPECT_EQ(PlaceOf(form.SGMixer->Handle()).top, mixerTop - Win32MainForm::kPanCardHeight);
   form.SetClientHeight(Win32MainForm::kPanMixerHeight + Win32MainForm::kPanSettHeight);
   EXPECT_EQ(PlaceOf(form.SBSettings->Handle()).top, Win32MainForm::kPanMixerHeight + 6);
+}
+
+// The cursor a window shows when the mouse moves over it: the answer to WM_SETCURSOR, which
+// a control asks its parent first.
+HCURSOR CursorOver(HWND window) {
+  SetCursor(nullptr);
+  SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window),
+               MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  return GetCursor();
+}
+
+TEST_F(ShownForm, HandOverTheLedAndTheLevelLabelArrowElsewhere) {
+  const HCURSOR hand = LoadCursorW(nullptr, IDC_HAND);
+  const HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
+  const HWND ledView = ChildWindowFromPoint(form.Handle(), POINT{8 + 15, 48 + 10});
+  ASSERT_NE(ledView, nullptr);
+  EXPECT_EQ(CursorOver(ledView), hand);
+  EXPECT_EQ(CursorOver(form.LabSilence->Handle()), hand);
+  for (HWND other : {form.LabCard->Handle(), form.SGCard->Handle(), form.LabMixer->Handle(),
+                     form.SGLevel->Handle()})
+    EXPECT_EQ(CursorOver(other), arrow);
+
+  // The window itself: the hand on the LED's black frame, the arrow on the rest of it.
+  const auto cursorAt = [&](int x, int y) {
+    POINT point{x, y};
+    ClientToScreen(form.Handle(), &point);
+    SetCursorPos(point.x, point.y);
+    POINT now{};
+    GetCursorPos(&now);
+    EXPECT_EQ(now.x, point.x);
+    EXPECT_EQ(now.y, point.y);
+    return CursorOver(form.Handle());
+  };
+  EXPECT_EQ(cursorAt(7, 47), hand);
+  EXPECT_EQ(cursorAt(5, 5), arrow);
+  EXPECT_EQ(cursorAt(200, Win32MainForm::kPanCardHeight + 30), arrow);
+
+  // A hidden LED shows no hand.
+  form.PanLed.SetVisible(false);
+  EXPECT_EQ(CursorOver(ledView), arrow);
+  EXPECT_EQ(cursorAt(7, 47), arrow);
+}
+
+TEST_F(ShownForm, TrayIconIsAddedAgainWhenTheShellsNotificationAreaIsCreatedAnew) {
+  if (!form.TrayIcon.Available())
+    GTEST_SKIP() << "no notification area on this desktop";
+  NOTIFYICONDATAW probe{};
+  probe.cbSize = sizeof probe;
+  probe.hWnd = form.Handle();
+  probe.uID = 1;
+  // Changing nothing succeeds only for an icon the notification area has.
+  const auto shown = [&] { return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE; };
+  // As Explorer announces itself after a restart.
+  const auto shellRestarts = [] {
+    SendNotifyMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  };
+
+  form.TrayIcon.SetVisible(true);
+  EXPECT_TRUE(shown());
+  // The notification area forgets every icon when Explorer ends.
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &probe));
+  EXPECT_FALSE(shown());
+  shellRestarts();
+  ProcessPending();
+  EXPECT_TRUE(shown());
+  EXPECT_TRUE(form.TrayIcon.Visible());
+
+  // An icon not shown stays away.
+  form.TrayIcon.SetVisible(false);
+  shellRestarts();
+  ProcessPending();
+  EXPECT_FALSE(shown());
 }
 
 TEST_F(ShownForm, CloseAsksFirstAndThenEndsTheMessageLoop) {
