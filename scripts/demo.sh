@@ -165,7 +165,8 @@ before=$(handles)
 # Each program's lines go through demo-lines.awk, which makes them readable; mawk reads a pipe
 # in large chunks unless told to read line by line.
 awk_lines="awk"
-awk -W version 2>&1 | grep -q mawk && awk_lines="awk -W interactive"
+# (Read whole: with pipefail, `| grep -q` could end the version text early and fail the test.)
+case $(awk -W version 2>&1) in *mawk*) awk_lines="awk -W interactive" ;; esac
 start_readable() { # start_readable NAME WHO COMMAND...: a process group, its lines made readable
   local name=$1 who=$2
   shift 2
