@@ -5,7 +5,9 @@
 #   scripts/demo.sh [BUILD_DIR]        (./run.sh --demo builds first and calls this)
 #
 # What it starts, each in a process group of its own so that Ctrl-C reaches only this script,
-# which then ends them (the programs, then Xvfb and the bus) and waits for them:
+# which then ends them (the programs, then Xvfb and the bus) within 3 s and waits for them,
+# also when its output went into a pipe whose reader is gone (`| tee` ended by the same Ctrl-C,
+# `| head`) or to a terminal that was closed. It ends by itself when one of its programs ends.
 #   - a private session bus (dbus-daemon) when there is none;
 #   - Xvfb when there is no display, so the window is really drawn and can be photographed;
 #   - the virtual capture device playing a programme of speech, short pauses and dead air, and
@@ -30,7 +32,8 @@ program=$build/src/app/calvora-audio-mixer
 ctl=$build/tools/calvora-ctl/calvora-ctl
 card=$build/virtual-card
 
-note() { printf '%s %-12s %s\n' "$(date +%H:%M:%S.%3N)" demo "$*"; }
+# A note that finds no reader (the end of a pipe closed, the terminal gone) is lost quietly.
+note() { printf '%s %-12s %s\n' "$(date +%H:%M:%S.%3N)" demo "$*" 2>/dev/null; }
 die() { echo "demo: $*" >&2; exit 1; }
 
 for needed in "$program" "$ctl" "$card/calvora-virtual-capture-ctl" "$card/demo-programme.wav"; do
@@ -46,22 +49,33 @@ start_group() { # start_group NAME COMMAND...: runs COMMAND as the leader of a n
   started+=("$!:$1")
 }
 
-# end_groups PID...: SIGTERM to each process group, five seconds to end, then SIGKILL.
-end_groups() {
-  local pid
-  for pid in "$@"; do kill -TERM -- "-$pid" 2>/dev/null; done
-  for _ in $(seq 1 50); do
-    local alive=0
-    for pid in "$@"; do kill -0 -- "-$pid" 2>/dev/null && alive=1; done
-    [ $alive -eq 0 ] && break
+# await_gone TENTHS TARGET...: waits up to TENTHS tenths of a second until no TARGET (a pid, or
+# a process group as -pid) is left; false if some are. It polls rather than `wait`s: a child
+# that a signal from the terminal ended while this script was itself being signalled can be
+# collected in a way that leaves `wait` waiting for it for ever.
+await_gone() {
+  local tenths=$1 target=""
+  shift
+  for _ in $(seq 1 "$tenths"); do
+    for target in "$@"; do kill -0 -- "$target" 2>/dev/null && break; done
+    kill -0 -- "$target" 2>/dev/null || return 0
     sleep 0.1
   done
+  return 1
+}
+
+# end_groups TENTHS PID...: SIGTERM to each process group, TENTHS tenths of a second to end,
+# then SIGKILL.
+end_groups() {
+  local tenths=$1 pid
+  shift
+  for pid in "$@"; do kill -TERM -- "-$pid" 2>/dev/null; done
+  await_gone "$tenths" "${@/#/-}" && return
   for pid in "$@"; do
     if kill -0 -- "-$pid" 2>/dev/null; then
-      note "process group $pid ($(ps -o args= -p "$pid")) did not end in 5 s; killing it"
+      note "process group $pid ($(ps -o args= -p "$pid")) did not end in time; killing it"
       kill -KILL -- "-$pid" 2>/dev/null
     fi
-    wait "$pid" 2>/dev/null
   done
 }
 
@@ -69,18 +83,13 @@ cleaning=0
 cleanup() {
   [ $cleaning -eq 1 ] && return
   cleaning=1
-  trap '' INT TERM HUP
-  echo
+  # Ctrl-C ends the reader of a pipe (`| tee`) along with this script, and a closed terminal
+  # takes the output with it: the clean-up must outlive writing to either. It ends everything
+  # within 3 s, whatever hangs.
+  trap '' INT TERM HUP PIPE
+  echo 2>/dev/null
   note "ending: ${#started[@]} processes"
-  # A watcher's sleep or amixer would outlive it by a moment: with the watcher held still,
-  # end its children, then the watcher.
-  for w in "${watchers[@]}"; do
-    kill -STOP "$w" 2>/dev/null
-    pkill -TERM -P "$w" 2>/dev/null
-    kill -TERM "$w" 2>/dev/null
-    kill -CONT "$w" 2>/dev/null
-  done
-  for w in "${watchers[@]}"; do wait "$w" 2>/dev/null; done
+  end_groups 5 "${watchers[@]}"
   # The programs first, all at once (each closes by itself on SIGTERM: the controlling programs
   # and the utility say goodbye to each other), then Xvfb and the session bus they used.
   local entry programs=() services=()
@@ -90,8 +99,8 @@ cleanup() {
       *) programs+=("${entry%%:*}") ;;
     esac
   done
-  end_groups "${programs[@]}"
-  end_groups "${services[@]}"
+  end_groups 15 "${programs[@]}"
+  end_groups 8 "${services[@]}"
   [ -n "${state:-}" ] && rm -rf "$state"
   note "done; screenshots are in $shots"
 }
@@ -99,6 +108,8 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 trap 'exit 129' HUP
+# Its output gone (`| head` has read enough), the demo ends as any program would, but cleanly.
+trap 'exit 141' PIPE
 
 mkdir -p "$demo"
 rm -rf "$shots"
@@ -127,7 +138,9 @@ fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   command -v Xvfb >/dev/null || die "Xvfb is missing (Debian package xvfb)"
   mkfifo "$state/display"
-  setsid Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$state/display" 2>"$state/xvfb.log" &
+  # -noreset: a server that resets when its last client leaves heeds SIGTERM only after that.
+  setsid Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp -noreset 3>"$state/display" \
+    2>"$state/xvfb.log" &
   started+=("$!:Xvfb")
   read -r number <"$state/display" || die "Xvfb did not start"
   export DISPLAY=:$number QT_QPA_PLATFORM=xcb
@@ -152,12 +165,17 @@ before=$(handles)
 # Each program's lines go through demo-lines.awk, which makes them readable; mawk reads a pipe
 # in large chunks unless told to read line by line.
 awk_lines="awk"
-awk -W version 2>&1 | grep -q mawk && awk_lines="awk -W interactive"
+# (Read whole: with pipefail, `| grep -q` could end the version text early and fail the test.)
+case $(awk -W version 2>&1) in *mawk*) awk_lines="awk -W interactive" ;; esac
 start_readable() { # start_readable NAME WHO COMMAND...: a process group, its lines made readable
   local name=$1 who=$2
   shift 2
+  # The shell in front waits out a signal to the group until the program and its filter have
+  # ended, and collects them (left to the system, their remains could keep the group alive for
+  # a while); its own word that they were terminated is not wanted.
   start_group "$name" bash -c \
-    'who=$1 lines=$2; shift 2; "$@" 2>&1 | '"$awk_lines"' -v "who=$who" -f "$lines"' \
+    'trap : INT TERM HUP; who=$1 lines=$2; shift 2
+     { "$@" 2>&1 | '"$awk_lines"' -v "who=$who" -f "$lines" 2>&3; } 3>&2 2>/dev/null' \
     _ "$who" "$root/scripts/demo-lines.awk" "$@"
 }
 
@@ -183,9 +201,16 @@ start_readable "calvora-ctl watch" watch "$ctl" --handle "$handle" watch --level
 sleep 0.3
 start_readable "calvora-ctl auto" auto "$ctl" --handle "$handle" auto --levels-every 1000000
 
+# The watchers below are loops of their own shell, each a process group of its own like the
+# programs: the clean-up ends a loop and whatever it runs at that moment with one signal.
+start_watcher() { # start_watcher FUNCTION ARGS...: runs an exported FUNCTION as a new group
+  setsid bash -c '"$@"' _ "$@" &
+  watchers+=("$!")
+}
+
 # The mixer line as the virtual mixer holds it: every change of volume or switch.
-(
-  last=""
+watch_mixer_line() {
+  local last="" now
   while :; do
     now=$(amixer -D calvora_mixer sget Line 2>/dev/null | awk '
       /Limits: Playback/ { top = $NF }
@@ -196,31 +221,48 @@ start_readable "calvora-ctl auto" auto "$ctl" --handle "$handle" auto --levels-e
     fi
     sleep 0.1
   done
-) &
-watchers+=("$!")
+}
+export -f watch_mixer_line
+start_watcher watch_mixer_line
 
 # A screenshot of the window every few seconds (the whole screen where the window is unknown).
+take_screenshots() { # take_screenshots FOLDER SECONDS
+  local shots=$1 every=$2 n=0 file window
+  while :; do
+    sleep "$every"
+    n=$((n + 1))
+    file=$(printf '%s/window-%04d-%s.png' "$shots" $n "$(date +%H%M%S)")
+    window=$(xwininfo -root -tree 2>/dev/null | awk '/ "Calvora Audio Mixer / {print $1; exit}')
+    { xwd -silent -id "${window:-none}" 2>/dev/null || xwd -silent -root; } |
+      xwdtopnm 2>/dev/null | pnmtopng >"$file" 2>/dev/null || rm -f "$file"
+  done
+}
 if command -v xwd >/dev/null && command -v xwdtopnm >/dev/null && [ -n "${DISPLAY:-}" ]; then
   note "screenshots every $every s into $shots"
-  (
-    n=0
-    while :; do
-      sleep "$every"
-      n=$((n + 1))
-      file=$(printf '%s/window-%04d-%s.png' "$shots" $n "$(date +%H%M%S)")
-      window=$(xwininfo -root -tree 2>/dev/null | awk '/ "Calvora Audio Mixer / {print $1; exit}')
-      { xwd -silent -id "${window:-none}" 2>/dev/null || xwd -silent -root; } |
-        xwdtopnm 2>/dev/null | pnmtopng >"$file" 2>/dev/null || rm -f "$file"
-    done
-  ) &
-  watchers+=("$!")
+  export -f take_screenshots
+  start_watcher take_screenshots "$shots" "$every"
 else
   note "no screenshots: they need an X display and xwd, xwdtopnm (x11-apps, netpbm)"
 fi
 
+# The demo lasts as long as each of its programs: one that ends (a peer whose output lost its
+# reader dies of it) ends the demo, rather than leave it running in part.
+ended=""
+all_running() {
+  local entry
+  for entry in "${started[@]}"; do
+    case ${entry#*:} in
+      Xvfb | "session bus") ;;
+      *) kill -0 "${entry%%:*}" 2>/dev/null || {
+        ended=${entry#*:}
+        return 1
+      } ;;
+    esac
+  done
+}
 note "running; Ctrl-C ends the demo"
-while kill -0 "$app" 2>/dev/null; do
+while all_running; do
   sleep 1 &
   wait $! 2>/dev/null
 done
-note "the utility has ended"
+note "$ended has ended"

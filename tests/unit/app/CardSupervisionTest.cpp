@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+
 #include "ObservedWindow.h"
 #include "meter/LedMetter.h"
 
@@ -23,6 +26,21 @@ class CardSupervisionTest : public ObservedWindowTest<> {
   void Start(const std::string& soundcard, const std::string& settings = "") {
     WriteSettings("UseSoundCard=1\nUseMixer=0\n" + settings + "[Soundcard]\n" + soundcard);
     Create();
+  }
+
+  enum class Row { kTop, kBottom };
+  // How many LEDs of a row of the meter are lit now, by the last colour painted on each.
+  int LitLeds(Row row) const {
+    std::map<int, ui::Color> shown;  // left edge -> colour
+    for (const auto& fill : imgLed.rects) {
+      if (fill.rect.Top == 0)
+        continue;  // the whole canvas cleared
+      if ((fill.rect.Top == 1) == (row == Row::kTop))
+        shown[fill.rect.Left] = fill.color;
+    }
+    return static_cast<int>(std::count_if(shown.begin(), shown.end(), [](const auto& led) {
+      return led.second == ui::colors::kLime;
+    }));
   }
 };
 
@@ -112,7 +130,8 @@ TEST_F(CardSupervisionTest, AMissingDeviceWaitsWithARisingGaugeThenIsOfflineEver
 }
 
 TEST_F(CardSupervisionTest, ADeviceThatCannotStartShowsErrorUntilTheDeadlineAndIsRetried) {
-  waveInput.Devices = {{"USB Audio"}};
+  // A second device of the same name would start, but the search ends at the first error.
+  waveInput.Devices = {{"USB Audio"}, {"USB Audio"}};
   waveInput.Devices[0].OpenResult = platform::result::kAllocated;
   Start("Card=USB Audio\nWait=5\n");
   timers.Advance(10);
@@ -123,9 +142,11 @@ TEST_F(CardSupervisionTest, ADeviceThatCannotStartShowsErrorUntilTheDeadlineAndI
   EXPECT_EQ(waveInput.OpenCalls, opens + 9);  // every check tries again
   timers.Advance(510);
   EXPECT_TRUE(StatusIs("OFFLINE", kRed));
+  EXPECT_EQ(waveInput.OpenCalls, opens + 10);
   waveInput.Devices[0].OpenResult = platform::result::kOk;
   timers.Advance(510);
   EXPECT_TRUE(StatusIs("Online", kGreen));
+  EXPECT_EQ(waveInput.LastOpenedDevice, 0u);
 }
 
 TEST_F(CardSupervisionTest, AWaitOfNoLengthShowsTheWaitRunOut) {
@@ -164,6 +185,9 @@ TEST_F(CardSupervisionTest, EveryBlockReachesTheMeterTheDetectorAndEachPeer) {
                            [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; }));
   }
   EXPECT_GT(imgLed.rects.size(), drawnBefore);  // the meter lit up
+  // Left on the top row, right on the bottom one: -20 dB lights -24 to -19 dB, -60 dB nothing.
+  EXPECT_EQ(LitLeds(Row::kTop), 6);
+  EXPECT_EQ(LitLeds(Row::kBottom), 0);
   EXPECT_NEAR(window->Detector->LastLevel, -20.0, 0.01);
 }
 

@@ -51,6 +51,13 @@ TEST_F(InteractiveModeTest, IdentifyAnswersTheProgramIdAndOutsideInteractiveMode
   Start("PID=12\n");
   EXPECT_EQ(Command(WINMSG_CONTROL, CTRL_IDENTIFY), 12);
   ASSERT_EQ(window->CommandChannel->Peers().size(), 1u);  // the hello was taken
+  // Only identify is answered with the ID: a hello and a goodbye get 0.
+  desktop.AddWindow(301, "Controller");
+  EXPECT_EQ(Command(WINMSG_CONTROL, CTRL_HELLO, 301), 0);
+  timers.Advance(link::TWinMSG::kScanIntervalMs);
+  ASSERT_EQ(window->CommandChannel->Peers().size(), 2u);
+  EXPECT_EQ(Command(WINMSG_CONTROL, link::CTRL_BYE, 301), 0);
+  EXPECT_EQ(window->CommandChannel->Peers().size(), 1u);
   window.reset();
   Start("PID=-2\n");
   EXPECT_EQ(Command(WINMSG_CONTROL, CTRL_IDENTIFY), -2);  // sign-extended
@@ -111,8 +118,15 @@ TEST_F(InteractiveModeTest, NothingRunsUntilTheStartAndAStopHaltsTheCapture) {
 TEST_F(InteractiveModeTest, AStopWithMuteAndAStartWithRestoreMoveTheLines) {
   Start();
   WithLineController();
-  Command(CMD_RUN, 0);
+  // Only a start with 2 restores and only a stop with 3 mutes.
+  for (const uint16_t argument : std::initializer_list<uint16_t>{0, 1, 3, 0xFFFF}) {
+    Command(CMD_RUN, argument);
+    EXPECT_TRUE(window->MuteWanted) << argument;
+  }
+  for (const uint16_t argument : std::initializer_list<uint16_t>{0, 1, 2, 0xFFFF})
+    Command(CMD_STOP, argument);
   EXPECT_EQ(window->muteCalls, Mutes{});
+  Command(CMD_RUN, 0);
   Command(CMD_STOP, 3);
   EXPECT_EQ(window->muteCalls, (Mutes{{true, false}}));
   EXPECT_TRUE(window->MuteWanted);

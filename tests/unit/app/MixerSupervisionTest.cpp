@@ -170,6 +170,27 @@ TEST_F(MixerSupervision, ADeviceNameInAnotherLetterCaseIsFound) {
   EXPECT_EQ(sgMixer.text, "usb MIXER");  // the name as the settings give it
 }
 
+TEST_F(MixerSupervision, WithSeparateControlBothDevicesMustBeThereAndTheMissingOneIsNamed) {
+  struct Case {
+    std::string left, right, named;
+  };
+  // The gauge names the first device not found, the left one before the right.
+  for (const Case& c : {Case{"Gone Mixer", "Desk Mixer", "Gone Mixer"},
+                        Case{"USB Mixer", "Lost Mixer", "Lost Mixer"},
+                        Case{"Gone Mixer", "Lost Mixer", "Gone Mixer"}}) {
+    SCOPED_TRACE(c.left + " / " + c.right);
+    window.reset();
+    mixer::FreeMixerDevices();
+    sgMixer.text.clear();
+    Create("Device0=" + c.left + "\nLine0=1\nDevice1=" + c.right + "\nLine1=1\nLRControl=1\n");
+    timers.Advance(520);
+    EXPECT_EQ(labMixer.text, "WAIT");
+    EXPECT_FALSE(window->LineMixer->Active());
+    EXPECT_EQ(ToldOnline(), 0u);
+    EXPECT_EQ(sgMixer.text, c.named);
+  }
+}
+
 TEST_F(MixerSupervision, AnIncompleteChoiceShowsSelectAndKeepsAnExistingController) {
   Create("Device0=\n");
   timers.Advance(10);
@@ -190,6 +211,19 @@ TEST_F(MixerSupervision, AnIncompleteChoiceShowsSelectAndKeepsAnExistingControll
   EXPECT_EQ(labMixer.text, "SELECT");
   EXPECT_TRUE(window->LineMixer);
   EXPECT_TRUE(window->LineMixer->Active());
+
+  // A wait in progress gives way to SELECT with the gauge back at 0.
+  window.reset();
+  mixer::FreeMixerDevices();
+  Create("Device0=Gone Mixer\nLine0=1\nWait=5\n");
+  timers.Advance(10 + 510 * 3);
+  ASSERT_EQ(labMixer.text, "WAIT");
+  ASSERT_EQ(sgMixer.progress, 30);
+  settings::Settings.Lines[0].Device.clear();
+  timers.Advance(510);
+  EXPECT_EQ(labMixer.text, "SELECT");
+  EXPECT_EQ(sgMixer.text, "Select mixer(s)");
+  EXPECT_EQ(sgMixer.progress, 0);
 }
 
 TEST_F(MixerSupervision, AMissingDeviceWaitsMutedThenGoesOfflineAfterTheWait) {
@@ -386,6 +420,36 @@ TEST_F(MixerSupervision, InInteractiveModeTheLinesOpenAsLastAskedAndObeyWhileSto
   EXPECT_EQ(sgLevel.progress, 100);
   EXPECT_EQ(labMixer.text, "STOP");  // no check ran to redraw it
   EXPECT_FALSE(window->WorkTimerEnabled());
+}
+
+TEST_F(MixerSupervision, InInteractiveModeTheFirstOpeningFollowsTheCommandsBeforeIt) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<uint16_t, uint16_t>> commands;
+    bool playing;
+  };
+  for (const Case& c :
+       {Case{"run --restore", {{link::CMD_RUN, link::RUN_RESTORE}}, true},
+        Case{"run", {{link::CMD_RUN, 0}}, false}, Case{"run 3", {{link::CMD_RUN, 3}}, false},
+        Case{"unmute, run", {{link::CMD_UNMUTE, 0}, {link::CMD_RUN, 0}}, true},
+        Case{"run --restore, mute",
+             {{link::CMD_RUN, link::RUN_RESTORE}, {link::CMD_MUTE, 0}},
+             false}}) {
+    SCOPED_TRACE(c.name);
+    window.reset();
+    mixer::FreeMixerDevices();
+    mixerDevices.SetMuted(usb, 0, 0, true);
+    Create(kUsbPcm + "FadeIn=0\nFadeOut=0\n", "SourceMode=1\n");
+    // All arrive before the first check: no line controller exists yet.
+    for (const auto& [code, argument] : c.commands)
+      Command(code, argument);
+    ASSERT_FALSE(window->LineMixer);
+    timers.Advance(10);
+    ASSERT_TRUE(window->LineMixer);
+    EXPECT_EQ(UsbMuted(kPcm), !c.playing);
+    EXPECT_EQ(settings::LinesMuted, !c.playing);
+    EXPECT_EQ(sgLevel.progress, c.playing ? 100 : 0);
+  }
 }
 
 TEST_F(MixerSupervision, TurningTheMixerOffLetsTheLinesGoAsTheyAre) {
