@@ -70,7 +70,11 @@ bool Answers(const std::string& address) {
 bool StillAnswers(snd_ctl_t* ctl) {
   snd_ctl_elem_list_t* list = nullptr;
   snd_ctl_elem_list_alloca(&list);
-  return snd_ctl_elem_list(ctl, list) >= 0;
+  if (snd_ctl_elem_list(ctl, list) < 0)
+    return false;
+  // A plugin device (a sound server's) reports its failure as the count: ALSA's plugin layer
+  // passes the negative error through as the number of elements and answers success.
+  return static_cast<int>(snd_ctl_elem_list_get_count(list)) >= 0;
 }
 
 bool Listed(const std::vector<MixerCandidate>& candidates, const std::string& address) {
