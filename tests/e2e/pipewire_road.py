@@ -138,6 +138,9 @@ with SoundServer() as server:
         os.environ.pop(key, None)
     session = Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-pw-")
     env = session.env
+    # The desktop's own ALSA configuration, as a user of the sound server has it: the server's
+    # devices are the only ones.
+    env.pop("ALSA_CONFIG_PATH")
     fail = session.fail
     wav = os.path.join(session.work, "programme.wav")
     write_programme(wav, PROGRAMME)
