@@ -8,6 +8,15 @@ set -uo pipefail
 set -m # the demo gets a process group of its own, with SIGINT not ignored
 demo_script=$1
 build=$2
+demo_options=("${@:3}") # --pipewire: the show through a private PipeWire
+if [ "${demo_options[*]}" = --pipewire ]; then
+  for needed in pipewire wireplumber pipewire-pulse pw-play pactl; do
+    command -v "$needed" >/dev/null || {
+      echo "SKIP: the demo on PipeWire needs $needed (scripts/install-deps.sh installs it)"
+      exit 77
+    }
+  done
+fi
 work=$(mktemp -d)
 demo_pid=""
 declare -A seen # pid -> command line, of every process the demo started
@@ -34,7 +43,7 @@ descendants() {
 
 env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS -u XDG_RUNTIME_DIR \
   DEMO_DIR="$work/demo" DEMO_SCREENSHOT_EVERY=2 TMPDIR="$work" \
-  "$demo_script" "$build" >"$work/demo.log" 2>&1 &
+  "$demo_script" "$build" "${demo_options[@]}" >"$work/demo.log" 2>&1 &
 demo_pid=$!
 
 wanted=(
@@ -58,7 +67,7 @@ for _ in $(seq 1 900); do # at most 90 s
   sleep 0.1
 done
 for w in "${wanted[@]}"; do grep -q -- "$w" "$work/demo.log" || fail "the demo never showed: $w"; done
-# The volume moved on its way down or up, read from the virtual mixer.
+# The volume moved on its way down or up, read from the virtual mixer (or the server's sink).
 [ "$(grep -c 'mixer line   volume' "$work/demo.log")" -ge 4 ] || fail "no fade seen on the mixer line"
 [ "$(grep -c 'levels       L' "$work/demo.log")" -ge 20 ] || fail "fewer than 20 level lines"
 shots=$(ls "$work"/demo/screenshots/*.png 2>/dev/null | wc -l)
