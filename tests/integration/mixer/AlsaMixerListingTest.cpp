@@ -68,8 +68,13 @@ TEST_F(MixerListing, DescribedDevicesOfOtherPluginTypesAreNeitherOpenedNorListed
 }
 
 TEST_F(MixerListing, TheSoundServerBehindDefaultIsOfferedByItsNameAndSkippedWhileNotRunning) {
-  // As a desktop's PulseAudio package declares it: "default" is the server.
-  UseConfig({WriteConfig("server.conf", "ctl.!default { type pulse }\n")});
+  // As a desktop's PulseAudio package declares it: "default" is the server. Without the system's
+  // files, whose hooks (a PipeWire desktop's own "default") would be read after this one.
+  setenv("ALSA_CONFIG_PATH",
+         (std::string(CALVORA_VIRTUAL_CARD_CONF ":") +
+          WriteConfig("server.conf", "ctl.pulse { type pulse }\nctl.!default { type pulse }\n"))
+             .c_str(),
+         1);
   snd_config_t* top = nullptr;
   ASSERT_GE(snd_config_update_ref(&top), 0);
   const std::vector<MixerCandidate> candidates = MixerCandidates(top);
