@@ -179,6 +179,8 @@ struct AlsaMixerDevices::Device {
     if ((error = snd_ctl_elem_list(ctl.get(), list)) < 0)
       return FromAlsaError(error);
     const unsigned int count = snd_ctl_elem_list_get_count(list);
+    if (static_cast<int>(count) < 0)
+      return FromAlsaError(static_cast<int>(count));  // a plugin's failure, as StillAnswers says
     if ((error = snd_ctl_elem_list_alloc_space(list, count)) < 0)
       return FromAlsaError(error);
     error = snd_ctl_elem_list(ctl.get(), list);
