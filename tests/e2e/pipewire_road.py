@@ -286,3 +286,10 @@ with SoundServer() as server:
             fail(f"after the server's return the sink plays: {percent} % muted={muted}")
         print(f"ok: the server's return finds the sink muted as asked ({percent} %)")
         session.close(app)
+        # Everything on the utility's stderr is its own: no library spoke (JACK's, the server
+        # plugins'), and each report is one whole line.
+        with open(os.path.join(session.work, "out.log"), errors="replace") as log:
+            foreign = [line for line in log if not line.startswith("calvora-audio-mixer: ")]
+        if foreign:
+            fail(f"lines on the utility's stderr that are not its own: {foreign}")
+        print("ok: nothing but the utility's own lines on its stderr")
