@@ -75,7 +75,7 @@ typedef struct {
   char state[64];
   int hotplug;
   long generation; /* of the device this handle opened */
-  int pipe[2]; /* a poll descriptor that never signals: the device raises no events */
+  int pipe[2];     /* a poll descriptor that never signals: the device raises no events */
 } VirtualMixer;
 
 static void StateDir(char* out, size_t size) {
