@@ -85,10 +85,15 @@ class SoundServer:
         self.players = []
 
     def __enter__(self):
-        self.bus = self._spawn(["dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                "--address=" + self.env["DBUS_SESSION_BUS_ADDRESS"]], "dbus")
-        self._wait_for(lambda: os.path.exists(os.path.join(self.runtime, "bus")), "the bus")
-        self.start()
+        # A start that fails ends what it started: no __exit__ follows a failed __enter__.
+        try:
+            self.bus = self._spawn(["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                    "--address=" + self.env["DBUS_SESSION_BUS_ADDRESS"]], "dbus")
+            self._wait_for(lambda: os.path.exists(os.path.join(self.runtime, "bus")), "the bus")
+            self.start()
+        except BaseException:
+            self.close()
+            raise
         return self
 
     def __exit__(self, *exc):
@@ -112,6 +117,17 @@ class SoundServer:
         return subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True,
                               timeout=10, check=check).stdout.strip()
 
+    def _null_sink(self):
+        """The null sink exists, or its module is loaded now; a server that has just begun to
+        answer may still refuse it, and is asked again. The monitor carries the programme as
+        played, before the sink's volume and mute: the utility listens to the programme and
+        fades the sink, as a station's output line."""
+        if SINK in self.pactl("list", "short", "sinks", check=False):
+            return True
+        self.pactl("load-module", "module-null-sink", f"sink_name={SINK}",
+                   "sink_properties=monitor.channel-volumes=false", check=False)
+        return False
+
     def start(self):
         """Starts the server's three processes and makes the null sink the default."""
         self.server = [self._spawn(["pipewire"], "pipewire")]
@@ -122,11 +138,7 @@ class SoundServer:
         self._wait_for(lambda: subprocess.run(["pactl", "info"], env=self.env,
                                               capture_output=True).returncode == 0,
                        "pulse server")
-        # The monitor carries the programme as played, before the sink's volume and mute: the
-        # utility listens to the programme and fades the sink, as a station's output line.
-        self.pactl("load-module", "module-null-sink", f"sink_name={SINK}",
-                   "sink_properties=monitor.channel-volumes=false")
-        self._wait_for(lambda: SINK in self.pactl("list", "short", "sinks"), "null sink")
+        self._wait_for(self._null_sink, "null sink")
         self.pactl("set-default-sink", SINK)
         self.pactl("set-default-source", SINK + ".monitor")
 
