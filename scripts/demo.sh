@@ -2,7 +2,14 @@
 # The demo: the utility on the virtual sound card, steered by `calvora-ctl auto`, on a machine
 # that may have no sound card, no display and no session bus.
 #
-#   scripts/demo.sh [BUILD_DIR]        (./run.sh --demo builds first and calls this)
+#   scripts/demo.sh [BUILD_DIR] [--pipewire]   (./run.sh --demo [--pipewire] builds first and
+#                                               calls this)
+#
+# With --pipewire the show runs through the desktop's own sound server instead of the virtual
+# card: a private PipeWire (pipewire, wireplumber, pipewire-pulse on a runtime folder and session
+# bus of the demo's own) with a null sink, the programme played into the sink with pw-play, the
+# utility capturing the sink's monitor ("PipeWire Sound Server") and muting and restoring the
+# sink's volume through the server's mixer ("PipeWire", Playback, Master), read with pactl.
 #
 # What it starts, each in a process group of its own so that Ctrl-C reaches only this script,
 # which then ends them (the programs, then Xvfb and the bus) within 3 s and waits for them,
@@ -24,7 +31,12 @@
 # Environment: DEMO_SCREENSHOT_EVERY (seconds, default 5), DEMO_DIR (default BUILD_DIR/demo).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-${BUILD_DIR:-$root/build}}" && pwd)
+pipewire=0
+args=()
+for arg in "$@"; do
+  if [ "$arg" = --pipewire ]; then pipewire=1; else args+=("$arg"); fi
+done
+build=$(cd "${args[0]:-${BUILD_DIR:-$root/build}}" && pwd)
 demo=${DEMO_DIR:-$build/demo}
 shots=$demo/screenshots
 every=${DEMO_SCREENSHOT_EVERY:-5}
@@ -40,6 +52,12 @@ for needed in "$program" "$ctl" "$card/calvora-virtual-capture-ctl" "$card/demo-
   [ -e "$needed" ] || die "$needed is missing; build first (./run.sh --demo does)"
 done
 command -v amixer >/dev/null || die "amixer is missing (Debian package alsa-utils)"
+if [ $pipewire -eq 1 ]; then
+  for needed in pipewire wireplumber pipewire-pulse pw-play pactl; do
+    command -v "$needed" >/dev/null ||
+      die "$needed is missing (Debian packages pipewire, wireplumber, pipewire-pulse, pulseaudio-utils)"
+  done
+fi
 
 # Every process started here, in start order; they are ended in reverse order.
 started=()
@@ -95,7 +113,7 @@ cleanup() {
   local entry programs=() services=()
   for entry in "${started[@]}"; do
     case ${entry#*:} in
-      Xvfb | "session bus") services+=("${entry%%:*}") ;;
+      Xvfb | "session bus" | pipewire | wireplumber | pipewire-pulse) services+=("${entry%%:*}") ;;
       *) programs+=("${entry%%:*}") ;;
     esac
   done
@@ -115,8 +133,15 @@ mkdir -p "$demo"
 rm -rf "$shots"
 mkdir -p "$shots"
 state=$(mktemp -d "${TMPDIR:-/tmp}/calvora-demo.XXXXXX")
-# Qt wants a private runtime folder; a bare machine may have none.
-if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+# Qt wants a private runtime folder; a bare machine may have none. The private PipeWire has one
+# of its own, with its own session bus, so that a desktop's own server is never touched.
+if [ $pipewire -eq 1 ]; then
+  mkdir -m 700 "$state/runtime"
+  export XDG_RUNTIME_DIR=$state/runtime PULSE_RUNTIME_PATH=$state/runtime/pulse
+  export XDG_STATE_HOME=$state/home/state XDG_DATA_HOME=$state/home/data
+  export PIPEWIRE_CONFIG_HOME=$state/home/config
+  unset DBUS_SESSION_BUS_ADDRESS PULSE_SERVER PIPEWIRE_REMOTE
+elif [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   mkdir -m 700 "$state/runtime"
   export XDG_RUNTIME_DIR=$state/runtime
 fi
@@ -153,12 +178,41 @@ export CALVORA_VIRTUAL_CARD_DIR=$state
 "$card/calvora-virtual-capture-ctl" programme file "$card/demo-programme.wav" >/dev/null ||
   die "the virtual capture device does not take the programme"
 
+# The private PipeWire: the server, its session manager and its PulseAudio server, a null sink
+# as the default sink and its monitor as the default source, the programme played into the sink.
+sink=calvora_programme
+if [ $pipewire -eq 1 ]; then
+  start_group pipewire pipewire >"$state/pipewire.log" 2>&1
+  for _ in $(seq 1 100); do [ -S "$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
+  start_group wireplumber wireplumber >"$state/wireplumber.log" 2>&1
+  start_group pipewire-pulse pipewire-pulse >"$state/pipewire-pulse.log" 2>&1
+  for _ in $(seq 1 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  pactl info >/dev/null 2>&1 || die "the private PipeWire did not start (logs in $state)"
+  # The monitor carries the programme before the sink's volume and mute, so the utility hears
+  # the programme while it fades the sink, as a station's output line.
+  pactl load-module module-null-sink "sink_name=$sink" \
+    "sink_properties=monitor.channel-volumes=false" >/dev/null
+  pactl set-default-sink "$sink"
+  pactl set-default-source "$sink.monitor"
+  start_group programme bash -c 'while pw-play --target "$0" "$1"; do :; done' "$sink" \
+    "$card/demo-programme.wav"
+  note "a private PipeWire at $XDG_RUNTIME_DIR, null sink \"$sink\" playing the programme"
+fi
+
 # The program runs from a folder of its own, with the demo settings beside it.
 cp -f "$program" "$demo/calvora-audio-mixer"
 cp -f "$root/scripts/demo.ini" "$demo/calvora-audio-mixer.ini"
 note "the utility: $demo/calvora-audio-mixer, settings beside it (interactive mode, program ID 3141)"
-note "the sound card: \"Calvora Virtual Capture\" playing 3 minutes of talk with pauses and dead air"
-note "the mixer line: \"Calvora Virtual Mixer\", Playback, Line; silence after 5 s, sound back after 2 s"
+if [ $pipewire -eq 1 ]; then
+  # The sound server's capture and its mixer's master volume (root 0, line 0).
+  sed -i -e 's/^Card=.*/Card=PipeWire Sound Server/' -e 's/^Device0=.*/Device0=PipeWire/' \
+    -e 's/^Line0=.*/Line0=0/' "$demo/calvora-audio-mixer.ini"
+  note "the sound card: \"PipeWire Sound Server\", the null sink's monitor, 3 minutes of talk with pauses and dead air"
+  note "the mixer line: \"PipeWire\", Playback, Master (the sink's volume); silence after 5 s, sound back after 2 s"
+else
+  note "the sound card: \"Calvora Virtual Capture\" playing 3 minutes of talk with pauses and dead air"
+  note "the mixer line: \"Calvora Virtual Mixer\", Playback, Line; silence after 5 s, sound back after 2 s"
+fi
 handles() { "$ctl" list 2>/dev/null | awk '{print $1}' | sort; }
 before=$(handles)
 
@@ -208,13 +262,23 @@ start_watcher() { # start_watcher FUNCTION ARGS...: runs an exported FUNCTION as
   watchers+=("$!")
 }
 
-# The mixer line as the virtual mixer holds it: every change of volume or switch.
+# The mixer line as the virtual mixer (or the sound server) holds it: every change of volume or
+# switch.
+line_now() {
+  if [ "$pipewire" -eq 1 ]; then
+    volume=$(pactl get-sink-volume "$sink" 2>/dev/null | awk '/Volume:/ {print $3 " of 65536 (" $5 ")"; exit}')
+    muted=$(pactl get-sink-mute "$sink" 2>/dev/null | awk '{print $2}')
+    [ -n "$volume" ] && echo "volume $volume, switch $([ "$muted" = yes ] && echo off || echo on)"
+  else
+    amixer -D calvora_mixer sget Line 2>/dev/null | awk '
+      /Limits: Playback/ { top = $NF }
+      /Front Left: Playback/ { gsub(/[][]/, ""); print "volume " $4 " of " top " (" $5 "), switch " $6 }'
+  fi
+}
 watch_mixer_line() {
   local last="" now
   while :; do
-    now=$(amixer -D calvora_mixer sget Line 2>/dev/null | awk '
-      /Limits: Playback/ { top = $NF }
-      /Front Left: Playback/ { gsub(/[][]/, ""); print "volume " $4 " of " top " (" $5 "), switch " $6 }')
+    now=$(line_now)
     if [ -n "$now" ] && [ "$now" != "$last" ]; then
       printf '%s %-12s %s\n' "$(date +%H:%M:%S.%3N)" "mixer line" "$now"
       last=$now
@@ -222,7 +286,8 @@ watch_mixer_line() {
     sleep 0.1
   done
 }
-export -f watch_mixer_line
+export -f line_now watch_mixer_line
+export pipewire sink=${sink:-}
 start_watcher watch_mixer_line
 
 # A screenshot of the window every few seconds (the whole screen where the window is unknown).

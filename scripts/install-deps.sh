@@ -13,6 +13,9 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xdotool
+  # The desktop's own sound server for the tests and the demo: PipeWire with its session manager
+  # and PulseAudio server, and PulseAudio's command-line tools. None starts by itself here.
+  pipewire pipewire-bin wireplumber pipewire-pulse pulseaudio-utils
   libebur128-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev curl
   # The Windows build: the cross compiler, GoogleTest's sources, Wine to run it, xauth for
   # xvfb-run.

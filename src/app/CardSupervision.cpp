@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/Main.h"
+#include "app/SoundServerNames.h"
 #include "meter/LedMetter.h"
 
 namespace calvora::app {
@@ -58,8 +59,19 @@ bool TCV_AudioMixer::TryStartWCapture() {
   bool failed = false;
   // A restart always begins by looking for silence afresh.
   ReleaseDetector();
+  // The card of the stored name; else the sound server's capture stored under the other
+  // server's name (SoundServerNames.h).
+  int32_t chosen = -1;
+  for (int32_t i = 0; i < Capture->DeviceCount() && chosen < 0; ++i) {
+    if (Capture->DeviceName(i) == Settings.Card)
+      chosen = i;
+  }
+  for (int32_t i = 0; i < Capture->DeviceCount() && chosen < 0; ++i) {
+    if (SameSoundServerDevice(Settings.Card, Capture->DeviceName(i), LetterCase::kMatters))
+      chosen = i;
+  }
   for (int32_t i = 0; i < Capture->DeviceCount(); ++i) {
-    if (Capture->DeviceName(i) != Settings.Card)
+    if (i != chosen)
       continue;
     Capture->SelectDevice(i);
     Capture->SampleRate = Settings.Bitrate;

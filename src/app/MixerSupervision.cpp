@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/Main.h"
+#include "app/SoundServerNames.h"
 
 namespace calvora::app {
 
@@ -101,9 +102,13 @@ bool TCV_AudioMixer::TryStartMixer() {
 
 bool TCV_AudioMixer::CheckMixerLine(const std::vector<std::string>& deviceNames, int element) {
   const std::string& wanted = settings::Settings.Lines[static_cast<size_t>(element)].Device;
-  const auto it =
-      std::find_if(deviceNames.begin(), deviceNames.end(),
-                   [&](const std::string& name) { return SameDeviceName(name, wanted); });
+  auto it = std::find_if(deviceNames.begin(), deviceNames.end(),
+                         [&](const std::string& name) { return SameDeviceName(name, wanted); });
+  if (it == deviceNames.end()) {
+    it = std::find_if(deviceNames.begin(), deviceNames.end(), [&](const std::string& name) {
+      return SameSoundServerDevice(wanted, name, LetterCase::kIgnored);
+    });
+  }
   int32_t& index = MixerDeviceIndex[static_cast<size_t>(element)];
   index = it == deviceNames.end() ? -1 : static_cast<int32_t>(it - deviceNames.begin());
   return index != -1;

@@ -12,7 +12,20 @@ set -uo pipefail
 set -m # the demo gets a process group of its own, with SIGINT not ignored
 demo_script=$1
 build=$2
-mode=${3:-story}
+mode=story
+demo_options=()
+case ${3:-} in
+  signals) mode=signals ;; # the demo's output piped, and ended by signals
+  --pipewire) # the show through a private PipeWire
+    demo_options=(--pipewire)
+    for needed in pipewire wireplumber pipewire-pulse pw-play pactl; do
+      command -v "$needed" >/dev/null || {
+        echo "SKIP: the demo on PipeWire needs $needed (scripts/install-deps.sh installs it)"
+        exit 77
+      }
+    done
+    ;;
+esac
 work=$(mktemp -d)
 demo_pid=""
 declare -A seen # pid -> command line, of every process the demo started
@@ -116,7 +129,7 @@ if [ "$mode" = signals ]; then
   exit 0
 fi
 
-"${demo_env[@]}" "$demo_script" "$build" >"$work/demo.log" 2>&1 &
+"${demo_env[@]}" "$demo_script" "$build" "${demo_options[@]}" >"$work/demo.log" 2>&1 &
 demo_pid=$!
 
 wanted=(
@@ -138,7 +151,7 @@ for _ in $(seq 1 900); do # at most 90 s
   sleep 0.1
 done
 for w in "${wanted[@]}"; do grep -q -- "$w" "$work/demo.log" || fail "the demo never showed: $w"; done
-# The volume moved on its way down or up, read from the virtual mixer.
+# The volume moved on its way down or up, read from the virtual mixer (or the server's sink).
 [ "$(grep -c 'mixer line   volume' "$work/demo.log")" -ge 4 ] || fail "no fade seen on the mixer line"
 [ "$(grep -c 'levels       L' "$work/demo.log")" -ge 20 ] || fail "fewer than 20 level lines"
 shots=$(ls "$work"/demo/screenshots/*.png 2>/dev/null | wc -l)

@@ -141,6 +141,9 @@ def vanishing(watch, level):
     print("== the mixer device vanishes and comes back")
     absent = os.path.join(env["CALVORA_VIRTUAL_CARD_DIR"], "mixer.absent")
     start = time.monotonic()
+    # Unplugged as a card is: the handles opened before stay dead when it is back.
+    with open(os.path.join(env["CALVORA_VIRTUAL_CARD_DIR"], "mixer.generation"), "w") as f:
+        f.write("1\n")
     open(absent, "w").close()
     offline = watch.wait_for(start, "NTF_OFFLINE", 1, timeout=MIXER_WAIT + 3)[0]
     delay = offline["at"] - start

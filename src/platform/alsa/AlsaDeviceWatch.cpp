@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/alsa/JackServerPresence.h"
+
 namespace calvora::platform::alsa {
 
 namespace {
@@ -47,6 +49,8 @@ std::vector<AlsaDeviceWatch::Stamp> AlsaDeviceWatch::TakeStamps() {
   const std::string runtime = RuntimeDir();
   paths.push_back(runtime + "/pulse/native");
   paths.push_back(runtime + "/pipewire-0");
+  for (std::string& jack : JackServerSockets())
+    paths.push_back(std::move(jack));
 
   std::vector<Stamp> stamps;
   stamps.reserve(paths.size());

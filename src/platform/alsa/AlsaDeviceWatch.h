@@ -3,7 +3,7 @@
 // that device listings, which the supervision runs twice a second, are rebuilt only then.
 // What can change it: the ALSA configuration (files edited, ALSA_CONFIG_PATH changed), the
 // cards (their nodes in /dev/snd appear, vanish or change permissions) and the sound
-// servers (their sockets appear or vanish as the server starts and stops). A look is a
+// servers (their sockets appear or vanish as the server starts and stops, JACK's too). A look is a
 // handful of stat calls and ALSA's own check of its configuration files.
 #include <alsa/asoundlib.h>
 

@@ -24,6 +24,11 @@ void Handler(const char* file, int line, const char* function, int error, const 
   va_start(arguments, format);
   std::vsnprintf(text, sizeof text, format, arguments);
   va_end(arguments);
+  // Some plugins end their message with a line break of their own (the pulse plugin's
+  // "Unable to connect: Connection refused\n"); the report adds its own.
+  size_t length = std::strlen(text);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'))
+    text[--length] = '\0';
   lastMessage = text;
   if (debug) {
     std::fprintf(stderr, "ALSA lib %s:%d:(%s) %s%s%s\n", file, line, function, text,

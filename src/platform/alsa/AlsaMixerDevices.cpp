@@ -65,6 +65,23 @@ bool Answers(const std::string& address) {
   return answers;
 }
 
+// Whether an open handle still reaches its device: a sound card's handle fails for good once
+// the card is unplugged, and a sound server's once its server has gone.
+bool StillAnswers(snd_ctl_t* ctl) {
+  snd_ctl_elem_list_t* list = nullptr;
+  snd_ctl_elem_list_alloca(&list);
+  if (snd_ctl_elem_list(ctl, list) < 0)
+    return false;
+  // A plugin device (a sound server's) reports its failure as the count: ALSA's plugin layer
+  // passes the negative error through as the number of elements and answers success.
+  return static_cast<int>(snd_ctl_elem_list_get_count(list)) >= 0;
+}
+
+bool Listed(const std::vector<MixerCandidate>& candidates, const std::string& address) {
+  return std::any_of(candidates.begin(), candidates.end(),
+                     [&](const MixerCandidate& candidate) { return candidate.address == address; });
+}
+
 }  // namespace
 
 bool ParseMixerElementName(const std::string& name, MixerElementName& parsed) {
@@ -140,6 +157,12 @@ struct AlsaMixerDevices::Device {
     return result::kOk;
   }
 
+  // Opens the device if it is not open yet and reads its lines afresh.
+  Result Bind() {
+    const Result error = Open();
+    return error == result::kOk ? ReadLines() : error;
+  }
+
   Result ReadLines() {
     controls.clear();
     lines.clear();
@@ -156,6 +179,8 @@ struct AlsaMixerDevices::Device {
     if ((error = snd_ctl_elem_list(ctl.get(), list)) < 0)
       return FromAlsaError(error);
     const unsigned int count = snd_ctl_elem_list_get_count(list);
+    if (static_cast<int>(count) < 0)
+      return FromAlsaError(static_cast<int>(count));  // a plugin's failure, as StillAnswers says
     if ((error = snd_ctl_elem_list_alloc_space(list, count)) < 0)
       return FromAlsaError(error);
     error = snd_ctl_elem_list(ctl.get(), list);
@@ -292,14 +317,31 @@ uint32_t AlsaMixerDevices::DeviceCount() {
   present_.clear();
   for (size_t i = 0; i < candidates_.size(); ++i) {
     const MixerCandidate& candidate = candidates_[i];
-    if (changed || candidate.probedEveryCount)
+    if (changed || candidate.probedEveryCount) {
       answered_[i] = Answers(candidate.address);
+    } else if (!candidate.serverType.empty()) {
+      answered_[i] = ServerAnswers(candidate.address);
+    }
     // A device that answered the count but not its binding is left out until something
     // changes, so that the count matches the tree and settles.
     if (answered_[i] && failedToBind_.count(candidate.address) == 0)
       present_.push_back(candidate);
   }
+  // A device that left the count lets go of its handle: that handle would fail for good, and
+  // the device, when it returns, must be opened afresh to be bound.
+  for (auto& device : devices_) {
+    if (device && device->ctl && !Listed(present_, device->listed.address))
+      device->ctl.reset();
+  }
   return static_cast<uint32_t>(present_.size());
+}
+
+bool AlsaMixerDevices::ServerAnswers(const std::string& address) {
+  for (auto& device : devices_) {
+    if (device && device->ctl && device->listed.address == address)
+      return StillAnswers(device->ctl.get());
+  }
+  return Answers(address);
 }
 
 AlsaMixerDevices::Device* AlsaMixerDevices::Find(uint32_t device) const {
@@ -326,12 +368,21 @@ Result AlsaMixerDevices::GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) {
   if (!bound)
     bound = std::make_unique<Device>();
   bound->listed = present_[device];
+  // Which server answers may have changed since the listing (PulseAudio replaced by PipeWire,
+  // or a server that had not yet answered when its socket appeared).
+  if (!bound->listed.serverType.empty())
+    bound->listed.shown = SoundServerName(bound->listed.serverType);
   devices_.resize(present_.size());
   devices_[device] = std::move(bound);
   Device* entry = devices_[device].get();
-  Result error = entry->Open();
-  if (error == result::kOk)
-    error = entry->ReadLines();
+  // A handle kept from before may have outlived its device (a card unplugged and plugged
+  // back between two counts, a server restarted): it is tried once, then a fresh one.
+  const bool reused = entry->ctl != nullptr;
+  Result error = entry->Bind();
+  if (error != result::kOk && reused) {
+    entry->ctl.reset();
+    error = entry->Bind();
+  }
   if (error != result::kOk) {
     // A device that has gone is opened afresh next time.
     entry->ctl.reset();

@@ -66,6 +66,8 @@ class AlsaMixerDevices : public MixerDevices {
  private:
   struct Device;
   Device* Find(uint32_t device) const;
+  // Whether a sound server's mixer answers now: through its open handle when it has one.
+  bool ServerAnswers(const std::string& address);
   // The name the bound device is shown by, distinct from those of lower numbers.
   std::string DistinctName(uint32_t device) const;
 

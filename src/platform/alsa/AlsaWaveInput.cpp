@@ -20,6 +20,8 @@
 #include "platform/alsa/AlsaDeclaredDevices.h"
 #include "platform/alsa/AlsaErrors.h"
 #include "platform/alsa/AlsaResult.h"
+#include "platform/alsa/JackServerPresence.h"
+#include "platform/alsa/PulseServerIdentity.h"
 
 namespace calvora::platform::alsa {
 
@@ -28,6 +30,10 @@ namespace {
 constexpr size_t kMaxNameLength = 32;
 // The plugin type of this program's virtual capture devices.
 constexpr const char* kVirtualCaptureType = "calvora_capture";
+// JACK's capture device, listed only while a JACK server runs (JackServerPresence.h).
+constexpr const char* kJackType = "jack";
+constexpr const char* kPulseType = "pulse";
+constexpr const char* kPulseAudio = "PulseAudio";
 // ALSA keeps this many periods of its own, ahead of the queued blocks.
 constexpr snd_pcm_uframes_t kAlsaPeriods = 8;
 // How long the capture thread waits for data before it looks at its stop request again.
@@ -98,9 +104,10 @@ void ListHardware(std::vector<AlsaWaveInput::Device>& out) {
   }
 }
 
-// The devices the configuration declares: "default", and those with a description. Those of
-// this program's virtual card have no other sign of coming and going than their own files,
-// so they are probed on every refresh; probing them costs no more than reading those files.
+// The devices the configuration declares: "default", and those with a description (JACK's only
+// while a JACK server runs). Those of this program's virtual card have no other sign of coming and
+// going than their own files, so they are probed on every refresh; probing them costs no more than
+// reading those files.
 void ListConfigured(snd_config_t* top, std::vector<AlsaWaveInput::Device>& out) {
   void** hints = nullptr;
   if (snd_device_name_hint(-1, "pcm", &hints) < 0)
@@ -112,12 +119,15 @@ void ListConfigured(snd_config_t* top, std::vector<AlsaWaveInput::Device>& out) 
     const bool canRecord = direction == nullptr || std::strcmp(direction, "Input") == 0;
     // Names with arguments are the per-card variants of the hardware listed above; "null"
     // records nothing but zeros.
+    const std::string type = name != nullptr ? DeclaredType(top, "pcm", name) : std::string();
     if (name != nullptr && canRecord && std::strchr(name, ':') == nullptr &&
-        std::strcmp(name, "null") != 0) {
+        std::strcmp(name, "null") != 0 && (type != kJackType || JackServerRuns())) {
       const std::string pcm = name;
-      const std::string shown =
-          pcm == "default" || description == nullptr ? pcm : FirstLine(description);
-      out.push_back({shown, pcm, pcm, DeclaredType(top, "pcm", pcm) == kVirtualCaptureType});
+      std::string shown = pcm == "default" || description == nullptr ? pcm : FirstLine(description);
+      // The pulse plugin's device is described as PulseAudio's whoever serves it.
+      if (type == kPulseType && shown.rfind(kPulseAudio, 0) == 0)
+        shown = PulseServerName() + shown.substr(std::strlen(kPulseAudio));
+      out.push_back({shown, pcm, pcm, type == kVirtualCaptureType});
     }
     free(name);
     free(description);

@@ -1,8 +1,13 @@
 // Which control devices the mixer listing opens and offers, on the ALSA configuration of a
 // desktop: the system's own files (with the extra plugins installed) plus the virtual card.
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,6 +17,7 @@
 #include "platform/alsa/AlsaDeviceWatch.h"
 #include "platform/alsa/AlsaMixerDevices.h"
 #include "platform/alsa/AlsaMixerListing.h"
+#include "platform/alsa/PulseServerIdentity.h"
 
 namespace calvora::platform::alsa {
 namespace {
@@ -62,8 +68,13 @@ TEST_F(MixerListing, DescribedDevicesOfOtherPluginTypesAreNeitherOpenedNorListed
 }
 
 TEST_F(MixerListing, TheSoundServerBehindDefaultIsOfferedByItsNameAndSkippedWhileNotRunning) {
-  // As a desktop's PulseAudio package declares it: "default" is the server.
-  UseConfig({WriteConfig("server.conf", "ctl.!default { type pulse }\n")});
+  // As a desktop's PulseAudio package declares it: "default" is the server. Without the system's
+  // files, whose hooks (a PipeWire desktop's own "default") would be read after this one.
+  setenv("ALSA_CONFIG_PATH",
+         (std::string(CALVORA_VIRTUAL_CARD_CONF ":") +
+          WriteConfig("server.conf", "ctl.pulse { type pulse }\nctl.!default { type pulse }\n"))
+             .c_str(),
+         1);
   snd_config_t* top = nullptr;
   ASSERT_GE(snd_config_update_ref(&top), 0);
   const std::vector<MixerCandidate> candidates = MixerCandidates(top);
@@ -101,6 +112,56 @@ TEST_F(MixerListing, TheWatchSeesTheConfigurationAndTheServerSocketsChange) {
   UseConfig({WriteConfig("empty.conf", "\n")});
   EXPECT_TRUE(watch.Changed());
   EXPECT_FALSE(watch.Changed());
+  unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST_F(MixerListing, ThePulseServerIsNamedAfterTheProgramListeningOnItsSocket) {
+  const struct {
+    const char* pulseServer;
+    const char* pulseRuntime;
+    const char* runtime;
+    std::string socket;
+  } kCases[] = {
+      {nullptr, nullptr, "/run/u", "/run/u/pulse/native"},
+      {nullptr, "/p", "/run/u", "/p/native"},
+      {"unix:/s/native", "/p", "/run/u", "/s/native"},
+      {"/s/native tcp:host", nullptr, "/run/u", "/s/native"},
+      {"tcp:host:4713", nullptr, "/run/u", ""},
+  };
+  const auto set = [](const char* name, const char* value) {
+    value != nullptr ? setenv(name, value, 1) : unsetenv(name);
+  };
+  for (const auto& c : kCases) {
+    set("PULSE_SERVER", c.pulseServer);
+    set("PULSE_RUNTIME_PATH", c.pulseRuntime);
+    set("XDG_RUNTIME_DIR", c.runtime);
+    EXPECT_EQ(PulseServerSocket(), c.socket) << (c.pulseServer ? c.pulseServer : "");
+  }
+
+  // Nothing listens yet: the server is taken for PulseAudio.
+  const std::string path = dir_ + "/native";
+  set("PULSE_SERVER", ("unix:" + path).c_str());
+  EXPECT_EQ(ServingProgram(path), "");
+  EXPECT_EQ(PulseServerName(), "PulseAudio");
+  // This process listens there, under the name PipeWire's server runs by, then another.
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(fd, 4), 0);
+  char ownName[17] = {};
+  prctl(PR_GET_NAME, ownName);
+  prctl(PR_SET_NAME, "pipewire-pulse");
+  EXPECT_EQ(ServingProgram(path), "pipewire-pulse");
+  EXPECT_EQ(PulseServerName(), "PipeWire");
+  EXPECT_EQ(SoundServerName("pulse"), "PipeWire");
+  prctl(PR_SET_NAME, "pulseaudio");
+  EXPECT_EQ(PulseServerName(), "PulseAudio");
+  prctl(PR_SET_NAME, ownName);
+  close(fd);
+  unsetenv("PULSE_SERVER");
+  unsetenv("PULSE_RUNTIME_PATH");
   unsetenv("XDG_RUNTIME_DIR");
 }
 

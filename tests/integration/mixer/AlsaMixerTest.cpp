@@ -209,6 +209,34 @@ TEST_F(MixerAlsa, WritesMeantForAVanishedDeviceNeverReachTheNextOne) {
   EXPECT_EQ(AmixerValues("PCM Playback Volume", "calvora_mixer2"), "values=0,0");
 }
 
+TEST_F(MixerAlsa, AMixerDeviceUnpluggedAndPluggedBackIsBoundAgain) {
+  const int32_t first = LoadVirtualMixer();
+  ASSERT_GE(first, 0);
+  const int32_t count = MixerDeviceCount();
+  // Gone: the count drops and the tree is rebuilt without it, as the supervision does.
+  SetFirstMixerAbsent(true);
+  EXPECT_EQ(static_cast<int32_t>(devices.DeviceCount()), count - 1);
+  LoadMixerDevices(devices);
+  EXPECT_EQ(MixerDeviceCount(), count - 1);
+  // Back as the same device: counted, bound and controlled again.
+  SetFirstMixerAbsent(false);
+  EXPECT_EQ(static_cast<int32_t>(devices.DeviceCount()), count);
+  ASSERT_EQ(LoadVirtualMixer(), first);
+  EXPECT_EQ(MixerDeviceCount(), count);
+  EXPECT_TRUE(SetLineVolume(first, kPlayback, kPcm, 0, true));
+  EXPECT_EQ(AmixerValues("PCM Playback Volume"), "values=0,0");
+
+  // Unplugged and back between two counts: the count never dropped, the kept handle is dead,
+  // and the device is still bound and counted.
+  SetFirstMixerAbsent(true);
+  SetFirstMixerAbsent(false);
+  EXPECT_EQ(static_cast<int32_t>(devices.DeviceCount()), count);
+  ASSERT_EQ(LoadVirtualMixer(), first);
+  EXPECT_EQ(static_cast<int32_t>(devices.DeviceCount()), MixerDeviceCount());
+  EXPECT_TRUE(SetLineVolume(first, kPlayback, kPcm, 65535, true));
+  EXPECT_EQ(AmixerValues("PCM Playback Volume"), "values=255,255");
+}
+
 TEST_F(MixerAlsa, DevicesOfOneNameAreToldApartSoEachCanBeChosen) {
   SetSameNamedMixerPresent(true);
   const int32_t first = LoadVirtualMixer();

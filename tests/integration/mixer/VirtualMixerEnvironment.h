@@ -34,8 +34,20 @@ class VirtualMixerEnvironment : public ::testing::Test {
   // Makes a third mixer device appear or disappear, one whose name is the first one's with
   // trailing blanks.
   void SetSameNamedMixerPresent(bool present) { SetFlag("mixer3.present", present); }
-  // Makes the first mixer device vanish or come back.
-  void SetFirstMixerAbsent(bool absent) { SetFlag("mixer.absent", absent); }
+  // Makes the first mixer device vanish or come back. It vanishes as an unplugged card does:
+  // handles opened before stay dead when it is back.
+  void SetFirstMixerAbsent(bool absent) {
+    if (absent)
+      RaiseGeneration("mixer");
+    SetFlag("mixer.absent", absent);
+  }
+
+  void RaiseGeneration(const std::string& state) {
+    const auto file = std::filesystem::path(dir_) / (state + ".generation");
+    long generation = 0;
+    std::ifstream(file) >> generation;
+    std::ofstream(file) << generation + 1 << '\n';
+  }
 
   void SetFlag(const std::string& name, bool present) {
     const auto flag = std::filesystem::path(dir_) / name;

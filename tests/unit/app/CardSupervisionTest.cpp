@@ -79,6 +79,38 @@ TEST_F(CardSupervisionTest, ANameThatDiffersOnlyInLetterCaseIsNotFound) {
   EXPECT_EQ(waveInput.OpenCalls, 0);
 }
 
+TEST_F(CardSupervisionTest, TheSoundServerStoredUnderTheOtherServersNameIsFound) {
+  const struct {
+    const char* stored;
+    std::vector<std::string> listed;
+    int opened;  // -1 for none
+  } kCases[] = {
+      {"PulseAudio Sound Server", {"USB Audio", "PipeWire Sound Server"}, 1},
+      {"PipeWire Sound Server", {"PulseAudio Sound Server"}, 0},
+      // The exact name comes first; letter case and the rest of the name still count.
+      {"PulseAudio Sound Server", {"PipeWire Sound Server", "PulseAudio Sound Server"}, 1},
+      {"pulseaudio Sound Server", {"PipeWire Sound Server"}, -1},
+      {"PulseAudio Sound Server 2", {"PipeWire Sound Server"}, -1},
+      {"PulseAudioX Sound Server", {"PipeWireX Sound Server"}, -1},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.stored);
+    window.reset();
+    waveInput.Devices.clear();
+    for (const std::string& name : c.listed)
+      waveInput.Devices.push_back({name});
+    waveInput.OpenCalls = 0;
+    Start(std::string("Card=") + c.stored + "\n");
+    timers.Advance(10);
+    if (c.opened < 0) {
+      EXPECT_EQ(waveInput.OpenCalls, 0);
+    } else {
+      EXPECT_TRUE(StatusIs("Online", kGreen));
+      EXPECT_EQ(waveInput.LastOpenedDevice, static_cast<uint32_t>(c.opened));
+    }
+  }
+}
+
 TEST_F(CardSupervisionTest, AnEmptyCardShowsWaitOnceThenAsksForASelection) {
   waveInput.Devices = {{"USB Audio"}};
   Start("Card=\n");

@@ -14,6 +14,7 @@ using Controls = VirtualMixerDevices::Controls;
 // The window, with its mute and restore at hand for setting up a test.
 class Window : public TCV_AudioMixer {
  public:
+  using TCV_AudioMixer::CheckMixerLine;
   using TCV_AudioMixer::SetMute;
   using TCV_AudioMixer::TCV_AudioMixer;
 };
@@ -189,6 +190,24 @@ TEST_F(MixerSupervision, WithSeparateControlBothDevicesMustBeThereAndTheMissingO
     EXPECT_EQ(ToldOnline(), 0u);
     EXPECT_EQ(sgMixer.text, c.named);
   }
+}
+
+TEST_F(MixerSupervision, AStoredSoundServerMixerIsFoundUnderTheServerThatRunsNow) {
+  // PipeWire serves the desktop; the choice was stored while PulseAudio did.
+  const uint32_t server = mixerDevices.AddDevice("PipeWire");
+  mixerDevices.AddDestination(server, "Playback", Controls::kBoth);
+  Create("Device0=pulseaudio\nLine0=0\n");
+  timers.Advance(520);
+  EXPECT_EQ(labMixer.text, "Online");
+  EXPECT_EQ(window->MixerDeviceIndex[0], static_cast<int32_t>(server));
+  // Another device's name is never taken for the server's.
+  settings::Settings.Lines[0].Device = "PulseAudio Mixer";
+  EXPECT_FALSE(window->CheckMixerLine({"USB Mixer", "PipeWire"}, 0));
+  settings::Settings.Lines[0].Device = "PulseAudio";
+  EXPECT_FALSE(window->CheckMixerLine({"USB Mixer", "Desk Mixer"}, 0));
+  // A device truly named as stored comes first.
+  EXPECT_TRUE(window->CheckMixerLine({"PipeWire", "PulseAudio"}, 0));
+  EXPECT_EQ(window->MixerDeviceIndex[0], 1);
 }
 
 TEST_F(MixerSupervision, AnIncompleteChoiceShowsSelectAndKeepsAnExistingController) {

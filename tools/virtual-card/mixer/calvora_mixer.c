@@ -7,7 +7,10 @@
  * The state file is DIR/<state>.state, where DIR is $CALVORA_VIRTUAL_CARD_DIR, else
  * $XDG_RUNTIME_DIR/calvora-virtual-card, else /tmp/calvora-virtual-card-<uid>.
  * A device refuses to open, and stops answering, while DIR/<state>.absent exists; a device
- * declared with "hotplug yes" is there only while DIR/<state>.present exists. */
+ * declared with "hotplug yes" is there only while DIR/<state>.present exists.
+ * DIR/<state>.generation holds a number that whoever unplugs the device raises: a handle opened
+ * under an older number stays dead, as a sound card's handle does once its card was unplugged,
+ * even after the card is back under the same name. */
 #define _GNU_SOURCE
 #define PIC /* the plugin is a shared module: export its versioned entry point */
 #include <alsa/asoundlib.h>
@@ -71,7 +74,8 @@ typedef struct {
   char dir[256];
   char state[64];
   int hotplug;
-  int pipe[2]; /* a poll descriptor that never signals: the device raises no events */
+  long generation; /* of the device this handle opened */
+  int pipe[2];     /* a poll descriptor that never signals: the device raises no events */
 } VirtualMixer;
 
 static void StateDir(char* out, size_t size) {
@@ -98,6 +102,27 @@ static int Present(const char* dir, const char* state, int hotplug) {
   if (FlagExists(dir, state, "absent"))
     return 0;
   return !hotplug || FlagExists(dir, state, "present");
+}
+
+/* The number in DIR/<state>.generation, 0 when there is none. */
+static long Generation(const char* dir, const char* state) {
+  char path[512];
+  snprintf(path, sizeof path, "%s/%s.generation", dir, state);
+  FILE* file = fopen(path, "r");
+  if (file == NULL)
+    return 0;
+  long generation = 0;
+  if (fscanf(file, "%ld", &generation) != 1)
+    generation = 0;
+  fclose(file);
+  return generation;
+}
+
+/* Whether this handle still reaches its device: the device is there and was not unplugged
+ * since the handle was opened. */
+static int Alive(const VirtualMixer* mixer) {
+  return Present(mixer->dir, mixer->state, mixer->hotplug) &&
+         Generation(mixer->dir, mixer->state) == mixer->generation;
 }
 
 /* The element's key in the state file: its name, and its index when that is not 0. */
@@ -184,8 +209,7 @@ static int LockState(const VirtualMixer* mixer) {
 }
 
 static int ElemCount(snd_ctl_ext_t* ext) {
-  (void)ext;
-  return kElementCount;
+  return Alive(ext->private_data) ? kElementCount : -ENODEV;
 }
 
 static int ElemList(snd_ctl_ext_t* ext, unsigned int offset, snd_ctl_elem_id_t* id) {
@@ -280,7 +304,7 @@ static int ReadInteger(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, long* value) {
   VirtualMixer* mixer = ext->private_data;
   if (key >= kElementCount)
     return -EINVAL;
-  if (!Present(mixer->dir, mixer->state, mixer->hotplug))
+  if (!Alive(mixer))
     return -ENODEV;
   long values[kElementCount][kChannels];
   LoadValues(mixer, values);
@@ -314,7 +338,7 @@ static int WriteEnumerated(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, unsigned i
 
 /* Stores one element's values for every process to see; 1 when they changed. */
 static int WriteValues(VirtualMixer* mixer, snd_ctl_ext_key_t key, const long* value) {
-  if (!Present(mixer->dir, mixer->state, mixer->hotplug))
+  if (!Alive(mixer))
     return -ENODEV;
   const ElementSpec* spec = &kElements[key];
   for (int c = 0; c < kChannels; ++c) {
@@ -404,6 +428,7 @@ SND_CTL_PLUGIN_DEFINE_FUNC(calvora) {
   StateDir(mixer->dir, sizeof mixer->dir);
   snprintf(mixer->state, sizeof mixer->state, "%s", state);
   mixer->hotplug = hotplug;
+  mixer->generation = Generation(mixer->dir, mixer->state);
   if (!Present(mixer->dir, mixer->state, hotplug)) {
     free(mixer);
     return -ENODEV;
