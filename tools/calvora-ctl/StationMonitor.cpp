@@ -1,5 +1,6 @@
 #include "StationMonitor.h"
 
+#include "ExpositionLabels.h"
 #include "JsonValues.h"
 
 #include <cmath>
@@ -46,7 +47,7 @@ void Add(std::string& out, const Metric& metric,
 
 }  // namespace
 
-StationMonitor::StationMonitor() = default;
+StationMonitor::StationMonitor(std::string station) : station_(std::move(station)) {}
 
 StationMonitor::~StationMonitor() {
   if (meter_)
@@ -165,7 +166,7 @@ std::string StationMonitor::Metrics(Clock::time_point now) {
       {"calvora_loudness_short_term_lufs", "gauge",
        "EBU R128 short-term loudness (3 s) of the received audio, LUFS."},
       {{"", loudness.shortTerm}});
-  return out;
+  return station_.empty() ? out : AddLabelToEverySample(out, "station", station_);
 }
 
 std::string StationMonitor::Status(Clock::time_point now) {
