@@ -368,7 +368,8 @@ command is message 2102 with lparam = code * 65536 + argument.
 
 Metrics: calvora_silence, calvora_seconds_since_verdict,
 calvora_level_db{channel}, calvora_device_online{device},
-calvora_silences_total, calvora_sound_backs_total, calvora_audio_blocks_total,
+calvora_device_offline{device}, calvora_silences_total,
+calvora_sound_backs_total, calvora_audio_blocks_total,
 calvora_seconds_since_audio_block, calvora_loudness_momentary_lufs and
 calvora_loudness_short_term_lufs (EBU R128 of the received audio); each with
 the label station.

@@ -339,6 +339,9 @@ TEST(StationMonitor, VerdictsCountsAndTheStatus) {
   EXPECT_EQ(Metric(text, "calvora_silence"), 0);
   EXPECT_EQ(Metric(text, "calvora_silences_total"), 1);
   EXPECT_EQ(Metric(text, "calvora_sound_backs_total"), 1);
+  // The mixer told offline, the card never told: only the mixer is offline.
+  EXPECT_NE(text.find("\ncalvora_device_offline{device=\"mixer\"} 1\n"), std::string::npos);
+  EXPECT_NE(text.find("\ncalvora_device_offline{device=\"card\"} 0\n"), std::string::npos);
 
   const std::string status = monitor.Status(start);
   EXPECT_NE(status.find(R"("lastVerdict":{"event":"sound","time":"2026-12-07T10:00:00.000+01:00",)"
