@@ -21,16 +21,42 @@ packages=(
   # xvfb-run.
   mingw-w64 wine wine64 xauth
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
+# The station group's tests: promtool and a real Prometheus and Alertmanager, started by the
+# tests themselves. Without their recommends (node-exporter would be one more service).
+monitoring=(prometheus prometheus-alertmanager)
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+missing_from() {
+  missing=()
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+}
+install_missing() {  # install_missing [apt-get options...] -- packages...
+  local options=()
+  while [ "$1" != -- ]; do options+=("$1"); shift; done
+  shift
+  missing_from "$@"
+  [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get install -y "${missing[@]}" || {
-    "${sudo_cmd[@]}" apt-get update && "${sudo_cmd[@]}" apt-get install -y "${missing[@]}"
+  "${sudo_cmd[@]}" apt-get install -y "${options[@]}" "${missing[@]}" || {
+    "${sudo_cmd[@]}" apt-get update && "${sudo_cmd[@]}" apt-get install -y "${options[@]}" "${missing[@]}"
   }
-fi
+}
+install_missing -- "${packages[@]}"
+missing_from "${monitoring[@]}"
+new_monitoring=("${missing[@]}")
+install_missing --no-install-recommends -- "${monitoring[@]}"
+# Debian's packages start and enable a system-wide Prometheus (:9090) and Alertmanager (:9093,
+# :9094) on every interface. Nothing here should listen outside a test: the ones just installed
+# are stopped and disabled.
+for service in "${new_monitoring[@]}"; do
+  if [ -d /run/systemd/system ]; then
+    "${sudo_cmd[@]}" systemctl disable --now "$service" >/dev/null 2>&1 || true
+  else
+    "${sudo_cmd[@]}" systemctl disable "$service" >/dev/null 2>&1 || true
+    "${sudo_cmd[@]}" service "$service" stop >/dev/null 2>&1 || true
+    "${sudo_cmd[@]}" update-rc.d "$service" disable >/dev/null 2>&1 || true
+  fi
+done

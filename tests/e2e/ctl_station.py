@@ -16,6 +16,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -123,11 +124,17 @@ class Peer:
 
 
 def metrics(port):
+    """The samples by name and labels; every sample must name the station, which serve without
+    --station calls by this machine's host name, and that label is left out of the names."""
     text = urllib.request.urlopen(f"http://127.0.0.1:{port}/metrics", timeout=5).read().decode()
+    station = f'station="{socket.gethostname()}"'
     values = {}
     for line in text.splitlines():
         if line and not line.startswith("#"):
             name, value = line.rsplit(" ", 1)
+            if "{" + station not in name:
+                fail(f"a sample without {station}: {line}")
+            name = name.replace("{" + station + "}", "").replace(station + ",", "")
             values[name] = float(value)
     return values
 

@@ -25,11 +25,12 @@ with tempfile.TemporaryDirectory() as work:
         f.write("#!/usr/bin/env python3\nimport sys\nprint(repr(sys.argv[1:]))\n")
     os.chmod(printer, 0o755)
     env = dict(os.environ, HOME="/home/station", CALVORA_CTL_COMMAND="auto",
-               CALVORA_CTL_OPTIONS="--log ~/calvora-log --on-silence 'page-engineer \"studio 1\"'"
+               CALVORA_CTL_OPTIONS="--station 'studio 1' --log ~/calvora-log"
+                                   " --on-silence 'page-engineer \"studio 1\"'"
                                    " --listen 127.0.0.1:9794")
     out = subprocess.run(["/bin/sh", "-c", words[2].replace(installed, printer)], env=env,
                          capture_output=True, text=True, check=True).stdout.strip()
-    expected = ["--pid", "12", "auto", "--log", "/home/station/calvora-log", "--on-silence",
+    expected = ["--pid", "12", "auto", "--station", "studio 1", "--log", "/home/station/calvora-log", "--on-silence",
                 'page-engineer "studio 1"', "--listen", "127.0.0.1:9794"]
     if out != repr(expected):
         sys.exit(f"FAIL: calvora-ctl would get {out}, not {expected}")

@@ -9,6 +9,7 @@
 #include <CLI/CLI.hpp>
 
 #include "CommandWords.h"
+#include "ExpositionLabels.h"
 #ifdef _WIN32
 #include "WindowsCommandWords.h"
 #endif
@@ -49,7 +50,7 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
   CtlOptions options;
   bool help = false;
   bool shell = false;
-  std::optional<std::string> handle, pid, levelsEvery, duration, logFolder, listen;
+  std::optional<std::string> handle, pid, levelsEvery, duration, logFolder, listen, station;
   std::array<std::optional<std::string>, 4> actionTexts;
   std::vector<std::string> words;
   auto valued = [&app](const char* name, std::optional<std::string>& into) {
@@ -68,6 +69,7 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
   app.add_flag("--shell", shell);
   valued("--log", logFolder);
   valued("--listen", listen);
+  valued("--station", station);
   app.add_option("command", words);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them so
@@ -142,6 +144,14 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     if (!options.listen)
       return std::nullopt;
   }
+  if (station) {
+    const std::string problem = StationNameProblem(*station);
+    if (!problem.empty()) {
+      error = "--station: " + problem;
+      return std::nullopt;
+    }
+    options.station = *station;
+  }
   if (options.handle && options.pid) {
     error = "give --handle or --pid, not both";
     return std::nullopt;
@@ -172,6 +182,10 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
                                      [](const auto& text) { return text.has_value(); });
   if (!peer && (anyAction || shell || options.logFolder || options.listen)) {
     error = "--on-..., --shell, --log and --listen belong to the commands watch, auto and serve";
+    return std::nullopt;
+  }
+  if (options.station && !options.listen && options.command != Command::kServe) {
+    error = "--station names the station in the metrics: it needs serve or --listen";
     return std::nullopt;
   }
   if (shell && !anyAction) {
@@ -318,6 +332,9 @@ every check while it stays offline) are no new events.
                      machine only (serve's default is 127.0.0.1:9794), 0.0.0.0
                      to serve the network (there is no authentication); port 0
                      takes a free port, told on stderr.
+  --station NAME     The station's name: every metric carries station="NAME"
+                     (default: this machine's host name), so that one
+                     Prometheus tells the stations of a group apart.
 )"
 #endif
          R"(
@@ -351,9 +368,11 @@ command is message 2102 with lparam = code * 65536 + argument.
 
 Metrics: calvora_silence, calvora_seconds_since_verdict,
 calvora_level_db{channel}, calvora_device_online{device},
-calvora_silences_total, calvora_sound_backs_total, calvora_audio_blocks_total,
+calvora_device_offline{device}, calvora_silences_total,
+calvora_sound_backs_total, calvora_audio_blocks_total,
 calvora_seconds_since_audio_block, calvora_loudness_momentary_lufs and
-calvora_loudness_short_term_lufs (EBU R128 of the received audio).
+calvora_loudness_short_term_lufs (EBU R128 of the received audio); each with
+the label station.
 
 Exit status: 0 done; 1 bad command line; 2 no session bus, or no utility or
 more than one to choose from; 3 the utility did not answer (gone or timed out);

@@ -39,6 +39,7 @@ struct CtlOptions {
   std::array<std::vector<std::string>, 4> actions;
   std::optional<std::string> logFolder;  // --log DIR
   std::optional<ListenAddress> listen;   // --listen; serve without it listens on kDefaultListen
+  std::optional<std::string> station;    // --station: the metrics' station label (else the host)
 };
 
 constexpr const char* kDefaultListen = "127.0.0.1:9794";

@@ -1,6 +1,23 @@
 #include "RunnersAndMetrics.h"
 
+#include <unistd.h>
+
+#include <climits>
+
 namespace calvora::ctl {
+
+namespace {
+
+// The station's name when --station is not given: this machine's host name, as a station
+// group's hosts are usually named after their studios.
+std::string HostName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+    return "localhost";
+  return name;
+}
+
+}  // namespace
 
 std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& options,
                                                          platform::WindowHandle utility,
@@ -10,7 +27,7 @@ std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& optio
   if (!options.listen)
     return commands;
   std::unique_ptr<RunnersAndMetrics> services(new RunnersAndMetrics());
-  services->monitor_ = std::make_unique<StationMonitor>();
+  services->monitor_ = std::make_unique<StationMonitor>(options.station.value_or(HostName()));
   services->server_ = std::make_unique<MetricsServer>(*services->monitor_);
   const int port = services->server_->Start(*options.listen);
   if (port < 0) {

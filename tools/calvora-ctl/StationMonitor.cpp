@@ -1,5 +1,6 @@
 #include "StationMonitor.h"
 
+#include "ExpositionLabels.h"
 #include "JsonValues.h"
 
 #include <cmath>
@@ -46,7 +47,7 @@ void Add(std::string& out, const Metric& metric,
 
 }  // namespace
 
-StationMonitor::StationMonitor() = default;
+StationMonitor::StationMonitor(std::string station) : station_(std::move(station)) {}
 
 StationMonitor::~StationMonitor() {
   if (meter_)
@@ -145,6 +146,12 @@ std::string StationMonitor::Metrics(Clock::time_point now) {
        "1 while the device is online, 0 while offline or not yet reported."},
       {{"{device=\"card\"}", online_[0] == 1 ? 1 : 0},
        {"{device=\"mixer\"}", online_[1] == 1 ? 1 : 0}});
+  // Apart from the above: a station without a mixer never reports one, and that is no fault.
+  Add(out,
+      {"calvora_device_offline", "gauge",
+       "1 while the utility reports the device offline, 0 while online or not reported."},
+      {{"{device=\"card\"}", online_[0] == 0 ? 1 : 0},
+       {"{device=\"mixer\"}", online_[1] == 0 ? 1 : 0}});
   Add(out, {"calvora_silences_total", "counter", "Silences reported since this peer started."},
       {{"", static_cast<double>(silences_)}});
   Add(out,
@@ -165,7 +172,7 @@ std::string StationMonitor::Metrics(Clock::time_point now) {
       {"calvora_loudness_short_term_lufs", "gauge",
        "EBU R128 short-term loudness (3 s) of the received audio, LUFS."},
       {{"", loudness.shortTerm}});
-  return out;
+  return station_.empty() ? out : AddLabelToEverySample(out, "station", station_);
 }
 
 std::string StationMonitor::Status(Clock::time_point now) {

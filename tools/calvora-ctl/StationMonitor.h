@@ -23,7 +23,8 @@ class StationMonitor {
  public:
   using Clock = std::chrono::steady_clock;
 
-  StationMonitor();
+  // With a station's name every metric carries station="NAME"; without, no such label.
+  explicit StationMonitor(std::string station = {});
   ~StationMonitor();
   StationMonitor(const StationMonitor&) = delete;
   StationMonitor& operator=(const StationMonitor&) = delete;
@@ -46,6 +47,7 @@ class StationMonitor {
   Loudness MeasureLoudness();  // with mutex_ held
   void ResetLoudness();        // with mutex_ held
 
+  const std::string station_;
   std::mutex mutex_;
   ebur128_state* meter_ = nullptr;
   unsigned long meterRate_ = 0;

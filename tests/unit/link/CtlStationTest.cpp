@@ -18,6 +18,7 @@
 #include "CommandWords.h"
 #include "CtlOptions.h"
 #include "EventLog.h"
+#include "ExpositionLabels.h"
 #include "StationEvents.h"
 #include "StationMonitor.h"
 #include "link/WinMSG.h"
@@ -110,6 +111,11 @@ TEST(CtlOptions, StationOptionsBelongToThePeers) {
   EXPECT_EQ(serve->listen->host, "127.0.0.1");
   EXPECT_EQ(serve->listen->port, 9794);
   EXPECT_EQ(ParseCommandLine({"serve", "--listen", ":0"}, error)->listen->host, "127.0.0.1");
+  EXPECT_FALSE(serve->station);  // the host name, found where the metrics are served
+  EXPECT_EQ(ParseCommandLine({"serve", "--station", "studio \"b\""}, error)->station,
+            "studio \"b\"");
+  EXPECT_EQ(ParseCommandLine({"auto", "--listen", ":0", "--station", "tx-1"}, error)->station,
+            "tx-1");
 
   for (const auto& [args, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"auto", "--on-silence", "a 'b"}, "--on-silence: the command has an unfinished"},
@@ -122,7 +128,11 @@ TEST(CtlOptions, StationOptionsBelongToThePeers) {
            {{"serve", "--listen", "9100"}, "--listen needs HOST:PORT"},
            {{"serve", "--listen", "localhost:65536"}, "--listen needs HOST:PORT"},
            {{"serve", "--listen", "[::1:80"}, "--listen needs HOST:PORT"},
-           {{"serve", "--log", ""}, "--log needs a folder"}}) {
+           {{"serve", "--log", ""}, "--log needs a folder"},
+           {{"serve", "--station", ""}, "--station: the station needs a name"},
+           {{"serve", "--station", "studio\n1"}, "--station: the station's name holds a control"},
+           {{"watch", "--station", "studio-a"}, "--station names the station in the metrics"},
+           {{"list", "--station", "studio-a"}, "--station names the station in the metrics"}}) {
     EXPECT_FALSE(ParseCommandLine(args, error)) << args[0];
     EXPECT_EQ(error.rfind(reason, 0), 0u) << error;
   }
@@ -329,6 +339,9 @@ TEST(StationMonitor, VerdictsCountsAndTheStatus) {
   EXPECT_EQ(Metric(text, "calvora_silence"), 0);
   EXPECT_EQ(Metric(text, "calvora_silences_total"), 1);
   EXPECT_EQ(Metric(text, "calvora_sound_backs_total"), 1);
+  // The mixer told offline, the card never told: only the mixer is offline.
+  EXPECT_NE(text.find("\ncalvora_device_offline{device=\"mixer\"} 1\n"), std::string::npos);
+  EXPECT_NE(text.find("\ncalvora_device_offline{device=\"card\"} 0\n"), std::string::npos);
 
   const std::string status = monitor.Status(start);
   EXPECT_NE(status.find(R"("lastVerdict":{"event":"sound","time":"2026-12-07T10:00:00.000+01:00",)"
@@ -337,6 +350,45 @@ TEST(StationMonitor, VerdictsCountsAndTheStatus) {
       << status;
   EXPECT_NE(status.find(R"("online":{"card":null,"mixer":false})"), std::string::npos) << status;
   EXPECT_NE(status.find(R"("levels":null)"), std::string::npos) << status;
+}
+
+TEST(ExpositionLabels, TheStationLabelGoesOnEverySampleAndNowhereElse) {
+  const std::string exposition =
+      "# HELP calvora_level_db Peak level, dBFS {per channel}.\n"
+      "# TYPE calvora_level_db gauge\n"
+      "calvora_level_db{channel=\"left\"} -9.5\n"
+      "calvora_silence 0\n"
+      "calvora_empty{} NaN\n"
+      "\n"
+      "calvora_odd{note=\"a b {c}\"} 1";
+  EXPECT_EQ(AddLabelToEverySample(exposition, "station", "studio-a"),
+            "# HELP calvora_level_db Peak level, dBFS {per channel}.\n"
+            "# TYPE calvora_level_db gauge\n"
+            "calvora_level_db{station=\"studio-a\",channel=\"left\"} -9.5\n"
+            "calvora_silence{station=\"studio-a\"} 0\n"
+            "calvora_empty{station=\"studio-a\"} NaN\n"
+            "\n"
+            "calvora_odd{station=\"studio-a\",note=\"a b {c}\"} 1");
+  EXPECT_EQ(AddLabelToEverySample("up 1\n", "station", "a\"b\\c\nd"),
+            "up{station=\"a\\\"b\\\\c\\nd\"} 1\n");
+}
+
+TEST(StationMonitor, EveryMetricNamesTheStationWhenItHasAName) {
+  StationMonitor named("studio-b");
+  const std::string text = named.Metrics();
+  std::istringstream lines(text);
+  int samples = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#')
+      continue;
+    ++samples;
+    EXPECT_NE(line.find("{station=\"studio-b\""), std::string::npos) << line;
+  }
+  EXPECT_GE(samples, 12);
+  EXPECT_NE(text.find("\ncalvora_device_online{station=\"studio-b\",device=\"mixer\"} 0\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(StationMonitor().Metrics().find("station="), std::string::npos);
 }
 
 }  // namespace

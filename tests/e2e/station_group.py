@@ -1,0 +1,266 @@
+#!/usr/bin/env python3
+"""A group of two stations watched by a real Prometheus and a real Alertmanager: two utilities,
+each on its own virtual card and session bus with `calvora-ctl serve --station` on its own port
+("studio-a" and "studio-b"); Prometheus scrapes both every second and evaluates the shipped alert
+rules; Alertmanager routes to a webhook receiver run here. Studio-b's programme turns silent:
+the receiver gets a firing dead-air alert naming studio-b and nothing for studio-a; sound comes
+back: the receiver gets the resolved alert. Prints the time from the utility's verdict to the
+webhook and how much of it is the rule's for:.
+
+Everything listens on 127.0.0.1 (Alertmanager's cluster port is off), keeps its data in a
+private folder and is ended here. Skipped (exit 77) where Prometheus or Alertmanager is missing.
+
+Usage: station_group.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF RULES_FILE
+"""
+import http.server
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+import urllib.request
+
+from utility_session import Session
+
+program, ctl, card_ctl, card_conf, rules = sys.argv[1:6]
+SILENCE_TIME, RESTORE_TIME = 2, 1
+TONE = ("programme", "tone", "-20", "1000")
+
+PROMETHEUS, ALERTMANAGER = shutil.which("prometheus"), shutil.which("prometheus-alertmanager")
+if not PROMETHEUS or not ALERTMANAGER:
+    print("SKIP: prometheus or prometheus-alertmanager is missing "
+          "(apt-get install prometheus prometheus-alertmanager, or scripts/install-deps.sh)")
+    sys.exit(77)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def rule_for_seconds(alert):
+    text = open(rules).read()
+    block = text[text.index(f"alert: {alert}"):]
+    value = re.search(r"\n\s+for: (\d+)(s|m)\n", block)
+    return int(value.group(1)) * (60 if value.group(2) == "m" else 1)
+
+
+class Receiver(http.server.ThreadingHTTPServer):
+    """The webhook receiver: each alert of each notification with the time it arrived."""
+
+    def __init__(self):
+        self.alerts, self.lock = [], threading.Lock()
+        super().__init__(("127.0.0.1", 0), ReceiverHandler)
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def wait_for(self, predicate, what, timeout, fail):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            with self.lock:
+                found = [a for a in self.alerts if predicate(a)]
+            if found:
+                return found[0]
+            time.sleep(0.02)
+        fail(f"no {what} at the webhook within {timeout} s; it got {self.alerts}")
+
+
+class ReceiverHandler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        body = json.loads(self.rfile.read(int(self.headers["Content-Length"])))
+        arrived = time.monotonic()
+        with self.server.lock:
+            for alert in body["alerts"]:
+                self.server.alerts.append(dict(alert, arrived=arrived))
+        self.send_response(200)
+        self.end_headers()
+
+    def log_message(self, *args):
+        pass
+
+
+class Station:
+    """One studio: its session bus, its utility on its virtual card, a watch peer for the
+    verdicts' times and `calvora-ctl serve --station NAME` on a port of its own."""
+
+    def __init__(self, name):
+        self.name = name
+        self.session = Session(program, ctl, card_ctl, card_conf, prefix=f"calvora-{name}-")
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.session.children.append(bus)
+        self.session.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+
+    def start(self):
+        s = self.session
+        s.card(*TONE)
+        s.start("[Settings]\nSourceMode=1\nPID=5\nUseSoundCard=1\nUseMixer=0\n"
+                "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
+                f"SilenceTime={SILENCE_TIME}\nRestoreTime={RESTORE_TIME}\n"
+                "SilenceLevel=-40\nWait=3\n")
+        self.watch = s.watch()
+        s.command("run")
+        self.server = subprocess.Popen([ctl, "serve", "--station", self.name, "--listen",
+                                        "127.0.0.1:0"], env=s.env, stderr=subprocess.PIPE,
+                                       text=True)
+        s.children.append(self.server)
+        said = ""
+        while not (found := re.search(r"http://127\.0\.0\.1:(\d+)/metrics", said)):
+            line = self.server.stderr.readline()
+            if not line:
+                s.fail(f"{self.name}: calvora-ctl serve ended saying {said!r}")
+            said += line
+        self.port = int(found.group(1))
+        threading.Thread(target=self.server.stderr.read, daemon=True).start()
+
+
+def start_monitoring(work, stations, receiver_port, fail):
+    """Alertmanager routing to the receiver, Prometheus scraping the stations with the rules."""
+    am_port, prom_port = free_port(), free_port()
+    with open(os.path.join(work, "alertmanager.yml"), "w") as f:
+        f.write(f"""route:
+  receiver: webhook
+  group_by: [alertname, station]
+  group_wait: 0s
+  group_interval: 1s
+  repeat_interval: 1h
+receivers:
+  - name: webhook
+    webhook_configs:
+      - url: http://127.0.0.1:{receiver_port}/
+        send_resolved: true
+""")
+    # No station labels on the targets: the names the alerts carry are calvora-ctl's own.
+    targets = ", ".join(f"'127.0.0.1:{s.port}'" for s in stations)
+    with open(os.path.join(work, "prometheus.yml"), "w") as f:
+        f.write(f"""global:
+  scrape_interval: 1s
+  scrape_timeout: 1s
+  evaluation_interval: 1s
+rule_files: ['{os.path.abspath(rules)}']
+alerting:
+  alertmanagers:
+    - static_configs:
+        - targets: ['127.0.0.1:{am_port}']
+scrape_configs:
+  - job_name: calvora
+    honor_labels: true
+    static_configs:
+      - targets: [{targets}]
+""")
+    logs = open(os.path.join(work, "monitoring.log"), "w")
+    alertmanager = subprocess.Popen(
+        [ALERTMANAGER, f"--config.file={work}/alertmanager.yml",
+         f"--storage.path={work}/alertmanager", f"--web.listen-address=127.0.0.1:{am_port}",
+         "--cluster.listen-address="], stdout=logs, stderr=subprocess.STDOUT)
+    prometheus = subprocess.Popen(
+        [PROMETHEUS, f"--config.file={work}/prometheus.yml",
+         f"--storage.tsdb.path={work}/prometheus", f"--web.listen-address=127.0.0.1:{prom_port}"],
+        stdout=logs, stderr=subprocess.STDOUT)
+    return [alertmanager, prometheus], prom_port
+
+
+def query(prom_port, promql):
+    url = f"http://127.0.0.1:{prom_port}/api/v1/query?" + urllib.parse.urlencode({"query": promql})
+    try:
+        return json.load(urllib.request.urlopen(url, timeout=2))["data"]["result"]
+    except OSError:
+        return None
+
+
+def main():
+    a, b = Station("studio-a"), Station("studio-b")
+    stations = [a, b]
+    work = a.session.work
+    monitors = []
+
+    def fail(text):
+        try:
+            with open(os.path.join(work, "monitoring.log"), errors="replace") as log:
+                sys.stderr.write(log.read()[-3000:])
+        except OSError:
+            pass
+        b.session.fail(text)
+
+    try:
+        for station in stations:
+            station.start()
+        receiver = Receiver()
+        monitors, prom_port = start_monitoring(work, stations, receiver.server_address[1], fail)
+
+        # Both stations scraped, each sample under its own station's name.
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            up = query(prom_port, 'up{job="calvora"} == 1') or []
+            silence = query(prom_port, "calvora_silence == 0") or []
+            if len(up) == 2 and len(silence) == 2:
+                break
+            time.sleep(0.2)
+        else:
+            fail(f"Prometheus does not scrape both stations: up {up}, silence {silence}")
+        names = sorted(s["metric"].get("station") for s in silence)
+        if names != ["studio-a", "studio-b"] or any("exported_station" in s["metric"]
+                                                    for s in silence):
+            fail(f"the stations' samples are labelled {[s['metric'] for s in silence]}")
+        print(f"ok: Prometheus scrapes {names} every second")
+
+        # Studio-b falls silent: a firing dead-air alert naming studio-b.
+        start = time.monotonic()
+        b.session.card("programme", "silence")
+        verdict = b.watch.wait_for(start, "NTF_SILENCE", 0, timeout=10)[0]["at"]
+        fired = receiver.wait_for(
+            lambda x: x["status"] == "firing" and x["labels"]["alertname"] == "CalvoraDeadAir",
+            "firing dead-air alert", 40, fail)
+        if fired["labels"].get("station") != "studio-b" or \
+                fired["annotations"].get("summary") != "Dead air at studio-b" or \
+                fired["labels"].get("severity") != "critical":
+            fail(f"the dead-air alert is {fired}")
+        for_seconds = rule_for_seconds("CalvoraDeadAir")
+        to_webhook = fired["arrived"] - verdict
+        if to_webhook < for_seconds:
+            fail(f"the alert came {to_webhook:.1f} s after the verdict, before its for: "
+                 f"of {for_seconds} s")
+        print(f"ok: studio-b's verdict to the firing webhook: {to_webhook:.1f} s, of which "
+              f"{for_seconds} s the rule's for: and {to_webhook - for_seconds:.1f} s the scrape, "
+              "the evaluation and the sending")
+
+        # Sound back: the resolved alert.
+        start = time.monotonic()
+        b.session.card(*TONE)
+        sound = b.watch.wait_for(start, "NTF_SOUND", 0, timeout=10)[0]["at"]
+        resolved = receiver.wait_for(
+            lambda x: x["status"] == "resolved" and x["labels"]["alertname"] == "CalvoraDeadAir"
+            and x["labels"].get("station") == "studio-b", "resolved dead-air alert", 20, fail)
+        print(f"ok: studio-b's sound back to the resolved webhook: "
+              f"{resolved['arrived'] - sound:.1f} s")
+
+        # Nothing else was sent: nothing for studio-a, and no other alert for studio-b.
+        time.sleep(2)
+        with receiver.lock:
+            others = [x for x in receiver.alerts
+                      if x["labels"].get("station") != "studio-b"
+                      or x["labels"]["alertname"] != "CalvoraDeadAir"]
+        if others:
+            fail(f"the webhook got other alerts: {others}")
+        if a.watch.since(0, "NTF_SILENCE"):
+            fail("studio-a reported a silence")
+        print("ok: nothing for studio-a")
+        receiver.shutdown()
+    finally:
+        for process in monitors:
+            process.terminate()
+        for process in monitors:
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+        for station in stations:
+            station.session.__exit__(None, None, None)
+
+
+main()
