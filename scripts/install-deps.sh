@@ -12,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   xdotool
   libebur128-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev curl
+  # The live page of calvora-ctl serve is tested in headless Chromium.
+  chromium
   # The Windows build: the cross compiler, GoogleTest's sources, Wine to run it, xauth for
   # xvfb-run.
   mingw-w64 wine wine64 xauth
