@@ -244,7 +244,11 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     return std::nullopt;
   }
   // The Windows build receives no audio blocks to check.
-  if (checkOptions) {
+  bool checkActions = false;
+  for (EventKind kind : kEventKinds)
+    checkActions =
+        checkActions || (IsCheckEvent(kind) && actionTexts[static_cast<std::size_t>(kind)]);
+  if (checkOptions || checkActions) {
     error = "the checks of the audio (--checks and their settings) are not available on Windows";
     return std::nullopt;
   }
@@ -398,7 +402,8 @@ every check while it stays offline) are no new events.
                      nothing in it is expanded. Its environment adds)"
 #endif
          R"(
-                     CALVORA_EVENT (silence, sound, offline, online),
+                     CALVORA_EVENT (silence, sound, offline, online, or a
+                     check's event),
                      CALVORA_DEVICE (card, mixer), CALVORA_TIME (ISO 8601 with
                      the zone), CALVORA_LEFT_DB and CALVORA_RIGHT_DB (the last
                      block's levels; empty before the first) and CALVORA_HANDLE;
