@@ -35,6 +35,7 @@ void AudioAnalyser::Reset() {
   channels_ = 0;
   frames_ = 0;
   slicesDone_ = 0;
+  secondsSinceShortTerm_ = 0;
   slice_ = Slice();
   for (auto& check : channelLoss_)
     check.Reset();
@@ -178,12 +179,18 @@ void AudioAnalyser::EndSlice(const Slice& slice, std::vector<StationEvent>& even
 
   double value = kNaN;
   r.momentaryLufs = ebur128_loudness_momentary(meter_, &value) == EBUR128_SUCCESS ? value : kNaN;
-  r.shortTermLufs = ebur128_loudness_shortterm(meter_, &value) == EBUR128_SUCCESS ? value : kNaN;
   if (slicesDone_ % kSlicesPerSecond == 0)
     r.integratedLufs = ebur128_loudness_global(meter_, &value) == EBUR128_SUCCESS ? value : kNaN;
+  // The short-term loudness sums the last 3 s of filtered samples on each reading, which costs
+  // more than everything else but the true peak: it is read twice a second.
+  secondsSinceShortTerm_ += seconds;
+  if (slicesDone_ % kSlicesPerShortTerm != 0)
+    return;
+  r.shortTermLufs = ebur128_loudness_shortterm(meter_, &value) == EBUR128_SUCCESS ? value : kNaN;
   // The short-term loudness reads the last 3 s: before 3 s of audio it reads the start short.
   const bool fullWindow = frames_ >= static_cast<uint64_t>(3 * rate_);
-  const auto loud = loudness_.Add(seconds, fullWindow ? r.shortTermLufs : kNaN);
+  const auto loud = loudness_.Add(secondsSinceShortTerm_, fullWindow ? r.shortTermLufs : kNaN);
+  secondsSinceShortTerm_ = 0;
   if (loud != LoudnessCheck::Change::kNone && settings_.loudness) {
     Raise(events,
           loud == LoudnessCheck::Change::kOff ? EventKind::kLoudnessOff : EventKind::kLoudnessOk,

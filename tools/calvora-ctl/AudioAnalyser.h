@@ -59,6 +59,7 @@ class AudioAnalyser {
   void Reset();
 
   static constexpr int kSlicesPerSecond = 10;
+  static constexpr int kSlicesPerShortTerm = 5;  // the short-term loudness twice a second
 
  private:
   struct Slice {
@@ -78,6 +79,7 @@ class AudioAnalyser {
   std::vector<int16_t> samples_;
   uint64_t frames_ = 0;
   uint64_t slicesDone_ = 0;
+  double secondsSinceShortTerm_ = 0;
   Slice slice_;
   std::vector<Slice> ended_;
   std::array<double, 2> blockTruePeak_{};
