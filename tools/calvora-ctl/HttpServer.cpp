@@ -347,6 +347,7 @@ void HttpServer::Append(Connection& c, const std::string& text) {
   if (c.Unsent() == 0) {
     c.out.clear();
     c.sent = 0;
+    c.lastProgress = Clock::now();  // the time to take these bytes starts now
   }
   c.out += text;
 }
