@@ -10,6 +10,8 @@
 
 #include "AudioAnalyser.h"
 #include "CtlOptions.h"
+#include "EventLines.h"
+#include "StationMonitor.h"
 
 namespace calvora::ctl {
 namespace {
@@ -258,6 +260,48 @@ TEST(AudioChecks, ResetForgetsTheFaultButNotTheCounts) {
   EXPECT_FALSE(analyser.Readings().clipping);
   EXPECT_TRUE(std::isnan(analyser.Readings().shortTermLufs));
   EXPECT_EQ(analyser.Readings().clippingRuns, runs);
+}
+
+TEST(AudioChecks, EventsAsTheLinesTheLogAndThePageGiveThem) {
+  StationEvent event;
+  event.kind = EventKind::kChannelLost;
+  event.channel = Channel::kRight;
+  event.value = -90.309;
+  event.time = "2026-12-07T14:03:07.250+01:00";
+  event.left = -20;
+  event.right = -90.3;
+  const Stamp at{"14:03:07.250", "2026-12-07T14:03:07.250"};
+  struct Case {
+    std::string got;
+    std::string expected;
+  };
+  StationEvent phase = event;
+  phase.kind = EventKind::kPhaseReversed;
+  phase.channel = Channel::kNone;
+  phase.value = -0.98765;
+  StationEvent silence = event;
+  silence.kind = EventKind::kSilence;
+  silence.channel = Channel::kNone;
+  for (const Case& c : std::vector<Case>{
+           {CheckEventLine(at, event, false), "14:03:07.250 EVENT channel-lost right -90.31"},
+           {CheckEventLine(at, phase, false), "14:03:07.250 EVENT phase-reversed -0.99"},
+           {CheckEventLine(at, event, true),
+            R"({"time":"2026-12-07T14:03:07.250","code":"EVENT","event":"channel-lost",)"
+            R"("channel":"right","value":-90.309})"},
+           {EventLogLine(event, false),
+            "2026-12-07T14:03:07.250+01:00 channel-lost card left=-20.00 right=-90.30 "
+            "channel=right value=-90.31"},
+           {EventLogLine(phase, true),
+            R"({"time":"2026-12-07T14:03:07.250+01:00","event":"phase-reversed","device":"card",)"
+            R"("left":-20.0,"right":-90.3,"value":-0.98765})"},
+           // The utility's own events keep their lines as before.
+           {EventLogLine(silence, false),
+            "2026-12-07T14:03:07.250+01:00 silence card left=-20.00 right=-90.30"},
+           {StationMonitor::EventJson(event),
+            R"({"time":"2026-12-07T14:03:07.250+01:00","event":"channel-lost",)"
+            R"("channel":"right","value":-90.309})"}}) {
+    EXPECT_EQ(c.got, c.expected);
+  }
 }
 
 TEST(CtlOptions, CheckSettingsAndTheirMistakes) {
