@@ -17,6 +17,8 @@ packages=(
   # and PulseAudio server, and PulseAudio's command-line tools. None starts by itself here.
   pipewire pipewire-bin wireplumber pipewire-pulse pulseaudio-utils
   libebur128-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev curl
+  # The live page of calvora-ctl serve is tested in headless Chromium.
+  chromium
   # The Windows build: the cross compiler, GoogleTest's sources, Wine to run it, xauth for
   # xvfb-run.
   mingw-w64 wine wine64 xauth

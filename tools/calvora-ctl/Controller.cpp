@@ -217,6 +217,19 @@ int Controller::Watch(WindowHandle utility, PeerMode mode) {
   EventTracker tracker;
   double left = std::numeric_limits<double>::quiet_NaN();  // the last audio block's levels
   double right = left;
+  // An event of the utility or of the checks: stamped, logged and handed to the services;
+  // the checks' events are printed too (the utility's are, as its notifications).
+  auto handleEvent = [&](StationEvent& event) {
+    StampNow(event);
+    event.left = left;
+    event.right = right;
+    if (log)
+      log->Write(event);
+    if (station)
+      station->OnEvent(event);
+    if (printing && IsCheckEvent(event.kind))
+      Print(CheckEventLine(Stamp::Now(), event, options_.json));
+  };
 
   desktop_.SetMessageHandler([&](const platform::IncomingMessage& m) {
     if (m.message != link::WM_WINMSG || desktop_.MessageSender() != utility)
@@ -230,15 +243,8 @@ int Controller::Watch(WindowHandle utility, PeerMode mode) {
                      argument != link::CTRL_IDENTIFY;
     if (bye)
       utilityLeft_ = true;
-    if (auto event = tracker.Notice(code, argument)) {
-      StampNow(*event);
-      event->left = left;
-      event->right = right;
-      if (log)
-        log->Write(*event);
-      if (station)
-        station->OnEvent(*event);
-    }
+    if (auto event = tracker.Notice(code, argument))
+      handleEvent(*event);
     // Commands go out after this call has been answered, from the main loop, so the
     // utility is not asked to act while it is still inside its own send.
     if (automatic && code == link::NTF_SILENCE)
@@ -254,8 +260,11 @@ int Controller::Watch(WindowHandle utility, PeerMode mode) {
     if (header) {
       left = header->LeftLevel;
       right = header->RightLevel;
-      if (station)
-        station->OnAudio(*header, d.bytes.subspan(link::AudioBlockHeader::kSize));
+      if (station) {
+        for (auto& event :
+             station->OnAudio(*header, d.bytes.subspan(link::AudioBlockHeader::kSize)))
+          handleEvent(event);
+      }
     }
     if (printing && (!header || blocks_++ % options_.levelsEvery == 0))
       Print(DataLine(Stamp::Now(), d.wParam, d.kind, d.bytes, options_.json));

@@ -30,8 +30,10 @@ class StationServices {
  public:
   virtual ~StationServices() = default;
   virtual void OnEvent(const StationEvent& event) = 0;
-  // An audio block's header and its samples as received.
-  virtual void OnAudio(const link::AudioBlockHeader& header, std::span<const uint8_t> samples) = 0;
+  // An audio block's header and its samples as received; the events of the checks the block
+  // ended, which the controller stamps, prints, logs and hands back through OnEvent.
+  virtual std::vector<StationEvent> OnAudio(const link::AudioBlockHeader& header,
+                                            std::span<const uint8_t> samples) = 0;
 };
 
 // What the controller needs from the program around it beside the desktop.

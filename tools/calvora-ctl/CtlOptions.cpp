@@ -18,8 +18,61 @@ namespace calvora::ctl {
 
 namespace {
 
-constexpr std::array<EventKind, 4> kEventKinds{EventKind::kSilence, EventKind::kSound,
-                                               EventKind::kOffline, EventKind::kOnline};
+constexpr std::array<EventKind, kEventKindCount> kEventKinds{
+    EventKind::kSilence,       EventKind::kSound,       EventKind::kOffline,
+    EventKind::kOnline,        EventKind::kChannelLost, EventKind::kChannelBack,
+    EventKind::kPhaseReversed, EventKind::kPhaseNormal, EventKind::kClipping,
+    EventKind::kClippingEnd,   EventKind::kLoudnessOff, EventKind::kLoudnessOk};
+
+// A check's numeric setting: its option, where it goes, and the range it takes.
+struct CheckNumber {
+  const char* option;
+  double CheckSettings::*field;
+  double low;
+  double high;
+  const char* what;
+};
+
+const std::array<CheckNumber, 9>& CheckNumbers() {
+  static const std::array<CheckNumber, 9> numbers{{
+      {"--channel-level", &CheckSettings::channelLevelDb, -120, 0, "a level in dB from -120 to 0"},
+      {"--channel-for", &CheckSettings::channelLostSeconds, 0.1, 86400, "seconds from 0.1"},
+      {"--phase-limit", &CheckSettings::phaseLimit, -1, 1, "a correlation from -1 to 1"},
+      {"--phase-for", &CheckSettings::phaseSeconds, 0.1, 86400, "seconds from 0.1"},
+      {"--clip-window", &CheckSettings::clipWindowSeconds, 0.1, 3600, "seconds from 0.1 to 3600"},
+      {"--loudness-target", &CheckSettings::loudnessTarget, -70, 0, "LUFS from -70 to 0"},
+      {"--loudness-margin", &CheckSettings::loudnessMargin, 0.1, 70, "LU from 0.1 to 70"},
+      {"--loudness-for", &CheckSettings::loudnessSeconds, 0.1, 86400, "seconds from 0.1"},
+      {"--back-for", &CheckSettings::backSeconds, 0.1, 3600, "seconds from 0.1 to 3600"},
+  }};
+  return numbers;
+}
+
+// --checks: a comma-separated list of channel, phase, clipping, loudness, or all or none.
+bool ParseCheckList(const std::string& text, CheckSettings& checks) {
+  checks.channel = checks.phase = checks.clipping = checks.loudness = false;
+  if (text == "none")
+    return true;
+  if (text == "all") {
+    checks.channel = checks.phase = checks.clipping = checks.loudness = true;
+    return true;
+  }
+  std::size_t from = 0;
+  while (from <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', from), text.size());
+    const std::string name = text.substr(from, comma - from);
+    bool* flag = name == "channel"    ? &checks.channel
+                 : name == "phase"    ? &checks.phase
+                 : name == "clipping" ? &checks.clipping
+                 : name == "loudness" ? &checks.loudness
+                                      : nullptr;
+    if (!flag)
+      return false;
+    *flag = true;
+    from = comma + 1;
+  }
+  return true;
+}
 
 template <typename T>
 bool ParseNumber(const std::string& text, T& value) {
@@ -51,7 +104,9 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
   bool help = false;
   bool shell = false;
   std::optional<std::string> handle, pid, levelsEvery, duration, logFolder, listen, station;
-  std::array<std::optional<std::string>, 4> actionTexts;
+  std::array<std::optional<std::string>, kEventKindCount> actionTexts;
+  std::optional<std::string> checkList, clipRuns, clipLength;
+  std::array<std::optional<std::string>, 9> checkNumberTexts;
   std::vector<std::string> words;
   auto valued = [&app](const char* name, std::optional<std::string>& into) {
     app.add_option_function<std::string>(name, [&into](const std::string& v) { into = v; });
@@ -70,6 +125,11 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
   valued("--log", logFolder);
   valued("--listen", listen);
   valued("--station", station);
+  valued("--checks", checkList);
+  valued("--clip-runs", clipRuns);
+  valued("--clip-length", clipLength);
+  for (std::size_t i = 0; i < CheckNumbers().size(); ++i)
+    valued(CheckNumbers()[i].option, checkNumberTexts[i]);
   app.add_option("command", words);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them so
@@ -152,6 +212,32 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     }
     options.station = *station;
   }
+  if (checkList && !ParseCheckList(*checkList, options.checks)) {
+    error = "--checks needs all, none, or some of channel,phase,clipping,loudness, not \"" +
+            *checkList + "\"";
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < CheckNumbers().size(); ++i) {
+    const CheckNumber& number = CheckNumbers()[i];
+    const auto& text = checkNumberTexts[i];
+    double& value = options.checks.*number.field;
+    if (text && (!ParseNumber(*text, value) || !(value >= number.low && value <= number.high))) {
+      error = std::string(number.option) + " needs " + number.what + ", not \"" + *text + "\"";
+      return std::nullopt;
+    }
+  }
+  if (clipRuns && !ParseNumber(*clipRuns, options.checks.clipRuns)) {
+    error = "--clip-runs needs a count of runs, not \"" + *clipRuns + "\"";
+    return std::nullopt;
+  }
+  if (clipLength && (!ParseNumber(*clipLength, options.checks.clipRunSamples) ||
+                     options.checks.clipRunSamples < 1 || options.checks.clipRunSamples > 1000)) {
+    error = "--clip-length needs a count of samples from 1 to 1000, not \"" + *clipLength + "\"";
+    return std::nullopt;
+  }
+  const bool checkOptions = checkList || clipRuns || clipLength ||
+                            std::any_of(checkNumberTexts.begin(), checkNumberTexts.end(),
+                                        [](const auto& text) { return text.has_value(); });
   if (options.handle && options.pid) {
     error = "give --handle or --pid, not both";
     return std::nullopt;
@@ -167,6 +253,17 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     error = "--shell is not available on Windows; give the command as cmd /c ... instead";
     return std::nullopt;
   }
+  // The Windows build receives no audio blocks to check.
+  bool checkActions = false;
+  for (EventKind kind : kEventKinds)
+    checkActions =
+        checkActions || (IsCheckEvent(kind) && actionTexts[static_cast<std::size_t>(kind)]);
+  if (checkOptions || checkActions) {
+    error = "the checks of the audio (--checks and their settings) are not available on Windows";
+    return std::nullopt;
+  }
+  options.checks.channel = options.checks.phase = options.checks.clipping =
+      options.checks.loudness = false;
 #endif
   if (options.restore && options.command != Command::kRun) {
     error = "--restore belongs to the command run";
@@ -180,8 +277,10 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
                     options.command == Command::kServe;
   const bool anyAction = std::any_of(actionTexts.begin(), actionTexts.end(),
                                      [](const auto& text) { return text.has_value(); });
-  if (!peer && (anyAction || shell || options.logFolder || options.listen)) {
-    error = "--on-..., --shell, --log and --listen belong to the commands watch, auto and serve";
+  if (!peer && (anyAction || shell || options.logFolder || options.listen || checkOptions)) {
+    error =
+        "--on-..., --shell, --log, --listen and the checks belong to the commands watch, "
+        "auto and serve";
     return std::nullopt;
   }
   if (options.station && !options.listen && options.command != Command::kServe) {
@@ -189,7 +288,9 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     return std::nullopt;
   }
   if (shell && !anyAction) {
-    error = "--shell needs a command: --on-silence, --on-sound, --on-offline or --on-online";
+    error =
+        "--shell needs a command: --on-silence, --on-sound, --on-offline, --on-online or "
+        "the --on-... of a check";
     return std::nullopt;
   }
   for (EventKind kind : kEventKinds) {
@@ -297,6 +398,13 @@ every check while it stays offline) are no new events.
   --on-offline CMD   Run CMD when the sound card or the mixer goes offline.
   --on-online CMD    Run CMD when the sound card or the mixer comes online.
 )"
+#ifndef _WIN32
+         R"(  --on-channel-lost CMD, --on-channel-back CMD, --on-phase-reversed CMD,
+  --on-phase-normal CMD, --on-clipping CMD, --on-clipping-end CMD,
+  --on-loudness-off CMD, --on-loudness-ok CMD
+                     Run CMD on an event of the checks below.
+)"
+#endif
 #ifdef _WIN32
          R"(                     CMD is split into words as Windows splits a command line
                      ("..." quotes; a backslash stays, except before a quote)
@@ -308,10 +416,13 @@ every check while it stays offline) are no new events.
                      nothing in it is expanded. Its environment adds)"
 #endif
          R"(
-                     CALVORA_EVENT (silence, sound, offline, online),
+                     CALVORA_EVENT (silence, sound, offline, online, or a
+                     check's event),
                      CALVORA_DEVICE (card, mixer), CALVORA_TIME (ISO 8601 with
                      the zone), CALVORA_LEFT_DB and CALVORA_RIGHT_DB (the last
-                     block's levels; empty before the first) and CALVORA_HANDLE.
+                     block's levels; empty before the first) and CALVORA_HANDLE;
+                     for a check's event also CALVORA_CHANNEL (left, right or
+                     empty) and CALVORA_VALUE (the reading that decided it).
                      Its output and exit status go to stderr, one line each.
                      One instance of each command runs at a time: an event
                      that comes meanwhile runs it again once it has ended, and
@@ -327,14 +438,40 @@ every check while it stays offline) are no new events.
                      be written is told on stderr.
 )"
 #ifndef _WIN32
-         R"(  --listen HOST:PORT Serve http://HOST:PORT/metrics (Prometheus text format)
-                     and /status (JSON). Give 127.0.0.1 or [::1] to serve this
-                     machine only (serve's default is 127.0.0.1:9794), 0.0.0.0
-                     to serve the network (there is no authentication); port 0
-                     takes a free port, told on stderr.
+         R"(  --listen HOST:PORT Serve http://HOST:PORT/metrics (Prometheus text format),
+                     /status (JSON) and the live page at /. Give 127.0.0.1 or
+                     [::1] to serve this machine only (serve's default is
+                     127.0.0.1:9794), 0.0.0.0 to serve the network (there is
+                     no authentication); port 0 takes a free port, told on
+                     stderr.
   --station NAME     The station's name: every metric carries station="NAME"
                      (default: this machine's host name), so that one
                      Prometheus tells the stations of a group apart.
+)"
+         R"(
+Checks of the received audio (watch, auto, serve), each an event when it starts
+and when it ends, printed as a line "EVENT name [channel] value" by watch and
+auto. Times are seconds of audio; faults end after --back-for S (default 2).
+  --checks LIST      all (default), none, or some of channel,phase,clipping,
+                     loudness.
+  --channel-level DB --channel-for S
+                     channel-lost: one channel's level (half its peak-to-peak,
+                     so a stuck or DC signal reads as none) below DB (default
+                     -38) for S seconds (default 10) while the other is above;
+                     channel-back once both play (value: the level).
+  --phase-limit R --phase-for S
+                     phase-reversed: the correlation over 400 ms below R
+                     (default -0.5) for S seconds (default 5) while both
+                     channels carry sound (value: the correlation).
+  --clip-length N --clip-runs N --clip-window S
+                     clipping: more than --clip-runs (default 10) runs of
+                     --clip-length (default 3) samples at full scale within S
+                     seconds (default 10); clipping-end after S seconds
+                     without one (value: the runs in the window).
+  --loudness-target LUFS --loudness-margin LU --loudness-for S
+                     loudness-off: the short-term loudness more than LU
+                     (default 10) from LUFS (default -23) for S seconds
+                     (default 60); loudness-ok once within (value: the LUFS).
 )"
 #endif
          R"(
@@ -370,9 +507,15 @@ Metrics: calvora_silence, calvora_seconds_since_verdict,
 calvora_level_db{channel}, calvora_device_online{device},
 calvora_device_offline{device}, calvora_silences_total,
 calvora_sound_backs_total, calvora_audio_blocks_total,
-calvora_seconds_since_audio_block, calvora_loudness_momentary_lufs and
-calvora_loudness_short_term_lufs (EBU R128 of the received audio); each with
-the label station.
+calvora_seconds_since_audio_block, calvora_loudness_momentary_lufs,
+calvora_loudness_short_term_lufs, calvora_loudness_integrated_lufs (EBU R128
+of the received audio), calvora_true_peak_dbtp{channel} (last 3 s),
+calvora_true_peak_max_dbtp{channel}, calvora_phase_correlation,
+calvora_phase_reversed, calvora_channel_lost{channel},
+calvora_clipping_runs_total{channel}, calvora_clipping,
+calvora_loudness_off_target, calvora_dc_offset{channel} and
+calvora_events_total{event}; each with the label station. The page at / shows
+the station live.
 
 Exit status: 0 done; 1 bad command line; 2 no session bus, or no utility or
 more than one to choose from; 3 the utility did not answer (gone or timed out);

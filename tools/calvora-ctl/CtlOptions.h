@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CheckSettings.h"
 #include "ListenAddress.h"
 #include "StationEvents.h"
 
@@ -34,9 +35,10 @@ struct CtlOptions {
   bool json = false;               // one JSON object per line
   uint32_t levelsEvery = 1;        // print every Nth audio block
   double durationSeconds = 0;      // watch/auto/serve: stop after this long (0: until interrupted)
-  // --on-silence, --on-sound, --on-offline, --on-online, by EventKind: the program and its
-  // arguments (with --shell: sh -c and the text); empty when not given.
-  std::array<std::vector<std::string>, 4> actions;
+  // --on-silence, --on-sound, --on-offline, --on-online, --on-channel-lost ..., by EventKind:
+  // the program and its arguments (with --shell: sh -c and the text); empty when not given.
+  std::array<std::vector<std::string>, kEventKindCount> actions;
+  CheckSettings checks;  // --checks and the checks' settings (watch, auto, serve on Linux)
   std::optional<std::string> logFolder;  // --log DIR
   std::optional<ListenAddress> listen;   // --listen; serve without it listens on kDefaultListen
   std::optional<std::string> station;    // --station: the metrics' station label (else the host)

@@ -36,11 +36,17 @@ std::unique_ptr<EventCommands> EventCommands::Make(const CtlOptions& options,
 
 void EventCommands::OnEvent(const StationEvent& event) {
   if (auto& runner = runners_[static_cast<std::size_t>(event.kind)]) {
-    runner->Trigger({std::string("CALVORA_EVENT=") + EventName(event.kind),
-                     std::string("CALVORA_DEVICE=") + DeviceName(event.device),
-                     "CALVORA_TIME=" + event.time, "CALVORA_LEFT_DB=" + LevelText(event.left),
-                     "CALVORA_RIGHT_DB=" + LevelText(event.right),
-                     "CALVORA_HANDLE=" + std::to_string(utility_)});
+    std::vector<std::string> environment{std::string("CALVORA_EVENT=") + EventName(event.kind),
+                                         std::string("CALVORA_DEVICE=") + DeviceName(event.device),
+                                         "CALVORA_TIME=" + event.time,
+                                         "CALVORA_LEFT_DB=" + LevelText(event.left),
+                                         "CALVORA_RIGHT_DB=" + LevelText(event.right),
+                                         "CALVORA_HANDLE=" + std::to_string(utility_)};
+    if (IsCheckEvent(event.kind)) {
+      environment.push_back(std::string("CALVORA_CHANNEL=") + ChannelName(event.channel));
+      environment.push_back("CALVORA_VALUE=" + CheckValueText(event.value));
+    }
+    runner->Trigger(std::move(environment));
   }
 }
 

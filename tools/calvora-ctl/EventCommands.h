@@ -2,7 +2,8 @@
 // The station's command for each kind of event (--on-silence and its kin), each run by an
 // ActionRunner of its own with the event in its environment: CALVORA_EVENT, CALVORA_DEVICE,
 // CALVORA_TIME, CALVORA_LEFT_DB, CALVORA_RIGHT_DB (empty before the first block) and
-// CALVORA_HANDLE.
+// CALVORA_HANDLE; for a check's event also CALVORA_CHANNEL (left, right or empty) and
+// CALVORA_VALUE (the reading that decided it).
 #include <array>
 #include <memory>
 
@@ -19,13 +20,16 @@ class EventCommands : public StationServices {
                                              const ControllerHost::Report& report);
 
   void OnEvent(const StationEvent& event) override;
-  void OnAudio(const link::AudioBlockHeader&, std::span<const uint8_t>) override {}
+  std::vector<StationEvent> OnAudio(const link::AudioBlockHeader&,
+                                    std::span<const uint8_t>) override {
+    return {};
+  }
 
  private:
   explicit EventCommands(platform::WindowHandle utility) : utility_(utility) {}
 
   platform::WindowHandle utility_;
-  std::array<std::unique_ptr<ActionRunner>, 4> runners_;  // by EventKind
+  std::array<std::unique_ptr<ActionRunner>, kEventKindCount> runners_;  // by EventKind
 };
 
 }  // namespace calvora::ctl

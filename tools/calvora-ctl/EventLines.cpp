@@ -104,6 +104,20 @@ std::string DataLine(const Stamp& at, uint32_t from, uint32_t kind, std::span<co
                 samples);
 }
 
+std::string CheckEventLine(const Stamp& at, const StationEvent& event, bool json) {
+  if (json) {
+    Json line{{"time", at.iso}, {"code", "EVENT"}, {"event", EventName(event.kind)}};
+    if (event.channel != Channel::kNone)
+      line["channel"] = ChannelName(event.channel);
+    line["value"] = JsonNumber(event.value);
+    return line.dump();
+  }
+  std::string line = at.text + " EVENT " + EventName(event.kind);
+  if (event.channel != Channel::kNone)
+    line += std::string(" ") + ChannelName(event.channel);
+  return line + " " + CheckValueText(event.value);
+}
+
 std::string SentLine(const Stamp& at, uint16_t code, uint16_t argument, int32_t answer, bool json) {
   if (json) {
     return Json{

@@ -4,6 +4,8 @@
 #include <span>
 #include <string>
 
+#include "StationEvents.h"
+
 namespace calvora::ctl {
 
 // The current local time, as "HH:MM:SS.mmm" for text or ISO 8601 for JSON.
@@ -21,6 +23,8 @@ std::string NotificationLine(const Stamp& at, uint32_t from, uint16_t code, uint
 // A data message: an audio block with its header fields, or a note that it is none.
 std::string DataLine(const Stamp& at, uint32_t from, uint32_t kind, std::span<const uint8_t> bytes,
                      bool json);
+// An event of the checks: "14:03:07.250 EVENT channel-lost left -96.33".
+std::string CheckEventLine(const Stamp& at, const StationEvent& event, bool json);
 // A command this program sent, with the answer.
 std::string SentLine(const Stamp& at, uint16_t code, uint16_t argument, int32_t answer, bool json);
 

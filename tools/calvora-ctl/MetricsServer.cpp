@@ -1,41 +1,56 @@
 #include "MetricsServer.h"
 
-#include <httplib.h>
+#include "LivePage.h"
 
 namespace calvora::ctl {
 
-MetricsServer::MetricsServer(StationMonitor& monitor)
-    : monitor_(monitor), server_(std::make_unique<httplib::Server>()) {
-  // Scrapes are rare and quick: two threads answer them.
-  server_->new_task_queue = [] { return new httplib::ThreadPool(2); };
-  server_->Get("/metrics", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_content(monitor_.Metrics(), "text/plain; version=0.0.4; charset=utf-8");
+namespace {
+
+std::string StreamMessage(const char* name, const std::string& json) {
+  return std::string("event: ") + name + "\ndata: " + json + "\n\n";
+}
+
+}  // namespace
+
+MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits)
+    : monitor_(monitor), server_(limits) {
+  server_.Get("/metrics", [this] {
+    return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", monitor_.Metrics()};
   });
-  server_->Get("/status", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_content(monitor_.Status(), "application/json");
+  server_.Get("/status", [this] {
+    return HttpResponse{200, "application/json", monitor_.Status()};
   });
-  server_->Get("/", [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("calvora-ctl: /metrics (Prometheus) and /status (JSON)\n", "text/plain");
+  server_.Get("/", [] { return HttpResponse{200, "text/html; charset=utf-8", LivePageHtml()}; });
+  server_.Get("/live.js", [] {
+    return HttpResponse{200, "text/javascript; charset=utf-8", LivePageScript()};
+  });
+  server_.Get("/live.css", [] {
+    return HttpResponse{200, "text/css; charset=utf-8", LivePageStyle()};
+  });
+  server_.Get("/favicon.ico", [] { return HttpResponse{204, "image/x-icon", ""}; });
+  server_.Stream("/events", [this] {
+    // A browser that loses the stream asks again after 2 s.
+    return "retry: 2000\n\n" +
+           StreamMessage("hello", "{\"live\":" + monitor_.LiveJson() +
+                                      ",\"events\":" + monitor_.RecentEventsJson() + "}");
+  });
+  server_.Every(kLivePeriod, [this] {
+    if (server_.Streams() > 0)
+      server_.Broadcast(StreamMessage("live", monitor_.LiveJson()));
   });
 }
 
-MetricsServer::~MetricsServer() {
-  if (thread_.joinable()) {
-    server_->stop();
-    thread_.join();
-  }
-}
+MetricsServer::~MetricsServer() = default;
 
 int MetricsServer::Start(const ListenAddress& address) {
-  int port = address.port;
-  if (port == 0)
-    port = server_->bind_to_any_port(address.host);
-  else if (!server_->bind_to_port(address.host, port))
-    port = -1;
-  if (port < 0)
-    return -1;
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
-  return port;
+  return server_.Start(address);
+}
+
+void MetricsServer::OnEvent(const StationEvent& event) {
+  if (server_.Streams() == 0)
+    return;
+  server_.Broadcast(StreamMessage("station", StationMonitor::EventJson(event)) +
+                    StreamMessage("live", monitor_.LiveJson()));
 }
 
 }  // namespace calvora::ctl

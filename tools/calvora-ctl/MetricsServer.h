@@ -1,32 +1,35 @@
 #pragma once
-// The HTTP side of calvora-ctl: /metrics in the Prometheus text format and /status as JSON,
-// served from threads of their own so that a slow scraper never delays the bus handler.
+// The HTTP side of calvora-ctl: /metrics in the Prometheus text format, /status as JSON, and
+// the live page at / with its event stream /events (Server-Sent Events), all served from a
+// thread of its own so that a slow client never delays the bus handler.
+//
+// The stream sends "hello" (the state and the last events) on opening, "live" (the state and
+// the readings) five times a second, and "station" for each event as it happens.
 #include <memory>
-#include <thread>
 
+#include "HttpServer.h"
 #include "ListenAddress.h"
 #include "StationMonitor.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace calvora::ctl {
 
 class MetricsServer {
  public:
-  explicit MetricsServer(StationMonitor& monitor);
+  static constexpr std::chrono::milliseconds kLivePeriod{200};
+
+  explicit MetricsServer(StationMonitor& monitor, HttpLimits limits = {});
   ~MetricsServer();  // stops serving
-  MetricsServer(const MetricsServer&) = delete;
-  MetricsServer& operator=(const MetricsServer&) = delete;
 
   // Binds and starts serving; the port bound (the chosen one for port 0), or -1.
   int Start(const ListenAddress& address);
+  // Tells the open streams of the event at once. Never waits.
+  void OnEvent(const StationEvent& event);
+
+  const HttpServer& Http() const { return server_; }
 
  private:
   StationMonitor& monitor_;
-  std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
+  HttpServer server_;
 };
 
 }  // namespace calvora::ctl

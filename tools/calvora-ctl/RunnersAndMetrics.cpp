@@ -24,9 +24,13 @@ std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& optio
                                                          ControllerHost::Report report,
                                                          int& exitCode) {
   auto commands = EventCommands::Make(options, utility, report);
-  if (!options.listen)
+  if (!options.listen && !options.checks.Any())
     return commands;
-  std::unique_ptr<RunnersAndMetrics> services(new RunnersAndMetrics());
+  std::unique_ptr<RunnersAndMetrics> services(new RunnersAndMetrics(options.checks));
+  services->analyser_ = std::make_unique<AudioAnalyser>(services->checks_);
+  services->commands_ = std::move(commands);
+  if (!options.listen)
+    return services;
   services->monitor_ = std::make_unique<StationMonitor>(options.station.value_or(HostName()));
   services->server_ = std::make_unique<MetricsServer>(*services->monitor_);
   const int port = services->server_->Start(*options.listen);
@@ -38,22 +42,30 @@ std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& optio
   }
   const std::string& host = options.listen->host;
   const bool v6 = host.find(':') != std::string::npos;
-  report("serving http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port) +
-         "/metrics and /status");
-  services->commands_ = std::move(commands);
+  const std::string base = "http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  report("serving " + base + "/metrics and /status, the live page at " + base + "/");
   return services;
 }
 
 void RunnersAndMetrics::OnEvent(const StationEvent& event) {
-  monitor_->OnEvent(event);
+  if (event.kind == EventKind::kOffline && event.device == Device::kCard)
+    analyser_->Reset();
+  if (monitor_) {
+    monitor_->OnEvent(event);
+    server_->OnEvent(event);
+  }
   if (commands_)
     commands_->OnEvent(event);
 }
 
-void RunnersAndMetrics::OnAudio(const link::AudioBlockHeader& header,
-                                std::span<const uint8_t> samples) {
-  monitor_->OnAudio(header.SampleRate, header.Channels, header.LeftLevel, header.RightLevel,
-                    samples);
+std::vector<StationEvent> RunnersAndMetrics::OnAudio(const link::AudioBlockHeader& header,
+                                                     std::span<const uint8_t> samples) {
+  auto events = analyser_->OnBlock(header.SampleRate, header.Channels, samples);
+  if (monitor_) {
+    monitor_->OnAudio(header.SampleRate, header.LeftLevel, header.RightLevel);
+    monitor_->OnReadings(analyser_->Readings());
+  }
+  return events;
 }
 
 }  // namespace calvora::ctl

@@ -1,8 +1,10 @@
 #pragma once
-// The station services of watch, auto and serve on Linux: the station's commands on events
-// (--on-silence and its kin), and the metrics and status served over HTTP (--listen).
+// The station services of watch, auto and serve on Linux: the checks of the received audio,
+// the station's commands on events (--on-silence and its kin), and the metrics, the status and
+// the live page served over HTTP (--listen).
 #include <memory>
 
+#include "AudioAnalyser.h"
 #include "Controller.h"
 #include "EventCommands.h"
 #include "MetricsServer.h"
@@ -19,11 +21,14 @@ class RunnersAndMetrics : public StationServices {
                                                ControllerHost::Report report, int& exitCode);
 
   void OnEvent(const StationEvent& event) override;
-  void OnAudio(const link::AudioBlockHeader& header, std::span<const uint8_t> samples) override;
+  std::vector<StationEvent> OnAudio(const link::AudioBlockHeader& header,
+                                    std::span<const uint8_t> samples) override;
 
  private:
-  RunnersAndMetrics() = default;
+  explicit RunnersAndMetrics(const CheckSettings& checks) : checks_(checks) {}
 
+  CheckSettings checks_;
+  std::unique_ptr<AudioAnalyser> analyser_;  // with the checks or the metrics
   std::unique_ptr<StationMonitor> monitor_;
   std::unique_ptr<MetricsServer> server_;    // after the monitor: stops serving it first
   std::unique_ptr<EventCommands> commands_;  // ends first, waiting a little for the commands

@@ -19,8 +19,32 @@ const char* EventName(EventKind kind) {
       return "offline";
     case EventKind::kOnline:
       return "online";
+    case EventKind::kChannelLost:
+      return "channel-lost";
+    case EventKind::kChannelBack:
+      return "channel-back";
+    case EventKind::kPhaseReversed:
+      return "phase-reversed";
+    case EventKind::kPhaseNormal:
+      return "phase-normal";
+    case EventKind::kClipping:
+      return "clipping";
+    case EventKind::kClippingEnd:
+      return "clipping-end";
+    case EventKind::kLoudnessOff:
+      return "loudness-off";
+    case EventKind::kLoudnessOk:
+      return "loudness-ok";
   }
   return "?";
+}
+
+const char* ChannelName(Channel channel) {
+  return channel == Channel::kLeft ? "left" : channel == Channel::kRight ? "right" : "";
+}
+
+bool IsCheckEvent(EventKind kind) {
+  return static_cast<int>(kind) >= static_cast<int>(EventKind::kChannelLost);
 }
 
 const char* DeviceName(Device device) {
@@ -40,20 +64,39 @@ void StampNow(StationEvent& event) {
 }
 
 std::string EventLogLine(const StationEvent& event, bool json) {
+  const bool check = IsCheckEvent(event.kind);
   if (json) {
-    return Json{{"time", event.time},
-                {"event", EventName(event.kind)},
-                {"device", DeviceName(event.device)},
-                {"left", JsonNumber(event.left)},
-                {"right", JsonNumber(event.right)}}
-        .dump();
+    Json line{{"time", event.time},
+              {"event", EventName(event.kind)},
+              {"device", DeviceName(event.device)},
+              {"left", JsonNumber(event.left)},
+              {"right", JsonNumber(event.right)}};
+    if (event.channel != Channel::kNone)
+      line["channel"] = ChannelName(event.channel);
+    if (check)
+      line["value"] = JsonNumber(event.value);
+    return line.dump();
   }
   char levels[64];
   if (std::isfinite(event.left) && std::isfinite(event.right))
     std::snprintf(levels, sizeof levels, "left=%.2f right=%.2f", event.left, event.right);
   else
     std::snprintf(levels, sizeof levels, "left=- right=-");
-  return event.time + " " + EventName(event.kind) + " " + DeviceName(event.device) + " " + levels;
+  std::string line =
+      event.time + " " + EventName(event.kind) + " " + DeviceName(event.device) + " " + levels;
+  if (event.channel != Channel::kNone)
+    line += std::string(" channel=") + ChannelName(event.channel);
+  if (check)
+    line += " value=" + CheckValueText(event.value);
+  return line;
+}
+
+std::string CheckValueText(double value) {
+  if (!std::isfinite(value))
+    return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value);
+  return text;
 }
 
 std::optional<StationEvent> EventTracker::Notice(uint16_t code, uint16_t argument) {

@@ -3,14 +3,32 @@
 // or sound came back, a device went offline or came online. The utility repeats some
 // notifications (a device's offline one on every check while it stays offline); an event is
 // a notification that changes what is known, so a repeat runs no command and logs no line.
+// The checks of the received audio add their own faults and their ends: a channel lost, the
+// channels in opposite phase, clipping, loudness off target.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 namespace calvora::ctl {
 
-enum class EventKind { kSilence, kSound, kOffline, kOnline };
+enum class EventKind {
+  kSilence,
+  kSound,
+  kOffline,
+  kOnline,
+  kChannelLost,
+  kChannelBack,
+  kPhaseReversed,
+  kPhaseNormal,
+  kClipping,
+  kClippingEnd,
+  kLoudnessOff,
+  kLoudnessOk
+};
+constexpr std::size_t kEventKindCount = 12;
 enum class Device { kCard, kMixer };
+enum class Channel { kNone, kLeft, kRight };
 
 struct StationEvent {
   EventKind kind = EventKind::kSilence;
@@ -19,16 +37,25 @@ struct StationEvent {
   std::string date;               // YYYY-MM-DD of the same local time
   double left = 0;                // the levels of the last audio block, in dB (NaN: none yet)
   double right = 0;
+  // A check's events: the channel concerned (channel-lost, channel-back) and the reading
+  // that decided it (the level in dB, the correlation, the runs in the window, the LUFS).
+  Channel channel = Channel::kNone;
+  double value = 0;
 };
 
-const char* EventName(EventKind kind);  // "silence", "sound", "offline", "online"
-const char* DeviceName(Device device);  // "card", "mixer"
+const char* EventName(EventKind kind);     // "silence", "sound", "offline", "online", ...
+const char* DeviceName(Device device);     // "card", "mixer"
+const char* ChannelName(Channel channel);  // "", "left", "right"
+// Whether the event comes from a check of the audio rather than from the utility.
+bool IsCheckEvent(EventKind kind);
 
 // The local time now as StationEvent keeps it.
 void StampNow(StationEvent& event);
 
 // One line for the event log: text or a JSON object.
 std::string EventLogLine(const StationEvent& event, bool json);
+// A check's reading as the lines and the commands' environment give it: two decimals, or "-".
+std::string CheckValueText(double value);
 
 // Turns the utility's notifications into events, remembering the last state of the air and of
 // each device.

@@ -47,15 +47,16 @@ void Add(std::string& out, const Metric& metric,
 
 }  // namespace
 
-StationMonitor::StationMonitor(std::string station) : station_(std::move(station)) {}
-
-StationMonitor::~StationMonitor() {
-  if (meter_)
-    ebur128_destroy(&meter_);
+StationMonitor::StationMonitor(std::string station) : station_(std::move(station)) {
+  AudioReadings none;
+  none.levelDb = none.dcOffset = none.truePeakDb = none.truePeakMaxDb = {kNaN, kNaN};
+  none.correlation = none.momentaryLufs = none.shortTermLufs = none.integratedLufs = kNaN;
+  readings_ = none;
 }
 
-void StationMonitor::OnAudio(int32_t sampleRate, unsigned channels, double left, double right,
-                             std::span<const uint8_t> samples, Clock::time_point at) {
+StationMonitor::~StationMonitor() = default;
+
+void StationMonitor::OnAudio(int32_t sampleRate, double left, double right, Clock::time_point at) {
   std::lock_guard lock(mutex_);
   ++blocks_;
   haveAudio_ = true;
@@ -67,27 +68,19 @@ void StationMonitor::OnAudio(int32_t sampleRate, unsigned channels, double left,
   // notice learns it from them.
   if (online_[0] < 0)
     online_[0] = 1;
-  if (sampleRate < 8000 || sampleRate > 384000 || channels == 0 || channels > 8)
-    return;  // nothing a loudness meter can take
-  const auto rate = static_cast<unsigned long>(sampleRate);
-  if (!meter_ || rate != meterRate_ || channels != meterChannels_) {
-    if (meter_)
-      ebur128_destroy(&meter_);
-    meter_ = ebur128_init(channels, rate, EBUR128_MODE_S);
-    meterRate_ = rate;
-    meterChannels_ = channels;
-    if (!meter_)
-      return;
-  }
-  // The block's bytes need not be aligned for int16_t: copied out first.
-  const std::size_t frames = samples.size() / (2 * channels);
-  frames_.resize(frames * channels);
-  std::memcpy(frames_.data(), samples.data(), frames_.size() * sizeof(int16_t));
-  ebur128_add_frames_short(meter_, frames_.data(), frames);
+}
+
+void StationMonitor::OnReadings(const AudioReadings& readings) {
+  std::lock_guard lock(mutex_);
+  readings_ = readings;
 }
 
 void StationMonitor::OnEvent(const StationEvent& event, Clock::time_point at) {
   std::lock_guard lock(mutex_);
+  ++counts_[static_cast<std::size_t>(event.kind)];
+  recent_.push_front(EventJson(event));
+  if (recent_.size() > kRecentEvents)
+    recent_.pop_back();
   switch (event.kind) {
     case EventKind::kSilence:
     case EventKind::kSound:
@@ -101,36 +94,34 @@ void StationMonitor::OnEvent(const StationEvent& event, Clock::time_point at) {
     case EventKind::kOffline:
     case EventKind::kOnline:
       online_[static_cast<int>(event.device)] = event.kind == EventKind::kOnline;
-      // Without the sound card nothing is known of the air, and the loudness of the audio
-      // before is no reading of what comes after.
+      // Without the sound card nothing is known of the air, and the readings of the audio
+      // before are no reading of what comes after.
       if (event.device == Device::kCard && event.kind == EventKind::kOffline) {
         silent_ = false;
-        ResetLoudness();
+        const auto runs = readings_.clippingRuns;
+        readings_ = StationMonitor().readings_;
+        readings_.clippingRuns = runs;
       }
       break;
+    default:
+      break;  // the checks' states come with the readings
   }
 }
 
-void StationMonitor::ResetLoudness() {
-  if (meter_)
-    ebur128_destroy(&meter_);
-  meter_ = nullptr;
-}
-
-StationMonitor::Loudness StationMonitor::MeasureLoudness() {
-  Loudness loudness{kNaN, kNaN};
-  if (meter_) {
-    if (ebur128_loudness_momentary(meter_, &loudness.momentary) != EBUR128_SUCCESS)
-      loudness.momentary = kNaN;
-    if (ebur128_loudness_shortterm(meter_, &loudness.shortTerm) != EBUR128_SUCCESS)
-      loudness.shortTerm = kNaN;
-  }
-  return loudness;
+std::string StationMonitor::EventJson(const StationEvent& event) {
+  Json line{{"time", event.time}, {"event", EventName(event.kind)}};
+  if (!IsCheckEvent(event.kind) && event.kind != EventKind::kSilence &&
+      event.kind != EventKind::kSound)
+    line["device"] = DeviceName(event.device);
+  if (event.channel != Channel::kNone)
+    line["channel"] = ChannelName(event.channel);
+  if (IsCheckEvent(event.kind))
+    line["value"] = JsonNumber(event.value);
+  return line.dump();
 }
 
 std::string StationMonitor::Metrics(Clock::time_point now) {
   std::lock_guard lock(mutex_);
-  const Loudness loudness = MeasureLoudness();
   std::string out;
   Add(out, {"calvora_silence", "gauge", "1 while the utility reports silence on the sound card."},
       {{"", silent_ ? 1 : 0}});
@@ -164,20 +155,66 @@ std::string StationMonitor::Metrics(Clock::time_point now) {
       {"calvora_seconds_since_audio_block", "gauge",
        "Seconds since the last audio block (NaN before the first)."},
       {{"", haveAudio_ ? SecondsBetween(lastBlock_, now) : kNaN}});
+  const AudioReadings& r = readings_;
   Add(out,
       {"calvora_loudness_momentary_lufs", "gauge",
        "EBU R128 momentary loudness (400 ms) of the received audio, LUFS."},
-      {{"", loudness.momentary}});
+      {{"", r.momentaryLufs}});
   Add(out,
       {"calvora_loudness_short_term_lufs", "gauge",
        "EBU R128 short-term loudness (3 s) of the received audio, LUFS."},
-      {{"", loudness.shortTerm}});
+      {{"", r.shortTermLufs}});
+  Add(out,
+      {"calvora_loudness_integrated_lufs", "gauge",
+       "EBU R128 integrated loudness of the received audio since this peer started, LUFS."},
+      {{"", r.integratedLufs}});
+  Add(out,
+      {"calvora_true_peak_dbtp", "gauge",
+       "Highest true peak (4x oversampled) of the last 3 s per channel, dBTP."},
+      {{"{channel=\"left\"}", r.truePeakDb[0]}, {"{channel=\"right\"}", r.truePeakDb[1]}});
+  Add(out,
+      {"calvora_true_peak_max_dbtp", "gauge",
+       "Highest true peak per channel since this peer started, dBTP."},
+      {{"{channel=\"left\"}", r.truePeakMaxDb[0]}, {"{channel=\"right\"}", r.truePeakMaxDb[1]}});
+  Add(out,
+      {"calvora_phase_correlation", "gauge",
+       "Correlation of left and right over 400 ms, -1 to 1 (NaN without sound on both)."},
+      {{"", r.correlation}});
+  Add(out, {"calvora_phase_reversed", "gauge", "1 while the channels are in opposite phase."},
+      {{"", r.phaseReversed ? 1 : 0}});
+  Add(out, {"calvora_channel_lost", "gauge", "1 while the channel is lost and the other plays."},
+      {{"{channel=\"left\"}", r.channelLost[0] ? 1 : 0},
+       {"{channel=\"right\"}", r.channelLost[1] ? 1 : 0}});
+  Add(out,
+      {"calvora_clipping_runs_total", "counter",
+       "Runs of samples at full scale per channel since this peer started."},
+      {{"{channel=\"left\"}", static_cast<double>(r.clippingRuns[0])},
+       {"{channel=\"right\"}", static_cast<double>(r.clippingRuns[1])}});
+  Add(out, {"calvora_clipping", "gauge", "1 while the programme clips."},
+      {{"", r.clipping ? 1 : 0}});
+  Add(out,
+      {"calvora_loudness_off_target", "gauge",
+       "1 while the short-term loudness stays away from the target."},
+      {{"", r.loudnessOff ? 1 : 0}});
+  Add(out,
+      {"calvora_dc_offset", "gauge",
+       "Mean of the samples over the last 100 ms per channel, in parts of full scale."},
+      {{"{channel=\"left\"}", r.dcOffset[0]}, {"{channel=\"right\"}", r.dcOffset[1]}});
+  std::string counted;
+  for (std::size_t kind = 0; kind < kEventKindCount; ++kind) {
+    counted += std::string("calvora_events_total{event=\"") +
+               EventName(static_cast<EventKind>(kind)) + "\"} " +
+               PromNumber(static_cast<double>(counts_[kind])) + "\n";
+  }
+  out +=
+      "# HELP calvora_events_total Events since this peer started, by event.\n"
+      "# TYPE calvora_events_total counter\n" +
+      counted;
   return station_.empty() ? out : AddLabelToEverySample(out, "station", station_);
 }
 
 std::string StationMonitor::Status(Clock::time_point now) {
   std::lock_guard lock(mutex_);
-  const Loudness loudness = MeasureLoudness();
   auto device = [](int state) { return state < 0 ? Json(nullptr) : Json(state == 1); };
   Json status{
       {"silence", silent_},
@@ -195,9 +232,42 @@ std::string StationMonitor::Status(Clock::time_point now) {
       {"secondsSinceAudioBlock",
        haveAudio_ ? JsonNumber(SecondsBetween(lastBlock_, now)) : Json(nullptr)},
       {"loudness",
-       {{"momentary", JsonNumber(loudness.momentary)},
-        {"shortTerm", JsonNumber(loudness.shortTerm)}}}};
+       {{"momentary", JsonNumber(readings_.momentaryLufs)},
+        {"shortTerm", JsonNumber(readings_.shortTermLufs)}}}};
   return status.dump() + "\n";
+}
+
+std::string StationMonitor::LiveJson(Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  const AudioReadings& r = readings_;
+  auto device = [](int state) { return state < 0 ? Json(nullptr) : Json(state == 1); };
+  auto pair = [](const std::array<double, 2>& values) {
+    return Json::array({JsonNumber(values[0]), JsonNumber(values[1])});
+  };
+  const bool fresh = haveAudio_ && SecondsBetween(lastBlock_, now) < 2;
+  Json live{{"online", {{"card", device(online_[0])}, {"mixer", device(online_[1])}}},
+            {"silence", silent_},
+            {"audio", fresh},
+            {"levels", fresh ? pair({left_, right_}) : Json(nullptr)},
+            {"correlation", JsonNumber(r.correlation)},
+            {"momentary", JsonNumber(r.momentaryLufs)},
+            {"shortTerm", JsonNumber(r.shortTermLufs)},
+            {"integrated", JsonNumber(r.integratedLufs)},
+            {"truePeak", pair(r.truePeakDb)},
+            {"faults",
+             {{"channelLost", Json::array({r.channelLost[0], r.channelLost[1]})},
+              {"phaseReversed", r.phaseReversed},
+              {"clipping", r.clipping},
+              {"loudnessOff", r.loudnessOff}}}};
+  return live.dump();
+}
+
+std::string StationMonitor::RecentEventsJson() {
+  std::lock_guard lock(mutex_);
+  std::string out = "[";
+  for (const auto& event : recent_)
+    out += (out.size() > 1 ? "," : "") + event;
+  return out + "]";
 }
 
 }  // namespace calvora::ctl

@@ -1,20 +1,20 @@
 #pragma once
-// What the metrics and the status page show: the station's state as the notifications tell
-// it, the last audio block's levels, counts, and the EBU R128 loudness of the received audio
-// (momentary: the last 400 ms; short-term: the last 3 s) measured with libebur128.
+// What the metrics, the status and the live page show: the station's state as the
+// notifications and the checks tell it, the last audio block's levels, counts, the readings
+// of the audio analyser (EBU R128 loudness, true peak, correlation, clipping runs) and the
+// last events.
 //
-// The bus handler feeds it; the HTTP threads read it. One mutex guards it; the per-block
-// work is copying the samples into the loudness meter's filter, the loudness itself is
-// computed only when someone asks.
-#include <ebur128.h>
-
+// The bus handler feeds it; the HTTP thread reads it. One mutex guards it; the per-block work
+// is a copy of a few numbers.
+#include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <span>
 #include <string>
-#include <vector>
 
+#include "AudioAnalyser.h"
 #include "StationEvents.h"
 
 namespace calvora::ctl {
@@ -29,30 +29,29 @@ class StationMonitor {
   StationMonitor(const StationMonitor&) = delete;
   StationMonitor& operator=(const StationMonitor&) = delete;
 
-  // An audio block: its header fields and its 16-bit interleaved samples as received.
-  void OnAudio(int32_t sampleRate, unsigned channels, double left, double right,
-               std::span<const uint8_t> samples, Clock::time_point at = Clock::now());
-  // An event as EventTracker made it.
+  static constexpr std::size_t kRecentEvents = 20;
+
+  // An audio block's header fields, and the analyser's readings after it.
+  void OnAudio(int32_t sampleRate, double left, double right, Clock::time_point at = Clock::now());
+  void OnReadings(const AudioReadings& readings);
+  // An event as EventTracker or the analyser made it.
   void OnEvent(const StationEvent& event, Clock::time_point at = Clock::now());
 
   // The Prometheus text exposition of the metrics, and the JSON status.
   std::string Metrics(Clock::time_point now = Clock::now());
   std::string Status(Clock::time_point now = Clock::now());
+  // For the live page: the state and the readings now, and the last events, newest first.
+  std::string LiveJson(Clock::time_point now = Clock::now());
+  std::string RecentEventsJson();
+  // One event as the live page takes it.
+  static std::string EventJson(const StationEvent& event);
 
  private:
-  struct Loudness {
-    double momentary;
-    double shortTerm;
-  };
-  Loudness MeasureLoudness();  // with mutex_ held
-  void ResetLoudness();        // with mutex_ held
-
   const std::string station_;
   std::mutex mutex_;
-  ebur128_state* meter_ = nullptr;
-  unsigned long meterRate_ = 0;
-  unsigned meterChannels_ = 0;
-  std::vector<int16_t> frames_;
+  AudioReadings readings_;
+  std::deque<std::string> recent_;  // EventJson of the last events, newest first
+  std::array<uint64_t, kEventKindCount> counts_{};
   bool haveAudio_ = false;
   bool silent_ = false;
   int online_[2] = {-1, -1};  // -1 not known yet, 0 offline, 1 online

@@ -460,7 +460,9 @@ TEST(CtlExe, AUtilityThatDoesNotAnswerEndsTheCommandWithinASecondAndAHalf) {
 TEST(CtlExe, ServeListenAndShellAreRefusedOnWindows) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"serve"},
                                                {"watch", "--listen", "127.0.0.1:0"},
-                                               {"auto", "--shell", "--on-sound", "x"}}) {
+                                               {"auto", "--shell", "--on-sound", "x"},
+                                               {"watch", "--checks", "none"},
+                                               {"auto", "--on-clipping", "x"}}) {
     const auto outcome = RunCtl(args);
     EXPECT_EQ(outcome.exitCode, 1u) << args[0];
     EXPECT_NE(outcome.err.find("not available on Windows"), std::string::npos) << outcome.err;
@@ -468,6 +470,7 @@ TEST(CtlExe, ServeListenAndShellAreRefusedOnWindows) {
   const auto help = RunCtl({"--help"});
   EXPECT_EQ(help.out.find("session bus"), std::string::npos);
   EXPECT_EQ(help.out.find("--listen"), std::string::npos);
+  EXPECT_EQ(help.out.find("--checks"), std::string::npos);
 }
 
 }  // namespace

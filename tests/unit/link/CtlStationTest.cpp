@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "ActionRunner.h"
+#include "AudioAnalyser.h"
 #include "CommandWords.h"
 #include "CtlOptions.h"
 #include "EventLog.h"
@@ -122,8 +123,9 @@ TEST(CtlOptions, StationOptionsBelongToThePeers) {
            {{"auto", "--on-offline", ""}, "--on-offline: the command is empty"},
            {{"auto", "--on-sound"}, "--on-sound needs a value"},
            {{"auto", "--on-sundown", "x"}, "unknown option --on-sundown"},
-           {{"mute", "--log", "/tmp"}, "--on-..., --shell, --log and --listen belong"},
-           {{"run", "--on-silence", "x"}, "--on-..., --shell, --log and --listen belong"},
+           {{"mute", "--log", "/tmp"}, "--on-..., --shell, --log, --listen and the checks belong"},
+           {{"run", "--on-silence", "x"},
+            "--on-..., --shell, --log, --listen and the checks belong"},
            {{"watch", "--shell"}, "--shell needs a command"},
            {{"serve", "--listen", "9100"}, "--listen needs HOST:PORT"},
            {{"serve", "--listen", "localhost:65536"}, "--listen needs HOST:PORT"},
@@ -294,12 +296,22 @@ double Metric(const std::string& text, const std::string& name) {
                                  : std::strtod(text.c_str() + at + name.size() + 2, nullptr);
 }
 
+// A block as the station services take it: through the analyser into the monitor.
+void Feed(StationMonitor& monitor, AudioAnalyser& analyser, int rate, double db,
+          std::span<const uint8_t> samples) {
+  analyser.OnBlock(rate, 2, samples);
+  monitor.OnAudio(rate, db, db);
+  monitor.OnReadings(analyser.Readings());
+}
+
 TEST(StationMonitor, LoudnessOfASineAtMinus23ReadsMinus23Lufs) {
   StationMonitor monitor;
+  CheckSettings checks;
+  AudioAnalyser analyser(checks);
   int phase = 0;
   for (int block = 0; block < 400; ++block) {  // 4 s in 10 ms blocks
     const auto bytes = Sine(-23.0, 48000, 480, phase);
-    monitor.OnAudio(48000, 2, -23.0, -23.0, std::span(bytes).subspan(1));
+    Feed(monitor, analyser, 48000, -23.0, std::span(bytes).subspan(1));
   }
   const std::string text = monitor.Metrics();
   EXPECT_NEAR(Metric(text, "calvora_loudness_short_term_lufs"), -23.0, 0.05) << text;
@@ -311,7 +323,7 @@ TEST(StationMonitor, LoudnessOfASineAtMinus23ReadsMinus23Lufs) {
   // Another rate starts the measurement again rather than mixing the two.
   for (int block = 0; block < 50; ++block) {
     const auto bytes = Sine(-33.0, 44100, 441, phase);
-    monitor.OnAudio(44100, 2, -33.0, -33.0, std::span(bytes).subspan(1));
+    Feed(monitor, analyser, 44100, -33.0, std::span(bytes).subspan(1));
   }
   EXPECT_NEAR(Metric(monitor.Metrics(), "calvora_loudness_momentary_lufs"), -33.0, 0.2);
 }

@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""What calvora-ctl's checks and its server cost, each against a baseline in the same run.
+
+1. CPU per second of audio: `calvora-ctl serve` with every check on (and the metrics served),
+   against `calvora-ctl watch --checks none` (the plain peer), both beside the same utility on
+   the virtual card, over the same seconds. CPU is read in nanoseconds from
+   /proc/PID/task/*/schedstat.
+2. The time to answer /metrics and / on a new connection while 50 event streams and 20 idle
+   connections are open, against the same with nothing else open; goal under 100 ms.
+
+Usage: bench_ctl.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF [SECONDS]
+"""
+import glob
+import os
+import re
+import socket
+import statistics
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "tests", "e2e"))
+from utility_session import Session  # noqa: E402
+
+
+def cpu_ns(pid):
+    total = 0
+    for path in glob.glob(f"/proc/{pid}/task/*/schedstat"):
+        try:
+            total += int(open(path).read().split()[0])
+        except (OSError, IndexError, ValueError):
+            pass  # a thread that ended meanwhile
+    return total
+
+
+def timed_get(port, path):
+    start = time.monotonic()
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        s.sendall(f"GET {path} HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n".encode())
+        while s.recv(65536):
+            pass
+    return (time.monotonic() - start) * 1000
+
+
+def answer_times(port, rounds=20):
+    times = {"/metrics": [], "/": []}
+    for _ in range(rounds):
+        for path in times:
+            times[path].append(timed_get(port, path))
+        time.sleep(0.02)
+    return times
+
+
+def main(program, ctl, card_ctl, card_conf, seconds="20"):
+    seconds = float(seconds)
+    with Session(program, ctl, card_ctl, card_conf, prefix="calvora-bench-ctl-") as s:
+        s.card("programme", "tone", "-20")
+        app = s.start("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=0\n"
+                      "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
+                      "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n")
+        serve = subprocess.Popen([ctl, "serve", "--listen", "127.0.0.1:0"], env=s.env,
+                                 stderr=subprocess.PIPE, text=True)
+        s.children.append(serve)
+        port = int(re.search(r"127\.0\.0\.1:(\d+)/", serve.stderr.readline()).group(1))
+        plain = subprocess.Popen([ctl, "watch", "--checks", "none"], env=s.env,
+                                 stdout=subprocess.DEVNULL)
+        s.children.append(plain)
+        time.sleep(0.5)
+        s.command("run")
+        time.sleep(2)
+
+        def blocks():
+            text = subprocess.run(["curl", "-s", f"http://127.0.0.1:{port}/metrics"],
+                                  capture_output=True, text=True).stdout
+            return float(re.search(r"\ncalvora_audio_blocks_total (\S+)", text).group(1))
+
+        b0, c0 = blocks(), {p.pid: cpu_ns(p.pid) for p in (serve, plain)}
+        t0 = time.monotonic()
+        time.sleep(seconds)
+        b1, c1 = blocks(), {p.pid: cpu_ns(p.pid) for p in (serve, plain)}
+        elapsed = time.monotonic() - t0
+        audio = (b1 - b0) / 100  # 10 ms blocks
+        serve_ms = (c1[serve.pid] - c0[serve.pid]) / 1e6 / audio
+        plain_ms = (c1[plain.pid] - c0[plain.pid]) / 1e6 / audio
+        print(f"audio: {audio:.1f} s in {elapsed:.1f} s ({b1 - b0:.0f} blocks)")
+        print(f"| CPU ms per s of audio, serve with every check (vs watch --checks none) "
+              f"| {serve_ms:.2f} | {plain_ms:.2f} | {serve_ms / plain_ms:.2f}x |")
+
+        alone = answer_times(port)
+        streams = []
+        for _ in range(50):
+            c = socket.create_connection(("127.0.0.1", port))
+            c.sendall(b"GET /events HTTP/1.1\r\nHost: x\r\n\r\n")
+            streams.append(c)
+        idle = [socket.create_connection(("127.0.0.1", port)) for _ in range(20)]
+        time.sleep(0.5)
+        crowded = answer_times(port)
+        for path in ("/metrics", "/"):
+            for label, values in (("median", statistics.median), ("max", max)):
+                print(f"| {path} answer ms, {label} of 20, 50 streams + 20 idle open "
+                      f"(vs nothing open) | {values(crowded[path]):.2f} "
+                      f"| {values(alone[path]):.2f} | goal < 100 ms |")
+        c2 = cpu_ns(serve.pid)
+        time.sleep(5)
+        print(f"| CPU ms per s, serve with 50 streams open | "
+              f"{(cpu_ns(serve.pid) - c2) / 1e6 / 5:.2f} | {serve_ms:.2f} (no stream) | |")
+        for c in streams + idle:
+            c.close()
+        for peer in (serve, plain):
+            peer.terminate()
+            peer.wait(timeout=10)
+        s.close(app)
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:])

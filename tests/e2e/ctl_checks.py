@@ -1,0 +1,188 @@
+#!/usr/bin/env python3
+"""The checks of calvora-ctl on the real utility and the virtual sound card, which plays a
+generated programme from a WAV file: a lost right channel, an inverted channel, a clipped tone,
+a DC step on the left channel and a tone 13 LU below the loudness target, one after the other.
+Each event must reach `watch` at its second of the programme (within a slice of 100 ms, the
+window the check reads, and the way through the card, the utility and the bus); `serve` logs
+the same events, runs the command of one with the event in its environment, and its true peak
+of the file agrees with libebur128's reading of the same file.
+
+Usage: ctl_checks.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF
+"""
+import array
+import ctypes
+import glob
+import json
+import math
+import os
+import re
+import subprocess
+import sys
+import time
+import urllib.request
+import wave
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from utility_session import Session  # noqa: E402
+
+RATE = 48000
+# Shorter times than a station's, so that the programme lasts half a minute.
+OPTIONS = ["--channel-for", "3", "--phase-for", "2", "--clip-window", "3",
+           "--loudness-for", "5", "--back-for", "1"]
+LATENCY = 0.6  # the card's period, the utility's block and the bus, with room for a busy machine
+
+
+def programme_sample(t):
+    """The programme (left, right) at t seconds, in parts of full scale."""
+    def tone(db, hz=1000):
+        return 10 ** (db / 20) * math.sin(2 * math.pi * hz * t)
+    if t < 2:    # on target, and a quarter of the rate at 45 degrees: peaks between the samples
+        s = tone(-23) + 0.3 * math.sin(2 * math.pi * RATE / 4 * t + math.pi / 4)
+        return s, s
+    if t < 8:    # the right channel lost
+        return tone(-23), 0.0
+    if t < 14:   # the right channel inverted
+        s = tone(-23, 440) + tone(-30, 1500)
+        return s, -s
+    if t < 15:   # a tone driven 6 dB over full scale
+        s = tone(6)
+        return s, s
+    if t < 24:   # the left channel stuck at a quarter of full scale
+        return 0.25, tone(-23)
+    s = tone(-36)  # 13 LU below the target
+    return s, s
+
+
+# (event, channel, second of the programme when due, window the check reads)
+DUE = [("channel-lost", "right", 2 + 3, 0), ("channel-back", "right", 8 + 1, 0),
+       ("phase-reversed", None, 8 + 2, 0.4), ("phase-normal", None, 14 + 1, 0.4),
+       ("clipping", None, 14, 0), ("clipping-end", None, 15 + 3, 0),
+       ("channel-lost", "left", 15 + 3, 0), ("channel-back", "left", 24 + 1, 0),
+       ("loudness-off", None, 24 + 5, 3)]
+SECONDS = 34
+
+
+def render(path):
+    samples = array.array("h")
+    for n in range(RATE * 36):
+        for value in programme_sample(n / RATE):
+            samples.append(max(-32768, min(32767, round(value * 32767))))
+    with wave.open(path, "wb") as out:
+        out.setnchannels(2)
+        out.setsampwidth(2)
+        out.setframerate(RATE)
+        out.writeframes(samples.tobytes())
+    return samples
+
+
+def file_true_peak(samples):
+    """libebur128's true peak of the file, in dBTP, the higher of the two channels."""
+    lib = ctypes.CDLL("libebur128.so.1")
+    lib.ebur128_init.restype = ctypes.c_void_p
+    lib.ebur128_init.argtypes = [ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+    lib.ebur128_add_frames_short.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
+    lib.ebur128_true_peak.argtypes = [ctypes.c_void_p, ctypes.c_uint,
+                                      ctypes.POINTER(ctypes.c_double)]
+    lib.ebur128_destroy.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
+    state = ctypes.c_void_p(lib.ebur128_init(2, RATE, 49))  # EBUR128_MODE_TRUE_PEAK
+    buffer = (ctypes.c_short * len(samples)).from_buffer_copy(samples)
+    lib.ebur128_add_frames_short(state, buffer, len(samples) // 2)
+    peaks = []
+    for channel in range(2):
+        value = ctypes.c_double()
+        lib.ebur128_true_peak(state, channel, ctypes.byref(value))
+        peaks.append(20 * math.log10(value.value))
+    lib.ebur128_destroy(ctypes.byref(state))
+    return peaks
+
+
+STATION = 'station="checks"'
+
+
+def metrics(port):
+    """The samples by name and labels, the station's label (on every sample) left out."""
+    text = urllib.request.urlopen(f"http://127.0.0.1:{port}/metrics", timeout=5).read().decode()
+    values = {}
+    for line in text.splitlines():
+        if not line or line.startswith("#"):
+            continue
+        name, value = line.rsplit(" ", 1)
+        if STATION not in name:
+            sys.exit(f"FAIL: a sample without the station's label: {line}")
+        for labelled in ("{" + STATION + "}", "," + STATION, STATION + ","):
+            name = name.replace(labelled, "")
+        values[name] = float(value)
+    return values
+
+
+def main(program, ctl, card_ctl, card_conf):
+    with Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-checks-") as s:
+        wav = os.path.join(s.work, "programme.wav")
+        samples = render(wav)
+        s.card("programme", "silence")
+        app = s.start("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=0\n"
+                      "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
+                      "SilenceTime=60\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n")
+        runs, log = os.path.join(s.work, "runs"), os.path.join(s.work, "log")
+        os.makedirs(runs)
+        serve = subprocess.Popen(
+            [ctl, "serve", "--listen", "127.0.0.1:0", "--station", "checks", "--log", log,
+             "--json", *OPTIONS,
+             "--shell", "--on-channel-lost",
+             f'env | grep ^CALVORA_ > {runs}/$CALVORA_CHANNEL.$$'],
+            env=s.env, stderr=subprocess.PIPE, text=True)
+        s.children.append(serve)
+        port = int(re.search(r"127\.0\.0\.1:(\d+)/metrics", serve.stderr.readline()).group(1))
+        watch = s.watch(*OPTIONS)
+        s.command("run")
+        watch.wait_for(time.monotonic() - 5, "AUDIO")
+        time.sleep(1)
+        start = time.monotonic()
+        s.card("programme", "file", wav)
+        time.sleep(SECONDS)
+
+        heard = [(e["event"], e.get("channel"), e["at"] - start, e["value"])
+                 for e in watch.since(start, "EVENT")]
+        print("heard:", [(e, c, round(t, 2)) for e, c, t, _ in heard])
+        if sorted((e, c or "") for e, c, _, _ in heard) != \
+                sorted((e, c or "") for e, c, _, _ in DUE):
+            s.fail(f"events {heard}, expected {DUE}")
+        for event, channel, due, window in DUE:
+            at = next(t for e, c, t, _ in heard if (e, c) == (event, channel))
+            # A slice that the change falls into counts whole: a return can come a slice early.
+            if not due - 0.15 <= at <= due + 0.1 + window + LATENCY:
+                s.fail(f"{event} {channel or ''} at {at:.2f} s, due at {due} s")
+        print(f"ok: {len(DUE)} events at their seconds of the programme")
+
+        m = metrics(port)
+        reference = file_true_peak(samples)
+        for i, channel in enumerate(("left", "right")):
+            got = m[f'calvora_true_peak_max_dbtp{{channel="{channel}"}}']
+            if abs(got - reference[i]) > 0.05:
+                s.fail(f"true peak {channel} {got} dBTP, libebur128 reads the file as "
+                       f"{reference[i]}")
+        if m['calvora_channel_lost{channel="left"}'] != 0 or m["calvora_loudness_off_target"] != 1 \
+                or m['calvora_events_total{event="clipping"}'] != 1 \
+                or m['calvora_clipping_runs_total{channel="left"}'] < 1900:
+            s.fail(f"metrics: {m}")
+        print(f"ok: true peak {reference} dBTP as libebur128 reads the file; metrics agree")
+
+        serve.terminate()
+        serve.wait(timeout=10)
+        logged = [json.loads(line)["event"]
+                  for path in glob.glob(os.path.join(log, "*.log")) for line in open(path)]
+        logged.remove("online")  # the sound card's, as the utility told it
+        if sorted(logged) != sorted(e for e, _, _, _ in DUE):
+            s.fail(f"the log: {logged}")
+        commands = {os.path.basename(p).split(".")[0]: dict(
+            line.strip().split("=", 1) for line in open(p)) for p in glob.glob(runs + "/*")}
+        if sorted(commands) != ["left", "right"] or \
+                commands["right"]["CALVORA_EVENT"] != "channel-lost" or \
+                float(commands["right"]["CALVORA_VALUE"]) > -80:
+            s.fail(f"the commands: {commands}")
+        print("ok: the log and the channel-lost commands:", logged)
+        s.close(app)
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:5])

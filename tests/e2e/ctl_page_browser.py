@@ -1,0 +1,182 @@
+#!/usr/bin/env python3
+"""The live page of calvora-ctl serve in a real browser: the utility on the virtual card,
+calvora-ctl serve, and headless Chromium at a phone's width, driven over its DevTools pipe.
+The page must show the sound card "Online" and the air "Sound"; when the programme falls
+silent, "Silence" within one second of the utility's verdict (as a watch peer receives it).
+A screenshot of the page in silence is saved for the README.
+
+Usage: ctl_page_browser.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF SCREENSHOT
+"""
+import base64
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from utility_session import Session  # noqa: E402
+
+CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                  "--no-first-run", "--disable-background-networking",
+                  "--disable-component-update", "--disable-sync", "--hide-scrollbars",
+                  "--remote-debugging-pipe"]
+PHONE = {"width": 390, "height": 844, "deviceScaleFactor": 2, "mobile": True}
+
+
+class Browser:
+    """Headless Chromium with the DevTools protocol on the pipe of descriptors 3 and 4:
+    JSON messages, each ended by a NUL byte."""
+
+    def __init__(self, session):
+        self.session = session
+        self.profile = os.path.join(session.work, "chromium-profile")
+        os.makedirs(self.profile)
+        to_browser, self.commands = os.pipe()
+        self.answers, from_browser = os.pipe()
+
+        def descriptors():  # the browser reads fd 3 and writes fd 4
+            os.dup2(to_browser, 100)
+            os.dup2(from_browser, 101)
+            os.dup2(100, 3)
+            os.dup2(101, 4)
+
+        executable = shutil.which("chromium")
+        if not executable:
+            session.fail("chromium is not installed (scripts/install-deps.sh installs it)")
+        self.proc = subprocess.Popen(
+            [executable, *CHROMIUM_FLAGS, f"--user-data-dir={self.profile}", "about:blank"],
+            env=dict(session.env, HOME=session.work), preexec_fn=descriptors, close_fds=False,
+            stdout=subprocess.DEVNULL, stderr=open(os.path.join(session.work, "chromium.log"), "w"))
+        session.children.append(self.proc)
+        os.close(to_browser)
+        os.close(from_browser)
+        self.next_id = 0
+        self.replies = {}
+        self.cond = threading.Condition()
+        threading.Thread(target=self._read, daemon=True).start()
+        self.session_id = None
+
+    def _read(self):
+        buffer = b""
+        while True:
+            chunk = os.read(self.answers, 65536)
+            if not chunk:
+                return
+            buffer += chunk
+            while b"\0" in buffer:
+                message, buffer = buffer.split(b"\0", 1)
+                reply = json.loads(message)
+                if "id" in reply:
+                    with self.cond:
+                        self.replies[reply["id"]] = reply
+                        self.cond.notify_all()
+
+    def call(self, method, timeout=15, **params):
+        self.next_id += 1
+        request = {"id": self.next_id, "method": method, "params": params}
+        if self.session_id:
+            request["sessionId"] = self.session_id
+        os.write(self.commands, json.dumps(request).encode() + b"\0")
+        with self.cond:
+            if not self.cond.wait_for(lambda: self.next_id in self.replies, timeout):
+                self.session.fail(f"Chromium did not answer {method}")
+            reply = self.replies.pop(self.next_id)
+        if "error" in reply:
+            self.session.fail(f"Chromium: {method}: {reply['error']}")
+        return reply["result"]
+
+    def open(self, url):
+        target = self.call("Target.createTarget", url="about:blank")["targetId"]
+        self.session_id = self.call("Target.attachToTarget", targetId=target,
+                                    flatten=True)["sessionId"]
+        self.call("Emulation.setDeviceMetricsOverride", **PHONE)
+        self.call("Page.navigate", url=url)
+
+    def evaluate(self, expression):
+        return self.call("Runtime.evaluate", expression=expression,
+                         returnByValue=True)["result"].get("value")
+
+    def wait_for(self, expression, expected, timeout):
+        deadline = time.monotonic() + timeout
+        value = None
+        while time.monotonic() < deadline:
+            value = self.evaluate(expression)
+            if value == expected:
+                return time.monotonic()
+            time.sleep(0.02)
+        self.session.fail(f"{expression} read {value!r}, not {expected!r}, for {timeout} s")
+
+    def close(self):
+        try:
+            self.session_id = None
+            self.call("Browser.close", timeout=5)
+        except SystemExit:
+            pass
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+        os.close(self.commands)
+
+
+def main(program, ctl, card_ctl, card_conf, screenshot):
+    with Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-page-") as s:
+        s.card("programme", "tone", "-20")
+        app = s.start("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=0\n"
+                      "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
+                      "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n")
+        serve = subprocess.Popen([ctl, "serve", "--listen", "127.0.0.1:0"], env=s.env,
+                                 stderr=subprocess.PIPE, text=True)
+        s.children.append(serve)
+        port = int(re.search(r"127\.0\.0\.1:(\d+)/", serve.stderr.readline()).group(1))
+        watch = s.watch()
+        s.command("run")
+        watch.wait_for(time.monotonic() - 5, "AUDIO")
+
+        browser = Browser(s)
+        try:
+            browser.open(f"http://127.0.0.1:{port}/")
+            card_word = "document.getElementById('card').textContent"
+            air_word = "document.getElementById('air').textContent"
+            browser.wait_for(card_word, "Online", 15)
+            browser.wait_for(air_word, "Sound", 10)
+            width = browser.evaluate("document.documentElement.scrollWidth")
+            if width > PHONE["width"]:
+                s.fail(f"the page is {width} px wide on a {PHONE['width']} px phone")
+            print("ok: the page shows Online and Sound")
+
+            start = time.monotonic()
+            s.card("programme", "silence")
+            verdict = watch.wait_for(start, "NTF_SILENCE", timeout=10)[0]["at"]
+            shown = browser.wait_for(air_word, "Silence", 5)
+            delay = shown - verdict
+            print(f"ok: Silence shown {delay * 1000:.0f} ms after the utility's verdict")
+            if delay > 1.0:
+                s.fail(f"Silence shown {delay:.2f} s after the verdict")
+            events = browser.evaluate("document.getElementById('events').textContent")
+            if "silence" not in events:
+                s.fail(f"the last events do not show the silence: {events!r}")
+
+            time.sleep(0.5)  # the meters settle at the silence
+            image = base64.b64decode(browser.call("Page.captureScreenshot", format="png",
+                                                  captureBeyondViewport=False)["data"])
+            if not image.startswith(b"\x89PNG"):
+                s.fail("the screenshot is no PNG")
+            os.makedirs(os.path.dirname(os.path.abspath(screenshot)), exist_ok=True)
+            with open(screenshot, "wb") as out:
+                out.write(image)
+            print("ok: screenshot saved to", screenshot)
+        finally:
+            browser.close()
+        serve.terminate()
+        if serve.wait(timeout=10) != 0:
+            s.fail(f"calvora-ctl serve ended with {serve.returncode}")
+        s.close(app)
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:6])

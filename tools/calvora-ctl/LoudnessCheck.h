@@ -1,0 +1,28 @@
+#pragma once
+// Loudness off target: the short-term loudness more than the margin away from the target for
+// the set time; back once it has stayed within the margin for the back time. Below -70 LUFS
+// (the absolute gate of EBU R128) there is no programme to judge: that is the silence
+// detector's business, and the count starts again.
+#include "CheckSettings.h"
+
+namespace calvora::ctl {
+
+class LoudnessCheck {
+ public:
+  enum class Change { kNone, kOff, kOk };
+  static constexpr double kGateLufs = -70;
+
+  explicit LoudnessCheck(const CheckSettings& settings) : settings_(&settings) {}
+
+  // A reading of the short-term loudness covering `seconds` of audio since the last.
+  Change Add(double seconds, double shortTermLufs);
+  bool Off() const { return off_; }
+  void Reset() { *this = LoudnessCheck(*settings_); }
+
+ private:
+  const CheckSettings* settings_;
+  bool off_ = false;
+  double runSeconds_ = 0;
+};
+
+}  // namespace calvora::ctl
