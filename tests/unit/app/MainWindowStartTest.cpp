@@ -1,10 +1,11 @@
 // The start-up both programs share: the settings button of the window it builds opens the
 // dialog on the window's own services, and the dialog sees the window's line controller of
 // the moment, so that it leaves those lines alone.
+#include "app/MainWindowStart.h"
+
 #include <gtest/gtest.h>
 
 #include "WindowFixture.h"
-#include "app/MainWindowStart.h"
 #include "mixer/MixerXP.h"
 
 namespace calvora::app {
