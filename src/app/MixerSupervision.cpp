@@ -4,6 +4,7 @@
 
 #include "app/Main.h"
 #include "app/SoundServerNames.h"
+#include "platform/AsciiText.h"
 
 namespace calvora::app {
 
@@ -12,10 +13,7 @@ namespace {
 // Device names are compared the way the user reads them: "USB Audio" and "usb audio" are one
 // device. Letters outside ASCII are compared as they stand.
 bool SameDeviceName(const std::string& a, const std::string& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    const auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    return fold(x) == fold(y);
-  });
+  return platform::EqualsIgnoringAsciiCase(a, b);
 }
 
 bool MixerChoiceIncomplete() {

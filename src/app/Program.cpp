@@ -7,6 +7,7 @@
 
 #include "app/DeviceListing.h"
 #include "app/Main.h"
+#include "app/MainWindowStart.h"
 #include "app/SettingsDialogQt.h"
 #include "app/SettingsFileAdvice.h"
 #include "app/SettingsFileLocation.h"
@@ -72,31 +73,21 @@ int main(int argc, char** argv) {
         form.MSG.ShowError(app::SettingsErrorForUser(text, iniPath, inUserFolder));
       });
 
-  // The dialog protects the main window's lines and leaves its controller a device tree.
-  app::TCV_AudioMixer* mainWindow = nullptr;
-  const settings::SettingServices dialogServices{
-      waveInput, mixerDevices,
-      clock,     timers,
-      store,     [&mainWindow] { return mainWindow ? mainWindow->LineMixer.get() : nullptr; }};
-  const app::MainWindowWidgets widgets{
-      form,          form.PanWork,     form.PanCard,          *form.SGCard,
-      *form.LabCard, form.PanLed,      form.ImgLed->Canvas(), form.PanMixer,
-      *form.SGMixer, *form.LabMixer,   *form.SGLevel,         *form.LabSilence,
-      form.PanSett,  *form.SBSettings, form.TrayIcon,         form.MSG};
-  const auto runSettingsDialog = [&form, &dialogServices] {
-    return app::RunSettingsDialog(&form, dialogServices);
-  };
-  app::MainWindowServices services{clock,
-                                   timers,
-                                   *desktop,
-                                   waveInput,
-                                   mixerDevices,
-                                   store,
-                                   CALVORA_FILE_VERSION,
-                                   platform::posix::RaiseProcessPriority,
-                                   runSettingsDialog};
-  app::TCV_AudioMixer window(widgets, std::move(services));
-  mainWindow = &window;
+  const std::unique_ptr<app::TCV_AudioMixer> mainWindow =
+      app::StartMainWindow(app::MainWindowWidgetsOf(form, form.ImgLed->Canvas()),
+                           {.Clock = clock,
+                            .Timers = timers,
+                            .Desktop = *desktop,
+                            .WaveInput = waveInput,
+                            .MixerDevices = mixerDevices,
+                            .Store = store,
+                            .FileVersion = CALVORA_FILE_VERSION,
+                            .RaisePriority = platform::posix::RaiseProcessPriority,
+                            .RunSettingsDialog = nullptr},  // StartMainWindow sets it
+                           [&form](const settings::SettingServices& dialogServices) {
+                             return app::RunSettingsDialog(&form, dialogServices);
+                           });
+  app::TCV_AudioMixer& window = *mainWindow;
 
   // The session is ending: close at once, without the confirmation of interactive mode. A
   // session save that is not a logout leaves the program running.

@@ -6,6 +6,7 @@
 
 #include "app/DeviceListing.h"
 #include "app/Main.h"
+#include "app/MainWindowStart.h"
 #include "app/SettingsDialogWin32.h"
 #include "app/SettingsFileAdvice.h"
 #include "platform/win32/WideText.h"
@@ -94,32 +95,21 @@ int main(int argc, char** argv) {
                                 [&form, &iniPath](const std::string& text) {
                                   form.MSG.ShowError(app::SettingsErrorForUser(text, iniPath));
                                 });
-  const app::MainWindowWidgets widgets{
-      form,          form.PanWork,     form.PanCard,  *form.SGCard,
-      *form.LabCard, form.PanLed,      form.ImgLed,   form.PanMixer,
-      *form.SGMixer, *form.LabMixer,   *form.SGLevel, *form.LabSilence,
-      form.PanSett,  *form.SBSettings, form.TrayIcon, form.MSG};
-  // The dialog protects the main window's lines and leaves its controller a device tree.
-  app::TCV_AudioMixer* mainWindow = nullptr;
-  const settings::SettingServices dialogServices{
-      waveInput, mixerDevices,
-      clock,     timers,
-      store,     [&mainWindow] { return mainWindow ? mainWindow->LineMixer.get() : nullptr; }};
-  const auto runSettingsDialog = [&form, &dialogServices] {
-    return app::RunSettingsDialog(form.Handle(), dialogServices);
-  };
-  app::MainWindowServices services{
-      clock,
-      timers,
-      desktop,
-      waveInput,
-      mixerDevices,
-      store,
-      FileVersionOf(executable),
-      [] { SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS); },
-      runSettingsDialog};
-  app::TCV_AudioMixer window(widgets, std::move(services));
-  mainWindow = &window;
+  const std::unique_ptr<app::TCV_AudioMixer> mainWindow = app::StartMainWindow(
+      app::MainWindowWidgetsOf(form, form.ImgLed),
+      {.Clock = clock,
+       .Timers = timers,
+       .Desktop = desktop,
+       .WaveInput = waveInput,
+       .MixerDevices = mixerDevices,
+       .Store = store,
+       .FileVersion = FileVersionOf(executable),
+       .RaisePriority = [] { SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS); },
+       .RunSettingsDialog = nullptr},  // StartMainWindow sets it
+      [&form](const settings::SettingServices& dialogServices) {
+        return app::RunSettingsDialog(form.Handle(), dialogServices);
+      });
+  app::TCV_AudioMixer& window = *mainWindow;
   // The session is ending: close at once, without the confirmation of interactive mode.
   form.OnSessionEnd = [&window] { window.WMSystem_Shutdown_Query(); };
 

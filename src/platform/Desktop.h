@@ -25,7 +25,9 @@ struct WindowInfo {
 
 // What a send came back with: status kOk and the receiver's answer; or answer 0 with
 // kInvalidHandle (the window no longer exists), kTimeout (no answer in time),
-// kNotSupported (the window does not take this kind of message) or kError.
+// kNotSupported (the window does not take this kind of message), kNotEnabled (there is no
+// desktop to send through: no session bus, or its connection was lost), kNoMemory (the
+// message could not be built) or kError.
 struct SendResult {
   Result status = result::kOk;
   int32_t answer = 0;
@@ -94,7 +96,8 @@ class Desktop {
   // unanswered for kReplyTimeoutMs is Behind until it answers, and one that answers nothing
   // for GiveUpMs() is reported to the unanswered handler. A desktop may watch only some of
   // the posts to one window (one at a time is enough to see it fall behind). The result says
-  // only whether the message could be handed over (kInvalidHandle for the handle 0).
+  // only whether the message could be handed over (kInvalidHandle for the handle 0,
+  // kNotEnabled without a desktop, kNoMemory or kError when it could not be queued).
   virtual Result PostMessage(WindowHandle target, uint32_t message, uint32_t wParam,
                              uint32_t lParam, Answer answer) = 0;
   virtual Result PostData(WindowHandle target, uint32_t wParam, uint32_t kind,

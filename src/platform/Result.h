@@ -11,7 +11,7 @@ namespace result {
 constexpr Result kOk = 0;
 constexpr Result kError = 1;          // unspecified failure
 constexpr Result kBadDeviceId = 2;    // no such device (index out of range, or gone)
-constexpr Result kNotEnabled = 3;     // the device refused to open
+constexpr Result kNotEnabled = 3;     // the device refused to open; the desktop has no bus
 constexpr Result kAllocated = 4;      // the device is busy
 constexpr Result kInvalidHandle = 5;  // the handle is closed or was never opened
 constexpr Result kNoDriver = 6;       // the device vanished while in use

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/AsciiText.h"
+
 namespace calvora::platform {
 
 inline bool IsBlankOrControl(unsigned char c) {
@@ -17,11 +19,7 @@ inline bool IsUtf8Continuation(char c) {
 
 // The text without blanks and control characters at either end.
 inline std::string_view TrimBlanksAndControls(std::string_view text) {
-  while (!text.empty() && IsBlankOrControl(static_cast<unsigned char>(text.front())))
-    text.remove_prefix(1);
-  while (!text.empty() && IsBlankOrControl(static_cast<unsigned char>(text.back())))
-    text.remove_suffix(1);
-  return text;
+  return TrimWhere(text, [](char c) { return IsBlankOrControl(static_cast<unsigned char>(c)); });
 }
 
 // At most maxChars characters of the text.

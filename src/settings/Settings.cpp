@@ -39,21 +39,11 @@ constexpr std::string_view kSettings = "Settings";
 constexpr std::string_view kSoundcard = "Soundcard";
 constexpr std::string_view kMixer = "Mixer";
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 // Decimal with an optional sign, or hexadecimal after "$" or after "0x"/"0X" (the latter
 // only with digits following). The whole text must be the number; a hexadecimal value is a
 // 32-bit pattern, as the file format has always allowed ("$FFFFFFFF" is -1).
 std::optional<int32_t> ParseInteger(std::string_view text) {
-  text = Trim(text);
+  text = platform::TrimSpacesAndTabs(text);
   int base = 10;
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     text.remove_prefix(2);
@@ -92,7 +82,7 @@ std::optional<int32_t> ParseInteger(std::string_view text) {
 // file written on any machine reads the same. Infinite and undefined values are refused:
 // no setting has a meaning for them.
 std::optional<double> ParseFloat(std::string_view text) {
-  std::string number(Trim(text));
+  std::string number(platform::TrimSpacesAndTabs(text));
   for (char& c : number) {
     if (c == ',') {
       c = '.';

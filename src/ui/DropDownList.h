@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/AsciiText.h"
 #include "ui/Control.h"
 
 namespace calvora::ui {
@@ -57,15 +58,8 @@ inline int DropDownList::IndexOf(const std::string& text) const {
 }
 
 inline int DropDownList::IndexOfIgnoringCase(const std::string& text) const {
-  const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
   for (int i = 0; i < Count(); ++i) {
-    const std::string item = Item(i);
-    if (item.size() != text.size())
-      continue;
-    bool same = true;
-    for (size_t k = 0; k < item.size() && same; ++k)
-      same = lower(item[k]) == lower(text[k]);
-    if (same)
+    if (platform::EqualsIgnoringAsciiCase(Item(i), text))
       return i;
   }
   return -1;

@@ -1,5 +1,7 @@
 #include "platform/ini/IniText.h"
 
+#include "platform/AsciiText.h"
+
 namespace calvora::platform::ini {
 
 namespace {
@@ -15,29 +17,12 @@ bool IsBlank(char c) {
 }
 
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && IsBlank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
+  return TrimWhere(text, IsBlank);
 }
 
-char AsciiLower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
+// Section and key names: letter case does not count.
 bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-      return false;
-    }
-  }
-  return true;
+  return EqualsIgnoringAsciiCase(a, b);
 }
 
 enum class LineKind { Other, Section, Key };

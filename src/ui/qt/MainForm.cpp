@@ -39,6 +39,10 @@ T* Named(T* widget, const char* name, const QString& hint) {
   return widget;
 }
 
+void PlaceAt(QWidget* widget, const Box& box) {
+  widget->setGeometry(box.left, box.top, box.width, box.height);
+}
+
 QtLabel* StatusLabel(const char* name, const QString& hint, QWidget* parent) {
   auto* label = Named(new QtLabel("STOP", parent), name, hint);
   label->setAlignment(Qt::AlignCenter);
@@ -85,7 +89,7 @@ MainForm::MainForm()
 
   // The device panels stack at the top; a hidden one gives its room to the other.
   auto* work = new QVBoxLayout(PanWork.Widget());
-  work->setContentsMargins(3, 0, 3, 0);
+  work->setContentsMargins(kGroupInset, 0, kGroupInset, 0);
   work->setSpacing(0);
   work->addWidget(PanCard.Widget());
   work->addWidget(PanMixer.Widget());
@@ -93,11 +97,11 @@ MainForm::MainForm()
 
   QWidget* card = PanCard.Widget();
   SGCard = Named(new QtGauge(QtGauge::Shows::Text, card), "SGCard", "Soundcard name");
-  SGCard->setGeometry(8, 20, 300, 22);
+  PlaceAt(SGCard, kSGCard);
   LabCard = StatusLabel("LabCard", "Status of soundcard", card);
-  LabCard->setGeometry(312, 20, 112, 22);
+  PlaceAt(LabCard, kLabCard);
   QWidget* led = PanLed.Widget();
-  led->setGeometry(4, 47, kLedWidth + 2, kLedHeight + 2);
+  PlaceAt(led, kLedFrame);
   ImgLed = new QtImage(kLedWidth, kLedHeight, led);
   ImgLed->setObjectName("ImgLed");
   ImgLed->move(1, 1);
@@ -105,14 +109,14 @@ MainForm::MainForm()
 
   QWidget* mixer = PanMixer.Widget();
   SGMixer = Named(new QtGauge(QtGauge::Shows::Text, mixer), "SGMixer", "Mixer name");
-  SGMixer->setGeometry(8, 20, 300, 20);
+  PlaceAt(SGMixer, kSGMixer);
   LabMixer = StatusLabel("LabMixer", "Status of mixer", mixer);
-  LabMixer->setGeometry(312, 20, 112, 20);
+  PlaceAt(LabMixer, kLabMixer);
   SGLevel = Named(new QtGauge(QtGauge::Shows::Percentage, mixer), "SGLevel", "Mixer level");
-  SGLevel->setGeometry(8, 44, 300, 18);
+  PlaceAt(SGLevel, kSGLevel);
   LabSilence = Named(new QtLabel("Level", mixer), "LabSilence",
                      "Double click for manual mute or restore the mixer line(s)");
-  LabSilence->setGeometry(312, 44, 112, 18);
+  PlaceAt(LabSilence, kLabSilence);
   LabSilence->setAlignment(Qt::AlignCenter);
   LabSilence->SetColor(colors::kGreen);
   LabSilence->setCursor(Qt::PointingHandCursor);
@@ -121,7 +125,7 @@ MainForm::MainForm()
   sett->setFixedHeight(kPanSettHeight);
   SBSettings = new QtButton("Settings", sett);
   SBSettings->setObjectName("SBSettings");
-  SBSettings->setGeometry(kClientWidth - 8 - 96, 6, 96, 25);
+  PlaceAt(SBSettings, kSBSettings);
 
   setFixedSize(kClientWidth, kPanCardHeight + kPanMixerHeight + kPanSettHeight);
 }

@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "ui/MainFormLayout.h"
 #include "ui/Window.h"
 #include "ui/qt/QtRoles.h"
 
@@ -11,15 +12,8 @@ class QFrame;
 
 namespace calvora::ui::qt {
 
-class MainForm : public QWidget, public Window {
+class MainForm : public QWidget, public Window, public MainFormLayout {
  public:
-  static constexpr int kClientWidth = 438;
-  static constexpr int kPanCardHeight = 80;
-  static constexpr int kPanMixerHeight = 68;
-  static constexpr int kPanSettHeight = 37;
-  static constexpr int kLedWidth = 426;
-  static constexpr int kLedHeight = 26;
-
   MainForm();
   ~MainForm() override;
 

@@ -69,4 +69,14 @@ void DibCanvas::CopyTo(HDC target, int x, int y) const {
   BitBlt(target, x, y, width_, height_, dc_, 0, 0, SRCCOPY);
 }
 
+void DibCanvas::ShowIn(HWND window) {
+  shownIn_ = window;
+  Attach(window);
+}
+
+void DibCanvas::Command(UINT code) {
+  if (code == STN_CLICKED && OnClick)
+    OnClick();
+}
+
 }  // namespace calvora::ui::win32

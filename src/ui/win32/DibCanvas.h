@@ -1,15 +1,17 @@
 #pragma once
 // A canvas on a 32-bit top-down DIB section with a memory device context of its own. The
-// window that shows it copies the bits on WM_PAINT; RepaintNow asks for that at once.
+// window that shows it copies the bits on WM_PAINT; RepaintNow asks for that at once. A click
+// on that window (STN_CLICKED of a static control with SS_NOTIFY) runs OnClick.
 #include "ui/win32/WindowsApi.h"
 
 #include <cstdint>
 
 #include "ui/Canvas.h"
+#include "ui/win32/Win32Roles.h"
 
 namespace calvora::ui::win32 {
 
-class DibCanvas : public Canvas {
+class DibCanvas : public Canvas, public Win32Notified {
  public:
   DibCanvas(int width, int height);
   ~DibCanvas() override;
@@ -29,7 +31,8 @@ class DibCanvas : public Canvas {
   // Copies the picture to (x, y) of `target`.
   void CopyTo(HDC target, int x, int y) const;
   // The window that shows the picture and is repainted by RepaintNow.
-  void ShowIn(HWND window) { shownIn_ = window; }
+  void ShowIn(HWND window);
+  void Command(UINT code) override;
 
  private:
   int width_;

@@ -8,26 +8,33 @@ namespace calvora::ui::win32 {
 
 namespace {
 
-constexpr wchar_t kFormProperty[] = L"CalvoraMainForm";
-// The groups sit 3 pixels in from the window's edges, as in the Qt build's layout.
-constexpr int kGroupLeft = 3;
-constexpr int kLedLeft = kGroupLeft + 4;
-constexpr int kLedTop = 47;
+constexpr int kLedLeft = MainFormLayout::kGroupInset + MainFormLayout::kLedFrame.left;
+constexpr int kLedTop = MainFormLayout::kLedFrame.top;
 
 enum ControlId : int {
-  kSGCard = 101,
-  kLabCard,
-  kLed,
-  kSGMixer,
-  kLabMixer,
-  kSGLevel,
-  kLabSilence,
-  kSBSettings
+  kSGCardId = 101,
+  kLabCardId,
+  kLedId,
+  kSGMixerId,
+  kLabMixerId,
+  kSGLevelId,
+  kLabSilenceId,
+  kSBSettingsId
 };
 
 // A place relative to a panel's top; across, in the window's coordinates.
 RECT At(int left, int top, int width, int height) {
   return {left, top, left + width, top + height};
+}
+
+// A widget's place in a device group, which sits in from the window's left edge.
+RECT InGroup(const Box& box) {
+  return At(MainFormLayout::kGroupInset + box.left, box.top, box.width, box.height);
+}
+
+// A widget's place in a panel as wide as the window.
+RECT InPanel(const Box& box) {
+  return At(box.left, box.top, box.width, box.height);
 }
 
 // A role's control created at its place in the panel, and added to the panel.
@@ -37,12 +44,6 @@ std::unique_ptr<Role> Placed(Win32Panel& panel, HWND parent, int id, const RECT&
   auto role = std::make_unique<Role>(parent, id, place, std::forward<Args>(args)...);
   panel.Add(role->Handle(), place);
   return role;
-}
-
-HFONT BoldFont(int pixels) {
-  return CreateFontW(-pixels, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
-                     L"Segoe UI");
 }
 
 }  // namespace
@@ -63,7 +64,6 @@ Win32MainForm::Win32MainForm(HWND window, const std::string& title)
       groupBrush_(CreateSolidBrush(skin::kGroup)) {
   SetWindowLongPtrW(window_, GWL_STYLE,
                     WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN);
-  SetPropW(window_, kFormProperty, this);
   SetIcons();
   // The window's class comes without a cursor: the arrow unless a part shows another.
   SetClassLongPtrW(window_, GCLP_HCURSOR,
@@ -71,29 +71,27 @@ Win32MainForm::Win32MainForm(HWND window, const std::string& title)
   taskbarCreated_ = RegisterWindowMessageW(L"TaskbarCreated");
   // Run elevated, the window would otherwise not hear it from the user's shell.
   ChangeWindowMessageFilterEx(window_, taskbarCreated_, MSGFLT_ALLOW, nullptr);
-  desktopProcedure_ = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormProcedure)));
+  desktopProcedure_ = TakeMessages(window_);
 
-  const int inGroup = kGroupLeft + 8;
-  SGCard = Placed<Win32Gauge>(PanCard, window_, kSGCard, At(inGroup, 20, 300, 22),
+  SGCard = Placed<Win32Gauge>(PanCard, window_, kSGCardId, InGroup(kSGCard),
                               Win32Gauge::Shows::Text, skin::kGaugeChunk);
-  LabCard = Placed<Win32Label>(PanCard, window_, kLabCard, At(inGroup + 304, 20, 112, 22), "STOP",
-                               colors::kRed);
+  LabCard =
+      Placed<Win32Label>(PanCard, window_, kLabCardId, InGroup(kLabCard), "STOP", colors::kRed);
   const RECT led = At(kLedLeft + 1, kLedTop + 1, kLedWidth, kLedHeight);
-  ledView_ = CreateChild(window_, L"STATIC", SS_OWNERDRAW | SS_NOTIFY, kLed, led);
+  ledView_ = CreateChild(window_, L"STATIC", SS_OWNERDRAW | SS_NOTIFY, kLedId, led);
   PanLed.Add(ledView_, led);
   ImgLed.ShowIn(ledView_);
 
-  SGMixer = Placed<Win32Gauge>(PanMixer, window_, kSGMixer, At(inGroup, 20, 300, 20),
+  SGMixer = Placed<Win32Gauge>(PanMixer, window_, kSGMixerId, InGroup(kSGMixer),
                                Win32Gauge::Shows::Text, skin::kGaugeChunk);
-  LabMixer = Placed<Win32Label>(PanMixer, window_, kLabMixer, At(inGroup + 304, 20, 112, 20),
-                                "STOP", colors::kRed);
-  SGLevel = Placed<Win32Gauge>(PanMixer, window_, kSGLevel, At(inGroup, 44, 300, 18),
+  LabMixer =
+      Placed<Win32Label>(PanMixer, window_, kLabMixerId, InGroup(kLabMixer), "STOP", colors::kRed);
+  SGLevel = Placed<Win32Gauge>(PanMixer, window_, kSGLevelId, InGroup(kSGLevel),
                                Win32Gauge::Shows::Percentage, skin::kLevelChunk);
-  LabSilence = Placed<Win32Label>(PanMixer, window_, kLabSilence, At(inGroup + 304, 44, 112, 18),
-                                  "Level", colors::kGreen);
-  SBSettings = Placed<Win32Button>(PanSett, window_, kSBSettings,
-                                   At(kClientWidth - 8 - 96, 6, 96, 25), L"Settings");
+  LabSilence = Placed<Win32Label>(PanMixer, window_, kLabSilenceId, InGroup(kLabSilence), "Level",
+                                  colors::kGreen);
+  SBSettings =
+      Placed<Win32Button>(PanSett, window_, kSBSettingsId, InPanel(kSBSettings), L"Settings");
 
   SendMessageW(LabCard->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_), FALSE);
   SendMessageW(LabMixer->Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(statusFont_), FALSE);
@@ -107,7 +105,7 @@ Win32MainForm::Win32MainForm(HWND window, const std::string& title)
 Win32MainForm::~Win32MainForm() {
   TrayIcon.SetVisible(false);
   SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(desktopProcedure_));
-  RemovePropW(window_, kFormProperty);
+  LeaveMessages(window_);
   for (HGDIOBJ object : {static_cast<HGDIOBJ>(statusFont_), static_cast<HGDIOBJ>(boldFont_),
                          static_cast<HGDIOBJ>(fieldBrush_), static_cast<HGDIOBJ>(groupBrush_)})
     DeleteObject(object);
@@ -251,7 +249,7 @@ bool Win32MainForm::OverClickablePart(HWND under) const {
 
 void Win32MainForm::PaintPanel(HDC dc, const Win32Panel& panel) const {
   const int top = panel.Top();
-  PaintGroup(dc, {kGroupLeft, top, kClientWidth - kGroupLeft, top + panel.ClientHeight()},
+  PaintGroup(dc, {kGroupInset, top, kClientWidth - kGroupInset, top + panel.ClientHeight()},
              panel.Title(), boldFont_, groupBrush_);
 }
 
@@ -277,14 +275,7 @@ void Win32MainForm::Paint() {
   EndPaint(window_, &paint);
 }
 
-LRESULT CALLBACK Win32MainForm::FormProcedure(HWND window, UINT message, WPARAM wParam,
-                                              LPARAM lParam) {
-  auto* form = static_cast<Win32MainForm*>(GetPropW(window, kFormProperty));
-  return form != nullptr ? form->Handle(message, wParam, lParam)
-                         : DefWindowProcW(window, message, wParam, lParam);
-}
-
-LRESULT Win32MainForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT Win32MainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == taskbarCreated_ && taskbarCreated_ != 0) {
     TrayIcon.ShellRestarted();
     return 0;
@@ -321,26 +312,12 @@ LRESULT Win32MainForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
           gauge->Draw(item);
       return TRUE;
     }
-    case WM_COMMAND: {
-      const auto control = reinterpret_cast<HWND>(lParam);
-      const UINT code = HIWORD(wParam);
-      if (control == SBSettings->Handle() && code == BN_CLICKED) {
-        SBSettings->Click();
-        return 0;
-      }
-      if (control == ledView_ && code == STN_CLICKED && ImgLed.OnClick) {
-        ImgLed.OnClick();
-        return 0;
-      }
-      if (Win32Label* label = LabelOf(control)) {
-        if (code == STN_CLICKED && label->OnClick)
-          label->OnClick();
-        if (code == STN_DBLCLK && label->OnDoubleClick)
-          label->OnDoubleClick();
+    case WM_COMMAND:
+      if (Win32Notified* role = Win32Notified::Of(reinterpret_cast<HWND>(lParam))) {
+        role->Command(HIWORD(wParam));
         return 0;
       }
       break;
-    }
     case WM_SIZE:
       if (wParam == SIZE_MINIMIZED && !minimized_) {
         minimized_ = true;

@@ -8,21 +8,16 @@
 #include <functional>
 #include <memory>
 
+#include "ui/MainFormLayout.h"
 #include "ui/Window.h"
 #include "ui/win32/DibCanvas.h"
+#include "ui/win32/FormWindow.h"
 #include "ui/win32/Win32Roles.h"
 
 namespace calvora::ui::win32 {
 
-class Win32MainForm : public Window {
+class Win32MainForm : public Window, public MainFormLayout, private FormWindow {
  public:
-  static constexpr int kClientWidth = 438;
-  static constexpr int kPanCardHeight = 80;
-  static constexpr int kPanMixerHeight = 68;
-  static constexpr int kPanSettHeight = 37;
-  static constexpr int kLedWidth = 426;
-  static constexpr int kLedHeight = 26;
-
   // `window` is the desktop's own window; the form gives it its frame and controls.
   Win32MainForm(HWND window, const std::string& title);
   ~Win32MainForm() override;
@@ -64,8 +59,7 @@ class Win32MainForm : public Window {
   Win32MessageBox MSG;
 
  private:
-  static LRESULT CALLBACK FormProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   void Layout();
   void SetIcons();
   void Paint();

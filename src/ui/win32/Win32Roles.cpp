@@ -54,6 +54,12 @@ namespace {
 constexpr wchar_t kRoleProperty[] = L"CalvoraRole";
 }  // namespace
 
+HFONT BoldFont(int pixels) {
+  return CreateFontW(-pixels, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
+                     L"Segoe UI");
+}
+
 Win32Notified* Win32Notified::Of(HWND control) {
   return control != nullptr ? static_cast<Win32Notified*>(GetPropW(control, kRoleProperty))
                             : nullptr;
@@ -68,6 +74,14 @@ Win32Label::Win32Label(HWND parent, int id, const RECT& place, const std::string
     : handle_(CreateChild(parent, L"STATIC", alignment | SS_CENTERIMAGE | SS_NOTIFY, id, place)),
       color_(color) {
   SetText(text);
+  Attach(handle_);
+}
+
+void Win32Label::Command(UINT code) {
+  if (code == STN_CLICKED && OnClick)
+    OnClick();
+  if (code == STN_DBLCLK && OnDoubleClick)
+    OnDoubleClick();
 }
 
 void Win32Label::SetText(const std::string& text) {

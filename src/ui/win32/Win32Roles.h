@@ -32,6 +32,9 @@ RECT PlaceInParent(HWND window);
 // title sits.
 void PaintGroup(HDC dc, const RECT& place, const std::wstring& title, HFONT titleFont, HBRUSH fill);
 
+// The skin's bold font at the height in pixels; the caller deletes it.
+HFONT BoldFont(int pixels);
+
 // A role that takes its control's notifications, which the parent window passes on: the
 // codes of WM_COMMAND, WM_HSCROLL, and WM_NOTIFY. The control carries a pointer to its role.
 class Win32Notified {
@@ -79,7 +82,9 @@ class Win32Control : public Role {
 
 // A static text in a colour of its own (centred unless told otherwise); clicks arrive as
 // STN_CLICKED / STN_DBLCLK.
-class Win32Label : public Label {
+// A text; the user's click (STN_CLICKED) and double click (STN_DBLCLK) run OnClick and
+// OnDoubleClick.
+class Win32Label : public Label, public Win32Notified {
  public:
   Win32Label(HWND parent, int id, const RECT& place, const std::string& text, Color color,
              DWORD alignment = SS_CENTER);
@@ -87,6 +92,7 @@ class Win32Label : public Label {
   std::string Text() const override { return text_; }
   void SetColor(Color color) override;
   Color TextColor() const override { return color_; }
+  void Command(UINT code) override;
   HWND Handle() const { return handle_; }
 
  private:

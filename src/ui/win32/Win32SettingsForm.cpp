@@ -10,7 +10,6 @@ namespace calvora::ui::win32 {
 
 namespace {
 
-constexpr wchar_t kFormProperty[] = L"CalvoraSettingsForm";
 constexpr int kRowHeight = 22;
 constexpr int kLeftColumn = 52;
 constexpr int kRightColumn = 248;
@@ -49,9 +48,7 @@ bool IsClass(HWND window, const wchar_t* name) {
 Win32SettingsForm::Win32SettingsForm(HWND owner)
     : MSG(nullptr, "Calvora Audio Mixer"),
       owner_(owner),
-      titleFont_(CreateFontW(-11, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                             DEFAULT_PITCH, L"Segoe UI")),
+      titleFont_(BoldFont(11)),
       windowBrush_(CreateSolidBrush(skin::kWindow)),
       groupBrush_(CreateSolidBrush(skin::kGroup)),
       fieldBrush_(CreateSolidBrush(skin::kField)) {
@@ -70,13 +67,12 @@ Win32SettingsForm::Win32SettingsForm(HWND owner)
                       width, height, owner_, nullptr, GetModuleHandleW(nullptr), nullptr);
   MSG = Win32MessageBox(window_, "Calvora Audio Mixer");
   CreateControls();
-  SetPropW(window_, kFormProperty, this);
-  SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FormProcedure));
+  TakeMessages(window_);
 }
 
 Win32SettingsForm::~Win32SettingsForm() {
   // The controls' last notifications while they are destroyed find no form.
-  RemovePropW(window_, kFormProperty);
+  LeaveMessages(window_);
   DestroyWindow(window_);
   for (HGDIOBJ object : {static_cast<HGDIOBJ>(titleFont_), static_cast<HGDIOBJ>(windowBrush_),
                          static_cast<HGDIOBJ>(groupBrush_), static_cast<HGDIOBJ>(fieldBrush_)})
@@ -282,14 +278,7 @@ LRESULT Win32SettingsForm::ColorOf(HWND control, HDC dc) const {
   return reinterpret_cast<LRESULT>(groupBrush_);
 }
 
-LRESULT CALLBACK Win32SettingsForm::FormProcedure(HWND window, UINT message, WPARAM wParam,
-                                                  LPARAM lParam) {
-  auto* form = static_cast<Win32SettingsForm*>(GetPropW(window, kFormProperty));
-  return form != nullptr ? form->Handle(message, wParam, lParam)
-                         : DefWindowProcW(window, message, wParam, lParam);
-}
-
-LRESULT Win32SettingsForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT Win32SettingsForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_PAINT:
       Paint();

@@ -9,11 +9,12 @@
 #include <memory>
 
 #include "ui/Dialog.h"
+#include "ui/win32/FormWindow.h"
 #include "ui/win32/Win32Roles.h"
 
 namespace calvora::ui::win32 {
 
-class Win32SettingsForm : public Dialog {
+class Win32SettingsForm : public Dialog, private FormWindow {
  public:
   static constexpr int kClientWidth = 437;
   static constexpr int kClientHeight = 424;
@@ -69,8 +70,7 @@ class Win32SettingsForm : public Dialog {
   std::unique_ptr<Win32Button> SBSave;
 
  private:
-  static LRESULT CALLBACK FormProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   void CreateControls();
   // A caption text in the group at the place; a check group disables it with its controls.
   HWND Caption(const wchar_t* text, int x, int y, int width, Win32CheckGroup* group);

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "WaveCaptureFixture.h"
 #include "audio/Level.h"
 #include "audio/Silence.h"
 #include "audio/WaveCapture.h"
@@ -22,7 +23,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr const char* kDeviceName = "Calvora Virtual Capture";
 
-class AlsaWaveCapture : public ::testing::Test {
+class AlsaWaveCapture : public testing::WaveCaptureFixture<platform::alsa::AlsaWaveInput> {
  protected:
   void SetUp() override {
     // Each test has a device state of its own, in a directory of its own.
@@ -33,9 +34,7 @@ class AlsaWaveCapture : public ::testing::Test {
     setenv("CALVORA_VIRTUAL_CARD_DIR", stateDir.c_str(), 1);
   }
   void TearDown() override {
-    if (capture && capture->Active)
-      capture->Stop();
-    capture.reset();
+    WaveCaptureFixture::TearDown();
     std::filesystem::remove_all(stateDir);
   }
 
@@ -57,34 +56,7 @@ class AlsaWaveCapture : public ::testing::Test {
         found = i;
     }
     EXPECT_GE(found, 0) << "the virtual device is not listed";
-    capture->SelectDevice(found);
-    capture->SampleRate = rate;
-    capture->BufferSize = rate * 4 / 100;
-    capture->SetQueueBytes(capture->BufferSize * 16);
-    capture->OnData = [this](TWaveCapture& sender, const char* data, int32_t count) {
-      blockSizes.push_back(count);
-      levels.push_back(sender.Levels());
-      if (onData)
-        onData(data, count);
-    };
-    capture->OnError = [this](TWaveCapture& sender, uint32_t code) {
-      errors.push_back(code);
-      sender.Stop();
-    };
-    return capture->Start();
-  }
-
-  // Polls every 10 ms, like the work timer, until `done` or the time is up.
-  bool PollUntil(std::chrono::milliseconds limit, const std::function<bool()>& done) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-      if (capture->Active)
-        capture->Poll();
-      if (done())
-        return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return done();
+    return StartDevice(found, rate);
   }
 
   // The device number of the virtual capture device, or -1 when it is not listed.
@@ -115,12 +87,6 @@ class AlsaWaveCapture : public ::testing::Test {
   }
 
   std::string stateDir;
-  platform::alsa::AlsaWaveInput input;
-  std::unique_ptr<TWaveCapture> capture;
-  std::vector<int32_t> blockSizes;
-  std::vector<ChannelLevels> levels;
-  std::vector<uint32_t> errors;
-  std::function<void(const char*, int32_t)> onData;
 };
 
 TEST_F(AlsaWaveCapture, ListsTheVirtualDeviceByItsDescription) {

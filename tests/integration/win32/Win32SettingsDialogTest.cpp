@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "MemoryRunKeys.h"
 #include "VirtualMixerDevices.h"
 #include "VirtualWaveInput.h"
 #include "WindowPicture.h"
 #include "app/SettingsDialogWin32.h"
 #include "mixer/MixerXP.h"
-#include "platform/RunKeys.h"
 #include "platform/win32/WideText.h"
 #include "platform/win32/Win32Clock.h"
 #include "platform/win32/Win32ProfileFile.h"
@@ -35,24 +35,6 @@ namespace fs = std::filesystem;
 using Controls = testing::VirtualMixerDevices::Controls;
 using settings::Settings;
 using ui::win32::Win32SettingsForm;
-
-class MemoryRunKeys : public platform::RunKeys {
- public:
-  std::optional<std::vector<platform::RunValue>> List(platform::RunScope scope, bool) override {
-    if (scope == platform::RunScope::LocalMachine)
-      return std::vector<platform::RunValue>{};
-    return user;
-  }
-  bool Write(std::string_view name, std::string_view text) override {
-    user.push_back({std::string(name), true, std::string(text)});
-    return true;
-  }
-  bool Remove(std::string_view name) override {
-    std::erase_if(user, [&](const platform::RunValue& v) { return v.Name == name; });
-    return true;
-  }
-  std::vector<platform::RunValue> user;
-};
 
 std::string Utf8(const std::u8string& text) {
   return {text.begin(), text.end()};
@@ -231,7 +213,7 @@ class SettingsDialogOnWin32 : public ::testing::Test {
   testing::VirtualWaveInput waveInput;
   testing::VirtualMixerDevices mixerDevices;
   platform::win32::Win32ProfileFile ini{Utf8((dir / "calvora.ini").u8string())};
-  MemoryRunKeys runKeys;
+  testing::MemoryRunKeys runKeys;
   settings::SettingsStore store{ini, runKeys, "C:\\calvora\\calvora-audio-mixer.exe",
                                 [](const std::string&) {}};
   HWND owner = nullptr;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "WaveCaptureFixture.h"
 #include "audio/Level.h"
 #include "audio/WaveCapture.h"
 #include "platform/win32/Win32WaveInput.h"
@@ -18,52 +19,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The capture on waveIn, recording from the virtual card's -20 dBFS tone through Wine.
-class Win32WaveCapture : public ::testing::Test {
+class Win32WaveCapture : public testing::WaveCaptureFixture<platform::win32::Win32WaveInput> {
  protected:
-  void TearDown() override {
-    if (capture && capture->Active)
-      capture->Stop();
-  }
-
   int32_t StartCapture(int32_t rate) {
     capture = std::make_unique<TWaveCapture>(input);
     capture->RefreshDevices();
     // Wine's driver offers ALSA's default device, which is the virtual card here.
     EXPECT_EQ(capture->DeviceCount(), 1);
     EXPECT_EQ(capture->DeviceName(0), "In: default");
-    capture->SelectDevice(0);
-    capture->SampleRate = rate;
-    capture->BufferSize = rate * 4 / 100;
-    capture->SetQueueBytes(capture->BufferSize * 16);
-    capture->OnData = [this](TWaveCapture& sender, const char*, int32_t count) {
-      blockSizes.push_back(count);
-      levels.push_back(sender.Levels());
-    };
-    capture->OnError = [this](TWaveCapture& sender, uint32_t code) {
-      errors.push_back(code);
-      sender.Stop();
-    };
-    return capture->Start();
+    return StartDevice(0, rate);
   }
-
-  // Polls every 10 ms, like the work timer, until `done` or the time is up.
-  bool PollUntil(std::chrono::milliseconds limit, const std::function<bool()>& done) {
-    const auto end = Clock::now() + limit;
-    while (Clock::now() < end) {
-      if (capture->Active)
-        capture->Poll();
-      if (done())
-        return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return done();
-  }
-
-  platform::win32::Win32WaveInput input;
-  std::unique_ptr<TWaveCapture> capture;
-  std::vector<int32_t> blockSizes;
-  std::vector<ChannelLevels> levels;
-  std::vector<uint32_t> errors;
 };
 
 TEST_F(Win32WaveCapture, ToneAtMinus20ArrivesIn10MsBlocksAbout100ASecond) {

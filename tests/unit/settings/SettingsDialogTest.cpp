@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "MemoryRunKeys.h"
 #include "VirtualClock.h"
 #include "VirtualMixerDevices.h"
 #include "VirtualTimers.h"
@@ -48,24 +49,6 @@ class MemoryProfileFile : public platform::ProfileFile {
   std::string path_ = "/virtual/calvora.ini";
 };
 
-class MemoryRunKeys : public platform::RunKeys {
- public:
-  std::optional<std::vector<platform::RunValue>> List(platform::RunScope scope, bool) override {
-    if (scope == platform::RunScope::LocalMachine)
-      return std::vector<platform::RunValue>{};
-    return user;
-  }
-  bool Write(std::string_view name, std::string_view text) override {
-    user.push_back({std::string(name), true, std::string(text)});
-    return true;
-  }
-  bool Remove(std::string_view name) override {
-    std::erase_if(user, [&](const platform::RunValue& v) { return v.Name == name; });
-    return true;
-  }
-  std::vector<platform::RunValue> user;
-};
-
 // The dialog on virtual widgets, two capture devices and two mixer devices:
 // "Desk" with the roots Playback (Master, PCM, Line) and Capture (Capture, Mic), and
 // "USB Box" with Playback (Master, Aux).
@@ -106,11 +89,38 @@ class SettingsDialog : public ::testing::Test {
   void Open() {
     dialog = std::make_unique<TFSetting>(
         SettingWidgets{
-            Form,     MSG,          CBSourceMode, EPID,       CBAutoStart,  CBHide,       GBCard,
-            CBCard,   CBBitrate,    SSilence,     LSilence,   ESilenceTime, ERestoreTime, ECardWait,
-            GBMixer,  CBSeparately, CBMuteOnly,   CBSetLevel, CBDevice_L,   CBDevice_R,   CBRoot_L,
-            CBRoot_R, CBLine_L,     CBLine_R,     TBLevel_L,  TBLevel_R,    SBEqual,      EFadeOut,
-            EFadeIn,  EMixerWait,   SBSave},
+            .Form = Form,
+            .MSG = MSG,
+            .CBSourceMode = CBSourceMode,
+            .EPID = EPID,
+            .CBAutoStart = CBAutoStart,
+            .CBHide = CBHide,
+            .GBCard = GBCard,
+            .CBCard = CBCard,
+            .CBBitrate = CBBitrate,
+            .SSilence = SSilence,
+            .LSilence = LSilence,
+            .ESilenceTime = ESilenceTime,
+            .ERestoreTime = ERestoreTime,
+            .ECardWait = ECardWait,
+            .GBMixer = GBMixer,
+            .CBSeparately = CBSeparately,
+            .CBMuteOnly = CBMuteOnly,
+            .CBSetLevel = CBSetLevel,
+            .CBDevice_L = CBDevice_L,
+            .CBDevice_R = CBDevice_R,
+            .CBRoot_L = CBRoot_L,
+            .CBRoot_R = CBRoot_R,
+            .CBLine_L = CBLine_L,
+            .CBLine_R = CBLine_R,
+            .TBLevel_L = TBLevel_L,
+            .TBLevel_R = TBLevel_R,
+            .SBEqual = SBEqual,
+            .EFadeOut = EFadeOut,
+            .EFadeIn = EFadeIn,
+            .EMixerWait = EMixerWait,
+            .SBSave = SBSave,
+        },
         SettingServices{wave, devices, clock, timers, store, [this] { return mainMixer.get(); }});
   }
   void Save() { SBSave.Click(); }
