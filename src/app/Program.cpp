@@ -19,6 +19,7 @@
 #include "platform/posix/ProcessPriority.h"
 #include "platform/posix/XdgRunKeys.h"
 #include "platform/qt/QtTimers.h"
+#include "platform/qt/QtWakeSignal.h"
 #include "platform/qt/SessionEnd.h"
 #include "platform/qt/ShutdownSignals.h"
 #include "ui/qt/MainForm.h"
@@ -86,6 +87,9 @@ int main(int argc, char** argv) {
   const auto runSettingsDialog = [&form, &dialogServices] {
     return app::RunSettingsDialog(&form, dialogServices);
   };
+  // The capture thread wakes the main loop for each block it has filled; the main loop
+  // sleeps otherwise.
+  platform::qt::QtWakeSignal captureBlockReady;
   app::MainWindowServices services{clock,
                                    timers,
                                    *desktop,
@@ -94,7 +98,8 @@ int main(int argc, char** argv) {
                                    store,
                                    CALVORA_FILE_VERSION,
                                    platform::posix::RaiseProcessPriority,
-                                   runSettingsDialog};
+                                   runSettingsDialog,
+                                   captureBlockReady.Usable() ? &captureBlockReady : nullptr};
   app::TCV_AudioMixer window(widgets, std::move(services));
   mainWindow = &window;
 
