@@ -13,6 +13,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xdotool
+  # The benchmarks' baseline: capture with silence detection, as a user would run it instead.
+  ffmpeg
   libebur128-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev curl
   # The Windows build: the cross compiler, GoogleTest's sources, Wine to run it, xauth for
   # xvfb-run.
