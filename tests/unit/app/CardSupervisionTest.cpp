@@ -194,11 +194,19 @@ TEST_F(CardSupervisionTest, WithTheBlockReadySignalEachBlockGoesOutAtOnceWithout
   const auto blocks = AudioTo(300);
   ASSERT_EQ(blocks.size(), 5u);
   EXPECT_NEAR(link::AudioBlockHeader::Read(blocks[4])->RightLevel, -20.0, 0.01);
+  // A device that fails between two checks starts its wait at the delivery that found it,
+  // not at the last check.
+  const int64_t lastDelivery = window->NowMs;
+  clock.Advance(300);  // no timer runs: the clock alone moves on
+  waveInput.PrepareResult = platform::result::kNoDriver;
+  waveInput.FillOldest(testing::VirtualWaveInput::Frames(480, kTone, kTone));
+  ASSERT_TRUE(signal.Deliver());
+  EXPECT_FALSE(window->Capture->Active);
+  EXPECT_EQ(window->CardWaitStart, lastDelivery + 300);
   // A stopped capture ignores a late delivery; the window lets go of the signal at its end.
-  window->Capture->Stop();
   signal.Raise();
   EXPECT_TRUE(signal.Deliver());
-  EXPECT_EQ(AudioTo(300).size(), 5u);
+  EXPECT_EQ(AudioTo(300).size(), 6u);
   window.reset();
   EXPECT_FALSE(signal.HasHandler());
 }
