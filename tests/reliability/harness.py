@@ -206,7 +206,7 @@ class QuietWatch:
 
     def __init__(self, session):
         self.proc = session.spawn([session.bin.ctl, "watch", "--levels-every", "1000000000"],
-                                  stdout=subprocess.DEVNULL)
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def thread_figures(pid):
