@@ -16,6 +16,8 @@ packages=(
   # The desktop's own sound server for the tests and the demo: PipeWire with its session manager
   # and PulseAudio server, and PulseAudio's command-line tools. None starts by itself here.
   pipewire pipewire-bin wireplumber pipewire-pulse pulseaudio-utils
+  # The benchmarks' baseline: capture with silence detection, as a user would run it instead.
+  ffmpeg
   libebur128-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev curl
   # The live page of calvora-ctl serve is tested in headless Chromium.
   chromium

@@ -45,7 +45,7 @@ void TCV_AudioMixer::ReceiveCMD(link::TMessage& message) {
 
 void TCV_AudioMixer::Run_Source(bool restore) {
   // The next tick runs both checks at once: their times lie in the past.
-  Timer->SetEnabled(true);
+  StartWorkTimer();
   if (restore) {
     MuteWanted = false;
     if (LineMixer)

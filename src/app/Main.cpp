@@ -10,6 +10,10 @@ namespace calvora::app {
 namespace {
 constexpr int32_t kWorkTickMs = 10;
 constexpr int64_t kCheckPeriodMs = 500;
+// With the capture's blocks arriving on their own signal, the work timer has nothing to do
+// between checks: it ticks once a check is due (a check runs on the first tick more than
+// kCheckPeriodMs after the last one, as with the 10 ms tick).
+constexpr int32_t kCheckTickMs = static_cast<int32_t>(kCheckPeriodMs) + kWorkTickMs;
 }  // namespace
 
 TCV_AudioMixer::TCV_AudioMixer(const MainWindowWidgets& widgets, MainWindowServices services)
@@ -27,6 +31,8 @@ TCV_AudioMixer::TCV_AudioMixer(const MainWindowWidgets& widgets, MainWindowServi
 
 TCV_AudioMixer::~TCV_AudioMixer() {
   services_.Desktop.SetMessageHandler(nullptr);
+  if (services_.CaptureBlockReady)
+    services_.CaptureBlockReady->SetHandler(nullptr);
   w_.SBSettings.OnClick = nullptr;
   w_.ImgLed.OnClick = nullptr;
   w_.TrayIcon.OnDoubleClick = nullptr;
@@ -49,6 +55,8 @@ void TCV_AudioMixer::FormCreate() {
   LevelFader->OnChange = [this](mixer::TCVFader& sender, double value) {
     ShowMixerValue(sender, value);
   };
+  if (services_.CaptureBlockReady)
+    services_.CaptureBlockReady->SetHandler([this] { BlocksReady(); });
   CommandChannel = std::make_unique<link::TWinMSG>(services_.Desktop, services_.Timers);
   services_.Desktop.SetMessageHandler([this](const platform::IncomingMessage& incoming) {
     if (incoming.message != link::WM_WINMSG)
@@ -63,7 +71,8 @@ void TCV_AudioMixer::FormCreate() {
   NextCardCheck = CardWaitStart = CardDeadline = 0;
   NextMixerCheck = MixerWaitStart = MixerDeadline = 0;
   NowMs = 0;
-  Timer->SetEnabled(!Settings.SourceMode);
+  if (!Settings.SourceMode)
+    StartWorkTimer();
   // In interactive mode the controlling program decides when the lines come up.
   if (Settings.SourceMode)
     Settings.SetLevel = false;
@@ -98,9 +107,26 @@ void TCV_AudioMixer::WorkTick() {
     NextMixerCheck = NowMs + kCheckPeriodMs;
     CheckMixer();
   }
-  // Captured blocks reach the window's data handler from inside the poll.
+  // Captured blocks reach the window's data handler from inside the poll. With the
+  // block-ready signal they have come already, and the tick only runs the checks.
   if (Capture && Capture->Active)
     Capture->Poll();
+  if (services_.CaptureBlockReady && Timer->Interval() != kCheckTickMs)
+    Timer->SetInterval(kCheckTickMs);
+}
+
+void TCV_AudioMixer::BlocksReady() {
+  if (!Capture || !Capture->Active)
+    return;
+  // A failing device restarts its wait from this moment, not from the last check.
+  NowMs = engine_.TickCount64();
+  Capture->Poll();
+}
+
+void TCV_AudioMixer::StartWorkTimer() {
+  if (Timer->Interval() != kWorkTickMs)
+    Timer->SetInterval(kWorkTickMs);
+  Timer->SetEnabled(true);
 }
 
 void TCV_AudioMixer::SBSettingsClick() {

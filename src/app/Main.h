@@ -1,6 +1,8 @@
 #pragma once
-// The main window: owns every long-lived object of the program and drives it from one 10 ms
-// work timer that runs the sound-card and mixer checks every 500 ms and polls the capture.
+// The main window: owns every long-lived object of the program and drives it from one work
+// timer that runs the sound-card and mixer checks every 500 ms. Captured blocks are collected
+// when the capture's block-ready signal wakes the main thread; without such a signal the work
+// timer runs every 10 ms and polls the capture on each tick.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -18,6 +20,7 @@
 #include "platform/Desktop.h"
 #include "platform/MixerDevices.h"
 #include "platform/Timers.h"
+#include "platform/WakeSignal.h"
 #include "platform/WaveInput.h"
 #include "settings/Settings.h"
 #include "ui/Button.h"
@@ -70,6 +73,8 @@ struct MainWindowServices {
   std::function<void()> RaisePriority;
   // Shows the settings dialog modally; true when it closed after a successful save.
   std::function<bool()> RunSettingsDialog;
+  // Raised by the capture's device for every block it returns; none: the capture is polled.
+  platform::WakeSignal* CaptureBlockReady = nullptr;
 };
 
 class TCV_AudioMixer {
@@ -83,6 +88,8 @@ class TCV_AudioMixer {
 
   void FormSetSize();
   void WorkTick();
+  // The capture's block-ready signal: collects and delivers the blocks returned so far.
+  void BlocksReady();
   void SBSettingsClick();
   void SkinFrameMinimize();
   void SkinFrameRestore();
@@ -97,6 +104,7 @@ class TCV_AudioMixer {
   void ShowMixerValue(mixer::TCVFader& sender, double value);
 
   bool WorkTimerEnabled() const { return Timer->Enabled(); }
+  int32_t WorkTimerInterval() const { return Timer->Interval(); }
 
   int64_t NextCardCheck = 0;
   int64_t CardWaitStart = 0;
@@ -144,6 +152,8 @@ class TCV_AudioMixer {
 
  private:
   void FormCreate();
+  // Starts the work timer for a first tick soon (the checks that are due run on it).
+  void StartWorkTimer();
   void ReleaseCapture();
   void ReleaseDetector();
   // Destroys the line controller and forgets the ids of its lines.

@@ -20,6 +20,7 @@
 #include "platform/posix/ProcessPriority.h"
 #include "platform/posix/XdgRunKeys.h"
 #include "platform/qt/QtTimers.h"
+#include "platform/qt/QtWakeSignal.h"
 #include "platform/qt/SessionEnd.h"
 #include "platform/qt/ShutdownSignals.h"
 #include "ui/qt/MainForm.h"
@@ -73,20 +74,24 @@ int main(int argc, char** argv) {
         form.MSG.ShowError(app::SettingsErrorForUser(text, iniPath, inUserFolder));
       });
 
-  const std::unique_ptr<app::TCV_AudioMixer> mainWindow =
-      app::StartMainWindow(app::MainWindowWidgetsOf(form, form.ImgLed->Canvas()),
-                           {.Clock = clock,
-                            .Timers = timers,
-                            .Desktop = *desktop,
-                            .WaveInput = waveInput,
-                            .MixerDevices = mixerDevices,
-                            .Store = store,
-                            .FileVersion = CALVORA_FILE_VERSION,
-                            .RaisePriority = platform::posix::RaiseProcessPriority,
-                            .RunSettingsDialog = nullptr},  // StartMainWindow sets it
-                           [&form](const settings::SettingServices& dialogServices) {
-                             return app::RunSettingsDialog(&form, dialogServices);
-                           });
+  // The capture thread wakes the main loop for each block it has filled; the main loop
+  // sleeps otherwise.
+  platform::qt::QtWakeSignal captureBlockReady;
+  const std::unique_ptr<app::TCV_AudioMixer> mainWindow = app::StartMainWindow(
+      app::MainWindowWidgetsOf(form, form.ImgLed->Canvas()),
+      {.Clock = clock,
+       .Timers = timers,
+       .Desktop = *desktop,
+       .WaveInput = waveInput,
+       .MixerDevices = mixerDevices,
+       .Store = store,
+       .FileVersion = CALVORA_FILE_VERSION,
+       .RaisePriority = platform::posix::RaiseProcessPriority,
+       .RunSettingsDialog = nullptr,  // StartMainWindow sets it
+       .CaptureBlockReady = captureBlockReady.Usable() ? &captureBlockReady : nullptr},
+      [&form](const settings::SettingServices& dialogServices) {
+        return app::RunSettingsDialog(&form, dialogServices);
+      });
   app::TCV_AudioMixer& window = *mainWindow;
 
   // The session is ending: close at once, without the confirmation of interactive mode. A

@@ -92,7 +92,12 @@ int32_t TWaveCapture::Start() {
   platform::Result result = waveInput_.QueryFormat(device, format);
   if (result != platform::result::kOk)
     return result;
-  result = waveInput_.Open(WaveHandle, device, format, &TWaveCapture::WaveInCallback);
+  platform::WakeSignal* const blockReady = blockReady_;
+  result = waveInput_.Open(WaveHandle, device, format, [blockReady](platform::WaveHeader& block) {
+    MarkDone(block);
+    if (blockReady)
+      blockReady->Raise();
+  });
   if (result != platform::result::kOk) {
     WaveHandle = platform::kNoWaveIn;
     return result;
@@ -106,8 +111,8 @@ int32_t TWaveCapture::Start() {
   return result;
 }
 
-// Runs on the device's thread: marking the block is all it may do.
-void TWaveCapture::WaveInCallback(platform::WaveHeader& block) {
+// Runs on the device's thread: marking the block (and raising the signal) is all it may do.
+void TWaveCapture::MarkDone(platform::WaveHeader& block) {
   block.User.store(kDoneMark, std::memory_order_release);
 }
 

@@ -2,7 +2,9 @@
 // 16-bit stereo capture from one wave input device in blocks, with the peak level of each
 // channel. The capture has no thread or timer of its own: the device marks returned blocks
 // done, and the owner's Poll, on the main thread, collects, measures and delivers them and
-// keeps the device's queue full.
+// keeps the device's queue full. With a block-ready signal the device also raises it for every
+// block it returns, so that the owner can poll as soon as there is something to collect
+// instead of on a timer.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/WakeSignal.h"
 #include "platform/WaveInput.h"
 
 namespace calvora::audio {
@@ -57,6 +60,9 @@ class TWaveCapture {
   int32_t Stop();
   // Collects, measures and delivers filled blocks, then queues fresh ones.
   void Poll();
+  // Raised on the device's thread after each returned block, from the next Start on; the
+  // signal must outlive the capture's devices (until Stop). nullptr for none.
+  void SetBlockReadySignal(platform::WakeSignal* signal) { blockReady_ = signal; }
 
   double LeftLevel() const;
   double RightLevel() const;
@@ -84,7 +90,7 @@ class TWaveCapture {
   struct Block;
   using BlockList = std::list<std::unique_ptr<Block>>;
 
-  static void WaveInCallback(platform::WaveHeader& block);
+  static void MarkDone(platform::WaveHeader& block);
   void Collect(bool& firstBlock, uint64_t session);
   void Refill(uint64_t session);
   void Measure(const Block& block, bool& firstBlock);
@@ -92,6 +98,7 @@ class TWaveCapture {
   bool StillRunning(uint64_t session) const { return Pending && session_ == session; }
 
   platform::WaveInput& waveInput_;
+  platform::WakeSignal* blockReady_ = nullptr;
   bool Busy = false;
   platform::WaveInHandle WaveHandle = platform::kNoWaveIn;
   std::unique_ptr<BlockList> Pending;

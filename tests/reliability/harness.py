@@ -198,3 +198,35 @@ class Watch:
                 return found
             time.sleep(0.005)
         return None
+
+
+class QuietWatch:
+    """`calvora-ctl watch` as a peer that receives every audio block and prints nothing, so
+    that its own output and a reader beside it add no load to what is measured."""
+
+    def __init__(self, session):
+        self.proc = session.spawn([session.bin.ctl, "watch", "--levels-every", "1000000000"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def thread_figures(pid):
+    """Each living thread of `pid`: tid -> (name, CPU ns, voluntary context switches so far).
+    A voluntary switch is the thread going to sleep, so each stands for one wake-up; the
+    others are preemptions by other work on a busy machine and are left out."""
+    threads = {}
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            base = f"/proc/{pid}/task/{task}"
+            with open(f"{base}/comm") as f:
+                name = f.read().strip()
+            with open(f"{base}/schedstat") as f:
+                cpu = int(f.read().split()[0])
+            switches = 0
+            with open(f"{base}/status") as f:
+                for line in f:
+                    if line.startswith("voluntary_ctxt_switches"):
+                        switches += int(line.split()[1])
+            threads[int(task)] = (name, cpu, switches)
+        except (FileNotFoundError, ProcessLookupError):
+            pass  # a thread that ended meanwhile
+    return threads

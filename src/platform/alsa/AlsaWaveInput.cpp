@@ -2,6 +2,7 @@
 
 #include <alsa/asoundlib.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -291,18 +292,44 @@ class AlsaWaveInput::Stream {
 
  private:
   // Called with the queue locked.
-  void ReturnOldest() {
+  void ReturnOldest() { TellDone(TakeOldest()); }
+
+  // Called with the queue locked: the oldest block leaves the queue, not yet told done.
+  WaveHeader& TakeOldest() {
     WaveHeader* block = queue_.front();
     queue_.pop_front();
     block->Flags = (block->Flags & ~wave_header::kInQueue) | wave_header::kDone;
-    if (onDone_)
-      onDone_(*block);
+    return *block;
   }
 
-  // Copies recorded bytes into the oldest blocks; a full block goes back to the owner.
-  // With no block queued the bytes are lost, as they would be on any device, and counted.
+  void TellDone(WaveHeader& block) {
+    if (onDone_)
+      onDone_(block);
+  }
+
+  // Copies recorded bytes into the oldest blocks; a full block goes back to the owner. The
+  // owner hears of the full blocks only once the queue is unlocked: it wakes at once to
+  // collect them and queue fresh ones, and would otherwise have to sleep again on the lock.
+  // The blocks are the owner's from then on, and only the owner releases them; the capture
+  // thread no longer touches them once it has told them done.
   void Deliver(const char* data, size_t bytes) {
-    std::lock_guard lock(queueMutex_);
+    std::array<WaveHeader*, kReturnedAtOnce> returned{};
+    size_t count = 0;
+    {
+      std::lock_guard lock(queueMutex_);
+      FillBlocks(data, bytes, returned, count);
+    }
+    for (size_t i = 0; i < count; ++i)
+      TellDone(*returned[i]);
+  }
+
+  static constexpr size_t kReturnedAtOnce = 8;
+
+  // Called with the queue locked. The full blocks are told done in queue order: past
+  // kReturnedAtOnce in one read (blocks far smaller than a period), those held so far are
+  // told done at once, under the lock, before the next is held.
+  void FillBlocks(const char* data, size_t bytes,
+                  std::array<WaveHeader*, kReturnedAtOnce>& returned, size_t& count) {
     while (bytes > 0 && !queue_.empty()) {
       WaveHeader* block = queue_.front();
       const size_t room = block->BufferLength - block->BytesRecorded;
@@ -311,8 +338,14 @@ class AlsaWaveInput::Stream {
       block->BytesRecorded += static_cast<uint32_t>(n);
       data += n;
       bytes -= n;
-      if (block->BytesRecorded == block->BufferLength)
-        ReturnOldest();
+      if (block->BytesRecorded == block->BufferLength) {
+        if (count == returned.size()) {
+          for (size_t i = 0; i < count; ++i)
+            TellDone(*returned[i]);
+          count = 0;
+        }
+        returned[count++] = &TakeOldest();
+      }
     }
     if (bytes > 0) {
       discarded_.fetch_add(bytes, std::memory_order_relaxed);
@@ -359,6 +392,8 @@ class AlsaWaveInput::Stream {
   }
 
   void Capture() {
+    // Named, so that the thread's own figures can be told apart from the main thread's.
+    pthread_setname_np(pthread_self(), "calvora-capture");
     std::vector<char> period(periodFrames_ * frameBytes_);
     const int count = snd_pcm_poll_descriptors_count(pcm_);
     if (count <= 0) {

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 
 namespace calvora::platform::dbus {
@@ -57,10 +58,15 @@ void QtBusPump::Rearm() {
   const int64_t timeoutMs = desktop_.TimeoutMs();
   if (timeoutMs < 0) {
     deadline_->stop();
-  } else {
-    const int64_t capped = std::min<int64_t>(timeoutMs, std::numeric_limits<int>::max());
-    deadline_->start(static_cast<int>(capped));
+    return;
   }
+  // Rearmed after every post: a deadline that has not moved (the bus's next time-out is
+  // that of a call already waiting) keeps its timer rather than registering it anew.
+  const int64_t capped = std::min<int64_t>(timeoutMs, std::numeric_limits<int>::max());
+  const int remaining = deadline_->remainingTime();
+  if (deadline_->isActive() && remaining >= 0 && std::abs(remaining - capped) <= 1)
+    return;
+  deadline_->start(static_cast<int>(capped));
 }
 
 }  // namespace calvora::platform::dbus

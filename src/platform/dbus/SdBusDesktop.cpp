@@ -282,6 +282,7 @@ void SdBusDesktop::Lose(int error, std::string_view what) {
   windows_.clear();
   unanswered_.clear();
   watchedPosts_.clear();
+  lastWatchedUs_.clear();
   ownerQueries_ = 0;
   Rearm();
 }
@@ -526,15 +527,24 @@ Result SdBusDesktop::Post(WindowHandle target, const char* member, Answer answer
   // limit, for as long as the receiver lives; a window that never answers must not use
   // that limit up with a record for every block. The answer is awaited for the whole
   // give-up time: a window that answers late is behind, not gone.
-  if (watchedPosts_.contains(target))
-    answer = Answer::kNone;
+  // Nor need every post of a steady stream ask for one: a window that answered a watched
+  // post lately is followed again only kWatchSpacingUs after that post, so that an audio
+  // stream of 100 blocks a second costs a few answers a second, not an answer (and a wake-up
+  // to read it) per block. A window that stops answering is still behind within
+  // kReplyTimeoutMs plus that spacing.
+  const uint64_t now = MonotonicUs();
+  if (answer == Answer::kWatch) {
+    const auto last = lastWatchedUs_.find(target);
+    if (watchedPosts_.contains(target) ||
+        (last != lastWatchedUs_.end() && now - last->second < kWatchSpacingUs))
+      answer = Answer::kNone;
+  }
   int r = 0;
   if (answer == Answer::kNone) {
     r = sd_bus_message_set_expect_reply(call, 0);
     if (r >= 0)
       r = sd_bus_send(bus_, call, nullptr);
   } else {
-    const uint64_t now = MonotonicUs();
     auto* post = new PostedCall{this, target, now};
     sd_bus_slot* slot = nullptr;
     r = sd_bus_call_async(bus_, &slot, call, &SdBusCallbacks::OnPostReply, post,
@@ -542,6 +552,7 @@ Result SdBusDesktop::Post(WindowHandle target, const char* member, Answer answer
     if (r >= 0) {
       FloatWithUserdata<PostedCall>(slot);
       watchedPosts_[target] = now;
+      lastWatchedUs_[target] = now;
     } else {
       delete post;
     }
@@ -590,10 +601,14 @@ void SdBusDesktop::NoteOwner(const std::string& name, std::string_view owner) {
   // Only a name whose owner is the very connection its handle stands for is a window: no
   // program can hold a window name for a handle that is not its own.
   WindowInfo window;
-  if (ParseWindowBusName(name, window) && owner == UniqueNameOf(window.handle))
+  if (ParseWindowBusName(name, window) && owner == UniqueNameOf(window.handle)) {
     windows_[name] = std::move(window);
-  else
+  } else {
+    // A window that left is forgotten; its handle is never used again.
+    if (window.handle != 0)
+      lastWatchedUs_.erase(window.handle);
     windows_.erase(name);
+  }
 }
 
 std::vector<WindowInfo> SdBusDesktop::EnumWindows() {

@@ -126,6 +126,9 @@ class SdBusDesktop : public Desktop {
   WindowHandle messageSender_ = 0;             // of the call being answered
   // The one watched post each window has yet to answer, with the time it was posted.
   std::map<WindowHandle, uint64_t> watchedPosts_;
+  // When each window was last posted a watched post; the next waits kWatchSpacingUs.
+  static constexpr uint64_t kWatchSpacingUs = 200000;
+  std::map<WindowHandle, uint64_t> lastWatchedUs_;
   int32_t giveUpMs_ = kGiveUpMs;
   std::deque<WindowHandle> unanswered_;  // reports waiting for delivery
   MessageHandler messageHandler_;

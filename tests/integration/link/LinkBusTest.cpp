@@ -519,6 +519,29 @@ TEST_F(LinkBus, BusyPeersKeepTheirPlaceAndGetEveryNoticeInOrder) {
   EXPECT_LE(traffic.longestSendMs, 30);
 }
 
+TEST_F(LinkBus, APeerThatHasBeenAnsweringIsBehindASecondAfterItGoesBusy) {
+  StartUtility();
+  const std::string own = std::to_string(desktop->OwnWindow());
+  ChildProcess peer(TestWindow({"--class", "Steady", "--announce-to", own, "--quiet-data"}));
+  ASSERT_TRUE(RunUntil([&] { return Channel().Peers().size() == 1; }, 5000));
+  const WindowHandle handle = Channel().Peers()[0].Handle;
+  // Only some posts ask for an answer; a peer that answered them for a while and then stops
+  // must still be seen behind about a second later, not only after a first busy spell.
+  UtilityTraffic traffic(Channel());
+  traffic.Start(500);
+  RunFor(1500);
+  EXPECT_FALSE(desktop->Behind(handle));
+  peer.WriteLine("busy 3000");
+  const int64_t busyAt = NowMs();
+  const bool behind = RunUntil([&] { return desktop->Behind(handle); }, 3000);
+  const int64_t behindAfter = NowMs() - busyAt;
+  traffic.Stop();
+  ASSERT_TRUE(behind);
+  std::printf("behind %lld ms after the peer went busy\n", static_cast<long long>(behindAfter));
+  EXPECT_GE(behindAfter, 900);
+  EXPECT_LE(behindAfter, 1600);
+}
+
 TEST_F(LinkBus, BusctlAsksForTheProgramId) {
   ChildProcess utility(TestWindow({"--pid", "1234"}));
   const WindowHandle handle = StartWindow(utility);

@@ -105,6 +105,23 @@ TEST_F(MainWindowTest, FirstTickRunsBothChecksThenEveryStrictly500Ms) {
   EXPECT_EQ(window->cardCheckTimes[1] - window->cardCheckTimes[0], 510);
 }
 
+TEST_F(MainWindowTest, WithABlockReadySignalTheTimerTicksOnlyForTheChecks) {
+  useBlockReady = true;
+  testing::VirtualWakeSignal& signal = blockReady;
+  Create();
+  EXPECT_TRUE(signal.HasHandler());
+  EXPECT_EQ(window->WorkTimerInterval(), 10);  // the first checks come at once
+  timers.Advance(10);
+  EXPECT_EQ(window->cardChecks, 1);
+  EXPECT_EQ(window->WorkTimerInterval(), 510);
+  // The checks keep their 510 ms rhythm with one tick each.
+  timers.Advance(3000);
+  EXPECT_EQ(window->cardChecks, 6);
+  EXPECT_EQ(window->mixerChecks, 6);
+  for (size_t i = 1; i < window->cardCheckTimes.size(); ++i)
+    EXPECT_EQ(window->cardCheckTimes[i] - window->cardCheckTimes[i - 1], 510);
+}
+
 TEST_F(MainWindowTest, ChecksKeepRunningWhenTheSystemTickWraps) {
   clock.SetTick(0xFFFFFFFFu - 1200);
   Create();

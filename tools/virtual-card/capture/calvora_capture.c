@@ -37,8 +37,9 @@ struct vc_capture {
   int timer_fd;
   int lock_fd; /* held while open when the device is exclusive; -1 otherwise */
   struct timespec started;
-  uint64_t consumed; /* frames handed to the reader since start */
-  uint64_t position; /* programme frames played since the programme began */
+  uint64_t consumed;             /* frames handed to the reader since start */
+  uint64_t position;             /* programme frames played since the programme began */
+  uint64_t state_checked_period; /* period of the stream (from 1) in which the state was read */
 };
 
 static uint64_t elapsed_frames(const struct vc_capture* vc) {
@@ -82,6 +83,21 @@ static void refresh_state(struct vc_capture* vc) {
   snprintf(vc->playing, sizeof vc->playing, "%s", wanted);
 }
 
+/* While running, the state file is read once per period of audio time, however often the
+ * reader asks for the pointer or polls: a steering change is seen within a period, and a
+ * reader pays one stat() per period, as on a card whose driver looks once per interrupt. */
+static void refresh_state_each_period(struct vc_capture* vc) {
+  if (vc->io.state != SND_PCM_STATE_RUNNING || vc->io.period_size == 0) {
+    refresh_state(vc);
+    return;
+  }
+  uint64_t period = elapsed_frames(vc) / vc->io.period_size + 1;
+  if (period == vc->state_checked_period)
+    return;
+  vc->state_checked_period = period;
+  refresh_state(vc);
+}
+
 static int arm_timer(struct vc_capture* vc, int on) {
   struct itimerspec spec;
   memset(&spec, 0, sizeof spec);
@@ -104,6 +120,7 @@ static int vc_start(snd_pcm_ioplug_t* io) {
     return -ENODEV;
   clock_gettime(CLOCK_MONOTONIC, &vc->started);
   vc->consumed = 0;
+  vc->state_checked_period = 1; /* just read */
   return arm_timer(vc, 1);
 }
 
@@ -114,7 +131,7 @@ static int vc_stop(snd_pcm_ioplug_t* io) {
 
 static snd_pcm_sframes_t vc_pointer(snd_pcm_ioplug_t* io) {
   struct vc_capture* vc = io->private_data;
-  refresh_state(vc);
+  refresh_state_each_period(vc);
   /* A running stream whose device vanished keeps its pointer moving, so the reader reads and
    * the read itself fails with -ENODEV (from the transfer), as on an unplugged card: a pointer
    * error would reach the reader as an overrun instead. */
@@ -160,7 +177,7 @@ static int vc_poll_revents(snd_pcm_ioplug_t* io, struct pollfd* pfd, unsigned in
     (void)n;
   }
   *revents = 0;
-  refresh_state(vc);
+  refresh_state_each_period(vc);
   if (vc->device == VC_VANISHED) {
     /* Readable too, so that the reader reads and learns that the device is gone. */
     *revents = POLLERR | POLLIN;

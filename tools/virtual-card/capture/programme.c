@@ -221,10 +221,12 @@ int vc_parse_programme(const char* text, struct vc_programme* p) {
 
 void vc_free_programme(struct vc_programme* p) {
   free(p->file_frames);
+  for (int k = 0; k < VC_MAX_SEGMENTS; ++k)
+    free(p->segments[k].table);
   memset(p, 0, sizeof *p);
 }
 
-static int16_t tone_sample(const struct vc_segment* s, uint64_t position, unsigned rate) {
+int16_t vc_tone_sample(const struct vc_segment* s, uint64_t position, unsigned rate) {
   if (s->level_db < -200)
     return 0;
   double amplitude = 32768.0 * pow(10.0, s->level_db / 20.0);
@@ -236,7 +238,57 @@ static int16_t tone_sample(const struct vc_segment* s, uint64_t position, unsign
   return (int16_t)lround(amplitude * sin(2 * M_PI * phase));
 }
 
-void vc_render(const struct vc_programme* p, uint64_t position, unsigned rate, int16_t* out,
+static uint64_t gcd_u64(uint64_t a, uint64_t b) {
+  while (b) {
+    uint64_t t = a % b;
+    a = b;
+    b = t;
+  }
+  return a;
+}
+
+/* A whole-Hz tone repeats after rate / gcd(rate, hz) frames, at most one second: that many
+ * samples are computed once. Silence and other tones get no table. */
+static void build_table(struct vc_segment* s, unsigned rate) {
+  free(s->table);
+  s->table = NULL;
+  s->table_frames = 0;
+  s->table_rate = rate;
+  if (s->level_db < -200 || !(s->hz > 0) || s->hz != floor(s->hz) || s->hz > 1e9 || rate == 0)
+    return;
+  size_t frames = (size_t)(rate / gcd_u64(rate, (uint64_t)s->hz));
+  int16_t* table = malloc(frames * sizeof *table);
+  if (!table)
+    return;
+  for (size_t i = 0; i < frames; ++i)
+    table[i] = vc_tone_sample(s, i, rate);
+  s->table = table;
+  s->table_frames = frames;
+}
+
+/* Fills `frames` stereo frames of one segment's tone from programme frame `at`. */
+static void render_segment(struct vc_segment* s, uint64_t at, unsigned rate, int16_t* out,
+                           size_t frames) {
+  if (s->level_db < -200) {
+    memset(out, 0, frames * 2 * sizeof *out);
+    return;
+  }
+  if (s->table_rate != rate)
+    build_table(s, rate);
+  if (!s->table) {
+    for (size_t i = 0; i < frames; ++i)
+      out[2 * i] = out[2 * i + 1] = vc_tone_sample(s, at + i, rate);
+    return;
+  }
+  size_t index = (size_t)(at % s->table_frames);
+  for (size_t i = 0; i < frames; ++i) {
+    out[2 * i] = out[2 * i + 1] = s->table[index];
+    if (++index == s->table_frames)
+      index = 0;
+  }
+}
+
+void vc_render(struct vc_programme* p, uint64_t position, unsigned rate, int16_t* out,
                size_t frames) {
   if (p->file_frames) {
     for (size_t i = 0; i < frames; ++i) {
@@ -246,26 +298,34 @@ void vc_render(const struct vc_programme* p, uint64_t position, unsigned rate, i
     }
     return;
   }
+  if (p->segment_count <= 0) {
+    memset(out, 0, frames * 2 * sizeof *out);
+    return;
+  }
   /* Pattern length in frames; a single endless segment plays forever. */
   uint64_t total = 0;
   for (int k = 0; k < p->segment_count; ++k)
     total += (uint64_t)llround(p->segments[k].seconds * rate);
-  for (size_t i = 0; i < frames; ++i) {
-    uint64_t at = position + i;
-    const struct vc_segment* seg = &p->segments[0];
+  size_t done = 0;
+  while (done < frames) {
+    uint64_t at = position + done;
+    struct vc_segment* seg = &p->segments[0];
+    size_t run = frames - done;
     if (total > 0) {
+      /* The segment playing at `at`, and how many of its frames are left. */
       uint64_t in_loop = at % total;
       for (int k = 0; k < p->segment_count; ++k) {
         uint64_t len = (uint64_t)llround(p->segments[k].seconds * rate);
         if (in_loop < len) {
           seg = &p->segments[k];
+          if (len - in_loop < run)
+            run = (size_t)(len - in_loop);
           break;
         }
         in_loop -= len;
       }
     }
-    int16_t v = p->segment_count > 0 ? tone_sample(seg, at, rate) : 0;
-    out[2 * i] = v;
-    out[2 * i + 1] = v;
+    render_segment(seg, at, rate, out + 2 * done, run);
+    done += run;
   }
 }

@@ -25,6 +25,12 @@ struct vc_segment {
   double level_db; /* below -200: silence */
   double hz;
   double seconds; /* 0: endless */
+  /* One whole number of cycles of the tone at table_rate, filled on first use: a sample is
+   * read from here instead of computed. NULL while not built, or for a tone whose cycles
+   * never end on a whole frame (those are computed per sample). */
+  int16_t* table;
+  size_t table_frames;
+  unsigned table_rate;
 };
 
 struct vc_programme {
@@ -51,8 +57,11 @@ int vc_write_state(const char* path, const struct vc_state* state);
 /* Parses a programme text; 0 on success, negative errno otherwise. */
 int vc_parse_programme(const char* text, struct vc_programme* programme);
 void vc_free_programme(struct vc_programme* programme);
-/* Writes `frames` stereo frames of the programme from frame `position` at `rate`. */
-void vc_render(const struct vc_programme* programme, uint64_t position, unsigned rate, int16_t* out,
+/* Writes `frames` stereo frames of the programme from frame `position` at `rate`. Builds the
+ * tones' tables for `rate` on first use. */
+void vc_render(struct vc_programme* programme, uint64_t position, unsigned rate, int16_t* out,
                size_t frames);
+/* One sample of a segment's tone at `position`, computed without the table. */
+int16_t vc_tone_sample(const struct vc_segment* segment, uint64_t position, unsigned rate);
 
 #endif
