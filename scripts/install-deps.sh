@@ -18,7 +18,7 @@ packages=(
   pipewire pipewire-bin wireplumber pipewire-pulse pulseaudio-utils
   # The benchmarks' baseline: capture with silence detection, as a user would run it instead.
   ffmpeg
-  libebur128-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev curl
+  libebur128-dev nlohmann-json3-dev libcli11-dev curl
   # The live page of calvora-ctl serve is tested in headless Chromium.
   chromium
   # The Windows build: the cross compiler, GoogleTest's sources, Wine to run it, xauth for

@@ -1,8 +1,9 @@
 #include "CommandProcess.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
+
+#include "platform/AsciiText.h"
 
 namespace calvora::ctl {
 
@@ -11,10 +12,7 @@ namespace {
 bool SameName(std::string_view a, std::string_view b, bool ignoreCase) {
   if (!ignoreCase)
     return a == b;
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
+  return platform::EqualsIgnoringAsciiCase(a, b);
 }
 
 std::string_view NameOf(std::string_view entry) {

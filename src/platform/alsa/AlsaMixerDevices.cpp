@@ -1,9 +1,9 @@
 #include "platform/alsa/AlsaMixerDevices.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 
+#include "platform/AsciiText.h"
 #include "platform/Utf8Text.h"
 #include "platform/alsa/AlsaErrors.h"
 #include "platform/alsa/AlsaResult.h"
@@ -31,10 +31,7 @@ std::string ShownName(std::string_view name, size_t maxChars) {
 
 // Device names are looked up without regard to letter case.
 bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
+  return EqualsIgnoringAsciiCase(a, b);
 }
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
