@@ -71,10 +71,8 @@ bool TCV_AudioMixer::TryStartWCapture() {
     if (SameSoundServerDevice(Settings.Card, Capture->DeviceName(i), LetterCase::kMatters))
       chosen = i;
   }
-  for (int32_t i = 0; i < Capture->DeviceCount(); ++i) {
-    if (i != chosen)
-      continue;
-    Capture->SelectDevice(i);
+  if (chosen >= 0) {
+    Capture->SelectDevice(chosen);
     Capture->SampleRate = Settings.Bitrate;
     Capture->BufferSize = Capture->SampleRate * kBytesPerFrame / kBlocksPerSecond;
     Capture->SetQueueBytes(Capture->BufferSize * kQueuedBlocks);
@@ -90,9 +88,9 @@ bool TCV_AudioMixer::TryStartWCapture() {
         Detector->Configure(audio::smSeekSilence, Settings.SilenceTime, Settings.SilenceLevel);
       return true;
     }
+    // Only the one device is tried: after a start error the search ends here.
     ShowCardStatus("ERROR", ui::colors::kRed);
     failed = true;
-    break;
   }
   if (!failed)
     ShowCardStatus("WAIT", ui::colors::kRed);
