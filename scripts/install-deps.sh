@@ -1,16 +1,29 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, skipping those present.
+# Every package the project needs is named here and nowhere else.
+#   scripts/install-deps.sh           everything (scripts/build.sh runs this)
+#   scripts/install-deps.sh windows   only the Windows cross build and Wine (scripts/build-windows.sh)
+#   scripts/install-deps.sh display   only a virtual display for the Windows tests (scripts/test-windows.sh)
 set -euo pipefail
+group=${1:-all}
+# What both builds need: CMake with Ninja, and the header-only libraries of calvora-ctl (the
+# Windows build takes them straight from these packages).
+both=(cmake ninja-build libcli11-dev nlohmann-json3-dev googletest)
+# The Windows build: the cross compiler, Wine to run it, the installer.
+cross=(mingw-w64 wine wine64 nsis)
+windows=("${both[@]}" "${cross[@]}")
+# A virtual display (xvfb-run needs xauth).
+display=(xvfb xauth)
 packages=(
-  cmake ninja-build g++ pkg-config clang-format
+  "${both[@]}" g++ pkg-config clang-format
   qt6-base-dev libgl-dev fonts-dejavu-core
   libasound2-dev alsa-utils libasound2-plugins
   libsystemd-dev dbus dbus-bin
-  xvfb x11-utils x11-apps netpbm python3 python3-dbus python3-gi
+  x11-utils x11-apps netpbm python3 python3-dbus python3-gi
   desktop-file-utils dpkg-dev file
-  # The packages: the Debian package's checks and manual pages, the Windows installer.
-  lintian help2man appstream nsis zip
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # The packages: the Debian package's checks and manual pages.
+  lintian help2man appstream zip
+  libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xdotool
   # The desktop's own sound server for the tests and the demo: PipeWire with its session manager
@@ -18,12 +31,10 @@ packages=(
   pipewire pipewire-bin wireplumber pipewire-pulse pulseaudio-utils
   # The benchmarks' baseline: capture with silence detection, as a user would run it instead.
   ffmpeg
-  libebur128-dev nlohmann-json3-dev libcli11-dev curl
+  libebur128-dev curl
   # The live page of calvora-ctl serve is tested in headless Chromium.
   chromium
-  # The Windows build: the cross compiler, GoogleTest's sources, Wine to run it, xauth for
-  # xvfb-run.
-  mingw-w64 wine wine64 xauth
+  "${cross[@]}" "${display[@]}"
 )
 # The station group's tests: promtool and a real Prometheus and Alertmanager, started by the
 # tests themselves. Without their recommends (node-exporter would be one more service).
@@ -48,6 +59,19 @@ install_missing() {  # install_missing [apt-get options...] -- packages...
     "${sudo_cmd[@]}" apt-get update && "${sudo_cmd[@]}" apt-get install -y "${options[@]}" "${missing[@]}"
   }
 }
+case "$group" in
+  all) ;;
+  windows | display)
+    # Without recommends: a Windows build on a machine that has only what it needs.
+    group_packages="${group}[@]"
+    install_missing --no-install-recommends -- "${!group_packages}"
+    exit 0
+    ;;
+  *)
+    echo "usage: $0 [all|windows|display]" >&2
+    exit 2
+    ;;
+esac
 install_missing -- "${packages[@]}"
 missing_from "${monitoring[@]}"
 new_monitoring=("${missing[@]}")

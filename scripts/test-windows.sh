@@ -11,11 +11,7 @@ BUILD_DIR=$build "$root/scripts/build-windows.sh"
 
 # Windows need a display: a virtual one when there is none.
 if [ -z "${DISPLAY:-}" ]; then
-  if ! command -v xvfb-run >/dev/null; then
-    as_root=()
-    [ "$(id -u)" -eq 0 ] || as_root=(sudo)
-    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends xvfb xauth
-  fi
+  command -v xvfb-run >/dev/null || "$root/scripts/install-deps.sh" display
   # True colour, as a desktop has it: the tests read colours off the screen.
   exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi

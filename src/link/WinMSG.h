@@ -31,8 +31,8 @@ using platform::WindowHandle;
 
 // The command message: wParam the sender's window, lParam code x 65536 + argument.
 constexpr uint32_t WM_WINMSG = 2102;
-// The data message: wParam the sender's window; kind code x 65536 + argument; the bytes.
-constexpr uint32_t WM_COPYDATA = 0x004A;
+// Audio blocks travel as the desktop's data message (SendData/PostData): wParam the sender's
+// window, kind code x 65536 + argument, then the bytes.
 
 // Codes, the high word of lParam.
 constexpr uint16_t WINMSG_CONTROL = 0x7FFF;

@@ -1,9 +1,6 @@
 // calvora-ctl.exe started as a process of its own against a stand-in utility window: it finds
 // the window by class, delivers each command with the right code and argument, watches and
 // answers from a hidden window of its own, and gives up on a utility that does not answer.
-// The protocol's names first: windows.h would replace some of them with its macros.
-#include "link/WinMSG.h"
-
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -22,6 +19,7 @@
 #include <shellapi.h>
 
 #include "WindowsCommandWords.h"
+#include "link/WinMSG.h"
 #include "platform/win32/WideText.h"
 
 namespace calvora::e2e {

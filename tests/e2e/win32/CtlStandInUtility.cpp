@@ -1,7 +1,6 @@
-// The protocol's names first: windows.h would replace some of them with its macros.
-#include "link/WinMSG.h"
-
 #include "CtlStandInUtility.h"
+
+#include "link/WinMSG.h"
 
 namespace calvora::e2e {
 
