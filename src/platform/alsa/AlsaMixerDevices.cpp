@@ -1,10 +1,9 @@
 #include "platform/alsa/AlsaMixerDevices.h"
 
 #include <algorithm>
-#include <string_view>
 
 #include "platform/AsciiText.h"
-#include "platform/Utf8Text.h"
+#include "platform/alsa/AlsaDeviceNames.h"
 #include "platform/alsa/AlsaErrors.h"
 #include "platform/alsa/AlsaResult.h"
 
@@ -12,9 +11,6 @@ namespace calvora::platform::alsa {
 
 namespace {
 
-// Device names are kept within the 32 characters the mixer tree keeps, so that the number
-// that tells two devices of one name apart is never cut off.
-constexpr size_t kMaxDeviceNameLength = 32;
 // Destination lines without a master element have no line of their own; their ids carry
 // this bit so they never meet a real line's id.
 constexpr uint32_t kBareDestination = 0x80000000u;
@@ -23,11 +19,6 @@ constexpr uint32_t kBareDestination = 0x80000000u;
 constexpr uint32_t kComponentSpeakers = 4;
 constexpr uint32_t kComponentWaveIn = 7;
 constexpr uint32_t kComponentSource = 0x1000;
-
-// Trimmed of blanks and control characters, at most maxChars characters.
-std::string ShownName(std::string_view name, size_t maxChars) {
-  return std::string(TrimBlanksAndControls(CutToChars(TrimBlanksAndControls(name), maxChars)));
-}
 
 // Device names are looked up without regard to letter case.
 bool SameName(const std::string& a, const std::string& b) {
@@ -395,26 +386,18 @@ Result AlsaMixerDevices::GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) {
 
 std::string AlsaMixerDevices::DistinctName(uint32_t device) const {
   const Device& entry = *devices_[device];
-  std::string base = ShownName(entry.listed.shown.empty() ? entry.cardName : entry.listed.shown,
-                               kMaxDeviceNameLength);
-  if (base.empty())
-    base = ShownName(entry.listed.address, kMaxDeviceNameLength);
+  const std::string base = ShownDeviceName(
+      entry.listed.shown.empty() ? entry.cardName : entry.listed.shown, entry.listed.address);
   // The devices before this one were bound in the same listing; those that answered keep
   // their names, and this one takes the first of "Name", "Name (2)", "Name (3)" ... left.
-  const auto taken = [&](const std::string& candidate) {
+  return NumberedDeviceName(base, [&](const std::string& candidate) {
     for (uint32_t i = 0; i < device; ++i) {
       const Device* other = devices_[i].get();
       if (other != nullptr && other->ctl && SameName(other->name, candidate))
         return true;
     }
     return false;
-  };
-  std::string candidate = base;
-  for (int n = 2; taken(candidate); ++n) {
-    const std::string suffix = " (" + std::to_string(n) + ")";
-    candidate = ShownName(base, kMaxDeviceNameLength - suffix.size()) + suffix;
-  }
-  return candidate;
+  });
 }
 
 Result AlsaMixerDevices::GetDestinationLine(uint32_t device, uint32_t destination,
