@@ -19,6 +19,8 @@ namespace calvora::platform::alsa {
 
 namespace {
 
+using PcmHandle = std::unique_ptr<snd_pcm_t, int (*)(snd_pcm_t*)>;
+
 // ALSA keeps this many periods of its own, ahead of the queued blocks.
 constexpr snd_pcm_uframes_t kAlsaPeriods = 8;
 // How long the capture thread waits for data before it looks at its stop request again.
@@ -26,8 +28,6 @@ constexpr int kPollTimeoutMs = 100;
 // How often, and how far apart, a suspended device is asked to resume: up to a second.
 constexpr int kResumeTries = 100;
 constexpr useconds_t kResumeWaitUs = 10000;
-
-using PcmHandle = std::unique_ptr<snd_pcm_t, int (*)(snd_pcm_t*)>;
 
 // Opens a device to record from it; a failure is reported once with ALSA's reason.
 int OpenToRecord(PcmHandle& pcm, const std::string& device) {
@@ -43,39 +43,40 @@ int OpenToRecord(PcmHandle& pcm, const std::string& device) {
   return err;
 }
 
+// Opens the device to record and sets the format on params: kOk, kBadFormat when the device
+// does not record in it, or the code of the failure.
+Result OpenInFormat(PcmHandle& pcm, const std::string& device, const WaveFormat& format,
+                    snd_pcm_hw_params_t* params) {
+  int err = OpenToRecord(pcm, device);
+  if (err < 0)
+    return FailureFromAlsaError(err);
+  err = snd_pcm_hw_params_any(pcm.get(), params);
+  if (err < 0)
+    return FailureFromAlsaError(err);
+  return SetRecordFormat(pcm.get(), params, format) < 0 ? result::kBadFormat : result::kOk;
+}
+
 }  // namespace
 
 Result AlsaCaptureStream::Query(const std::string& device, const WaveFormat& format) {
   PcmHandle pcm(nullptr, snd_pcm_close);
-  int err = OpenToRecord(pcm, device);
-  if (err < 0)
-    return FailureFromAlsaError(err);
   snd_pcm_hw_params_t* params = nullptr;
   snd_pcm_hw_params_alloca(&params);
-  err = snd_pcm_hw_params_any(pcm.get(), params);
-  if (err >= 0 && SetRecordFormat(pcm.get(), params, format) < 0)
-    return result::kBadFormat;
-  return err < 0 ? FailureFromAlsaError(err) : result::kOk;
+  return OpenInFormat(pcm, device, format, params);
 }
 
 Result AlsaCaptureStream::Open(const std::string& device, const WaveFormat& format,
                                WaveDoneCallback onDone,
                                std::unique_ptr<AlsaCaptureStream>& stream) {
   PcmHandle pcm(nullptr, snd_pcm_close);
-  int err = OpenToRecord(pcm, device);
-  if (err < 0)
-    return FailureFromAlsaError(err);
-
   snd_pcm_hw_params_t* params = nullptr;
   snd_pcm_hw_params_alloca(&params);
-  err = snd_pcm_hw_params_any(pcm.get(), params);
-  if (err < 0)
-    return FailureFromAlsaError(err);
-  if (SetRecordFormat(pcm.get(), params, format) < 0)
-    return result::kBadFormat;
+  const Result inFormat = OpenInFormat(pcm, device, format, params);
+  if (inFormat != result::kOk)
+    return inFormat;
   snd_pcm_uframes_t period = std::max<snd_pcm_uframes_t>(format.SamplesPerSec / 100, 1);
   int dir = 0;
-  err = snd_pcm_hw_params_set_period_size_near(pcm.get(), params, &period, &dir);
+  int err = snd_pcm_hw_params_set_period_size_near(pcm.get(), params, &period, &dir);
   if (err < 0)
     return FailureFromAlsaError(err);
   snd_pcm_uframes_t buffer = period * kAlsaPeriods;

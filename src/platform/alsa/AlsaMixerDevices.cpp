@@ -336,6 +336,22 @@ AlsaMixerDevices::Device* AlsaMixerDevices::Find(uint32_t device) const {
   return device < devices_.size() ? devices_[device].get() : nullptr;
 }
 
+Result AlsaMixerDevices::FindWithDestination(uint32_t device, uint32_t destination,
+                                             const Device*& entry) const {
+  entry = Find(device);
+  if (entry == nullptr)
+    return result::kBadDeviceId;
+  return destination < entry->roots.size() ? result::kOk : result::kInvalidParam;
+}
+
+Result AlsaMixerDevices::FindWithControl(uint32_t device, uint32_t controlId,
+                                         const Device*& entry) const {
+  entry = Find(device);
+  if (entry == nullptr || !entry->ctl)
+    return result::kBadDeviceId;
+  return controlId < entry->controls.size() ? result::kOk : result::kInvalidParam;
+}
+
 std::string AlsaMixerDevices::DeviceAddress(uint32_t device) const {
   const Device* entry = Find(device);
   return entry ? entry->listed.address : std::string();
@@ -402,11 +418,10 @@ std::string AlsaMixerDevices::DistinctName(uint32_t device) const {
 
 Result AlsaMixerDevices::GetDestinationLine(uint32_t device, uint32_t destination,
                                             MixerLineInfo& line) {
-  const Device* entry = Find(device);
-  if (entry == nullptr)
-    return result::kBadDeviceId;
-  if (destination >= entry->roots.size())
-    return result::kInvalidParam;
+  const Device* entry = nullptr;
+  const Result found = FindWithDestination(device, destination, entry);
+  if (found != result::kOk)
+    return found;
   const auto& root = entry->roots[destination];
   if (root.master >= 0) {
     entry->Describe(root.master, line);
@@ -423,11 +438,10 @@ Result AlsaMixerDevices::GetDestinationLine(uint32_t device, uint32_t destinatio
 
 Result AlsaMixerDevices::GetSourceLine(uint32_t device, uint32_t destination, uint32_t source,
                                        MixerLineInfo& line) {
-  const Device* entry = Find(device);
-  if (entry == nullptr)
-    return result::kBadDeviceId;
-  if (destination >= entry->roots.size())
-    return result::kInvalidParam;
+  const Device* entry = nullptr;
+  const Result found = FindWithDestination(device, destination, entry);
+  if (found != result::kOk)
+    return found;
   const auto& sources = entry->roots[destination].sources;
   if (source >= sources.size())
     return result::kInvalidParam;
@@ -456,11 +470,10 @@ Result AlsaMixerDevices::GetLineControls(uint32_t device, uint32_t lineId, uint3
 }
 
 Result AlsaMixerDevices::GetControlValue(uint32_t device, uint32_t controlId, uint32_t& value) {
-  const Device* entry = Find(device);
-  if (entry == nullptr || !entry->ctl)
-    return result::kBadDeviceId;
-  if (controlId >= entry->controls.size())
-    return result::kInvalidParam;
+  const Device* entry = nullptr;
+  const Result found = FindWithControl(device, controlId, entry);
+  if (found != result::kOk)
+    return found;
   const auto& control = entry->controls[controlId];
   const int error = snd_ctl_elem_read(entry->ctl.get(), control.value.get());
   if (error < 0)
@@ -476,11 +489,10 @@ Result AlsaMixerDevices::GetControlValue(uint32_t device, uint32_t controlId, ui
 }
 
 Result AlsaMixerDevices::SetControlValue(uint32_t device, uint32_t controlId, uint32_t value) {
-  const Device* entry = Find(device);
-  if (entry == nullptr || !entry->ctl)
-    return result::kBadDeviceId;
-  if (controlId >= entry->controls.size())
-    return result::kInvalidParam;
+  const Device* entry = nullptr;
+  const Result found = FindWithControl(device, controlId, entry);
+  if (found != result::kOk)
+    return found;
   const auto& control = entry->controls[controlId];
   const long raw = control.kind == MixerControlKind::kSwitch ? (value != 0 ? 0 : 1)
                                                              : control.scale.ToElement(value);
