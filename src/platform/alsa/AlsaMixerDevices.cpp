@@ -1,10 +1,9 @@
 #include "platform/alsa/AlsaMixerDevices.h"
 
 #include <algorithm>
-#include <string_view>
 
 #include "platform/AsciiText.h"
-#include "platform/Utf8Text.h"
+#include "platform/alsa/AlsaDeviceNames.h"
 #include "platform/alsa/AlsaErrors.h"
 #include "platform/alsa/AlsaResult.h"
 
@@ -12,9 +11,6 @@ namespace calvora::platform::alsa {
 
 namespace {
 
-// Device names are kept within the 32 characters the mixer tree keeps, so that the number
-// that tells two devices of one name apart is never cut off.
-constexpr size_t kMaxDeviceNameLength = 32;
 // Destination lines without a master element have no line of their own; their ids carry
 // this bit so they never meet a real line's id.
 constexpr uint32_t kBareDestination = 0x80000000u;
@@ -23,11 +19,6 @@ constexpr uint32_t kBareDestination = 0x80000000u;
 constexpr uint32_t kComponentSpeakers = 4;
 constexpr uint32_t kComponentWaveIn = 7;
 constexpr uint32_t kComponentSource = 0x1000;
-
-// Trimmed of blanks and control characters, at most maxChars characters.
-std::string ShownName(std::string_view name, size_t maxChars) {
-  return std::string(TrimBlanksAndControls(CutToChars(TrimBlanksAndControls(name), maxChars)));
-}
 
 // Device names are looked up without regard to letter case.
 bool SameName(const std::string& a, const std::string& b) {
@@ -345,6 +336,22 @@ AlsaMixerDevices::Device* AlsaMixerDevices::Find(uint32_t device) const {
   return device < devices_.size() ? devices_[device].get() : nullptr;
 }
 
+Result AlsaMixerDevices::FindWithDestination(uint32_t device, uint32_t destination,
+                                             const Device*& entry) const {
+  entry = Find(device);
+  if (entry == nullptr)
+    return result::kBadDeviceId;
+  return destination < entry->roots.size() ? result::kOk : result::kInvalidParam;
+}
+
+Result AlsaMixerDevices::FindWithControl(uint32_t device, uint32_t controlId,
+                                         const Device*& entry) const {
+  entry = Find(device);
+  if (entry == nullptr || !entry->ctl)
+    return result::kBadDeviceId;
+  return controlId < entry->controls.size() ? result::kOk : result::kInvalidParam;
+}
+
 std::string AlsaMixerDevices::DeviceAddress(uint32_t device) const {
   const Device* entry = Find(device);
   return entry ? entry->listed.address : std::string();
@@ -395,35 +402,26 @@ Result AlsaMixerDevices::GetDeviceCaps(uint32_t device, MixerDeviceCaps& caps) {
 
 std::string AlsaMixerDevices::DistinctName(uint32_t device) const {
   const Device& entry = *devices_[device];
-  std::string base = ShownName(entry.listed.shown.empty() ? entry.cardName : entry.listed.shown,
-                               kMaxDeviceNameLength);
-  if (base.empty())
-    base = ShownName(entry.listed.address, kMaxDeviceNameLength);
+  const std::string base = ShownDeviceName(
+      entry.listed.shown.empty() ? entry.cardName : entry.listed.shown, entry.listed.address);
   // The devices before this one were bound in the same listing; those that answered keep
   // their names, and this one takes the first of "Name", "Name (2)", "Name (3)" ... left.
-  const auto taken = [&](const std::string& candidate) {
+  return NumberedDeviceName(base, [&](const std::string& candidate) {
     for (uint32_t i = 0; i < device; ++i) {
       const Device* other = devices_[i].get();
       if (other != nullptr && other->ctl && SameName(other->name, candidate))
         return true;
     }
     return false;
-  };
-  std::string candidate = base;
-  for (int n = 2; taken(candidate); ++n) {
-    const std::string suffix = " (" + std::to_string(n) + ")";
-    candidate = ShownName(base, kMaxDeviceNameLength - suffix.size()) + suffix;
-  }
-  return candidate;
+  });
 }
 
 Result AlsaMixerDevices::GetDestinationLine(uint32_t device, uint32_t destination,
                                             MixerLineInfo& line) {
-  const Device* entry = Find(device);
-  if (entry == nullptr)
-    return result::kBadDeviceId;
-  if (destination >= entry->roots.size())
-    return result::kInvalidParam;
+  const Device* entry = nullptr;
+  const Result found = FindWithDestination(device, destination, entry);
+  if (found != result::kOk)
+    return found;
   const auto& root = entry->roots[destination];
   if (root.master >= 0) {
     entry->Describe(root.master, line);
@@ -440,11 +438,10 @@ Result AlsaMixerDevices::GetDestinationLine(uint32_t device, uint32_t destinatio
 
 Result AlsaMixerDevices::GetSourceLine(uint32_t device, uint32_t destination, uint32_t source,
                                        MixerLineInfo& line) {
-  const Device* entry = Find(device);
-  if (entry == nullptr)
-    return result::kBadDeviceId;
-  if (destination >= entry->roots.size())
-    return result::kInvalidParam;
+  const Device* entry = nullptr;
+  const Result found = FindWithDestination(device, destination, entry);
+  if (found != result::kOk)
+    return found;
   const auto& sources = entry->roots[destination].sources;
   if (source >= sources.size())
     return result::kInvalidParam;
@@ -473,11 +470,10 @@ Result AlsaMixerDevices::GetLineControls(uint32_t device, uint32_t lineId, uint3
 }
 
 Result AlsaMixerDevices::GetControlValue(uint32_t device, uint32_t controlId, uint32_t& value) {
-  const Device* entry = Find(device);
-  if (entry == nullptr || !entry->ctl)
-    return result::kBadDeviceId;
-  if (controlId >= entry->controls.size())
-    return result::kInvalidParam;
+  const Device* entry = nullptr;
+  const Result found = FindWithControl(device, controlId, entry);
+  if (found != result::kOk)
+    return found;
   const auto& control = entry->controls[controlId];
   const int error = snd_ctl_elem_read(entry->ctl.get(), control.value.get());
   if (error < 0)
@@ -493,11 +489,10 @@ Result AlsaMixerDevices::GetControlValue(uint32_t device, uint32_t controlId, ui
 }
 
 Result AlsaMixerDevices::SetControlValue(uint32_t device, uint32_t controlId, uint32_t value) {
-  const Device* entry = Find(device);
-  if (entry == nullptr || !entry->ctl)
-    return result::kBadDeviceId;
-  if (controlId >= entry->controls.size())
-    return result::kInvalidParam;
+  const Device* entry = nullptr;
+  const Result found = FindWithControl(device, controlId, entry);
+  if (found != result::kOk)
+    return found;
   const auto& control = entry->controls[controlId];
   const long raw = control.kind == MixerControlKind::kSwitch ? (value != 0 ? 0 : 1)
                                                              : control.scale.ToElement(value);

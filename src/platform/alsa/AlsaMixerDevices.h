@@ -66,6 +66,10 @@ class AlsaMixerDevices : public MixerDevices {
  private:
   struct Device;
   Device* Find(uint32_t device) const;
+  // The bound device that has the destination; kBadDeviceId or kInvalidParam when there is none.
+  Result FindWithDestination(uint32_t device, uint32_t destination, const Device*& entry) const;
+  // The open device that has the control; kBadDeviceId or kInvalidParam when there is none.
+  Result FindWithControl(uint32_t device, uint32_t controlId, const Device*& entry) const;
   // Whether a sound server's mixer answers now: through its open handle when it has one.
   bool ServerAnswers(const std::string& address);
   // The name the bound device is shown by, distinct from those of lower numbers.

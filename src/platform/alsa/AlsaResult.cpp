@@ -34,4 +34,9 @@ Result FromAlsaError(int alsaError) {
   }
 }
 
+Result FailureFromAlsaError(int alsaError) {
+  const Result code = FromAlsaError(alsaError);
+  return code == result::kOk ? result::kError : code;
+}
+
 }  // namespace calvora::platform::alsa

@@ -6,4 +6,7 @@ namespace calvora::platform::alsa {
 
 Result FromAlsaError(int alsaError);
 
+// The code of a call that failed: never success, whatever ALSA's number was.
+Result FailureFromAlsaError(int alsaError);
+
 }  // namespace calvora::platform::alsa

@@ -1,32 +1,16 @@
 #pragma once
-// Wave input on ALSA. The devices are the machine's hardware capture devices, named
-// "card name: device name", and the devices the ALSA configuration declares ("default" and
-// those with a description), named by their description. The list and what each device
-// reported are kept until the configuration, the cards or the sound servers change (see
-// AlsaDeviceWatch.h), so that the refresh the supervision runs twice a second costs next to
-// nothing; only the virtual card's devices are probed each time.
-//
-// Each open device has one capture thread. It reads 10 ms periods from ALSA, copies them
-// into the oldest queued block and, once a block is full, marks it done through the done
-// callback; it does nothing else. Every ALSA call on a running stream is made on that thread;
-// the owner's thread starts and joins it. The block queue is the one thing both threads
-// touch, and a small mutex guards it: the owner queues and takes blocks back while the
-// thread fills them, and Reset must know that the thread has let go of every block before
-// the owner releases them.
-//
-// Audio recorded while the owner has no block queued is thrown away, as on any device, but
-// never in silence: it is counted (DiscardedBytes), and the owner's next AddBuffer warns on
-// stderr with the amount.
-//
-// An overrun is recovered on the capture thread without stopping. A device that fails or
-// vanishes while capturing returns every queued block, and from then on the block
-// operations fail with its code, which is how the owner learns of it.
+// Wave input on ALSA: the devices of AlsaCaptureListing.h, each open one an AlsaCaptureStream.
+// The list and what each device reported are kept until the configuration, the cards or the
+// sound servers change (see AlsaDeviceWatch.h), so that the refresh the supervision runs twice
+// a second costs next to nothing; only the virtual card's devices are probed each time.
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/WaveInput.h"
+#include "platform/alsa/AlsaCaptureListing.h"
+#include "platform/alsa/AlsaCaptureStream.h"
 #include "platform/alsa/AlsaDeviceWatch.h"
 
 namespace calvora::platform::alsa {
@@ -55,20 +39,12 @@ class AlsaWaveInput : public WaveInput {
   // The ALSA name a device number stands for (e.g. "plughw:0,0", "default"), empty if none.
   std::string AlsaName(uint32_t device) const;
 
-  struct Device {
-    std::string Name;                 // the name shown to the user, distinct among the devices
-    std::string ProbeName;            // opened to read the formats the device records natively
-    std::string OpenName;             // opened to record
-    bool ProbedEveryRefresh = false;  // see ListConfigured
-  };
-  class Stream;
-
  private:
   bool Listed(uint32_t device);
   Result ProbeCaps(uint32_t device, WaveInCaps& caps);
-  Stream* Find(WaveInHandle handle);
+  AlsaCaptureStream* Find(WaveInHandle handle);
 
-  std::vector<Device> devices_;
+  std::vector<CaptureDevice> devices_;
   bool listed_ = false;
   AlsaDeviceWatch watch_;
   // What each device (by ProbeName) answered since the watch last saw a change.
@@ -81,7 +57,7 @@ class AlsaWaveInput : public WaveInput {
   // A hardware device that this program records from is busy to every further open, yet
   // must stay in the list that, say, the settings dialog reads meanwhile.
   std::map<std::string, WaveInCaps> knownCaps_;
-  std::map<WaveInHandle, std::unique_ptr<Stream>> streams_;
+  std::map<WaveInHandle, std::unique_ptr<AlsaCaptureStream>> streams_;
   WaveInHandle nextHandle_ = 1;
 };
 

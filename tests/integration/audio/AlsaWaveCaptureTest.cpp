@@ -411,5 +411,36 @@ TEST_F(AlsaWaveCapture, AudioThrownAwayForWantOfABlockIsCountedAndWarnedOf) {
   EXPECT_EQ(input.Close(handle), 0);
 }
 
+TEST_F(AlsaWaveCapture, StopReturnsThePartlyFilledBlockAloneAndCloseWaitsForTheRest) {
+  std::atomic<int> done{0};
+  platform::WaveInHandle handle = platform::kNoWaveIn;
+  ASSERT_EQ(OpenAt48k(handle, done), 0);
+  // Blocks of a second each: the first is part filled when the capture stops.
+  constexpr uint32_t kSecond = 192000;
+  std::vector<std::vector<char>> data(3, std::vector<char>(kSecond));
+  std::vector<platform::WaveHeader> blocks(3);
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    blocks[i].Data = data[i].data();
+    blocks[i].BufferLength = kSecond;
+    ASSERT_EQ(input.PrepareHeader(handle, blocks[i]), 0);
+    ASSERT_EQ(input.AddBuffer(handle, blocks[i]), 0);
+  }
+  ASSERT_EQ(input.Start(handle), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(input.Stop(handle), 0);
+  EXPECT_EQ(done, 1);
+  EXPECT_GT(blocks[0].BytesRecorded, 0u);
+  EXPECT_LT(blocks[0].BytesRecorded, kSecond);
+  EXPECT_NE(blocks[1].Flags & platform::wave_header::kInQueue, 0u);
+  EXPECT_EQ(input.Close(handle), platform::result::kStillPlaying);
+  EXPECT_EQ(input.UnprepareHeader(handle, blocks[2]), platform::result::kStillPlaying);
+
+  EXPECT_EQ(input.Reset(handle), 0);
+  EXPECT_EQ(done, 3);
+  for (auto& block : blocks)
+    EXPECT_EQ(input.UnprepareHeader(handle, block), 0);
+  EXPECT_EQ(input.Close(handle), 0);
+}
+
 }  // namespace
 }  // namespace calvora::audio

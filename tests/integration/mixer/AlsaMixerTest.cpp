@@ -259,6 +259,39 @@ TEST_F(MixerAlsa, DevicesOfOneNameAreToldApartSoEachCanBeChosen) {
   EXPECT_TRUE(plain);
 }
 
+TEST_F(MixerAlsa, ADestinationOrControlPastTheDevicesOwnIsRefused) {
+  namespace result = platform::result;
+  const uint32_t count = devices.DeviceCount();
+  uint32_t mixer = count;
+  platform::MixerDeviceCaps caps;
+  for (uint32_t device = 0; device < count && mixer == count; ++device) {
+    if (devices.GetDeviceCaps(device, caps) == 0 && caps.name == "Calvora Virtual Mixer")
+      mixer = device;
+  }
+  ASSERT_LT(mixer, count);
+  // The control ids are those of the lines' controls, numbered from 0.
+  uint32_t controls = 0;
+  platform::MixerLineInfo line;
+  for (uint32_t destination = 0; destination < caps.destinations; ++destination) {
+    ASSERT_EQ(devices.GetDestinationLine(mixer, destination, line), 0);
+    controls += line.controls;
+    const uint32_t sources = line.connections;
+    for (uint32_t source = 0; source < sources; ++source) {
+      ASSERT_EQ(devices.GetSourceLine(mixer, destination, source, line), 0);
+      controls += line.controls;
+    }
+  }
+  uint32_t value = 0;
+  ASSERT_EQ(devices.GetControlValue(mixer, controls - 1, value), 0);
+
+  EXPECT_EQ(devices.GetDestinationLine(mixer, caps.destinations, line), result::kInvalidParam);
+  EXPECT_EQ(devices.GetSourceLine(mixer, caps.destinations, 0, line), result::kInvalidParam);
+  EXPECT_EQ(devices.GetControlValue(mixer, controls, value), result::kInvalidParam);
+  EXPECT_EQ(devices.SetControlValue(mixer, controls, 0), result::kInvalidParam);
+  EXPECT_EQ(devices.GetDestinationLine(count, 0, line), result::kBadDeviceId);
+  EXPECT_EQ(devices.GetControlValue(count, 0, value), result::kBadDeviceId);
+}
+
 TEST_F(MixerAlsa, VolumesScaleLinearlyBothWaysAndElementNamesGiveLines) {
   using platform::alsa::MappedFromDb;
   // The mapped volume: linear in dB up to a 24 dB span, otherwise by loudness.
