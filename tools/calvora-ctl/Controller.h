@@ -3,7 +3,6 @@
 // commands, and watch, auto and serve as a peer that the utility admits and notifies. The
 // program's entry gives it the desktop and the few things that differ between systems.
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <span>
@@ -17,11 +16,8 @@
 
 namespace calvora::ctl {
 
-class LineOutput;
-
 enum Exit { kExitOk = 0, kExitUsage = 1, kExitNoUtility = 2, kExitNoAnswer = 3, kExitListen = 4 };
 
-constexpr const char* kUtilityClass = "TCV_AudioMixer";
 constexpr const char* kOwnClass = "CalvoraCtl";
 
 // What watch, auto and serve do for a station beyond printing: commands run on events and
@@ -56,6 +52,9 @@ struct ControllerHost {
       makeStationServices;
 };
 
+// How a peer started by watch, auto or serve behaves.
+enum class PeerMode { kWatch, kAuto, kServe };
+
 class Controller {
  public:
   Controller(platform::Desktop& desktop, const ControllerHost& host, const CtlOptions& options);
@@ -64,27 +63,15 @@ class Controller {
   int Run();
 
  private:
-  // How a peer started by watch, auto or serve behaves.
-  enum class PeerMode { kWatch, kAuto, kServe };
-
-  platform::SendResult Send(platform::WindowHandle target, uint16_t code, uint16_t argument);
-  std::vector<platform::WindowHandle> Utilities();
   platform::WindowHandle Choose();
   int List();
   int Identify(platform::WindowHandle utility);
   int Command(platform::WindowHandle utility, uint16_t code, uint16_t argument);
   int Watch(platform::WindowHandle utility, PeerMode mode);
-  void Print(std::string line);
-  void SendAndPrint(platform::WindowHandle utility, uint16_t code, uint16_t argument);
 
   platform::Desktop& desktop_;
   const ControllerHost& host_;
   const CtlOptions& options_;
-  bool utilityLeft_ = false;
-  bool outputBroken_ = false;
-  LineOutput* output_ = nullptr;  // while watching
-  uint64_t blocks_ = 0;
-  std::deque<uint16_t> queued_;
 };
 
 // Tells a failure on stderr: "calvora-ctl: message".

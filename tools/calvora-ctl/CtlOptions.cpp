@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <limits>
+#include <cstdint>
+#include <functional>
 #include <map>
 
 #include <CLI/CLI.hpp>
@@ -81,6 +82,60 @@ bool ParseNumber(const std::string& text, T& value) {
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
+// A value check that CLI11 runs while it reads the words: a refused value is told as
+// "needs <needs>, not "<text>"", which the parse completes with the option's name. Only the
+// last of a repeated option's values is checked, as only the last one counts.
+CLI::Validator ValueCheck(std::string needs, std::function<bool(const std::string&)> takes) {
+  CLI::Validator check(
+      [needs = std::move(needs), takes = std::move(takes)](std::string& text) {
+        if (takes(text))
+          return std::string();
+        return "needs " + needs + ", not \"" + text + "\"";
+      },
+      std::string());
+  check.application_index(0);
+  return check;
+}
+
+// The value check of a numeric option: the whole text is a number of type T (decimal, as
+// written: no hex, no blanks, no "inf") that `fits` takes.
+template <typename T>
+CLI::Validator NumberCheck(std::string needs, std::function<bool(T)> fits) {
+  return ValueCheck(std::move(needs), [fits = std::move(fits)](const std::string& text) {
+    T value{};
+    return ParseNumber(text, value) && fits(value);
+  });
+}
+
+// Takes the numbers from low to high; a NaN is none of them.
+template <typename T>
+std::function<bool(T)> From(T low, T high) {
+  return [low, high](T value) { return value >= low && value <= high; };
+}
+
+// An option whose value NumberCheck has checked, stored as a T in `into`.
+template <typename T, typename Into>
+CLI::Option* AddNumber(CLI::App& app, const std::string& name, Into& into, CLI::Validator check) {
+  return app
+      .add_option_function<std::string>(name,
+                                        [&into](const std::string& text) {
+                                          T value{};
+                                          ParseNumber(text, value);
+                                          into = value;
+                                        })
+      ->check(std::move(check));
+}
+
+// A value check's mistake as CLI11 tells it, "--pid: needs ...", in this program's words:
+// "--pid needs ...".
+std::string ValueMistake(const CLI::ValidationError& mistake) {
+  std::string text = mistake.what();
+  const std::size_t colon = text.find(": ");
+  if (colon != std::string::npos)
+    text.erase(colon, 1);
+  return text;
+}
+
 const std::map<std::string, Command>& Commands() {
   static const std::map<std::string, Command> commands{
       {"list", Command::kList},   {"identify", Command::kIdentify}, {"run", Command::kRun},
@@ -94,8 +149,8 @@ const std::map<std::string, Command>& Commands() {
 
 std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
                                            std::string& error) {
-  // CLI11 reads the words; the values are checked here, so that each mistake is told in
-  // this program's own words.
+  // CLI11 reads the words and checks the numbers and the list of checks, each told in this
+  // program's own words; what depends on the command is checked here.
   CLI::App app;
   app.set_help_flag();
   app.allow_extras();
@@ -103,33 +158,58 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
   CtlOptions options;
   bool help = false;
   bool shell = false;
-  std::optional<std::string> handle, pid, levelsEvery, duration, logFolder, listen, station;
+  std::optional<std::string> logFolder, listen, station;
   std::array<std::optional<std::string>, kEventKindCount> actionTexts;
-  std::optional<std::string> checkList, clipRuns, clipLength;
-  std::array<std::optional<std::string>, 9> checkNumberTexts;
   std::vector<std::string> words;
-  auto valued = [&app](const char* name, std::optional<std::string>& into) {
+  auto valued = [&app](const std::string& name, std::optional<std::string>& into) {
     app.add_option_function<std::string>(name, [&into](const std::string& v) { into = v; });
   };
+  // -h first: its flag is set before any value check can refuse, so help wins.
   app.add_flag("-h,--help", help);
-  valued("--handle", handle);
-  valued("--pid", pid);
+  AddNumber<uint32_t>(app, "--handle", options.handle,
+                      NumberCheck<uint32_t>("a window handle (a positive number)",
+                                            [](uint32_t number) { return number > 0; }));
+  AddNumber<int32_t>(
+      app, "--pid", options.pid,
+      NumberCheck<int32_t>("a program ID from -32768 to 32767 other than 0",
+                           [](int32_t id) { return id != 0 && id >= -32768 && id <= 32767; }));
   app.add_flag("--json", options.json);
   app.add_flag("--restore", options.restore);
   app.add_flag("--mute", options.mute);
-  valued("--levels-every", levelsEvery);
-  valued("--duration", duration);
+  AddNumber<uint32_t>(
+      app, "--levels-every", options.levelsEvery,
+      NumberCheck<uint32_t>("a count of 1 or more", [](uint32_t number) { return number > 0; }));
+  AddNumber<double>(app, "--duration", options.durationSeconds,
+                    NumberCheck<double>("a number of seconds above 0", [](double seconds) {
+                      return std::isfinite(seconds) && seconds > 0;
+                    }));
   for (EventKind kind : kEventKinds)
-    valued(ActionOption(kind).c_str(), actionTexts[static_cast<std::size_t>(kind)]);
+    valued(ActionOption(kind), actionTexts[static_cast<std::size_t>(kind)]);
   app.add_flag("--shell", shell);
   valued("--log", logFolder);
   valued("--listen", listen);
   valued("--station", station);
-  valued("--checks", checkList);
-  valued("--clip-runs", clipRuns);
-  valued("--clip-length", clipLength);
-  for (std::size_t i = 0; i < CheckNumbers().size(); ++i)
-    valued(CheckNumbers()[i].option, checkNumberTexts[i]);
+  // The checks' options, to tell whether any was given.
+  std::vector<const CLI::Option*> checkSettings;
+  checkSettings.push_back(
+      app.add_option_function<std::string>(
+             "--checks",
+             [&options](const std::string& list) { ParseCheckList(list, options.checks); })
+          ->check(ValueCheck("all, none, or some of channel,phase,clipping,loudness",
+                             [](const std::string& list) {
+                               CheckSettings unused;
+                               return ParseCheckList(list, unused);
+                             })));
+  checkSettings.push_back(AddNumber<std::size_t>(
+      app, "--clip-runs", options.checks.clipRuns,
+      NumberCheck<std::size_t>("a count of runs", [](std::size_t) { return true; })));
+  checkSettings.push_back(AddNumber<std::size_t>(
+      app, "--clip-length", options.checks.clipRunSamples,
+      NumberCheck<std::size_t>("a count of samples from 1 to 1000", From<std::size_t>(1, 1000))));
+  for (const CheckNumber& number : CheckNumbers())
+    checkSettings.push_back(
+        AddNumber<double>(app, number.option, options.checks.*number.field,
+                          NumberCheck<double>(number.what, From(number.low, number.high))));
   app.add_option("command", words);
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them so
@@ -138,6 +218,13 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
   } catch (const CLI::ArgumentMismatch& mismatch) {
     const std::string what = mismatch.what();  // "--pid: 1 required TEXT missing"
     error = what.substr(0, what.find(':')) + " needs a value";
+    return std::nullopt;
+  } catch (const CLI::ValidationError& mistake) {
+    if (help) {
+      options.command = Command::kHelp;
+      return options;
+    }
+    error = ValueMistake(mistake);
     return std::nullopt;
   } catch (const CLI::ParseError& mistake) {
     error = mistake.what();
@@ -166,32 +253,6 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     return std::nullopt;
   }
 
-  if (handle) {
-    uint32_t value = 0;
-    if (!ParseNumber(*handle, value) || value == 0) {
-      error = "--handle needs a window handle (a positive number), not \"" + *handle + "\"";
-      return std::nullopt;
-    }
-    options.handle = value;
-  }
-  if (pid) {
-    int32_t value = 0;
-    if (!ParseNumber(*pid, value) || value == 0 || value < -32768 || value > 32767) {
-      error = "--pid needs a program ID from -32768 to 32767 other than 0, not \"" + *pid + "\"";
-      return std::nullopt;
-    }
-    options.pid = value;
-  }
-  if (levelsEvery &&
-      (!ParseNumber(*levelsEvery, options.levelsEvery) || options.levelsEvery == 0)) {
-    error = "--levels-every needs a count of 1 or more, not \"" + *levelsEvery + "\"";
-    return std::nullopt;
-  }
-  if (duration && (!ParseNumber(*duration, options.durationSeconds) ||
-                   !std::isfinite(options.durationSeconds) || options.durationSeconds <= 0)) {
-    error = "--duration needs a number of seconds above 0, not \"" + *duration + "\"";
-    return std::nullopt;
-  }
   if (logFolder) {
     if (logFolder->empty()) {
       error = "--log needs a folder";
@@ -212,32 +273,9 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     }
     options.station = *station;
   }
-  if (checkList && !ParseCheckList(*checkList, options.checks)) {
-    error = "--checks needs all, none, or some of channel,phase,clipping,loudness, not \"" +
-            *checkList + "\"";
-    return std::nullopt;
-  }
-  for (std::size_t i = 0; i < CheckNumbers().size(); ++i) {
-    const CheckNumber& number = CheckNumbers()[i];
-    const auto& text = checkNumberTexts[i];
-    double& value = options.checks.*number.field;
-    if (text && (!ParseNumber(*text, value) || !(value >= number.low && value <= number.high))) {
-      error = std::string(number.option) + " needs " + number.what + ", not \"" + *text + "\"";
-      return std::nullopt;
-    }
-  }
-  if (clipRuns && !ParseNumber(*clipRuns, options.checks.clipRuns)) {
-    error = "--clip-runs needs a count of runs, not \"" + *clipRuns + "\"";
-    return std::nullopt;
-  }
-  if (clipLength && (!ParseNumber(*clipLength, options.checks.clipRunSamples) ||
-                     options.checks.clipRunSamples < 1 || options.checks.clipRunSamples > 1000)) {
-    error = "--clip-length needs a count of samples from 1 to 1000, not \"" + *clipLength + "\"";
-    return std::nullopt;
-  }
-  const bool checkOptions = checkList || clipRuns || clipLength ||
-                            std::any_of(checkNumberTexts.begin(), checkNumberTexts.end(),
-                                        [](const auto& text) { return text.has_value(); });
+  const bool checkOptions =
+      std::any_of(checkSettings.begin(), checkSettings.end(),
+                  [](const CLI::Option* option) { return option->count() > 0; });
   if (options.handle && options.pid) {
     error = "give --handle or --pid, not both";
     return std::nullopt;
@@ -319,209 +357,6 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     options.listen = ParseListenAddress(kDefaultListen, unused);
   }
   return options;
-}
-
-const char* UsageText() {
-  // One text, with the parts that differ between the Linux and the Windows build.
-  return R"(Usage: calvora-ctl [--handle H | --pid P] COMMAND [OPTIONS]
-
-)"
-#ifdef _WIN32
-         R"(Controls a running Calvora Audio Mixer with window messages, as a controlling
-program does.)"
-#else
-         R"(Controls a running Calvora Audio Mixer over the session bus, as a controlling
-program does.)"
-#endif
-         R"( The utility obeys commands only while its interactive mode
-("Interactive mode. Program ID") is on; otherwise it answers everything with 0.
-
-Commands:
-  list               List the running utilities: window handle and program ID
-                     (0 when interactive mode is off), one per line.
-  identify           Print the utility's program ID.
-  run [--restore]    Start the work; with --restore also restore the mixer
-                     lines (code 0, argument 2).
-  stop [--mute]      Stop the work; with --mute also mute the mixer lines
-                     (code 1, argument 3).
-  mute               Mute the mixer lines with the configured fade-out (code 3).
-  unmute             Restore the mixer lines with the configured fade-in (code 2).
-  watch              Announce this program to the utility, then print one line
-                     per notification (time, code name, argument) and per audio
-                     block (time, rate, channels, bits, left and right level in
-                     dB, byte count of the samples). Ends on Ctrl+C, )"
-#ifdef _WIN32
-         R"(when the
-                     console closes, after --duration, or when the utility
-                     says goodbye.)"
-#else
-         R"(SIGTERM,
-                     after --duration, or when the utility says goodbye.)"
-#endif
-         R"(
-  auto               What a simple controlling program does: announce itself,
-                     start the work with restore, answer every silence
-                     notification with mute and every sound-back notification
-                     with restore, printing each step as watch does.
-)"
-#ifndef _WIN32
-         R"(  serve              A quiet watch that serves metrics (--listen, by default
-                     127.0.0.1:9794); takes the station options below too.
-)"
-#endif
-         R"(  bye                Send a goodbye from this program's window.
-  help               Show this text.
-
-Choosing the utility (default: the only one running):
-  --handle H         The utility whose window handle is H (see list).
-  --pid P            The utility that answers the program ID P.
-
-Options:
-  --json             One JSON object per line (list, identify, watch, auto), and
-                     JSON lines in the event log.
-  --levels-every N   watch/auto: print only every Nth audio block (default 1).
-  --duration S       watch/auto/serve: end after S seconds.
-  -h, --help         Show this text.
-
-)"
-#ifdef _WIN32
-         R"(Station options (watch, auto). An event)"
-#else
-         R"(Station options (watch, auto, serve). An event)"
-#endif
-         R"( is a notification that changes
-what is known: the air falls silent or sound comes back, the sound card or
-the mixer goes offline or comes online. Repeats (a device's offline notice on
-every check while it stays offline) are no new events.
-  --on-silence CMD   Run CMD when the air falls silent.
-  --on-sound CMD     Run CMD when sound comes back.
-  --on-offline CMD   Run CMD when the sound card or the mixer goes offline.
-  --on-online CMD    Run CMD when the sound card or the mixer comes online.
-)"
-#ifndef _WIN32
-         R"(  --on-channel-lost CMD, --on-channel-back CMD, --on-phase-reversed CMD,
-  --on-phase-normal CMD, --on-clipping CMD, --on-clipping-end CMD,
-  --on-loudness-off CMD, --on-loudness-ok CMD
-                     Run CMD on an event of the checks below.
-)"
-#endif
-#ifdef _WIN32
-         R"(                     CMD is split into words as Windows splits a command line
-                     ("..." quotes; a backslash stays, except before a quote)
-                     and started without a shell (name cmd /c for one).
-                     Its environment adds)"
-#else
-         R"(                     CMD is split into words as a shell splits them ('...'
-                     and "..." quote, \ escapes) and started without a shell;
-                     nothing in it is expanded. Its environment adds)"
-#endif
-         R"(
-                     CALVORA_EVENT (silence, sound, offline, online, or a
-                     check's event),
-                     CALVORA_DEVICE (card, mixer), CALVORA_TIME (ISO 8601 with
-                     the zone), CALVORA_LEFT_DB and CALVORA_RIGHT_DB (the last
-                     block's levels; empty before the first) and CALVORA_HANDLE;
-                     for a check's event also CALVORA_CHANNEL (left, right or
-                     empty) and CALVORA_VALUE (the reading that decided it).
-                     Its output and exit status go to stderr, one line each.
-                     One instance of each command runs at a time: an event
-                     that comes meanwhile runs it again once it has ended, and
-                     a later one replaces it (the last state wins).
-)"
-#ifndef _WIN32
-         R"(  --shell            Run each CMD with sh -c instead ($VARIABLES, pipes, ...).
-)"
-#endif
-         R"(  --log DIR          Append one line per event to DIR/YYYY-MM-DD.log (local
-                     date): time with the zone, event, device, levels. The
-                     folder is made (again) when missing; a line that cannot
-                     be written is told on stderr.
-)"
-#ifndef _WIN32
-         R"(  --listen HOST:PORT Serve http://HOST:PORT/metrics (Prometheus text format),
-                     /status (JSON) and the live page at /. Give 127.0.0.1 or
-                     [::1] to serve this machine only (serve's default is
-                     127.0.0.1:9794), 0.0.0.0 to serve the network (there is
-                     no authentication); port 0 takes a free port, told on
-                     stderr.
-  --station NAME     The station's name: every metric carries station="NAME"
-                     (default: this machine's host name), so that one
-                     Prometheus tells the stations of a group apart.
-)"
-         R"(
-Checks of the received audio (watch, auto, serve), each an event when it starts
-and when it ends, printed as a line "EVENT name [channel] value" by watch and
-auto. Times are seconds of audio; faults end after --back-for S (default 2).
-  --checks LIST      all (default), none, or some of channel,phase,clipping,
-                     loudness.
-  --channel-level DB --channel-for S
-                     channel-lost: one channel's level (half its peak-to-peak,
-                     so a stuck or DC signal reads as none) below DB (default
-                     -38) for S seconds (default 10) while the other is above;
-                     channel-back once both play (value: the level).
-  --phase-limit R --phase-for S
-                     phase-reversed: the correlation over 400 ms below R
-                     (default -0.5) for S seconds (default 5) while both
-                     channels carry sound (value: the correlation).
-  --clip-length N --clip-runs N --clip-window S
-                     clipping: more than --clip-runs (default 10) runs of
-                     --clip-length (default 3) samples at full scale within S
-                     seconds (default 10); clipping-end after S seconds
-                     without one (value: the runs in the window).
-  --loudness-target LUFS --loudness-margin LU --loudness-for S
-                     loudness-off: the short-term loudness more than LU
-                     (default 10) from LUFS (default -23) for S seconds
-                     (default 60); loudness-ok once within (value: the LUFS).
-)"
-#endif
-         R"(
-Lines printed by watch and auto:
-  14:03:07.250 NTF_SILENCE 0
-  14:03:07.251 sent CMD_MUTE 0
-  14:03:07.260 AUDIO rate=48000 channels=2 bits=16 left=-41.20 right=-40.87 bytes=1920
-With --json:
-  {"time":"2026-12-07T14:03:07.250","from":12,"code":"NTF_SILENCE","argument":0}
-  {"time":"2026-12-07T14:03:07.260","from":12,"code":"AUDIO","kind":0,"size":1942,
-   "rate":48000,"channels":2,"bits":16,"left":-41.2,"right":-40.87,"bytes":1920}
-Codes: NTF_SILENCE (0x400), NTF_SOUND (0x401), NTF_OFFLINE and NTF_ONLINE
-(0x1000, 0x1001; argument 0 the sound card, 1 the mixer), WINMSG_CONTROL (0x7FFF,
-argument 2 a goodbye); others are printed in hex.
-
-)"
-#ifdef _WIN32
-         R"(Protocol: the utility's window has the class TCV_AudioMixer, this program's
-a hidden one of the class CalvoraCtl. A command is message 2102, sent with a
-1000 ms time-out, with wParam this program's window and lParam = code * 65536
-+ argument; audio blocks come as WM_COPYDATA with dwData 0.
-
-Exit status: 0 done; 1 bad command line; 2 no utility or more than one to
-choose from; 3 the utility did not answer (gone or timed out).
-)";
-#else
-         R"(Protocol: each window owns the bus name org.calvora.Window.<Class>.H<handle>
-and serves /org/calvora/Window, interface org.calvora.Window, with
-SendMessage(uuu message, wparam, lparam) -> i and CopyData(uuay) -> i. A
-command is message 2102 with lparam = code * 65536 + argument.
-
-Metrics: calvora_silence, calvora_seconds_since_verdict,
-calvora_level_db{channel}, calvora_device_online{device},
-calvora_device_offline{device}, calvora_silences_total,
-calvora_sound_backs_total, calvora_audio_blocks_total,
-calvora_seconds_since_audio_block, calvora_loudness_momentary_lufs,
-calvora_loudness_short_term_lufs, calvora_loudness_integrated_lufs (EBU R128
-of the received audio), calvora_true_peak_dbtp{channel} (last 3 s),
-calvora_true_peak_max_dbtp{channel}, calvora_phase_correlation,
-calvora_phase_reversed, calvora_channel_lost{channel},
-calvora_clipping_runs_total{channel}, calvora_clipping,
-calvora_loudness_off_target, calvora_dc_offset{channel} and
-calvora_events_total{event}; each with the label station. The page at / shows
-the station live.
-
-Exit status: 0 done; 1 bad command line; 2 no session bus, or no utility or
-more than one to choose from; 3 the utility did not answer (gone or timed out);
-4 cannot listen on the --listen address.
-)";
-#endif
 }
 
 }  // namespace calvora::ctl

@@ -55,7 +55,4 @@ inline std::string ActionOption(EventKind kind) {
 std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
                                            std::string& error);
 
-// The text of --help.
-const char* UsageText();
-
 }  // namespace calvora::ctl

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Controller.h"
+#include "CtlHelp.h"
 #include "CtlOptions.h"
 #include "EventCommands.h"
 #include "platform/win32/WideText.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Controller.h"
+#include "CtlHelp.h"
 #include "CtlOptions.h"
 #include "RunnersAndMetrics.h"
 #include "platform/dbus/SdBusDesktop.h"

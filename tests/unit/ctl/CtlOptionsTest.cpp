@@ -28,6 +28,13 @@ TEST(CtlOptions, OptionsMayStandBeforeOrAfterTheCommand) {
   EXPECT_EQ(run->handle, 4294967295u);
   EXPECT_EQ(Parse({"stop", "--mute"})->mute, true);
   EXPECT_EQ(Parse({"mute", "--help"})->command, Command::kHelp);
+  // Help wins over a refused value; of a repeated option only the last value counts.
+  const auto helpFirst = Parse({"--pid", "0", "--help"});
+  ASSERT_TRUE(helpFirst);
+  EXPECT_EQ(helpFirst->command, Command::kHelp);
+  const auto lastPid = Parse({"identify", "--pid", "0", "--pid", "5"});
+  ASSERT_TRUE(lastPid);
+  EXPECT_EQ(lastPid->pid, 5);
 }
 
 TEST(CtlOptions, MistakesAreRefusedWithAReason) {
@@ -47,6 +54,17 @@ TEST(CtlOptions, MistakesAreRefusedWithAReason) {
       {{"watch", "--levels-every", "0"}, "--levels-every needs a count"},
       {{"watch", "--duration", "-1"}, "--duration needs a number"},
       {{"watch", "--duration", "nan"}, "--duration needs a number"},
+      {{"watch", "--duration", "inf"}, "--duration needs a number"},
+      {{"identify", "--handle", "0x10"}, "--handle needs a window handle"},
+      {{"identify", "--pid", "5", "--pid", "0"}, "--pid needs a program ID"},
+      {{"identify", "--pid", "-32769"},
+       "--pid needs a program ID from -32768 to 32767 other than 0, not \"-32769\""},
+      {{"watch", "--clip-length", "1001"}, "--clip-length needs a count of samples"},
+      {{"watch", "--clip-window", "3601"}, "--clip-window needs seconds from 0.1 to 3600"},
+      {{"watch", "--back-for", "0.05"}, "--back-for needs seconds from 0.1 to 3600"},
+      {{"watch", "--phase-for", ""}, "--phase-for needs seconds from 0.1"},
+      {{"watch", "--loudness-margin", "71"}, "--loudness-margin needs LU from 0.1 to 70"},
+      {{"watch", "--loudness-for", "1e9"}, "--loudness-for needs seconds from 0.1"},
   };
   for (const auto& [args, reason] : mistakes) {
     std::string error;

@@ -1,0 +1,150 @@
+#include "CtlHelp.h"
+
+namespace calvora::ctl {
+
+// On Linux: commands over the session bus, the checks of the received audio and the metrics.
+const char* UsageText() {
+  return R"(Usage: calvora-ctl [--handle H | --pid P] COMMAND [OPTIONS]
+
+Controls a running Calvora Audio Mixer over the session bus, as a controlling
+program does. The utility obeys commands only while its interactive mode
+("Interactive mode. Program ID") is on; otherwise it answers everything with 0.
+
+Commands:
+  list               List the running utilities: window handle and program ID
+                     (0 when interactive mode is off), one per line.
+  identify           Print the utility's program ID.
+  run [--restore]    Start the work; with --restore also restore the mixer
+                     lines (code 0, argument 2).
+  stop [--mute]      Stop the work; with --mute also mute the mixer lines
+                     (code 1, argument 3).
+  mute               Mute the mixer lines with the configured fade-out (code 3).
+  unmute             Restore the mixer lines with the configured fade-in (code 2).
+  watch              Announce this program to the utility, then print one line
+                     per notification (time, code name, argument) and per audio
+                     block (time, rate, channels, bits, left and right level in
+                     dB, byte count of the samples). Ends on Ctrl+C, SIGTERM,
+                     after --duration, or when the utility says goodbye.
+  auto               What a simple controlling program does: announce itself,
+                     start the work with restore, answer every silence
+                     notification with mute and every sound-back notification
+                     with restore, printing each step as watch does.
+  serve              A quiet watch that serves metrics (--listen, by default
+                     127.0.0.1:9794); takes the station options below too.
+  bye                Send a goodbye from this program's window.
+  help               Show this text.
+
+Choosing the utility (default: the only one running):
+  --handle H         The utility whose window handle is H (see list).
+  --pid P            The utility that answers the program ID P.
+
+Options:
+  --json             One JSON object per line (list, identify, watch, auto), and
+                     JSON lines in the event log.
+  --levels-every N   watch/auto: print only every Nth audio block (default 1).
+  --duration S       watch/auto/serve: end after S seconds.
+  -h, --help         Show this text.
+
+Station options (watch, auto, serve). An event is a notification that changes
+what is known: the air falls silent or sound comes back, the sound card or
+the mixer goes offline or comes online. Repeats (a device's offline notice on
+every check while it stays offline) are no new events.
+  --on-silence CMD   Run CMD when the air falls silent.
+  --on-sound CMD     Run CMD when sound comes back.
+  --on-offline CMD   Run CMD when the sound card or the mixer goes offline.
+  --on-online CMD    Run CMD when the sound card or the mixer comes online.
+  --on-channel-lost CMD, --on-channel-back CMD, --on-phase-reversed CMD,
+  --on-phase-normal CMD, --on-clipping CMD, --on-clipping-end CMD,
+  --on-loudness-off CMD, --on-loudness-ok CMD
+                     Run CMD on an event of the checks below.
+                     CMD is split into words as a shell splits them ('...'
+                     and "..." quote, \ escapes) and started without a shell;
+                     nothing in it is expanded. Its environment adds
+                     CALVORA_EVENT (silence, sound, offline, online, or a
+                     check's event),
+                     CALVORA_DEVICE (card, mixer), CALVORA_TIME (ISO 8601 with
+                     the zone), CALVORA_LEFT_DB and CALVORA_RIGHT_DB (the last
+                     block's levels; empty before the first) and CALVORA_HANDLE;
+                     for a check's event also CALVORA_CHANNEL (left, right or
+                     empty) and CALVORA_VALUE (the reading that decided it).
+                     Its output and exit status go to stderr, one line each.
+                     One instance of each command runs at a time: an event
+                     that comes meanwhile runs it again once it has ended, and
+                     a later one replaces it (the last state wins).
+  --shell            Run each CMD with sh -c instead ($VARIABLES, pipes, ...).
+  --log DIR          Append one line per event to DIR/YYYY-MM-DD.log (local
+                     date): time with the zone, event, device, levels. The
+                     folder is made (again) when missing; a line that cannot
+                     be written is told on stderr.
+  --listen HOST:PORT Serve http://HOST:PORT/metrics (Prometheus text format),
+                     /status (JSON) and the live page at /. Give 127.0.0.1 or
+                     [::1] to serve this machine only (serve's default is
+                     127.0.0.1:9794), 0.0.0.0 to serve the network (there is
+                     no authentication); port 0 takes a free port, told on
+                     stderr.
+  --station NAME     The station's name: every metric carries station="NAME"
+                     (default: this machine's host name), so that one
+                     Prometheus tells the stations of a group apart.
+
+Checks of the received audio (watch, auto, serve), each an event when it starts
+and when it ends, printed as a line "EVENT name [channel] value" by watch and
+auto. Times are seconds of audio; faults end after --back-for S (default 2).
+  --checks LIST      all (default), none, or some of channel,phase,clipping,
+                     loudness.
+  --channel-level DB --channel-for S
+                     channel-lost: one channel's level (half its peak-to-peak,
+                     so a stuck or DC signal reads as none) below DB (default
+                     -38) for S seconds (default 10) while the other is above;
+                     channel-back once both play (value: the level).
+  --phase-limit R --phase-for S
+                     phase-reversed: the correlation over 400 ms below R
+                     (default -0.5) for S seconds (default 5) while both
+                     channels carry sound (value: the correlation).
+  --clip-length N --clip-runs N --clip-window S
+                     clipping: more than --clip-runs (default 10) runs of
+                     --clip-length (default 3) samples at full scale within S
+                     seconds (default 10); clipping-end after S seconds
+                     without one (value: the runs in the window).
+  --loudness-target LUFS --loudness-margin LU --loudness-for S
+                     loudness-off: the short-term loudness more than LU
+                     (default 10) from LUFS (default -23) for S seconds
+                     (default 60); loudness-ok once within (value: the LUFS).
+
+Lines printed by watch and auto:
+  14:03:07.250 NTF_SILENCE 0
+  14:03:07.251 sent CMD_MUTE 0
+  14:03:07.260 AUDIO rate=48000 channels=2 bits=16 left=-41.20 right=-40.87 bytes=1920
+With --json:
+  {"time":"2026-12-07T14:03:07.250","from":12,"code":"NTF_SILENCE","argument":0}
+  {"time":"2026-12-07T14:03:07.260","from":12,"code":"AUDIO","kind":0,"size":1942,
+   "rate":48000,"channels":2,"bits":16,"left":-41.2,"right":-40.87,"bytes":1920}
+Codes: NTF_SILENCE (0x400), NTF_SOUND (0x401), NTF_OFFLINE and NTF_ONLINE
+(0x1000, 0x1001; argument 0 the sound card, 1 the mixer), WINMSG_CONTROL (0x7FFF,
+argument 2 a goodbye); others are printed in hex.
+
+Protocol: each window owns the bus name org.calvora.Window.<Class>.H<handle>
+and serves /org/calvora/Window, interface org.calvora.Window, with
+SendMessage(uuu message, wparam, lparam) -> i and CopyData(uuay) -> i. A
+command is message 2102 with lparam = code * 65536 + argument.
+
+Metrics: calvora_silence, calvora_seconds_since_verdict,
+calvora_level_db{channel}, calvora_device_online{device},
+calvora_device_offline{device}, calvora_silences_total,
+calvora_sound_backs_total, calvora_audio_blocks_total,
+calvora_seconds_since_audio_block, calvora_loudness_momentary_lufs,
+calvora_loudness_short_term_lufs, calvora_loudness_integrated_lufs (EBU R128
+of the received audio), calvora_true_peak_dbtp{channel} (last 3 s),
+calvora_true_peak_max_dbtp{channel}, calvora_phase_correlation,
+calvora_phase_reversed, calvora_channel_lost{channel},
+calvora_clipping_runs_total{channel}, calvora_clipping,
+calvora_loudness_off_target, calvora_dc_offset{channel} and
+calvora_events_total{event}; each with the label station. The page at / shows
+the station live.
+
+Exit status: 0 done; 1 bad command line; 2 no session bus, or no utility or
+more than one to choose from; 3 the utility did not answer (gone or timed out);
+4 cannot listen on the --listen address.
+)";
+}
+
+}  // namespace calvora::ctl

@@ -1,0 +1,97 @@
+#include "CtlHelp.h"
+
+namespace calvora::ctl {
+
+// On Windows: commands as window messages; no metrics server, no checks of the audio.
+const char* UsageText() {
+  return R"(Usage: calvora-ctl [--handle H | --pid P] COMMAND [OPTIONS]
+
+Controls a running Calvora Audio Mixer with window messages, as a controlling
+program does. The utility obeys commands only while its interactive mode
+("Interactive mode. Program ID") is on; otherwise it answers everything with 0.
+
+Commands:
+  list               List the running utilities: window handle and program ID
+                     (0 when interactive mode is off), one per line.
+  identify           Print the utility's program ID.
+  run [--restore]    Start the work; with --restore also restore the mixer
+                     lines (code 0, argument 2).
+  stop [--mute]      Stop the work; with --mute also mute the mixer lines
+                     (code 1, argument 3).
+  mute               Mute the mixer lines with the configured fade-out (code 3).
+  unmute             Restore the mixer lines with the configured fade-in (code 2).
+  watch              Announce this program to the utility, then print one line
+                     per notification (time, code name, argument) and per audio
+                     block (time, rate, channels, bits, left and right level in
+                     dB, byte count of the samples). Ends on Ctrl+C, when the
+                     console closes, after --duration, or when the utility
+                     says goodbye.
+  auto               What a simple controlling program does: announce itself,
+                     start the work with restore, answer every silence
+                     notification with mute and every sound-back notification
+                     with restore, printing each step as watch does.
+  bye                Send a goodbye from this program's window.
+  help               Show this text.
+
+Choosing the utility (default: the only one running):
+  --handle H         The utility whose window handle is H (see list).
+  --pid P            The utility that answers the program ID P.
+
+Options:
+  --json             One JSON object per line (list, identify, watch, auto), and
+                     JSON lines in the event log.
+  --levels-every N   watch/auto: print only every Nth audio block (default 1).
+  --duration S       watch/auto/serve: end after S seconds.
+  -h, --help         Show this text.
+
+Station options (watch, auto). An event is a notification that changes
+what is known: the air falls silent or sound comes back, the sound card or
+the mixer goes offline or comes online. Repeats (a device's offline notice on
+every check while it stays offline) are no new events.
+  --on-silence CMD   Run CMD when the air falls silent.
+  --on-sound CMD     Run CMD when sound comes back.
+  --on-offline CMD   Run CMD when the sound card or the mixer goes offline.
+  --on-online CMD    Run CMD when the sound card or the mixer comes online.
+                     CMD is split into words as Windows splits a command line
+                     ("..." quotes; a backslash stays, except before a quote)
+                     and started without a shell (name cmd /c for one).
+                     Its environment adds
+                     CALVORA_EVENT (silence, sound, offline, online, or a
+                     check's event),
+                     CALVORA_DEVICE (card, mixer), CALVORA_TIME (ISO 8601 with
+                     the zone), CALVORA_LEFT_DB and CALVORA_RIGHT_DB (the last
+                     block's levels; empty before the first) and CALVORA_HANDLE;
+                     for a check's event also CALVORA_CHANNEL (left, right or
+                     empty) and CALVORA_VALUE (the reading that decided it).
+                     Its output and exit status go to stderr, one line each.
+                     One instance of each command runs at a time: an event
+                     that comes meanwhile runs it again once it has ended, and
+                     a later one replaces it (the last state wins).
+  --log DIR          Append one line per event to DIR/YYYY-MM-DD.log (local
+                     date): time with the zone, event, device, levels. The
+                     folder is made (again) when missing; a line that cannot
+                     be written is told on stderr.
+
+Lines printed by watch and auto:
+  14:03:07.250 NTF_SILENCE 0
+  14:03:07.251 sent CMD_MUTE 0
+  14:03:07.260 AUDIO rate=48000 channels=2 bits=16 left=-41.20 right=-40.87 bytes=1920
+With --json:
+  {"time":"2026-12-07T14:03:07.250","from":12,"code":"NTF_SILENCE","argument":0}
+  {"time":"2026-12-07T14:03:07.260","from":12,"code":"AUDIO","kind":0,"size":1942,
+   "rate":48000,"channels":2,"bits":16,"left":-41.2,"right":-40.87,"bytes":1920}
+Codes: NTF_SILENCE (0x400), NTF_SOUND (0x401), NTF_OFFLINE and NTF_ONLINE
+(0x1000, 0x1001; argument 0 the sound card, 1 the mixer), WINMSG_CONTROL (0x7FFF,
+argument 2 a goodbye); others are printed in hex.
+
+Protocol: the utility's window has the class TCV_AudioMixer, this program's
+a hidden one of the class CalvoraCtl. A command is message 2102, sent with a
+1000 ms time-out, with wParam this program's window and lParam = code * 65536
++ argument; audio blocks come as WM_COPYDATA with dwData 0.
+
+Exit status: 0 done; 1 bad command line; 2 no utility or more than one to
+choose from; 3 the utility did not answer (gone or timed out).
+)";
+}
+
+}  // namespace calvora::ctl
