@@ -12,7 +12,8 @@
 #include "EventCommands.h"
 #include "platform/win32/WideText.h"
 #include "platform/win32/Win32Desktop.h"
-// After the protocol's names, which some of its macros would otherwise replace.
+// After the desktop's header: windows.h's SendMessage and PostMessage macros would rename the
+// methods of those names.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
