@@ -684,6 +684,34 @@ TEST_F(LinkBus, ForgedSilenceDoesNotMakeAutoMute) {
   EXPECT_TRUE(RunUntil([&] { return control.Wait(0).has_value(); }, 5000));
 }
 
+TEST_F(LinkBus, WatchTakesAudioOnlyFromTheUtility) {
+  StartUtility();
+  ChildProcess watch(Ctl({"watch", "--json", "--handle", std::to_string(desktop->OwnWindow())}));
+  ASSERT_TRUE(RunUntil([&] { return Channel().Peers().size() == 1; }, 5000));
+  const WindowHandle watcher = Channel().Peers()[0].Handle;
+
+  // A block "from" the utility, sent by another program, is neither printed nor counted.
+  const auto forged = RunToEnd(
+      Rogue({"forge-data", std::to_string(watcher), std::to_string(desktop->OwnWindow())}));
+  EXPECT_EQ(forged.lines.back(), "answer 0");
+  // The utility's own block comes after it and is the first one watch prints.
+  const auto packet = CodeTableWindow::AudioPacket(1920);
+  Channel().SendDataToPeers(0, 0, packet.data(), packet.size());
+  ASSERT_TRUE(RunUntil(
+      [&] {
+        watch.Poll();
+        return watch.FindLine("{").has_value();
+      },
+      5000));
+  EXPECT_NE(watch.Lines()[0].find("\"size\":1942,"), std::string::npos) << watch.Lines()[0];
+  Channel().SendToPeers(link::WINMSG_CONTROL, link::CTRL_BYE);
+  std::optional<int> exit;
+  ASSERT_TRUE(RunUntil([&] { return (exit = watch.Wait(0)).has_value(); }, 5000));
+  EXPECT_EQ(*exit, 0) << watch.Errors();
+  for (const auto& line : watch.Lines())
+    EXPECT_EQ(line.find("\"size\":86,"), std::string::npos) << line;
+}
+
 TEST_F(LinkBus, WatchWhoseOutputIsNotReadKeepsAnswering) {
   StartUtility();
   // Nobody reads watch's output: its pipe fills after a few hundred lines, and its own queue

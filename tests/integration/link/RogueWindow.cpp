@@ -4,6 +4,8 @@
 //                                     for each, and stays until its input closes
 //   forge <target> <wparam> <lparam>  sends one window message to the window <target>
 //                                     whose wParam names any window; prints "answer <a>"
+//   forge-data <target> <wparam>      sends one audio block (kind 0, a whole header and 64
+//                                     bytes of samples) the same way; prints "answer <a>"
 //   hang <target> <class>             a window of that class that never answers a call and
 //                                     announces itself to <target> at start and again after
 //                                     every goodbye; prints "byes <n> awaited <m>" on each
@@ -125,6 +127,26 @@ int main(int argc, char** argv) {
                            nullptr, &reply, "uuu", kWinMsg, wParam, lParam) >= 0)
       sd_bus_message_read(reply, "i", &answer);
     sd_bus_message_unref(reply);
+    Say("answer " + std::to_string(answer));
+  } else if (mode == "forge-data" && argc == 4) {
+    const auto target = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
+    const auto wParam = static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10));
+    // 48000 Hz, 2 channels, 16 bits, both levels -1.0, then silent samples.
+    std::vector<uint8_t> packet(22 + 64, 0);
+    const uint8_t header[22] = {0x80, 0xBB, 0,    0, 2, 16, 0, 0, 0, 0,    0,
+                                0,    0xF0, 0xBF, 0, 0, 0,  0, 0, 0, 0xF0, 0xBF};
+    std::memcpy(packet.data(), header, sizeof header);
+    sd_bus_message* call = nullptr;
+    sd_bus_message* reply = nullptr;
+    int32_t answer = -1;
+    if (sd_bus_message_new_method_call(bus, &call, UniqueNameOf(target).c_str(), kPath, kInterface,
+                                       "CopyData") >= 0 &&
+        sd_bus_message_append(call, "uu", wParam, 0u) >= 0 &&
+        sd_bus_message_append_array(call, 'y', packet.data(), packet.size()) >= 0 &&
+        sd_bus_call(bus, call, 0, nullptr, &reply) >= 0)
+      sd_bus_message_read(reply, "i", &answer);
+    sd_bus_message_unref(reply);
+    sd_bus_message_unref(call);
     Say("answer " + std::to_string(answer));
   } else if (mode == "hang" && argc == 4) {
     Hung hung{bus, static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10))};
