@@ -17,8 +17,10 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from utility_session import Session  # noqa: E402
+sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
+                                "python"))
+from harness import Binaries, Session  # noqa: E402
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                   "--no-first-run", "--disable-background-networking",
@@ -124,7 +126,7 @@ class Browser:
 
 
 def main(program, ctl, card_ctl, card_conf, screenshot):
-    with Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-page-") as s:
+    with Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-e2e-page-") as s:
         s.card("programme", "tone", "-20")
         app = s.start("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=0\n"
                       "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"

@@ -15,9 +15,12 @@ import subprocess
 import sys
 import time
 
-import sound_server
-from sound_server import SoundServer, write_programme
-from utility_session import Session
+sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
+                                "python"))
+import sound_server  # noqa: E402
+from harness import Binaries, Session  # noqa: E402
+from sound_server import SoundServer, write_programme  # noqa: E402
 
 program, ctl, card_ctl, card_conf = sys.argv[1:5]
 sound_server.skip_unless_available("the PipeWire road")
@@ -114,7 +117,8 @@ class BusPing:
 
 def virtual_card_road(wav):
     """The same programme on the virtual card: the verdicts' audio times to compare with."""
-    with Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-pw-virtual-") as s:
+    with Session(Binaries(program, ctl, card_ctl, card_conf),
+                 prefix="calvora-e2e-pw-virtual-") as s:
         s.card("programme", "silence")
         app = s.start(settings("Calvora Virtual Capture", "Calvora Virtual Mixer"))
         watch = s.watch()
@@ -136,7 +140,7 @@ with SoundServer() as server:
         os.environ[key] = server.env[key]
     for key in ("PULSE_SERVER", "PIPEWIRE_REMOTE"):
         os.environ.pop(key, None)
-    session = Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-pw-")
+    session = Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-e2e-pw-")
     env = session.env
     # The desktop's own ALSA configuration, as a user of the sound server has it: the server's
     # devices are the only ones.

@@ -25,7 +25,10 @@ import time
 import urllib.parse
 import urllib.request
 
-from utility_session import Session
+sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
+                                "python"))
+from harness import Binaries, Session  # noqa: E402
 
 program, ctl, card_ctl, card_conf, rules = sys.argv[1:6]
 SILENCE_TIME, RESTORE_TIME = 2, 1
@@ -90,7 +93,8 @@ class Station:
 
     def __init__(self, name):
         self.name = name
-        self.session = Session(program, ctl, card_ctl, card_conf, prefix=f"calvora-{name}-")
+        self.session = Session(Binaries(program, ctl, card_ctl, card_conf),
+                               prefix=f"calvora-{name}-")
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.session.children.append(bus)
@@ -260,7 +264,7 @@ def main():
             except subprocess.TimeoutExpired:
                 process.kill()
         for station in stations:
-            station.session.__exit__(None, None, None)
+            station.session.end()
 
 
 main()
