@@ -21,7 +21,7 @@ import time
 sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "tests", "support", "python"))
-from harness import Binaries, Session, cpu_ms  # noqa: E402
+from harness import Binaries, Session, cpu_ms, interactive_settings  # noqa: E402
 
 
 def timed_get(port, path):
@@ -46,13 +46,8 @@ def main(program, ctl, card_ctl, card_conf, seconds="20"):
     seconds = float(seconds)
     with Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-bench-ctl-") as s:
         s.card("programme", "tone", "-20")
-        app = s.start("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=0\n"
-                      "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                      "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n")
-        serve = subprocess.Popen([ctl, "serve", "--listen", "127.0.0.1:0"], env=s.env,
-                                 stderr=subprocess.PIPE, text=True)
-        s.children.append(serve)
-        port = int(re.search(r"127\.0\.0\.1:(\d+)/", serve.stderr.readline()).group(1))
+        app = s.start(interactive_settings(7, silence_time=1, restore_time=0.5, wait=3))
+        serve, port = s.serve()
         plain = subprocess.Popen([ctl, "watch", "--checks", "none"], env=s.env,
                                  stdout=subprocess.DEVNULL)
         s.children.append(plain)

@@ -5,14 +5,10 @@ device, stop and goodbye.
 
 Usage: app_interactive.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF
 """
-import os
 import sys
 import time
 
-sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
-                                "python"))
-from harness import Binaries, Session  # noqa: E402
+from harness import Binaries, Session, interactive_settings
 
 program, ctl, card_ctl, card_conf = sys.argv[1:5]
 SILENCE_TIME, RESTORE_TIME, CARD_WAIT = 1.0, 0.5, 2
@@ -47,10 +43,7 @@ def check_verdict(watch, first, verdict, seconds, what):
 with Session(Binaries(program, ctl, card_ctl, card_conf)) as session:
     fail, card, command = session.fail, session.card, session.command
     card("programme", "tone", "-20", "1000")
-    app = session.start("[Settings]\nSourceMode=1\nPID=12\nUseSoundCard=1\nUseMixer=0\n"
-                        "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                        f"SilenceTime={SILENCE_TIME}\nRestoreTime={RESTORE_TIME}\n"
-                        f"SilenceLevel=-40\nWait={CARD_WAIT}\n")
+    app = session.start(interactive_settings(12, SILENCE_TIME, RESTORE_TIME, CARD_WAIT))
 
     # Hello and identify.
     if command("identify") != "12":

@@ -8,14 +8,10 @@ the watch gets every audio block all the while.
 Usage: busy_peers.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF TEST_WINDOW
        ROGUE_WINDOW
 """
-import os
 import sys
 import time
 
-sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
-                                "python"))
-from harness import Binaries, Peer, Session  # noqa: E402
+from harness import Binaries, Peer, Session, interactive_settings
 
 program, ctl, card_ctl, card_conf, test_window, rogue_window = sys.argv[1:7]
 GIVE_UP = 30.0
@@ -25,9 +21,7 @@ CODES = {"NTF_SILENCE": 1024, "NTF_SOUND": 1025, "NTF_OFFLINE": 4096, "NTF_ONLIN
 with Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-e2e-busy-") as session:
     fail, card, command = session.fail, session.card, session.command
     card("programme", "tone", "-20", "1000")
-    app = session.start("[Settings]\nSourceMode=1\nPID=12\nUseSoundCard=1\nUseMixer=0\n"
-                        "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                        "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=2\n")
+    app = session.start(interactive_settings(12, silence_time=1, restore_time=0.5, wait=2))
     utility = command("list").split()[0]
     watch = session.watch()
     brief = Peer(session, [test_window, "--class", "Brief", "--announce-to", utility,

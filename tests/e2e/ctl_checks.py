@@ -14,15 +14,10 @@ import glob
 import json
 import math
 import os
-import re
-import subprocess
 import sys
 import time
 
-sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
-                                "python"))
-from harness import Binaries, Session, true_peaks, write_wav  # noqa: E402
+from harness import Binaries, Session, interactive_settings, true_peaks, write_wav
 
 RATE = 48000
 # Shorter times than a station's, so that the programme lasts half a minute.
@@ -75,19 +70,12 @@ def main(program, ctl, card_ctl, card_conf):
         wav = os.path.join(s.work, "programme.wav")
         samples = render(wav)
         s.card("programme", "silence")
-        app = s.start("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=0\n"
-                      "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                      "SilenceTime=60\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n")
+        app = s.start(interactive_settings(7, silence_time=60, restore_time=0.5, wait=3))
         runs, log = os.path.join(s.work, "runs"), os.path.join(s.work, "log")
         os.makedirs(runs)
-        serve = subprocess.Popen(
-            [ctl, "serve", "--listen", "127.0.0.1:0", "--station", "checks", "--log", log,
-             "--json", *OPTIONS,
-             "--shell", "--on-channel-lost",
-             f'env | grep ^CALVORA_ > {runs}/$CALVORA_CHANNEL.$$'],
-            env=s.env, stderr=subprocess.PIPE, text=True)
-        s.children.append(serve)
-        port = int(re.search(r"127\.0\.0\.1:(\d+)/metrics", serve.stderr.readline()).group(1))
+        serve, port = s.serve("--station", "checks", "--log", log, "--json", *OPTIONS,
+                              "--shell", "--on-channel-lost",
+                              f'env | grep ^CALVORA_ > {runs}/$CALVORA_CHANNEL.$$')
         watch = s.watch(*OPTIONS)
         s.command("run")
         watch.wait_for(time.monotonic() - 5, "AUDIO")

@@ -19,10 +19,8 @@ import sys
 import time
 import urllib.request
 
-sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
-                                "python"))
-from harness import Binaries, Peer, Session, short_term_loudness, write_wav  # noqa: E402
+from harness import (Binaries, Peer, Session, interactive_settings, short_term_loudness,
+                     write_wav)
 
 RATE, LEVEL_DB, SLOW_SECONDS = 48000, -23.0, 5
 ISO_TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$")
@@ -51,9 +49,7 @@ def main(session):
     programme = os.path.join(work, "programme.wav")
     samples = render_programme(programme)
     card("programme", "file", programme)
-    app = session.start("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=0\n"
-                        "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                        "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n")
+    app = session.start(interactive_settings(7, silence_time=1, restore_time=0.5, wait=3))
 
     # The commands write their environment to a file per run, and the silence command then
     # takes its time, as a pager on a slow network might.

@@ -11,10 +11,7 @@ import subprocess
 import sys
 import time
 
-sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
-                                "python"))
-from harness import Binaries, Session  # noqa: E402
+from harness import Binaries, Session
 
 program, ctl, card_ctl, card_conf = sys.argv[1:5]
 FADE_OUT, FADE_IN, MIXER_WAIT = 3.0, 2.0, 2

@@ -15,12 +15,9 @@ import subprocess
 import sys
 import time
 
-sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support",
-                                "python"))
-import sound_server  # noqa: E402
-from harness import Binaries, Session  # noqa: E402
-from sound_server import SoundServer, write_programme  # noqa: E402
+import sound_server
+from harness import Binaries, Session
+from sound_server import SoundServer, write_programme
 
 program, ctl, card_ctl, card_conf = sys.argv[1:5]
 sound_server.skip_unless_available("the PipeWire road")

@@ -7,15 +7,11 @@ the audio blocks all the while, without a gap.
 Arguments: calvora-audio-mixer.exe calvora-ctl.exe busy-peer.exe window-texts.exe
 calvora-virtual-capture-ctl virtual-card.conf wine-default.conf. Runs under a display (Xvfb)
 with the Wine prefix of the test run (WINEPREFIX)."""
-import os
 import subprocess
 import sys
 import time
 
-sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support",
-                                "python"))
-from harness import Binaries, Peer, Session  # noqa: E402
+from harness import Binaries, Peer, Session
 
 program, ctl, busy_peer, texts, card_ctl, card_conf, wine_default = sys.argv[1:8]
 GIVE_UP = 30

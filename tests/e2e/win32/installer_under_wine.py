@@ -13,10 +13,7 @@ import subprocess
 import sys
 import time
 
-sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support",
-                                "python"))
-from harness import Session, fail, wait_until, wine  # noqa: E402
+from harness import Session, fail, wait_until, wine
 
 setup, texts = sys.argv[1:3]
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"

@@ -17,10 +17,7 @@ import subprocess
 import sys
 import time
 
-sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support",
-                                "python"))
-from harness import Binaries, Session, Watch  # noqa: E402
+from harness import Binaries, Session, Watch
 
 program, ctl, texts, card_ctl, card_conf, wine_default, shots = sys.argv[1:8]
 LEVEL = 52428  # the line's level, 0..65535: 80 %

@@ -13,6 +13,7 @@ import ctypes
 import json
 import math
 import os
+import re
 import shutil
 import signal
 import socket
@@ -188,6 +189,20 @@ class Session:
         return self.spawn([self.bin.ctl, "watch", "--levels-every", "1000000000"],
                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def serve(self, *options):
+        """calvora-ctl serve on a free port of 127.0.0.1 with `options`: the process and the
+        port it says it serves on; what it says after that is read and let go."""
+        server = self.spawn([self.bin.ctl, "serve", "--listen", "127.0.0.1:0", *options],
+                            stderr=subprocess.PIPE, text=True)
+        said = ""
+        while not (found := re.search(r"127\.0\.0\.1:(\d+)/metrics", said)):
+            line = server.stderr.readline()
+            if not line:
+                self.fail(f"calvora-ctl serve ended saying {said!r}")
+            said += line
+        threading.Thread(target=server.stderr.read, daemon=True).start()
+        return server, int(found.group(1))
+
     def discarded_bytes(self):
         """Captured audio the utility threw away because no capture block was queued in time,
         from its warnings."""
@@ -353,9 +368,9 @@ def wine(*args, env=None, timeout=60, **kwargs):
                           timeout=timeout, **kwargs)
 
 
-def interactive_settings(silence_time=10.0, restore_time=0.5, wait=2, mixer=False):
-    """Interactive mode (program ID 1) on the virtual capture device at 48 kHz."""
-    text = ("[Settings]\nSourceMode=1\nPID=1\nUseSoundCard=1\n"
+def interactive_settings(pid=1, silence_time=10.0, restore_time=0.5, wait=2, mixer=False):
+    """Interactive mode on the virtual capture device at 48 kHz."""
+    text = (f"[Settings]\nSourceMode=1\nPID={pid}\nUseSoundCard=1\n"
             f"UseMixer={1 if mixer else 0}\n"
             "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
             f"SilenceTime={silence_time}\nRestoreTime={restore_time}\nSilenceLevel=-40\n"
