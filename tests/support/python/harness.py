@@ -5,8 +5,10 @@ is kept as it arrives, the process figures (CPU time, resident memory) the bench
 the small helpers the scripts share: waiting for a condition, WAV files, libebur128's reading.
 
 A script that talks to the utility on the session bus runs under a dbus-run-session of its own
-(`on_private_bus()` re-executes it under one when it is not). The scripts set
-sys.dont_write_bytecode before importing this module: nothing compiled is left in the source tree.
+(`on_private_bus()` re-executes it under one when it is not). Nothing compiled is left in the
+source tree: ctest hands the end-to-end scripts this folder on PYTHONPATH with
+PYTHONDONTWRITEBYTECODE=1, and the reliability runs and the benchmarks, also run by hand, put it
+on sys.path themselves after setting sys.dont_write_bytecode.
 """
 import contextlib
 import ctypes
