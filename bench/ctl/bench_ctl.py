@@ -10,28 +10,17 @@
 
 Usage: bench_ctl.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF [SECONDS]
 """
-import glob
 import os
-import re
 import socket
 import statistics
 import subprocess
 import sys
 import time
 
+sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                "tests", "e2e"))
-from utility_session import Session  # noqa: E402
-
-
-def cpu_ns(pid):
-    total = 0
-    for path in glob.glob(f"/proc/{pid}/task/*/schedstat"):
-        try:
-            total += int(open(path).read().split()[0])
-        except (OSError, IndexError, ValueError):
-            pass  # a thread that ended meanwhile
-    return total
+                                "tests", "support", "python"))
+from harness import Binaries, Session, cpu_ms, interactive_settings  # noqa: E402
 
 
 def timed_get(port, path):
@@ -54,15 +43,10 @@ def answer_times(port, rounds=20):
 
 def main(program, ctl, card_ctl, card_conf, seconds="20"):
     seconds = float(seconds)
-    with Session(program, ctl, card_ctl, card_conf, prefix="calvora-bench-ctl-") as s:
+    with Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-bench-ctl-") as s:
         s.card("programme", "tone", "-20")
-        app = s.start("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=0\n"
-                      "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                      "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n")
-        serve = subprocess.Popen([ctl, "serve", "--listen", "127.0.0.1:0"], env=s.env,
-                                 stderr=subprocess.PIPE, text=True)
-        s.children.append(serve)
-        port = int(re.search(r"127\.0\.0\.1:(\d+)/", serve.stderr.readline()).group(1))
+        app = s.start(interactive_settings(7, silence_time=1, restore_time=0.5, wait=3))
+        serve, port = s.serve()
         plain = subprocess.Popen([ctl, "watch", "--checks", "none"], env=s.env,
                                  stdout=subprocess.DEVNULL)
         s.children.append(plain)
@@ -70,19 +54,17 @@ def main(program, ctl, card_ctl, card_conf, seconds="20"):
         s.command("run")
         time.sleep(2)
 
-        def blocks():
-            text = subprocess.run(["curl", "-s", f"http://127.0.0.1:{port}/metrics"],
-                                  capture_output=True, text=True).stdout
-            return float(re.search(r"\ncalvora_audio_blocks_total (\S+)", text).group(1))
+        def blocks():  # serve names its station (this host) on every sample
+            return s.metrics(port)["calvora_audio_blocks_total"]
 
-        b0, c0 = blocks(), {p.pid: cpu_ns(p.pid) for p in (serve, plain)}
+        b0, c0 = blocks(), {p.pid: cpu_ms(p.pid) for p in (serve, plain)}
         t0 = time.monotonic()
         time.sleep(seconds)
-        b1, c1 = blocks(), {p.pid: cpu_ns(p.pid) for p in (serve, plain)}
+        b1, c1 = blocks(), {p.pid: cpu_ms(p.pid) for p in (serve, plain)}
         elapsed = time.monotonic() - t0
         audio = (b1 - b0) / 100  # 10 ms blocks
-        serve_ms = (c1[serve.pid] - c0[serve.pid]) / 1e6 / audio
-        plain_ms = (c1[plain.pid] - c0[plain.pid]) / 1e6 / audio
+        serve_ms = (c1[serve.pid] - c0[serve.pid]) / audio
+        plain_ms = (c1[plain.pid] - c0[plain.pid]) / audio
         print(f"audio: {audio:.1f} s in {elapsed:.1f} s ({b1 - b0:.0f} blocks)")
         print(f"| CPU ms per s of audio, serve with every check (vs watch --checks none) "
               f"| {serve_ms:.2f} | {plain_ms:.2f} | {serve_ms / plain_ms:.2f}x |")
@@ -101,10 +83,10 @@ def main(program, ctl, card_ctl, card_conf, seconds="20"):
                 print(f"| {path} answer ms, {label} of 20, 50 streams + 20 idle open "
                       f"(vs nothing open) | {values(crowded[path]):.2f} "
                       f"| {values(alone[path]):.2f} | goal < 100 ms |")
-        c2 = cpu_ns(serve.pid)
+        c2 = cpu_ms(serve.pid)
         time.sleep(5)
         print(f"| CPU ms per s, serve with 50 streams open | "
-              f"{(cpu_ns(serve.pid) - c2) / 1e6 / 5:.2f} | {serve_ms:.2f} (no stream) | |")
+              f"{(cpu_ms(serve.pid) - c2) / 5:.2f} | {serve_ms:.2f} (no stream) | |")
         for c in streams + idle:
             c.close()
         for peer in (serve, plain):

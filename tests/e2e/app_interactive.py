@@ -8,7 +8,7 @@ Usage: app_interactive.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_C
 import sys
 import time
 
-from utility_session import Session
+from harness import Binaries, Session, interactive_settings
 
 program, ctl, card_ctl, card_conf = sys.argv[1:5]
 SILENCE_TIME, RESTORE_TIME, CARD_WAIT = 1.0, 0.5, 2
@@ -40,13 +40,10 @@ def check_verdict(watch, first, verdict, seconds, what):
     print(f"ok: {what} reported after {blocks} blocks, {delay:.3f} s")
 
 
-with Session(program, ctl, card_ctl, card_conf) as session:
+with Session(Binaries(program, ctl, card_ctl, card_conf)) as session:
     fail, card, command = session.fail, session.card, session.command
     card("programme", "tone", "-20", "1000")
-    app = session.start("[Settings]\nSourceMode=1\nPID=12\nUseSoundCard=1\nUseMixer=0\n"
-                        "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                        f"SilenceTime={SILENCE_TIME}\nRestoreTime={RESTORE_TIME}\n"
-                        f"SilenceLevel=-40\nWait={CARD_WAIT}\n")
+    app = session.start(interactive_settings(12, SILENCE_TIME, RESTORE_TIME, CARD_WAIT))
 
     # Hello and identify.
     if command("identify") != "12":

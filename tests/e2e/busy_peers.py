@@ -8,72 +8,27 @@ the watch gets every audio block all the while.
 Usage: busy_peers.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF TEST_WINDOW
        ROGUE_WINDOW
 """
-import subprocess
 import sys
-import threading
 import time
 
-from utility_session import Session
+from harness import Binaries, Peer, Session, interactive_settings
 
 program, ctl, card_ctl, card_conf, test_window, rogue_window = sys.argv[1:7]
 GIVE_UP = 30.0
 CODES = {"NTF_SILENCE": 1024, "NTF_SOUND": 1025, "NTF_OFFLINE": 4096, "NTF_ONLINE": 4097}
 
 
-class Peer:
-    """A peer program whose output lines are kept with the time they arrived."""
-
-    def __init__(self, session, argv):
-        self.lines = []
-        self.lock = threading.Lock()
-        self.proc = subprocess.Popen(argv, env=session.env, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, text=True)
-        session.children.append(self.proc)
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            with self.lock:
-                self.lines.append((time.monotonic(), line.strip()))
-
-    def tell(self, line):
-        self.proc.stdin.write(line + "\n")
-        self.proc.stdin.flush()
-
-    def first(self, prefix):
-        with self.lock:
-            return next(((at, line) for at, line in self.lines if line.startswith(prefix)), None)
-
-    def notices_from(self, utility):
-        """The (code, argument) of every notice from the utility, in order."""
-        with self.lock:
-            words = [line.split() for _, line in self.lines]
-        return [(int(w[2]), int(w[3])) for w in words
-                if len(w) == 4 and w[0] == "received" and w[1] == utility]
-
-
-def wait_until(condition, timeout, what):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if condition():
-            return
-        time.sleep(0.02)
-    session.fail(f"{what} within {timeout} s")
-
-
-with Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-busy-") as session:
+with Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-e2e-busy-") as session:
     fail, card, command = session.fail, session.card, session.command
     card("programme", "tone", "-20", "1000")
-    app = session.start("[Settings]\nSourceMode=1\nPID=12\nUseSoundCard=1\nUseMixer=0\n"
-                        "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                        "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=2\n")
+    app = session.start(interactive_settings(12, silence_time=1, restore_time=0.5, wait=2))
     utility = command("list").split()[0]
     watch = session.watch()
     brief = Peer(session, [test_window, "--class", "Brief", "--announce-to", utility,
-                           "--quiet-data"])
+                           "--quiet-data"], stdin=True)
     slow = Peer(session, [test_window, "--class", "Slow", "--announce-to", utility,
-                          "--quiet-data"])
-    silent = Peer(session, [rogue_window, "hang", utility, "Silent"])
+                          "--quiet-data"], stdin=True)
+    silent = Peer(session, [rogue_window, "hang", utility, "Silent"], stdin=True)
     time.sleep(0.7)  # admitted by the next scans
 
     run = time.monotonic()
@@ -95,26 +50,27 @@ with Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-busy-") as s
     if len(sent) != 7:
         fail(f"the watch saw {sent}")
 
-    wait_until(lambda: slow.first("awake") and len(slow.notices_from(utility)) >= len(sent),
-               15, "the 10 s peer did not get its notices")
+    session.wait_until(lambda: slow.first("awake") and len(slow.notices(utility)) >= len(sent),
+                       15, "the 10 s peer did not get its notices")
     for name, peer in (("1.5 s", brief), ("10 s", slow)):
-        got = peer.notices_from(utility)
+        got = peer.notices(utility)
         if got != sent:
             fail(f"the peer busy {name} got {got}, not {sent}")
-        busy_for = peer.first("awake")[0] - run
+        busy_for = peer.first("awake") - run
         print(f"ok: the peer busy {name} got all {len(got)} notices in order, once awake "
               f"{busy_for:.1f} s after the start")
 
     # The silent peer: dropped with a goodbye only after the long wait.
-    wait_until(lambda: silent.first("byes 1 "), GIVE_UP + 10, "no goodbye to the silent peer")
-    dropped = silent.first("byes 1 ")[0]
+    session.wait_until(lambda: silent.first("byes 1 "), GIVE_UP + 10,
+                       "no goodbye to the silent peer")
+    dropped = silent.first("byes 1 ")
     if not GIVE_UP - 1.0 <= dropped - run <= GIVE_UP + 3.0:
         fail(f"the silent peer was dropped {dropped - run:.1f} s after the start")
     print(f"ok: the silent peer was dropped {dropped - run:.1f} s after it was first sent to")
 
     # Neither busy peer was dropped: no goodbye, and audio reaches them again.
     for name, peer in (("1.5 s", brief), ("10 s", slow)):
-        if (32767, 2) in peer.notices_from(utility):
+        if (32767, 2) in peer.notices(utility):
             fail(f"the peer busy {name} was told goodbye")
 
     # Every block reached the watch meanwhile, without a gap.
@@ -128,6 +84,6 @@ with Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-busy-") as s
 
     session.close(app)
     for name, peer in (("1.5 s", brief), ("10 s", slow)):
-        wait_until(lambda: (32767, 2) in peer.notices_from(utility), 5,
-                   f"no goodbye to the peer busy {name} on closing")
+        session.wait_until(lambda: (32767, 2) in peer.notices(utility), 5,
+                           f"no goodbye to the peer busy {name} on closing")
     print("ok: the busy peers were told goodbye only when the utility closed")

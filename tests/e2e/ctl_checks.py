@@ -10,20 +10,14 @@ of the file agrees with libebur128's reading of the same file.
 Usage: ctl_checks.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF
 """
 import array
-import ctypes
 import glob
 import json
 import math
 import os
-import re
-import subprocess
 import sys
 import time
-import urllib.request
-import wave
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from utility_session import Session  # noqa: E402
+from harness import Binaries, Session, interactive_settings, true_peaks, write_wav
 
 RATE = 48000
 # Shorter times than a station's, so that the programme lasts half a minute.
@@ -67,72 +61,21 @@ def render(path):
     for n in range(RATE * 36):
         for value in programme_sample(n / RATE):
             samples.append(max(-32768, min(32767, round(value * 32767))))
-    with wave.open(path, "wb") as out:
-        out.setnchannels(2)
-        out.setsampwidth(2)
-        out.setframerate(RATE)
-        out.writeframes(samples.tobytes())
+    write_wav(path, samples, RATE)
     return samples
 
 
-def file_true_peak(samples):
-    """libebur128's true peak of the file, in dBTP, the higher of the two channels."""
-    lib = ctypes.CDLL("libebur128.so.1")
-    lib.ebur128_init.restype = ctypes.c_void_p
-    lib.ebur128_init.argtypes = [ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-    lib.ebur128_add_frames_short.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
-    lib.ebur128_true_peak.argtypes = [ctypes.c_void_p, ctypes.c_uint,
-                                      ctypes.POINTER(ctypes.c_double)]
-    lib.ebur128_destroy.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
-    state = ctypes.c_void_p(lib.ebur128_init(2, RATE, 49))  # EBUR128_MODE_TRUE_PEAK
-    buffer = (ctypes.c_short * len(samples)).from_buffer_copy(samples)
-    lib.ebur128_add_frames_short(state, buffer, len(samples) // 2)
-    peaks = []
-    for channel in range(2):
-        value = ctypes.c_double()
-        lib.ebur128_true_peak(state, channel, ctypes.byref(value))
-        peaks.append(20 * math.log10(value.value))
-    lib.ebur128_destroy(ctypes.byref(state))
-    return peaks
-
-
-STATION = 'station="checks"'
-
-
-def metrics(port):
-    """The samples by name and labels, the station's label (on every sample) left out."""
-    text = urllib.request.urlopen(f"http://127.0.0.1:{port}/metrics", timeout=5).read().decode()
-    values = {}
-    for line in text.splitlines():
-        if not line or line.startswith("#"):
-            continue
-        name, value = line.rsplit(" ", 1)
-        if STATION not in name:
-            sys.exit(f"FAIL: a sample without the station's label: {line}")
-        for labelled in ("{" + STATION + "}", "," + STATION, STATION + ","):
-            name = name.replace(labelled, "")
-        values[name] = float(value)
-    return values
-
-
 def main(program, ctl, card_ctl, card_conf):
-    with Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-checks-") as s:
+    with Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-e2e-checks-") as s:
         wav = os.path.join(s.work, "programme.wav")
         samples = render(wav)
         s.card("programme", "silence")
-        app = s.start("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=0\n"
-                      "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                      "SilenceTime=60\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n")
+        app = s.start(interactive_settings(7, silence_time=60, restore_time=0.5, wait=3))
         runs, log = os.path.join(s.work, "runs"), os.path.join(s.work, "log")
         os.makedirs(runs)
-        serve = subprocess.Popen(
-            [ctl, "serve", "--listen", "127.0.0.1:0", "--station", "checks", "--log", log,
-             "--json", *OPTIONS,
-             "--shell", "--on-channel-lost",
-             f'env | grep ^CALVORA_ > {runs}/$CALVORA_CHANNEL.$$'],
-            env=s.env, stderr=subprocess.PIPE, text=True)
-        s.children.append(serve)
-        port = int(re.search(r"127\.0\.0\.1:(\d+)/metrics", serve.stderr.readline()).group(1))
+        serve, port = s.serve("--station", "checks", "--log", log, "--json", *OPTIONS,
+                              "--shell", "--on-channel-lost",
+                              f'env | grep ^CALVORA_ > {runs}/$CALVORA_CHANNEL.$$')
         watch = s.watch(*OPTIONS)
         s.command("run")
         watch.wait_for(time.monotonic() - 5, "AUDIO")
@@ -154,8 +97,8 @@ def main(program, ctl, card_ctl, card_conf):
                 s.fail(f"{event} {channel or ''} at {at:.2f} s, due at {due} s")
         print(f"ok: {len(DUE)} events at their seconds of the programme")
 
-        m = metrics(port)
-        reference = file_true_peak(samples)
+        m = s.metrics(port, "checks")
+        reference = true_peaks(samples)
         for i, channel in enumerate(("left", "right")):
             got = m[f'calvora_true_peak_max_dbtp{{channel="{channel}"}}']
             if abs(got - reference[i]) > 0.05:

@@ -10,15 +10,13 @@ Usage: ctl_page_browser.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_
 import base64
 import json
 import os
-import re
 import shutil
 import subprocess
 import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from utility_session import Session  # noqa: E402
+from harness import Binaries, Session, interactive_settings
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                   "--no-first-run", "--disable-background-networking",
@@ -124,15 +122,10 @@ class Browser:
 
 
 def main(program, ctl, card_ctl, card_conf, screenshot):
-    with Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-page-") as s:
+    with Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-e2e-page-") as s:
         s.card("programme", "tone", "-20")
-        app = s.start("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=0\n"
-                      "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                      "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n")
-        serve = subprocess.Popen([ctl, "serve", "--listen", "127.0.0.1:0"], env=s.env,
-                                 stderr=subprocess.PIPE, text=True)
-        s.children.append(serve)
-        port = int(re.search(r"127\.0\.0\.1:(\d+)/", serve.stderr.readline()).group(1))
+        app = s.start(interactive_settings(7, silence_time=1, restore_time=0.5, wait=3))
+        serve, port = s.serve()
         watch = s.watch()
         s.command("run")
         watch.wait_for(time.monotonic() - 5, "AUDIO")

@@ -8,7 +8,6 @@ programme and against libebur128's own reading of the same programme rendered to
 Usage: ctl_station.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF
 """
 import array
-import ctypes
 import glob
 import json
 import math
@@ -16,42 +15,15 @@ import os
 import re
 import shutil
 import signal
-import socket
-import subprocess
 import sys
-import tempfile
-import threading
 import time
 import urllib.request
-import wave
 
-program, ctl, card_ctl, card_conf = sys.argv[1:5]
+from harness import (Binaries, Peer, Session, interactive_settings, short_term_loudness,
+                     write_wav)
+
 RATE, LEVEL_DB, SLOW_SECONDS = 48000, -23.0, 5
-
-work = tempfile.mkdtemp(prefix="calvora-e2e-station-")
-env = dict(os.environ,
-           QT_QPA_PLATFORM="offscreen",
-           ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:" + card_conf,
-           CALVORA_VIRTUAL_CARD_DIR=os.path.join(work, "card"),
-           XDG_CONFIG_HOME=os.path.join(work, "config"),
-           XDG_CONFIG_DIRS=os.path.join(work, "xdg"))
-os.makedirs(env["CALVORA_VIRTUAL_CARD_DIR"])
-children = []
 ISO_TIME = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$")
-
-
-def fail(text):
-    print("FAIL:", text, file=sys.stderr)
-    for name in ("out.log",):
-        with open(os.path.join(work, name), errors="replace") as log:
-            sys.stderr.write(log.read()[-3000:])
-    for peer in Peer.all:
-        sys.stderr.write("".join(peer.errors[-40:]))
-    sys.exit(1)
-
-
-def card(*args):
-    subprocess.run([card_ctl, *args], env=env, check=True)
 
 
 def render_programme(path, seconds=1):
@@ -62,91 +34,8 @@ def render_programme(path, seconds=1):
     for n in range(RATE * seconds):
         value = round(amplitude * math.sin(2 * math.pi * 1000 * n / RATE))
         samples.extend((value, value))
-    with wave.open(path, "wb") as out:
-        out.setnchannels(2)
-        out.setsampwidth(2)
-        out.setframerate(RATE)
-        out.writeframes(samples.tobytes())
+    write_wav(path, samples, RATE)
     return samples
-
-
-def reference_loudness(samples, seconds=4):
-    """libebur128's own short-term loudness of the programme, read from the rendered samples."""
-    lib = ctypes.CDLL("libebur128.so.1")
-    lib.ebur128_init.restype = ctypes.c_void_p
-    lib.ebur128_init.argtypes = [ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
-    lib.ebur128_add_frames_short.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_size_t]
-    lib.ebur128_loudness_shortterm.argtypes = [ctypes.c_void_p, ctypes.POINTER(ctypes.c_double)]
-    lib.ebur128_destroy.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
-    state = ctypes.c_void_p(lib.ebur128_init(2, RATE, 3))  # EBUR128_MODE_S
-    frames = len(samples) // 2
-    for _ in range(seconds):
-        buffer = (ctypes.c_short * len(samples)).from_buffer_copy(samples)
-        lib.ebur128_add_frames_short(state, buffer, frames)
-    loudness = ctypes.c_double()
-    lib.ebur128_loudness_shortterm(state, ctypes.byref(loudness))
-    lib.ebur128_destroy(ctypes.byref(state))
-    return loudness.value
-
-
-class Peer:
-    """A calvora-ctl peer: its stdout lines and its stderr lines, as they arrive."""
-    all = []
-
-    def __init__(self, *args):
-        self.lines, self.errors = [], []
-        self.lock = threading.Lock()
-        self.proc = subprocess.Popen([ctl, *args], env=env, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True)
-        children.append(self.proc)
-        Peer.all.append(self)
-        threading.Thread(target=self._read, args=(self.proc.stdout, self.lines),
-                         daemon=True).start()
-        threading.Thread(target=self._read, args=(self.proc.stderr, self.errors),
-                         daemon=True).start()
-
-    def _read(self, stream, into):
-        for line in stream:
-            with self.lock:
-                into.append(line)
-
-    def wait_for(self, predicate, what, timeout=10.0, stream="lines"):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            with self.lock:
-                found = [line for line in getattr(self, stream) if predicate(line)]
-            if found:
-                return found[0]
-            if self.proc.poll() is not None:
-                fail(f"calvora-ctl ended ({self.proc.returncode}) waiting for {what}")
-            time.sleep(0.02)
-        fail(f"no {what} within {timeout} s")
-
-
-def metrics(port):
-    """The samples by name and labels; every sample must name the station, which serve without
-    --station calls by this machine's host name, and that label is left out of the names."""
-    text = urllib.request.urlopen(f"http://127.0.0.1:{port}/metrics", timeout=5).read().decode()
-    station = f'station="{socket.gethostname()}"'
-    values = {}
-    for line in text.splitlines():
-        if line and not line.startswith("#"):
-            name, value = line.rsplit(" ", 1)
-            if "{" + station not in name:
-                fail(f"a sample without {station}: {line}")
-            name = name.replace("{" + station + "}", "").replace(station + ",", "")
-            values[name] = float(value)
-    return values
-
-
-def wait_metric(port, name, value, timeout=8.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        got = metrics(port)
-        if got.get(name) == value:
-            return got
-        time.sleep(0.1)
-    fail(f"{name} never read {value}: {got}")
 
 
 def read_env(path):
@@ -154,25 +43,13 @@ def read_env(path):
         return dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
 
 
-def main():
-    shutil.copy(program, os.path.join(work, "calvora-audio-mixer"))
-    with open(os.path.join(work, "calvora-audio-mixer.ini"), "w") as ini:
-        ini.write("[Settings]\nSourceMode=1\nPID=7\nUseSoundCard=1\nUseMixer=0\n"
-                  "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                  "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\nWait=3\n")
+def main(session):
+    work, card, fail = session.work, session.card, session.fail
+    metrics, wait_metric = session.metrics, session.wait_metric
     programme = os.path.join(work, "programme.wav")
     samples = render_programme(programme)
     card("programme", "file", programme)
-    log = open(os.path.join(work, "out.log"), "w")
-    app = subprocess.Popen([os.path.join(work, "calvora-audio-mixer")], env=env, stdout=log,
-                           stderr=subprocess.STDOUT)
-    children.append(app)
-    for _ in range(100):
-        if subprocess.run([ctl, "list"], env=env, capture_output=True, text=True).stdout.strip():
-            break
-        time.sleep(0.1)
-    else:
-        fail("the window never appeared on the bus")
+    app = session.start(interactive_settings(7, silence_time=1, restore_time=0.5, wait=3))
 
     # The commands write their environment to a file per run, and the silence command then
     # takes its time, as a pager on a slow network might.
@@ -184,15 +61,17 @@ def main():
                      'echo "arguments: $2"\nmv "$f.tmp" "$f"\nsleep "$3"\nexit 3\n')
     os.chmod(record, 0o755)
     text_log, json_log = os.path.join(work, "log", "text"), os.path.join(work, "log", "json")
-    station = Peer("auto", "--levels-every", "1", "--log", text_log,
-                   "--on-silence", f"{record} {runs} 'two words' {SLOW_SECONDS}",
-                   "--on-sound", f'{record} {runs} "quoted \\"word\\"" 0',
-                   "--on-offline", f"{record} {runs} offline 0")
-    server = Peer("serve", "--listen", "127.0.0.1:0", "--log", json_log, "--json")
-    port = int(re.search(r"127\.0\.0\.1:(\d+)/metrics", server.wait_for(
+    ctl = session.bin.ctl
+    station = Peer(session, [ctl, "auto", "--levels-every", "1", "--log", text_log,
+                             "--on-silence", f"{record} {runs} 'two words' {SLOW_SECONDS}",
+                             "--on-sound", f'{record} {runs} "quoted \\"word\\"" 0',
+                             "--on-offline", f"{record} {runs} offline 0"], errors=True)
+    server = Peer(session, [ctl, "serve", "--listen", "127.0.0.1:0", "--log", json_log, "--json"],
+                  errors=True)
+    port = int(re.search(r"127\.0\.0\.1:(\d+)/metrics", server.wait_for_line(
         lambda line: "serving http://" in line, "the serving line", stream="errors")).group(1))
-    station.wait_for(lambda line: line.split()[1:] == ["NTF_ONLINE", "0"], "NTF_ONLINE 0")
-    station.wait_for(lambda line: " AUDIO " in line, "an audio block")
+    station.wait_for_line(lambda line: line.split()[1:] == ["NTF_ONLINE", "0"], "NTF_ONLINE 0")
+    station.wait_for_line(lambda line: " AUDIO " in line, "an audio block")
 
     # The steady programme: levels and loudness.
     time.sleep(4.5)  # more than the 3 s short-term window
@@ -203,7 +82,7 @@ def main():
         level = m[f'calvora_level_db{{channel="{channel}"}}']
         if abs(level - LEVEL_DB) > 0.5:
             fail(f"{channel} level {level} dB, the programme is at {LEVEL_DB} dB")
-    reference = reference_loudness(samples)
+    reference = short_term_loudness(samples, 4)
     short_term = m["calvora_loudness_short_term_lufs"]
     if abs(short_term - reference) > 0.2 or abs(reference - LEVEL_DB) > 0.2:
         fail(f"short-term loudness {short_term} LUFS, libebur128 reads the file as {reference}")
@@ -218,17 +97,15 @@ def main():
     # Silence: the command runs once with the event; it sleeps, and blocks keep coming.
     card("programme", "silence")
     wait_metric(port, "calvora_silence", 1)
-    station.wait_for(lambda line: " NTF_SILENCE " in line, "NTF_SILENCE")
+    station.wait_for_line(lambda line: " NTF_SILENCE " in line, "NTF_SILENCE")
     deadline = time.monotonic() + 5
     while not glob.glob(os.path.join(runs, "silence.*[0-9]")) and time.monotonic() < deadline:
         time.sleep(0.05)
     blocks_before = metrics(port)["calvora_audio_blocks_total"]
-    with station.lock:
-        printed_before = len(station.lines)
+    printed_before = len(station.texts())
     time.sleep(SLOW_SECONDS - 1)
     blocks_during = metrics(port)["calvora_audio_blocks_total"] - blocks_before
-    with station.lock:
-        printed = [line.split()[1] for line in station.lines[printed_before:]]
+    printed = [line.split()[1] for line in station.texts()[printed_before:]]
     audio = printed.count("AUDIO")
     if station.proc.poll() is not None or "WINMSG_CONTROL" in printed:
         fail("the peer left while its silence command ran")
@@ -240,9 +117,9 @@ def main():
     # Sound back: its own command runs at once, though the silence command still sleeps.
     card("programme", "file", programme)
     wait_metric(port, "calvora_silence", 0)
-    station.wait_for(lambda line: "sound:" in line and "exited with 3" in line,
+    station.wait_for_line(lambda line: "sound:" in line and "exited with 3" in line,
                      "the sound command's end", stream="errors")
-    station.wait_for(lambda line: "silence:" in line and "exited with 3" in line,
+    station.wait_for_line(lambda line: "silence:" in line and "exited with 3" in line,
                      "the silence command's end", timeout=SLOW_SECONDS + 2, stream="errors")
     silences = glob.glob(os.path.join(runs, "silence.*[0-9]"))
     sounds = glob.glob(os.path.join(runs, "sound.*[0-9]"))
@@ -258,7 +135,7 @@ def main():
         if abs(left - expected) > 0.5:
             fail(f"the {event} command saw the level {left} dB")
     for words in ("arguments: two words", 'arguments: quoted "word"'):
-        station.wait_for(lambda line: words in line, f"the output line {words!r}",
+        station.wait_for_line(lambda line: words in line, f"the output line {words!r}",
                          stream="errors")
     m = metrics(port)
     if m["calvora_silences_total"] != 1 or m["calvora_sound_backs_total"] != 1:
@@ -275,8 +152,7 @@ def main():
     wait_metric(port, 'calvora_device_online{device="card"}', 0, timeout=10)
     time.sleep(2)  # more checks, each with its offline notice
     offline = glob.glob(os.path.join(runs, "offline.*[0-9]"))
-    with station.lock:
-        notices = sum(1 for line in station.lines if line.split()[1:] == ["NTF_OFFLINE", "0"])
+    notices = sum(1 for line in station.texts() if line.split()[1:] == ["NTF_OFFLINE", "0"])
     if len(offline) != 1 or notices < 2 or read_env(offline[0]).get("CALVORA_DEVICE") != "card":
         fail(f"offline: {notices} notices, runs {os.listdir(runs)}")
     print(f"ok: {notices} offline notices ran the offline command once")
@@ -306,15 +182,8 @@ def main():
         fail("the log file is not named by the event's date")
     print("ok: the logs hold one line per event:", text_lines)
 
-    app.send_signal(signal.SIGTERM)
-    if app.wait(timeout=10) != 0:
-        fail("the utility ended badly after SIGTERM")
+    session.close(app)
 
 
-try:
-    main()
-finally:
-    for child in children:
-        if child.poll() is None:
-            child.kill()
-    shutil.rmtree(work, ignore_errors=True)
+with Session(Binaries(*sys.argv[1:5]), prefix="calvora-e2e-station-") as session:
+    main(session)

@@ -11,14 +11,14 @@ import subprocess
 import sys
 import time
 
-from utility_session import Session
+from harness import Binaries, Session
 
 program, ctl, card_ctl, card_conf = sys.argv[1:5]
 FADE_OUT, FADE_IN, MIXER_WAIT = 3.0, 2.0, 2
 LEVEL = 51000  # the line's level in 0..65535; PCM's raw scale is 0..255 without dB
 RAW_LEVELS = (198, 199)
 
-session = Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-mixer-")
+session = Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-e2e-mixer-")
 env, fail, card, command = session.env, session.fail, session.card, session.command
 
 

@@ -16,8 +16,8 @@ import sys
 import time
 
 import sound_server
+from harness import Binaries, Session
 from sound_server import SoundServer, write_programme
-from utility_session import Session
 
 program, ctl, card_ctl, card_conf = sys.argv[1:5]
 sound_server.skip_unless_available("the PipeWire road")
@@ -114,7 +114,8 @@ class BusPing:
 
 def virtual_card_road(wav):
     """The same programme on the virtual card: the verdicts' audio times to compare with."""
-    with Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-pw-virtual-") as s:
+    with Session(Binaries(program, ctl, card_ctl, card_conf),
+                 prefix="calvora-e2e-pw-virtual-") as s:
         s.card("programme", "silence")
         app = s.start(settings("Calvora Virtual Capture", "Calvora Virtual Mixer"))
         watch = s.watch()
@@ -136,7 +137,7 @@ with SoundServer() as server:
         os.environ[key] = server.env[key]
     for key in ("PULSE_SERVER", "PIPEWIRE_REMOTE"):
         os.environ.pop(key, None)
-    session = Session(program, ctl, card_ctl, card_conf, prefix="calvora-e2e-pw-")
+    session = Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-e2e-pw-")
     env = session.env
     # The desktop's own ALSA configuration, as a user of the sound server has it: the server's
     # devices are the only ones.

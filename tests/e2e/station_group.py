@@ -25,7 +25,7 @@ import time
 import urllib.parse
 import urllib.request
 
-from utility_session import Session
+from harness import Binaries, Session, interactive_settings
 
 program, ctl, card_ctl, card_conf, rules = sys.argv[1:6]
 SILENCE_TIME, RESTORE_TIME = 2, 1
@@ -90,7 +90,8 @@ class Station:
 
     def __init__(self, name):
         self.name = name
-        self.session = Session(program, ctl, card_ctl, card_conf, prefix=f"calvora-{name}-")
+        self.session = Session(Binaries(program, ctl, card_ctl, card_conf),
+                               prefix=f"calvora-{name}-")
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.session.children.append(bus)
@@ -99,24 +100,10 @@ class Station:
     def start(self):
         s = self.session
         s.card(*TONE)
-        s.start("[Settings]\nSourceMode=1\nPID=5\nUseSoundCard=1\nUseMixer=0\n"
-                "[Soundcard]\nCard=Calvora Virtual Capture\nBitrate=48000\n"
-                f"SilenceTime={SILENCE_TIME}\nRestoreTime={RESTORE_TIME}\n"
-                "SilenceLevel=-40\nWait=3\n")
+        s.start(interactive_settings(5, SILENCE_TIME, RESTORE_TIME, wait=3))
         self.watch = s.watch()
         s.command("run")
-        self.server = subprocess.Popen([ctl, "serve", "--station", self.name, "--listen",
-                                        "127.0.0.1:0"], env=s.env, stderr=subprocess.PIPE,
-                                       text=True)
-        s.children.append(self.server)
-        said = ""
-        while not (found := re.search(r"http://127\.0\.0\.1:(\d+)/metrics", said)):
-            line = self.server.stderr.readline()
-            if not line:
-                s.fail(f"{self.name}: calvora-ctl serve ended saying {said!r}")
-            said += line
-        self.port = int(found.group(1))
-        threading.Thread(target=self.server.stderr.read, daemon=True).start()
+        self.server, self.port = s.serve("--station", self.name)
 
 
 def start_monitoring(work, stations, receiver_port, fail):
@@ -260,7 +247,7 @@ def main():
             except subprocess.TimeoutExpired:
                 process.kill()
         for station in stations:
-            station.session.__exit__(None, None, None)
+            station.session.end()
 
 
 main()

@@ -16,18 +16,10 @@ import sys
 import threading
 import time
 
-sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import harness  # noqa: E402
-
 here = os.path.dirname(os.path.abspath(__file__))
-
-
-def fail(text, session=None):
-    print("FAIL:", text, flush=True)
-    if session is not None:
-        print(session.program_log())
-    sys.exit(1)
+sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
+sys.path.insert(0, os.path.join(here, "..", "support", "python"))
+import harness  # noqa: E402
 
 
 def settings_saves(bin, long):
@@ -38,12 +30,12 @@ def settings_saves(bin, long):
 
 def running(session, watch_levels=1, **settings):
     session.card("programme", "tone", "-20", "1000")
-    session.start_program(harness.interactive_settings(**settings))
-    watch = harness.Watch(session, levels_every=watch_levels, keep_audio=False)
+    session.start(harness.interactive_settings(**settings))
+    watch = harness.Watch(session, "--levels-every", str(watch_levels), keep_audio=False)
     time.sleep(0.5)
-    session.ctl("run")
-    if not watch.wait_for(0, "NTF_ONLINE", timeout=5):
-        fail("the program did not come online", session)
+    session.command("run")
+    if not watch.wait_for(0, "NTF_ONLINE", timeout=5, required=False):
+        session.fail("the program did not come online")
     return watch
 
 
@@ -55,87 +47,84 @@ def block_rate(watch, seconds):
 
 def hostile_bus(bin, long):
     flood = 2000 if long else 200
-    with harness.Session(bin) as s:
+    with harness.Session(bin, prefix="calvora-rel-") as s:
         watch = running(s)
         name = f"org.calvora.Window.TCV_AudioMixer.H{s.window_handle()}"
         result = subprocess.run([bin.tool("tests/reliability/reliability-hostile-peer"), name, "1",
                                  str(flood)], env=s.env, timeout=600)
         if result.returncode != 0 or s.app.poll() is not None:
-            fail("the program did not stay responsive to hostile messages", s)
+            s.fail("the program did not stay responsive to hostile messages")
         # The codes included stop: start again, and the watching peer still gets every block.
-        s.ctl("run")
+        s.command("run")
         time.sleep(1.0)
         rate = block_rate(watch, 3.0)
         if rate < 90:
-            fail(f"the watching peer gets {rate:.0f} blocks/s after the hostile messages", s)
+            s.fail(f"the watching peer gets {rate:.0f} blocks/s after the hostile messages")
         late = harness.Watch(s, keep_audio=False)
         time.sleep(1.0)
         if block_rate(late, 2.0) < 90:
-            fail("a peer announced after the flood does not get the audio", s)
+            s.fail("a peer announced after the flood does not get the audio")
         print(f"ok: after it all the watching peer gets {rate:.0f} blocks/s and a new peer is "
               "admitted and fed")
 
 
 def device_cycles(bin, long):
     cycles = 20 if long else 5
-    with harness.Session(bin) as s:
+    with harness.Session(bin, prefix="calvora-rel-") as s:
         watch = running(s, wait=0)
         for cycle in range(1, cycles + 1):
             start = time.monotonic()
             s.card("vanish")
-            if not watch.wait_for(start, "NTF_OFFLINE", timeout=5):
-                fail(f"cycle {cycle}: no NTF_OFFLINE after the capture device vanished", s)
+            if not watch.wait_for(start, "NTF_OFFLINE", timeout=5, required=False):
+                s.fail(f"cycle {cycle}: no NTF_OFFLINE after the capture device vanished")
             back = time.monotonic()
             s.card("present")
-            if not watch.wait_for(back, "NTF_ONLINE", timeout=5):
-                fail(f"cycle {cycle}: not online again after the device returned", s)
+            if not watch.wait_for(back, "NTF_ONLINE", timeout=5, required=False):
+                s.fail(f"cycle {cycle}: not online again after the device returned")
             time.sleep(0.3)
             if not watch.blocks():
-                fail(f"cycle {cycle}: no audio after the device returned", s)
+                s.fail(f"cycle {cycle}: no audio after the device returned")
             events = [(e["code"], e.get("argument")) for e in watch.since(start)
                       if e["code"] != "AUDIO"]
             offline = [e for e in events if e == ("NTF_OFFLINE", 0)]
             if events[-1] != ("NTF_ONLINE", 0) or len(offline) != len(events) - 1:
-                fail(f"cycle {cycle}: notifications out of order: {events}", s)
+                s.fail(f"cycle {cycle}: notifications out of order: {events}")
         rate = block_rate(watch, 2.0)
         if rate < 90:
-            fail(f"{rate:.0f} blocks/s after the cycles", s)
+            s.fail(f"{rate:.0f} blocks/s after the cycles")
         print(f"ok: the capture device vanished and returned {cycles} times: every cycle "
               f"reported NTF_OFFLINE, then NTF_ONLINE last, and ends with {rate:.0f} blocks/s")
 
 
 def mixer_cycles(bin, long):
     cycles = 20 if long else 5
-    with harness.Session(bin) as s:
+    with harness.Session(bin, prefix="calvora-rel-") as s:
         s.card("programme", "tone", "-20", "1000")
         present = os.path.join(s.env["CALVORA_VIRTUAL_CARD_DIR"], "mixer2.present")
         open(present, "w").close()
         settings = harness.interactive_settings(mixer=True).replace(
             "Calvora Virtual Mixer", "Calvora Virtual Mixer 2")
-        s.start_program(settings)
-        watch = harness.Watch(s, levels_every=1000000, keep_audio=False)
+        s.start(settings)
+        watch = harness.Watch(s, "--levels-every", "1000000", keep_audio=False)
         time.sleep(0.5)
-        s.ctl("run")
-        if not watch.wait_for(0, "NTF_ONLINE", timeout=5, count=2):
-            fail("the program did not bring both devices online", s)
+        s.command("run")
+        if not watch.wait_for(0, "NTF_ONLINE", timeout=5, count=2, required=False):
+            s.fail("the program did not bring both devices online")
         for cycle in range(1, cycles + 1):
             start = time.monotonic()
             os.remove(present)
-            if not [e for e in (watch.wait_for(start, "NTF_OFFLINE", timeout=5) or [])
-                    if e.get("argument") == 1]:
-                fail(f"cycle {cycle}: no NTF_OFFLINE 1 after the mixer vanished", s)
+            gone = watch.wait_for(start, "NTF_OFFLINE", timeout=5, required=False) or []
+            if not [e for e in gone if e.get("argument") == 1]:
+                s.fail(f"cycle {cycle}: no NTF_OFFLINE 1 after the mixer vanished")
             back = time.monotonic()
             open(present, "w").close()
-            deadline = time.monotonic() + 5
-            while not [e for e in watch.since(back, "NTF_ONLINE") if e.get("argument") == 1]:
-                if time.monotonic() > deadline:
-                    fail(f"cycle {cycle}: the mixer is not online again", s)
-                time.sleep(0.02)
+            if not watch.wait_for(back, "NTF_ONLINE", 1, timeout=5, required=False):
+                s.fail(f"cycle {cycle}: the mixer is not online again")
             events = [(e["code"], e.get("argument")) for e in watch.since(start)
                       if e["code"] != "AUDIO" and e.get("argument") == 1]
             offline = events.count(("NTF_OFFLINE", 1))
             if events[-1] != ("NTF_ONLINE", 1) or offline != len(events) - 1:
-                fail(f"cycle {cycle}: mixer notifications out of order: {events}", s)
+                s.fail(f"cycle {cycle}: mixer notifications out of order: {events}")
         print(f"ok: the mixer device vanished and returned {cycles} times, each cycle ending "
               "NTF_ONLINE 1")
 
@@ -145,7 +134,7 @@ def peers(bin, long):
     in the middle of the feed; one well-behaved peer counts the blocks it gets."""
     seconds = 300 if long else 20
     rng = random.Random(14)
-    with harness.Session(bin) as s:
+    with harness.Session(bin, prefix="calvora-rel-") as s:
         watch = running(s)
         time.sleep(1.0)
         crowd, hung, killed, joined = [], 0, 0, 0
@@ -167,7 +156,7 @@ def peers(bin, long):
                 killed += 1
             time.sleep(rng.uniform(0.05, 0.4))
             if s.app.poll() is not None:
-                fail("the program ended", s)
+                s.fail("the program ended")
         elapsed = time.monotonic() - t0
         got = watch.blocks() - before
         for p in crowd:
@@ -179,12 +168,12 @@ def peers(bin, long):
               f"mid-feed; the steady peer got {got} of about {expected} blocks; the capture "
               f"threw away {thrown} bytes")
         if thrown:
-            fail(f"the capture threw away {thrown} bytes of audio", s)
+            s.fail(f"the capture threw away {thrown} bytes of audio")
         # Blocks still on their way when the window closes are not lost: a margin of 5 %.
         if lost > expected * 0.05:
-            fail(f"{lost} blocks did not reach the steady peer", s)
+            s.fail(f"{lost} blocks did not reach the steady peer")
         if block_rate(watch, 2.0) < 90:
-            fail("the steady peer is not fed at 100 blocks/s afterwards", s)
+            s.fail("the steady peer is not fed at 100 blocks/s afterwards")
         print("ok: the program kept capturing and the steady peer got every block")
 
 
@@ -209,7 +198,7 @@ def main():
     parser.add_argument("--build-dir", required=True)
     parser.add_argument("--source-dir", required=True)
     args = parser.parse_args()
-    bin = harness.Binaries(args.build_dir)
+    bin = harness.Binaries.in_build(args.build_dir)
     if args.run == "fuzz_settings":
         fuzz_settings(bin, args.long, args.source_dir)
     elif args.run == "settings_saves":

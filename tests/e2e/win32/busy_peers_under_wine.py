@@ -7,98 +7,32 @@ the audio blocks all the while, without a gap.
 Arguments: calvora-audio-mixer.exe calvora-ctl.exe busy-peer.exe window-texts.exe
 calvora-virtual-capture-ctl virtual-card.conf wine-default.conf. Runs under a display (Xvfb)
 with the Wine prefix of the test run (WINEPREFIX)."""
-import os
-import shutil
 import subprocess
 import sys
-import tempfile
-import threading
 import time
 
+from harness import Binaries, Peer, Session
+
 program, ctl, busy_peer, texts, card_ctl, card_conf, wine_default = sys.argv[1:8]
-work = tempfile.mkdtemp(prefix="calvora-wine-busy-")
-env = dict(os.environ,
-           ALSA_CONFIG_PATH=f"/usr/share/alsa/alsa.conf:{card_conf}:{wine_default}",
-           CALVORA_VIRTUAL_CARD_DIR=os.path.join(work, "card"))
-os.makedirs(env["CALVORA_VIRTUAL_CARD_DIR"])
-children = []
 GIVE_UP = 30
 SILENCE, SOUND, BYE = (1024, 0), (1025, 0), (32767, 2)
 
 
-def fail(text):
-    print("FAIL:", text, file=sys.stderr)
-    for child in children:
-        if child.poll() is None:
-            child.kill()
-    sys.exit(1)
-
-
-def wine(*args, timeout=30):
-    return subprocess.run(["wine", *args], env=env, capture_output=True, text=True,
-                          timeout=timeout)
-
-
-def card(*args):
-    subprocess.run([card_ctl, *args], env=env, check=True)
-
-
-class Peer:
-    """busy-peer.exe: every line it prints, with the time it arrived."""
-
-    def __init__(self, name, busy_ms):
-        self.name, self.lines, self.lock = name, [], threading.Lock()
-        self.proc = subprocess.Popen(["wine", busy_peer, name, str(busy_ms)], env=env,
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        children.append(self.proc)
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            with self.lock:
-                self.lines.append((time.monotonic(), line.strip()))
-
-    def first(self, prefix, since=0):
-        with self.lock:
-            return next((at for at, line in self.lines if at >= since and line.startswith(prefix)),
-                        None)
-
-    def notices(self):
-        """(code, argument) of every window message, in order."""
-        with self.lock:
-            words = [line.split() for _, line in self.lines]
-        return [(int(w[2]), int(w[3])) for w in words if len(w) == 4 and w[0] == "received"]
-
-    def blocks(self, since, until):
-        with self.lock:
-            return [at for at, line in self.lines if line.startswith("data ") and
-                    since <= at <= until]
-
-
-def wait_until(condition, timeout, what):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if condition():
-            return
-        time.sleep(0.05)
-    fail(f"{what} within {timeout} s")
-
-
-def main():
-    executable = os.path.join(work, "calvora-audio-mixer.exe")
-    shutil.copy(program, executable)
-    with open(os.path.join(work, "calvora-audio-mixer.ini"), "w") as ini:
-        ini.write("[Settings]\r\nSourceMode=1\r\nPID=7\r\nUseSoundCard=1\r\nUseMixer=0\r\n"
-                  "[Soundcard]\r\nCard=In: default\r\nBitrate=48000\r\n"
-                  "SilenceTime=1\r\nRestoreTime=0.5\r\nSilenceLevel=-40\r\nWait=3\r\n")
+def main(session):
+    fail, card, wine, wait_until = session.fail, session.card, session.wine, session.wait_until
     card("programme", "tone", "-20", "1000")
-    app = subprocess.Popen(["wine", executable], cwd=work, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, env=env)
-    children.append(app)
-    wait_until(lambda: wine(texts).returncode == 0, 60, "the utility's window did not appear")
+    app = session.start("[Settings]\r\nSourceMode=1\r\nPID=7\r\nUseSoundCard=1\r\n"
+                        "UseMixer=0\r\n[Soundcard]\r\nCard=In: default\r\nBitrate=48000\r\n"
+                        "SilenceTime=1\r\nRestoreTime=0.5\r\nSilenceLevel=-40\r\nWait=3\r\n",
+                        ready=lambda: wine(texts).returncode == 0, timeout=60)
 
-    healthy, brief, slow, silent = (Peer("Healthy", 0), Peer("Brief", 1500),
-                                    Peer("Slow", 10000), Peer("Silent", GIVE_UP * 1000 + 5000))
+    def busy_peer_exe(name, busy_ms):
+        """busy-peer.exe: every line it prints, with the time it arrived."""
+        return Peer(session, ["wine", busy_peer, name, str(busy_ms)])
+
+    healthy, brief, slow, silent = (busy_peer_exe("Healthy", 0), busy_peer_exe("Brief", 1500),
+                                    busy_peer_exe("Slow", 10000),
+                                    busy_peer_exe("Silent", GIVE_UP * 1000 + 5000))
     peers = (healthy, brief, slow, silent)
     wait_until(lambda: all(p.first("ready ") for p in peers), 30, "the peers did not start")
     time.sleep(0.5)  # admitted by the next scans
@@ -133,7 +67,7 @@ def main():
             fail(f"the peer {name} was told goodbye")
 
     # The peer that keeps up got the blocks all the while.
-    blocks = healthy.blocks(run + 2, woke)
+    blocks = healthy.arrivals("data ", run + 2, woke)
     seconds = blocks[-1] - blocks[0]
     longest = max(b - a for a, b in zip(blocks, blocks[1:]))
     print(f"ok: the peer that keeps up got {len(blocks)} blocks in {seconds:.1f} s "
@@ -144,7 +78,7 @@ def main():
     now = time.monotonic()
     time.sleep(1)
     for name, peer in (("1.5 s", brief), ("10 s", slow)):
-        if len(peer.blocks(now, now + 1)) < 50:
+        if len(peer.arrivals("data ", now, now + 1)) < 50:
             fail(f"the peer busy {name} gets no blocks again")
 
     wine(texts, "--end-session")
@@ -157,10 +91,6 @@ def main():
     print("ok: the busy peers were told goodbye only when the utility closed")
 
 
-try:
-    main()
-finally:
-    for child in children:
-        if child.poll() is None:
-            child.kill()
-    shutil.rmtree(work, ignore_errors=True)
+with Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-wine-busy-",
+             wine_conf=wine_default) as wine_session:
+    main(wine_session)

@@ -13,21 +13,12 @@ import subprocess
 import sys
 import time
 
+from harness import Session, fail, wait_until, wine
+
 setup, texts = sys.argv[1:3]
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\CalvoraAudioMixer"
 SETTINGS = "[Settings]\r\nPID=5150\r\nSourceMode=1\r\n"
-children = []
-cleanups = []
-
-
-def fail(text):
-    print("FAIL:", text, file=sys.stderr)
-    sys.exit(1)
-
-
-def wine(*args, timeout=60):
-    return subprocess.run(["wine", *args], capture_output=True, text=True, timeout=timeout)
 
 
 def unix_path(windows_path):
@@ -41,21 +32,13 @@ def windows_folder(variable):
     return done.stdout.strip()
 
 
-def wait_until(check, timeout, why):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if check():
-            return
-        time.sleep(0.2)
-    fail(why)
-
-
 def has_key(key, value=None):
     args = ["reg", "query", key] + (["/v", value] if value else [])
     return wine(*args).returncode == 0
 
 
-def main():
+def main(session):
+    cleanups = session.cleanups
     local = windows_folder("LOCALAPPDATA")
     folder_w = local + r"\Programs\Calvora Audio Mixer"
     folder = unix_path(folder_w)
@@ -88,9 +71,8 @@ def main():
     settings = os.path.join(folder, "calvora-audio-mixer.ini")
     with open(settings, "w", newline="") as f:
         f.write(SETTINGS)
-    app = subprocess.Popen(["wine", os.path.join(folder, "calvora-audio-mixer.exe")],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    children.append(app)
+    app = session.spawn(["wine", os.path.join(folder, "calvora-audio-mixer.exe")],
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     answer = []
 
     def identified():
@@ -98,7 +80,7 @@ def main():
         answer[:] = [done.stdout.strip()]
         return done.returncode == 0
 
-    wait_until(identified, 30, "the installed utility does not answer identify")
+    wait_until(identified, 30, "the installed utility does not answer identify", 0.2)
     if answer[0] != "5150":
         fail(f"identify says {answer[0]!r}, not the settings file's 5150")
     print("ok: the installed utility answers identify with the program ID of the file beside it")
@@ -124,7 +106,7 @@ def main():
     uninstaller = os.path.join(folder, "uninstall.exe")
     wine(uninstaller, "/S", timeout=120)
     # The uninstaller runs on from a copy of itself, and removes the original last.
-    wait_until(lambda: not os.path.exists(uninstaller), 60, "the uninstaller did not finish")
+    wait_until(lambda: not os.path.exists(uninstaller), 60, "the uninstaller did not finish", 0.2)
     time.sleep(1)
     left = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
     if left != ["calvora-audio-mixer.ini"]:
@@ -141,11 +123,5 @@ def main():
           "autostart value")
 
 
-try:
-    main()
-finally:
-    for child in children:
-        if child.poll() is None:
-            child.kill()
-    for cleanup in reversed(cleanups):
-        cleanup()
+with Session(prefix="calvora-wine-setup-") as installer_session:
+    main(installer_session)

@@ -11,95 +11,25 @@ mixer is read from Wine's own trace of its session volume in the utility's proce
 Arguments: calvora-audio-mixer.exe calvora-ctl.exe window-texts.exe calvora-virtual-capture-ctl
 virtual-card.conf wine-default.conf SCREENSHOT_DIR. Runs under a display (Xvfb) with the Wine
 prefix of the test run (WINEPREFIX)."""
-import json
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
-import threading
 import time
 
+from harness import Binaries, Session, Watch
+
 program, ctl, texts, card_ctl, card_conf, wine_default, shots = sys.argv[1:8]
-work = tempfile.mkdtemp(prefix="calvora-wine-e2e-")
-env = dict(os.environ,
-           ALSA_CONFIG_PATH=f"/usr/share/alsa/alsa.conf:{card_conf}:{wine_default}",
-           CALVORA_VIRTUAL_CARD_DIR=os.path.join(work, "card"))
-os.makedirs(env["CALVORA_VIRTUAL_CARD_DIR"])
-os.makedirs(shots, exist_ok=True)
-children = []
 LEVEL = 52428  # the line's level, 0..65535: 80 %
 SILENCE_TIME, RESTORE_TIME, FADE = 1, 0.5, 0.5
 
 
-def fail(text):
-    print("FAIL:", text, file=sys.stderr)
-    try:
-        with open(os.path.join(work, "utility.log"), errors="replace") as log:
-            lines = [l for l in log if "SimpleAudioVolume" in l or ":err:" in l]
-            sys.stderr.write("".join(lines[-40:]))
-    except OSError:
-        pass
-    for child in children:
-        if child.poll() is None:
-            child.kill()
-    sys.exit(1)
-
-
-def wine(*args, timeout=30, **kwargs):
-    return subprocess.run(["wine", *args], env=env, capture_output=True, text=True,
-                          timeout=timeout, **kwargs)
-
-
-def window_texts():
+def window_texts(session):
     """The caption and the controls' texts of the utility's window, or None without one."""
-    done = wine(texts)
+    done = session.wine(texts)
     if done.returncode != 0:
         return None
     return [line.rstrip("\r").split("\t", 1) for line in done.stdout.splitlines() if "\t" in line]
-
-
-def card(*args):
-    subprocess.run([card_ctl, *args], env=env, check=True)
-
-
-class Peer:
-    """calvora-ctl.exe auto --json: every line it prints, with the time it arrived."""
-
-    def __init__(self):
-        self.lines, self.lock = [], threading.Lock()
-        self.proc = subprocess.Popen(["wine", ctl, "auto", "--json"], env=env,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        children.append(self.proc)
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            line = line.strip()
-            if not line:
-                continue
-            try:
-                event = json.loads(line)
-            except ValueError:
-                event = {"unreadable": line}
-            event["at"] = time.monotonic()
-            with self.lock:
-                self.lines.append(event)
-
-    def since(self, start, key, value):
-        with self.lock:
-            return [e for e in self.lines if e["at"] >= start and e.get(key) == value]
-
-    def wait_for(self, start, key, value, argument=None, timeout=10.0):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = [e for e in self.since(start, key, value)
-                     if argument is None or e.get("argument") == argument]
-            if found:
-                return found[0]
-            time.sleep(0.02)
-        fail(f"no {key}={value} {argument if argument is not None else ''} within {timeout} s")
 
 
 class VolumeTrace:
@@ -107,11 +37,11 @@ class VolumeTrace:
     the mixer API set them there, kind "MasterVolume" (0..1) or "Mute" (0 or 1)."""
     PATTERN = re.compile(r"SimpleAudioVolume_Set(MasterVolume|Mute) \([0-9A-Fa-f]+\)->\(([0-9.]+)")
 
-    def __init__(self, path):
-        self.path, self.offset, self.seen = path, 0, []
+    def __init__(self, session):
+        self.session, self.offset, self.seen = session, 0, []
 
     def read(self):
-        with open(self.path, "rb") as log:
+        with open(self.session.log_path, "rb") as log:
             log.seek(self.offset)
             for line in log:
                 if not line.endswith(b"\n"):
@@ -135,7 +65,7 @@ class VolumeTrace:
                 if kind == what and check(value):
                     return place + 1
             time.sleep(0.05)
-        fail(f"Wine's mixer did not see {why} within {timeout} s (from there on: "
+        self.session.fail(f"Wine's mixer did not see {why} within {timeout} s (from there on: "
              f"{self.read()[since:since + 30]})")
 
     def fade(self, since, to, why):
@@ -184,28 +114,20 @@ def lime_pixels(name):
     return lime
 
 
-def main():
-    executable = os.path.join(work, "calvora-audio-mixer.exe")
-    shutil.copy(program, executable)
-    with open(os.path.join(work, "calvora-audio-mixer.ini"), "w") as ini:
-        ini.write("[Settings]\r\nSourceMode=1\r\nPID=7\r\nUseSoundCard=1\r\nUseMixer=1\r\n"
-                  "[Soundcard]\r\nCard=In: default\r\nBitrate=48000\r\n"
-                  f"SilenceTime={SILENCE_TIME}\r\nRestoreTime={RESTORE_TIME}\r\n"
-                  "SilenceLevel=-40\r\nWait=3\r\n"
-                  "[Mixer]\r\nDevice0=Out: default\r\nRoot0=0\r\nLine0=0\r\n"
-                  f"Level0={LEVEL}\r\nOnlyDown=0\r\nFadeOut={FADE}\r\nFadeIn={FADE}\r\nWait=3\r\n")
+def main(session):
+    fail, card, wine = session.fail, session.card, session.wine
+    session.keep_log_line = lambda line: "SimpleAudioVolume" in line or ":err:" in line
+    os.makedirs(shots, exist_ok=True)
     card("programme", "tone", "-20", "1000")
-
-    log_path = os.path.join(work, "utility.log")
-    log = open(log_path, "w")
-    app = subprocess.Popen(["wine", executable], cwd=work, stdout=log, stderr=subprocess.STDOUT,
-                           env=dict(env, WINEDEBUG="-all,trace+alsa"))
-    children.append(app)
-    deadline = time.monotonic() + 60  # a first start in a fresh Wine prefix takes a while
-    while window_texts() is None:
-        if app.poll() is not None or time.monotonic() > deadline:
-            fail("the utility's window never appeared")
-        time.sleep(0.3)
+    # A first start in a fresh Wine prefix takes a while.
+    app = session.start("[Settings]\r\nSourceMode=1\r\nPID=7\r\nUseSoundCard=1\r\nUseMixer=1\r\n"
+                        "[Soundcard]\r\nCard=In: default\r\nBitrate=48000\r\n"
+                        f"SilenceTime={SILENCE_TIME}\r\nRestoreTime={RESTORE_TIME}\r\n"
+                        "SilenceLevel=-40\r\nWait=3\r\n"
+                        "[Mixer]\r\nDevice0=Out: default\r\nRoot0=0\r\nLine0=0\r\n"
+                        f"Level0={LEVEL}\r\nOnlyDown=0\r\nFadeOut={FADE}\r\nFadeIn={FADE}\r\n"
+                        "Wait=3\r\n", ready=lambda: window_texts(session) is not None,
+                        timeout=60, env=dict(session.env, WINEDEBUG="-all,trace+alsa"))
     print("ok: the window of class TCV_AudioMixer is on the desktop")
 
     identified = wine(ctl, "identify")
@@ -213,27 +135,27 @@ def main():
         fail(f"identify answered {identified.stdout.strip()!r} ({identified.stderr.strip()})")
     print("ok: identify answers the program ID of the settings file, 7")
 
-    volume = VolumeTrace(log_path)
+    volume = VolumeTrace(session)
     since = volume.mark()
     start = time.monotonic()
-    peer = Peer()  # auto: announces itself, sends run with restore, answers the verdicts
-    peer.wait_for(start, "sent", "CMD_RUN", argument=2, timeout=20)
-    peer.wait_for(start, "code", "NTF_ONLINE", argument=0, timeout=10)
-    peer.wait_for(start, "code", "NTF_ONLINE", argument=1, timeout=10)
+    peer = Watch(session, command="auto")  # announces itself, sends run with restore, answers
+    peer.wait_for(start, "CMD_RUN", 2, timeout=20, key="sent")
+    peer.wait_for(start, "NTF_ONLINE", 0, timeout=10)
+    peer.wait_for(start, "NTF_ONLINE", 1, timeout=10)
     print("ok: after run the card and the mixer line report online")
     # The restore opens the line and fades it in to its level.
     volume.fade(volume.wait_for(since, "Mute", lambda v: v == 0, 5, "the restore's unmute"),
                 LEVEL / 65535, "the restore's fade-in")
     print(f"ok: the restore faded Wine's mixer line in to {LEVEL / 655.35:.0f} %")
 
-    shown = [text for _, text in window_texts() or []]
+    shown = [text for _, text in window_texts(session) or []]
     if shown.count("Online") < 2:
         fail(f"the window does not show \"Online\" for the card and the mixer: {shown}")
     print(f"ok: the window \"{shown[0]}\" shows \"Online\" for the card and the mixer")
 
     counted_from = time.monotonic()
     time.sleep(3)
-    blocks = [e for e in peer.since(counted_from, "code", "AUDIO") if e["at"] < counted_from + 3]
+    blocks = [e for e in peer.since(counted_from, "AUDIO") if e["at"] < counted_from + 3]
     rate = len(blocks) / 3
     if not 70 <= rate <= 130:
         fail(f"{rate:.0f} audio blocks a second, not about 100")
@@ -248,9 +170,9 @@ def main():
     since = volume.mark()
     start = time.monotonic()
     card("programme", "silence")
-    verdict = peer.wait_for(start, "code", "NTF_SILENCE", timeout=SILENCE_TIME + 5)
+    verdict = peer.wait_for(start, "NTF_SILENCE", timeout=SILENCE_TIME + 5)[0]
     print(f"ok: silence reported {verdict['at'] - start:.2f} s after the card went silent")
-    peer.wait_for(start, "sent", "CMD_MUTE", timeout=3)
+    peer.wait_for(start, "CMD_MUTE", timeout=3, key="sent")
     volume.wait_for(volume.fade(since, 0, "the mute's fade-out"), "Mute", lambda v: v == 1, 5,
                     "the mute switch closing after the fade-out")
     print("ok: auto's mute faded Wine's mixer line out and closed its switch")
@@ -262,8 +184,8 @@ def main():
     since = volume.mark()
     start = time.monotonic()
     card("programme", "tone", "-20", "1000")
-    peer.wait_for(start, "code", "NTF_SOUND", timeout=RESTORE_TIME + 5)
-    peer.wait_for(start, "sent", "CMD_UNMUTE", timeout=3)
+    peer.wait_for(start, "NTF_SOUND", timeout=RESTORE_TIME + 5)
+    peer.wait_for(start, "CMD_UNMUTE", timeout=3, key="sent")
     volume.fade(volume.wait_for(since, "Mute", lambda v: v == 0, 5, "the unmute opening the switch"),
                 LEVEL / 65535, "the unmute's fade-in")
     print("ok: sound back, and auto's unmute faded Wine's mixer line back in to its level")
@@ -280,15 +202,11 @@ def main():
     except subprocess.TimeoutExpired:
         fail("calvora-ctl auto did not end on the utility's goodbye")
     print("ok: the session's end closed the utility, and its goodbye ended calvora-ctl")
-    unreadable = [e["unreadable"] for e in peer.lines if "unreadable" in e]
+    unreadable = [e["unreadable"] for e in peer.events if "unreadable" in e]
     if unreadable:
         fail(f"calvora-ctl printed lines that are no JSON, e.g. {unreadable[0]!r}")
 
 
-try:
-    main()
-finally:
-    for child in children:
-        if child.poll() is None:
-            child.kill()
-    shutil.rmtree(work, ignore_errors=True)
+with Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-wine-e2e-",
+             wine_conf=wine_default) as wine_session:
+    main(wine_session)

@@ -14,7 +14,8 @@ import subprocess
 import sys
 import tempfile
 import time
-import wave
+
+from harness import write_wav
 
 SINK = "calvora_programme"
 SKIPPED = 77
@@ -54,11 +55,7 @@ def write_programme(path, segments, rate=48000):
             sample = int(round(amplitude * math.sin(2 * math.pi * hz * n / rate)))
             sample = max(-32768, min(32767, sample))
             frames += struct.pack("<hh", sample, sample)
-    with wave.open(path, "wb") as out:
-        out.setnchannels(2)
-        out.setsampwidth(2)
-        out.setframerate(rate)
-        out.writeframes(bytes(frames))
+    write_wav(path, bytes(frames), rate)
 
 
 class SoundServer:
