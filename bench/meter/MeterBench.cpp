@@ -20,10 +20,9 @@ constexpr int kDraws = 1000;  // ten seconds of 10 ms blocks
 
 std::vector<uint8_t> ShownStates() {
   std::vector<uint8_t> states;
-  for (const auto& row : meter::Meters[0].Segments) {
+  for (const auto& row : meter::Meters[0].Segments)
     for (const auto& led : row)
       states.push_back(led.Shown);
-  }
   return states;
 }
 

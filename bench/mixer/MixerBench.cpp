@@ -70,18 +70,16 @@ class TimingMixerDevices : public platform::alsa::AlsaMixerDevices {
 
 double MicrosecondsPerWrite(int32_t device, int32_t line, int writes) {
   const auto start = Clock::now();
-  for (int i = 0; i < writes; ++i) {
+  for (int i = 0; i < writes; ++i)
     mixer::SetLineVolume(device, 0, line, (i * 997) % 65536, false);
-  }
   const std::chrono::duration<double, std::micro> spent = Clock::now() - start;
   return spent.count() / writes;
 }
 
 int32_t FindVirtualMixer() {
-  for (int32_t device = 0; device < mixer::MixerDeviceCount(); ++device) {
+  for (int32_t device = 0; device < mixer::MixerDeviceCount(); ++device)
     if (mixer::MixerDeviceName(device) == "Calvora Virtual Mixer")
       return device;
-  }
   return -1;
 }
 
@@ -183,16 +181,13 @@ int main(int argc, char** argv) {
   timed.times.clear();
   const auto start = Clock::now();
   controller.FadeOutGroup(0, true, 2.0);
-  while (controller.FindLine(id)->Fader->Active &&
-         Clock::now() - start < std::chrono::seconds(20)) {
+  while (controller.FindLine(id)->Fader->Active && Clock::now() - start < std::chrono::seconds(20))
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  }
   const auto end = Clock::now();
   // The first two writes start the fade and the last two end it; the rest are the line ticks.
   std::vector<double> gaps;
-  for (size_t i = 3; i + 2 < timed.times.size(); ++i) {
+  for (size_t i = 3; i + 2 < timed.times.size(); ++i)
     gaps.push_back(Ms(timed.times[i] - timed.times[i - 1]));
-  }
   std::sort(gaps.begin(), gaps.end());
   const double median = gaps.empty() ? 0 : gaps[gaps.size() / 2];
   const double worst = gaps.empty() ? 0 : gaps.back();

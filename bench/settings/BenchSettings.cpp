@@ -52,10 +52,9 @@ class CountingFile : public ProfileFile {
       ++replacements;
       return file_.WriteStrings(values);
     }
-    for (const ProfileValue& v : values) {
+    for (const ProfileValue& v : values)
       if (!WriteString(v.Section, v.Key, v.Value))
         return false;
-    }
     return true;
   }
   int replacements = 0;

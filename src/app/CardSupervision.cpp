@@ -63,14 +63,12 @@ bool TCV_AudioMixer::TryStartWCapture() {
   // The card of the stored name; else the sound server's capture stored under the other
   // server's name (SoundServerNames.h).
   int32_t chosen = -1;
-  for (int32_t i = 0; i < Capture->DeviceCount() && chosen < 0; ++i) {
+  for (int32_t i = 0; i < Capture->DeviceCount() && chosen < 0; ++i)
     if (Capture->DeviceName(i) == Settings.Card)
       chosen = i;
-  }
-  for (int32_t i = 0; i < Capture->DeviceCount() && chosen < 0; ++i) {
+  for (int32_t i = 0; i < Capture->DeviceCount() && chosen < 0; ++i)
     if (SameSoundServerDevice(Settings.Card, Capture->DeviceName(i), LetterCase::kMatters))
       chosen = i;
-  }
   if (chosen >= 0) {
     Capture->SelectDevice(chosen);
     Capture->SampleRate = Settings.Bitrate;

@@ -83,10 +83,9 @@ std::string Formats(uint32_t bits) {
                                                       {kind.at48k, "48000"},
                                                       {kind.at96k, "96000"}};
     std::string list;
-    for (const auto& [bit, rate] : rates) {
+    for (const auto& [bit, rate] : rates)
       if ((bits & bit) != 0)
         list += (list.empty() ? "" : ", ") + std::string(rate);
-    }
     if (!list.empty())
       text += (text.empty() ? "" : "; ") + std::string(kind.name) + " at " + list + " Hz";
   }

@@ -165,12 +165,11 @@ void TCV_AudioMixer::SBSettingsClick() {
       // restore: setting it now would open their switches in the middle of a silence. The
       // second choice is a line of its own only while both sides are controlled.
       const size_t elements = s::Settings.LRControl ? 2 : 1;
-      for (size_t i = 0; i < elements; ++i) {
+      for (size_t i = 0; i < elements; ++i)
         if (s::LinesMuted)
           LineMixer->StoreLevel(LineIds[i], s::Settings.Lines[i].Level);
         else
           LineMixer->FadeTo(LineIds[i], s::Settings.Lines[i].Level, 0);
-      }
     }
   }
 }

@@ -24,11 +24,10 @@ bool Same(std::string_view a, std::string_view b, LetterCase letterCase) {
 // What follows a leading server name ("" for the mixer, " Sound Server" for capture), or
 // nothing when the name does not begin with one as a word.
 std::optional<std::string_view> AfterServer(std::string_view name, LetterCase letterCase) {
-  for (std::string_view server : kServers) {
+  for (std::string_view server : kServers)
     if (name.size() >= server.size() && Same(name.substr(0, server.size()), server, letterCase) &&
         (name.size() == server.size() || name[server.size()] == ' '))
       return name.substr(server.size());
-  }
   return std::nullopt;
 }
 

@@ -138,11 +138,10 @@ void DrawLed(int meter, ui::Canvas& image, std::span<const double, 2> levels) {
     for (size_t i = 0; i < row.size(); ++i) {
       const int d = static_cast<int>(i) - range;
       uint8_t state = kLedLit;
-      if (d > a) {
+      if (d > a)
         state = kLedUnlit;
-      } else if (a >= 0 && d == 0) {
+      else if (a >= 0 && d == 0)
         state = kLedWhite;
-      }
       LedSegment& segment = row[i];
       if (segment.Shown == state)
         continue;

@@ -40,9 +40,8 @@ void TCVMixer::Reset() {
 }
 
 void TCVMixer::CheckDevices() {
-  if (static_cast<int64_t>(devices_.DeviceCount()) != MixerDeviceCount() && OnDevicesChanged) {
+  if (static_cast<int64_t>(devices_.DeviceCount()) != MixerDeviceCount() && OnDevicesChanged)
     OnDevicesChanged(*this);
-  }
 }
 
 void TCVMixer::SetActive(bool active) {
@@ -67,30 +66,26 @@ void TCVMixer::SetActive(bool active) {
 
 void TCVMixer::GetDeviceNames(std::vector<std::string>& names) const {
   names.clear();
-  for (int32_t device = 0; device < MixerDeviceCount(); ++device) {
+  for (int32_t device = 0; device < MixerDeviceCount(); ++device)
     names.push_back(MixerDeviceName(device));
-  }
 }
 
 void TCVMixer::GetRootNames(int32_t device, std::vector<std::string>& names) const {
   names.clear();
-  for (int32_t root = 0; root < MixerRootCount(device); ++root) {
+  for (int32_t root = 0; root < MixerRootCount(device); ++root)
     names.push_back(MixerRootName(device, root));
-  }
 }
 
 void TCVMixer::GetLineNames(int32_t device, int32_t root, std::vector<std::string>& names) const {
   names.clear();
-  for (int32_t line = 0; line < MixerLineCount(device, root); ++line) {
+  for (int32_t line = 0; line < MixerLineCount(device, root); ++line)
     names.push_back(MixerLineName(device, root, line));
-  }
 }
 
 ControlledLineId TCVMixer::AddLine(int32_t group, int32_t device, int32_t root, int32_t line) {
   if (device < 0 || device >= MixerDeviceCount() || root < 0 || root >= MixerRootCount(device) ||
-      line < 0 || line >= MixerLineCount(device, root)) {
+      line < 0 || line >= MixerLineCount(device, root))
     return -1;
-  }
   if (!active_)
     return -1;
   try {
@@ -119,17 +114,15 @@ void TCVMixer::RemoveLine(ControlledLineId id) {
 }
 
 void TCVMixer::RemoveGroup(int32_t group) {
-  for (auto& entry : controlledLines_) {
+  for (auto& entry : controlledLines_)
     if (entry->Group == group)
       RemoveLine(entry->Id);
-  }
 }
 
 ControlledLine* TCVMixer::FindLine(ControlledLineId id) {
-  for (auto& entry : controlledLines_) {
+  for (auto& entry : controlledLines_)
     if (entry->Id == id)
       return entry.get();
-  }
   return nullptr;
 }
 
@@ -249,9 +242,8 @@ void TCVMixer::FadeOutDone(TCVFader& sender, double /*value*/) {
   SetLineVolume(entry->Device, entry->Root, entry->Line, 0, false);
   const bool muted = SetLineMute(entry->Device, entry->Root, entry->Line, true, true);
   // Only a line that is known to be silenced by its switch gets its level back.
-  if (muted && !entry->KeepDown) {
+  if (muted && !entry->KeepDown)
     SetLineVolume(entry->Device, entry->Root, entry->Line, entry->Level, false);
-  }
 }
 
 }  // namespace calvora::mixer

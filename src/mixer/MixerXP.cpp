@@ -90,17 +90,15 @@ const DeviceEntry* FindDevice(int32_t device) {
 const RootEntry* FindRoot(int32_t device, int32_t root) {
   const DeviceEntry* entry = FindDevice(device);
   if (entry == nullptr || !entry->RootList || root < 0 ||
-      static_cast<size_t>(root) >= entry->RootList->size()) {
+      static_cast<size_t>(root) >= entry->RootList->size())
     return nullptr;
-  }
   return &(*entry->RootList)[static_cast<size_t>(root)];
 }
 
 const LineEntry* FindLine(int32_t device, int32_t root, int32_t line) {
   const RootEntry* entry = FindRoot(device, root);
-  if (entry == nullptr || line < 0 || static_cast<size_t>(line) >= entry->LineList.size()) {
+  if (entry == nullptr || line < 0 || static_cast<size_t>(line) >= entry->LineList.size())
     return nullptr;
-  }
   return &entry->LineList[static_cast<size_t>(line)];
 }
 
@@ -172,10 +170,9 @@ void LoadMixerLines() {
       }
       device.RootList->push_back(std::move(root));
     }
-    for (RootEntry& root : *device.RootList) {
+    for (RootEntry& root : *device.RootList)
       for (LineEntry& line : root.LineList)
         LoadControls(devices, device.MixerId, line);
-    }
   }
 }
 

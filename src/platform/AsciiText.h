@@ -14,10 +14,9 @@ constexpr char AsciiLower(char c) {
 constexpr bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size())
     return false;
-  for (size_t i = 0; i < a.size(); ++i) {
+  for (size_t i = 0; i < a.size(); ++i)
     if (AsciiLower(a[i]) != AsciiLower(b[i]))
       return false;
-  }
   return true;
 }
 

@@ -24,9 +24,8 @@ bool LinesMuted = true;
 int32_t BitrateByIndex(int32_t index) {
   // Beyond the table is not a position callers pass; answer it like "nothing chosen"
   // rather than reading past the table.
-  if (index < 0 || index >= static_cast<int32_t>(SampleRates.size())) {
+  if (index < 0 || index >= static_cast<int32_t>(SampleRates.size()))
     return 48000;
-  }
   return SampleRates[static_cast<size_t>(index)];
 }
 
@@ -52,29 +51,25 @@ std::optional<int32_t> ParseInteger(std::string_view text) {
     text.remove_prefix(1);
     base = 16;
   }
-  if (text.empty()) {
+  if (text.empty())
     return std::nullopt;
-  }
   const char* end = text.data() + text.size();
   if (base == 16) {
     uint32_t bits = 0;
     const auto [ptr, ec] = std::from_chars(text.data(), end, bits, 16);
-    if (ec != std::errc() || ptr != end) {
+    if (ec != std::errc() || ptr != end)
       return std::nullopt;
-    }
     return static_cast<int32_t>(bits);
   }
   if (text[0] == '+') {
     text.remove_prefix(1);
-    if (text.empty() || text[0] == '-') {
+    if (text.empty() || text[0] == '-')
       return std::nullopt;
-    }
   }
   int32_t value = 0;
   const auto [ptr, ec] = std::from_chars(text.data(), end, value, 10);
-  if (ec != std::errc() || ptr != end) {
+  if (ec != std::errc() || ptr != end)
     return std::nullopt;
-  }
   return value;
 }
 
@@ -83,24 +78,20 @@ std::optional<int32_t> ParseInteger(std::string_view text) {
 // no setting has a meaning for them.
 std::optional<double> ParseFloat(std::string_view text) {
   std::string number(platform::TrimSpacesAndTabs(text));
-  for (char& c : number) {
-    if (c == ',') {
+  for (char& c : number)
+    if (c == ',')
       c = '.';
-    }
-  }
   std::string_view digits = number;
   if (!digits.empty() && digits[0] == '+') {
     digits.remove_prefix(1);
-    if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) {
+    if (!digits.empty() && (digits[0] == '+' || digits[0] == '-'))
       return std::nullopt;
-    }
   }
   double value = 0;
   const char* end = digits.data() + digits.size();
   const auto [ptr, ec] = std::from_chars(digits.data(), end, value, std::chars_format::general);
-  if (ec != std::errc() || ptr != end || !std::isfinite(value)) {
+  if (ec != std::errc() || ptr != end || !std::isfinite(value))
     return std::nullopt;
-  }
   return value;
 }
 
@@ -112,11 +103,9 @@ std::string FormatFloat(double value) {
 }
 
 std::string UpperCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z')
       c = static_cast<char>(c - 'a' + 'A');
-    }
-  }
   return text;
 }
 
@@ -130,16 +119,13 @@ bool NamesProgram(const platform::RunValue& value, const std::string& upperPath)
 // just ends its scan.
 bool MachineListNamesProgram(platform::RunKeys& runKeys, const std::string& upperPath) {
   const auto machine = runKeys.List(platform::RunScope::LocalMachine, false);
-  if (!machine) {
+  if (!machine)
     return false;
-  }
   for (const platform::RunValue& value : *machine) {
-    if (!value.IsText) {
+    if (!value.IsText)
       return false;
-    }
-    if (NamesProgram(value, upperPath)) {
+    if (NamesProgram(value, upperPath))
       return true;
-    }
   }
   return false;
 }
@@ -154,11 +140,9 @@ std::string InvalidDataType(const std::string& name) {
 std::string WritableText(std::string_view text) {
   text = text.substr(0, text.find('\0'));
   std::string clean;
-  for (const char c : text) {
-    if (c != '\r' && c != '\n') {
+  for (const char c : text)
+    if (c != '\r' && c != '\n')
       clean += c;
-    }
-  }
   return clean;
 }
 
@@ -169,9 +153,8 @@ class Reader {
 
   int32_t Integer(std::string_view section, std::string_view key, int32_t fallback) {
     const std::optional<std::string> text = ini_.ReadString(section, key);
-    if (!text) {
+    if (!text)
       return fallback;
-    }
     return ParseInteger(*text).value_or(fallback);
   }
   bool Boolean(std::string_view section, std::string_view key, bool fallback) {
@@ -179,9 +162,8 @@ class Reader {
   }
   double Float(std::string_view section, std::string_view key, double fallback) {
     const std::optional<std::string> text = ini_.ReadString(section, key);
-    if (!text) {
+    if (!text)
       return fallback;
-    }
     return ParseFloat(*text).value_or(fallback);
   }
   std::string Text(std::string_view section, std::string_view key) {
@@ -298,9 +280,8 @@ bool SettingsStore::SaveSettings() {
 
   // One replacement of the file: it holds the old keys or the new ones, never a mix.
   if (!ini_.WriteStrings(out.Values())) {
-    if (showError_) {
+    if (showError_)
       showError_("Unable to write to " + ini_.Path());
-    }
     return false;
   }
   return true;
@@ -313,9 +294,8 @@ bool SettingsStore::IsAutoStart() {
   if (const auto user = runKeys_.List(platform::RunScope::CurrentUser, true)) {
     for (const platform::RunValue& value : *user) {
       if (!value.IsText) {
-        if (showError_) {
+        if (showError_)
           showError_(InvalidDataType(value.Name));
-        }
         return found;
       }
       if (NamesProgram(value, path)) {
@@ -330,26 +310,22 @@ bool SettingsStore::IsAutoStart() {
 void SettingsStore::SetAutoStart(bool on) {
   // Without a known path there is nothing to register, and an empty command would start
   // nothing.
-  if (executablePath_.empty()) {
+  if (executablePath_.empty())
     return;
-  }
   const std::string path = UpperCase(executablePath_);
   const auto user = runKeys_.List(platform::RunScope::CurrentUser, true);
-  if (!user) {
+  if (!user)
     return;
-  }
 
   bool present = false;
   for (const platform::RunValue& value : *user) {
     if (!value.IsText) {
-      if (showError_) {
+      if (showError_)
         showError_(InvalidDataType(value.Name));
-      }
       return;
     }
-    if (!NamesProgram(value, path)) {
+    if (!NamesProgram(value, path))
       continue;
-    }
     if (!on) {
       runKeys_.Remove(value.Name);
       continue;
@@ -357,14 +333,12 @@ void SettingsStore::SetAutoStart(bool on) {
     present = true;
     break;
   }
-  if (!on || present) {
+  if (!on || present)
     return;
-  }
   // The machine's list starts the program already: a user entry too would start it twice at
   // logon.
-  if (MachineListNamesProgram(runKeys_, path)) {
+  if (MachineListNamesProgram(runKeys_, path))
     return;
-  }
 
   // A name the machine's list uses is not free either: the user's entry would hide it. Where
   // the lists ignore letter case, a name taken in another case is taken too: writing it would
@@ -374,26 +348,22 @@ void SettingsStore::SetAutoStart(bool on) {
     return ignoreCase ? UpperCase(n) : n;
   };
   std::set<std::string> taken;
-  for (const platform::RunValue& value : *user) {
+  for (const platform::RunValue& value : *user)
     taken.insert(comparable(value.Name));
-  }
   for (const platform::RunValue& value : runKeys_.List(platform::RunScope::LocalMachine, false)
-                                             .value_or(std::vector<platform::RunValue>{})) {
+                                             .value_or(std::vector<platform::RunValue>{}))
     taken.insert(comparable(value.Name));
-  }
   std::string name(kAutoStartName);
-  for (int n = 1; taken.count(comparable(name)) != 0; ++n) {
+  for (int n = 1; taken.count(comparable(name)) != 0; ++n)
     name = std::string(kAutoStartName) + std::to_string(n);
-  }
   runKeys_.Write(name, executablePath_);
 }
 
 bool SettingsStore::EditSettings(const std::function<bool()>& runDialogModal) {
   const SettingsRecord snapshot = Settings;
   const bool ok = runDialogModal && runDialogModal();
-  if (!ok) {
+  if (!ok)
     Settings = snapshot;
-  }
   return ok;
 }
 

@@ -50,18 +50,16 @@ class DropDownList : public Control {
 };
 
 inline int DropDownList::IndexOf(const std::string& text) const {
-  for (int i = 0; i < Count(); ++i) {
+  for (int i = 0; i < Count(); ++i)
     if (Item(i) == text)
       return i;
-  }
   return -1;
 }
 
 inline int DropDownList::IndexOfIgnoringCase(const std::string& text) const {
-  for (int i = 0; i < Count(); ++i) {
+  for (int i = 0; i < Count(); ++i)
     if (platform::EqualsIgnoringAsciiCase(Item(i), text))
       return i;
-  }
   return -1;
 }
 

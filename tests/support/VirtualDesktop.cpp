@@ -55,18 +55,16 @@ void VirtualDesktop::ExpireUnanswered() {
       reports.push_back(handle);
     window.unanswered = false;
   }
-  for (platform::WindowHandle handle : reports) {
+  for (platform::WindowHandle handle : reports)
     if (unansweredHandler_)
       unansweredHandler_(handle);
-  }
 }
 
 std::vector<platform::WindowHandle> VirtualDesktop::TargetsOf(uint32_t lParam) const {
   std::vector<platform::WindowHandle> targets;
-  for (const Sent& s : sent) {
+  for (const Sent& s : sent)
     if (!s.data && s.lParam == lParam)
       targets.push_back(s.target);
-  }
   return targets;
 }
 

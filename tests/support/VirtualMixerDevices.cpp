@@ -14,12 +14,10 @@ namespace {
 void AddControls(VirtualMixerDevices& mixer, uint32_t device, uint32_t destination, int32_t source,
                  VirtualMixerDevices::Controls controls) {
   using C = VirtualMixerDevices::Controls;
-  if (controls == C::kVolume || controls == C::kBoth) {
+  if (controls == C::kVolume || controls == C::kBoth)
     mixer.AddControl(device, destination, source, platform::kMixerControlVolume);
-  }
-  if (controls == C::kMute || controls == C::kBoth) {
+  if (controls == C::kMute || controls == C::kBoth)
     mixer.AddControl(device, destination, source, platform::kMixerControlMute);
-  }
 }
 }  // namespace
 
@@ -69,10 +67,9 @@ uint32_t VirtualMixerDevices::AddControl(uint32_t device, uint32_t destination, 
 uint32_t VirtualMixerDevices::ControlOfType(uint32_t device, uint32_t destination, int32_t source,
                                             uint32_t type) {
   uint32_t id = 0;
-  for (const auto& control : LineAt(device, destination, source).controls) {
+  for (const auto& control : LineAt(device, destination, source).controls)
     if (control.controlType == type)
       id = control.controlId;
-  }
   return id;
 }
 
@@ -116,9 +113,8 @@ Result VirtualMixerDevices::GetDeviceCaps(uint32_t device, platform::MixerDevice
 Result VirtualMixerDevices::GetDestinationLine(uint32_t device, uint32_t destination,
                                                platform::MixerLineInfo& line) {
   ++calls;
-  if (device >= devices.size() || destination >= devices[device].destinations.size()) {
+  if (device >= devices.size() || destination >= devices[device].destinations.size())
     return result::kInvalidParam;
-  }
   const Line& entry = devices[device].destinations[destination].line;
   if (entry.queryFails)
     return result::kError;
@@ -130,9 +126,8 @@ Result VirtualMixerDevices::GetSourceLine(uint32_t device, uint32_t destination,
                                           platform::MixerLineInfo& line) {
   ++calls;
   if (device >= devices.size() || destination >= devices[device].destinations.size() ||
-      source >= devices[device].destinations[destination].sources.size()) {
+      source >= devices[device].destinations[destination].sources.size())
     return result::kInvalidParam;
-  }
   const Line& entry = devices[device].destinations[destination].sources[source];
   if (entry.queryFails)
     return result::kError;
@@ -145,10 +140,9 @@ const VirtualMixerDevices::Line* VirtualMixerDevices::FindLineById(uint32_t devi
   for (const auto& dest : devices[device].destinations) {
     if (dest.line.info.lineId == lineId)
       return &dest.line;
-    for (const auto& source : dest.sources) {
+    for (const auto& source : dest.sources)
       if (source.info.lineId == lineId)
         return &source;
-    }
   }
   return nullptr;
 }
@@ -159,9 +153,8 @@ Result VirtualMixerDevices::GetLineControls(uint32_t device, uint32_t lineId, ui
   if (device >= devices.size())
     return result::kBadDeviceId;
   const Line* line = FindLineById(device, lineId);
-  if (line == nullptr || line->controlsFail || count != line->controls.size()) {
+  if (line == nullptr || line->controlsFail || count != line->controls.size())
     return result::kInvalidParam;
-  }
   controls = line->controls;
   return result::kOk;
 }

@@ -18,16 +18,15 @@ std::optional<std::vector<std::string>> SplitCommandWords(const std::string& tex
           word += c;
         break;
       case Quote::kDouble:
-        if (c == '"') {
+        if (c == '"')
           quote = Quote::kNone;
-        } else if (c == '\\' && i + 1 < text.size() &&
-                   std::string_view("\"\\$`").find(text[i + 1]) != std::string_view::npos) {
+        else if (c == '\\' && i + 1 < text.size() &&
+                 std::string_view("\"\\$`").find(text[i + 1]) != std::string_view::npos)
           word += text[++i];
-        } else if (c == '\\' && i + 1 < text.size() && text[i + 1] == '\n') {
+        else if (c == '\\' && i + 1 < text.size() && text[i + 1] == '\n')
           ++i;  // a continued line
-        } else {
+        else
           word += c;
-        }
         break;
       case Quote::kNone:
         if (c == ' ' || c == '\t' || c == '\n') {

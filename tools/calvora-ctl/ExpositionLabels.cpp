@@ -8,7 +8,7 @@ namespace {
 
 std::string EscapedLabelValue(std::string_view value) {
   std::string escaped;
-  for (char c : value) {
+  for (char c : value)
     if (c == '\\')
       escaped += "\\\\";
     else if (c == '"')
@@ -17,7 +17,6 @@ std::string EscapedLabelValue(std::string_view value) {
       escaped += "\\n";
     else
       escaped += c;
-  }
   return escaped;
 }
 

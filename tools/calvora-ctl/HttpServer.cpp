@@ -92,10 +92,9 @@ HttpServer::~HttpServer() {
   }
   for (auto& c : open_)
     ::close(c->fd);
-  for (int fd : {listenFd_, wakeFds_[0], wakeFds_[1]}) {
+  for (int fd : {listenFd_, wakeFds_[0], wakeFds_[1]})
     if (fd >= 0)
       ::close(fd);
-  }
 }
 
 void HttpServer::Get(const std::string& path, Handler handler) {

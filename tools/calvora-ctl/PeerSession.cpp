@@ -132,10 +132,9 @@ int PeerSession::OnData(const platform::IncomingData& d) {
   if (header) {
     left_ = header->LeftLevel;
     right_ = header->RightLevel;
-    if (station_) {
+    if (station_)
       for (auto& event : station_->OnAudio(*header, d.bytes.subspan(link::AudioBlockHeader::kSize)))
         HandleEvent(event);
-    }
   }
   if (printing_ && (!header || blocks_++ % options_.levelsEvery == 0))
     Print(DataLine(Stamp::Now(), d.wParam, d.kind, d.bytes, options_.json));

@@ -14,10 +14,9 @@ platform::SendResult SendCommand(platform::Desktop& desktop, platform::WindowHan
 
 std::vector<platform::WindowHandle> RunningUtilities(platform::Desktop& desktop) {
   std::vector<platform::WindowHandle> handles;
-  for (const auto& window : desktop.EnumWindows()) {
+  for (const auto& window : desktop.EnumWindows())
     if (window.className == kUtilityClass)
       handles.push_back(window.handle);
-  }
   std::sort(handles.begin(), handles.end());
   return handles;
 }

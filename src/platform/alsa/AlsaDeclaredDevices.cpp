@@ -6,9 +6,8 @@ std::vector<std::string> DeclaredNames(snd_config_t* top, const char* interface)
   std::vector<std::string> names;
   snd_config_t* declared = nullptr;
   if (top == nullptr || snd_config_search(top, interface, &declared) < 0 ||
-      snd_config_get_type(declared) != SND_CONFIG_TYPE_COMPOUND) {
+      snd_config_get_type(declared) != SND_CONFIG_TYPE_COMPOUND)
     return names;
-  }
   snd_config_iterator_t at, next;
   snd_config_for_each(at, next, declared) {
     const char* id = nullptr;
@@ -30,9 +29,8 @@ std::string DeclaredType(snd_config_t* top, const char* interface, const std::st
   const char* text = nullptr;
   if (snd_config_get_type(definition) == SND_CONFIG_TYPE_COMPOUND &&
       snd_config_search(definition, "type", &node) >= 0 &&
-      snd_config_get_string(node, &text) >= 0 && text != nullptr) {
+      snd_config_get_string(node, &text) >= 0 && text != nullptr)
     type = text;
-  }
   snd_config_delete(definition);
   return type;
 }

@@ -39,10 +39,9 @@ std::vector<AlsaDeviceWatch::Stamp> AlsaDeviceWatch::TakeStamps() {
   std::vector<std::string> paths{kSoundNodes};
   // Each card's control node: its permissions decide whether the card can be listed.
   if (DIR* nodes = opendir(kSoundNodes)) {
-    while (const dirent* entry = readdir(nodes)) {
+    while (const dirent* entry = readdir(nodes))
       if (std::strncmp(entry->d_name, "controlC", 8) == 0)
         paths.push_back(std::string(kSoundNodes) + "/" + entry->d_name);
-    }
     closedir(nodes);
   }
   std::sort(paths.begin() + 1, paths.end());

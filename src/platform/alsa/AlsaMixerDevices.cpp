@@ -172,10 +172,9 @@ struct AlsaMixerDevices::Device {
     if ((error = snd_ctl_elem_list_alloc_space(list, count)) < 0)
       return FromAlsaError(error);
     error = snd_ctl_elem_list(ctl.get(), list);
-    if (error >= 0) {
+    if (error >= 0)
       for (unsigned int i = 0; i < snd_ctl_elem_list_get_used(list); ++i)
         AddElement(list, i);
-    }
     snd_ctl_elem_list_free_space(list);
     if (error < 0)
       return FromAlsaError(error);
@@ -222,11 +221,9 @@ struct AlsaMixerDevices::Device {
     snd_ctl_elem_value_set_id(value, id);
 
     Line* line = nullptr;
-    for (auto& candidate : lines) {
-      if (candidate.name == parsed.line && candidate.direction == parsed.direction) {
+    for (auto& candidate : lines)
+      if (candidate.name == parsed.line && candidate.direction == parsed.direction)
         line = &candidate;
-      }
-    }
     if (line == nullptr) {
       lines.push_back(Line{parsed.line, parsed.direction, -1, -1});
       line = &lines.back();
@@ -260,11 +257,10 @@ struct AlsaMixerDevices::Device {
       for (size_t i = 0; i < lines.size(); ++i) {
         if (lines[i].direction != kind.direction)
           continue;
-        if (lines[i].name == kind.master) {
+        if (lines[i].name == kind.master)
           root.master = static_cast<int>(i);
-        } else {
+        else
           root.sources.push_back(static_cast<int>(i));
-        }
       }
       if (root.master >= 0 || !root.sources.empty())
         roots.push_back(std::move(root));
@@ -305,11 +301,10 @@ uint32_t AlsaMixerDevices::DeviceCount() {
   present_.clear();
   for (size_t i = 0; i < candidates_.size(); ++i) {
     const MixerCandidate& candidate = candidates_[i];
-    if (changed || candidate.probedEveryCount) {
+    if (changed || candidate.probedEveryCount)
       answered_[i] = Answers(candidate.address);
-    } else if (!candidate.serverType.empty()) {
+    else if (!candidate.serverType.empty())
       answered_[i] = ServerAnswers(candidate.address);
-    }
     // A device that answered the count but not its binding is left out until something
     // changes, so that the count matches the tree and settles.
     if (answered_[i] && failedToBind_.count(candidate.address) == 0)
@@ -317,18 +312,16 @@ uint32_t AlsaMixerDevices::DeviceCount() {
   }
   // A device that left the count lets go of its handle: that handle would fail for good, and
   // the device, when it returns, must be opened afresh to be bound.
-  for (auto& device : devices_) {
+  for (auto& device : devices_)
     if (device && device->ctl && !Listed(present_, device->listed.address))
       device->ctl.reset();
-  }
   return static_cast<uint32_t>(present_.size());
 }
 
 bool AlsaMixerDevices::ServerAnswers(const std::string& address) {
-  for (auto& device : devices_) {
+  for (auto& device : devices_)
     if (device && device->ctl && device->listed.address == address)
       return StillAnswers(device->ctl.get());
-  }
   return Answers(address);
 }
 
@@ -461,9 +454,8 @@ Result AlsaMixerDevices::GetLineControls(uint32_t device, uint32_t lineId, uint3
     return result::kInvalidParam;
   controls.clear();
   const auto& info = entry->lines[lineId];
-  if (info.volume >= 0) {
+  if (info.volume >= 0)
     controls.push_back({static_cast<uint32_t>(info.volume), kMixerControlVolume, 0});
-  }
   if (info.mute >= 0)
     controls.push_back({static_cast<uint32_t>(info.mute), kMixerControlMute, 0});
   return result::kOk;
@@ -480,11 +472,10 @@ Result AlsaMixerDevices::GetControlValue(uint32_t device, uint32_t controlId, ui
     return FromAlsaError(error);
   // All channels are written alike; the first one stands for the line.
   const long raw = snd_ctl_elem_value_get_integer(control.value.get(), 0);
-  if (control.kind == MixerControlKind::kSwitch) {
+  if (control.kind == MixerControlKind::kSwitch)
     value = raw != 0 ? 0u : 1u;  // muted when the switch is off
-  } else {
+  else
     value = control.scale.FromElement(raw);
-  }
   return result::kOk;
 }
 
@@ -496,9 +487,8 @@ Result AlsaMixerDevices::SetControlValue(uint32_t device, uint32_t controlId, ui
   const auto& control = entry->controls[controlId];
   const long raw = control.kind == MixerControlKind::kSwitch ? (value != 0 ? 0 : 1)
                                                              : control.scale.ToElement(value);
-  for (unsigned int channel = 0; channel < control.channels; ++channel) {
+  for (unsigned int channel = 0; channel < control.channels; ++channel)
     snd_ctl_elem_value_set_integer(control.value.get(), channel, raw);
-  }
   const int error = snd_ctl_elem_write(entry->ctl.get(), control.value.get());
   return error < 0 ? FromAlsaError(error) : result::kOk;
 }

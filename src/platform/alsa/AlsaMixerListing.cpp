@@ -38,10 +38,9 @@ std::vector<MixerCandidate> MixerCandidates(snd_config_t* top) {
         candidates.push_back({declared[i], server, false, types[i]});
     }
   }
-  for (size_t i = 0; i < declared.size(); ++i) {
+  for (size_t i = 0; i < declared.size(); ++i)
     if (types[i] == kVirtualMixerType)
       candidates.push_back({declared[i], {}, true, {}});
-  }
   return candidates;
 }
 

@@ -80,11 +80,10 @@ long VolumeScale::ToElement(uint32_t volume) const {
   long low = min_, high = max_;
   while (low < high) {
     const long middle = low + (high - low) / 2;
-    if (Mapped(middle) < target) {
+    if (Mapped(middle) < target)
       low = middle + 1;
-    } else {
+    else
       high = middle;
-    }
   }
   if (low > min_ && target - Mapped(low - 1) < Mapped(low) - target)
     return low - 1;

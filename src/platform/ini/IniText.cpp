@@ -35,29 +35,24 @@ struct LineInfo {
 };
 
 LineInfo Classify(std::string_view line, bool firstLine) {
-  if (firstLine && line.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+  if (firstLine && line.substr(0, kUtf8Bom.size()) == kUtf8Bom)
     line.remove_prefix(kUtf8Bom.size());
-  }
   const std::string_view text = Trim(line);
-  if (text.empty() || text.front() == ';' || text.front() == '#') {
+  if (text.empty() || text.front() == ';' || text.front() == '#')
     return {};
-  }
   if (text.front() == '[') {
     // The name runs to the last "]" and is trimmed: "[ Mixer ]" is the section "Mixer".
     const size_t close = text.rfind(']');
-    if (close == std::string_view::npos) {
+    if (close == std::string_view::npos)
       return {};
-    }
     return {LineKind::Section, Trim(text.substr(1, close - 1)), {}};
   }
   const size_t equals = text.find('=');
-  if (equals == std::string_view::npos) {
+  if (equals == std::string_view::npos)
     return {};
-  }
   const std::string_view key = Trim(text.substr(0, equals));
-  if (key.empty()) {
+  if (key.empty())
     return {};
-  }
   return {LineKind::Key, key, Trim(text.substr(equals + 1))};
 }
 
@@ -68,17 +63,14 @@ std::vector<std::string> SplitLines(const std::string& content) {
   size_t start = 0;
   while (start < content.size()) {
     size_t end = content.find_first_of("\r\n", start);
-    if (end == std::string::npos) {
+    if (end == std::string::npos)
       end = content.size();
-    }
     lines.push_back(content.substr(start, end - start));
     size_t next = end;
-    while (next < content.size() && content[next] == '\r') {
+    while (next < content.size() && content[next] == '\r')
       ++next;
-    }
-    if (next < content.size() && content[next] == '\n') {
+    if (next < content.size() && content[next] == '\n')
       ++next;
-    }
     start = next;
   }
   return lines;
@@ -99,9 +91,8 @@ KeyPosition Locate(const std::vector<std::string>& lines, std::string_view secti
   for (size_t i = 0; i < lines.size(); ++i) {
     const LineInfo info = Classify(lines[i], i == 0);
     if (info.kind == LineKind::Section) {
-      if (inFirstBlock) {
+      if (inFirstBlock)
         break;
-      }
       inFirstBlock = SameName(info.name, section);
       if (inFirstBlock) {
         pos.sectionLine = i;
@@ -109,9 +100,8 @@ KeyPosition Locate(const std::vector<std::string>& lines, std::string_view secti
       }
     } else if (info.kind == LineKind::Key && inFirstBlock) {
       pos.insertAt = i + 1;
-      if (!pos.keyLine && SameName(info.name, key)) {
+      if (!pos.keyLine && SameName(info.name, key))
         pos.keyLine = i;
-      }
     }
   }
   return pos;
@@ -128,9 +118,8 @@ bool InQuotes(std::string_view value) {
 // which reading removes again, so it comes back unchanged.
 std::string EncodeValue(std::string_view value) {
   const bool blankEnds = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
-  if (blankEnds || InQuotes(value)) {
+  if (blankEnds || InQuotes(value))
     return "\"" + std::string(value) + "\"";
-  }
   return std::string(value);
 }
 
@@ -153,9 +142,8 @@ void SetKey(std::vector<std::string>& lines, std::string_view section, std::stri
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(pos.insertAt),
                  std::string(key) + "=" + EncodeValue(value));
   } else {
-    if (!lines.empty() && !Trim(lines.back()).empty()) {
+    if (!lines.empty() && !Trim(lines.back()).empty())
       lines.emplace_back();
-    }
     lines.push_back("[" + std::string(section) + "]");
     lines.push_back(std::string(key) + "=" + EncodeValue(value));
   }
@@ -167,13 +155,11 @@ std::optional<std::string> FindValue(const std::string& content, std::string_vie
                                      std::string_view key) {
   const std::vector<std::string> lines = SplitLines(content);
   const KeyPosition pos = Locate(lines, section, key);
-  if (!pos.keyLine) {
+  if (!pos.keyLine)
     return std::nullopt;
-  }
   std::string_view value = Classify(lines[*pos.keyLine], *pos.keyLine == 0).value;
-  if (InQuotes(value)) {
+  if (InQuotes(value))
     value = value.substr(1, value.size() - 2);
-  }
   return std::string(value.substr(0, kMaxValueLength));
 }
 
@@ -189,9 +175,8 @@ bool CanHold(const ProfileValue& v) {
 std::string WithValues(const std::string& content, const std::vector<ProfileValue>& values,
                        std::string_view lineEnd) {
   std::vector<std::string> lines = SplitLines(content);
-  for (const ProfileValue& v : values) {
+  for (const ProfileValue& v : values)
     SetKey(lines, v.Section, v.Key, v.Value);
-  }
   std::string updated;
   for (const std::string& line : lines) {
     updated += line;

@@ -27,19 +27,16 @@ constexpr off_t kMaxFileSize = static_cast<off_t>(ini::kMaxFileSize);
 // file, too large or unreadable.
 std::optional<std::string> ReadWholeFile(const std::string& path) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize)
     return std::nullopt;
-  }
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  if (!in)
     return std::nullopt;
-  }
   std::string content;
   content.resize(static_cast<size_t>(st.st_size));
   in.read(content.data(), static_cast<std::streamsize>(content.size()));
-  if (in.bad()) {
+  if (in.bad())
     return std::nullopt;
-  }
   content.resize(static_cast<size_t>(in.gcount()));
   return content;
 }
@@ -52,20 +49,17 @@ bool Writable(const std::string& path, const struct stat& st) {
 
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) {
+  if (slash == std::string::npos)
     return ".";
-  }
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 mode_t CurrentUmask() {
   std::ifstream status("/proc/self/status");
   std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) {
+  while (std::getline(status, line))
+    if (line.rfind("Umask:", 0) == 0)
       return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777u);
-    }
-  }
   return 022;
 }
 
@@ -73,9 +67,8 @@ bool WriteAll(int fd, std::string_view data) {
   while (!data.empty()) {
     const ssize_t n = write(fd, data.data(), data.size());
     if (n < 0) {
-      if (errno == EINTR) {
+      if (errno == EINTR)
         continue;
-      }
       return false;
     }
     data.remove_prefix(static_cast<size_t>(n));
@@ -109,15 +102,13 @@ class FolderLock {
     // Another writer holds it for milliseconds; one that hangs must not hang this one.
     for (int waited = 0; fd_ >= 0 && !held_ && waited <= kFolderLockWaitMs; ++waited) {
       held_ = flock(fd_, LOCK_EX | LOCK_NB) == 0;
-      if (!held_) {
+      if (!held_)
         usleep(1000);
-      }
     }
   }
   ~FolderLock() {
-    if (fd_ >= 0) {
+    if (fd_ >= 0)
       close(fd_);  // releases the lock
-    }
   }
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
@@ -134,20 +125,17 @@ class FolderLock {
 void RemoveTemporaries(const std::string& path) {
   const std::string prefix = BaseName(path) + std::string(kTemporaryMark);
   DIR* dir = opendir(FolderOf(path).c_str());
-  if (dir == nullptr) {
+  if (dir == nullptr)
     return;
-  }
   while (const dirent* entry = readdir(dir)) {
     const std::string_view name = entry->d_name;
     if (name.size() != prefix.size() + kTemporarySuffixLength ||
-        name.substr(0, prefix.size()) != prefix) {
+        name.substr(0, prefix.size()) != prefix)
       continue;
-    }
     struct stat st {};
     if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-        st.st_uid == geteuid()) {
+        st.st_uid == geteuid())
       unlinkat(dirfd(dir), entry->d_name, 0);
-    }
   }
   closedir(dir);
 }
@@ -157,9 +145,8 @@ std::string RandomSuffix() {
   static std::mt19937 random{std::random_device{}()};
   std::uniform_int_distribution<size_t> pick(0, sizeof kChars - 2);
   std::string suffix;
-  for (size_t i = 0; i < kTemporarySuffixLength; ++i) {
+  for (size_t i = 0; i < kTemporarySuffixLength; ++i)
     suffix += kChars[pick(random)];
-  }
   return suffix;
 }
 
@@ -168,19 +155,17 @@ std::string RandomSuffix() {
 std::optional<std::string> WriteUnnamed(const std::string& path,
                                         const std::function<bool(int)>& fill) {
   const int fd = open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  if (fd < 0)
     return std::nullopt;
-  }
   std::optional<std::string> named;
   if (fill(fd)) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     for (int attempt = 0; attempt < 100 && !named; ++attempt) {
       const std::string candidate = path + std::string(kTemporaryMark) + RandomSuffix();
-      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0)
         named = candidate;
-      } else if (errno != EEXIST) {
+      else if (errno != EEXIST)
         break;
-      }
     }
   }
   close(fd);
@@ -193,9 +178,8 @@ std::optional<std::string> WriteNamed(const std::string& path,
                                       const std::function<bool(int)>& fill) {
   std::string temporary = path + std::string(kTemporaryMark) + "XXXXXX";
   const int fd = mkstemp(temporary.data());
-  if (fd < 0) {
+  if (fd < 0)
     return std::nullopt;
-  }
   const bool ok = fill(fd);
   if (close(fd) != 0 || !ok) {
     unlink(temporary.c_str());
@@ -217,9 +201,8 @@ bool IniProfileFile::Exists() const {
 std::optional<std::string> IniProfileFile::ReadString(std::string_view section,
                                                       std::string_view key) {
   const std::optional<std::string> content = ReadWholeFile(path_);
-  if (!content) {
+  if (!content)
     return std::nullopt;
-  }
   return ini::FindValue(*content, section, key);
 }
 
@@ -229,33 +212,28 @@ bool IniProfileFile::WriteString(std::string_view section, std::string_view key,
 }
 
 bool IniProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
-  for (const ProfileValue& v : values) {
-    if (!ini::CanHold(v)) {
+  for (const ProfileValue& v : values)
+    if (!ini::CanHold(v))
       return false;
-    }
-  }
 
   const std::string target = ResolvedPath(path_);
   std::string content;
   struct stat st {};
   if (stat(target.c_str(), &st) == 0) {
-    if (!S_ISREG(st.st_mode) || !Writable(target, st)) {
+    if (!S_ISREG(st.st_mode) || !Writable(target, st))
       return false;
-    }
     // Rewriting from anything less than the whole current file would lose its other keys.
     std::optional<std::string> current = ReadWholeFile(target);
-    if (!current) {
+    if (!current)
       return false;
-    }
     content = std::move(*current);
   } else if (errno != ENOENT) {
     return false;
   }
   const std::string folder = FolderOf(target);
   struct stat folderStat {};
-  if (stat(folder.c_str(), &folderStat) != 0 || !Writable(folder, folderStat)) {
+  if (stat(folder.c_str(), &folderStat) != 0 || !Writable(folder, folderStat))
     return false;
-  }
 
   return ReplaceFile(target, ini::WithValues(content, values, "\n"), 0666, calls_);
 }
@@ -267,9 +245,8 @@ bool IniProfileFile::ReplaceFile(const std::string& path, std::string_view conte
     return calls.rename ? calls.rename(from, to) : rename(from, to);
   };
   const FolderLock lock(FolderOf(path));
-  if (lock.Held()) {
+  if (lock.Held())
     RemoveTemporaries(path);
-  }
   struct stat original {};
   const bool existed = stat(path.c_str(), &original) == 0;
   const mode_t mode = existed ? (original.st_mode & 07777)
@@ -283,20 +260,17 @@ bool IniProfileFile::ReplaceFile(const std::string& path, std::string_view conte
     return ok && sync(fd) == 0;
   };
   std::optional<std::string> temporary = WriteUnnamed(path, fill);
-  if (!temporary) {
+  if (!temporary)
     temporary = WriteNamed(path, fill);
-  }
-  if (!temporary) {
+  if (!temporary)
     return false;
-  }
   if (renameFile(temporary->c_str(), path.c_str()) != 0) {
     unlink(temporary->c_str());
     return false;
   }
   // Make the rename itself durable; a failure here does not undo the new content.
-  if (lock.Fd() >= 0) {
+  if (lock.Fd() >= 0)
     sync(lock.Fd());
-  }
   return true;
 }
 

@@ -26,17 +26,14 @@ std::string EnvOr(const char* name, std::string fallback) {
 }
 
 bool MakeFolders(const std::string& path) {
-  if (path.empty()) {
+  if (path.empty())
     return false;
-  }
   for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     const std::string part = path.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
       return false;
-    }
-    if (slash == std::string::npos) {
+    if (slash == std::string::npos)
       break;
-    }
   }
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -51,12 +48,10 @@ bool ValidName(std::string_view name) {
 }
 
 std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
     text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
     text.remove_suffix(1);
-  }
   return text;
 }
 
@@ -141,9 +136,8 @@ std::string UnquoteExec(const std::string& exec) {
   std::string out;
   for (size_t i = 0; i < source.size(); ++i) {
     out += source[i];
-    if (source[i] == '%' && i + 1 < source.size() && source[i + 1] == '%') {
+    if (source[i] == '%' && i + 1 < source.size() && source[i + 1] == '%')
       ++i;
-    }
   }
   return out;
 }
@@ -152,20 +146,17 @@ std::string QuoteExec(std::string_view text) {
   std::string percentSafe;
   for (const char c : text) {
     percentSafe += c;
-    if (c == '%') {
+    if (c == '%')
       percentSafe += '%';
-    }
   }
   // Characters the command line syntax reserves; an argument holding any is quoted.
   constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
-  if (percentSafe.find_first_of(kReserved) == std::string::npos) {
+  if (percentSafe.find_first_of(kReserved) == std::string::npos)
     return percentSafe;
-  }
   std::string quoted = "\"";
   for (const char c : percentSafe) {
-    if (c == '"' || c == '`' || c == '$' || c == '\\') {
+    if (c == '"' || c == '`' || c == '$' || c == '\\')
       quoted += '\\';
-    }
     quoted += c;
   }
   quoted += '"';
@@ -177,13 +168,11 @@ std::string QuoteExec(std::string_view text) {
 RunValue ReadEntry(const std::string& path, std::string name) {
   RunValue value{std::move(name), false, {}};
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxEntrySize) {
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxEntrySize)
     return value;
-  }
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  if (!in)
     return value;
-  }
   std::string line;
   bool inEntryGroup = false;
   bool seenEntryGroup = false;
@@ -196,13 +185,11 @@ RunValue ReadEntry(const std::string& path, std::string name) {
       seenEntryGroup = seenEntryGroup || inEntryGroup;
       continue;
     }
-    if (!inEntryGroup || text.empty() || text.front() == '#') {
+    if (!inEntryGroup || text.empty() || text.front() == '#')
       continue;
-    }
     const size_t equals = text.find('=');
-    if (equals == std::string_view::npos) {
+    if (equals == std::string_view::npos)
       continue;
-    }
     const std::string_view key = TrimBlanks(text.substr(0, equals));
     const std::string_view data = TrimBlanks(text.substr(equals + 1));
     if (key == "Exec" && !value.IsText) {
@@ -233,18 +220,15 @@ bool AddEntries(const std::string& folder, std::vector<RunValue>& values,
     void operator()(DIR* d) const { closedir(d); }
   };
   std::unique_ptr<DIR, CloseDir> dir(opendir(folder.c_str()));
-  if (!dir) {
+  if (!dir)
     return false;
-  }
   while (const dirent* entry = readdir(dir.get())) {
     const std::string_view file = entry->d_name;
-    if (file.size() <= kSuffix.size() || file.substr(file.size() - kSuffix.size()) != kSuffix) {
+    if (file.size() <= kSuffix.size() || file.substr(file.size() - kSuffix.size()) != kSuffix)
       continue;
-    }
     std::string name(file.substr(0, file.size() - kSuffix.size()));
-    if (names.insert(name).second) {
+    if (names.insert(name).second)
       values.push_back(ReadEntry(folder + "/" + std::string(file), std::move(name)));
-    }
   }
   return true;
 }
@@ -257,23 +241,19 @@ XdgRunKeys::XdgRunKeys() {
       (home != nullptr && home[0] != '\0') ? std::string(home) + "/.config" : std::string();
   std::string config = EnvOr("XDG_CONFIG_HOME", defaultConfig);
   // Relative folders in the variables are invalid and ignored.
-  if (config.empty() || config.front() != '/') {
+  if (config.empty() || config.front() != '/')
     config = defaultConfig;
-  }
-  if (!config.empty()) {
+  if (!config.empty())
     userDir_ = config + "/autostart";
-  }
   const std::string dirs = EnvOr("XDG_CONFIG_DIRS", "/etc/xdg");
   size_t start = 0;
   while (start <= dirs.size()) {
     size_t end = dirs.find(':', start);
-    if (end == std::string::npos) {
+    if (end == std::string::npos)
       end = dirs.size();
-    }
     const std::string dir = dirs.substr(start, end - start);
-    if (!dir.empty() && dir.front() == '/') {
+    if (!dir.empty() && dir.front() == '/')
       machineDirs_.push_back(dir + "/autostart");
-    }
     start = end + 1;
   }
 }
@@ -286,9 +266,8 @@ std::optional<std::vector<RunValue>> XdgRunKeys::List(RunScope scope, bool creat
   std::set<std::string> names;
   if (scope == RunScope::CurrentUser) {
     if (userDir_.empty() || (create && !MakeFolders(userDir_)) ||
-        !AddEntries(userDir_, values, names)) {
+        !AddEntries(userDir_, values, names))
       return std::nullopt;
-    }
   } else {
     // The folders are in order of precedence; the first entry of a name hides later ones, and
     // an entry of the user's hides the machine's entry of that name.
@@ -297,12 +276,10 @@ std::optional<std::vector<RunValue>> XdgRunKeys::List(RunScope scope, bool creat
       AddEntries(userDir_, user, names);
     }
     bool opened = false;
-    for (const std::string& dir : machineDirs_) {
+    for (const std::string& dir : machineDirs_)
       opened = AddEntries(dir, values, names) || opened;
-    }
-    if (!opened) {
+    if (!opened)
       return std::nullopt;
-    }
   }
   std::sort(values.begin(), values.end(),
             [](const RunValue& a, const RunValue& b) { return a.Name < b.Name; });
@@ -310,9 +287,8 @@ std::optional<std::vector<RunValue>> XdgRunKeys::List(RunScope scope, bool creat
 }
 
 bool XdgRunKeys::Write(std::string_view name, std::string_view text) {
-  if (!ValidName(name) || text.find('\0') != std::string_view::npos || !MakeFolders(userDir_)) {
+  if (!ValidName(name) || text.find('\0') != std::string_view::npos || !MakeFolders(userDir_))
     return false;
-  }
   const std::string content = "[Desktop Entry]\nType=Application\nName=Calvora Audio Mixer\nExec=" +
                               EscapeString(QuoteExec(text)) + "\nX-GNOME-Autostart-enabled=true\n";
   return IniProfileFile::ReplaceFile(EntryPath(userDir_, name), content, 0644);

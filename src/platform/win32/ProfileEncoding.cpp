@@ -19,10 +19,9 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 }
 
 bool HasNonAscii(std::string_view bytes) {
-  for (const char c : bytes) {
+  for (const char c : bytes)
     if (static_cast<unsigned char>(c) >= 0x80)
       return true;
-  }
   return false;
 }
 

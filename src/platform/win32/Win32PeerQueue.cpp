@@ -186,10 +186,9 @@ Result Win32PeerQueue::Notify(WindowHandle target, const Message& message) {
 void Win32PeerQueue::HandOver(const State& state, const std::deque<Message>& rest) {
   // At the end the window messages still queued, a goodbye above all, are handed over
   // without waiting; data cannot travel that way and is left out.
-  for (const Message& message : rest) {
+  for (const Message& message : rest)
     if (!message.data)
       Notify(state.target, message);
-  }
 }
 
 }  // namespace calvora::platform::win32

@@ -47,17 +47,15 @@ std::optional<std::string> ReadWholeFile(const std::wstring& path) {
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
   if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
-      static_cast<uint64_t>(size.QuadPart) > ini::kMaxFileSize) {
+      static_cast<uint64_t>(size.QuadPart) > ini::kMaxFileSize)
     return std::nullopt;
-  }
   std::string content(static_cast<size_t>(size.QuadPart), '\0');
   size_t filled = 0;
   while (filled < content.size()) {
     DWORD read = 0;
     if (!ReadFile(file.Get(), content.data() + filled, static_cast<DWORD>(content.size() - filled),
-                  &read, nullptr)) {
+                  &read, nullptr))
       return std::nullopt;
-    }
     if (read == 0)
       break;
     filled += read;
@@ -70,9 +68,8 @@ bool WriteAll(HANDLE file, std::string_view data) {
   while (!data.empty()) {
     DWORD written = 0;
     if (!WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) ||
-        written == 0) {
+        written == 0)
       return false;
-    }
     data.remove_prefix(written);
   }
   return true;
@@ -84,9 +81,8 @@ std::wstring RandomSuffix() {
   static std::mt19937 random{std::random_device{}()};
   std::uniform_int_distribution<size_t> pick(0, std::size(kChars) - 2);
   std::wstring suffix;
-  for (size_t i = 0; i < kTemporarySuffixLength; ++i) {
+  for (size_t i = 0; i < kTemporarySuffixLength; ++i)
     suffix += kChars[pick(random)];
-  }
   return suffix;
 }
 
@@ -97,9 +93,8 @@ HANDLE CreateTemporary(const std::wstring& target, std::wstring& name) {
     name = target + std::wstring(kTemporaryMark) + RandomSuffix();
     const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) {
+    if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
       return file;
-    }
   }
   return INVALID_HANDLE_VALUE;
 }
@@ -119,9 +114,8 @@ void RemoveTemporaries(const std::wstring& target) {
     return;
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        std::wstring_view(found.cFileName).size() == nameLength) {
+        std::wstring_view(found.cFileName).size() == nameLength)
       DeleteFileW((folder + found.cFileName).c_str());
-    }
   } while (FindNextFileW(search, &found));
   FindClose(search);
 }
@@ -138,9 +132,8 @@ bool Win32ProfileFile::Exists() const {
 std::optional<std::string> Win32ProfileFile::ReadString(std::string_view section,
                                                         std::string_view key) {
   const std::optional<std::string> content = ReadWholeFile(Widen(path_));
-  if (!content) {
+  if (!content)
     return std::nullopt;
-  }
   return ini::FindValue(DecodeProfile(*content).Utf8, section, key);
 }
 
@@ -150,23 +143,19 @@ bool Win32ProfileFile::WriteString(std::string_view section, std::string_view ke
 }
 
 bool Win32ProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
-  for (const ProfileValue& v : values) {
-    if (!ini::CanHold(v)) {
+  for (const ProfileValue& v : values)
+    if (!ini::CanHold(v))
       return false;
-    }
-  }
   // A new file is written as this program always has; an existing one keeps its encoding.
   ProfileText content;
   const DWORD attributes = GetFileAttributesW(Widen(path_).c_str());
   if (attributes != kNoAttributes) {
-    if (IsFolder(attributes) || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    if (IsFolder(attributes) || (attributes & FILE_ATTRIBUTE_READONLY) != 0)
       return false;
-    }
     // Rewriting from anything less than the whole current file would lose its other keys.
     std::optional<std::string> current = ReadWholeFile(Widen(path_));
-    if (!current) {
+    if (!current)
       return false;
-    }
     content = DecodeProfile(*current);
   } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
     return false;
@@ -180,9 +169,8 @@ bool Win32ProfileFile::ReplaceContent(const std::string& path, std::string_view 
   RemoveTemporaries(target);
   std::wstring temporary;
   FileHandle file(CreateTemporary(target, temporary));
-  if (!file.Valid()) {
+  if (!file.Valid())
     return false;
-  }
   const bool written = WriteAll(file.Get(), content) && FlushFileBuffers(file.Get()) != 0;
   if (!file.Close() || !written ||
       !MoveFileExW(temporary.c_str(), target.c_str(),

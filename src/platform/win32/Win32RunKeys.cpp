@@ -50,9 +50,8 @@ std::optional<std::vector<RunValue>> ValuesOf(HKEY key) {
   DWORD maxName = 0;
   DWORD maxData = 0;
   if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxName,
-                       &maxData, nullptr, nullptr) != ERROR_SUCCESS) {
+                       &maxData, nullptr, nullptr) != ERROR_SUCCESS)
     return std::nullopt;
-  }
   std::vector<RunValue> values;
   std::vector<wchar_t> name(maxName + 1);
   std::vector<BYTE> data(maxData + sizeof(wchar_t));
@@ -69,9 +68,8 @@ std::optional<std::vector<RunValue>> ValuesOf(HKEY key) {
     RunValue value;
     value.Name = Narrow(std::wstring_view(name.data(), nameLength));
     value.IsText = type == REG_SZ || type == REG_EXPAND_SZ;
-    if (value.IsText) {
+    if (value.IsText)
       value.Text = TextOf(data.data(), dataLength);
-    }
     values.push_back(std::move(value));
   }
   return values;
@@ -83,9 +81,8 @@ std::optional<std::vector<RunValue>> ValuesOf(HKEY key) {
 std::vector<REGSAM> MachineViews() {
 #ifndef _WIN64
   BOOL wow64 = FALSE;
-  if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64) {
+  if (!IsWow64Process(GetCurrentProcess(), &wow64) || !wow64)
     return {0};
-  }
 #endif
   return {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 }
@@ -99,9 +96,8 @@ Win32RunKeys::Win32RunKeys(std::wstring keyPath) : keyPath_(std::move(keyPath)) 
 std::optional<std::vector<RunValue>> Win32RunKeys::List(RunScope scope, bool create) {
   if (scope == RunScope::CurrentUser) {
     Key key;
-    if (!OpenKey(HKEY_CURRENT_USER, keyPath_, create, KEY_READ, key)) {
+    if (!OpenKey(HKEY_CURRENT_USER, keyPath_, create, KEY_READ, key))
       return std::nullopt;
-    }
     return ValuesOf(key.Get());
   }
   // The machine's list is every view's values, view after view, each in the registry's order;
@@ -109,13 +105,11 @@ std::optional<std::vector<RunValue>> Win32RunKeys::List(RunScope scope, bool cre
   std::optional<std::vector<RunValue>> all;
   for (const REGSAM view : MachineViews()) {
     Key key;
-    if (!OpenKey(HKEY_LOCAL_MACHINE, keyPath_, false, KEY_READ | view, key)) {
+    if (!OpenKey(HKEY_LOCAL_MACHINE, keyPath_, false, KEY_READ | view, key))
       continue;
-    }
     if (auto values = ValuesOf(key.Get())) {
-      if (!all) {
+      if (!all)
         all.emplace();
-      }
       all->insert(all->end(), values->begin(), values->end());
     }
   }
@@ -124,9 +118,8 @@ std::optional<std::vector<RunValue>> Win32RunKeys::List(RunScope scope, bool cre
 
 bool Win32RunKeys::Write(std::string_view name, std::string_view text) {
   Key key;
-  if (!OpenKey(HKEY_CURRENT_USER, keyPath_, true, KEY_SET_VALUE, key)) {
+  if (!OpenKey(HKEY_CURRENT_USER, keyPath_, true, KEY_SET_VALUE, key))
     return false;
-  }
   const std::wstring data = Widen(text);
   const auto bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
   return RegSetValueExW(key.Get(), Widen(name).c_str(), 0, REG_SZ,
@@ -135,9 +128,8 @@ bool Win32RunKeys::Write(std::string_view name, std::string_view text) {
 
 bool Win32RunKeys::Remove(std::string_view name) {
   Key key;
-  if (!OpenKey(HKEY_CURRENT_USER, keyPath_, false, KEY_SET_VALUE, key)) {
+  if (!OpenKey(HKEY_CURRENT_USER, keyPath_, false, KEY_SET_VALUE, key))
     return false;
-  }
   return RegDeleteValueW(key.Get(), Widen(name).c_str()) == ERROR_SUCCESS;
 }
 

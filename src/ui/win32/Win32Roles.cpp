@@ -454,10 +454,9 @@ Win32TrayIcon::Win32TrayIcon(HWND owner) : owner_(owner) {
 
 Win32TrayIcon::~Win32TrayIcon() {
   SetVisible(false);
-  for (HICON image : images_) {
+  for (HICON image : images_)
     if (image != nullptr)
       DestroyIcon(image);
-  }
 }
 
 HICON Win32TrayIcon::Image(int index) const {

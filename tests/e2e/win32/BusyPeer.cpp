@@ -33,10 +33,9 @@ void Say(const std::string& line) {
 }
 
 WindowHandle FindUtility(Win32Desktop& desktop) {
-  for (const WindowInfo& window : desktop.EnumWindows()) {
+  for (const WindowInfo& window : desktop.EnumWindows())
     if (window.className == "TCV_AudioMixer")
       return window.handle;
-  }
   return 0;
 }
 

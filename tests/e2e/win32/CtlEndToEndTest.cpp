@@ -288,10 +288,9 @@ TEST(CtlExe, WatchForItsDurationSaysGoodbyeAndLogsEvents) {
       << "no goodbye at the end of the duration";
 
   std::vector<fs::path> files;
-  if (fs::exists(folder)) {
+  if (fs::exists(folder))
     for (const auto& entry : fs::directory_iterator(folder))
       files.push_back(entry.path());
-  }
   ASSERT_EQ(files.size(), 1u) << "one log file of today in the folder made for it";
   EXPECT_TRUE(
       std::regex_match(files[0].filename().string(), std::regex(R"(\d{4}-\d\d-\d\d\.log)")));
@@ -512,10 +511,9 @@ int main(int argc, char** argv) {
   std::string path = argc > 1 ? argv[1] : "";
   if (!path.empty() && path[0] == '/')
     path = "Z:" + path;
-  for (char& c : path) {
+  for (char& c : path)
     if (c == '/')
       c = '\\';
-  }
   calvora::e2e::gProgram = calvora::e2e::Widen(path);
   return RUN_ALL_TESTS();
 }

@@ -119,10 +119,9 @@ bool CtlStandInUtility::WaitFor(const std::function<bool(const Received&)>& matc
                                 int timeoutMs) const {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
-    for (const Received& r : received_) {
+    for (const Received& r : received_)
       if (match(r))
         return true;
-    }
     return false;
   });
 }

@@ -51,10 +51,9 @@ class AlsaWaveCapture : public testing::WaveCaptureFixture<platform::alsa::AlsaW
     if (refresh)
       capture->RefreshDevices();
     int32_t found = -1;
-    for (int32_t i = 0; i < capture->DeviceCount(); ++i) {
+    for (int32_t i = 0; i < capture->DeviceCount(); ++i)
       if (capture->DeviceName(i) == kDeviceName)
         found = i;
-    }
     EXPECT_GE(found, 0) << "the virtual device is not listed";
     return StartDevice(found, rate);
   }
@@ -62,10 +61,9 @@ class AlsaWaveCapture : public testing::WaveCaptureFixture<platform::alsa::AlsaW
   // The device number of the virtual capture device, or -1 when it is not listed.
   int32_t VirtualDeviceId() {
     TWaveCapture listing(input);
-    for (const WaveInDevice& d : listing.Devices) {
+    for (const WaveInDevice& d : listing.Devices)
       if (d.Name == kDeviceName)
         return d.DeviceID;
-    }
     return -1;
   }
 
@@ -128,10 +126,9 @@ TEST_F(AlsaWaveCapture, ADeviceBusyWithOurOwnCaptureStaysListed) {
   setenv("ALSA_CONFIG_PATH", path.c_str(), 1);
   constexpr const char* kExclusive = "Calvora Exclusive Capture";
   auto listed = [&](const TWaveCapture& lister) {
-    for (int32_t i = 0; i < lister.DeviceCount(); ++i) {
+    for (int32_t i = 0; i < lister.DeviceCount(); ++i)
       if (lister.DeviceName(i) == kExclusive)
         return i;
-    }
     return -1;
   };
 

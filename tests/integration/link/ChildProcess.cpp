@@ -54,10 +54,9 @@ ChildProcess::ChildProcess(std::vector<std::string> argv,
     if (!env.contains(name))
       environment.push_back(entry);
   }
-  for (const auto& [name, value] : env) {
+  for (const auto& [name, value] : env)
     if (!value.empty())
       environment.push_back(name + "=" + value);
-  }
   std::vector<char*> args;
   for (auto& a : argv)
     args.push_back(a.data());
@@ -85,10 +84,9 @@ ChildProcess::~ChildProcess() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  for (int fd : {in_, out_, err_}) {
+  for (int fd : {in_, out_, err_})
     if (fd >= 0)
       close(fd);
-  }
 }
 
 void ChildProcess::WriteLine(const std::string& line) {
@@ -115,10 +113,9 @@ void ChildProcess::Poll() {
 
 std::optional<std::string> ChildProcess::FindLine(const std::string& prefix,
                                                   std::size_t from) const {
-  for (std::size_t i = from; i < lines_.size(); ++i) {
+  for (std::size_t i = from; i < lines_.size(); ++i)
     if (lines_[i].starts_with(prefix))
       return lines_[i];
-  }
   return std::nullopt;
 }
 

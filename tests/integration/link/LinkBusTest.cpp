@@ -229,10 +229,9 @@ TEST_F(LinkBus, CtlIdentifiesListsAndCommandsTheUtility) {
   }
   first.Poll();
   std::vector<std::string> received;
-  for (const auto& line : first.Lines()) {
+  for (const auto& line : first.Lines())
     if (line.starts_with("received "))
       received.push_back(line.substr(line.rfind(' ', line.rfind(' ') - 1) + 1));
-  }
   // identify twice (by handle, and by the --pid search) and once for list, then the commands.
   const std::vector<std::string> expected{
       "32767 32767", "32767 32767", "32767 32767", "32767 32767", "0 2",    "0 0",
@@ -409,10 +408,9 @@ struct UtilityTraffic {
 // The lines of a test window that start with "received <own>", in order.
 std::vector<std::string> ReceivedFrom(const ChildProcess& peer, const std::string& own) {
   std::vector<std::string> lines;
-  for (const auto& line : peer.Lines()) {
+  for (const auto& line : peer.Lines())
     if (line.starts_with("received " + own + " "))
       lines.push_back(line);
-  }
   return lines;
 }
 
@@ -448,10 +446,9 @@ TEST_F(LinkBus, BusyPeersKeepTheirPlaceAndGetEveryNoticeInOrder) {
   ASSERT_TRUE(RunUntil([&] { return Channel().Peers().size() == 3; }, 5000));
   const std::vector<link::PeerEntry> admitted = Channel().Peers();
   auto skipped = [this](const std::string& className) {
-    for (const link::PeerEntry& peer : Channel().Peers()) {
+    for (const link::PeerEntry& peer : Channel().Peers())
       if (peer.ClassName == className)
         return static_cast<int64_t>(peer.SkippedBlocks);
-    }
     return int64_t{-1};
   };
 

@@ -26,18 +26,16 @@ class MixerAlsa : public testing::VirtualMixerEnvironment {
   int32_t LoadVirtualMixer() {
     LoadMixerDevices(devices);
     LoadMixerLines();
-    for (int32_t device = 0; device < MixerDeviceCount(); ++device) {
+    for (int32_t device = 0; device < MixerDeviceCount(); ++device)
       if (MixerDeviceName(device) == "Calvora Virtual Mixer")
         return device;
-    }
     return -1;
   }
 
   std::vector<std::string> Lines(int32_t device, int32_t root) {
     std::vector<std::string> names;
-    for (int32_t line = 0; line < MixerLineCount(device, root); ++line) {
+    for (int32_t line = 0; line < MixerLineCount(device, root); ++line)
       names.push_back(MixerLineName(device, root, line));
-    }
     return names;
   }
 
@@ -79,9 +77,8 @@ TEST_F(MixerAlsa, TheTreeListsTheVirtualMixerWithBothRootsAndItsLinesInOrder) {
                                       "Mic Boost", "PCM,1"}));
   EXPECT_EQ(Lines(mixer, kCapture), (std::vector<std::string>{"Capture", "Mic"}));
   // The hot-pluggable second device is not counted while it cannot open.
-  for (int32_t device = 0; device < MixerDeviceCount(); ++device) {
+  for (int32_t device = 0; device < MixerDeviceCount(); ++device)
     EXPECT_NE(MixerDeviceName(device), "Calvora Virtual Mixer 2");
-  }
   // Initial values, scaled from the elements' own ranges.
   EXPECT_EQ(GetLineVolume(mixer, kPlayback, kMaster), 45197);  // 60 of 0..87
   EXPECT_EQ(GetLineVolume(mixer, kPlayback, kAux), 30000);
@@ -264,10 +261,9 @@ TEST_F(MixerAlsa, ADestinationOrControlPastTheDevicesOwnIsRefused) {
   const uint32_t count = devices.DeviceCount();
   uint32_t mixer = count;
   platform::MixerDeviceCaps caps;
-  for (uint32_t device = 0; device < count && mixer == count; ++device) {
+  for (uint32_t device = 0; device < count && mixer == count; ++device)
     if (devices.GetDeviceCaps(device, caps) == 0 && caps.name == "Calvora Virtual Mixer")
       mixer = device;
-  }
   ASSERT_LT(mixer, count);
   // The control ids are those of the lines' controls, numbered from 0.
   uint32_t controls = 0;

@@ -72,10 +72,9 @@ TEST_F(MixerAlsaFade, ATwoSecondFadeOutWritesAboutFiftyFallingVolumesAndEndsMute
   std::vector<std::string> names;
   controller.GetDeviceNames(names);
   int32_t device = -1;
-  for (size_t i = 0; i < names.size(); ++i) {
+  for (size_t i = 0; i < names.size(); ++i)
     if (names[i] == "Calvora Virtual Mixer")
       device = static_cast<int32_t>(i);
-  }
   ASSERT_GE(device, 0);
   // The Aux line (volume only, full resolution) and PCM (volume and switch).
   const auto pcm = controller.AddLine(0, device, 0, 1);
@@ -88,9 +87,8 @@ TEST_F(MixerAlsaFade, ATwoSecondFadeOutWritesAboutFiftyFallingVolumesAndEndsMute
   controller.FadeOutGroup(0, false, 2.0);
   QElapsedTimer waited;
   waited.start();
-  while (controller.FindLine(pcm)->Fader->Active && waited.elapsed() < 20000) {
+  while (controller.FindLine(pcm)->Fader->Active && waited.elapsed() < 20000)
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-  }
   ASSERT_FALSE(controller.FindLine(pcm)->Fader->Active);
   const int64_t end = devices.clock.elapsed();
 

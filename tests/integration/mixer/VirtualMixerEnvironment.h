@@ -51,11 +51,10 @@ class VirtualMixerEnvironment : public ::testing::Test {
 
   void SetFlag(const std::string& name, bool present) {
     const auto flag = std::filesystem::path(dir_) / name;
-    if (present) {
+    if (present)
       std::ofstream(flag).put('\n');
-    } else {
+    else
       std::filesystem::remove(flag);
-    }
   }
 
   // Runs amixer in another process on the virtual mixer and returns what it printed.
@@ -67,9 +66,8 @@ class VirtualMixerEnvironment : public ::testing::Test {
     if (pipe == nullptr)
       return output;
     std::array<char, 256> buffer{};
-    while (fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr) {
+    while (fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr)
       output += buffer.data();
-    }
     pclose(pipe);
     return output;
   }

@@ -17,10 +17,9 @@ class Win32MixerTree : public ::testing::Test {
   void TearDown() override { FreeMixerDevices(); }
 
   int32_t DeviceNamed(const std::string& name) {
-    for (int32_t d = 0; d < MixerDeviceCount(); ++d) {
+    for (int32_t d = 0; d < MixerDeviceCount(); ++d)
       if (MixerDeviceName(d) == name)
         return d;
-    }
     return -1;
   }
 

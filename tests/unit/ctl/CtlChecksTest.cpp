@@ -299,9 +299,8 @@ TEST(AudioChecks, EventsAsTheLinesTheLogAndThePageGiveThem) {
             "2026-12-07T14:03:07.250+01:00 silence card left=-20.00 right=-90.30"},
            {StationMonitor::EventJson(event),
             R"({"time":"2026-12-07T14:03:07.250+01:00","event":"channel-lost",)"
-            R"("channel":"right","value":-90.309})"}}) {
+            R"("channel":"right","value":-90.309})"}})
     EXPECT_EQ(c.got, c.expected);
-  }
 }
 
 TEST(CtlOptions, CheckSettingsAndTheirMistakes) {

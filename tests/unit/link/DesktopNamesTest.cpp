@@ -23,9 +23,8 @@ TEST(DesktopNames, OtherNamesAreNoWindows) {
         "org.calvora.Window.TCV_AudioMixer.H0", "org.calvora.Window.TCV_AudioMixer.H12x",
         "org.calvora.Window.TCV_AudioMixer.H4294967296", "org.calvora.Window.9Lives.H3",
         "org.calvora.Window.A.B.H3", "org.calvora.Window..H3", "org.freedesktop.DBus", ":1.4",
-        "org.calvora.WindowX.A.H3", "org.calvora.Window.TCV_AudioMixer.H07"}) {
+        "org.calvora.WindowX.A.H3", "org.calvora.Window.TCV_AudioMixer.H07"})
     EXPECT_FALSE(SdBusDesktop::ParseWindowBusName(name, window)) << name;
-  }
   EXPECT_FALSE(SdBusDesktop::IsValidClassName(std::string(201, 'A')));
   EXPECT_TRUE(SdBusDesktop::IsValidClassName("_x9"));
 }

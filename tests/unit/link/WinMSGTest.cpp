@@ -318,10 +318,9 @@ TEST_F(WinMSG, PeerThatIsBehindMissesAudioBlocksButNoNotification) {
   EXPECT_EQ(desktop.TargetsOf(0x04000000), (std::vector<WindowHandle>{7, 8, 9}));
   EXPECT_EQ(desktop.TargetsOf(0x04010000), (std::vector<WindowHandle>{7, 8, 9}));
   std::vector<WindowHandle> blockTargets;
-  for (const auto& s : desktop.sent) {
+  for (const auto& s : desktop.sent)
     if (s.data)
       blockTargets.push_back(s.target);
-  }
   EXPECT_EQ(blockTargets, (std::vector<WindowHandle>{7, 9, 7, 9}));
   EXPECT_EQ(PeerHandles(), (std::vector<WindowHandle>{7, 8, 9}));
   EXPECT_EQ(channel.Peers()[0].SkippedBlocks, 0u);

@@ -30,10 +30,9 @@ std::vector<int> LitValues(int row = 0) {
   const int range = LedRanges[static_cast<size_t>(led.Style)];
   std::vector<int> lit;
   const auto& segments = led.Segments[static_cast<size_t>(row)];
-  for (size_t i = 0; i < segments.size(); ++i) {
+  for (size_t i = 0; i < segments.size(); ++i)
     if (segments[i].Shown != kLedUnlit)
       lit.push_back(static_cast<int>(i) - range);
-  }
   return lit;
 }
 
@@ -239,10 +238,9 @@ TEST_F(LedMetterImage, LeavesAPictureInTheBuildFolder) {
   Draw(canvas, -6.4, -0.05);
   // Something was written between the rows: the labels.
   bool labelPixel = false;
-  for (int x = 0; x < 426 && !labelPixel; ++x) {
+  for (int x = 0; x < 426 && !labelPixel; ++x)
     for (int y = 8; y < 19 && !labelPixel; ++y)
       labelPixel = canvas.Image().pixel(x, y) != Rgb(kBlack);
-  }
   EXPECT_TRUE(labelPixel);
   EXPECT_TRUE(canvas.Image().save(CALVORA_METER_PNG));
 }

@@ -46,13 +46,11 @@ class MixerController : public ::testing::Test {
     const char* names[] = {"Master", "PCM", "Line", "Beep", "Aux"};
     for (size_t i = seen_; i < devices.writes.size(); ++i) {
       const auto& w = devices.writes[i];
-      for (int32_t line = 0; line < 5; ++line) {
-        if (w.controlId == devices.VolumeId(card, 0, Source(line))) {
+      for (int32_t line = 0; line < 5; ++line)
+        if (w.controlId == devices.VolumeId(card, 0, Source(line)))
           steps.push_back(std::string(names[line]) + " vol " + std::to_string(w.value));
-        } else if (w.controlId == devices.MuteId(card, 0, Source(line))) {
+        else if (w.controlId == devices.MuteId(card, 0, Source(line)))
           steps.push_back(std::string(names[line]) + " mute " + std::to_string(w.value));
-        }
-      }
     }
     seen_ = devices.writes.size();
     return steps;
@@ -131,10 +129,9 @@ TEST_F(MixerController, FadeOutOverTwoSecondsFallsEvery40MsThenMutesAndRestoresT
   EXPECT_NEAR(static_cast<double>(log.back().ms), 2000, 10);
   // Before that, each line falls once every 40 ms: about 50 writes from near 40000 to near 0.
   std::vector<Timed> pcmFalls;
-  for (size_t i = 0; i + 6 < log.size(); ++i) {
+  for (size_t i = 0; i + 6 < log.size(); ++i)
     if (log[i].step.rfind("PCM vol ", 0) == 0)
       pcmFalls.push_back(log[i]);
-  }
   ASSERT_GE(pcmFalls.size(), 49u);
   ASSERT_LE(pcmFalls.size(), 51u);
   EXPECT_GT(std::stoul(pcmFalls.front().step.substr(8)), 38000u);

@@ -153,9 +153,8 @@ TEST_F(SettingsIniFile, RefusesWhatWouldBreakTheLineStructure) {
 TEST_F(SettingsIniFile, BinaryContentReadsWithoutCrashAndCanBeWritten) {
   std::mt19937 random(7);
   std::string bytes(64 * 1024, '\0');
-  for (char& c : bytes) {
+  for (char& c : bytes)
     c = static_cast<char>(random());
-  }
   bytes += std::string("\n[A]\nk=\0\0x\n", 11);
   WriteFile(path_, bytes);
   EXPECT_EQ(ini_.ReadString("A", "k"), std::string("\0\0x", 3));

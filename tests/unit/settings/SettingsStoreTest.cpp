@@ -32,9 +32,8 @@ class FailingProfileFile : public platform::ProfileFile {
     ++writes;
     for (const auto& v : values) {
       keys.push_back(v.Section + "/" + v.Key);
-      if (v.Key == failingKey_) {
+      if (v.Key == failingKey_)
         return false;
-      }
     }
     return file_.WriteStrings(values);
   }
@@ -116,9 +115,8 @@ TEST_F(SettingsFile, WithoutAFileEveryFieldHasItsDefault) {
   EXPECT_EQ(s.FadeOut, 0.0);
   EXPECT_EQ(s.FadeIn, 2.0);
   EXPECT_EQ(s.MixerWait, 10);
-  for (const MixerLineChoice& line : s.Lines) {
+  for (const MixerLineChoice& line : s.Lines)
     EXPECT_EQ(line, (MixerLineChoice{"", 0, 0, 128}));
-  }
   EXPECT_TRUE(errors_.empty());
 }
 
@@ -191,9 +189,8 @@ TEST_F(SettingsFile, SaveAndLoadReproduceEveryFieldAndKeepForeignKeys) {
 TEST_F(SettingsFile, DamagedFilesLoadWithDefaultsWhereUnreadable) {
   std::mt19937 random(11);
   std::string noise(4096, '\0');
-  for (char& c : noise) {
+  for (char& c : noise)
     c = static_cast<char>(random());
-  }
   for (const std::string& content : {noise, std::string(), std::string("\0\0\0", 3)}) {
     Load(content);
     EXPECT_EQ(Settings.Bitrate, 48000);
@@ -292,9 +289,8 @@ class SettingsAutoStart : public SettingsFile {
   }
   std::vector<std::string> UserNames() {
     std::vector<std::string> names;
-    for (const auto& value : UserEntries()) {
+    for (const auto& value : UserEntries())
       names.push_back(value.Name);
-    }
     return names;
   }
 };
@@ -320,9 +316,8 @@ TEST_F(SettingsAutoStart, AddsUnderTheFirstFreeNameOnlyOnce) {
 
 TEST_F(SettingsAutoStart, RemovingTakesEveryEntryNamingThisProgramWhateverItsCase) {
   std::string shouted = exe_;
-  for (char& c : shouted) {
+  for (char& c : shouted)
     c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
   ASSERT_TRUE(runKeys_.Write("Mine", exe_));
   ASSERT_TRUE(runKeys_.Write("MineAgain", shouted));
   ASSERT_TRUE(runKeys_.Write("Other", "/usr/bin/other"));

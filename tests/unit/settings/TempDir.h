@@ -21,11 +21,9 @@ class TempDir {
   ~TempDir() {
     // Folders made read-only by a test must be writable again to be removed.
     std::error_code ec;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ec)) {
-      if (entry.is_directory(ec)) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ec))
+      if (entry.is_directory(ec))
         chmod(entry.path().c_str(), 0700);
-      }
-    }
     chmod(path_.c_str(), 0700);
     std::filesystem::remove_all(path_, ec);
   }
@@ -38,9 +36,8 @@ class TempDir {
   // The names of every file in the folder (not in subfolders), sorted.
   std::vector<std::string> Files(const std::string& sub = {}) const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_ / sub)) {
+    for (const auto& entry : std::filesystem::directory_iterator(path_ / sub))
       names.push_back(entry.path().filename().string());
-    }
     std::sort(names.begin(), names.end());
     return names;
   }

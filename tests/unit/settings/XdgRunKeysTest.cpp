@@ -29,9 +29,8 @@ class SettingsRunKeys : public ::testing::Test {
 
 std::vector<std::string> Names(const std::vector<RunValue>& values) {
   std::vector<std::string> names;
-  for (const RunValue& value : values) {
+  for (const RunValue& value : values)
     names.push_back(value.Name);
-  }
   return names;
 }
 
@@ -45,9 +44,8 @@ TEST_F(SettingsRunKeys, WrittenEntryIsADesktopEntryWhoseCommandReadsBack) {
   const std::vector<std::string> paths = {"/opt/Calvora Mixer/calvora",
                                           "/a/$HOME/`x`/\"q\"/back\\slash/100%/%%u",
                                           "/tab\there/new\nline", ""};
-  for (size_t i = 0; i < paths.size(); ++i) {
+  for (size_t i = 0; i < paths.size(); ++i)
     ASSERT_TRUE(keys_.Write("e" + std::to_string(i), paths[i]));
-  }
   EXPECT_NE(ReadFile(user_ + "/e0.desktop").find("Exec=\"/opt/Calvora Mixer/calvora\"\n"),
             std::string::npos);
   const std::vector<RunValue> values = List(RunScope::CurrentUser);
@@ -90,9 +88,8 @@ TEST_F(SettingsRunKeys, AnythingButADesktopEntryWithExecIsNotText) {
   EXPECT_FALSE(values[1].IsText);
   EXPECT_TRUE(values[2].IsText);
   EXPECT_EQ(values[2].Text, "");
-  for (size_t i = 3; i < values.size(); ++i) {
+  for (size_t i = 3; i < values.size(); ++i)
     EXPECT_FALSE(values[i].IsText) << values[i].Name;
-  }
 }
 
 TEST_F(SettingsRunKeys, MissingListsOpenOnlyWhenCreatedAndMachineFoldersMerge) {
@@ -136,11 +133,10 @@ class ScopedEnv {
     setenv(name, value.c_str(), 1);
   }
   ~ScopedEnv() {
-    if (had_) {
+    if (had_)
       setenv(name_, old_.c_str(), 1);
-    } else {
+    else
       unsetenv(name_);
-    }
   }
 
  private:
