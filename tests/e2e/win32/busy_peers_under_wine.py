@@ -48,9 +48,9 @@ def main(session):
                         "SilenceTime=1\r\nRestoreTime=0.5\r\nSilenceLevel=-40\r\nWait=3\r\n",
                         ready=lambda: wine(texts).returncode == 0, timeout=60)
 
-    def busy_peer_exe(name, busy_ms):
+    def busy_peer_exe(name, busy_ms, *busy_in_code):
         """busy-peer.exe: every line it prints, with the time it arrived."""
-        return Peer(session, ["wine", busy_peer, name, str(busy_ms)])
+        return Peer(session, ["wine", busy_peer, name, str(busy_ms), *busy_in_code])
 
     healthy, brief, slow = (busy_peer_exe("Healthy", 0), busy_peer_exe("Brief", 1500),
                             busy_peer_exe("Slow", 10000))
@@ -118,6 +118,7 @@ def main(session):
     card("programme", "silence")
     closing.wait_for_line(lambda line: line == "busy", "the closing peer's silence notice")
     busy = closing.first("busy")
+    asked = time.monotonic()
     wine(texts, "--end-session")
     try:
         app.wait(timeout=20)
@@ -131,8 +132,10 @@ def main(session):
         fail(f"the utility ended {ended - busy:.1f} s after the peer fell busy: it waited for it")
     wait_until(lambda: BYE in closing.notices(), 10, "no goodbye to the peer busy at the close")
     check_goodbye_comes_first_and_last(session, "busy at the close", closing)
-    print(f"ok: the utility ended {ended - busy:.1f} s after a peer fell busy for 4 s, and the "
-          f"peer found the goodbye {closing.first('awake') - ended:.1f} s after the end")
+    print(f"ok: the utility ended {ended - asked:.1f} s after the session's end was asked for "
+          f"(Wine's start of the asking program included), {ended - busy:.1f} s after a peer fell "
+          f"busy for 4 s; the peer found the goodbye {closing.first('awake') - ended:.1f} s after "
+          "the end")
 
 
 with Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-wine-busy-",
