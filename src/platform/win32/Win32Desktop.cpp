@@ -53,6 +53,11 @@ Win32Desktop::Win32Desktop(std::string_view className)
 }
 
 Win32Desktop::~Win32Desktop() {
+  // What comes in while the posts are handed over is answered 0: the handlers' owners may be
+  // gone already.
+  messageHandler_ = nullptr;
+  dataHandler_ = nullptr;
+  unansweredHandler_ = nullptr;
   HandOverPosts();
   if (ownWindow_ != 0) {
     SetWindowLongPtrW(ToHwnd(ownWindow_), GWLP_USERDATA, 0);
@@ -114,8 +119,10 @@ void Win32Desktop::AnswerSentMessages(uint32_t waitMs) {
 }
 
 void Win32Desktop::HandOverPosts() {
-  // Every thread gets the same moment to hand over its posts itself, behind the message in
-  // flight, so closing waits that moment once however many windows are busy.
+  // A thread hands over what is queued itself once its window has answered the message in
+  // flight. One still waiting after a moment is inside the system's send, so what is handed
+  // over from here reaches the window after that message. The moment is one for all threads:
+  // closing waits it once, however many windows are busy.
   for (const auto& [target, queue] : queues_)
     queue->Stop();
   const uint32_t start = GetTickCount();
@@ -125,8 +132,8 @@ void Win32Desktop::HandOverPosts() {
   };
   while (!allFinished() && GetTickCount() - start < Win32PeerQueue::kFinishWaitMs)
     AnswerSentMessages(5);
-  // A window still busy with the message in flight finds the rest in its message queue when
-  // it answers: the system holds it there, also after this program has ended.
+  // The system keeps what is handed over in the busy window's message queue until the window
+  // answers, also after this program has ended.
   for (const auto& [target, queue] : queues_)
     if (!queue->Finished())
       queue->HandOverNow();
