@@ -223,9 +223,12 @@ bool TCV_AudioMixer::FormClose() {
   // Closing the controller leaves the lines' volumes and switches as they are.
   ReleaseLineMixer();
   if (CommandChannel) {
-    // Every peer hears the goodbye before the channel goes.
+    // Every peer hears the goodbye before the channel goes, also one that is busy now: the
+    // goodbyes are handed to the system, which holds them for the peers, before the program
+    // lets go of its senders and ends.
     CommandChannel->SendToPeers(link::WINMSG_CONTROL, link::CTRL_BYE);
     services_.Desktop.SetMessageHandler(nullptr);
+    services_.Desktop.HandOverPosts();
     CommandChannel.reset();
   }
   LevelFader.reset();

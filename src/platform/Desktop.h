@@ -107,6 +107,12 @@ class Desktop {
   // has not answered since: what it is sent meanwhile only waits in its queue.
   virtual bool Behind(WindowHandle target) const = 0;
 
+  // For a program that is closing: hands every post still queued over to the system now, to
+  // reach its window in order however late that window answers. Waits a moment at most, never
+  // for a busy window; what the system cannot hold for a window (data) is left out. A desktop
+  // whose posts are with the system already has nothing to do.
+  virtual void HandOverPosts() {}
+
   // The window that sent the message or data being handled right now, as the desktop saw
   // the sender (never what the message says about itself); 0 outside a handler or for a
   // sender that is no window.

@@ -115,16 +115,15 @@ bool NamesProgram(const platform::RunValue& value, const std::string& upperPath)
   return !value.Text.empty() && UpperCase(value.Text) == upperPath;
 }
 
-// Whether the machine's list starts this program. The list is only read, and any trouble in it
-// just ends its scan.
+// Whether the machine's list starts this program. The list is only read, and trouble in it is
+// never reported: an entry that cannot be read is passed over, and the entries after it (in a
+// registry view of their own, maybe) still count.
 bool MachineListNamesProgram(platform::RunKeys& runKeys, const std::string& upperPath) {
   const auto machine = runKeys.List(platform::RunScope::LocalMachine, false);
   if (!machine)
     return false;
   for (const platform::RunValue& value : *machine) {
-    if (!value.IsText)
-      return false;
-    if (NamesProgram(value, upperPath))
+    if (value.IsText && NamesProgram(value, upperPath))
       return true;
   }
   return false;

@@ -53,7 +53,12 @@ Win32Desktop::Win32Desktop(std::string_view className)
 }
 
 Win32Desktop::~Win32Desktop() {
-  queues_.clear();
+  // What comes in while the posts are handed over is answered 0: the handlers' owners may be
+  // gone already.
+  messageHandler_ = nullptr;
+  dataHandler_ = nullptr;
+  unansweredHandler_ = nullptr;
+  HandOverPosts();
   if (ownWindow_ != 0) {
     SetWindowLongPtrW(ToHwnd(ownWindow_), GWLP_USERDATA, 0);
     DestroyWindow(ToHwnd(ownWindow_));
@@ -103,10 +108,38 @@ uint32_t Win32Desktop::WaitForPosts(WindowHandle target) {
     if (waited >= timeout)
       return 0;
     // Messages sent to this window are answered meanwhile, as inside SendMessageTimeout.
-    MsgWaitForMultipleObjectsEx(0, nullptr, 5, QS_SENDMESSAGE, 0);
-    MSG message;
-    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    AnswerSentMessages(5);
   }
+}
+
+void Win32Desktop::AnswerSentMessages(uint32_t waitMs) {
+  MsgWaitForMultipleObjectsEx(0, nullptr, waitMs, QS_SENDMESSAGE, 0);
+  MSG message;
+  PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+void Win32Desktop::HandOverPosts() {
+  // A thread hands over what is queued itself once its window has answered the message in
+  // flight. One still waiting after a moment is inside the system's send, so what is handed
+  // over from here reaches the window after that message. The moment is one for all threads:
+  // closing waits it once, however many windows are busy.
+  for (const auto& [target, queue] : queues_)
+    queue->Stop();
+  const uint32_t start = GetTickCount();
+  const auto allFinished = [this] {
+    return std::all_of(queues_.begin(), queues_.end(),
+                       [](const auto& entry) { return entry.second->Finished(); });
+  };
+  while (!allFinished() && GetTickCount() - start < Win32PeerQueue::kFinishWaitMs)
+    AnswerSentMessages(5);
+  // The system keeps what is handed over in the busy window's message queue until the window
+  // answers, also after this program has ended.
+  for (const auto& [target, queue] : queues_)
+    if (!queue->Finished())
+      queue->HandOverNow();
+  queues_.clear();
+  if (ownWindow_ != 0)
+    KillTimer(ToHwnd(ownWindow_), kQueueTimer);
 }
 
 void Win32Desktop::Queue(WindowHandle target, Win32PeerQueue::Message message) {
@@ -155,8 +188,13 @@ void Win32Desktop::WaitAndProcess(int32_t timeoutMs) {
 void Win32Desktop::CheckQueues() {
   std::vector<WindowHandle> givenUp;
   for (auto it = queues_.begin(); it != queues_.end();) {
-    if (it->second->TakeGivenUp())
+    // A window given up is let go with its queue, which takes nothing more: what is posted
+    // to it after the report goes by a fresh queue and reaches it as the next message.
+    if (it->second->TakeGivenUp()) {
       givenUp.push_back(it->first);
+      it = queues_.erase(it);
+      continue;
+    }
     const bool gone = it->second->Gone() || (!IsWindow(ToHwnd(it->first)) && it->second->Idle());
     it = gone ? queues_.erase(it) : std::next(it);
   }

@@ -6,7 +6,8 @@
 // order (Win32PeerQueue), so no window ever waits behind another and the loop of this
 // program's window never waits at all; a window whose oldest post has waited
 // kReplyTimeoutMs is behind, and one that leaves a post unanswered for the give-up time is
-// reported from the window's timer. A send to a window with posts still queued waits for
+// reported from the window's timer, its queue let go first: whatever is posted to it after
+// the report (a goodbye) reaches it next. A send to a window with posts still queued waits for
 // them first, so sends and posts keep their order. The system does not say who sent a
 // message: as the peers of this protocol always have, a sender names its window in wParam,
 // and MessageSender is that window while it exists.
@@ -40,6 +41,7 @@ class Win32Desktop : public Desktop {
   Result PostData(WindowHandle target, uint32_t wParam, uint32_t kind,
                   std::span<const uint8_t> bytes, Answer answer) override;
   bool Behind(WindowHandle target) const override;
+  void HandOverPosts() override;
   WindowHandle MessageSender() const override { return messageSender_; }
   void SetMessageHandler(MessageHandler handler) override { messageHandler_ = std::move(handler); }
   void SetDataHandler(DataHandler handler) override { dataHandler_ = std::move(handler); }
@@ -60,6 +62,8 @@ class Win32Desktop : public Desktop {
   // Waits, answering the messages sent to this window, until the posts queued for the
   // target are all answered; the milliseconds left of the reply time-out, or 0 when it ran out.
   uint32_t WaitForPosts(WindowHandle target);
+  // Answers the messages sent to this window that come within waitMs.
+  static void AnswerSentMessages(uint32_t waitMs);
   // Reports the windows given up and forgets the queues of windows that are gone.
   void CheckQueues();
   WindowHandle SenderNamedBy(uintptr_t wParam) const;

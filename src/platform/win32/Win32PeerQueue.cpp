@@ -11,9 +11,6 @@ namespace calvora::platform::win32 {
 
 namespace {
 
-// How long closing a queue waits for its thread to hand over what is left.
-constexpr int kFinishWaitMs = 500;
-
 HWND ToHwnd(WindowHandle handle) {
   return reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
 }
@@ -67,8 +64,10 @@ struct Win32PeerQueue::State {
   bool sending = false;
   uint32_t sendingQueuedAt = 0;
   bool stop = false;
-  bool finished = false;  // the thread has handed over what it could and ended
-  bool givenUp = false;
+  bool finished = false;   // the thread has handed over what it could and ended
+  bool takenOver = false;  // HandOverNow took what was queued from the thread
+  bool givenUp = false;    // given up since the last TakeGivenUp
+  bool silenced = false;   // given up: takes no more messages
   bool gone = false;
 };
 
@@ -80,22 +79,49 @@ Win32PeerQueue::Win32PeerQueue(WindowHandle target, uint32_t giveUpMs)
 }
 
 Win32PeerQueue::~Win32PeerQueue() {
+  Stop();
   std::unique_lock<std::mutex> guard(state_->lock);
+  // A window that answers lets the thread end at once; one that is busy is not waited for.
+  const bool finished =
+      state_->wake.wait_for(guard, std::chrono::milliseconds(kFinishWaitMs),
+                            [this] { return state_->finished || state_->takenOver; }) &&
+      state_->finished;
+  guard.unlock();
+  if (finished) {
+    thread_.join();
+    return;
+  }
+  HandOverNow();
+  thread_.detach();  // it ends when the window answers or the give-up time is out
+}
+
+void Win32PeerQueue::Stop() {
+  const std::lock_guard<std::mutex> guard(state_->lock);
   state_->stop = true;
   state_->wake.notify_all();
-  // A window that answers lets the thread end at once; one that is busy is not waited for.
-  const bool finished = state_->wake.wait_for(guard, std::chrono::milliseconds(kFinishWaitMs),
-                                              [this] { return state_->finished; });
-  guard.unlock();
-  if (finished)
-    thread_.join();
-  else
-    thread_.detach();  // it ends when the window answers or the give-up time is out
+}
+
+bool Win32PeerQueue::Finished() const {
+  const std::lock_guard<std::mutex> guard(state_->lock);
+  return state_->finished;
+}
+
+void Win32PeerQueue::HandOverNow() {
+  std::deque<Message> rest;
+  {
+    const std::lock_guard<std::mutex> guard(state_->lock);
+    rest.swap(state_->messages);
+    state_->queuedAt.clear();
+    state_->takenOver = true;
+  }
+  HandOver(*state_, rest);
 }
 
 void Win32PeerQueue::Push(Message message) {
   {
     const std::lock_guard<std::mutex> guard(state_->lock);
+    if (state_->stop || state_->silenced)
+      return;
     state_->messages.push_back(std::move(message));
     state_->queuedAt.push_back(GetTickCount());
   }
@@ -104,6 +130,8 @@ void Win32PeerQueue::Push(Message message) {
 
 bool Win32PeerQueue::WaitingSince(uint32_t limitMs) const {
   const std::lock_guard<std::mutex> guard(state_->lock);
+  if (state_->silenced)
+    return true;
   uint32_t oldest = 0;
   if (state_->sending)
     oldest = state_->sendingQueuedAt;
@@ -167,11 +195,14 @@ void Win32PeerQueue::Run(const std::shared_ptr<State>& state) {
     }
     const std::lock_guard<std::mutex> guard(state->lock);
     state->sending = false;
-    // Neither a window that is gone nor one given up gets what waits for it.
+    // Neither a window that is gone nor one given up gets what waits for it. A window given
+    // up gets nothing more from this queue either: whatever comes before it is told goodbye
+    // would reach it first, and every later time-out would drop the goodbye too.
     if (status == result::kInvalidHandle || status == result::kTimeout) {
       state->messages.clear();
       state->queuedAt.clear();
       (status == result::kTimeout ? state->givenUp : state->gone) = true;
+      state->silenced = state->silenced || status == result::kTimeout;
     }
   }
 }

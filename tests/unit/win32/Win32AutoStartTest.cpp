@@ -20,13 +20,15 @@ class Win32AutoStart : public ::testing::Test {
   ~Win32AutoStart() override {
     RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), KEY_WOW64_32KEY, 0);
   }
 
-  void SetRaw(HKEY root, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+  void SetRaw(HKEY root, const wchar_t* name, DWORD type, const void* data, DWORD size,
+              REGSAM view = 0) {
     HKEY key = nullptr;
-    ASSERT_EQ(
-        RegCreateKeyExW(root, path_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-        ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExW(root, path_.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
     RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
   }
@@ -84,6 +86,21 @@ TEST_F(Win32AutoStart, TheMachinesEntryCountsButIsNeverRemoved) {
   EXPECT_TRUE(store_.IsAutoStart());
   store_.SetAutoStart(false);
   EXPECT_TRUE(store_.IsAutoStart());
+}
+
+// A 32-bit installer's entry in the 32-bit view counts, past values that are no text in either
+// view: the dialog's box shows it, and ticking it adds no second start at logon.
+TEST_F(Win32AutoStart, TheMachinesEntryCountsPastBinaryValuesInBothViewsUnderWine) {
+  const std::wstring exe = L"C:\\Programme\\Calvora Ü\\calvora-audio-mixer.exe";
+  const BYTE binary[] = {0x02, 0x00, 0x00, 0x00};
+  SetRaw(HKEY_LOCAL_MACHINE, L"Binary", REG_BINARY, binary, sizeof binary, KEY_WOW64_64KEY);
+  SetRaw(HKEY_LOCAL_MACHINE, L"Binary", REG_BINARY, binary, sizeof binary, KEY_WOW64_32KEY);
+  SetRaw(HKEY_LOCAL_MACHINE, L"Station", REG_SZ, exe.c_str(),
+         static_cast<DWORD>((exe.size() + 1) * sizeof(wchar_t)), KEY_WOW64_32KEY);
+  EXPECT_TRUE(store_.IsAutoStart());
+  store_.SetAutoStart(true);
+  EXPECT_TRUE(UserNames().empty());
+  EXPECT_TRUE(errors_.empty()) << "the machine's list is read quietly";
 }
 
 TEST_F(Win32AutoStart, AUserValueThatIsNoTextIsReportedByName) {
