@@ -6,9 +6,9 @@
 #   scripts/install-deps.sh display   only a virtual display for the Windows tests (scripts/test-windows.sh)
 set -euo pipefail
 group=${1:-all}
-# What both builds need: CMake with Ninja, and the header-only libraries of calvora-ctl (the
-# Windows build takes them straight from these packages).
-both=(cmake ninja-build libcli11-dev nlohmann-json3-dev googletest)
+# What both builds need: CMake with Ninja, the header-only libraries of calvora-ctl and of the
+# settings file's encodings (the Windows build takes them straight from these packages).
+both=(cmake ninja-build libcli11-dev nlohmann-json3-dev libutfcpp-dev googletest)
 # The Windows build: the cross compiler, Wine to run it, the installer.
 cross=(mingw-w64 wine wine64 nsis)
 windows=("${both[@]}" "${cross[@]}")

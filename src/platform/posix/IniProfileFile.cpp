@@ -1,5 +1,6 @@
 #include "platform/posix/IniProfileFile.h"
 
+#include "platform/ini/IniDocument.h"
 #include "platform/ini/IniText.h"
 
 #include <dirent.h>
@@ -22,6 +23,10 @@ namespace calvora::platform::posix {
 namespace {
 
 constexpr off_t kMaxFileSize = static_cast<off_t>(ini::kMaxFileSize);
+// Lines this program adds end as this system's do, in a file that has no line end yet. There
+// is no ANSI code page here: a file without a byte-order mark is UTF-8.
+constexpr std::string_view kLineEnd = "\n";
+constexpr const ini::AnsiCodePage* kNoCodePage = nullptr;
 
 // Reads a regular file of reasonable size whole. Nothing when it is missing, not a regular
 // file, too large or unreadable.
@@ -203,7 +208,7 @@ std::optional<std::string> IniProfileFile::ReadString(std::string_view section,
   const std::optional<std::string> content = ReadWholeFile(path_);
   if (!content)
     return std::nullopt;
-  return ini::FindValue(*content, section, key);
+  return ini::IniDocument::Read(*content, kNoCodePage, kLineEnd).Find(section, key);
 }
 
 bool IniProfileFile::WriteString(std::string_view section, std::string_view key,
@@ -217,7 +222,7 @@ bool IniProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
       return false;
 
   const std::string target = ResolvedPath(path_);
-  std::string content;
+  ini::IniDocument document = ini::IniDocument::New(kLineEnd);
   struct stat st {};
   if (stat(target.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode) || !Writable(target, st))
@@ -226,7 +231,7 @@ bool IniProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
     std::optional<std::string> current = ReadWholeFile(target);
     if (!current)
       return false;
-    content = std::move(*current);
+    document = ini::IniDocument::Read(*current, kNoCodePage, kLineEnd);
   } else if (errno != ENOENT) {
     return false;
   }
@@ -235,7 +240,8 @@ bool IniProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
   if (stat(folder.c_str(), &folderStat) != 0 || !Writable(folder, folderStat))
     return false;
 
-  return ReplaceFile(target, ini::WithValues(content, values, "\n"), 0666, calls_);
+  document.Set(values);
+  return ReplaceFile(target, document.Bytes(), 0666, calls_);
 }
 
 bool IniProfileFile::ReplaceFile(const std::string& path, std::string_view content,

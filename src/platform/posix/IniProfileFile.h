@@ -6,8 +6,10 @@
 
 namespace calvora::platform::posix {
 
-// An INI file on disk. Every write reads the current file, changes its keys and replaces the
-// file through a temporary file and a rename.
+// An INI file on disk, read as the Windows build reads it: UTF-16 or UTF-8 after a byte-order
+// mark, otherwise UTF-8. Every write reads the current file, changes its keys in the file's own
+// encoding and line ends (LF in a new file), keeps every other line byte for byte, and replaces
+// the file through a temporary file and a rename.
 class IniProfileFile : public ProfileFile {
  public:
   // The system calls that make a replacement durable, in the order it needs them: the content

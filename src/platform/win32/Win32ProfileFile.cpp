@@ -4,9 +4,10 @@
 
 #include <random>
 
+#include "platform/ini/IniDocument.h"
 #include "platform/ini/IniText.h"
-#include "platform/win32/ProfileEncoding.h"
 #include "platform/win32/WideText.h"
+#include "platform/win32/Win32AnsiCodePage.h"
 
 namespace calvora::platform::win32 {
 
@@ -15,6 +16,9 @@ namespace {
 constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
 constexpr std::wstring_view kTemporaryMark = L".tmp-";
 constexpr size_t kTemporarySuffixLength = 6;
+// Lines this program adds end as Windows' own do, in a file that has no line end yet.
+constexpr std::string_view kLineEnd = "\r\n";
+const Win32AnsiCodePage kAnsiCodePage;
 
 // Closes a file handle when it leaves scope.
 class FileHandle {
@@ -134,7 +138,7 @@ std::optional<std::string> Win32ProfileFile::ReadString(std::string_view section
   const std::optional<std::string> content = ReadWholeFile(Widen(path_));
   if (!content)
     return std::nullopt;
-  return ini::FindValue(DecodeProfile(*content).Utf8, section, key);
+  return ini::IniDocument::Read(*content, &kAnsiCodePage, kLineEnd).Find(section, key);
 }
 
 bool Win32ProfileFile::WriteString(std::string_view section, std::string_view key,
@@ -147,7 +151,7 @@ bool Win32ProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
     if (!ini::CanHold(v))
       return false;
   // A new file is written as this program always has; an existing one keeps its encoding.
-  ProfileText content;
+  ini::IniDocument document = ini::IniDocument::New(kLineEnd);
   const DWORD attributes = GetFileAttributesW(Widen(path_).c_str());
   if (attributes != kNoAttributes) {
     if (IsFolder(attributes) || (attributes & FILE_ATTRIBUTE_READONLY) != 0)
@@ -156,12 +160,12 @@ bool Win32ProfileFile::WriteStrings(const std::vector<ProfileValue>& values) {
     std::optional<std::string> current = ReadWholeFile(Widen(path_));
     if (!current)
       return false;
-    content = DecodeProfile(*current);
+    document = ini::IniDocument::Read(*current, &kAnsiCodePage, kLineEnd);
   } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
     return false;
   }
-  return ReplaceContent(
-      path_, EncodeProfile(ini::WithValues(content.Utf8, values, "\r\n"), content.Encoding));
+  document.Set(values);
+  return ReplaceContent(path_, document.Bytes());
 }
 
 bool Win32ProfileFile::ReplaceContent(const std::string& path, std::string_view content) {

@@ -7,8 +7,9 @@ namespace calvora::platform::win32 {
 
 // An INI file on disk (path in UTF-8), read as the Windows profile functions read it: UTF-16
 // or UTF-8 after a byte-order mark, otherwise the ANSI code page. Every write reads the current
-// file, changes its keys, writes CRLF line ends in the file's own encoding and replaces the
-// file through a temporary file beside it and MoveFileExW.
+// file, changes its keys in the file's own encoding and line ends (CRLF in a new file), keeps
+// every other line byte for byte, and replaces the file through a temporary file beside it and
+// MoveFileExW.
 class Win32ProfileFile : public ProfileFile {
  public:
   explicit Win32ProfileFile(std::string path);

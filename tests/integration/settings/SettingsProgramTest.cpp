@@ -1,13 +1,17 @@
 // The main window and the settings dialog on Qt with the real ALSA code and the virtual sound
 // card: the "Settings" button opens the dialog, the user chooses the virtual capture device
 // and a line of the virtual mixer and saves, and the INI file then holds what the next start
-// reads.
+// reads, in the encoding and line ends the file came with.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+
+#include <utf8/cpp17.h>
 
 #include <QApplication>
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "VirtualDesktop.h"
 #include "app/Main.h"
@@ -30,6 +34,31 @@ int IndexOf(const QComboBox& list, const char* text) {
   return list.findText(text, Qt::MatchExactly);
 }
 
+std::string Utf16LeWithMark(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t c : text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  return bytes;
+}
+
+// The file's text when all of it is UTF-16 LE after its mark, as Windows reads it; nothing
+// when any part is not.
+std::optional<std::string> WholeUtf16Le(const std::string& bytes) {
+  if (bytes.rfind("\xFF\xFE", 0) != 0 || bytes.size() % 2 != 0)
+    return std::nullopt;
+  std::u16string units;
+  for (size_t i = 2; i < bytes.size(); i += 2)
+    units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                   static_cast<unsigned char>(bytes[i + 1]) << 8);
+  try {
+    return utf8::utf16to8(units);
+  } catch (const utf8::exception&) {
+    return std::nullopt;
+  }
+}
+
 TEST(SettingsInTheProgram, ChoicesMadeInTheDialogAreSavedForTheNextStart) {
   const fs::path dir = fs::temp_directory_path() / ("calvora-program-" + std::to_string(getpid()));
   fs::create_directories(dir / "card");
@@ -42,6 +71,10 @@ TEST(SettingsInTheProgram, ChoicesMadeInTheDialogAreSavedForTheNextStart) {
   testing::VirtualDesktop desktop;
   platform::alsa::AlsaWaveInput waveInput;
   platform::alsa::AlsaMixerDevices mixerDevices;
+  // Saved by Notepad on Windows as "Unicode": UTF-16 LE with a mark and CRLF line ends.
+  const std::string fromWindows = Utf16LeWithMark(
+      u"; Studio S\u00FCd\r\n[Settings]\r\nPID=0\r\n[Station]\r\nName=B\u00FChne\r\n");
+  std::ofstream(dir / "calvora.ini", std::ios::binary) << fromWindows;
   platform::posix::IniProfileFile ini((dir / "calvora.ini").string());
   platform::posix::XdgRunKeys runKeys((dir / "autostart").string(), {});
   settings::SettingsStore store(ini, runKeys, (dir / "calvora").string(),
@@ -106,6 +139,18 @@ TEST(SettingsInTheProgram, ChoicesMadeInTheDialogAreSavedForTheNextStart) {
   EXPECT_EQ(s.Lines[0].Line, 1);
   EXPECT_EQ(s.Lines[0].Level, 200 * 257);
   EXPECT_EQ(s.Lines[1].Level, 200 * 257);
+
+  // The file is UTF-16 throughout, every line ending in CRLF, its own lines kept.
+  std::ostringstream saved;
+  saved << std::ifstream(dir / "calvora.ini", std::ios::binary).rdbuf();
+  const std::optional<std::string> text = WholeUtf16Le(saved.str());
+  ASSERT_TRUE(text.has_value()) << "not UTF-16 throughout";
+  EXPECT_EQ(text->rfind("; Studio S\u00FCd\r\n[Settings]\r\nPID=0\r\n", 0), 0u) << *text;
+  EXPECT_NE(text->find("\r\n[Station]\r\nName=B\u00FChne\r\n"), std::string::npos);
+  EXPECT_NE(text->find("\r\nCard=Calvora Virtual Capture\r\n"), std::string::npos);
+  EXPECT_NE(text->find("\r\nDevice0=Calvora Virtual Mixer\r\n"), std::string::npos);
+  for (size_t lf = text->find('\n'); lf != std::string::npos; lf = text->find('\n', lf + 1))
+    ASSERT_EQ(text->at(lf - 1), '\r') << "a line end other than CRLF at " << lf;
   fs::remove_all(dir);
 }
 

@@ -7,9 +7,10 @@ build=$1 source=$2 seconds=$3
 out="$build/tests/reliability/fuzz"
 mkdir -p "$out/corpus"
 clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
-  -I"$source/src" \
+  -I"$source/src" -isystem /usr/include/utf8cpp \
   "$source/tests/reliability/fuzz/SettingsFuzzer.cpp" "$source/src/settings/Settings.cpp" \
   "$source/src/platform/posix/IniProfileFile.cpp" "$source/src/platform/ini/IniText.cpp" \
+  "$source/src/platform/ini/IniDocument.cpp" "$source/src/platform/ini/ProfileEncoding.cpp" \
   "$source/src/platform/posix/XdgRunKeys.cpp" \
   -o "$out/fuzz-settings"
 # The working corpus grows in the build folder; the real files seed it.

@@ -99,32 +99,86 @@ TEST_F(SettingsIniFile, ValuesAreTrimmedUnquotedAndReadFromCrlfLines) {
   EXPECT_EQ(ini_.ReadString("B", "plain"), std::nullopt);
 }
 
-TEST_F(SettingsIniFile, WriteChangesOnlyItsKeyAndKeepsEverythingElse) {
+// Only the lines of keys that get a new value are written anew, with the line end they had;
+// new lines take the file's first line end. Every other line comes back byte for byte, bytes
+// that are not UTF-8 and the missing last line end included.
+TEST_F(SettingsIniFile, WriteChangesOnlyItsKeysAndKeepsEveryOtherByte) {
   WriteFile(path_,
-            "; settings of the mixer\r\n"
+            "; settings of the mixer \xE9t\xE9\r\n"
             "[Settings]\r\n"
-            "PID = 7\r\n"
-            "Other=keep me\r\n"
+            "  PID = 7\n"
+            "  Other = keep me \r\n"
             "\r\n"
-            "# trailing comment\r\n"
+            "# trailing comment\r\r\n"
             "[Foreign]\r\n"
-            "x=y\r\n");
-  ASSERT_TRUE(ini_.WriteString("settings", "pid", "8"));
-  ASSERT_TRUE(ini_.WriteString("Settings", "Hide", "1"));
-  ASSERT_TRUE(ini_.WriteString("Mixer", "Wait", "10"));
+            "x=\xFF\xFE y");
+  ASSERT_TRUE(ini_.WriteStrings({{"settings", "pid", "8"},
+                                 {"Settings", "Other", "keep me"},
+                                 {"Settings", "Hide", "1"},
+                                 {"Mixer", "Wait", "10"}}));
   EXPECT_EQ(ReadFile(path_),
-            "; settings of the mixer\n"
-            "[Settings]\n"
-            "PID=8\n"
-            "Other=keep me\n"
-            "Hide=1\n"
-            "\n"
-            "# trailing comment\n"
-            "[Foreign]\n"
-            "x=y\n"
-            "\n"
-            "[Mixer]\n"
-            "Wait=10\n");
+            "; settings of the mixer \xE9t\xE9\r\n"
+            "[Settings]\r\n"
+            "  PID=8\n"
+            "  Other = keep me \r\n"
+            "Hide=1\r\n"
+            "\r\n"
+            "# trailing comment\r\r\n"
+            "[Foreign]\r\n"
+            "x=\xFF\xFE y\r\n"
+            "\r\n"
+            "[Mixer]\r\n"
+            "Wait=10\r\n");
+}
+
+// Bytes of UTF-16 text, with its mark; an unpaired surrogate goes in as it stands.
+std::string Utf16(std::u16string_view text, bool bigEndian = false) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char16_t c : text) {
+    const auto high = static_cast<char>(c >> 8);
+    const auto low = static_cast<char>(c & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
+
+// Files as Windows editors save them read as the Windows build reads them, and a save keeps
+// the encoding, the mark and the line ends; what does not decode (a lone surrogate, an odd
+// last byte) stays where it was.
+TEST_F(SettingsIniFile, FilesFromWindowsAreReadAndSavedInTheirOwnEncoding) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string saved;
+  };
+  const std::vector<Case> cases = {
+      {"UTF-16 LE from Notepad",
+       Utf16(u"; Stati\xD800n\r\n[Settings]\r\nPID=4321\r\n[Soundcard]\r\nCard=Mikrofon "
+             u"\u00FC\u03A9\r\n") +
+           "\x01",
+       Utf16(u"; Stati\xD800n\r\n[Settings]\r\nPID=4321\r\n[Soundcard]\r\nCard=Line \u96EA\r\n"
+             u"\r\n[Mixer]\r\nWait=9\r\n") +
+           "\x01"},
+      {"UTF-16 BE, LF",
+       Utf16(u"[Settings]\nPID=4321\n[Soundcard]\nCard=Mikrofon \u00FC\u03A9\n", true),
+       Utf16(u"[Settings]\nPID=4321\n[Soundcard]\nCard=Line \u96EA\n\n[Mixer]\nWait=9\n", true)},
+      {"UTF-8 with a mark",
+       "\xEF\xBB\xBF[Settings]\r\nPID=4321\r\n[Soundcard]\r\nCard=Mikrofon \xC3\xBC\xCE\xA9\r\n",
+       "\xEF\xBB\xBF[Settings]\r\nPID=4321\r\n[Soundcard]\r\nCard=Line \xE9\x9B\xAA\r\n\r\n"
+       "[Mixer]\r\nWait=9\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(path_, c.bytes);
+    EXPECT_EQ(ini_.ReadString("settings", "PID"), "4321");
+    EXPECT_EQ(ini_.ReadString("Soundcard", "Card"), "Mikrofon \xC3\xBC\xCE\xA9");
+    ASSERT_TRUE(ini_.WriteStrings({{"Settings", "PID", "4321"},
+                                   {"Soundcard", "Card", "Line \xE9\x9B\xAA"},
+                                   {"Mixer", "Wait", "9"}}));
+    EXPECT_EQ(ReadFile(path_), c.saved);
+    EXPECT_EQ(ini_.ReadString("Soundcard", "Card"), "Line \xE9\x9B\xAA");
+  }
 }
 
 TEST_F(SettingsIniFile, AwkwardValuesComeBackAsWritten) {

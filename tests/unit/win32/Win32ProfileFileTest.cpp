@@ -128,7 +128,7 @@ TEST_F(Win32ProfileFileTest, EveryEncodingIsReadAsTheSystemReadsItAndKeptOnSave)
        "Line \u03A9",
        Utf16(L"[Soundcard]\r\nCard=Line \u03A9\r\n[Mixer]\r\nDevice0=Pult \u00E4\r\n")},
       {L"utf8.ini", "[Soundcard]\nCard=Mikrofon \xC3\xBC\n", "Line \u03A9",
-       "[Soundcard]\r\nCard=Line \xCE\xA9\r\n"},
+       "[Soundcard]\nCard=Line \xCE\xA9\n"},
       {L"utf8-mark.ini", "\xEF\xBB\xBF[Soundcard]\r\nCard=Mikrofon \xC3\xBC\r\n", "Line \u03A9",
        "\xEF\xBB\xBF[Soundcard]\r\nCard=Line \xCE\xA9\r\n"},
   };
@@ -145,6 +145,29 @@ TEST_F(Win32ProfileFileTest, EveryEncodingIsReadAsTheSystemReadsItAndKeptOnSave)
     EXPECT_EQ(ini.ReadString("Soundcard", "Card"), c.newCard);
   }
   EXPECT_EQ(SystemReads(L"ansi-more.ini", L"Mixer", L"Device0"), "Pult \u00E4");
+}
+
+// A save writes only the line of the key it changes, in the file's encoding and with that
+// line's own line end; every other line keeps its bytes, those that do not decode included (a
+// lone surrogate, an odd last byte), and the system's own profile function reads the result
+// whole.
+TEST_F(Win32ProfileFileTest, LinesNotSetComeBackByteForByteUnderWine) {
+  const std::string lastByte = "\x0A";
+  Put(L"notepad.ini", Utf16(L"; Studio \xD83D B\r\n[Settings]\nPID=4321\n[Soundcard]\r\n"
+                            L"Card=Mikrofon\r\nKeep= \xDC00 \r\n") +
+                          lastByte);
+  Win32ProfileFile ini(Utf8Path(L"notepad.ini"));
+  EXPECT_EQ(ini.ReadString("Settings", "PID"), "4321");
+  ASSERT_TRUE(ini.WriteStrings({{"Settings", "PID", "4321"},
+                                {"Soundcard", "Card", "Line \u96EA"},
+                                {"Settings", "Hide", "1"}}));
+  EXPECT_EQ(Content(L"notepad.ini"),
+            Utf16(L"; Studio \xD83D B\r\n[Settings]\nPID=4321\nHide=1\r\n[Soundcard]\r\n"
+                  L"Card=Line \u96EA\r\nKeep= \xDC00 \r\n") +
+                lastByte);
+  EXPECT_EQ(SystemReads(L"notepad.ini", L"Settings", L"PID"), "4321");
+  EXPECT_EQ(SystemReads(L"notepad.ini", L"Settings", L"Hide"), "1");
+  EXPECT_EQ(SystemReads(L"notepad.ini", L"Soundcard", L"Card"), "Line \u96EA");
 }
 
 // A file whose lines end in CR CR LF (what "\r\n" through a text-mode stream leaves) gives
