@@ -44,7 +44,8 @@ std::string TextOf(const BYTE* data, DWORD length) {
   return Narrow(text);
 }
 
-// Every value of an open key; nothing when the enumeration fails.
+// Every value of an open key; nothing when the key cannot be queried. A value that cannot be
+// read (it grew since the key was measured, say) is passed over, never the values after it.
 std::optional<std::vector<RunValue>> ValuesOf(HKEY key) {
   DWORD count = 0;
   DWORD maxName = 0;
@@ -64,7 +65,7 @@ std::optional<std::vector<RunValue>> ValuesOf(HKEY key) {
     if (status == ERROR_NO_MORE_ITEMS)
       break;
     if (status != ERROR_SUCCESS)
-      return std::nullopt;
+      continue;
     RunValue value;
     value.Name = Narrow(std::wstring_view(name.data(), nameLength));
     value.IsText = type == REG_SZ || type == REG_EXPAND_SZ;
