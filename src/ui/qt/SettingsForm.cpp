@@ -20,18 +20,18 @@ void Caption(const TextBox& caption, QWidget* parent) {
   label->setGeometry(caption.box.left, caption.box.top, caption.box.width, caption.box.height);
 }
 
-QtSpinEdit* Spin(const SpinBox& spin, const char* name, QWidget* parent) {
+QtSpinEdit* PlacedSpinEdit(const SpinBox& spin, const char* name, QWidget* parent) {
   return Placed(new QtSpinEdit(spin.minimum, spin.maximum, spin.decimals, spin.value, parent), name,
                 spin.box);
 }
 
-QtSlider* Slide(const SliderBox& slider, const char* name, QWidget* parent) {
+QtSlider* PlacedSlider(const SliderBox& slider, const char* name, QWidget* parent) {
   return Placed(new QtSlider(slider.minimum, slider.maximum, slider.step, slider.position, parent),
                 name, slider.box);
 }
 
 template <typename T>
-T* Texted(const TextBox& widget, const char* name, QWidget* parent) {
+T* PlacedWithText(const TextBox& widget, const char* name, QWidget* parent) {
   return Placed(new T(widget.text, parent), name, widget.box);
 }
 
@@ -47,31 +47,31 @@ SettingsForm::SettingsForm(QWidget* parent)
   setFixedSize(kClientWidth, kClientHeight);
 
   GBMain = Placed(new QGroupBox(kGBMainTitle, this), "GBMain", {0, 0, kClientWidth, kGBMainHeight});
-  CBSourceMode = Texted<QtCheckBox>(kCBSourceMode, "CBSourceMode", GBMain);
+  CBSourceMode = PlacedWithText<QtCheckBox>(kCBSourceMode, "CBSourceMode", GBMain);
   CBSourceMode->setToolTip(kCBSourceModeHint);
-  EPID = Spin(kEPID, "EPID", GBMain);
-  CBAutoStart = Texted<QtCheckBox>(kCBAutoStart, "CBAutoStart", GBMain);
-  CBHide = Texted<QtCheckBox>(kCBHide, "CBHide", GBMain);
+  EPID = PlacedSpinEdit(kEPID, "EPID", GBMain);
+  CBAutoStart = PlacedWithText<QtCheckBox>(kCBAutoStart, "CBAutoStart", GBMain);
+  CBHide = PlacedWithText<QtCheckBox>(kCBHide, "CBHide", GBMain);
 
   GBCard = Placed(new QtCheckGroup(kGBCardTitle, this), "GBCard",
                   {0, kGBCardTop, kClientWidth, kGBCardHeight});
   CBCard = Placed(new QtDropDownList(GBCard), "CBCard", kCBCard);
   CBBitrate = Placed(new QtDropDownList(GBCard), "CBBitrate", kCBBitrate);
   Caption(kSilenceLevelCaption, GBCard);
-  SSilence = Slide(kSSilence, "SSilence", GBCard);
-  LSilence = Texted<QtLabel>(kLSilence, "LSilence", GBCard);
+  SSilence = PlacedSlider(kSSilence, "SSilence", GBCard);
+  LSilence = PlacedWithText<QtLabel>(kLSilence, "LSilence", GBCard);
   Caption(kSilenceTimeCaption, GBCard);
-  ESilenceTime = Spin(kESilenceTime, "ESilenceTime", GBCard);
+  ESilenceTime = PlacedSpinEdit(kESilenceTime, "ESilenceTime", GBCard);
   Caption(kRestoreTimeCaption, GBCard);
-  ERestoreTime = Spin(kERestoreTime, "ERestoreTime", GBCard);
+  ERestoreTime = PlacedSpinEdit(kERestoreTime, "ERestoreTime", GBCard);
   Caption(kCardWaitCaption, GBCard);
-  ECardWait = Spin(kECardWait, "ECardWait", GBCard);
+  ECardWait = PlacedSpinEdit(kECardWait, "ECardWait", GBCard);
 
   GBMixer = Placed(new QtCheckGroup(kGBMixerTitle, this), "GBMixer",
                    {0, kGBMixerTop, kClientWidth, kGBMixerHeight});
-  CBSeparately = Texted<QtCheckBox>(kCBSeparately, "CBSeparately", GBMixer);
-  CBMuteOnly = Texted<QtCheckBox>(kCBMuteOnly, "CBMuteOnly", GBMixer);
-  CBSetLevel = Texted<QtCheckBox>(kCBSetLevel, "CBSetLevel", GBMixer);
+  CBSeparately = PlacedWithText<QtCheckBox>(kCBSeparately, "CBSeparately", GBMixer);
+  CBMuteOnly = PlacedWithText<QtCheckBox>(kCBMuteOnly, "CBMuteOnly", GBMixer);
+  CBSetLevel = PlacedWithText<QtCheckBox>(kCBSetLevel, "CBSetLevel", GBMixer);
   Caption(kDeviceCaption, GBMixer);
   CBDevice_L = Placed(new QtDropDownList(GBMixer), "CBDevice_L", kCBDevice_L);
   CBDevice_R = Placed(new QtDropDownList(GBMixer), "CBDevice_R", kCBDevice_R);
@@ -82,18 +82,18 @@ SettingsForm::SettingsForm(QWidget* parent)
   CBLine_L = Placed(new QtDropDownList(GBMixer), "CBLine_L", kCBLine_L);
   CBLine_R = Placed(new QtDropDownList(GBMixer), "CBLine_R", kCBLine_R);
   Caption(kLevelCaption, GBMixer);
-  TBLevel_L = Slide(kTBLevel_L, "TBLevel_L", GBMixer);
-  SBEqual = Texted<QtSpeedButton>(kSBEqual, "SBEqual", GBMixer);
-  TBLevel_R = Slide(kTBLevel_R, "TBLevel_R", GBMixer);
+  TBLevel_L = PlacedSlider(kTBLevel_L, "TBLevel_L", GBMixer);
+  SBEqual = PlacedWithText<QtSpeedButton>(kSBEqual, "SBEqual", GBMixer);
+  TBLevel_R = PlacedSlider(kTBLevel_R, "TBLevel_R", GBMixer);
   Caption(kFadeOutCaption, GBMixer);
-  EFadeOut = Spin(kEFadeOut, "EFadeOut", GBMixer);
+  EFadeOut = PlacedSpinEdit(kEFadeOut, "EFadeOut", GBMixer);
   Caption(kFadeInCaption, GBMixer);
-  EFadeIn = Spin(kEFadeIn, "EFadeIn", GBMixer);
+  EFadeIn = PlacedSpinEdit(kEFadeIn, "EFadeIn", GBMixer);
   Caption(kMixerWaitCaption, GBMixer);
-  EMixerWait = Spin(kEMixerWait, "EMixerWait", GBMixer);
+  EMixerWait = PlacedSpinEdit(kEMixerWait, "EMixerWait", GBMixer);
 
   PanSave = Placed(new QFrame(this), "PanSave", {0, kPanSaveTop, kClientWidth, kPanSaveHeight});
-  SBSave = Texted<QtButton>(kSBSave, "SBSave", PanSave);
+  SBSave = PlacedWithText<QtButton>(kSBSave, "SBSave", PanSave);
   SBSave->setDefault(false);
   SBSave->setAutoDefault(false);
 
