@@ -22,6 +22,7 @@
 #include "ui/DropDownList.h"
 #include "ui/Label.h"
 #include "ui/MessageBox.h"
+#include "ui/SettingsFormLayout.h"
 #include "ui/Slider.h"
 #include "ui/SpeedButton.h"
 #include "ui/SpinEdit.h"
@@ -81,7 +82,7 @@ struct SettingServices {
 class TFSetting {
  public:
   // Column width of the left line choice while the right one is shown.
-  static constexpr int kColumnWidth = 180;
+  static constexpr int kColumnWidth = ui::SettingsFormLayout::kColumnWidth;
   // Longest text stored in a text field of the record, in bytes.
   static constexpr size_t kMaxTextLength = 255;
 

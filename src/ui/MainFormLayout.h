@@ -2,15 +2,9 @@
 // Where the main window's widgets sit, the same for the Qt form and the form on native
 // controls. The device panels are groups 3 pixels in from the window's edges; a widget's place
 // is counted from its group's corner (the settings button's from its panel's).
-namespace calvora::ui {
+#include "ui/Box.h"
 
-// A widget's place: left and top from its group's corner, width and height.
-struct Box {
-  int left;
-  int top;
-  int width;
-  int height;
-};
+namespace calvora::ui {
 
 struct MainFormLayout {
   static constexpr int kClientWidth = 438;

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The checks of calvora-ctl on the real utility and the virtual sound card, which plays a
 generated programme from a WAV file: a lost right channel, an inverted channel, a clipped tone,
-a DC step on the left channel and a tone 13 LU below the loudness target, one after the other.
+a DC step on the left channel and wide stereo 13 LU below the loudness target, one after the
+other. The wide stereo (correlation 0) must raise no phase event.
 Each event must reach `watch` at its second of the programme (within a slice of 100 ms, the
 window the check reads, and the way through the card, the utility and the bus); `serve` logs
 the same events, runs the command of one with the event in its environment, and its true peak
@@ -28,8 +29,8 @@ LATENCY = 0.6  # the card's period, the utility's block and the bus, with room f
 
 def programme_sample(t):
     """The programme (left, right) at t seconds, in parts of full scale."""
-    def tone(db, hz=1000):
-        return 10 ** (db / 20) * math.sin(2 * math.pi * hz * t)
+    def tone(db, hz=1000, phase=0.0):
+        return 10 ** (db / 20) * math.sin(2 * math.pi * hz * t + phase)
     if t < 2:    # on target, and a quarter of the rate at 45 degrees: peaks between the samples
         s = tone(-23) + 0.3 * math.sin(2 * math.pi * RATE / 4 * t + math.pi / 4)
         return s, s
@@ -43,8 +44,8 @@ def programme_sample(t):
         return s, s
     if t < 24:   # the left channel stuck at a quarter of full scale
         return 0.25, tone(-23)
-    s = tone(-36)  # 13 LU below the target
-    return s, s
+    # 13 LU below the target, wide: the right channel a quarter period behind
+    return tone(-36), tone(-36, phase=-math.pi / 2)
 
 
 # (event, channel, second of the programme when due, window the check reads)

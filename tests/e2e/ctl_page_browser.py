@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """The live page of calvora-ctl serve in a real browser: the utility on the virtual card,
 calvora-ctl serve, and headless Chromium at a phone's width, driven over its DevTools pipe.
-The page must show the sound card "Online" and the air "Sound"; when the programme falls
-silent, "Silence" within one second of the utility's verdict (as a watch peer receives it).
-A screenshot of the page in silence is saved for the README.
+The page must show the sound card "Online" and the air "Sound" at once, from the state it
+carries, even while its event stream cannot connect; when the programme falls silent,
+"Silence" within one second of the utility's verdict (as a watch peer receives it), and the
+correlation's marker goes while the correlation is unknown. A screenshot of the page in
+silence is saved for the README.
 
 Usage: ctl_page_browser.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF SCREENSHOT
 """
@@ -87,11 +89,14 @@ class Browser:
             self.session.fail(f"Chromium: {method}: {reply['error']}")
         return reply["result"]
 
-    def open(self, url):
+    def open(self, url, blocked=()):
+        """Loads the page in a new tab; requests for the `blocked` patterns fail."""
         target = self.call("Target.createTarget", url="about:blank")["targetId"]
         self.session_id = self.call("Target.attachToTarget", targetId=target,
                                     flatten=True)["sessionId"]
         self.call("Emulation.setDeviceMetricsOverride", **PHONE)
+        self.call("Network.enable")
+        self.call("Network.setBlockedURLs", urls=list(blocked))
         self.call("Page.navigate", url=url)
 
     def evaluate(self, expression):
@@ -132,9 +137,20 @@ def main(program, ctl, card_ctl, card_conf, screenshot):
 
         browser = Browser(s)
         try:
-            browser.open(f"http://127.0.0.1:{port}/")
             card_word = "document.getElementById('card').textContent"
             air_word = "document.getElementById('air').textContent"
+            link_word = "document.getElementById('link').textContent"
+            mark = "getComputedStyle(document.getElementById('corrMark')).visibility"
+            # Without its stream the page shows the state it was served with.
+            browser.open(f"http://127.0.0.1:{port}/", blocked=["*/events"])
+            browser.wait_for("document.readyState", "complete", 15)
+            shown = [browser.evaluate(w) for w in (card_word, air_word, link_word, mark)]
+            if shown[:2] != ["Online", "Sound"] or shown[2] == "Live" or shown[3] != "visible":
+                s.fail(f"the page without its stream shows {shown}")
+            print("ok: the page shows Online and Sound before its stream connects")
+
+            browser.open(f"http://127.0.0.1:{port}/")
+            browser.wait_for(link_word, "Live", 15)
             browser.wait_for(card_word, "Online", 15)
             browser.wait_for(air_word, "Sound", 10)
             width = browser.evaluate("document.documentElement.scrollWidth")
@@ -153,6 +169,7 @@ def main(program, ctl, card_ctl, card_conf, screenshot):
             events = browser.evaluate("document.getElementById('events').textContent")
             if "silence" not in events:
                 s.fail(f"the last events do not show the silence: {events!r}")
+            browser.wait_for(mark, "hidden", 2)
 
             time.sleep(0.5)  # the meters settle at the silence
             image = base64.b64decode(browser.call("Page.captureScreenshot", format="png",

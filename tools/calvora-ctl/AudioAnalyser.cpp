@@ -16,6 +16,20 @@ double Db(double linear) {
   return linear > 0 ? 20 * std::log10(linear) : -std::numeric_limits<double>::infinity();
 }
 
+// EBU R128's loudness of a mean square, and back.
+double Lufs(double energy) {
+  return energy > 0 ? 10 * std::log10(energy) - 0.691 : -std::numeric_limits<double>::infinity();
+}
+double Energy(double lufs) {
+  return std::pow(10, (lufs + 0.691) / 10);
+}
+
+// Below the absolute gate the filters' fading tail reads down to -3000 LUFS and less: that is
+// no programme, and reads as none (-inf). NaN (no reading) stays.
+double Gated(double lufs) {
+  return lufs <= LoudnessCheck::kGateLufs ? -std::numeric_limits<double>::infinity() : lufs;
+}
+
 }  // namespace
 
 AudioAnalyser::AudioAnalyser(const CheckSettings& settings) : settings_(settings) {
@@ -35,8 +49,9 @@ void AudioAnalyser::Reset() {
   channels_ = 0;
   frames_ = 0;
   slicesDone_ = 0;
-  secondsSinceShortTerm_ = 0;
   slice_ = Slice();
+  sliceEnergy_.fill(0);
+  sliceTruePeak_ = {};
   for (auto& check : channelLoss_)
     check.Reset();
   phase_.Reset();
@@ -61,9 +76,10 @@ std::vector<StationEvent> AudioAnalyser::OnBlock(int32_t sampleRate, unsigned ch
     return events;  // nothing a meter can take
   if (sampleRate != rate_ || channels != channels_ || !meter_) {
     Reset();
+    // The short-term loudness is summed here from the slices: the meter keeps 400 ms.
     meter_ = ebur128_init(
         channels, static_cast<unsigned long>(sampleRate),
-        EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM);
+        EBUR128_MODE_M | EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM);
     if (!meter_)
       return events;
     rate_ = sampleRate;
@@ -78,39 +94,42 @@ std::vector<StationEvent> AudioAnalyser::OnBlock(int32_t sampleRate, unsigned ch
 
   const uint64_t sliceFrames = static_cast<uint64_t>(rate_ / kSlicesPerSecond);
   const std::size_t right = channels >= 2 ? 1 : 0;  // mono reads as both
-  ended_.clear();
-  for (std::size_t i = 0; i < frames; ++i) {
-    const int16_t l = samples_[i * channels];
-    const int16_t r = samples_[i * channels + right];
+  // The block goes to the meter in pieces that end where a slice ends.
+  for (std::size_t start = 0; start < frames;) {
+    const std::size_t end = std::min<std::size_t>(frames, start + sliceFrames - slice_.frames);
     Slice& s = slice_;
-    s.low[0] = std::min<int>(s.low[0], l);
-    s.high[0] = std::max<int>(s.high[0], l);
-    s.low[1] = std::min<int>(s.low[1], r);
-    s.high[1] = std::max<int>(s.high[1], r);
-    s.sum[0] += l;
-    s.sum[1] += r;
-    s.lr += int64_t{l} * r;
-    s.ll += int64_t{l} * l;
-    s.rr += int64_t{r} * r;
-    clipping_.Sample(0, l, frames_);
-    if (right)
-      clipping_.Sample(1, r, frames_);
-    ++frames_;
-    if (++s.frames == sliceFrames) {
-      ended_.push_back(s);
+    for (std::size_t i = start; i < end; ++i) {
+      const int16_t l = samples_[i * channels];
+      const int16_t r = samples_[i * channels + right];
+      s.low[0] = std::min<int>(s.low[0], l);
+      s.high[0] = std::max<int>(s.high[0], l);
+      s.low[1] = std::min<int>(s.low[1], r);
+      s.high[1] = std::max<int>(s.high[1], r);
+      s.sum[0] += l;
+      s.sum[1] += r;
+      s.lr += int64_t{l} * r;
+      s.ll += int64_t{l} * l;
+      s.rr += int64_t{r} * r;
+      clipping_.Sample(0, l, frames_);
+      if (right)
+        clipping_.Sample(1, r, frames_);
+      ++frames_;
+    }
+    s.frames += end - start;
+    ebur128_add_frames_short(meter_, samples_.data() + start * channels, end - start);
+    for (unsigned c = 0; c < std::min(channels, 2u); ++c) {
+      double peak = 0;
+      if (ebur128_prev_true_peak(meter_, c, &peak) == EBUR128_SUCCESS)
+        sliceTruePeak_[c] = std::max(sliceTruePeak_[c], peak);
+    }
+    if (channels == 1)
+      sliceTruePeak_[1] = sliceTruePeak_[0];
+    start = end;
+    if (s.frames == sliceFrames) {
+      EndSlice(s, events);
       slice_ = Slice();
     }
   }
-  ebur128_add_frames_short(meter_, samples_.data(), frames);
-  for (unsigned c = 0; c < std::min(channels, 2u); ++c) {
-    double peak = 0;
-    if (ebur128_prev_true_peak(meter_, c, &peak) == EBUR128_SUCCESS)
-      blockTruePeak_[c] = std::max(blockTruePeak_[c], peak);
-  }
-  if (channels == 1)
-    blockTruePeak_[1] = blockTruePeak_[0];
-  for (const Slice& slice : ended_)
-    EndSlice(slice, events);
   return events;
 }
 
@@ -164,33 +183,40 @@ void AudioAnalyser::EndSlice(const Slice& slice, std::vector<StationEvent>& even
   r.clipping = settings_.clipping && clipping_.Clipping();
   r.clippingRuns = {clipping_.Runs(0), clipping_.Runs(1)};
 
-  // The true peak of the block that ended the slice is the slice's; the last 3 s are kept.
+  // The true peak of the slice; the last 3 s are kept.
   const std::size_t at = slicesDone_ % truePeakSlices_[0].size();
-  ++slicesDone_;
   for (int c = 0; c < 2; ++c) {
-    truePeakSlices_[c][at] = blockTruePeak_[c];
+    truePeakSlices_[c][at] = sliceTruePeak_[c];
     r.truePeakDb[c] = Db(*std::max_element(truePeakSlices_[c].begin(), truePeakSlices_[c].end()));
     double highest = 0;
     if (ebur128_true_peak(meter_, static_cast<unsigned>(std::min(c, int(channels_) - 1)),
                           &highest) == EBUR128_SUCCESS)
       r.truePeakMaxDb[c] = Db(highest);
   }
-  blockTruePeak_ = {};
+  sliceTruePeak_ = {};
+  ReadLoudness(seconds, events);
+  ++slicesDone_;
+}
 
+void AudioAnalyser::ReadLoudness(double seconds, std::vector<StationEvent>& events) {
+  AudioReadings& r = readings_;
   double value = kNaN;
-  r.momentaryLufs = ebur128_loudness_momentary(meter_, &value) == EBUR128_SUCCESS ? value : kNaN;
-  if (slicesDone_ % kSlicesPerSecond == 0)
+  sliceEnergy_[slicesDone_ % kSlicesPerShortTerm] =
+      ebur128_loudness_window(meter_, 1000 / kSlicesPerSecond, &value) == EBUR128_SUCCESS
+          ? Energy(value)
+          : 0;
+  double sum = 0;
+  for (const double energy : sliceEnergy_)
+    sum += energy;
+  r.shortTermLufs = Gated(Lufs(sum / kSlicesPerShortTerm));
+  r.momentaryLufs =
+      ebur128_loudness_momentary(meter_, &value) == EBUR128_SUCCESS ? Gated(value) : kNaN;
+  if ((slicesDone_ + 1) % kSlicesPerSecond == 0)
     r.integratedLufs = ebur128_loudness_global(meter_, &value) == EBUR128_SUCCESS ? value : kNaN;
-  // The short-term loudness sums the last 3 s of filtered samples on each reading, which costs
-  // more than everything else but the true peak: it is read twice a second.
-  secondsSinceShortTerm_ += seconds;
-  if (slicesDone_ % kSlicesPerShortTerm != 0)
-    return;
-  r.shortTermLufs = ebur128_loudness_shortterm(meter_, &value) == EBUR128_SUCCESS ? value : kNaN;
+
   // The short-term loudness reads the last 3 s: before 3 s of audio it reads the start short.
   const bool fullWindow = frames_ >= static_cast<uint64_t>(3 * rate_);
-  const auto loud = loudness_.Add(secondsSinceShortTerm_, fullWindow ? r.shortTermLufs : kNaN);
-  secondsSinceShortTerm_ = 0;
+  const auto loud = loudness_.Add(seconds, fullWindow ? r.shortTermLufs : kNaN);
   if (loud != LoudnessCheck::Change::kNone && settings_.loudness) {
     Raise(events,
           loud == LoudnessCheck::Change::kOff ? EventKind::kLoudnessOff : EventKind::kLoudnessOk,

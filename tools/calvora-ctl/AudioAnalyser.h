@@ -31,6 +31,7 @@ struct AudioReadings {
   std::array<double, 2> levelDb{};
   std::array<double, 2> dcOffset{};
   double correlation = 0;  // over 400 ms; NaN without sound on both channels
+  // EBU R128 loudness; -inf below the -70 LUFS gate, where there is no programme to measure.
   double momentaryLufs = 0;
   double shortTermLufs = 0;
   double integratedLufs = 0;
@@ -59,7 +60,7 @@ class AudioAnalyser {
   void Reset();
 
   static constexpr int kSlicesPerSecond = 10;
-  static constexpr int kSlicesPerShortTerm = 5;  // the short-term loudness twice a second
+  static constexpr int kSlicesPerShortTerm = 30;  // the short-term loudness reads 3 s
 
  private:
   struct Slice {
@@ -70,6 +71,7 @@ class AudioAnalyser {
     uint64_t frames = 0;
   };
   void EndSlice(const Slice& slice, std::vector<StationEvent>& events);
+  void ReadLoudness(double seconds, std::vector<StationEvent>& events);
   void Raise(std::vector<StationEvent>& events, EventKind kind, Channel channel, double value);
 
   const CheckSettings& settings_;
@@ -79,10 +81,11 @@ class AudioAnalyser {
   std::vector<int16_t> samples_;
   uint64_t frames_ = 0;
   uint64_t slicesDone_ = 0;
-  double secondsSinceShortTerm_ = 0;
   Slice slice_;
-  std::vector<Slice> ended_;
-  std::array<double, 2> blockTruePeak_{};
+  // The mean square (K-weighted) of each of the last 30 slices: their mean is the short-term
+  // loudness, read at every slice for the cost of 100 ms rather than 3 s.
+  std::array<double, kSlicesPerShortTerm> sliceEnergy_{};
+  std::array<double, 2> sliceTruePeak_{};
   std::array<std::array<double, 30>, 2> truePeakSlices_{};  // the last 3 s
   ChannelLossCheck channelLoss_[2]{ChannelLossCheck(settings_), ChannelLossCheck(settings_)};
   PhaseCheck phase_{settings_};

@@ -2,7 +2,16 @@
 
 namespace calvora::ctl {
 
-const char* LivePageHtml() {
+std::string LivePageState(StationMonitor& monitor) {
+  return "{\"live\":" + monitor.LiveJson() + ",\"events\":" + monitor.RecentEventsJson() + "}";
+}
+
+std::string LivePageHtml(const std::string& state) {
+  // Inside the script element the JSON may hold no "</script>": every "<" is written as the
+  // escape JSON has for it (JSON has "<" nowhere but in strings).
+  std::string escaped;
+  for (const char c : state)
+    escaped += c == '<' ? std::string("\\u003c") : std::string(1, c);
   return R"page(<!DOCTYPE html>
 <html lang="en">
 <head>
@@ -36,6 +45,8 @@ const char* LivePageHtml() {
   <h2>Last events</h2>
   <ol id="events" class="events"></ol>
 </section>
+<script id="state" type="application/json">)page" +
+         escaped + R"page(</script>
 <script src="/live.js"></script>
 </body>
 </html>
@@ -67,7 +78,7 @@ h2 { font-size: 1em; margin: 16px 0 6px; color: #aaa; }
 .value { font-size: 1.6em; font-variant-numeric: tabular-nums; }
 .unit { font-size: .8em; color: #aaa; }
 .corr { margin-top: 4px; background: linear-gradient(90deg, #c62828 0%, #555 50%, #2e7d32 100%); }
-.mark { position: absolute; top: 0; width: 4px; height: 100%; background: #fff; left: 50%; }
+.mark { position: absolute; top: 0; width: 4px; height: 100%; background: #fff; left: 50%; visibility: hidden; }
 .faults { display: flex; flex-wrap: wrap; gap: 6px; margin-top: 12px; }
 .faults .word { font-size: 1em; }
 .events { list-style: none; padding: 0; margin: 0; }
@@ -98,7 +109,10 @@ const char* LivePageScript() {
     bar($("barL"), l); bar($("barR"), r);
     $("dbL").textContent = num(l, 1); $("dbR").textContent = num(r, 1);
     $("corr").textContent = num(s.correlation, 2);
-    $("corrMark").style.left = s.correlation === null ? "50%" : ((s.correlation + 1) * 50) + "%";
+    // No marker while the correlation is unknown: one at 0 would read as wide stereo.
+    var mark = $("corrMark");
+    mark.style.visibility = s.correlation === null ? "hidden" : "visible";
+    if (s.correlation !== null) mark.style.left = ((s.correlation + 1) * 50) + "%";
     $("st").textContent = num(s.shortTerm, 1);
     $("tp").textContent = num(s.truePeak[0], 1) + " / " + num(s.truePeak[1], 1);
     var faults = $("faults");
@@ -131,15 +145,16 @@ const char* LivePageScript() {
     list.insertBefore(eventItem(e), list.firstChild);
     while (list.children.length > 20) list.removeChild(list.lastChild);
   }
-  var source = new EventSource("/events");
-  source.onopen = function () { word($("link"), "Live", "ok"); };
-  source.onerror = function () { word($("link"), "Reconnecting", "off"); };
-  source.addEventListener("hello", function (m) {
-    var d = JSON.parse(m.data);
+  function hello(d) {
     $("events").textContent = "";
     d.events.slice().reverse().forEach(addEvent);
     live(d.live);
-  });
+  }
+  hello(JSON.parse($("state").textContent));  // as the page was served
+  var source = new EventSource("/events");
+  source.onopen = function () { word($("link"), "Live", "ok"); };
+  source.onerror = function () { word($("link"), "Reconnecting", "off"); };
+  source.addEventListener("hello", function (m) { hello(JSON.parse(m.data)); });
   source.addEventListener("live", function (m) { live(JSON.parse(m.data)); });
   source.addEventListener("station", function (m) { addEvent(JSON.parse(m.data)); });
 })();

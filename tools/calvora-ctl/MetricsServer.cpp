@@ -20,7 +20,9 @@ MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits)
   server_.Get("/status", [this] {
     return HttpResponse{200, "application/json", monitor_.Status()};
   });
-  server_.Get("/", [] { return HttpResponse{200, "text/html; charset=utf-8", LivePageHtml()}; });
+  server_.Get("/", [this] {
+    return HttpResponse{200, "text/html; charset=utf-8", LivePageHtml(LivePageState(monitor_))};
+  });
   server_.Get("/live.js", [] {
     return HttpResponse{200, "text/javascript; charset=utf-8", LivePageScript()};
   });
@@ -30,9 +32,7 @@ MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits)
   server_.Get("/favicon.ico", [] { return HttpResponse{204, "image/x-icon", ""}; });
   server_.Stream("/events", [this] {
     // A browser that loses the stream asks again after 2 s.
-    return "retry: 2000\n\n" +
-           StreamMessage("hello", "{\"live\":" + monitor_.LiveJson() +
-                                      ",\"events\":" + monitor_.RecentEventsJson() + "}");
+    return "retry: 2000\n\n" + StreamMessage("hello", LivePageState(monitor_));
   });
   server_.Every(kLivePeriod, [this] {
     if (server_.Streams() > 0)

@@ -4,20 +4,15 @@
 #include <QDialog>
 
 #include "ui/Dialog.h"
+#include "ui/SettingsFormLayout.h"
 #include "ui/qt/QtRoles.h"
 
 class QFrame;
 
 namespace calvora::ui::qt {
 
-class SettingsForm : public QDialog, public Dialog {
+class SettingsForm : public QDialog, public Dialog, public SettingsFormLayout {
  public:
-  static constexpr int kClientWidth = 437;
-  static constexpr int kClientHeight = 424;
-  static constexpr int kGBMainHeight = 57;
-  static constexpr int kGBMixerHeight = 213;
-  static constexpr int kPanSaveHeight = 35;
-
   explicit SettingsForm(QWidget* parent);
 
   // ui::Dialog

@@ -3,23 +3,29 @@
 #include <commctrl.h>
 
 #include <cwchar>
+#include <string>
 
+#include "platform/win32/WideText.h"
 #include "ui/win32/Skin.h"
 
 namespace calvora::ui::win32 {
 
 namespace {
 
-constexpr int kRowHeight = 22;
-constexpr int kLeftColumn = 52;
-constexpr int kRightColumn = 248;
-constexpr int kColumnWidth = 180;
+using platform::win32::Widen;
+
 // A drop-down list's window is as high as its dropped list.
 constexpr int kDroppedHeight = 200;
 constexpr Color kTextColor{0xd8, 0xdd, 0xe6};
 
-RECT At(int left, int top, int width, int height = kRowHeight) {
+RECT At(int left, int top, int width, int height) {
   return {left, top, left + width, top + height};
+}
+
+// A widget's place in the window, in a group whose top is `top`; the groups span the window's
+// width.
+RECT In(int top, const Box& box) {
+  return At(box.left, top + box.top, box.width, box.height);
 }
 
 void RegisterFormClass() {
@@ -62,7 +68,7 @@ Win32SettingsForm::Win32SettingsForm(HWND owner)
   RECT work{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   window_ =
-      CreateWindowExW(kExStyle, kClassName, L"Settings", kStyle,
+      CreateWindowExW(kExStyle, kClassName, Widen(kTitle).c_str(), kStyle,
                       (work.left + work.right - width) / 2, (work.top + work.bottom - height) / 2,
                       width, height, owner_, nullptr, GetModuleHandleW(nullptr), nullptr);
   MSG = Win32MessageBox(window_, "Calvora Audio Mixer");
@@ -79,11 +85,10 @@ Win32SettingsForm::~Win32SettingsForm() {
     DeleteObject(object);
 }
 
-HWND Win32SettingsForm::Caption(const wchar_t* text, int x, int y, int width,
-                                Win32CheckGroup* group) {
+HWND Win32SettingsForm::Caption(const TextBox& text, int top, Win32CheckGroup* group) {
   const HWND caption =
-      CreateChild(window_, L"STATIC", SS_LEFT | SS_CENTERIMAGE, 0, At(x, y, width));
-  SetWindowTextW(caption, text);
+      CreateChild(window_, L"STATIC", SS_LEFT | SS_CENTERIMAGE, 0, In(top, text.box));
+  SetWindowTextW(caption, Widen(text.text).c_str());
   if (group)
     group->Add(caption);
   return caption;
@@ -98,78 +103,75 @@ void Win32SettingsForm::CreateControls() {
     return taken;
   };
 
-  mainPlace_ = At(0, 0, kClientWidth, kGBMainHeight);
-  CBSourceMode = std::make_unique<Win32CheckBox>(window_, nextId(), At(8, 24, 188),
-                                                 "Interactive mode. Program ID");
-  EPID = std::make_unique<Win32SpinEdit>(window_, nextId(2), At(198, 24, 66), 0, 32767, 0, 0);
-  CBAutoStart = std::make_unique<Win32CheckBox>(window_, nextId(), At(276, 24, 74), "Autostart");
-  CBHide = std::make_unique<Win32CheckBox>(window_, nextId(), At(350, 24, 84), "Hide to tray");
+  const auto checkBox = [&](const TextBox& box, int top) {
+    return std::make_unique<Win32CheckBox>(window_, nextId(), In(top, box.box), box.text);
+  };
+  const auto spinEdit = [&](const SpinBox& spin, int top) {
+    return std::make_unique<Win32SpinEdit>(window_, nextId(2), In(top, spin.box), spin.minimum,
+                                           spin.maximum, spin.decimals, spin.value);
+  };
+  const auto slider = [&](const SliderBox& slider, int top) {
+    return std::make_unique<Win32Slider>(window_, nextId(), In(top, slider.box), slider.minimum,
+                                         slider.maximum, slider.step, slider.position);
+  };
+  const auto dropDownList = [&](const Box& box, int top) {
+    return std::make_unique<Win32DropDownList>(
+        window_, nextId(), At(box.left, top + box.top, box.width, kDroppedHeight));
+  };
 
-  const int card = kGBMainHeight;
-  const int cardHeight = kClientHeight - kGBMainHeight - kGBMixerHeight - kPanSaveHeight;
+  mainPlace_ = At(0, 0, kClientWidth, kGBMainHeight);
+  CBSourceMode = checkBox(kCBSourceMode, 0);
+  EPID = spinEdit(kEPID, 0);
+  CBAutoStart = checkBox(kCBAutoStart, 0);
+  CBHide = checkBox(kCBHide, 0);
+
+  const int card = kGBCardTop;
   GBCard = std::make_unique<Win32CheckGroup>(
-      window_, nextId(), At(0, card, kClientWidth, cardHeight), "Use soundcard");
-  CBCard =
-      std::make_unique<Win32DropDownList>(window_, nextId(), At(8, card + 22, 340, kDroppedHeight));
-  CBBitrate = std::make_unique<Win32DropDownList>(window_, nextId(),
-                                                  At(350, card + 22, 84, kDroppedHeight));
-  Caption(L"Silence level (dB)", 8, card + 54, 110, GBCard.get());
-  SSilence =
-      std::make_unique<Win32Slider>(window_, nextId(), At(120, card + 54, 236), -42, -12, 1, -38);
-  LSilence = std::make_unique<Win32Label>(window_, nextId(), At(362, card + 54, 66), "-38 dB",
-                                          kTextColor, SS_LEFT);
-  Caption(L"Silence time (sec)", 8, card + 86, 104, GBCard.get());
-  ESilenceTime =
-      std::make_unique<Win32SpinEdit>(window_, nextId(2), At(110, card + 86, 54), 0, 30, 1, 0);
-  Caption(L"Restore time", 172, card + 86, 76, GBCard.get());
-  ERestoreTime =
-      std::make_unique<Win32SpinEdit>(window_, nextId(2), At(248, card + 86, 54), 0, 30, 1, 0);
-  Caption(L"Wait device", 310, card + 86, 68, GBCard.get());
-  ECardWait =
-      std::make_unique<Win32SpinEdit>(window_, nextId(2), At(378, card + 86, 52), 5, 180, 0, 10);
+      window_, nextId(), At(0, card, kClientWidth, kGBCardHeight), kGBCardTitle);
+  CBCard = dropDownList(kCBCard, card);
+  CBBitrate = dropDownList(kCBBitrate, card);
+  Caption(kSilenceLevelCaption, card, GBCard.get());
+  SSilence = slider(kSSilence, card);
+  LSilence = std::make_unique<Win32Label>(window_, nextId(), In(card, kLSilence.box),
+                                          kLSilence.text, kTextColor, SS_LEFT);
+  Caption(kSilenceTimeCaption, card, GBCard.get());
+  ESilenceTime = spinEdit(kESilenceTime, card);
+  Caption(kRestoreTimeCaption, card, GBCard.get());
+  ERestoreTime = spinEdit(kERestoreTime, card);
+  Caption(kCardWaitCaption, card, GBCard.get());
+  ECardWait = spinEdit(kECardWait, card);
   for (const HWND control :
        {CBCard->Handle(), CBBitrate->Handle(), SSilence->Handle(), LSilence->Handle(),
         ESilenceTime->Handle(), ESilenceTime->UpDown(), ERestoreTime->Handle(),
         ERestoreTime->UpDown(), ECardWait->Handle(), ECardWait->UpDown()})
     GBCard->Add(control);
 
-  const int mixer = kClientHeight - kPanSaveHeight - kGBMixerHeight;
+  const int mixer = kGBMixerTop;
   GBMixer = std::make_unique<Win32CheckGroup>(
-      window_, nextId(), At(0, mixer, kClientWidth, kGBMixerHeight), "Use mixer");
-  CBSeparately = std::make_unique<Win32CheckBox>(window_, nextId(), At(8, mixer + 20, 124),
-                                                 "Separately contol");
-  CBMuteOnly = std::make_unique<Win32CheckBox>(window_, nextId(), At(134, mixer + 20, 178),
-                                               "Mute line only volume down");
-  CBSetLevel = std::make_unique<Win32CheckBox>(window_, nextId(), At(312, mixer + 20, 122),
-                                               "Set level with start");
-  const auto column = [&](int x, int y) {
-    return std::make_unique<Win32DropDownList>(window_, nextId(),
-                                               At(x, mixer + y, kColumnWidth, kDroppedHeight));
-  };
-  Caption(L"Device", 8, mixer + 46, 44, GBMixer.get());
-  CBDevice_L = column(kLeftColumn, 46);
-  CBDevice_R = column(kRightColumn, 46);
-  Caption(L"Root", 8, mixer + 72, 44, GBMixer.get());
-  CBRoot_L = column(kLeftColumn, 72);
-  CBRoot_R = column(kRightColumn, 72);
-  Caption(L"Line", 8, mixer + 98, 44, GBMixer.get());
-  CBLine_L = column(kLeftColumn, 98);
-  CBLine_R = column(kRightColumn, 98);
-  Caption(L"Level", 8, mixer + 126, 40, GBMixer.get());
-  TBLevel_L = std::make_unique<Win32Slider>(window_, nextId(), At(48, mixer + 126, kColumnWidth), 0,
-                                            255, 5, 255);
-  SBEqual = std::make_unique<Win32SpeedButton>(window_, nextId(), At(230, mixer + 126, 16), L"=");
-  TBLevel_R = std::make_unique<Win32Slider>(
-      window_, nextId(), At(kRightColumn, mixer + 126, kColumnWidth), 0, 255, 5, 255);
-  Caption(L"Fade out (sec)", 8, mixer + 168, 84, GBMixer.get());
-  EFadeOut =
-      std::make_unique<Win32SpinEdit>(window_, nextId(2), At(92, mixer + 168, 54), 0, 10, 1, 0);
-  Caption(L"Fade in (sec)", 156, mixer + 168, 76, GBMixer.get());
-  EFadeIn =
-      std::make_unique<Win32SpinEdit>(window_, nextId(2), At(232, mixer + 168, 54), 0, 10, 1, 0);
-  Caption(L"Wait device", 300, mixer + 168, 72, GBMixer.get());
-  EMixerWait =
-      std::make_unique<Win32SpinEdit>(window_, nextId(2), At(372, mixer + 168, 58), 5, 180, 0, 10);
+      window_, nextId(), At(0, mixer, kClientWidth, kGBMixerHeight), kGBMixerTitle);
+  CBSeparately = checkBox(kCBSeparately, mixer);
+  CBMuteOnly = checkBox(kCBMuteOnly, mixer);
+  CBSetLevel = checkBox(kCBSetLevel, mixer);
+  Caption(kDeviceCaption, mixer, GBMixer.get());
+  CBDevice_L = dropDownList(kCBDevice_L, mixer);
+  CBDevice_R = dropDownList(kCBDevice_R, mixer);
+  Caption(kRootCaption, mixer, GBMixer.get());
+  CBRoot_L = dropDownList(kCBRoot_L, mixer);
+  CBRoot_R = dropDownList(kCBRoot_R, mixer);
+  Caption(kLineCaption, mixer, GBMixer.get());
+  CBLine_L = dropDownList(kCBLine_L, mixer);
+  CBLine_R = dropDownList(kCBLine_R, mixer);
+  Caption(kLevelCaption, mixer, GBMixer.get());
+  TBLevel_L = slider(kTBLevel_L, mixer);
+  SBEqual = std::make_unique<Win32SpeedButton>(window_, nextId(), In(mixer, kSBEqual.box),
+                                               Widen(kSBEqual.text).c_str());
+  TBLevel_R = slider(kTBLevel_R, mixer);
+  Caption(kFadeOutCaption, mixer, GBMixer.get());
+  EFadeOut = spinEdit(kEFadeOut, mixer);
+  Caption(kFadeInCaption, mixer, GBMixer.get());
+  EFadeIn = spinEdit(kEFadeIn, mixer);
+  Caption(kMixerWaitCaption, mixer, GBMixer.get());
+  EMixerWait = spinEdit(kEMixerWait, mixer);
   for (const HWND control :
        {CBSeparately->Handle(), CBMuteOnly->Handle(), CBSetLevel->Handle(), CBDevice_L->Handle(),
         CBDevice_R->Handle(), CBRoot_L->Handle(), CBRoot_R->Handle(), CBLine_L->Handle(),
@@ -179,9 +181,8 @@ void Win32SettingsForm::CreateControls() {
     GBMixer->Add(control);
 
   // "Save settings" is the dialog's OK button: Enter presses it.
-  SBSave = std::make_unique<Win32Button>(
-      window_, IDOK, At(kClientWidth - 8 - 120, kClientHeight - kPanSaveHeight + 5, 120, 25),
-      L"Save settings");
+  SBSave = std::make_unique<Win32Button>(window_, IDOK, In(kPanSaveTop, kSBSave.box),
+                                         Widen(kSBSave.text).c_str());
   SendMessageW(SBSave->Handle(), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
 
   GBCard->SetTitleFont(titleFont_);
@@ -195,7 +196,8 @@ void Win32SettingsForm::CreateControls() {
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = window_;
   tool.uId = reinterpret_cast<UINT_PTR>(CBSourceMode->Handle());
-  tool.lpszText = const_cast<wchar_t*>(L"Start and wait command");
+  std::wstring hint = Widen(kCBSourceModeHint);
+  tool.lpszText = hint.data();
   SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
@@ -248,7 +250,7 @@ void Win32SettingsForm::Paint() {
   RECT client{};
   GetClientRect(window_, &client);
   FillRect(dc, &client, windowBrush_);
-  PaintGroup(dc, mainPlace_, L"Main", titleFont_, groupBrush_);
+  PaintGroup(dc, mainPlace_, Widen(kGBMainTitle).c_str(), titleFont_, groupBrush_);
   // The check groups' titles are their caption boxes.
   PaintGroup(dc, GBCard->Place(), L"", titleFont_, groupBrush_);
   PaintGroup(dc, GBMixer->Place(), L"", titleFont_, groupBrush_);

@@ -9,18 +9,14 @@
 #include <memory>
 
 #include "ui/Dialog.h"
+#include "ui/SettingsFormLayout.h"
 #include "ui/win32/FormWindow.h"
 #include "ui/win32/Win32Roles.h"
 
 namespace calvora::ui::win32 {
 
-class Win32SettingsForm : public Dialog, private FormWindow {
+class Win32SettingsForm : public Dialog, public SettingsFormLayout, private FormWindow {
  public:
-  static constexpr int kClientWidth = 437;
-  static constexpr int kClientHeight = 424;
-  static constexpr int kGBMainHeight = 57;
-  static constexpr int kGBMixerHeight = 213;
-  static constexpr int kPanSaveHeight = 35;
   // The window class, for programs and tests that look for the dialog.
   static constexpr wchar_t kClassName[] = L"TFSetting";
 
@@ -72,8 +68,8 @@ class Win32SettingsForm : public Dialog, private FormWindow {
  private:
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   void CreateControls();
-  // A caption text in the group at the place; a check group disables it with its controls.
-  HWND Caption(const wchar_t* text, int x, int y, int width, Win32CheckGroup* group);
+  // A caption in the group whose top is `top`; the check group disables it with its controls.
+  HWND Caption(const TextBox& caption, int top, Win32CheckGroup* group);
   void Paint();
   LRESULT ColorOf(HWND control, HDC dc) const;
 

@@ -37,9 +37,11 @@ struct Heard {
   double value;
 };
 
-// Plays the programme for `seconds` through the analyser in 10 ms blocks.
+// Plays the programme for `seconds` through the analyser in 10 ms blocks; `rendered` takes the
+// samples, `each` the readings after every block.
 std::vector<Heard> Play(AudioAnalyser& analyser, const Programme& programme, double seconds,
-                        std::vector<int16_t>* rendered = nullptr) {
+                        std::vector<int16_t>* rendered = nullptr,
+                        const std::function<void(const AudioReadings&)>& each = {}) {
   std::vector<Heard> heard;
   std::vector<int16_t> block(kBlockFrames * 2);
   const auto blocks = static_cast<long>(seconds * kRate / kBlockFrames);
@@ -59,13 +61,17 @@ std::vector<Heard> Play(AudioAnalyser& analyser, const Programme& programme, dou
         what += std::string(" ") + ChannelName(event.channel);
       heard.push_back({what, analyser.Readings().audioSeconds, event.value});
     }
+    if (each)
+      each(analyser.Readings());
   }
   return heard;
 }
 
+// Events by name and the second each is due.
+using Due = std::vector<std::pair<std::string, double>>;
+
 // The events heard, each with the time it was due: within one slice plus `window` after.
-void ExpectEvents(const std::vector<Heard>& heard,
-                  const std::vector<std::pair<std::string, double>>& due, double window = 0) {
+void ExpectEvents(const std::vector<Heard>& heard, const Due& due, double window = 0) {
   ASSERT_EQ(heard.size(), due.size()) << (heard.empty() ? "none" : heard[0].what);
   for (std::size_t i = 0; i < due.size(); ++i) {
     EXPECT_EQ(heard[i].what, due[i].first);
@@ -116,21 +122,37 @@ TEST(AudioChecks, AStuckOrOffsetChannelIsLost) {
   EXPECT_NEAR(analyser.Readings().dcOffset[0], 0.0, 0.001);
 }
 
-TEST(AudioChecks, InvertedChannelIsReversedPhase) {
-  CheckSettings settings;
-  AudioAnalyser analyser(settings);
-  // From 3 s to 12 s the right channel is the left one inverted.
-  const auto heard = Play(
-      analyser,
-      [](double t) {
-        const double s = Tone(t, -18, 440) + 0.3 * Tone(t, -18, 1500);
-        return std::pair(s, t >= 3 && t < 12 ? -s : s);
-      },
-      16);
-  // The 400 ms window must fill with the inverted signal before the count starts.
-  ExpectEvents(heard, {{"phase-reversed", 8}, {"phase-normal", 14}}, 0.4);
-  EXPECT_LT(heard[0].value, -0.99);
-  EXPECT_GT(analyser.Readings().correlation, 0.99);
+TEST(AudioChecks, OnlyOppositePhaseIsReversed) {
+  // From 3 s to 12 s the right channel is the left one shifted: by half a period it is
+  // inverted; a quarter period (wide stereo, correlation 0) and 115 degrees (-0.42, above the
+  // limit of -0.5) are ordinary programmes.
+  struct Case {
+    double degrees;
+    Due due;
+  };
+  for (const Case& c : std::vector<Case>{
+           {180, {{"phase-reversed", 8}, {"phase-normal", 14}}}, {115, {}}, {90, {}}}) {
+    CheckSettings settings;
+    AudioAnalyser analyser(settings);
+    const double shift = c.degrees * M_PI / 180;
+    const auto heard = Play(
+        analyser,
+        [shift](double t) {
+          const auto tones = [t](double phase) {
+            return 0.1 * std::sin(2 * M_PI * 440 * t + phase) +
+                   0.03 * std::sin(2 * M_PI * 1500 * t + phase);
+          };
+          return std::pair(tones(0), tones(t >= 3 && t < 12 ? shift : 0));
+        },
+        16);
+    SCOPED_TRACE(c.degrees);
+    // The 400 ms window must fill with the shifted signal before the count starts.
+    ExpectEvents(heard, c.due, 0.4);
+    if (!heard.empty()) {
+      EXPECT_LT(heard[0].value, -0.99);
+    }
+    EXPECT_GT(analyser.Readings().correlation, 0.99);
+  }
 }
 
 TEST(AudioChecks, PhaseNeedsSoundOnBothChannels) {
@@ -161,54 +183,92 @@ TEST(AudioChecks, ClippedToneClipsAndEnds) {
   EXPECT_EQ(analyser.Readings().clippingRuns[0], analyser.Readings().clippingRuns[1]);
 }
 
-TEST(AudioChecks, FullScalePeaksAndFewRunsAreNoClipping) {
-  CheckSettings settings;
-  AudioAnalyser analyser(settings);
-  // A tone whose peaks just touch full scale (one sample each), and a few short bursts of
-  // clipping: five in 10 s, fewer than the ten runs the check allows.
-  const auto heard = Play(
-      analyser,
-      [](double t) {
-        const bool burst = std::fmod(t, 2.0) < 0.0006;
-        const double s = Tone(t, burst ? 6 : 0, 1000);
-        return std::pair(s, burst ? 0.0 : s);
-      },
-      10);
-  ExpectEvents(heard, {});
-  EXPECT_EQ(analyser.Readings().clippingRuns[1], 0u);
-  EXPECT_GT(analyser.Readings().clippingRuns[0], 0u);
-  EXPECT_LE(analyser.Readings().clippingRuns[0], 10u);
+TEST(AudioChecks, ClippingIsMoreRunsThanTheCountAndNoFullScalePeak) {
+  // A tone whose peaks just touch full scale (one sample each), and short bursts of clipping
+  // on the left, one run each, every 0.5 s: ten in the window are allowed, eleven clip.
+  for (const int bursts : {10, 11}) {
+    CheckSettings settings;
+    AudioAnalyser analyser(settings);
+    const auto heard = Play(
+        analyser,
+        [bursts](double t) {
+          const bool burst = std::fmod(t, 0.5) < 0.0006 && t < bursts * 0.5;
+          const double s = Tone(t, burst ? 6 : 0, 1000);
+          return std::pair(s, burst ? 0.0 : s);
+        },
+        6);
+    SCOPED_TRACE(bursts);
+    ExpectEvents(heard, bursts > 10 ? Due{{"clipping", 5}} : Due{});
+    EXPECT_EQ(analyser.Readings().clippingRuns[0], static_cast<uint64_t>(bursts));
+    EXPECT_EQ(analyser.Readings().clippingRuns[1], 0u);
+  }
 }
 
-TEST(AudioChecks, LoudnessOffTargetAndBack) {
-  CheckSettings settings;
-  settings.loudnessSeconds = 5;
-  AudioAnalyser analyser(settings);
-  // A 1 kHz tone on both channels reads its peak level in LUFS: -23 on target, then -40
-  // from 10 s to 30 s, then on target again.
-  const auto heard = Play(
-      analyser,
-      [](double t) {
-        const double s = Tone(t, t >= 10 && t < 30 ? -40 : -23);
-        return std::pair(s, s);
-      },
-      36);
-  // The 3 s short-term window crosses the margin 2.75 s into the quiet part; the return
-  // within the margin 0.1 s into the loud part.
-  ExpectEvents(heard, {{"loudness-off", 10 + 5}, {"loudness-ok", 30 + 2}}, 3);
-  EXPECT_LT(heard[0].value, -33);
-  EXPECT_NEAR(analyser.Readings().shortTermLufs, -23, 0.2);
-  // The quiet part falls below the relative gate of the integrated loudness.
-  EXPECT_NEAR(analyser.Readings().integratedLufs, -23, 0.5);
-}
-
-TEST(AudioChecks, SilenceIsNoLoudnessFault) {
-  CheckSettings settings;
-  settings.loudnessSeconds = 5;
-  AudioAnalyser analyser(settings);
-  const auto heard = Play(
-      analyser, [](double) { return std::pair(0.0, 0.0); }, 15);
-  ExpectEvents(heard, {});
+TEST(AudioChecks, LoudnessOffTargetCountsSlicesOfProgramme) {
+  // A 1 kHz tone on both channels reads its peak level in LUFS. After -23, the short-term
+  // loudness of -40 leaves the margin once under 8.2 % of its 3 s is still at -23 (2.8 s into
+  // the quiet stretch) and returns once 8.2 % is (0.3 s into the loud one), counted in slices
+  // of 100 ms. Below the -70 LUFS gate there is no programme to judge: silence starts the
+  // count again, and no reading is ever below the gate.
+  constexpr double kSilence = -1000;
+  constexpr double kNone = -HUGE_VAL, kUnchecked = NAN;
+  struct Case {
+    const char* name;
+    double forSeconds;
+    std::vector<std::pair<double, double>> stretches;  // until the second, the tone's dB
+    Due due;
+    double shortTermAtEnd;
+    double integrated;  // the quiet stretch of the first falls below the relative gate
+  };
+  for (const Case& c :
+       std::vector<Case>{{"off and back",
+                          5,
+                          {{10, -23}, {30, -40}, {36, -23}},
+                          {{"loudness-off", 12.8 + 4.9}, {"loudness-ok", 30.3 + 1.9}},
+                          -23,
+                          -23},
+                         {"silence", 5, {{15, kSilence}}, {}, kNone, kNone},
+                         {"silence between",
+                          7.3,
+                          {{3, -23}, {8, -40}, {13, kSilence}, {22, -40}},
+                          {{"loudness-off", 13.1 + 7.2}},
+                          -40,
+                          kUnchecked}}) {
+    CheckSettings settings;
+    settings.loudnessSeconds = c.forSeconds;
+    AudioAnalyser analyser(settings);
+    std::vector<double> belowGate;
+    const auto heard = Play(
+        analyser,
+        [&c](double t) {
+          auto stretch = c.stretches.begin();
+          while (stretch->first <= t && stretch + 1 != c.stretches.end())
+            ++stretch;
+          const double s = stretch->second == kSilence ? 0.0 : Tone(t, stretch->second);
+          return std::pair(s, s);
+        },
+        c.stretches.back().first, nullptr,
+        [&belowGate](const AudioReadings& r) {
+          for (const double lufs : {r.momentaryLufs, r.shortTermLufs})
+            if (std::isfinite(lufs) && lufs <= LoudnessCheck::kGateLufs)
+              belowGate.push_back(lufs);
+        });
+    SCOPED_TRACE(c.name);
+    ExpectEvents(heard, c.due);
+    EXPECT_EQ(belowGate, std::vector<double>{});
+    if (!heard.empty()) {
+      EXPECT_LT(heard[0].value, -33);
+    }
+    const auto expectLufs = [](double got, double expected) {
+      if (std::isinf(expected)) {
+        EXPECT_EQ(got, expected);
+      } else if (!std::isnan(expected)) {
+        EXPECT_NEAR(got, expected, 0.3);
+      }
+    };
+    expectLufs(analyser.Readings().shortTermLufs, c.shortTermAtEnd);
+    expectLufs(analyser.Readings().integratedLufs, c.integrated);
+  }
 }
 
 TEST(AudioChecks, ChecksLeftOutRaiseNothing) {
@@ -224,7 +284,7 @@ TEST(AudioChecks, ChecksLeftOutRaiseNothing) {
   EXPECT_GT(analyser.Readings().clippingRuns[0], 1000u);  // counted all the same
 }
 
-TEST(AudioChecks, TruePeakAgreesWithLibebur128) {
+TEST(AudioChecks, TruePeakAndLoudnessAgreeWithLibebur128) {
   CheckSettings settings;
   AudioAnalyser analyser(settings);
   // A quarter of the sample rate at 45 degrees: every sample at 0.707 of the wave's peak of
@@ -237,12 +297,17 @@ TEST(AudioChecks, TruePeakAgreesWithLibebur128) {
         return std::pair(s, s);
       },
       2, &rendered);
-  ebur128_state* reference = ebur128_init(2, kRate, EBUR128_MODE_TRUE_PEAK);
+  ebur128_state* reference = ebur128_init(2, kRate, EBUR128_MODE_S | EBUR128_MODE_TRUE_PEAK);
   ebur128_add_frames_short(reference, rendered.data(), rendered.size() / 2);
-  double peak = 0;
+  double peak = 0, shortTerm = 0, momentary = 0;
   ebur128_true_peak(reference, 0, &peak);
+  ebur128_loudness_shortterm(reference, &shortTerm);
+  ebur128_loudness_momentary(reference, &momentary);
   ebur128_destroy(&reference);
   const AudioReadings& r = analyser.Readings();
+  // The short-term loudness summed from the slices is libebur128's over the same 3 s.
+  EXPECT_NEAR(r.shortTermLufs, shortTerm, 1e-9);
+  EXPECT_NEAR(r.momentaryLufs, momentary, 1e-9);
   EXPECT_NEAR(r.truePeakMaxDb[0], 20 * std::log10(peak), 1e-9);
   EXPECT_NEAR(r.truePeakDb[1], 20 * std::log10(peak), 1e-9);
   EXPECT_NEAR(r.truePeakMaxDb[0], -1, 0.5);

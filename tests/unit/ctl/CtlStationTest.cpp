@@ -362,6 +362,16 @@ TEST(StationMonitor, VerdictsCountsAndTheStatus) {
       << status;
   EXPECT_NE(status.find(R"("online":{"card":null,"mixer":false})"), std::string::npos) << status;
   EXPECT_NE(status.find(R"("levels":null)"), std::string::npos) << status;
+
+  // In a silence the sound card goes: nothing is known of the air any more.
+  event.kind = EventKind::kSilence;
+  monitor.OnEvent(event, start);
+  event.kind = EventKind::kOffline;
+  event.device = Device::kCard;
+  monitor.OnEvent(event, start);
+  text = monitor.Metrics(start);
+  EXPECT_EQ(Metric(text, "calvora_silence"), 0);
+  EXPECT_NE(text.find("\ncalvora_device_offline{device=\"card\"} 1\n"), std::string::npos);
 }
 
 TEST(ExpositionLabels, TheStationLabelGoesOnEverySampleAndNowhereElse) {
