@@ -33,6 +33,18 @@ struct HttpLimits {
   std::size_t maxRequestBytes = 8192;
 };
 
+// Which client certificates a TLS server asks for, and which it verifies against its CA.
+enum class ClientCertificates { None, Request, RequireAny, VerifyIfGiven, RequireAndVerify };
+
+// TLS and basic authentication of a server.
+struct HttpSecurity {
+  std::string certPem, keyPem;  // both empty: plain HTTP
+  std::string clientCaPem;
+  ClientCertificates clientCertificates = ClientCertificates::None;
+  std::function<bool(const std::string& user, const std::string& password)> checkPassword;
+  std::string realm = "calvora-ctl";
+};
+
 struct HttpResponse {
   int status = 200;
   std::string type = "text/plain; charset=utf-8";

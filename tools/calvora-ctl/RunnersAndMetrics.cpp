@@ -20,6 +20,7 @@ std::string HostName() {
 }  // namespace
 
 std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& options,
+                                                         const HttpSecurity& security,
                                                          platform::WindowHandle utility,
                                                          ControllerHost::Report report,
                                                          int& exitCode) {
@@ -42,7 +43,8 @@ std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& optio
   }
   const std::string& host = options.listen->host;
   const bool v6 = host.find(':') != std::string::npos;
-  const std::string base = "http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  const std::string scheme = security.certPem.empty() ? "http://" : "https://";
+  const std::string base = scheme + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
   report("serving " + base + "/metrics and /status, the live page at " + base + "/");
   return services;
 }
