@@ -3,10 +3,11 @@
 #include <yaml-cpp/yaml.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <utility>
 
 #include "PasswordCheck.h"
@@ -198,15 +199,33 @@ std::optional<WebConfig> ParseWebConfig(const std::string& text, const std::stri
   return std::nullopt;
 }
 
-std::optional<WebConfig> ReadWebConfig(const std::string& path, std::string& error) {
+std::optional<std::string> ReadFileText(const std::string& path, std::string& why) {
   std::ifstream file(path, std::ios::binary);
-  if (!file || std::filesystem::is_directory(path)) {
-    error = path + ": cannot be read (" +
-            (file ? std::string("a folder") : std::string(std::strerror(errno))) + ")";
+  if (!file) {
+    why = std::strerror(errno);
     return std::nullopt;
   }
-  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  return ParseWebConfig(text, path, error);
+  if (std::filesystem::is_directory(path)) {
+    why = "a folder";
+    return std::nullopt;
+  }
+  std::ostringstream text;
+  text << file.rdbuf();
+  if (file.bad()) {
+    why = "a read failed";
+    return std::nullopt;
+  }
+  return text.str();
+}
+
+std::optional<WebConfig> ReadWebConfig(const std::string& path, std::string& error) {
+  std::string why;
+  const auto text = ReadFileText(path, why);
+  if (!text) {
+    error = path + ": cannot be read (" + why + ")";
+    return std::nullopt;
+  }
+  return ParseWebConfig(*text, path, error);
 }
 
 }  // namespace calvora::ctl

@@ -38,6 +38,10 @@ struct WebConfig {
   bool Tls() const { return !cert.path.empty(); }
 };
 
+// The whole text of the file at `path`; or nothing, with `why` saying why not ("a folder", or
+// the system's reason).
+std::optional<std::string> ReadFileText(const std::string& path, std::string& why);
+
 // Reads and checks the configuration at `path`. On a mistake returns nothing and sets error to
 // "PATH:LINE: what is wrong".
 std::optional<WebConfig> ReadWebConfig(const std::string& path, std::string& error);

@@ -2,12 +2,8 @@
 
 #include <gnutls/gnutls.h>
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
+#include <type_traits>
 
 #include "PasswordCheck.h"
 
@@ -18,13 +14,12 @@ namespace {
 // The text of a file the configuration names, or nothing with error set.
 std::optional<std::string> ReadNamedFile(const WebConfig::File& file, const std::string& key,
                                          const std::string& configPath, std::string& error) {
-  std::ifstream in(file.path, std::ios::binary);
-  if (!in || std::filesystem::is_directory(file.path)) {
+  std::string why;
+  auto text = ReadFileText(file.path, why);
+  if (!text)
     error = configPath + ":" + std::to_string(file.line) + ": " + key + " \"" + file.path +
-            "\" cannot be read (" + (in ? std::string("a folder") : std::strerror(errno)) + ")";
-    return std::nullopt;
-  }
-  return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            "\" cannot be read (" + why + ")";
+  return text;
 }
 
 gnutls_datum_t Datum(const std::string& text) {

@@ -102,9 +102,9 @@ TEST(CtlWebConfig, TakesTlsAndUsersWithFilesBesideTheConfiguration) {
   for (const std::string& plain :
        std::vector<std::string>{"", "tls_server_config:\n", "tls_server_config: {}\n",
                                 "basic_auth_users:\n  prometheus: " + std::string(kHash2a)}) {
-    const auto config = Parse(plain);
-    ASSERT_TRUE(config) << plain;
-    EXPECT_FALSE(config->Tls()) << plain;
+    const auto plainConfig = Parse(plain);
+    ASSERT_TRUE(plainConfig) << plain;
+    EXPECT_FALSE(plainConfig->Tls()) << plain;
   }
 }
 
