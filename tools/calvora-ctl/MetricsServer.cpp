@@ -12,8 +12,8 @@ std::string StreamMessage(const char* name, const std::string& json) {
 
 }  // namespace
 
-MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits)
-    : monitor_(monitor), server_(limits) {
+MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits, HttpSecurity security)
+    : monitor_(monitor), server_(limits, std::move(security)) {
   server_.Get("/metrics", [this] {
     return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", monitor_.Metrics()};
   });

@@ -36,7 +36,7 @@ std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& optio
   const int port = services->server_->Start(*options.listen);
   if (port < 0) {
     Fail("cannot listen on " + options.listen->host + ":" + std::to_string(options.listen->port) +
-         " (in use, or not an address of this host)");
+         " (" + services->server_->Http().Error() + ")");
     exitCode = kExitListen;
     return nullptr;
   }
