@@ -168,13 +168,11 @@ class HttpServerCallbacks {
 
   static void Log(void* cls, const char* format, va_list arguments) {
     auto& server = *static_cast<HttpServer*>(cls);
-    if (!server.starting_)
-      return;  // what hostile clients cause is counted, not printed
     char text[512];
     vsnprintf(text, sizeof text, format, arguments);
-    server.error_ = text;
-    while (!server.error_.empty() && server.error_.back() == '\n')
-      server.error_.pop_back();
+    std::lock_guard lock(server.mutex_);
+    if (server.starting_)  // what hostile clients cause later is counted, not printed
+      server.startMessage_ = text;
   }
 };
 
@@ -381,14 +379,15 @@ bool HttpServer::StartDaemon() {
   starting_ = true;
   daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &HttpServerCallbacks::Request, this,
                              MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
+  std::lock_guard lock(mutex_);
   starting_ = false;
-  if (!daemon_) {
-    if (error_.empty())
-      error_ = tls ? "the certificate or its key cannot be used" : "the server did not start";
-    return false;
-  }
-  error_.clear();
-  return true;
+  if (daemon_)
+    return true;
+  // The library's own words, as "Failed to ...", when it said why.
+  error_ = startMessage_.substr(0, startMessage_.find_last_not_of("\n") + 1);
+  if (error_.empty())
+    error_ = tls ? "the certificate or its key cannot be used" : "the server did not start";
+  return false;
 }
 
 void HttpServer::Broadcast(const std::string& text) {

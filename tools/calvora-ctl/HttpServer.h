@@ -105,7 +105,6 @@ class HttpServer {
   std::chrono::milliseconds tickPeriod_{0};
   std::function<void()> tick_;
   std::string error_;
-  bool starting_ = false;  // the library's messages explain a failed start
 
   int listenFd_ = -1;
   MHD_Daemon* daemon_ = nullptr;
@@ -116,6 +115,8 @@ class HttpServer {
   std::set<Connection*> open_;
   std::set<std::shared_ptr<HttpEventStream>> streams_;
   bool streamsClosed_ = false;  // stopping: no new stream
+  bool starting_ = false;       // the library's messages explain a failed start
+  std::string startMessage_;
 
   std::thread housekeeping_;
   std::mutex stopMutex_;

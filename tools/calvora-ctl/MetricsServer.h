@@ -30,6 +30,9 @@ class MetricsServer {
   const HttpServer& Http() const { return server_; }
 
  private:
+  // The server's own figures: connections and streams open, clients dropped.
+  std::string ServerMetrics() const;
+
   StationMonitor& monitor_;
   HttpServer server_;
 };

@@ -114,6 +114,13 @@ TEST(HttpServer, ScrapesAnswerWhileManyStreamsAndIdleConnectionsAreOpen) {
       const auto [answer, ms] = TimedGet(port, path);
       ASSERT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << path << ": " << answer;
       slowest = std::max(slowest, ms);
+      // The server's own figures beside the station's: the scrape's connection is one.
+      if (std::string(path) == "/metrics") {
+        EXPECT_NE(answer.find("\ncalvora_http_streams 50\n"), std::string::npos) << answer;
+        const std::size_t connections = answer.find("\ncalvora_http_connections ");
+        ASSERT_NE(connections, std::string::npos) << answer;
+        EXPECT_GE(std::stoi(answer.substr(connections + 26)), 71) << answer;
+      }
     }
   }
   RecordProperty("slowest_ms", std::to_string(slowest));
