@@ -33,11 +33,11 @@ std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& optio
   if (!options.listen)
     return services;
   services->monitor_ = std::make_unique<StationMonitor>(options.station.value_or(HostName()));
-  services->server_ = std::make_unique<MetricsServer>(*services->monitor_);
+  services->server_ = std::make_unique<MetricsServer>(*services->monitor_, HttpLimits{}, security);
   const int port = services->server_->Start(*options.listen);
   if (port < 0) {
     Fail("cannot listen on " + options.listen->host + ":" + std::to_string(options.listen->port) +
-         " (in use, or not an address of this host)");
+         " (" + services->server_->Http().Error() + ")");
     exitCode = kExitListen;
     return nullptr;
   }
