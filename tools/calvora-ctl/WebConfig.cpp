@@ -2,6 +2,7 @@
 
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -48,10 +49,7 @@ int LineOf(const YAML::Node& node) {
 }
 
 bool NotTaken(const std::string& key) {
-  for (const char* name : kKeysNotTaken)
-    if (key == name)
-      return true;
-  return false;
+  return std::find(kKeysNotTaken.begin(), kKeysNotTaken.end(), key) != kKeysNotTaken.end();
 }
 
 // A key that is neither one of `taken` nor the format's: refused, saying what is taken.
@@ -120,17 +118,15 @@ void ReadTls(const YAML::Node& section, int sectionLine, const std::filesystem::
     }
   }
   if (!authType.empty()) {
-    bool found = false;
-    for (const auto& [name, policy] : kClientAuthTypes)
-      if (authType == name) {
-        config.clientCertificates = policy;
-        found = true;
-      }
-    if (!found)
+    const auto policy =
+        std::find_if(kClientAuthTypes.begin(), kClientAuthTypes.end(),
+                     [&authType](const auto& type) { return authType == type.first; });
+    if (policy == kClientAuthTypes.end())
       throw Mistake{authLine, "client_auth_type \"" + authType +
                                   "\" is none of NoClientCert, RequestClientCert, "
                                   "RequireAnyClientCert, VerifyClientCertIfGiven, "
                                   "RequireAndVerifyClientCert"};
+    config.clientCertificates = policy->second;
   }
   const bool anyGiven = !config.cert.path.empty() || !config.key.path.empty() ||
                         !config.clientCa.path.empty() || !authType.empty();
@@ -184,7 +180,6 @@ std::optional<WebConfig> ParseWebConfig(const std::string& text, const std::stri
       if (name == "tls_server_config") {
         ReadTls(value, LineOf(key), folder, config);
       } else if (name == "basic_auth_users") {
-        config.usersLine = LineOf(key);
         ReadUsers(value, config);
       } else {
         throw KeyMistake(key, "", "tls_server_config and basic_auth_users");

@@ -33,7 +33,6 @@ struct WebConfig {
   File cert, key, clientCa;  // no path: not given
   ClientCertificates clientCertificates = ClientCertificates::None;
   std::map<std::string, std::string> users;  // name and bcrypt hash
-  int usersLine = 0;
 
   bool Tls() const { return !cert.path.empty(); }
 };
