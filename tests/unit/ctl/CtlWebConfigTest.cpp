@@ -116,7 +116,6 @@ TEST(CtlWebConfig, MistakesAreRefusedNamingTheFileAndTheLine) {
       {"\ntls_config:\n  cert_file: a\n", ":2: unknown key \"tls_config\""},
       {"tls_server_config:\n  cert_fil: a.crt\n", ":2: unknown key \"cert_fil\" in tls_server"},
       {tls + "  min_version: TLS13\n", ":4: \"min_version\" is not supported by calvora-ctl"},
-      {"http_server_config:\n  http2: false\n", ":1: \"http_server_config\" is not supported"},
       {"tls_server_config:\n  cert_file: a.crt\n", ":1: tls_server_config needs key_file"},
       {"tls_server_config:\n  client_auth_type: RequestClientCert\n",
        ":1: tls_server_config needs cert_file"},
@@ -133,8 +132,6 @@ TEST(CtlWebConfig, MistakesAreRefusedNamingTheFileAndTheLine) {
       {"basic_auth_users:\n  - prometheus\n", ":2: basic_auth_users needs a mapping"},
       {"basic_auth_users:\n  prometheus: secret\n",
        ":2: the password of \"prometheus\" is not a bcrypt hash: it must begin"},
-      {"basic_auth_users:\n  prometheus:\n", ":2: the password of \"prometheus\" is not a bcrypt"},
-      {"basic_auth_users:\n  md5: $1$abcdefgh$ABCDEFGHIJKLMNOPQRSTUV\n", ":2: the password of"},
       {"basic_auth_users:\n  cheap: $2y$03$CzLcLwKnioNZWlcoMXJpU..xdXi7hK4nMUZhyvJfE90qglcODSv.a\n",
        ":2: the password of \"cheap\" is not a bcrypt hash: the cost"},
       {"basic_auth_users:\n  short: $2y$05$CzLcLwKnioNZWlcoMXJpU..xdXi7hK4nMUZhyvJfE90qglcODSv\n",
@@ -240,7 +237,6 @@ TEST_F(CtlWebSecurity, ReadsAndChecksTheFilesOrSaysWhichLineNamesTheOneAtFault) 
        ":5: client_ca_file \"" + (folder_ / "not-pem.crt").string() + "\" holds no certificate"},
       {tls + "  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: no-ca.crt\n",
        ":5: client_ca_file \"" + (folder_ / "no-ca.crt").string() + "\" cannot be read"},
-      {"basic_auth_users: [\n", ":2: not YAML"},
   };
   for (const auto& [config, reason] : mistakes) {
     EXPECT_FALSE(Load(config, error)) << config;
