@@ -26,7 +26,8 @@ constexpr std::array<std::pair<const char*, ClientCertificates>, 5> kClientAuthT
     {"RequireAndVerifyClientCert", ClientCertificates::RequireAndVerify},
 }};
 
-// Keys of the format that this server does not take.
+// Keys the exporters' format has that this server does not take: refused by name, so that the
+// message does not call them unknown.
 constexpr std::array<const char*, 10> kKeysNotTaken{"http_server_config",
                                                     "cert",
                                                     "key",
@@ -52,7 +53,7 @@ bool NotTaken(const std::string& key) {
   return std::find(kKeysNotTaken.begin(), kKeysNotTaken.end(), key) != kKeysNotTaken.end();
 }
 
-// A key that is neither one of `taken` nor the format's: refused, saying what is taken.
+// A key this server does not take, in the section `where`: refused, saying what is taken.
 Mistake KeyMistake(const YAML::Node& key, const std::string& where, const std::string& taken) {
   const std::string name = key.Scalar();
   const std::string opening = NotTaken(name) ? "\"" + name + "\" is not supported by calvora-ctl"
