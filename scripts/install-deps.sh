@@ -32,6 +32,9 @@ packages=(
   # The benchmarks' baseline: capture with silence detection, as a user would run it instead.
   ffmpeg
   libebur128-dev curl
+  # calvora-ctl serve's HTTP server with TLS and passwords, and the certificates its tests make;
+  # its web configuration is read as YAML.
+  libmicrohttpd-dev libgnutls28-dev libcrypt-dev gnutls-bin libyaml-cpp-dev
   # The live page of calvora-ctl serve is tested in headless Chromium.
   chromium
   "${cross[@]}" "${display[@]}"

@@ -27,11 +27,12 @@ with tempfile.TemporaryDirectory() as work:
     env = dict(os.environ, HOME="/home/station", CALVORA_CTL_COMMAND="auto",
                CALVORA_CTL_OPTIONS="--station 'studio 1' --log ~/calvora-log"
                                    " --on-silence 'page-engineer \"studio 1\"'"
-                                   " --listen 127.0.0.1:9794")
+                                   " --listen 127.0.0.1:9794 --web-config ~/.config/calvora/web.yml")
     out = subprocess.run(["/bin/sh", "-c", words[2].replace(installed, printer)], env=env,
                          capture_output=True, text=True, check=True).stdout.strip()
     expected = ["--pid", "12", "auto", "--station", "studio 1", "--log", "/home/station/calvora-log", "--on-silence",
-                'page-engineer "studio 1"', "--listen", "127.0.0.1:9794"]
+                'page-engineer "studio 1"', "--listen", "127.0.0.1:9794",
+                "--web-config", "/home/station/.config/calvora/web.yml"]
     if out != repr(expected):
         sys.exit(f"FAIL: calvora-ctl would get {out}, not {expected}")
 print("ok: the unit hands calvora-ctl", out)

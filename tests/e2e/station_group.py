@@ -2,13 +2,17 @@
 """A group of two stations watched by a real Prometheus and a real Alertmanager: two utilities,
 each on its own virtual card and session bus with `calvora-ctl serve --station` on its own port
 ("studio-a" and "studio-b"); Prometheus scrapes both every second and evaluates the shipped alert
-rules; Alertmanager routes to a webhook receiver run here. Studio-b's programme turns silent:
-the receiver gets a firing dead-air alert naming studio-b and nothing for studio-a; sound comes
-back: the receiver gets the resolved alert. Prints the time from the utility's verdict to the
-webhook and how much of it is the rule's for:.
+rules; Alertmanager routes to a webhook receiver run here. Studio-a serves plain HTTP; studio-b
+serves https with basic authentication from a web configuration (`--web-config`), its certificate
+made here with certtool, and curl with that certificate gets 401 without the password or with a
+wrong one and 200 with the right one. Studio-b's programme turns silent: the receiver gets a
+firing dead-air alert naming studio-b and nothing for studio-a; sound comes back: the receiver
+gets the resolved alert. Prints the time from the utility's verdict to the webhook and how much
+of it is the rule's for:. A web configuration that cannot be used stops serve at start.
 
 Everything listens on 127.0.0.1 (Alertmanager's cluster port is off), keeps its data in a
-private folder and is ended here. Skipped (exit 77) where Prometheus or Alertmanager is missing.
+private folder and is ended here. Skipped (exit 77) where Prometheus, Alertmanager or certtool
+(gnutls-bin) is missing.
 
 Usage: station_group.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF RULES_FILE
 """
@@ -32,10 +36,15 @@ SILENCE_TIME, RESTORE_TIME = 2, 1
 TONE = ("programme", "tone", "-20", "1000")
 
 PROMETHEUS, ALERTMANAGER = shutil.which("prometheus"), shutil.which("prometheus-alertmanager")
-if not PROMETHEUS or not ALERTMANAGER:
-    print("SKIP: prometheus or prometheus-alertmanager is missing "
-          "(apt-get install prometheus prometheus-alertmanager, or scripts/install-deps.sh)")
+CERTTOOL, CURL = shutil.which("certtool"), shutil.which("curl")
+if not PROMETHEUS or not ALERTMANAGER or not CERTTOOL or not CURL:
+    print("SKIP: prometheus, prometheus-alertmanager, certtool or curl is missing (apt-get install "
+          "prometheus prometheus-alertmanager gnutls-bin curl, or scripts/install-deps.sh)")
     sys.exit(77)
+
+# Studio-b's user; the hash made with `htpasswd -nbBC 10 prometheus 'scrape studio-b'`.
+USER, PASSWORD = "prometheus", "scrape studio-b"
+PASSWORD_HASH = "$2y$10$6Eqih5PWrmlElVyXvBsJuuxFVzaVZ7dSwODZlmv.aY0cA/a4hLB.y"
 
 
 def free_port():
@@ -86,10 +95,11 @@ class ReceiverHandler(http.server.BaseHTTPRequestHandler):
 
 class Station:
     """One studio: its session bus, its utility on its virtual card, a watch peer for the
-    verdicts' times and `calvora-ctl serve --station NAME` on a port of its own."""
+    verdicts' times and `calvora-ctl serve --station NAME` on a port of its own, with the
+    `serve_options` given (a web configuration)."""
 
-    def __init__(self, name):
-        self.name = name
+    def __init__(self, name, serve_options=()):
+        self.name, self.serve_options = name, list(serve_options)
         self.session = Session(Binaries(program, ctl, card_ctl, card_conf),
                                prefix=f"calvora-{name}-")
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
@@ -103,7 +113,69 @@ class Station:
         s.start(interactive_settings(5, SILENCE_TIME, RESTORE_TIME, wait=3))
         self.watch = s.watch()
         s.command("run")
-        self.server, self.port = s.serve("--station", self.name)
+        self.server, self.port = s.serve("--station", self.name, *self.serve_options)
+
+
+def make_web_config(folder):
+    """A self-signed certificate for 127.0.0.1 and its key, and the web configuration that names
+    them (relative to its own folder) with one user: the configuration's path."""
+    os.makedirs(folder)
+    with open(os.path.join(folder, "template"), "w") as f:
+        f.write("cn = studio-b\nip_address = 127.0.0.1\ndns_name = localhost\n"
+                "expiration_days = 2\ntls_www_server\nsigning_key\n")
+    for args in (["--generate-privkey", "--key-type=ecdsa", "--outfile", "studio-b.key"],
+                 ["--generate-self-signed", "--load-privkey", "studio-b.key",
+                  "--template", "template", "--outfile", "studio-b.crt"]):
+        subprocess.run([CERTTOOL, *args], cwd=folder, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+    with open(os.path.join(folder, "web.yml"), "w") as f:
+        f.write(f"""tls_server_config:
+  cert_file: studio-b.crt
+  key_file: studio-b.key
+basic_auth_users:
+  {USER}: '{PASSWORD_HASH}'
+""")
+    return os.path.join(folder, "web.yml")
+
+
+def check_unusable_web_config(folder, fail):
+    """serve with a web configuration naming a key file that is not there ends at once with
+    status 1, naming the configuration and the line."""
+    bad = os.path.join(folder, "bad.yml")
+    with open(bad, "w") as f:
+        f.write("tls_server_config:\n  cert_file: studio-b.crt\n  key_file: gone.key\n")
+    ended = subprocess.run([ctl, "serve", "--listen", "127.0.0.1:0", "--web-config", bad],
+                           capture_output=True, text=True, timeout=10)
+    if ended.returncode != 1 or f"{bad}:3: key_file" not in ended.stderr:
+        fail(f"serve with {bad} ended {ended.returncode} saying {ended.stderr!r}")
+    print(f"ok: an unusable web configuration stops serve: {ended.stderr.strip()}")
+
+
+def check_https(port, cert, fail):
+    """curl with the station's certificate: 401 with WWW-Authenticate without the password or
+    with a wrong one, 200 with the metrics with the right one; plain HTTP gets no metrics."""
+    url = f"https://127.0.0.1:{port}/metrics"
+
+    def curl(*options):
+        done = subprocess.run([CURL, "-sS", "--max-time", "5", "-D", "-", *options, url],
+                              capture_output=True, text=True)
+        return done.returncode, done.stdout
+
+    for credentials in ([], ["-u", f"{USER}:wrong"], ["-u", f"nobody:{PASSWORD}"]):
+        code, answer = curl("--cacert", cert, *credentials)
+        if code != 0 or not answer.startswith("HTTP/1.1 401") or \
+                'www-authenticate: basic realm="calvora-ctl"' not in answer.lower():
+            fail(f"curl {credentials} got {code}: {answer[:300]!r}")
+    code, answer = curl("--cacert", cert, "-u", f"{USER}:{PASSWORD}")
+    if code != 0 or not answer.startswith("HTTP/1.1 200") or \
+            'calvora_silence{station="studio-b"} 0' not in answer:
+        fail(f"curl with the password got {code}: {answer[:300]!r}")
+    plain = subprocess.run([CURL, "-sS", "--max-time", "5", "-u", f"{USER}:{PASSWORD}",
+                            f"http://127.0.0.1:{port}/metrics"], capture_output=True, text=True)
+    if "calvora_silence" in plain.stdout:
+        fail(f"plain HTTP to the TLS port got the metrics: {plain.stdout[:200]!r}")
+    print("ok: over https curl gets 401 without the password or with a wrong one, 200 with it; "
+          "plain HTTP gets nothing")
 
 
 def start_monitoring(work, stations, receiver_port, fail):
@@ -122,8 +194,12 @@ receivers:
       - url: http://127.0.0.1:{receiver_port}/
         send_resolved: true
 """)
-    # No station labels on the targets: the names the alerts carry are calvora-ctl's own.
-    targets = ", ".join(f"'127.0.0.1:{s.port}'" for s in stations)
+    # No station labels on the targets: the names the alerts carry are calvora-ctl's own. The
+    # https station has a job of its own (scheme, certificate and user are a job's), whose
+    # targets carry the job the rules read.
+    plain, secure = stations
+    with open(os.path.join(work, "password"), "w") as f:
+        f.write(PASSWORD)
     with open(os.path.join(work, "prometheus.yml"), "w") as f:
         f.write(f"""global:
   scrape_interval: 1s
@@ -138,7 +214,18 @@ scrape_configs:
   - job_name: calvora
     honor_labels: true
     static_configs:
-      - targets: [{targets}]
+      - targets: ['127.0.0.1:{plain.port}']
+  - job_name: calvora-tls
+    honor_labels: true
+    scheme: https
+    tls_config:
+      ca_file: {secure.web_folder}/studio-b.crt
+    basic_auth:
+      username: {USER}
+      password_file: {work}/password
+    static_configs:
+      - targets: ['127.0.0.1:{secure.port}']
+        labels: {{job: calvora}}
 """)
     logs = open(os.path.join(work, "monitoring.log"), "w")
     alertmanager = subprocess.Popen(
@@ -161,9 +248,12 @@ def query(prom_port, promql):
 
 
 def main():
-    a, b = Station("studio-a"), Station("studio-b")
-    stations = [a, b]
+    a = Station("studio-a")
     work = a.session.work
+    web_folder = os.path.join(work, "web")
+    b = Station("studio-b", ["--web-config", make_web_config(web_folder)])
+    b.web_folder = web_folder
+    stations = [a, b]
     monitors = []
 
     def fail(text):
@@ -175,8 +265,10 @@ def main():
         b.session.fail(text)
 
     try:
+        check_unusable_web_config(web_folder, fail)
         for station in stations:
             station.start()
+        check_https(b.port, os.path.join(web_folder, "studio-b.crt"), fail)
         receiver = Receiver()
         monitors, prom_port = start_monitoring(work, stations, receiver.server_address[1], fail)
 
@@ -194,7 +286,7 @@ def main():
         if names != ["studio-a", "studio-b"] or any("exported_station" in s["metric"]
                                                     for s in silence):
             fail(f"the stations' samples are labelled {[s['metric'] for s in silence]}")
-        print(f"ok: Prometheus scrapes {names} every second")
+        print(f"ok: Prometheus scrapes {names} every second, studio-b over https with a password")
 
         # Studio-b falls silent: a firing dead-air alert naming studio-b.
         start = time.monotonic()

@@ -4,7 +4,8 @@ did not hold.
 
     run.py RUN [--long] --build-dir BUILD --source-dir SOURCE
 
-RUN is one of settings_saves, hostile_bus, device_cycles, mixer_cycles, peers, fuzz_settings.
+RUN is one of settings_saves, hostile_bus, device_cycles, mixer_cycles, peers, serve_attacks,
+fuzz_settings.
 ctest runs the short forms; tests/reliability/run-long runs every long form.
 """
 import argparse
@@ -20,6 +21,7 @@ here = os.path.dirname(os.path.abspath(__file__))
 sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
 sys.path.insert(0, os.path.join(here, "..", "support", "python"))
 import harness  # noqa: E402
+import serve_attacks as attacks  # noqa: E402
 
 
 def settings_saves(bin, long):
@@ -175,6 +177,11 @@ def peers(bin, long):
         if block_rate(watch, 2.0) < 90:
             s.fail("the steady peer is not fed at 100 blocks/s afterwards")
         print("ok: the program kept capturing and the steady peer got every block")
+
+
+def serve_attacks(bin, long):
+    """calvora-ctl serve against a hostile client (serve_attacks.py)."""
+    attacks.serve_attacks(bin, long, running)
 
 
 def kill_later(process, delay):

@@ -79,12 +79,30 @@ every check while it stays offline) are no new events.
   --listen HOST:PORT Serve http://HOST:PORT/metrics (Prometheus text format),
                      /status (JSON) and the live page at /. Give 127.0.0.1 or
                      [::1] to serve this machine only (serve's default is
-                     127.0.0.1:9794), 0.0.0.0 to serve the network (there is
-                     no authentication); port 0 takes a free port, told on
-                     stderr.
+                     127.0.0.1:9794), 0.0.0.0 to serve the network (with
+                     --web-config for TLS and passwords); port 0 takes a free
+                     port, told on stderr.
   --station NAME     The station's name: every metric carries station="NAME"
                      (default: this machine's host name), so that one
                      Prometheus tells the stations of a group apart.
+  --web-config FILE  Serve over TLS and ask for a password, as FILE says in
+                     the web configuration format of Prometheus's exporters:
+                       tls_server_config:
+                         cert_file: studio-a.crt  # beside FILE unless absolute
+                         key_file: studio-a.key
+                         client_auth_type: RequireAndVerifyClientCert
+                         client_ca_file: monitoring-ca.crt
+                       basic_auth_users:   # bcrypt: htpasswd -nbBC 10 USER PW
+                         prometheus: $2y$10$...
+                     client_auth_type: NoClientCert (the default),
+                     RequestClientCert, RequireAnyClientCert,
+                     VerifyClientCertIfGiven or RequireAndVerifyClientCert
+                     (the last two verify against client_ca_file). Without
+                     tls_server_config the server speaks plain HTTP; without
+                     basic_auth_users it asks for no password (a wrong or
+                     missing one gets 401). A file that cannot be read or
+                     used ends calvora-ctl at once, naming the file and the
+                     line.
 
 Checks of the received audio (watch, auto, serve), each an event when it starts
 and when it ends, printed as a line "EVENT name [channel] value" by watch and
@@ -141,9 +159,10 @@ calvora_loudness_off_target, calvora_dc_offset{channel} and
 calvora_events_total{event}; each with the label station. The page at / shows
 the station live.
 
-Exit status: 0 done; 1 bad command line; 2 no session bus, or no utility or
-more than one to choose from; 3 the utility did not answer (gone or timed out);
-4 cannot listen on the --listen address.
+Exit status: 0 done; 1 bad command line, or a --web-config file that cannot be
+used; 2 no session bus, or no utility or more than one to choose from; 3 the
+utility did not answer (gone or timed out); 4 cannot listen on the --listen
+address.
 )";
 }
 

@@ -158,7 +158,7 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
   CtlOptions options;
   bool help = false;
   bool shell = false;
-  std::optional<std::string> logFolder, listen, station;
+  std::optional<std::string> logFolder, listen, station, webConfig;
   std::array<std::optional<std::string>, kEventKindCount> actionTexts;
   std::vector<std::string> words;
   auto valued = [&app](const std::string& name, std::optional<std::string>& into) {
@@ -189,6 +189,7 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
   valued("--log", logFolder);
   valued("--listen", listen);
   valued("--station", station);
+  valued("--web-config", webConfig);
   // The checks' options, to tell whether any was given.
   std::vector<const CLI::Option*> checkSettings;
   checkSettings.push_back(
@@ -273,6 +274,13 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
     }
     options.station = *station;
   }
+  if (webConfig) {
+    if (webConfig->empty()) {
+      error = "--web-config needs a file";
+      return std::nullopt;
+    }
+    options.webConfig = *webConfig;
+  }
   const bool checkOptions =
       std::any_of(checkSettings.begin(), checkSettings.end(),
                   [](const CLI::Option* option) { return option->count() > 0; });
@@ -283,8 +291,8 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
 #ifdef _WIN32
   // The Windows build has no metrics server, and no sh: a command that wants the shell of
   // Windows names it (cmd /c ...).
-  if (options.command == Command::kServe || options.listen) {
-    error = "serve and --listen are not available on Windows";
+  if (options.command == Command::kServe || options.listen || options.webConfig) {
+    error = "serve, --listen and --web-config are not available on Windows";
     return std::nullopt;
   }
   if (shell) {
@@ -323,6 +331,10 @@ std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
   }
   if (options.station && !options.listen && options.command != Command::kServe) {
     error = "--station names the station in the metrics: it needs serve or --listen";
+    return std::nullopt;
+  }
+  if (options.webConfig && !options.listen && options.command != Command::kServe) {
+    error = "--web-config secures the metrics server: it needs serve or --listen";
     return std::nullopt;
   }
   if (shell && !anyAction) {

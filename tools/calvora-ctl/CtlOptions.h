@@ -42,6 +42,7 @@ struct CtlOptions {
   std::optional<std::string> logFolder;  // --log DIR
   std::optional<ListenAddress> listen;   // --listen; serve without it listens on kDefaultListen
   std::optional<std::string> station;    // --station: the metrics' station label (else the host)
+  std::optional<std::string> webConfig;  // --web-config: TLS and passwords of the server
 };
 
 constexpr const char* kDefaultListen = "127.0.0.1:9794";

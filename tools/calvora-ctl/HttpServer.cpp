@@ -1,100 +1,273 @@
 #include "HttpServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
+#include <microhttpd.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <strings.h>
 #include <algorithm>
-#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <vector>
+
+#include "HttpClientCertificate.h"
+#include "HttpEventStream.h"
 
 namespace calvora::ctl {
 
+// What the server knows of one open connection: its socket, and since when it waits for a
+// request (none is under way) or whether one is being answered.
 struct HttpServer::Connection {
   int fd = -1;
-  std::string in;
-  std::string out;
-  std::size_t sent = 0;  // of out
-  bool stream = false;
-  bool closeWhenSent = false;
-  bool closed = false;
-  // Since when the connection waits for a request (idle), and since when its unsent bytes
-  // have not moved (stalled).
   Clock::time_point waitingSince;
-  Clock::time_point lastProgress;
-
-  std::size_t Unsent() const { return out.size() - sent; }
+  bool busy = false;     // a request came whole and is being answered
+  bool closing = false;  // overdue: its socket was shut down
+  std::shared_ptr<HttpEventStream> stream;
 };
 
 namespace {
 
-const char* StatusText(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 204:
-      return "No Content";
-    case 400:
-      return "Bad Request";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 431:
-      return "Request Header Fields Too Large";
-    case 503:
-      return "Service Unavailable";
-    default:
-      return "Error";
-  }
+constexpr std::size_t kStreamBlock = 16 * 1024;
+const char* const kPlainText = "text/plain; charset=utf-8";
+
+MHD_Response* BufferResponse(const HttpResponse& answer) {
+  MHD_Response* response = MHD_create_response_from_buffer(
+      answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.type.c_str());
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+  // Said also to HTTP/1.1 clients, as this server always did.
+  MHD_set_response_options(response, MHD_RF_SEND_KEEP_ALIVE_HEADER, MHD_RO_END);
+  return response;
 }
 
-// The value of a header in the request's head, or "" (names compared without case).
-std::string HeaderValue(const std::string& head, const char* name) {
-  const std::size_t length = std::strlen(name);
-  std::size_t line = head.find("\r\n");
-  while (line != std::string::npos && line + 2 < head.size()) {
-    const std::size_t start = line + 2;
-    const std::size_t end = head.find("\r\n", start);
-    const std::string text = head.substr(start, end - start);
-    if (text.size() > length && text[length] == ':' &&
-        strncasecmp(text.c_str(), name, length) == 0) {
-      std::size_t from = length + 1;
-      while (from < text.size() && (text[from] == ' ' || text[from] == '\t'))
-        ++from;
-      return text.substr(from);
-    }
-    line = end;
-  }
-  return "";
+// The answer; with `close`, the connection ends after it (a request refused as unsound).
+MHD_Result Queue(MHD_Connection* connection, const HttpResponse& answer, bool close = false) {
+  MHD_Response* response = BufferResponse(answer);
+  if (close)
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+  const MHD_Result queued =
+      MHD_queue_response(connection, static_cast<unsigned int>(answer.status), response);
+  MHD_destroy_response(response);
+  return queued;
 }
 
-bool ContainsWord(std::string text, const char* word) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text.find(word) != std::string::npos;
+// HTTP/1.1 asks for exactly one Host header, HTTP/1.0 for at most one.
+bool HostHeadersValid(MHD_Connection* connection, const char* version) {
+  int hosts = 0;
+  MHD_get_connection_values(
+      connection, MHD_HEADER_KIND,
+      [](void* count, MHD_ValueKind, const char* key, const char*) {
+        if (strcasecmp(key, MHD_HTTP_HEADER_HOST) == 0)
+          ++*static_cast<int*>(count);
+        return MHD_YES;
+      },
+      &hosts);
+  return hosts == 1 || (hosts == 0 && strcmp(version, MHD_HTTP_VERSION_1_0) == 0);
 }
 
 }  // namespace
 
-HttpServer::HttpServer(HttpLimits limits) : limits_(limits) {}
+// libmicrohttpd's callbacks, which reach into the server.
+class HttpServerCallbacks {
+ public:
+  static MHD_Result Request(void* cls, MHD_Connection* connection, const char* url,
+                            const char* method, const char* version, const char*,
+                            size_t* uploadSize, void** requestContext) {
+    auto& server = *static_cast<HttpServer*>(cls);
+    if (!*requestContext) {
+      // The head has come whole. An answer queued now, before the request's end, would close
+      // the connection: only a method that is not served is answered at once.
+      static int underWay;
+      *requestContext = &underWay;
+      MarkBusy(server, connection);
+      if (strcmp(method, MHD_HTTP_METHOD_GET) != 0 && strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
+        return NotAllowed(connection);
+      return MHD_YES;
+    }
+    if (*uploadSize) {
+      *uploadSize = 0;  // a body nobody asked for is read and let go
+      return MHD_YES;
+    }
+    return Answer(server, connection, url, method, version);
+  }
+
+  static void Completed(void* cls, MHD_Connection* connection, void**,
+                        MHD_RequestTerminationCode code) {
+    auto& server = *static_cast<HttpServer*>(cls);
+    auto* c = OpenConnection(connection);
+    if (!c)
+      return;
+    std::lock_guard lock(server.mutex_);
+    c->busy = false;
+    c->waitingSince = HttpServer::Clock::now();  // the next request may take its time from here
+    if (c->stream) {
+      server.streams_.erase(c->stream);
+      // A client that took nothing for the stalled time and was closed by the library.
+      if (code == MHD_REQUEST_TERMINATED_TIMEOUT_REACHED && !c->stream->WasDropped())
+        ++server.dropped_;
+      c->stream->Closed();
+      c->stream.reset();
+    }
+  }
+
+  static void ConnectionNotice(void* cls, MHD_Connection* connection, void** socketContext,
+                               MHD_ConnectionNotificationCode code) {
+    auto& server = *static_cast<HttpServer*>(cls);
+    std::lock_guard lock(server.mutex_);
+    if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+      auto* c = new HttpServer::Connection;
+      c->fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
+      c->waitingSince = HttpServer::Clock::now();
+      server.open_.insert(c);
+      *socketContext = c;
+      ++server.connections_;
+    } else if (auto* c = static_cast<HttpServer::Connection*>(*socketContext)) {
+      // Told before the library closes the socket, so the housekeeping never shuts down a
+      // descriptor that was given to someone else.
+      server.open_.erase(c);
+      delete c;
+      *socketContext = nullptr;
+      --server.connections_;
+    }
+  }
+
+  static ssize_t ReadStream(void* cls, uint64_t, char* buffer, size_t max) {
+    return (*static_cast<std::shared_ptr<HttpEventStream>*>(cls))->Read(buffer, max);
+  }
+
+  static void FreeStream(void* cls) { delete static_cast<std::shared_ptr<HttpEventStream>*>(cls); }
+
+  static MHD_Result Answer(HttpServer& server, MHD_Connection* connection, const char* url,
+                           const char* method, const char* version);
+  static bool Authorised(HttpServer& server, MHD_Connection* connection);
+  static MHD_Result OpenStream(HttpServer& server, MHD_Connection* connection,
+                               const HttpServer::StreamStart& start, bool head);
+
+  static HttpServer::Connection* OpenConnection(MHD_Connection* connection) {
+    return static_cast<HttpServer::Connection*>(
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
+  }
+
+  static void MarkBusy(HttpServer& server, MHD_Connection* connection) {
+    std::lock_guard lock(server.mutex_);
+    if (auto* c = OpenConnection(connection))
+      c->busy = true;
+  }
+
+  static MHD_Result NotAllowed(MHD_Connection* connection) {
+    MHD_Response* response = BufferResponse({405, kPlainText, "only GET and HEAD are served\n"});
+    MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+    const MHD_Result queued = MHD_queue_response(connection, 405, response);
+    MHD_destroy_response(response);
+    return queued;
+  }
+
+  static void Log(void* cls, const char* format, va_list arguments) {
+    auto& server = *static_cast<HttpServer*>(cls);
+    char text[512];
+    vsnprintf(text, sizeof text, format, arguments);
+    std::lock_guard lock(server.mutex_);
+    if (server.starting_)  // what hostile clients cause later is counted, not printed
+      server.startMessage_ = text;
+  }
+};
+
+MHD_Result HttpServerCallbacks::Answer(HttpServer& server, MHD_Connection* connection,
+                                       const char* url, const char* method, const char* version) {
+  if (strcmp(version, MHD_HTTP_VERSION_1_1) != 0 && strcmp(version, MHD_HTTP_VERSION_1_0) != 0)
+    return Queue(connection, {505, kPlainText, "only HTTP/1.0 and HTTP/1.1 are served\n"}, true);
+  if (!HostHeadersValid(connection, version))
+    return Queue(connection, {400, kPlainText, "one Host header is needed\n"}, true);
+  if (!server.security_.certPem.empty()) {
+    const auto* tls = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION);
+    const std::string refusal = ClientCertificateRefusal(tls ? tls->tls_session : nullptr,
+                                                         server.security_.clientCertificates);
+    if (!refusal.empty())
+      return Queue(connection, {403, kPlainText, refusal}, true);
+  }
+  if (server.security_.checkPassword && !Authorised(server, connection)) {
+    MHD_Response* response = BufferResponse({401, kPlainText, "unauthorised\n"});
+    const MHD_Result queued =
+        MHD_queue_basic_auth_fail_response(connection, server.security_.realm.c_str(), response);
+    MHD_destroy_response(response);
+    return queued;
+  }
+  const bool head = strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
+  const std::string path = url;
+  if (auto stream = server.streamsAt_.find(path); stream != server.streamsAt_.end())
+    return OpenStream(server, connection, stream->second, head);
+  if (auto handler = server.handlers_.find(path); handler != server.handlers_.end())
+    return Queue(connection, handler->second());
+  return Queue(connection, {404, kPlainText, "not found: " + path + "\n"});
+}
+
+bool HttpServerCallbacks::Authorised(HttpServer& server, MHD_Connection* connection) {
+  char* password = nullptr;
+  char* user = MHD_basic_auth_get_username_password(connection, &password);
+  const bool matches = user && password && server.security_.checkPassword(user, password);
+  MHD_free(user);
+  MHD_free(password);
+  return matches;
+}
+
+MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* connection,
+                                           const HttpServer::StreamStart& start, bool head) {
+  HttpServer::Connection* c = OpenConnection(connection);
+  auto stream = std::make_shared<HttpEventStream>(connection, c ? c->fd : -1, head ? "" : start(),
+                                                  server.limits_.maxUnsent, server.limits_.stalled);
+  {
+    std::lock_guard lock(server.mutex_);
+    if (server.streamsClosed_)
+      return Queue(connection, {503, kPlainText, "the server is stopping\n"});
+    // A HEAD request gets the head alone and is no stream to feed.
+    if (c && !head) {
+      c->stream = stream;
+      server.streams_.insert(stream);
+    }
+  }
+  MHD_Response* response = MHD_create_response_from_callback(
+      MHD_SIZE_UNKNOWN, kStreamBlock, &HttpServerCallbacks::ReadStream,
+      new std::shared_ptr<HttpEventStream>(stream), &HttpServerCallbacks::FreeStream);
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/event-stream");
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
+  // The stream's bytes as they are, without chunks, until the connection closes.
+  MHD_set_response_options(response, MHD_RF_HTTP_1_0_COMPATIBLE_STRICT, MHD_RO_END);
+  const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+HttpServer::HttpServer(HttpLimits limits, HttpSecurity security)
+    : limits_(limits), security_(std::move(security)) {}
 
 HttpServer::~HttpServer() {
-  if (thread_.joinable()) {
+  {
+    std::lock_guard lock(stopMutex_);
     stopping_ = true;
-    Wake();
-    thread_.join();
   }
-  for (auto& c : open_)
-    ::close(c->fd);
-  for (int fd : {listenFd_, wakeFds_[0], wakeFds_[1]})
-    if (fd >= 0)
-      ::close(fd);
+  stopSignal_.notify_all();
+  if (housekeeping_.joinable())
+    housekeeping_.join();
+  if (daemon_) {
+    // No new connection, no new stream, and every stream resumed to end: the library must not
+    // be stopped with a connection suspended.
+    const MHD_socket listening = MHD_quiesce_daemon(daemon_);
+    {
+      std::lock_guard lock(mutex_);
+      streamsClosed_ = true;
+      for (const auto& stream : streams_)
+        stream->End();
+    }
+    MHD_stop_daemon(daemon_);
+    if (listening != MHD_INVALID_SOCKET)
+      ::close(listening);
+  } else if (listenFd_ >= 0) {
+    ::close(listenFd_);
+  }
 }
 
 void HttpServer::Get(const std::string& path, Handler handler) {
@@ -110,16 +283,32 @@ void HttpServer::Every(std::chrono::milliseconds period, std::function<void()> t
   tick_ = std::move(tick);
 }
 
+std::size_t HttpServer::Streams() const {
+  std::lock_guard lock(mutex_);
+  return streams_.size();
+}
+
 int HttpServer::Start(const ListenAddress& address) {
+  int port = -1;
+  if (!BindListener(address, port)) {
+    error_ = "in use, or not an address of this host";
+    return -1;
+  }
+  if (!StartDaemon())
+    return -1;
+  housekeeping_ = std::thread([this] { Housekeeping(); });
+  return port;
+}
+
+bool HttpServer::BindListener(const ListenAddress& address, int& port) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  const std::string port = std::to_string(address.port);
-  if (getaddrinfo(address.host.c_str(), port.c_str(), &hints, &found) != 0 || !found)
-    return -1;
-  int bound = -1;
+  const std::string service = std::to_string(address.port);
+  if (getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
+    return false;
   for (addrinfo* a = found; a && listenFd_ < 0; a = a->ai_next) {
     const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -130,271 +319,122 @@ int HttpServer::Start(const ListenAddress& address) {
       sockaddr_storage local{};
       socklen_t length = sizeof local;
       getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-      bound = local.ss_family == AF_INET6
-                  ? ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port)
-                  : ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+      port = local.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port)
+                                         : ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
       listenFd_ = fd;
     } else {
       ::close(fd);
     }
   }
   freeaddrinfo(found);
-  if (listenFd_ < 0 || pipe2(wakeFds_, O_NONBLOCK | O_CLOEXEC) != 0)
-    return -1;
-  thread_ = std::thread([this] { Serve(); });
-  return bound;
+  return listenFd_ >= 0;
 }
 
-void HttpServer::Broadcast(std::string text) {
-  if (streams_.load() == 0)
-    return;
-  {
-    std::lock_guard lock(broadcastMutex_);
-    pendingBroadcasts_.push_back(std::move(text));
+bool HttpServer::StartDaemon() {
+  const bool tls = !security_.certPem.empty() || !security_.keyPem.empty();
+  const bool verifies = security_.clientCertificates == ClientCertificates::VerifyIfGiven ||
+                        security_.clientCertificates == ClientCertificates::RequireAndVerify;
+  if (tls && (security_.certPem.empty() || security_.keyPem.empty())) {
+    error_ = "TLS needs both a certificate and its key";
+    return false;
   }
-  Wake();
+  if (security_.clientCertificates != ClientCertificates::None && !tls) {
+    error_ = "client certificates need TLS";
+    return false;
+  }
+  if (verifies && security_.clientCaPem.empty()) {
+    error_ = "client certificates are verified against a client CA, and none is given";
+    return false;
+  }
+  const auto timeout = static_cast<unsigned int>((limits_.stalled.count() + 999) / 1000);
+  std::vector<MHD_OptionItem> options = {
+      {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&HttpServerCallbacks::Log), this},
+      {MHD_OPTION_LISTEN_SOCKET, listenFd_, nullptr},
+      {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(limits_.maxConnections), nullptr},
+      {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(limits_.maxPerAddress), nullptr},
+      {MHD_OPTION_CONNECTION_TIMEOUT, std::max(1u, timeout), nullptr},
+      {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(limits_.connectionMemory),
+       nullptr},
+      {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&HttpServerCallbacks::Completed),
+       this},
+      {MHD_OPTION_NOTIFY_CONNECTION,
+       reinterpret_cast<intptr_t>(&HttpServerCallbacks::ConnectionNotice), this},
+  };
+  if (tls) {
+    options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(security_.certPem.c_str())});
+    options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(security_.keyPem.c_str())});
+  }
+  if (security_.clientCertificates != ClientCertificates::None) {
+    // The library asks TLS clients for a certificate only when it has authorities to trust;
+    // where none are given (any certificate will do) it is told of the server's own.
+    const std::string& trust =
+        security_.clientCaPem.empty() ? security_.certPem : security_.clientCaPem;
+    options.push_back({MHD_OPTION_HTTPS_MEM_TRUST, 0, const_cast<char*>(trust.c_str())});
+  }
+  options.push_back({MHD_OPTION_END, 0, nullptr});
+
+  unsigned int flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+  if (tls)
+    flags |= MHD_USE_TLS;
+  starting_ = true;
+  daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &HttpServerCallbacks::Request, this,
+                             MHD_OPTION_ARRAY, options.data(), MHD_OPTION_END);
+  std::lock_guard lock(mutex_);
+  starting_ = false;
+  if (daemon_)
+    return true;
+  // The library's own words, as "Failed to ...", when it said why.
+  error_ = startMessage_.substr(0, startMessage_.find_last_not_of("\n") + 1);
+  if (error_.empty())
+    error_ = tls ? "the certificate or its key cannot be used" : "the server did not start";
+  return false;
 }
 
-void HttpServer::Wake() {
-  const char byte = 1;
-  if (wakeFds_[1] >= 0) [[maybe_unused]]
-    auto written = ::write(wakeFds_[1], &byte, 1);
+void HttpServer::Broadcast(const std::string& text) {
+  std::lock_guard lock(mutex_);
+  for (const auto& stream : streams_)
+    if (stream->Append(text))
+      ++dropped_;
 }
 
-void HttpServer::Serve() {
-  std::vector<pollfd> polled;
+void HttpServer::Housekeeping() {
+  // Checks the time limits four times a second, and runs the tick when one is set.
+  constexpr std::chrono::milliseconds kCheck{250};
   Clock::time_point nextTick = Clock::now() + tickPeriod_;
+  Clock::time_point nextCheck = Clock::now() + kCheck;
+  std::unique_lock stopLock(stopMutex_);
   while (!stopping_) {
-    polled.clear();
-    polled.push_back({listenFd_, POLLIN, 0});
-    polled.push_back({wakeFds_[0], POLLIN, 0});
-    for (auto& c : open_)
-      polled.push_back({c->fd, static_cast<short>(POLLIN | (c->Unsent() ? POLLOUT : 0)), 0});
-    // Wakes at least every 250 ms for the time limits, and for the tick.
-    Clock::time_point now = Clock::now();
-    auto wait = std::chrono::milliseconds(250);
-    if (tick_)
-      wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(nextTick - now),
-                        std::chrono::milliseconds(0), wait);
-    ::poll(polled.data(), polled.size(), static_cast<int>(wait.count()));
-    now = Clock::now();
-
-    if (polled[1].revents & POLLIN) {
-      char drain[64];
-      while (::read(wakeFds_[0], drain, sizeof drain) > 0) {
-      }
-    }
-    for (std::size_t i = 2; i < polled.size(); ++i) {
-      Connection& c = *open_[i - 2];
-      if (polled[i].revents & (POLLIN | POLLHUP | POLLERR))
-        Read(c, now);
-      if (!c.closed && (polled[i].revents & POLLOUT)) {
-        Write(c, now);
-        if (!c.in.empty() && c.Unsent() == 0) {  // a request that came behind the last one
-          HandleRequests(c);
-          Write(c, now);
-        }
-      }
-    }
-    DeliverBroadcasts(now);
+    stopSignal_.wait_until(stopLock, tick_ ? std::min(nextTick, nextCheck) : nextCheck,
+                           [this] { return stopping_; });
+    if (stopping_)
+      break;
+    stopLock.unlock();
+    const Clock::time_point now = Clock::now();
     if (tick_ && now >= nextTick) {
       nextTick = now + tickPeriod_;
       tick_();
-      DeliverBroadcasts(now);
     }
-    // The time limits: a connection that waits too long for its request, or a client that
-    // does not take what is sent to it.
-    for (auto& c : open_) {
-      if (c->closed)
-        continue;
-      if (c->Unsent() > limits_.maxUnsent ||
-          (c->Unsent() > 0 && now - c->lastProgress > limits_.stalled)) {
-        c->closed = true;
-        ++dropped_;
-      } else if (!c->stream && c->Unsent() == 0 && now - c->waitingSince > limits_.idle) {
-        c->closed = true;
-      }
+    if (now >= nextCheck) {
+      nextCheck = now + kCheck;
+      CloseOverdue(now);
     }
-    if (polled[0].revents & POLLIN)
-      Accept(now);
-    std::erase_if(open_, [this](const std::unique_ptr<Connection>& c) {
-      if (!c->closed)
-        return false;
-      // Counted out before the client can see the end.
-      if (c->stream)
-        --streams_;
-      --connections_;
-      ::close(c->fd);
-      return true;
-    });
+    stopLock.lock();
   }
 }
 
-void HttpServer::Accept(Clock::time_point now) {
-  for (;;) {
-    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0)
-      return;  // none waiting (or out of descriptors: tried again on the next round)
-    if (open_.size() >= limits_.maxConnections) {
-      static const char kBusy[] =
-          "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-      [[maybe_unused]] auto written = ::send(fd, kBusy, sizeof kBusy - 1, MSG_NOSIGNAL);
-      ::close(fd);
-      continue;
+void HttpServer::CloseOverdue(Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  for (Connection* c : open_) {
+    // A request that has not come whole within the idle time, however slowly its bytes come:
+    // the socket is shut down and the library closes the connection on seeing it.
+    if (!c->busy && !c->closing && now - c->waitingSince > limits_.idle) {
+      ::shutdown(c->fd, SHUT_RDWR);
+      c->closing = true;
     }
-    auto c = std::make_unique<Connection>();
-    c->fd = fd;
-    c->waitingSince = now;
-    c->lastProgress = now;
-    open_.push_back(std::move(c));
-    ++connections_;
   }
-}
-
-void HttpServer::Read(Connection& c, Clock::time_point now) {
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-      c.closed = true;  // the client has gone
-      return;
-    }
-    if (n < 0)
-      break;
-    if (!c.stream && !c.closeWhenSent)
-      c.in.append(buffer, static_cast<std::size_t>(n));  // a stream's client has no more to say
-  }
-  HandleRequests(c);
-  Write(c, now);
-}
-
-void HttpServer::HandleRequests(Connection& c) {
-  // Requests in turn; one whose answer is still being sent waits for it (a pipelined client).
-  while (!c.closed && !c.stream && !c.closeWhenSent && c.Unsent() == 0) {
-    const std::size_t end = c.in.find("\r\n\r\n");
-    if (end == std::string::npos) {
-      if (c.in.size() > limits_.maxRequestBytes) {
-        c.closeWhenSent = true;
-        Append(c,
-               "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\n"
-               "Connection: close\r\n\r\n");
-      }
-      break;
-    }
-    const std::string head = c.in.substr(0, end + 2);
-    c.in.erase(0, end + 4);
-    const std::size_t firstSpace = head.find(' ');
-    const std::size_t secondSpace =
-        firstSpace == std::string::npos ? std::string::npos : head.find(' ', firstSpace + 1);
-    const std::size_t lineEnd = head.find("\r\n");
-    if (secondSpace == std::string::npos || secondSpace > lineEnd) {
-      c.closeWhenSent = true;
-      Append(c, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-      break;
-    }
-    const std::string method = head.substr(0, firstSpace);
-    const std::string target = head.substr(firstSpace + 1, secondSpace - firstSpace - 1);
-    const std::string version = head.substr(secondSpace + 1, lineEnd - secondSpace - 1);
-    const std::string connection = HeaderValue(head, "Connection");
-    const bool keepAlive = version == "HTTP/1.1" ? !ContainsWord(connection, "close")
-                                                 : ContainsWord(connection, "keep-alive");
-    // A request with a body is none this server takes; its body is not read.
-    const bool body = !HeaderValue(head, "Content-Length").empty() ||
-                      !HeaderValue(head, "Transfer-Encoding").empty();
-    Answer(c, method, target, keepAlive && !body);
-  }
-}
-
-void HttpServer::Answer(Connection& c, const std::string& method, const std::string& target,
-                        bool keepAlive) {
-  const std::string path = target.substr(0, target.find('?'));
-  const bool head = method == "HEAD";
-  HttpResponse response;
-  if (method != "GET" && !head) {
-    response = {405, "text/plain; charset=utf-8", "only GET and HEAD are served\n"};
-    keepAlive = false;
-  } else if (auto stream = streamsAt_.find(path); stream != streamsAt_.end()) {
-    c.stream = true;
-    ++streams_;
-    Append(c,
-           "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
-           "Connection: close\r\n\r\n");
-    if (head)
-      c.closeWhenSent = true;
-    else
-      Append(c, stream->second());
-    return;
-  } else if (auto handler = handlers_.find(path); handler != handlers_.end()) {
-    response = handler->second();
-  } else {
-    response = {404, "text/plain; charset=utf-8", "not found: " + path + "\n"};
-  }
-  std::string text =
-      "HTTP/1.1 " + std::to_string(response.status) + " " + StatusText(response.status) +
-      "\r\nContent-Type: " + response.type +
-      "\r\nContent-Length: " + std::to_string(response.body.size()) +
-      "\r\nCache-Control: no-store\r\nConnection: " + (keepAlive ? "keep-alive" : "close") +
-      "\r\n\r\n";
-  if (!head)
-    text += response.body;
-  Append(c, text);
-  if (!keepAlive)
-    c.closeWhenSent = true;
-}
-
-void HttpServer::Append(Connection& c, const std::string& text) {
-  if (c.Unsent() == 0) {
-    c.out.clear();
-    c.sent = 0;
-    c.lastProgress = Clock::now();  // the time to take these bytes starts now
-  }
-  c.out += text;
-}
-
-void HttpServer::Write(Connection& c, Clock::time_point now) {
-  if (c.Unsent() == 0)
-    return;
-  while (c.Unsent() > 0) {
-    const ssize_t n = ::send(c.fd, c.out.data() + c.sent, c.Unsent(), MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK)
-        c.closed = true;
-      break;
-    }
-    c.sent += static_cast<std::size_t>(n);
-    c.lastProgress = now;
-  }
-  if (c.Unsent() == 0) {
-    c.out.clear();
-    c.sent = 0;
-    c.lastProgress = now;
-    if (c.closeWhenSent)
-      c.closed = true;
-    else if (!c.stream)
-      c.waitingSince = now;  // the next request may take its time from here
-  } else if (c.sent > 65536) {
-    c.out.erase(0, c.sent);  // keeps the buffer to what is unsent
-    c.sent = 0;
-  }
-}
-
-void HttpServer::DeliverBroadcasts(Clock::time_point now) {
-  std::vector<std::string> texts;
-  {
-    std::lock_guard lock(broadcastMutex_);
-    texts.swap(pendingBroadcasts_);
-  }
-  if (texts.empty())
-    return;
-  for (auto& c : open_) {
-    if (!c->stream || c->closed || c->closeWhenSent)
-      continue;
-    for (const auto& text : texts)
-      Append(*c, text);
-    Write(*c, now);
-  }
+  for (const auto& stream : streams_)
+    if (stream->DropIfStalled(now))
+      ++dropped_;
 }
 
 }  // namespace calvora::ctl

@@ -1,23 +1,27 @@
 #pragma once
-// A small HTTP/1.1 server for the metrics, the status and the live page: one thread, every
-// connection non-blocking and watched with poll(), so no connection ever waits for another.
-// A connection that sends nothing, or only part of a request, is closed after a short time;
-// an event stream stays open and receives what is broadcast; a client that stops reading
-// its stream is dropped once its unsent bytes pile up or stop moving, without holding up the
-// others. Only GET and HEAD are answered; the answers are small and made on the server's
-// thread.
+// The HTTP server of calvora-ctl serve, on libmicrohttpd: its own polling thread answers every
+// connection, so no connection ever waits for another. A connection whose request has not come
+// whole within a short time is closed (also one that sends a byte at a time); an answer whose
+// bytes stop moving is given up; an event stream keeps one bounded buffer of what is broadcast,
+// and a client that stops reading its stream is dropped once that buffer fills or stops
+// moving, without holding up the others. Only GET and HEAD are answered; the answers are small
+// and made on the server's thread. With a certificate it speaks TLS only, and with a password
+// check every request needs basic authentication.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "ListenAddress.h"
+
+struct MHD_Daemon;
 
 namespace calvora::ctl {
 
@@ -25,12 +29,26 @@ struct HttpLimits {
   // A connection with no request under way, or one whose request has not come whole, is
   // closed after this long.
   std::chrono::milliseconds idle{5000};
-  // A client whose unsent bytes have not moved for this long is dropped.
+  // A client that takes none of its answer's bytes for this long is dropped (whole seconds).
   std::chrono::milliseconds stalled{10000};
-  // A client with more unsent bytes than this is dropped.
+  // A stream whose client leaves more than this unread is dropped.
   std::size_t maxUnsent = 256 * 1024;
   std::size_t maxConnections = 512;
-  std::size_t maxRequestBytes = 8192;
+  std::size_t maxPerAddress = 64;
+  // What one connection may hold of its request (the head) and its answer being written; a
+  // larger head is refused.
+  std::size_t connectionMemory = 16 * 1024;
+};
+
+enum class ClientCertificates { None, Request, RequireAny, VerifyIfGiven, RequireAndVerify };
+
+struct HttpSecurity {
+  std::string certPem, keyPem;  // both empty: plain HTTP; otherwise TLS only (MHD_USE_TLS)
+  std::string clientCaPem;      // trust for client certificates (MHD_OPTION_HTTPS_MEM_TRUST)
+  ClientCertificates clientCertificates = ClientCertificates::None;
+  // Basic authentication when set: true when the user and password match.
+  std::function<bool(const std::string& user, const std::string& password)> checkPassword;
+  std::string realm = "calvora-ctl";
 };
 
 struct HttpResponse {
@@ -39,12 +57,14 @@ struct HttpResponse {
   std::string body;
 };
 
+class HttpEventStream;
+
 class HttpServer {
  public:
   using Handler = std::function<HttpResponse()>;
   using StreamStart = std::function<std::string()>;  // the first bytes of a new stream
 
-  explicit HttpServer(HttpLimits limits = {});
+  explicit HttpServer(HttpLimits limits = {}, HttpSecurity security = {});
   ~HttpServer();  // stops serving and closes every connection
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -52,51 +72,58 @@ class HttpServer {
   // Routes, set before Start: an answer for a path, or an event stream (text/event-stream).
   void Get(const std::string& path, Handler handler);
   void Stream(const std::string& path, StreamStart start);
-  // Runs on the server's thread every `period` while serving (the live page's meter).
+  // Runs on a thread of the server every `period` while serving (the live page's meter).
   void Every(std::chrono::milliseconds period, std::function<void()> tick);
 
-  // Binds and starts serving; the port bound (the chosen one for port 0), or -1.
+  // Binds and starts serving; the port bound (the chosen one for port 0), or -1 with Error()
+  // saying why.
   int Start(const ListenAddress& address);
+  const std::string& Error() const { return error_; }
 
   // Appends the text to every open stream. From any thread; never waits for a client.
-  void Broadcast(std::string text);
+  void Broadcast(const std::string& text);
 
   // What is open now, and how many clients were dropped for not reading.
   std::size_t Connections() const { return connections_.load(); }
-  std::size_t Streams() const { return streams_.load(); }
+  std::size_t Streams() const;
   uint64_t DroppedSlowClients() const { return dropped_.load(); }
 
  private:
   struct Connection;
+  friend class HttpServerCallbacks;  // libmicrohttpd's callbacks and the answers
   using Clock = std::chrono::steady_clock;
 
-  void Serve();
-  void Accept(Clock::time_point now);
-  void Read(Connection& c, Clock::time_point now);
-  void HandleRequests(Connection& c);
-  void Answer(Connection& c, const std::string& method, const std::string& target, bool keepAlive);
-  void Write(Connection& c, Clock::time_point now);
-  void Append(Connection& c, const std::string& text);
-  void DeliverBroadcasts(Clock::time_point now);
-  void Wake();
+  bool BindListener(const ListenAddress& address, int& port);
+  bool StartDaemon();
+  void Housekeeping();
+  void CloseOverdue(Clock::time_point now);
 
   HttpLimits limits_;
+  HttpSecurity security_;
   std::map<std::string, Handler> handlers_;
   std::map<std::string, StreamStart> streamsAt_;
   std::chrono::milliseconds tickPeriod_{0};
   std::function<void()> tick_;
+  std::string error_;
 
   int listenFd_ = -1;
-  int wakeFds_[2] = {-1, -1};
-  std::vector<std::unique_ptr<Connection>> open_;
-  std::atomic<bool> stopping_{false};
-  std::thread thread_;
+  MHD_Daemon* daemon_ = nullptr;
 
-  std::mutex broadcastMutex_;
-  std::vector<std::string> pendingBroadcasts_;
+  // The connections and the streams, shared by the server's thread, the housekeeping thread
+  // and Broadcast.
+  mutable std::mutex mutex_;
+  std::set<Connection*> open_;
+  std::set<std::shared_ptr<HttpEventStream>> streams_;
+  bool streamsClosed_ = false;  // stopping: no new stream
+  bool starting_ = false;       // the library's messages explain a failed start
+  std::string startMessage_;
+
+  std::thread housekeeping_;
+  std::mutex stopMutex_;
+  std::condition_variable stopSignal_;
+  bool stopping_ = false;
 
   std::atomic<std::size_t> connections_{0};
-  std::atomic<std::size_t> streams_{0};
   std::atomic<uint64_t> dropped_{0};
 };
 

@@ -12,10 +12,11 @@ std::string StreamMessage(const char* name, const std::string& json) {
 
 }  // namespace
 
-MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits)
-    : monitor_(monitor), server_(limits) {
+MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits, HttpSecurity security)
+    : monitor_(monitor), server_(limits, std::move(security)) {
   server_.Get("/metrics", [this] {
-    return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8", monitor_.Metrics()};
+    return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8",
+                        monitor_.Metrics() + ServerMetrics()};
   });
   server_.Get("/status", [this] {
     return HttpResponse{200, "application/json", monitor_.Status()};
@@ -41,6 +42,23 @@ MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits)
 }
 
 MetricsServer::~MetricsServer() = default;
+
+std::string MetricsServer::ServerMetrics() const {
+  const auto number = [](uint64_t n) { return std::to_string(n); };
+  return monitor_.Labelled(
+      "# HELP calvora_http_connections Connections open to this server.\n"
+      "# TYPE calvora_http_connections gauge\n"
+      "calvora_http_connections " +
+      number(server_.Connections()) + "\n" +
+      "# HELP calvora_http_streams Event streams of the live page open.\n"
+      "# TYPE calvora_http_streams gauge\n"
+      "calvora_http_streams " +
+      number(server_.Streams()) + "\n" +
+      "# HELP calvora_http_dropped_slow_clients_total Clients dropped for not reading.\n"
+      "# TYPE calvora_http_dropped_slow_clients_total counter\n"
+      "calvora_http_dropped_slow_clients_total " +
+      number(server_.DroppedSlowClients()) + "\n");
+}
 
 int MetricsServer::Start(const ListenAddress& address) {
   return server_.Start(address);

@@ -17,10 +17,12 @@ class MetricsServer {
  public:
   static constexpr std::chrono::milliseconds kLivePeriod{200};
 
-  explicit MetricsServer(StationMonitor& monitor, HttpLimits limits = {});
+  explicit MetricsServer(StationMonitor& monitor, HttpLimits limits = {},
+                         HttpSecurity security = {});
   ~MetricsServer();  // stops serving
 
-  // Binds and starts serving; the port bound (the chosen one for port 0), or -1.
+  // Binds and starts serving; the port bound (the chosen one for port 0), or -1 with
+  // Http().Error() saying why.
   int Start(const ListenAddress& address);
   // Tells the open streams of the event at once. Never waits.
   void OnEvent(const StationEvent& event);
@@ -28,6 +30,9 @@ class MetricsServer {
   const HttpServer& Http() const { return server_; }
 
  private:
+  // The server's own figures: connections and streams open, clients dropped.
+  std::string ServerMetrics() const;
+
   StationMonitor& monitor_;
   HttpServer server_;
 };

@@ -20,6 +20,7 @@ std::string HostName() {
 }  // namespace
 
 std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& options,
+                                                         const HttpSecurity& security,
                                                          platform::WindowHandle utility,
                                                          ControllerHost::Report report,
                                                          int& exitCode) {
@@ -32,17 +33,18 @@ std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& optio
   if (!options.listen)
     return services;
   services->monitor_ = std::make_unique<StationMonitor>(options.station.value_or(HostName()));
-  services->server_ = std::make_unique<MetricsServer>(*services->monitor_);
+  services->server_ = std::make_unique<MetricsServer>(*services->monitor_, HttpLimits{}, security);
   const int port = services->server_->Start(*options.listen);
   if (port < 0) {
     Fail("cannot listen on " + options.listen->host + ":" + std::to_string(options.listen->port) +
-         " (in use, or not an address of this host)");
+         " (" + services->server_->Http().Error() + ")");
     exitCode = kExitListen;
     return nullptr;
   }
   const std::string& host = options.listen->host;
   const bool v6 = host.find(':') != std::string::npos;
-  const std::string base = "http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  const std::string scheme = security.certPem.empty() ? "http://" : "https://";
+  const std::string base = scheme + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
   report("serving " + base + "/metrics and /status, the live page at " + base + "/");
   return services;
 }

@@ -14,9 +14,11 @@ namespace calvora::ctl {
 
 class RunnersAndMetrics : public StationServices {
  public:
-  // The services the options ask for, or null when they ask for none. Sets exitCode to
-  // kExitListen, after saying why, when the metrics cannot be served.
+  // The services the options ask for, or null when they ask for none; the metrics are served
+  // with `security` (TLS and passwords, or none). Sets exitCode to kExitListen, after saying
+  // why, when the metrics cannot be served.
   static std::unique_ptr<StationServices> Make(const CtlOptions& options,
+                                               const HttpSecurity& security,
                                                platform::WindowHandle utility,
                                                ControllerHost::Report report, int& exitCode);
 

@@ -210,7 +210,11 @@ std::string StationMonitor::Metrics(Clock::time_point now) {
       "# HELP calvora_events_total Events since this peer started, by event.\n"
       "# TYPE calvora_events_total counter\n" +
       counted;
-  return station_.empty() ? out : AddLabelToEverySample(out, "station", station_);
+  return Labelled(out);
+}
+
+std::string StationMonitor::Labelled(const std::string& exposition) const {
+  return station_.empty() ? exposition : AddLabelToEverySample(exposition, "station", station_);
 }
 
 std::string StationMonitor::Status(Clock::time_point now) {

@@ -39,6 +39,8 @@ class StationMonitor {
 
   // The Prometheus text exposition of the metrics, and the JSON status.
   std::string Metrics(Clock::time_point now = Clock::now());
+  // Other metrics in the exposition format, labelled with the station as these are.
+  std::string Labelled(const std::string& exposition) const;
   std::string Status(Clock::time_point now = Clock::now());
   // For the live page: the state and the readings now, and the last events, newest first.
   std::string LiveJson(Clock::time_point now = Clock::now());

@@ -10,6 +10,7 @@
 #include "CtlHelp.h"
 #include "CtlOptions.h"
 #include "RunnersAndMetrics.h"
+#include "WebSecurity.h"
 #include "platform/dbus/SdBusDesktop.h"
 
 namespace calvora::ctl {
@@ -37,6 +38,17 @@ int Run(const CtlOptions& options) {
     std::fputs(UsageText(), stdout);
     return kExitOk;
   }
+  // A web configuration that cannot be used stops the program before it waits for anything.
+  HttpSecurity security;
+  if (options.webConfig) {
+    std::string error;
+    auto loaded = LoadHttpSecurity(*options.webConfig, error);
+    if (!loaded) {
+      Fail(error);
+      return kExitUsage;
+    }
+    security = std::move(*loaded);
+  }
   InstallSignals();
   auto desktop = SdBusDesktop::Open(kOwnClass);
   if (!desktop->Connected()) {
@@ -49,9 +61,9 @@ int Run(const CtlOptions& options) {
   host.connected = [&desktop] { return desktop->Connected(); };
   host.interrupted = [] { return interrupted != 0; };
   host.where = "on this session bus";
-  host.makeStationServices = [&options](platform::WindowHandle utility,
-                                        ControllerHost::Report report, int& exitCode) {
-    return RunnersAndMetrics::Make(options, utility, std::move(report), exitCode);
+  host.makeStationServices = [&options, &security](platform::WindowHandle utility,
+                                                   ControllerHost::Report report, int& exitCode) {
+    return RunnersAndMetrics::Make(options, security, utility, std::move(report), exitCode);
   };
   return Controller(*desktop, host, options).Run();
 }

@@ -35,6 +35,11 @@ TEST(CtlOptions, OptionsMayStandBeforeOrAfterTheCommand) {
   const auto lastPid = Parse({"identify", "--pid", "0", "--pid", "5"});
   ASSERT_TRUE(lastPid);
   EXPECT_EQ(lastPid->pid, 5);
+  // The web configuration goes with the server, whether serve's or another peer's.
+  EXPECT_EQ(Parse({"serve", "--web-config", "/etc/calvora/web.yml"})->webConfig,
+            "/etc/calvora/web.yml");
+  EXPECT_EQ(Parse({"auto", "--listen", "127.0.0.1:0", "--web-config", "w.yml"})->webConfig,
+            "w.yml");
 }
 
 TEST(CtlOptions, MistakesAreRefusedWithAReason) {
@@ -65,6 +70,10 @@ TEST(CtlOptions, MistakesAreRefusedWithAReason) {
       {{"watch", "--phase-for", ""}, "--phase-for needs seconds from 0.1"},
       {{"watch", "--loudness-margin", "71"}, "--loudness-margin needs LU from 0.1 to 70"},
       {{"watch", "--loudness-for", "1e9"}, "--loudness-for needs seconds from 0.1"},
+      {{"serve", "--web-config"}, "--web-config needs a value"},
+      {{"serve", "--web-config", ""}, "--web-config needs a file"},
+      {{"watch", "--web-config", "web.yml"}, "--web-config secures the metrics server: it needs"},
+      {{"identify", "--web-config", "web.yml"}, "--web-config secures the metrics server"},
   };
   for (const auto& [args, reason] : mistakes) {
     std::string error;

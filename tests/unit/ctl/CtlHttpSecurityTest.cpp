@@ -1,0 +1,181 @@
+// The server of calvora-ctl serve over TLS: basic authentication, plain HTTP refused on a TLS
+// port, and client certificates as each mode asks, tried with curl against certificates made
+// for the test by certtool (a throwaway authority, a server, a client it signed, a stranger).
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "HttpServer.h"
+
+namespace calvora::ctl {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Output(const std::string& command) {
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    std::array<char, 4096> buffer;
+    while (std::size_t n = fread(buffer.data(), 1, buffer.size(), pipe))
+      output.append(buffer.data(), n);
+    pclose(pipe);
+  }
+  return output;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Keys and certificates in a folder of the test's own, removed at the end.
+class Certificates {
+ public:
+  Certificates() {
+    char name[] = "/tmp/calvora-tls-XXXXXX";
+    folder_ = mkdtemp(name);
+    Make("ca", "cn = \"calvora test authority\"\nca\ncert_signing_key\n", true);
+    Make("server", "cn = \"127.0.0.1\"\nip_address = \"127.0.0.1\"\ntls_www_server\n", false);
+    Make("client", "cn = \"engineer\"\ntls_www_client\n", false);
+    Make("stranger", "cn = \"stranger\"\ntls_www_client\n", true);
+  }
+  ~Certificates() { fs::remove_all(folder_); }
+  std::string Path(const std::string& file) const { return (folder_ / file).string(); }
+  std::string Pem(const std::string& file) const { return ReadFile(folder_ / file); }
+
+ private:
+  // A key, and a certificate for it: self-signed, or signed by the authority.
+  void Make(const std::string& who, const std::string& fields, bool selfSigned) {
+    std::ofstream(folder_ / (who + ".cfg")) << fields << "expiration_days = 2\n";
+    const std::string key = Path(who + ".key"), cfg = Path(who + ".cfg"), pem = Path(who + ".pem");
+    Output("certtool --generate-privkey --key-type=ecdsa --outfile " + key + " 2>&1");
+    if (selfSigned)
+      Output("certtool --generate-self-signed --load-privkey " + key + " --template " + cfg +
+             " --outfile " + pem + " 2>&1");
+    else
+      Output("certtool --generate-certificate --load-privkey " + key + " --load-ca-certificate " +
+             Path("ca.pem") + " --load-ca-privkey " + Path("ca.key") + " --template " + cfg +
+             " --outfile " + pem + " 2>&1");
+  }
+
+  fs::path folder_;
+};
+
+// curl's answer to a GET over https: the status ("000" when there was none), then the head
+// and the body.
+std::string Curl(const Certificates& certificates, int port, const std::string& options,
+                 const std::string& path = "/a") {
+  return Output("curl -s -i --max-time 2 -w '\\n%{http_code}' --cacert " +
+                certificates.Path("ca.pem") + " " + options +
+                " https://127.0.0.1:" + std::to_string(port) + path + " 2>&1");
+}
+
+std::string Status(const std::string& curl) {
+  return curl.size() >= 3 ? curl.substr(curl.size() - 3) : curl;
+}
+
+HttpSecurity Tls(const Certificates& certificates) {
+  HttpSecurity security;
+  security.certPem = certificates.Pem("server.pem");
+  security.keyPem = certificates.Pem("server.key");
+  return security;
+}
+
+TEST(HttpSecurity, BasicAuthenticationOverTlsAndNoPlainHttp) {
+  const Certificates certificates;
+  ASSERT_NE(certificates.Pem("server.pem").find("BEGIN CERTIFICATE"), std::string::npos);
+  HttpSecurity security = Tls(certificates);
+  security.realm = "studio 1";
+  security.checkPassword = [](const std::string& user, const std::string& password) {
+    return user == "prometheus" && password == "s3cret:too";
+  };
+  HttpServer server({}, security);
+  server.Get("/a", [] { return HttpResponse{200, "text/plain", "alpha"}; });
+  server.Stream("/events", [] { return std::string("retry: 2000\n\n"); });
+  const int port = server.Start({"127.0.0.1", 0});
+  ASSERT_GT(port, 0) << server.Error();
+
+  for (const std::string credentials : {"", "-u prometheus:wrong", "-u someone:s3cret:too"}) {
+    const std::string refused = Curl(certificates, port, credentials);
+    EXPECT_EQ(Status(refused), "401") << credentials << ": " << refused;
+    EXPECT_NE(refused.find("WWW-Authenticate: Basic realm=\"studio 1\""), std::string::npos)
+        << refused;
+    EXPECT_EQ(refused.find("alpha"), std::string::npos);
+  }
+  const std::string let = Curl(certificates, port, "-u prometheus:s3cret:too");
+  EXPECT_EQ(Status(let), "200") << let;
+  EXPECT_NE(let.find("\r\n\r\nalpha"), std::string::npos) << let;
+  // The event stream through TLS: its first bytes, then the stream stays open.
+  const std::string stream = Curl(certificates, port, "-N -u prometheus:s3cret:too", "/events");
+  EXPECT_NE(stream.find("text/event-stream\r\n"), std::string::npos) << stream;
+  EXPECT_NE(stream.find("\r\n\r\nretry: 2000\n\n"), std::string::npos) << stream;
+
+  // Plain HTTP to the TLS port gets no HTTP answer.
+  const std::string plain =
+      Output("curl -s -i --max-time 2 http://127.0.0.1:" + std::to_string(port) +
+             "/a -u prometheus:s3cret:too 2>&1");
+  EXPECT_EQ(plain.find("HTTP/1.1"), std::string::npos) << plain;
+  EXPECT_EQ(plain.find("alpha"), std::string::npos) << plain;
+
+  // A key that does not belong to the certificate, and no key: the server does not start.
+  HttpSecurity mismatched = Tls(certificates);
+  mismatched.keyPem = certificates.Pem("client.key");
+  HttpServer wrongKey({}, mismatched);
+  EXPECT_EQ(wrongKey.Start({"127.0.0.1", 0}), -1);
+  EXPECT_FALSE(wrongKey.Error().empty());
+  HttpSecurity keyless = Tls(certificates);
+  keyless.keyPem.clear();
+  HttpServer noKey({}, keyless);
+  EXPECT_EQ(noKey.Start({"127.0.0.1", 0}), -1);
+  EXPECT_NE(noKey.Error().find("key"), std::string::npos) << noKey.Error();
+}
+
+TEST(HttpSecurity, ClientCertificatesAsEachModeAsks) {
+  const Certificates certificates;
+  const std::string signedBy =
+      "--cert " + certificates.Path("client.pem") + " --key " + certificates.Path("client.key");
+  const std::string stranger =
+      "--cert " + certificates.Path("stranger.pem") + " --key " + certificates.Path("stranger.key");
+  struct Case {
+    ClientCertificates mode;
+    bool withAuthority;
+    std::string none, signedClient, strangerClient;  // the status each client gets
+  };
+  for (const Case& c :
+       std::vector<Case>{{ClientCertificates::Request, false, "200", "200", "200"},
+                         {ClientCertificates::RequireAny, false, "403", "200", "200"},
+                         {ClientCertificates::VerifyIfGiven, true, "200", "200", "403"},
+                         {ClientCertificates::RequireAndVerify, true, "403", "200", "403"}}) {
+    HttpSecurity security = Tls(certificates);
+    security.clientCertificates = c.mode;
+    if (c.withAuthority)
+      security.clientCaPem = certificates.Pem("ca.pem");
+    HttpServer server({}, security);
+    server.Get("/a", [] { return HttpResponse{200, "text/plain", "alpha"}; });
+    const int port = server.Start({"127.0.0.1", 0});
+    ASSERT_GT(port, 0) << server.Error();
+    const int mode = static_cast<int>(c.mode);
+    EXPECT_EQ(Status(Curl(certificates, port, "")), c.none) << "mode " << mode;
+    EXPECT_EQ(Status(Curl(certificates, port, signedBy)), c.signedClient) << "mode " << mode;
+    EXPECT_EQ(Status(Curl(certificates, port, stranger)), c.strangerClient) << "mode " << mode;
+  }
+  // Verifying needs authorities to verify against.
+  HttpSecurity without = Tls(certificates);
+  without.clientCertificates = ClientCertificates::RequireAndVerify;
+  HttpServer server({}, without);
+  EXPECT_EQ(server.Start({"127.0.0.1", 0}), -1);
+  EXPECT_NE(server.Error().find("client CA"), std::string::npos) << server.Error();
+}
+
+}  // namespace
+}  // namespace calvora::ctl

@@ -1,0 +1,43 @@
+#pragma once
+// The users of basic authentication with their bcrypt hashes, and the check of a user's
+// password. A check runs libcrypt's bcrypt over the password with the user's stored hash as the
+// setting and compares the result with the hash in constant time. An unknown user costs a
+// bcrypt against a known user's hash, so the time of an answer does not tell which users
+// exist. Passwords that passed are remembered by a keyed digest, so a scrape every few seconds
+// costs one bcrypt in all rather than one each time; wrong passwords always cost the bcrypt.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace calvora::ctl {
+
+class PasswordCheck {
+ public:
+  // Why `hash` is not a bcrypt hash this check takes ($2a$, $2b$ or $2y$, a cost from 04 to
+  // 31, 53 characters of salt and hash, as `htpasswd -nbB` writes it), or "" when it is.
+  static std::string HashProblem(const std::string& hash);
+
+  // User names and their hashes, each of which HashProblem takes.
+  explicit PasswordCheck(std::map<std::string, std::string> hashes);
+  PasswordCheck(const PasswordCheck&) = delete;
+  PasswordCheck& operator=(const PasswordCheck&) = delete;
+
+  // Whether `password` is the user's. Safe from any thread.
+  bool operator()(const std::string& user, const std::string& password) const;
+
+ private:
+  using Digest = std::array<uint8_t, 32>;
+  static constexpr std::size_t kRemembered = 64;  // passes remembered before starting afresh
+
+  Digest DigestOf(const std::string& user, const std::string& password) const;
+
+  std::map<std::string, std::string> hashes_;
+  std::array<uint8_t, 32> digestKey_{};  // random for each run: the digests mean nothing outside
+  mutable std::mutex mutex_;
+  mutable std::set<Digest> passed_;
+};
+
+}  // namespace calvora::ctl
