@@ -216,19 +216,19 @@ def many_connections(run):
     for s in crowd:
         s.close()
     run.wait_connections(0, 3, "the 600 connections were not all released")
-    # 600 from ten addresses: the limit in all holds; the idle ones are closed at the idle
-    # limit, and everything is released.
+    # 600 from ten addresses: the limit in all holds (scrapes wait meanwhile: the limit per
+    # address is what keeps room for them), and everything is released when they go.
     crowd = [connect(run.port, f"127.0.0.{10 + i // 60}", blocking=False) for i in range(600)]
-    time.sleep(0.5)
+    time.sleep(2.0)
     fds = len(os.listdir(f"/proc/{run.pid}/fd"))
-    start = time.monotonic()
-    run.wait_connections(0, IDLE_LIMIT + 3, "idle connections were not closed at the idle limit")
-    released = time.monotonic() - start
     for s in crowd:
         s.close()
+    start = time.monotonic()
+    run.wait_connections(0, 8, "the connections from ten addresses were not all released")
+    released = time.monotonic() - start
     run.check(fds <= IN_ALL + 40,
               f"600 connections from ten addresses: serve held {fds} descriptors (limit "
-              f"{IN_ALL} connections), all released {released:.1f} s later")
+              f"{IN_ALL} connections), all released {released:.1f} s after they closed")
 
 
 def slow_sender(run):
@@ -259,15 +259,17 @@ def streams_never_read(run, seconds):
         s = connect(run.port, ATTACKER, receive_buffer=2048)
         s.sendall(request("/events"))
         streams.append(s)
+    start = time.monotonic()
     run.scrapes_beside(seconds, "10 event streams never read (2 KB receive buffers)")
     harness.wait_until(
-        lambda: metric(run.port, "calvora_http_dropped_slow_clients_total") >= before + 10, 30,
+        lambda: metric(run.port, "calvora_http_dropped_slow_clients_total") >= before + 10, 60,
         "the streams that never read were not dropped", interval=0.5, on_timeout=run.s.fail)
+    took = time.monotonic() - start
     run.wait_connections(0, 3, "the dropped streams' connections were not closed")
     for s in streams:
         s.close()
-    run.check(True, "10 event streams that never read were dropped and counted, their "
-              "connections closed")
+    run.check(True, f"10 event streams that never read were dropped and counted {took:.0f} s "
+              "after they stopped reading, their connections closed")
 
 
 def descriptor_limit(run):

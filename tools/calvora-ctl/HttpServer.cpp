@@ -31,7 +31,11 @@ struct HttpServer::Connection {
 
 namespace {
 
-constexpr std::size_t kStreamBlock = 16 * 1024;
+// What the library takes from a stream at a time, and what the system may hold unsent for it:
+// an event is a few hundred bytes, and a client that stops reading fills these soon, so the
+// time it takes nothing counts from early on.
+constexpr std::size_t kStreamBlock = 4 * 1024;
+constexpr int kStreamSocketBuffer = 8 * 1024;
 const char* const kPlainText = "text/plain; charset=utf-8";
 
 MHD_Response* BufferResponse(const HttpResponse& answer) {
@@ -227,6 +231,7 @@ MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* c
     if (c && !head) {
       c->stream = stream;
       server.streams_.insert(stream);
+      setsockopt(c->fd, SOL_SOCKET, SO_SNDBUF, &kStreamSocketBuffer, sizeof kStreamSocketBuffer);
     }
   }
   MHD_Response* response = MHD_create_response_from_callback(
@@ -373,7 +378,9 @@ bool HttpServer::StartDaemon() {
   }
   options.push_back({MHD_OPTION_END, 0, nullptr});
 
-  unsigned int flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+  // poll() rather than epoll: the library's edge-triggered epoll loop misses a client's end
+  // that comes with its request, and a half-closed connection would wait for the idle limit.
+  unsigned int flags = MHD_USE_POLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
   if (tls)
     flags |= MHD_USE_TLS;
   starting_ = true;
