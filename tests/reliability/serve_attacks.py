@@ -221,6 +221,7 @@ def many_connections(run):
     crowd = [connect(run.port, f"127.0.0.{10 + i // 60}", blocking=False) for i in range(600)]
     time.sleep(2.0)
     fds = len(os.listdir(f"/proc/{run.pid}/fd"))
+    run.scrapes_beside(1, "600 connections from ten addresses (scrapes wait for room)")
     for s in crowd:
         s.close()
     start = time.monotonic()
@@ -232,24 +233,30 @@ def many_connections(run):
 
 
 def slow_sender(run):
-    s = connect(run.port, ATTACKER)
-    text = request("/metrics")
-    start, closed_at = time.monotonic(), None
-    for byte in text[:-1]:
-        try:
-            s.send(bytes([byte]))
-        except OSError:
-            closed_at = time.monotonic()
-            break
-        time.sleep(0.3)
-        data, closed = read_until_closed(s, 0.01)
-        if closed:
-            closed_at = time.monotonic()
-            break
-    s.close()
-    took = (closed_at or time.monotonic()) - start
-    run.check(closed_at is not None and IDLE_LIMIT <= took < IDLE_LIMIT + 1.5,
-              f"a byte every 300 ms: closed after {took:.1f} s (idle limit {IDLE_LIMIT:.0f} s)")
+    took = []
+
+    def send_slowly():
+        s = connect(run.port, ATTACKER)
+        start, closed_at = time.monotonic(), None
+        for byte in request("/metrics")[:-1]:
+            try:
+                s.send(bytes([byte]))
+            except OSError:
+                closed_at = time.monotonic()
+                break
+            time.sleep(0.3)
+            if read_until_closed(s, 0.01)[1]:
+                closed_at = time.monotonic()
+                break
+        s.close()
+        took.append(closed_at - start if closed_at else None)
+    sender = threading.Thread(target=send_slowly)
+    sender.start()
+    run.scrapes_beside(IDLE_LIMIT, "a client sending a byte every 300 ms")
+    sender.join()
+    run.check(took[0] is not None and IDLE_LIMIT <= took[0] < IDLE_LIMIT + 1.5,
+              f"a byte every 300 ms: closed after {took[0] or 0:.1f} s (idle limit "
+              f"{IDLE_LIMIT:.0f} s)")
 
 
 def streams_never_read(run, seconds):
@@ -279,6 +286,7 @@ def descriptor_limit(run):
     crowd = [connect(run.port, "127.0.0.3", blocking=False) for _ in range(50)]
     time.sleep(1.0)
     cpu = harness.cpu_per_second(run.pid, 3.0)
+    run.scrapes_beside(1, "descriptors used up, 50 clients waiting (scrapes wait)")
     for s in crowd:
         s.close()
     resource.prlimit(run.pid, resource.RLIMIT_NOFILE, (soft, hard))
