@@ -102,7 +102,7 @@ class HttpServerCallbacks {
   static void Completed(void* cls, MHD_Connection* connection, void**,
                         MHD_RequestTerminationCode code) {
     auto& server = *static_cast<HttpServer*>(cls);
-    auto* c = OpenConnection(connection);
+    auto* c = ConnectionOf(connection);
     if (!c)
       return;
     std::lock_guard lock(server.mutex_);
@@ -151,14 +151,14 @@ class HttpServerCallbacks {
   static MHD_Result OpenStream(HttpServer& server, MHD_Connection* connection,
                                const HttpServer::StreamStart& start, bool head);
 
-  static HttpServer::Connection* OpenConnection(MHD_Connection* connection) {
+  static HttpServer::Connection* ConnectionOf(MHD_Connection* connection) {
     return static_cast<HttpServer::Connection*>(
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
   }
 
   static void MarkBusy(HttpServer& server, MHD_Connection* connection) {
     std::lock_guard lock(server.mutex_);
-    if (auto* c = OpenConnection(connection))
+    if (auto* c = ConnectionOf(connection))
       c->busy = true;
   }
 
@@ -220,7 +220,7 @@ bool HttpServerCallbacks::Authorised(HttpServer& server, MHD_Connection* connect
 
 MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* connection,
                                            const HttpServer::StreamStart& start, bool head) {
-  HttpServer::Connection* c = OpenConnection(connection);
+  HttpServer::Connection* c = ConnectionOf(connection);
   auto stream = std::make_shared<HttpEventStream>(connection, c ? c->fd : -1, head ? "" : start(),
                                                   server.limits_.maxUnsent, server.limits_.stalled);
   {
