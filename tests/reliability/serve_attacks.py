@@ -130,8 +130,9 @@ class Run:
 
     def wait_connections(self, count, timeout, what):
         """Waits until serve has `count` connections open besides the scrape that asks."""
-        return harness.wait_until(lambda: metric(self.port, "calvora_http_connections") == count + 1,
-                                  timeout, what, interval=0.1, on_timeout=self.s.fail)
+        def open_now():
+            return metric(self.port, "calvora_http_connections") == count + 1
+        return harness.wait_until(open_now, timeout, what, interval=0.1, on_timeout=self.s.fail)
 
     def print_figures(self):
         print(f"\n{'attack':58} {'serve RSS':>10} {'scrape median':>14} {'worst':>9} "
