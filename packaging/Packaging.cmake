@@ -58,8 +58,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The shared libraries the programs link (Qt 6, ALSA, sd-bus, the C++ runtime) become Depends
-# through dpkg-shlibdeps (Qt's platform plugins come with libqt6gui6).
+# The shared libraries the programs link (Qt 6, ALSA, sd-bus, libmicrohttpd and GnuTLS, the C++
+# runtime) become Depends through dpkg-shlibdeps (Qt's platform plugins come with libqt6gui6).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # A session bus for controlling programs, amixer to look at the lines.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "dbus-session-bus | dbus-user-session, alsa-utils")

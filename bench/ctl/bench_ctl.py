@@ -70,12 +70,15 @@ def main(program, ctl, card_ctl, card_conf, seconds="20"):
               f"| {serve_ms:.2f} | {plain_ms:.2f} | {serve_ms / plain_ms:.2f}x |")
 
         alone = answer_times(port)
+        # The crowd comes from other loopback addresses, as other hosts' browsers would: serve
+        # lets one address hold 64 connections.
         streams = []
         for _ in range(50):
-            c = socket.create_connection(("127.0.0.1", port))
+            c = socket.create_connection(("127.0.0.1", port), source_address=("127.0.0.2", 0))
             c.sendall(b"GET /events HTTP/1.1\r\nHost: x\r\n\r\n")
             streams.append(c)
-        idle = [socket.create_connection(("127.0.0.1", port)) for _ in range(20)]
+        idle = [socket.create_connection(("127.0.0.1", port), source_address=("127.0.0.3", 0))
+                for _ in range(20)]
         time.sleep(0.5)
         crowded = answer_times(port)
         for path in ("/metrics", "/"):

@@ -81,7 +81,7 @@ for file in ./usr/bin/calvora-audio-mixer ./usr/bin/calvora-ctl \
   grep -qx "$file" <<<"$contents" || fail "the package lacks $file"
 done
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libqt6widgets6 libqt6gui6 libasound2 libsystemd0; do
+for library in libqt6widgets6 libqt6gui6 libasound2 libsystemd0 libmicrohttpd12 libgnutls30; do
   grep -q "$library" <<<"$depends" || fail "the package does not depend on $library ($depends)"
 done
 dpkg-deb -x "$deb" "$work/unpacked"

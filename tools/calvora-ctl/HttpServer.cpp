@@ -31,7 +31,11 @@ struct HttpServer::Connection {
 
 namespace {
 
-constexpr std::size_t kStreamBlock = 16 * 1024;
+// What the library takes from a stream at a time, and what the system may hold unsent for it:
+// an event is a few hundred bytes, and a client that stops reading fills these soon, so the
+// time it takes nothing counts from early on.
+constexpr std::size_t kStreamBlock = 4 * 1024;
+constexpr int kStreamSocketBuffer = 8 * 1024;
 const char* const kPlainText = "text/plain; charset=utf-8";
 
 MHD_Response* BufferResponse(const HttpResponse& answer) {
@@ -98,7 +102,7 @@ class HttpServerCallbacks {
   static void Completed(void* cls, MHD_Connection* connection, void**,
                         MHD_RequestTerminationCode code) {
     auto& server = *static_cast<HttpServer*>(cls);
-    auto* c = OpenConnection(connection);
+    auto* c = ConnectionOf(connection);
     if (!c)
       return;
     std::lock_guard lock(server.mutex_);
@@ -147,14 +151,14 @@ class HttpServerCallbacks {
   static MHD_Result OpenStream(HttpServer& server, MHD_Connection* connection,
                                const HttpServer::StreamStart& start, bool head);
 
-  static HttpServer::Connection* OpenConnection(MHD_Connection* connection) {
+  static HttpServer::Connection* ConnectionOf(MHD_Connection* connection) {
     return static_cast<HttpServer::Connection*>(
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
   }
 
   static void MarkBusy(HttpServer& server, MHD_Connection* connection) {
     std::lock_guard lock(server.mutex_);
-    if (auto* c = OpenConnection(connection))
+    if (auto* c = ConnectionOf(connection))
       c->busy = true;
   }
 
@@ -216,7 +220,7 @@ bool HttpServerCallbacks::Authorised(HttpServer& server, MHD_Connection* connect
 
 MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* connection,
                                            const HttpServer::StreamStart& start, bool head) {
-  HttpServer::Connection* c = OpenConnection(connection);
+  HttpServer::Connection* c = ConnectionOf(connection);
   auto stream = std::make_shared<HttpEventStream>(connection, c ? c->fd : -1, head ? "" : start(),
                                                   server.limits_.maxUnsent, server.limits_.stalled);
   {
@@ -227,6 +231,7 @@ MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* c
     if (c && !head) {
       c->stream = stream;
       server.streams_.insert(stream);
+      setsockopt(c->fd, SOL_SOCKET, SO_SNDBUF, &kStreamSocketBuffer, sizeof kStreamSocketBuffer);
     }
   }
   MHD_Response* response = MHD_create_response_from_callback(
@@ -373,7 +378,9 @@ bool HttpServer::StartDaemon() {
   }
   options.push_back({MHD_OPTION_END, 0, nullptr});
 
-  unsigned int flags = MHD_USE_AUTO_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+  // poll() rather than epoll: the library's edge-triggered epoll loop misses a client's end
+  // that comes with its request, and a half-closed connection would wait for the idle limit.
+  unsigned int flags = MHD_USE_POLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
   if (tls)
     flags |= MHD_USE_TLS;
   starting_ = true;
