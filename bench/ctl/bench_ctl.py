@@ -7,14 +7,19 @@
    /proc/PID/task/*/schedstat.
 2. The time to answer /metrics and / on a new connection while 50 event streams and 20 idle
    connections are open, against the same with nothing else open; goal under 100 ms.
+3. The time to answer /metrics with the right password (`--web-config`, a bcrypt hash of cost
+   10) while clients on other addresses guess passwords without pause, against the same with
+   nobody guessing: each wrong guess costs a bcrypt on one of serve's threads.
 
 Usage: bench_ctl.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF [SECONDS]
 """
 import os
 import socket
+import base64
 import statistics
 import subprocess
 import sys
+import threading
 import time
 
 sys.dont_write_bytecode = True  # nothing compiled is left in the source tree
@@ -30,6 +35,51 @@ def timed_get(port, path):
         while s.recv(65536):
             pass
     return (time.monotonic() - start) * 1000
+
+
+# A user of the password check's web configuration, with the bcrypt hash of its password.
+USER, PASSWORD = "prometheus", "scrape"
+PASSWORD_HASH = "$2y$10$2TbtT8yN6DghaLSlIRzA0OFRetUkOzUcb0cWvv1ji0BicseNcCG3a"
+
+
+def basic(user, password):
+    return base64.b64encode(f"{user}:{password}".encode()).decode()
+
+
+def scrape_times_beside_guesses(port, guessers, rounds=20):
+    """/metrics with the right password, while `guessers` clients send wrong ones."""
+    stop = threading.Event()
+
+    def guess(n):
+        while not stop.is_set():
+            with socket.create_connection(("127.0.0.1", port),
+                                          source_address=(f"127.0.1.{n + 1}", 0)) as c:
+                c.sendall(f"GET /metrics HTTP/1.1\r\nHost: x\r\nAuthorization: Basic "
+                          f"{basic(USER, 'guess')}\r\nConnection: close\r\n\r\n".encode())
+                while c.recv(65536):
+                    pass
+
+    threads = [threading.Thread(target=guess, args=(n,), daemon=True) for n in range(guessers)]
+    for t in threads:
+        t.start()
+    time.sleep(0.5)
+    times = []
+    for _ in range(rounds):
+        start = time.monotonic()
+        with socket.create_connection(("127.0.0.1", port), timeout=10) as c:
+            c.sendall(f"GET /metrics HTTP/1.1\r\nHost: x\r\nAuthorization: Basic "
+                      f"{basic(USER, PASSWORD)}\r\nConnection: close\r\n\r\n".encode())
+            answer = b""
+            while chunk := c.recv(65536):
+                answer += chunk
+        if not answer.startswith(b"HTTP/1.1 200"):
+            sys.exit(f"bench_ctl: the right password was refused: {answer[:40]!r}")
+        times.append((time.monotonic() - start) * 1000)
+        time.sleep(0.05)
+    stop.set()
+    for t in threads:
+        t.join(timeout=10)
+    return times
 
 
 def answer_times(port, rounds=20):
@@ -92,7 +142,19 @@ def main(program, ctl, card_ctl, card_conf, seconds="20"):
               f"{(cpu_ms(serve.pid) - c2) / 5:.2f} | {serve_ms:.2f} (no stream) | |")
         for c in streams + idle:
             c.close()
-        for peer in (serve, plain):
+
+        web_config = os.path.join(s.work, "web.yml")
+        with open(web_config, "w") as f:
+            f.write(f"basic_auth_users:\n  {USER}: '{PASSWORD_HASH}'\n")
+        guarded, guarded_port = s.serve("--web-config", web_config)
+        scrape_times_beside_guesses(guarded_port, 0, rounds=2)  # the right password remembered
+        alone = scrape_times_beside_guesses(guarded_port, 0)
+        for guessers in (2, 4, 8):
+            guessed = scrape_times_beside_guesses(guarded_port, guessers)
+            print(f"| /metrics ms with the password, median (max) of 20, {guessers} clients "
+                  f"guessing (vs none) | {statistics.median(guessed):.2f} ({max(guessed):.2f}) "
+                  f"| {statistics.median(alone):.2f} ({max(alone):.2f}) | |")
+        for peer in (serve, plain, guarded):
             peer.terminate()
             peer.wait(timeout=10)
         s.close(app)

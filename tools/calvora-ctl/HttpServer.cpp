@@ -37,6 +37,8 @@ namespace {
 constexpr std::size_t kStreamBlock = 4 * 1024;
 constexpr int kStreamSocketBuffer = 8 * 1024;
 const char* const kPlainText = "text/plain; charset=utf-8";
+// The threads that answer when passwords are checked.
+constexpr intptr_t kPasswordThreads = 4;
 
 MHD_Response* BufferResponse(const HttpResponse& answer) {
   MHD_Response* response = MHD_create_response_from_buffer(
@@ -375,6 +377,12 @@ bool HttpServer::StartDaemon() {
     const std::string& trust =
         security_.clientCaPem.empty() ? security_.certPem : security_.clientCaPem;
     options.push_back({MHD_OPTION_HTTPS_MEM_TRUST, 0, const_cast<char*>(trust.c_str())});
+  }
+  if (security_.checkPassword) {
+    // A password check costs a bcrypt (tens of milliseconds) on the thread that answers: with
+    // several threads, a client guessing passwords holds up only the connections beside it on
+    // its own thread, not every scrape.
+    options.push_back({MHD_OPTION_THREAD_POOL_SIZE, kPasswordThreads, nullptr});
   }
   options.push_back({MHD_OPTION_END, 0, nullptr});
 
