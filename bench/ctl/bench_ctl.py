@@ -149,7 +149,7 @@ def main(program, ctl, card_ctl, card_conf, seconds="20"):
         guarded, guarded_port = s.serve("--web-config", web_config)
         scrape_times_beside_guesses(guarded_port, 0, rounds=2)  # the right password remembered
         alone = scrape_times_beside_guesses(guarded_port, 0)
-        for guessers in (2, 4, 8):
+        for guessers in (1, 2, 4, 8):
             guessed = scrape_times_beside_guesses(guarded_port, guessers)
             print(f"| /metrics ms with the password, median (max) of 20, {guessers} clients "
                   f"guessing (vs none) | {statistics.median(guessed):.2f} ({max(guessed):.2f}) "
