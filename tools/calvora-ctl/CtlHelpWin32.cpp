@@ -71,8 +71,6 @@ every check while it stays offline) are no new events.
                      date): time with the zone, event, device, levels. The
                      folder is made (again) when missing; a line that cannot
                      be written is told on stderr.
-The metrics server (serve, --listen, --station, --web-config) and the checks of
-the audio are not available on Windows.
 
 Lines printed by watch and auto:
   14:03:07.250 NTF_SILENCE 0
