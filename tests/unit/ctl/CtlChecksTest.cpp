@@ -11,6 +11,7 @@
 #include "AudioAnalyser.h"
 #include "CtlOptions.h"
 #include "EventLines.h"
+#include "HoldAndRelease.h"
 #include "StationMonitor.h"
 
 namespace calvora::ctl {
@@ -325,6 +326,43 @@ TEST(AudioChecks, ResetForgetsTheFaultButNotTheCounts) {
   EXPECT_FALSE(analyser.Readings().clipping);
   EXPECT_TRUE(std::isnan(analyser.Readings().shortTermLufs));
   EXPECT_EQ(analyser.Readings().clippingRuns, runs);
+}
+
+// The hold-and-release each check counts with, raised after 1 s and ended after 2 s. Each
+// letter is 0.5 s of audio in 100 ms slices showing the fault (F), the right state (R) or
+// neither (N); the changes line marks where the state was raised (+) and ended (-).
+TEST(AudioChecks, HoldAndReleaseCountsUnbrokenTime) {
+  using Evidence = HoldAndRelease::Evidence;
+  struct Row {
+    const char* audio;
+    const char* changes;
+  } const rows[] = {
+      {"FF", ".+"},  // ten slices make the whole second
+      {"FNFF", "...+"},
+      {"FRFF", "...+"},
+      {"FFRRRRFF", ".+...-.+"},
+      {"FFRRRNRRRRN", ".+.......-."},  // neither holds the state, restarts the count
+      {"FFRRRFRRRR", ".+.......-"},
+  };
+  for (const Row& row : rows) {
+    HoldAndRelease hold;
+    std::string changes;
+    for (const char* letter = row.audio; *letter; ++letter) {
+      const Evidence evidence = *letter == 'F'   ? Evidence::kFault
+                                : *letter == 'R' ? Evidence::kRight
+                                                 : Evidence::kNeither;
+      char change = '.';
+      for (int slice = 0; slice < 5; ++slice) {
+        const auto made = hold.Add(kSlice, evidence, 1, 2);
+        if (made != HoldAndRelease::Change::kNone)
+          change = made == HoldAndRelease::Change::kRaised ? '+' : '-';
+      }
+      changes += change;
+    }
+    EXPECT_EQ(changes, row.changes) << row.audio;
+    const auto last = changes.find_last_not_of('.');
+    EXPECT_EQ(hold.Raised(), last != std::string::npos && changes[last] == '+') << row.audio;
+  }
 }
 
 TEST(AudioChecks, EventsAsTheLinesTheLogAndThePageGiveThem) {

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -22,6 +24,7 @@
 #include "ExpositionLabels.h"
 #include "StationEvents.h"
 #include "StationMonitor.h"
+#include "WorkerThread.h"
 #include "link/WinMSG.h"
 
 namespace calvora::ctl {
@@ -273,6 +276,61 @@ TEST(ActionRunner, TriggerNeverWaitsAndFailuresAreTold) {
   killed.Trigger({});
   ASSERT_TRUE(killed.WaitIdle(10000));
   EXPECT_NE(reports.All().find("was killed by signal 9"), std::string::npos) << reports.All();
+}
+
+// The worker thread's bounded stop: it lets the thread finish the work it holds, and lets go
+// of one that is stuck past the stop time, whose state stays its own to finish with.
+TEST(WorkerThread, StopWaitsForTheWorkButNotForAStuckThread) {
+  struct Jobs : WorkerState {
+    explicit Jobs(int n) : pending(n) {}
+    int pending;
+    int done = 0;
+  };
+  WorkerThread<Jobs> jobs(
+      std::chrono::milliseconds(5000),
+      [](Jobs& s) {
+        std::unique_lock lock(s.mutex);
+        for (;;) {
+          s.wake.wait(lock, [&s] { return s.quit || s.pending > 0; });
+          if (s.pending == 0)
+            return;
+          --s.pending;
+          lock.unlock();
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+          lock.lock();
+          ++s.done;
+        }
+      },
+      3);
+  EXPECT_TRUE(jobs.Stop());
+  EXPECT_EQ(jobs->done, 3);
+
+  struct Stuck : WorkerState {
+    Stuck(std::shared_future<void> r, std::shared_ptr<std::atomic<bool>> f)
+        : release(std::move(r)), finished(std::move(f)) {}
+    std::shared_future<void> release;
+    std::shared_ptr<std::atomic<bool>> finished;
+    int after = 0;
+  };
+  std::promise<void> release;
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  const auto before = std::chrono::steady_clock::now();
+  {
+    WorkerThread<Stuck> stuck(
+        std::chrono::milliseconds(100),
+        [](Stuck& s) {
+          s.release.wait_for(std::chrono::seconds(5));
+          const std::lock_guard lock(s.mutex);
+          s.after = 1;  // the state outlives its owner
+          *s.finished = true;
+        },
+        release.get_future().share(), finished);
+    EXPECT_FALSE(stuck.Stop());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+  release.set_value();
+  while (!*finished)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 // Interleaved 16-bit stereo: a 1 kHz sine at the given peak level on both channels.
