@@ -370,10 +370,9 @@ TEST(AudioChecks, EventsAsTheLinesTheLogAndThePageGiveThem) {
   event.kind = EventKind::kChannelLost;
   event.channel = Channel::kRight;
   event.value = -90.309;
-  event.time = "2026-12-07T14:03:07.250+01:00";
+  event.at = {"2026-12-07", "14:03:07.250", "2026-12-07T14:03:07.250+01:00"};
   event.left = -20;
   event.right = -90.3;
-  const Stamp at{"14:03:07.250", "2026-12-07T14:03:07.250"};
   struct Case {
     std::string got;
     std::string expected;
@@ -386,10 +385,10 @@ TEST(AudioChecks, EventsAsTheLinesTheLogAndThePageGiveThem) {
   silence.kind = EventKind::kSilence;
   silence.channel = Channel::kNone;
   for (const Case& c : std::vector<Case>{
-           {CheckEventLine(at, event, false), "14:03:07.250 EVENT channel-lost right -90.31"},
-           {CheckEventLine(at, phase, false), "14:03:07.250 EVENT phase-reversed -0.99"},
-           {CheckEventLine(at, event, true),
-            R"({"time":"2026-12-07T14:03:07.250","code":"EVENT","event":"channel-lost",)"
+           {CheckEventLine(event, false), "14:03:07.250 EVENT channel-lost right -90.31"},
+           {CheckEventLine(phase, false), "14:03:07.250 EVENT phase-reversed -0.99"},
+           {CheckEventLine(event, true),
+            R"({"time":"2026-12-07T14:03:07.250+01:00","code":"EVENT","event":"channel-lost",)"
             R"("channel":"right","value":-90.309})"},
            {EventLogLine(event, false),
             "2026-12-07T14:03:07.250+01:00 channel-lost card left=-20.00 right=-90.30 "

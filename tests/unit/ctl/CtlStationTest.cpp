@@ -172,8 +172,11 @@ TEST(EventLog, OneLinePerEventInTheDaysFileAndTheFolderMadeAgain) {
   const fs::path folder = temp.path() / "log";
   Reports reports;
   EventLog log(folder.string() + "/", false, reports.Sink());
-  StationEvent event{EventKind::kSilence, Device::kCard, "2026-12-07T23:59:59.999+01:00",
-                     "2026-12-07",        -90.3,         -88.125};
+  StationEvent event{EventKind::kSilence,
+                     Device::kCard,
+                     {"2026-12-07", "23:59:59.999", "2026-12-07T23:59:59.999+01:00"},
+                     -90.3,
+                     -88.125};
   ASSERT_TRUE(log.Write(event));  // the folder is made
   event.kind = EventKind::kOffline;
   event.device = Device::kMixer;
@@ -187,7 +190,7 @@ TEST(EventLog, OneLinePerEventInTheDaysFileAndTheFolderMadeAgain) {
   // works again once the way is clear.
   fs::remove_all(folder);
   std::ofstream(folder.string()) << "in the way";
-  event.date = "2026-12-08";
+  event.at.date = "2026-12-08";
   EXPECT_FALSE(log.Write(event));
   EXPECT_NE(reports.All().find("cannot open the event log " + folder.string() + "/2026-12-08.log"),
             std::string::npos)
@@ -211,14 +214,14 @@ TEST(EventLog, OneLinePerEventInTheDaysFileAndTheFolderMadeAgain) {
 TEST(EventLog, StampsCarryTheZone) {
   setenv("TZ", "Europe/Ljubljana", 1);
   tzset();
-  StationEvent event;
-  StampNow(event);
+  const Stamp at = StampNow();
   unsetenv("TZ");
   tzset();
-  ASSERT_EQ(event.time.size(), 29u) << event.time;
-  EXPECT_EQ(event.time.substr(0, 10), event.date);
-  const std::string zone = event.time.substr(23);
-  EXPECT_TRUE(zone == "+01:00" || zone == "+02:00") << event.time;
+  ASSERT_EQ(at.iso.size(), 29u) << at.iso;
+  EXPECT_EQ(at.iso.substr(0, 11), at.date + "T");
+  EXPECT_EQ(at.iso.substr(11, 12), at.clock);
+  const std::string zone = at.iso.substr(23);
+  EXPECT_TRUE(zone == "+01:00" || zone == "+02:00") << at.iso;
 }
 
 // A command that appends its event to a file, taking its time.
@@ -395,7 +398,7 @@ TEST(StationMonitor, VerdictsCountsAndTheStatus) {
   EXPECT_NE(text.find("# TYPE calvora_silences_total counter\n"), std::string::npos);
 
   StationEvent event;
-  event.time = "2026-12-07T10:00:00.000+01:00";
+  event.at.iso = "2026-12-07T10:00:00.000+01:00";
   monitor.OnEvent(event, start);  // silence
   text = monitor.Metrics(start + std::chrono::milliseconds(2500));
   EXPECT_EQ(Metric(text, "calvora_silence"), 1);
