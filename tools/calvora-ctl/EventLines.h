@@ -1,5 +1,6 @@
 #pragma once
-// The lines calvora-ctl prints for what the utility sends it, as text or as JSON.
+// The lines calvora-ctl prints for what the utility sends it, as text or as JSON: each starts
+// with the clock of its stamp in text ("14:03:07.250"), with its ISO 8601 form in JSON.
 #include <cstdint>
 #include <span>
 #include <string>
@@ -8,8 +9,6 @@
 #include "StationEvents.h"
 
 namespace calvora::ctl {
-
-// Each line is stamped with the clock of `at` as text, or its ISO 8601 form in JSON.
 
 // The name of a command or notification code, or its value in hex.
 std::string CodeName(uint16_t code);
