@@ -9,72 +9,57 @@
 
 namespace calvora::ctl {
 
-struct ActionRunner::State {
+struct ActionRunner::State : WorkerState {
   State(std::string n, std::vector<std::string> a, Report r)
       : name(std::move(n)), argv(std::move(a)), report(std::move(r)) {}
 
   const std::string name;
   const std::vector<std::string> argv;
   const Report report;
-  std::mutex mutex;
-  std::condition_variable wake;
   std::condition_variable idle;
   std::optional<std::vector<std::string>> remembered;
   bool running = false;
-  bool quit = false;
   uint64_t started = 0;
   uint64_t skipped = 0;
 };
 
 ActionRunner::ActionRunner(std::string name, std::vector<std::string> argv, Report report)
-    : state_(std::make_shared<State>(std::move(name), std::move(argv), std::move(report))),
-      worker_([state = state_] { Work(state); }) {}
+    : worker_(std::chrono::milliseconds(2000), Work, std::move(name), std::move(argv),
+              std::move(report)) {}
 
+// A command running is waited for (within the worker's stop), a remembered one is not run.
 ActionRunner::~ActionRunner() {
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->remembered.reset();
-  }
-  const bool done = WaitIdle(2000);
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->quit = true;
-  }
-  state_->wake.notify_all();
-  if (done)
-    worker_.join();
-  else
-    worker_.detach();
+  std::lock_guard lock(worker_->mutex);
+  worker_->remembered.reset();
 }
 
 void ActionRunner::Trigger(std::vector<std::string> environment) {
   {
-    std::lock_guard lock(state_->mutex);
-    if (state_->remembered)
-      ++state_->skipped;
-    state_->remembered = std::move(environment);
+    std::lock_guard lock(worker_->mutex);
+    if (worker_->remembered)
+      ++worker_->skipped;
+    worker_->remembered = std::move(environment);
   }
-  state_->wake.notify_one();
+  worker_->wake.notify_one();
 }
 
 bool ActionRunner::WaitIdle(int timeoutMs) {
-  std::unique_lock lock(state_->mutex);
-  return state_->idle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                               [this] { return !state_->running && !state_->remembered; });
+  std::unique_lock lock(worker_->mutex);
+  return worker_->idle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [this] { return !worker_->running && !worker_->remembered; });
 }
 
 uint64_t ActionRunner::Started() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->started;
+  std::lock_guard lock(worker_->mutex);
+  return worker_->started;
 }
 
 uint64_t ActionRunner::Skipped() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->skipped;
+  std::lock_guard lock(worker_->mutex);
+  return worker_->skipped;
 }
 
-void ActionRunner::Work(const std::shared_ptr<State>& state) {
-  State& s = *state;
+void ActionRunner::Work(State& s) {
   std::unique_lock lock(s.mutex);
   for (;;) {
     s.wake.wait(lock, [&s] { return s.quit || s.remembered; });

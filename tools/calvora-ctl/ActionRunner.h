@@ -12,10 +12,10 @@
 // through the given function, which may be called from the runner's own thread.
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "WorkerThread.h"
 
 namespace calvora::ctl {
 
@@ -42,11 +42,10 @@ class ActionRunner {
   uint64_t Skipped() const;
 
  private:
-  struct State;  // shared with the runner thread, which may outlive this object
-  static void Work(const std::shared_ptr<State>& state);
+  struct State;
+  static void Work(State& s);
 
-  std::shared_ptr<State> state_;
-  std::thread worker_;
+  WorkerThread<State> worker_;
 };
 
 }  // namespace calvora::ctl

@@ -154,8 +154,8 @@ void AudioAnalyser::EndSlice(const Slice& slice, std::vector<StationEvent>& even
       const auto change = channelLoss_[c].Add(seconds, r.levelDb[c], r.levelDb[1 - c]);
       if (change != ChannelLossCheck::Change::kNone && settings_.channel) {
         Raise(events,
-              change == ChannelLossCheck::Change::kLost ? EventKind::kChannelLost
-                                                        : EventKind::kChannelBack,
+              change == ChannelLossCheck::Change::kRaised ? EventKind::kChannelLost
+                                                          : EventKind::kChannelBack,
               c == 0 ? Channel::kLeft : Channel::kRight, r.levelDb[c]);
       }
       r.channelLost[c] = settings_.channel && channelLoss_[c].Lost();
@@ -166,8 +166,8 @@ void AudioAnalyser::EndSlice(const Slice& slice, std::vector<StationEvent>& even
     r.correlation = phase_.Correlation();
     if (change != PhaseCheck::Change::kNone && settings_.phase) {
       Raise(events,
-            change == PhaseCheck::Change::kReversed ? EventKind::kPhaseReversed
-                                                    : EventKind::kPhaseNormal,
+            change == PhaseCheck::Change::kRaised ? EventKind::kPhaseReversed
+                                                  : EventKind::kPhaseNormal,
             Channel::kNone, r.correlation);
     }
     r.phaseReversed = settings_.phase && phase_.Reversed();
@@ -219,7 +219,7 @@ void AudioAnalyser::ReadLoudness(double seconds, std::vector<StationEvent>& even
   const auto loud = loudness_.Add(seconds, fullWindow ? r.shortTermLufs : kNaN);
   if (loud != LoudnessCheck::Change::kNone && settings_.loudness) {
     Raise(events,
-          loud == LoudnessCheck::Change::kOff ? EventKind::kLoudnessOff : EventKind::kLoudnessOk,
+          loud == LoudnessCheck::Change::kRaised ? EventKind::kLoudnessOff : EventKind::kLoudnessOk,
           Channel::kNone, r.shortTermLufs);
   }
   r.loudnessOff = settings_.loudness && loudness_.Off();

@@ -77,9 +77,10 @@ Lines printed by watch and auto:
   14:03:07.251 sent CMD_MUTE 0
   14:03:07.260 AUDIO rate=48000 channels=2 bits=16 left=-41.20 right=-40.87 bytes=1920
 With --json:
-  {"time":"2026-12-07T14:03:07.250","from":12,"code":"NTF_SILENCE","argument":0}
-  {"time":"2026-12-07T14:03:07.260","from":12,"code":"AUDIO","kind":0,"size":1942,
-   "rate":48000,"channels":2,"bits":16,"left":-41.2,"right":-40.87,"bytes":1920}
+  {"time":"2026-12-07T14:03:07.250+01:00","from":12,"code":"NTF_SILENCE","argument":0}
+  {"time":"2026-12-07T14:03:07.260+01:00","from":12,"code":"AUDIO","kind":0,
+   "size":1942,"rate":48000,"channels":2,"bits":16,"left":-41.2,"right":-40.87,
+   "bytes":1920}
 Codes: NTF_SILENCE (0x400), NTF_SOUND (0x401), NTF_OFFLINE and NTF_ONLINE
 (0x1000, 0x1001; argument 0 the sound card, 1 the mixer), WINMSG_CONTROL (0x7FFF,
 argument 2 a goodbye); others are printed in hex.

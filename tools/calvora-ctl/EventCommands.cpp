@@ -38,7 +38,7 @@ void EventCommands::OnEvent(const StationEvent& event) {
   if (auto& runner = runners_[static_cast<std::size_t>(event.kind)]) {
     std::vector<std::string> environment{std::string("CALVORA_EVENT=") + EventName(event.kind),
                                          std::string("CALVORA_DEVICE=") + DeviceName(event.device),
-                                         "CALVORA_TIME=" + event.time,
+                                         "CALVORA_TIME=" + event.at.iso,
                                          "CALVORA_LEFT_DB=" + LevelText(event.left),
                                          "CALVORA_RIGHT_DB=" + LevelText(event.right),
                                          "CALVORA_HANDLE=" + std::to_string(utility_)};

@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "JsonValues.h"
-#include "LocalTime.h"
 #include "link/WinMSG.h"
 
 namespace calvora::ctl {
@@ -23,17 +22,6 @@ __attribute__((format(gnu_printf, 1, 2))) std::string Format(const char* format,
 }
 
 }  // namespace
-
-Stamp Stamp::Now() {
-  const LocalTime now = LocalTimeNow();
-  const std::tm& local = now.local;
-  const int ms = now.milliseconds;
-  Stamp stamp;
-  stamp.text = Format("%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec, ms);
-  stamp.iso = Format("%04d-%02d-%02dT%s", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                     stamp.text.c_str());
-  return stamp;
-}
 
 std::string CodeName(uint16_t code) {
   switch (code) {
@@ -65,7 +53,7 @@ std::string NotificationLine(const Stamp& at, uint32_t from, uint16_t code, uint
   if (json)
     return Json{{"time", at.iso}, {"from", from}, {"code", CodeName(code)}, {"argument", argument}}
         .dump();
-  return at.text + " " + CodeName(code) + " " + std::to_string(argument);
+  return at.clock + " " + CodeName(code) + " " + std::to_string(argument);
 }
 
 std::string DataLine(const Stamp& at, uint32_t from, uint32_t kind, std::span<const uint8_t> bytes,
@@ -80,7 +68,7 @@ std::string DataLine(const Stamp& at, uint32_t from, uint32_t kind, std::span<co
                   {"size", bytes.size()}}
           .dump();
     }
-    return Format("%s DATA kind=%u size=%zu (not an audio block)", at.text.c_str(), kind,
+    return Format("%s DATA kind=%u size=%zu (not an audio block)", at.clock.c_str(), kind,
                   bytes.size());
   }
   const std::size_t samples = bytes.size() - link::AudioBlockHeader::kSize;
@@ -99,20 +87,20 @@ std::string DataLine(const Stamp& at, uint32_t from, uint32_t kind, std::span<co
         .dump();
   }
   return Format("%s AUDIO rate=%d channels=%u bits=%u left=%.2f right=%.2f bytes=%zu",
-                at.text.c_str(), header->SampleRate, static_cast<unsigned>(header->Channels),
+                at.clock.c_str(), header->SampleRate, static_cast<unsigned>(header->Channels),
                 static_cast<unsigned>(header->BitsPerSample), header->LeftLevel, header->RightLevel,
                 samples);
 }
 
-std::string CheckEventLine(const Stamp& at, const StationEvent& event, bool json) {
+std::string CheckEventLine(const StationEvent& event, bool json) {
   if (json) {
-    Json line{{"time", at.iso}, {"code", "EVENT"}, {"event", EventName(event.kind)}};
+    Json line{{"time", event.at.iso}, {"code", "EVENT"}, {"event", EventName(event.kind)}};
     if (event.channel != Channel::kNone)
       line["channel"] = ChannelName(event.channel);
     line["value"] = JsonNumber(event.value);
     return line.dump();
   }
-  std::string line = at.text + " EVENT " + EventName(event.kind);
+  std::string line = event.at.clock + " EVENT " + EventName(event.kind);
   if (event.channel != Channel::kNone)
     line += std::string(" ") + ChannelName(event.channel);
   return line + " " + CheckValueText(event.value);
@@ -124,7 +112,7 @@ std::string SentLine(const Stamp& at, uint16_t code, uint16_t argument, int32_t 
         {"time", at.iso}, {"sent", CodeName(code)}, {"argument", argument}, {"answer", answer}}
         .dump();
   }
-  return at.text + " sent " + CodeName(code) + " " + std::to_string(argument);
+  return at.clock + " sent " + CodeName(code) + " " + std::to_string(argument);
 }
 
 }  // namespace calvora::ctl

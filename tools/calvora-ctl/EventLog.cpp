@@ -15,7 +15,7 @@ std::string EventLog::PathFor(const std::string& date) const {
 }
 
 bool EventLog::Write(const StationEvent& event) {
-  const std::string path = PathFor(event.date);
+  const std::string path = PathFor(event.at.date);
   const std::string line = EventLogLine(event, json_) + "\n";
   const AppendFailure failure = AppendToLogFile(folder_, path, line);
   std::string problem;

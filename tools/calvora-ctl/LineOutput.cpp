@@ -7,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <mutex>
 
 namespace calvora::ctl {
 
@@ -31,76 +30,61 @@ bool WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
-struct LineOutput::State {
+struct LineOutput::State : WorkerState {
   State(int outputFd, std::size_t limit) : fd(outputFd), limitBytes(limit) {}
 
   const int fd;
   const std::size_t limitBytes;
-  std::mutex mutex;
-  std::condition_variable wake;
   std::condition_variable drained;
   std::deque<std::string> lines;
   std::size_t queuedBytes = 0;
   bool writing = false;  // the writer holds a line it took from the queue
   bool broken = false;
-  bool quit = false;
   uint64_t leftOut = 0;  // in all
   uint64_t untold = 0;   // not yet told on stderr
 };
 
 LineOutput::LineOutput(int fd, std::size_t limitBytes)
-    : state_(std::make_shared<State>(fd, limitBytes)),
-      writer_([state = state_] { Write(state); }) {}
+    : writer_(std::chrono::milliseconds(2000), Write, fd, limitBytes) {}
 
-LineOutput::~LineOutput() {
-  const bool drained = Flush(2000);
-  {
-    std::lock_guard lock(state_->mutex);
-    state_->quit = true;
-  }
-  state_->wake.notify_all();
-  if (drained)
-    writer_.join();
-  else
-    writer_.detach();
-}
+// The writer, told to quit, writes what is queued before it ends.
+LineOutput::~LineOutput() = default;
 
 void LineOutput::Push(std::string line) {
   line += '\n';
   {
-    std::lock_guard lock(state_->mutex);
-    if (state_->broken)
+    std::lock_guard lock(writer_->mutex);
+    if (writer_->broken)
       return;
-    if (state_->queuedBytes + line.size() > state_->limitBytes) {
-      ++state_->leftOut;
-      ++state_->untold;
+    if (writer_->queuedBytes + line.size() > writer_->limitBytes) {
+      ++writer_->leftOut;
+      ++writer_->untold;
       return;
     }
-    state_->queuedBytes += line.size();
-    state_->lines.push_back(std::move(line));
+    writer_->queuedBytes += line.size();
+    writer_->lines.push_back(std::move(line));
   }
-  state_->wake.notify_one();
+  writer_->wake.notify_one();
 }
 
 bool LineOutput::Broken() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->broken;
+  std::lock_guard lock(writer_->mutex);
+  return writer_->broken;
 }
 
 uint64_t LineOutput::LeftOut() const {
-  std::lock_guard lock(state_->mutex);
-  return state_->leftOut;
+  std::lock_guard lock(writer_->mutex);
+  return writer_->leftOut;
 }
 
 bool LineOutput::Flush(int timeoutMs) {
-  std::unique_lock lock(state_->mutex);
-  return state_->drained.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-    return state_->broken || (state_->lines.empty() && !state_->writing);
+  std::unique_lock lock(writer_->mutex);
+  return writer_->drained.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
+    return writer_->broken || (writer_->lines.empty() && !writer_->writing);
   });
 }
 
-void LineOutput::Write(const std::shared_ptr<State>& state) {
-  State& s = *state;
+void LineOutput::Write(State& s) {
   std::unique_lock lock(s.mutex);
   for (;;) {
     s.wake.wait(lock, [&s] { return s.quit || !s.lines.empty(); });

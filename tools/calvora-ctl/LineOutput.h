@@ -6,9 +6,9 @@
 // moves again.
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <thread>
+
+#include "WorkerThread.h"
 
 namespace calvora::ctl {
 
@@ -32,11 +32,10 @@ class LineOutput {
   uint64_t LeftOut() const;
 
  private:
-  struct State;  // shared with the writer thread, which may outlive this object
-  static void Write(const std::shared_ptr<State>& state);
+  struct State;
+  static void Write(State& s);
 
-  std::shared_ptr<State> state_;
-  std::thread writer_;
+  WorkerThread<State> writer_;
 };
 
 }  // namespace calvora::ctl

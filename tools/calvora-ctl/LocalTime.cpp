@@ -6,20 +6,6 @@
 
 namespace calvora::ctl {
 
-namespace {
-
-// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
-  year -= month <= 2;
-  const int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const int64_t yearOfEra = year - era * 400;
-  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-}  // namespace
-
 LocalTime LocalTimeNow() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
@@ -37,10 +23,27 @@ LocalTime LocalTimeNow() {
 }
 
 int OffsetMinutes(const std::tm& local, std::time_t utc) {
-  const int64_t localSeconds =
-      DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
-      local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-  return static_cast<int>((localSeconds - static_cast<int64_t>(utc)) / 60);
+  using namespace std::chrono;
+  // The local calendar time read as if it were UTC, less the instant it stands for.
+  const sys_days day{year{local.tm_year + 1900} / (local.tm_mon + 1) / local.tm_mday};
+  const sys_seconds localAsUtc =
+      day + hours{local.tm_hour} + minutes{local.tm_min} + seconds{local.tm_sec};
+  return static_cast<int>(duration_cast<minutes>(localAsUtc - sys_seconds{seconds{utc}}).count());
+}
+
+Stamp StampOf(const LocalTime& time) {
+  char date[16];
+  char clock[24];
+  std::strftime(date, sizeof date, "%Y-%m-%d", &time.local);
+  const std::size_t n = std::strftime(clock, sizeof clock, "%H:%M:%S", &time.local);
+  std::snprintf(clock + n, sizeof clock - n, ".%03d", time.milliseconds);
+  Stamp stamp{date, clock, ""};
+  stamp.iso = stamp.date + "T" + stamp.clock + OffsetText(time.offsetMinutes);
+  return stamp;
+}
+
+Stamp StampNow() {
+  return StampOf(LocalTimeNow());
 }
 
 std::string OffsetText(int minutes) {

@@ -15,6 +15,18 @@ struct LocalTime {
 
 LocalTime LocalTimeNow();
 
+// One reading of the clock, written each way calvora-ctl writes a time, so that everything
+// said of one event (the printed line, the log, the page, the command's environment) carries
+// the same instant.
+struct Stamp {
+  std::string date;   // "2026-12-07"
+  std::string clock;  // "14:03:07.250", for the text lines
+  std::string iso;    // "2026-12-07T14:03:07.250+01:00", ISO 8601 with the zone's offset
+};
+
+Stamp StampOf(const LocalTime& time);
+Stamp StampNow();
+
 // How far a local time is ahead of the UTC instant it stands for, in minutes.
 int OffsetMinutes(const std::tm& local, std::time_t utc);
 

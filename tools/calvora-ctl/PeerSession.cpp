@@ -108,14 +108,15 @@ int PeerSession::OnMessage(const platform::IncomingMessage& m) {
   uint16_t code = 0;
   uint16_t argument = 0;
   link::TWinMSG::DecodeCommand(m.lParam, code, argument);
+  const Stamp at = StampNow();  // the notification's line and its event alike
   if (printing_)
-    Print(NotificationLine(Stamp::Now(), m.wParam, code, argument, options_.json));
+    Print(NotificationLine(at, m.wParam, code, argument, options_.json));
   const bool bye = code == link::WINMSG_CONTROL && argument != link::CTRL_HELLO &&
                    argument != link::CTRL_IDENTIFY;
   if (bye)
     utilityLeft_ = true;
   if (auto event = tracker_.Notice(code, argument))
-    HandleEvent(*event);
+    HandleEvent(*event, at);
   // Commands go out after this call has been answered, from the main loop, so the
   // utility is not asked to act while it is still inside its own send.
   if (automatic_ && code == link::NTF_SILENCE)
@@ -128,21 +129,22 @@ int PeerSession::OnMessage(const platform::IncomingMessage& m) {
 int PeerSession::OnData(const platform::IncomingData& d) {
   if (desktop_.MessageSender() != utility_)
     return 0;
+  const Stamp at = StampNow();  // the block's line and the checks' events it makes
   const auto header = d.kind == 0 ? link::AudioBlockHeader::Read(d.bytes) : std::nullopt;
   if (header) {
     left_ = header->LeftLevel;
     right_ = header->RightLevel;
     if (station_)
       for (auto& event : station_->OnAudio(*header, d.bytes.subspan(link::AudioBlockHeader::kSize)))
-        HandleEvent(event);
+        HandleEvent(event, at);
   }
   if (printing_ && (!header || blocks_++ % options_.levelsEvery == 0))
-    Print(DataLine(Stamp::Now(), d.wParam, d.kind, d.bytes, options_.json));
+    Print(DataLine(at, d.wParam, d.kind, d.bytes, options_.json));
   return 0;
 }
 
-void PeerSession::HandleEvent(StationEvent& event) {
-  StampNow(event);
+void PeerSession::HandleEvent(StationEvent& event, const Stamp& at) {
+  event.at = at;
   event.left = left_;
   event.right = right_;
   if (log_)
@@ -150,7 +152,7 @@ void PeerSession::HandleEvent(StationEvent& event) {
   if (station_)
     station_->OnEvent(event);
   if (printing_ && IsCheckEvent(event.kind))
-    Print(CheckEventLine(Stamp::Now(), event, options_.json));
+    Print(CheckEventLine(event, options_.json));
 }
 
 void PeerSession::Print(std::string line) {
@@ -163,7 +165,7 @@ void PeerSession::Print(std::string line) {
 
 void PeerSession::SendAndPrint(uint16_t code, uint16_t argument) {
   const SendResult sent = SendCommand(desktop_, utility_, code, argument);
-  Print(SentLine(Stamp::Now(), code, argument, sent.answer, options_.json));
+  Print(SentLine(StampNow(), code, argument, sent.answer, options_.json));
   if (sent.status != platform::result::kOk)
     Fail(DescribeFailure(sent));
 }

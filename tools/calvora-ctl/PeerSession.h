@@ -34,7 +34,8 @@ class PeerSession {
   int OnData(const platform::IncomingData& data);
   // An event of the utility or of the checks: stamped, logged and handed to the services;
   // the checks' events are printed too (the utility's are, as its notifications).
-  void HandleEvent(StationEvent& event);
+  // Stamps the event with the time its message came at, logs, counts and prints it.
+  void HandleEvent(StationEvent& event, const Stamp& at);
   // Never waits on the reader of the output; a reader that has gone ends the session.
   void Print(std::string line);
   void SendAndPrint(uint16_t code, uint16_t argument);

@@ -17,15 +17,11 @@ PhaseCheck::Change PhaseCheck::Add(double seconds, double sumLR, double sumLL, d
   }
   correlation_ = total.ll > 0 && total.rr > 0 ? total.lr / std::sqrt(total.ll * total.rr)
                                               : std::numeric_limits<double>::quiet_NaN();
-  const bool below = correlation_ < settings_->phaseLimit;  // false for NaN
-  const bool towards = bothSound && (reversed_ ? !below : below);
-  runSeconds_ = towards ? runSeconds_ + seconds : 0;
-  const double needed = reversed_ ? settings_->backSeconds : settings_->phaseSeconds;
-  if (!towards || runSeconds_ < needed - 1e-9)
-    return Change::kNone;
-  reversed_ = !reversed_;
-  runSeconds_ = 0;
-  return reversed_ ? Change::kReversed : Change::kNormal;
+  using Evidence = HoldAndRelease::Evidence;
+  const Evidence evidence = !bothSound                             ? Evidence::kNeither
+                            : correlation_ < settings_->phaseLimit ? Evidence::kFault
+                                                                   : Evidence::kRight;  // NaN too
+  return hold_.Add(seconds, evidence, settings_->phaseSeconds, settings_->backSeconds);
 }
 
 }  // namespace calvora::ctl

@@ -8,12 +8,13 @@
 #include <cstddef>
 
 #include "CheckSettings.h"
+#include "HoldAndRelease.h"
 
 namespace calvora::ctl {
 
 class PhaseCheck {
  public:
-  enum class Change { kNone, kReversed, kNormal };
+  using Change = HoldAndRelease::Change;  // kRaised: reversed; kEnded: normal again
   static constexpr std::size_t kWindowSlices = 4;
 
   explicit PhaseCheck(const CheckSettings& settings) : settings_(&settings) {}
@@ -23,7 +24,7 @@ class PhaseCheck {
   Change Add(double seconds, double sumLR, double sumLL, double sumRR, bool bothSound);
   // Over the window; NaN while a channel has carried nothing in it.
   double Correlation() const { return correlation_; }
-  bool Reversed() const { return reversed_; }
+  bool Reversed() const { return hold_.Raised(); }
   void Reset() { *this = PhaseCheck(*settings_); }
 
  private:
@@ -34,8 +35,7 @@ class PhaseCheck {
   std::array<Sums, kWindowSlices> window_{};
   std::size_t next_ = 0;
   double correlation_ = 0.0 / 0.0;
-  bool reversed_ = false;
-  double runSeconds_ = 0;
+  HoldAndRelease hold_;
 };
 
 }  // namespace calvora::ctl

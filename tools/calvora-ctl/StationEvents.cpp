@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "JsonValues.h"
-#include "LocalTime.h"
 #include "link/WinMSG.h"
 
 namespace calvora::ctl {
@@ -51,22 +50,10 @@ const char* DeviceName(Device device) {
   return device == Device::kCard ? "card" : "mixer";
 }
 
-void StampNow(StationEvent& event) {
-  const LocalTime now = LocalTimeNow();
-  char date[16];
-  char clock[16];
-  std::strftime(date, sizeof date, "%Y-%m-%d", &now.local);
-  std::strftime(clock, sizeof clock, "%H:%M:%S", &now.local);
-  char millis[8];
-  std::snprintf(millis, sizeof millis, ".%03d", now.milliseconds);
-  event.date = date;
-  event.time = event.date + "T" + clock + millis + OffsetText(now.offsetMinutes);
-}
-
 std::string EventLogLine(const StationEvent& event, bool json) {
   const bool check = IsCheckEvent(event.kind);
   if (json) {
-    Json line{{"time", event.time},
+    Json line{{"time", event.at.iso},
               {"event", EventName(event.kind)},
               {"device", DeviceName(event.device)},
               {"left", JsonNumber(event.left)},
@@ -83,7 +70,7 @@ std::string EventLogLine(const StationEvent& event, bool json) {
   else
     std::snprintf(levels, sizeof levels, "left=- right=-");
   std::string line =
-      event.time + " " + EventName(event.kind) + " " + DeviceName(event.device) + " " + levels;
+      event.at.iso + " " + EventName(event.kind) + " " + DeviceName(event.device) + " " + levels;
   if (event.channel != Channel::kNone)
     line += std::string(" channel=") + ChannelName(event.channel);
   if (check)

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "LocalTime.h"
+
 namespace calvora::ctl {
 
 enum class EventKind {
@@ -33,8 +35,7 @@ enum class Channel { kNone, kLeft, kRight };
 struct StationEvent {
   EventKind kind = EventKind::kSilence;
   Device device = Device::kCard;  // silence and sound are the sound card's
-  std::string time;               // ISO 8601, local, with milliseconds and the zone offset
-  std::string date;               // YYYY-MM-DD of the same local time
+  Stamp at;                       // the local time it happened
   double left = 0;                // the levels of the last audio block, in dB (NaN: none yet)
   double right = 0;
   // A check's events: the channel concerned (channel-lost, channel-back) and the reading
@@ -48,9 +49,6 @@ const char* DeviceName(Device device);     // "card", "mixer"
 const char* ChannelName(Channel channel);  // "", "left", "right"
 // Whether the event comes from a check of the audio rather than from the utility.
 bool IsCheckEvent(EventKind kind);
-
-// The local time now as StationEvent keeps it.
-void StampNow(StationEvent& event);
 
 // One line for the event log: text or a JSON object.
 std::string EventLogLine(const StationEvent& event, bool json);

@@ -89,7 +89,7 @@ void StationMonitor::OnEvent(const StationEvent& event, Clock::time_point at) {
       haveVerdict_ = true;
       lastVerdict_ = at;
       lastVerdictName_ = EventName(event.kind);
-      lastVerdictTime_ = event.time;
+      lastVerdictTime_ = event.at.iso;
       break;
     case EventKind::kOffline:
     case EventKind::kOnline:
@@ -109,7 +109,7 @@ void StationMonitor::OnEvent(const StationEvent& event, Clock::time_point at) {
 }
 
 std::string StationMonitor::EventJson(const StationEvent& event) {
-  Json line{{"time", event.time}, {"event", EventName(event.kind)}};
+  Json line{{"time", event.at.iso}, {"event", EventName(event.kind)}};
   if (!IsCheckEvent(event.kind) && event.kind != EventKind::kSilence &&
       event.kind != EventKind::kSound)
     line["device"] = DeviceName(event.device);

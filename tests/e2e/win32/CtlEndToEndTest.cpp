@@ -251,7 +251,7 @@ TEST(CtlExe, WatchWithJsonAndLevelsEveryPrintsObjectsForEveryNthBlock) {
   ASSERT_TRUE(outcome.ended);
   EXPECT_EQ(outcome.exitCode, 0u) << outcome.err;
   const std::string from = "\"from\":" + Text(utility.Handle());
-  const std::string time = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d\d\d",)";
+  const std::string time = R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d\d\d[+-]\d\d:\d\d",)";
   const std::vector<std::string> lines{
       time + from + R"(,"code":"NTF_SILENCE","argument":0\})",
       time + from +

@@ -12,8 +12,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -121,7 +124,10 @@ class LinkBus : public ::testing::Test {
 
 TEST_F(LinkBus, WatchIsAdmittedAndGetsNotificationsAndAudio) {
   StartUtility();
-  ChildProcess watch(Ctl({"watch", "--json", "--handle", std::to_string(desktop->OwnWindow())}));
+  char logFolder[] = "/tmp/calvora-watch-log-XXXXXX";
+  ASSERT_NE(mkdtemp(logFolder), nullptr);
+  ChildProcess watch(Ctl(
+      {"watch", "--json", "--log", logFolder, "--handle", std::to_string(desktop->OwnWindow())}));
   ASSERT_TRUE(RunUntil([&] { return !helloAt.empty(); }, 5000)) << "no hello from watch";
   const WindowHandle watcher = helloAt.begin()->first;
   // A second peer that checks every sample byte of the audio block.
@@ -171,6 +177,25 @@ TEST_F(LinkBus, WatchIsAdmittedAndGetsNotificationsAndAudio) {
   std::optional<int> exit;
   ASSERT_TRUE(RunUntil([&] { return (exit = watch.Wait(0)).has_value(); }, 5000));
   EXPECT_EQ(*exit, 0) << watch.Errors();
+
+  // The silence and the mixer offline, printed and logged with one time each, in ISO 8601
+  // with the zone's offset.
+  std::vector<std::string> logged;
+  for (const auto& file : std::filesystem::directory_iterator(logFolder)) {
+    std::ifstream in(file.path());
+    for (std::string line; std::getline(in, line);)
+      logged.push_back(line);
+  }
+  std::filesystem::remove_all(logFolder);
+  ASSERT_EQ(logged.size(), 2u);
+  const std::regex stamp(
+      R"re(\{"time":"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)".*)re");
+  for (std::size_t i = 0; i < logged.size(); ++i) {
+    std::smatch printedTime, loggedTime;
+    ASSERT_TRUE(std::regex_match(watch.Lines()[i], printedTime, stamp)) << watch.Lines()[i];
+    ASSERT_TRUE(std::regex_match(logged[i], loggedTime, stamp)) << logged[i];
+    EXPECT_EQ(printedTime[1], loggedTime[1]);
+  }
 }
 
 TEST_F(LinkBus, CtlIdentifiesListsAndCommandsTheUtility) {

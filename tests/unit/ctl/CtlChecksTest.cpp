@@ -11,6 +11,7 @@
 #include "AudioAnalyser.h"
 #include "CtlOptions.h"
 #include "EventLines.h"
+#include "HoldAndRelease.h"
 #include "StationMonitor.h"
 
 namespace calvora::ctl {
@@ -327,15 +328,51 @@ TEST(AudioChecks, ResetForgetsTheFaultButNotTheCounts) {
   EXPECT_EQ(analyser.Readings().clippingRuns, runs);
 }
 
+// The hold-and-release each check counts with, raised after 1 s and ended after 2 s. Each
+// letter is 0.5 s of audio in 100 ms slices showing the fault (F), the right state (R) or
+// neither (N); the changes line marks where the state was raised (+) and ended (-).
+TEST(AudioChecks, HoldAndReleaseCountsUnbrokenTime) {
+  using Evidence = HoldAndRelease::Evidence;
+  struct Row {
+    const char* audio;
+    const char* changes;
+  } const rows[] = {
+      {"FF", ".+"},  // ten slices make the whole second
+      {"FNFF", "...+"},
+      {"FRFF", "...+"},
+      {"FFRRRRFF", ".+...-.+"},
+      {"FFRRRNRRRRN", ".+.......-."},  // neither holds the state, restarts the count
+      {"FFRRRFRRRR", ".+.......-"},
+  };
+  for (const Row& row : rows) {
+    HoldAndRelease hold;
+    std::string changes;
+    for (const char* letter = row.audio; *letter; ++letter) {
+      const Evidence evidence = *letter == 'F'   ? Evidence::kFault
+                                : *letter == 'R' ? Evidence::kRight
+                                                 : Evidence::kNeither;
+      char change = '.';
+      for (int slice = 0; slice < 5; ++slice) {
+        const auto made = hold.Add(kSlice, evidence, 1, 2);
+        if (made != HoldAndRelease::Change::kNone)
+          change = made == HoldAndRelease::Change::kRaised ? '+' : '-';
+      }
+      changes += change;
+    }
+    EXPECT_EQ(changes, row.changes) << row.audio;
+    const auto last = changes.find_last_not_of('.');
+    EXPECT_EQ(hold.Raised(), last != std::string::npos && changes[last] == '+') << row.audio;
+  }
+}
+
 TEST(AudioChecks, EventsAsTheLinesTheLogAndThePageGiveThem) {
   StationEvent event;
   event.kind = EventKind::kChannelLost;
   event.channel = Channel::kRight;
   event.value = -90.309;
-  event.time = "2026-12-07T14:03:07.250+01:00";
+  event.at = {"2026-12-07", "14:03:07.250", "2026-12-07T14:03:07.250+01:00"};
   event.left = -20;
   event.right = -90.3;
-  const Stamp at{"14:03:07.250", "2026-12-07T14:03:07.250"};
   struct Case {
     std::string got;
     std::string expected;
@@ -348,10 +385,10 @@ TEST(AudioChecks, EventsAsTheLinesTheLogAndThePageGiveThem) {
   silence.kind = EventKind::kSilence;
   silence.channel = Channel::kNone;
   for (const Case& c : std::vector<Case>{
-           {CheckEventLine(at, event, false), "14:03:07.250 EVENT channel-lost right -90.31"},
-           {CheckEventLine(at, phase, false), "14:03:07.250 EVENT phase-reversed -0.99"},
-           {CheckEventLine(at, event, true),
-            R"({"time":"2026-12-07T14:03:07.250","code":"EVENT","event":"channel-lost",)"
+           {CheckEventLine(event, false), "14:03:07.250 EVENT channel-lost right -90.31"},
+           {CheckEventLine(phase, false), "14:03:07.250 EVENT phase-reversed -0.99"},
+           {CheckEventLine(event, true),
+            R"({"time":"2026-12-07T14:03:07.250+01:00","code":"EVENT","event":"channel-lost",)"
             R"("channel":"right","value":-90.309})"},
            {EventLogLine(event, false),
             "2026-12-07T14:03:07.250+01:00 channel-lost card left=-20.00 right=-90.30 "

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -22,6 +24,7 @@
 #include "ExpositionLabels.h"
 #include "StationEvents.h"
 #include "StationMonitor.h"
+#include "WorkerThread.h"
 #include "link/WinMSG.h"
 
 namespace calvora::ctl {
@@ -169,8 +172,11 @@ TEST(EventLog, OneLinePerEventInTheDaysFileAndTheFolderMadeAgain) {
   const fs::path folder = temp.path() / "log";
   Reports reports;
   EventLog log(folder.string() + "/", false, reports.Sink());
-  StationEvent event{EventKind::kSilence, Device::kCard, "2026-12-07T23:59:59.999+01:00",
-                     "2026-12-07",        -90.3,         -88.125};
+  StationEvent event{EventKind::kSilence,
+                     Device::kCard,
+                     {"2026-12-07", "23:59:59.999", "2026-12-07T23:59:59.999+01:00"},
+                     -90.3,
+                     -88.125};
   ASSERT_TRUE(log.Write(event));  // the folder is made
   event.kind = EventKind::kOffline;
   event.device = Device::kMixer;
@@ -184,7 +190,7 @@ TEST(EventLog, OneLinePerEventInTheDaysFileAndTheFolderMadeAgain) {
   // works again once the way is clear.
   fs::remove_all(folder);
   std::ofstream(folder.string()) << "in the way";
-  event.date = "2026-12-08";
+  event.at.date = "2026-12-08";
   EXPECT_FALSE(log.Write(event));
   EXPECT_NE(reports.All().find("cannot open the event log " + folder.string() + "/2026-12-08.log"),
             std::string::npos)
@@ -208,14 +214,14 @@ TEST(EventLog, OneLinePerEventInTheDaysFileAndTheFolderMadeAgain) {
 TEST(EventLog, StampsCarryTheZone) {
   setenv("TZ", "Europe/Ljubljana", 1);
   tzset();
-  StationEvent event;
-  StampNow(event);
+  const Stamp at = StampNow();
   unsetenv("TZ");
   tzset();
-  ASSERT_EQ(event.time.size(), 29u) << event.time;
-  EXPECT_EQ(event.time.substr(0, 10), event.date);
-  const std::string zone = event.time.substr(23);
-  EXPECT_TRUE(zone == "+01:00" || zone == "+02:00") << event.time;
+  ASSERT_EQ(at.iso.size(), 29u) << at.iso;
+  EXPECT_EQ(at.iso.substr(0, 11), at.date + "T");
+  EXPECT_EQ(at.iso.substr(11, 12), at.clock);
+  const std::string zone = at.iso.substr(23);
+  EXPECT_TRUE(zone == "+01:00" || zone == "+02:00") << at.iso;
 }
 
 // A command that appends its event to a file, taking its time.
@@ -273,6 +279,61 @@ TEST(ActionRunner, TriggerNeverWaitsAndFailuresAreTold) {
   killed.Trigger({});
   ASSERT_TRUE(killed.WaitIdle(10000));
   EXPECT_NE(reports.All().find("was killed by signal 9"), std::string::npos) << reports.All();
+}
+
+// The worker thread's bounded stop: it lets the thread finish the work it holds, and lets go
+// of one that is stuck past the stop time, whose state stays its own to finish with.
+TEST(WorkerThread, StopWaitsForTheWorkButNotForAStuckThread) {
+  struct Jobs : WorkerState {
+    explicit Jobs(int n) : pending(n) {}
+    int pending;
+    int done = 0;
+  };
+  WorkerThread<Jobs> jobs(
+      std::chrono::milliseconds(5000),
+      [](Jobs& s) {
+        std::unique_lock lock(s.mutex);
+        for (;;) {
+          s.wake.wait(lock, [&s] { return s.quit || s.pending > 0; });
+          if (s.pending == 0)
+            return;
+          --s.pending;
+          lock.unlock();
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+          lock.lock();
+          ++s.done;
+        }
+      },
+      3);
+  EXPECT_TRUE(jobs.Stop());
+  EXPECT_EQ(jobs->done, 3);
+
+  struct Stuck : WorkerState {
+    Stuck(std::shared_future<void> r, std::shared_ptr<std::atomic<bool>> f)
+        : release(std::move(r)), finished(std::move(f)) {}
+    std::shared_future<void> release;
+    std::shared_ptr<std::atomic<bool>> finished;
+    int after = 0;
+  };
+  std::promise<void> release;
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  const auto before = std::chrono::steady_clock::now();
+  {
+    WorkerThread<Stuck> stuck(
+        std::chrono::milliseconds(100),
+        [](Stuck& s) {
+          s.release.wait_for(std::chrono::seconds(5));
+          const std::lock_guard lock(s.mutex);
+          s.after = 1;  // the state outlives its owner
+          *s.finished = true;
+        },
+        release.get_future().share(), finished);
+    EXPECT_FALSE(stuck.Stop());
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+  release.set_value();
+  while (!*finished)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 // Interleaved 16-bit stereo: a 1 kHz sine at the given peak level on both channels.
@@ -337,7 +398,7 @@ TEST(StationMonitor, VerdictsCountsAndTheStatus) {
   EXPECT_NE(text.find("# TYPE calvora_silences_total counter\n"), std::string::npos);
 
   StationEvent event;
-  event.time = "2026-12-07T10:00:00.000+01:00";
+  event.at.iso = "2026-12-07T10:00:00.000+01:00";
   monitor.OnEvent(event, start);  // silence
   text = monitor.Metrics(start + std::chrono::milliseconds(2500));
   EXPECT_EQ(Metric(text, "calvora_silence"), 1);
