@@ -11,7 +11,7 @@
 #include "AudioAnalyser.h"
 #include "CtlOptions.h"
 #include "EventLines.h"
-#include "StationMonitor.h"
+#include "LiveJson.h"
 
 namespace calvora::ctl {
 namespace {
@@ -362,9 +362,8 @@ TEST(AudioChecks, EventsAsTheLinesTheLogAndThePageGiveThem) {
            // The utility's own events keep their lines as before.
            {EventLogLine(silence, false),
             "2026-12-07T14:03:07.250+01:00 silence card left=-20.00 right=-90.30"},
-           {StationMonitor::EventJson(event),
-            R"({"time":"2026-12-07T14:03:07.250+01:00","event":"channel-lost",)"
-            R"("channel":"right","value":-90.309})"}})
+           {EventJson(event), R"({"time":"2026-12-07T14:03:07.250+01:00","event":"channel-lost",)"
+                              R"("channel":"right","value":-90.309})"}})
     EXPECT_EQ(c.got, c.expected);
 }
 
