@@ -11,7 +11,7 @@ namespace calvora::ctl {
 
 // One sample: its value, and at most one label of its own (channel, device, event).
 struct ExpositionSample {
-  ExpositionSample(double number) : value(number) {}  // NOLINT: a plain number is a sample
+  ExpositionSample(double number) : value(number) {}  // implicit: a plain number is a sample
   ExpositionSample(std::string_view label, std::string_view labelIs, double number)
       : labelName(label), labelValue(labelIs), value(number) {}
 
