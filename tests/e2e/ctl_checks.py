@@ -15,8 +15,10 @@ import glob
 import json
 import math
 import os
+import subprocess
 import sys
 import time
+import urllib.request
 
 from harness import Binaries, Session, interactive_settings, true_peaks, write_wav
 
@@ -110,6 +112,13 @@ def main(program, ctl, card_ctl, card_conf):
                 or m['calvora_clipping_runs_total{channel="left"}'] < 1900:
             s.fail(f"metrics: {m}")
         print(f"ok: true peak {reference} dBTP as libebur128 reads the file; metrics agree")
+
+        # The live exposition as Prometheus's own checker reads it (names, types, help).
+        text = urllib.request.urlopen(f"http://127.0.0.1:{port}/metrics", timeout=5).read()
+        lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True)
+        if lint.returncode != 0 or b"calvora_events_total" not in text:
+            s.fail(f"promtool check metrics ({lint.returncode}): {lint.stdout!r} {lint.stderr!r}")
+        print("ok: promtool check metrics passes on the live /metrics")
 
         serve.terminate()
         serve.wait(timeout=10)

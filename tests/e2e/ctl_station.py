@@ -79,7 +79,7 @@ def main(session):
     if m["calvora_silence"] != 0 or m['calvora_device_online{device="card"}'] != 1:
         fail(f"before the silence: {m}")
     for channel in ("left", "right"):
-        level = m[f'calvora_level_db{{channel="{channel}"}}']
+        level = m[f'calvora_level_dbfs{{channel="{channel}"}}']
         if abs(level - LEVEL_DB) > 0.5:
             fail(f"{channel} level {level} dB, the programme is at {LEVEL_DB} dB")
     reference = short_term_loudness(samples, 4)
@@ -138,7 +138,8 @@ def main(session):
         station.wait_for_line(lambda line: words in line, f"the output line {words!r}",
                          stream="errors")
     m = metrics(port)
-    if m["calvora_silences_total"] != 1 or m["calvora_sound_backs_total"] != 1:
+    if m['calvora_events_total{event="silence"}'] != 1 \
+            or m['calvora_events_total{event="sound"}'] != 1:
         fail(f"counts: {m}")
     status = json.loads(urllib.request.urlopen(f"http://127.0.0.1:{port}/status",
                                                timeout=5).read())

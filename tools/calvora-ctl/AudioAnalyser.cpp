@@ -9,7 +9,6 @@ namespace calvora::ctl {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kFullScale = 32768.0;
 
 double Db(double linear) {
@@ -62,11 +61,6 @@ void AudioAnalyser::Reset() {
   const auto runs = readings_.clippingRuns;
   readings_ = AudioReadings();
   readings_.clippingRuns = runs;  // a counter never goes back
-  readings_.levelDb = {kNaN, kNaN};
-  readings_.dcOffset = {kNaN, kNaN};
-  readings_.correlation = readings_.momentaryLufs = readings_.shortTermLufs =
-      readings_.integratedLufs = kNaN;
-  readings_.truePeakDb = readings_.truePeakMaxDb = {kNaN, kNaN};
 }
 
 std::vector<StationEvent> AudioAnalyser::OnBlock(int32_t sampleRate, unsigned channels,
@@ -200,7 +194,7 @@ void AudioAnalyser::EndSlice(const Slice& slice, std::vector<StationEvent>& even
 
 void AudioAnalyser::ReadLoudness(double seconds, std::vector<StationEvent>& events) {
   AudioReadings& r = readings_;
-  double value = kNaN;
+  double value = kNoReading;
   sliceEnergy_[slicesDone_ % kSlicesPerShortTerm] =
       ebur128_loudness_window(meter_, 1000 / kSlicesPerSecond, &value) == EBUR128_SUCCESS
           ? Energy(value)
@@ -210,13 +204,14 @@ void AudioAnalyser::ReadLoudness(double seconds, std::vector<StationEvent>& even
     sum += energy;
   r.shortTermLufs = Gated(Lufs(sum / kSlicesPerShortTerm));
   r.momentaryLufs =
-      ebur128_loudness_momentary(meter_, &value) == EBUR128_SUCCESS ? Gated(value) : kNaN;
+      ebur128_loudness_momentary(meter_, &value) == EBUR128_SUCCESS ? Gated(value) : kNoReading;
   if ((slicesDone_ + 1) % kSlicesPerSecond == 0)
-    r.integratedLufs = ebur128_loudness_global(meter_, &value) == EBUR128_SUCCESS ? value : kNaN;
+    r.integratedLufs =
+        ebur128_loudness_global(meter_, &value) == EBUR128_SUCCESS ? value : kNoReading;
 
   // The short-term loudness reads the last 3 s: before 3 s of audio it reads the start short.
   const bool fullWindow = frames_ >= static_cast<uint64_t>(3 * rate_);
-  const auto loud = loudness_.Add(seconds, fullWindow ? r.shortTermLufs : kNaN);
+  const auto loud = loudness_.Add(seconds, fullWindow ? r.shortTermLufs : kNoReading);
   if (loud != LoudnessCheck::Change::kNone && settings_.loudness) {
     Raise(events,
           loud == LoudnessCheck::Change::kRaised ? EventKind::kLoudnessOff : EventKind::kLoudnessOk,

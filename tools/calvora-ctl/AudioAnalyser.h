@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <vector>
 
@@ -21,6 +22,10 @@
 
 namespace calvora::ctl {
 
+// No reading: before the first audio, and after the sound card went away. 0 would be a
+// reading (0 LUFS is the loudest programme, 0 dBFS full scale).
+inline constexpr double kNoReading = std::numeric_limits<double>::quiet_NaN();
+
 struct AudioReadings {
   int32_t sampleRate = 0;
   unsigned channels = 0;
@@ -28,15 +33,15 @@ struct AudioReadings {
   // Per channel (left, right), over the last slice: half the distance from the lowest to the
   // highest sample in dBFS (a constant or DC-offset signal reads as none), and the mean in
   // parts of full scale.
-  std::array<double, 2> levelDb{};
-  std::array<double, 2> dcOffset{};
-  double correlation = 0;  // over 400 ms; NaN without sound on both channels
+  std::array<double, 2> levelDb{kNoReading, kNoReading};
+  std::array<double, 2> dcOffset{kNoReading, kNoReading};
+  double correlation = kNoReading;  // over 400 ms; also none without sound on both channels
   // EBU R128 loudness; -inf below the -70 LUFS gate, where there is no programme to measure.
-  double momentaryLufs = 0;
-  double shortTermLufs = 0;
-  double integratedLufs = 0;
-  std::array<double, 2> truePeakDb{};     // the highest of the last 3 s, dBTP
-  std::array<double, 2> truePeakMaxDb{};  // the highest since the start
+  double momentaryLufs = kNoReading;
+  double shortTermLufs = kNoReading;
+  double integratedLufs = kNoReading;
+  std::array<double, 2> truePeakDb{kNoReading, kNoReading};     // the highest of the last 3 s
+  std::array<double, 2> truePeakMaxDb{kNoReading, kNoReading};  // the highest since the start
   std::array<uint64_t, 2> clippingRuns{};
   std::array<bool, 2> channelLost{};
   bool phaseReversed = false;

@@ -146,18 +146,17 @@ and serves /org/calvora/Window, interface org.calvora.Window, with
 SendMessage(uuu message, wparam, lparam) -> i and CopyData(uuay) -> i. A
 command is message 2102 with lparam = code * 65536 + argument.
 
-Metrics: calvora_silence, calvora_seconds_since_verdict,
-calvora_level_db{channel}, calvora_device_online{device},
-calvora_device_offline{device}, calvora_silences_total,
-calvora_sound_backs_total, calvora_audio_blocks_total,
-calvora_seconds_since_audio_block, calvora_loudness_momentary_lufs,
+Metrics: calvora_silence, calvora_last_verdict_timestamp_seconds,
+calvora_level_dbfs{channel}, calvora_device_online{device},
+calvora_device_offline{device}, calvora_audio_blocks_total,
+calvora_last_audio_block_timestamp_seconds, calvora_loudness_momentary_lufs,
 calvora_loudness_short_term_lufs, calvora_loudness_integrated_lufs (EBU R128
 of the received audio), calvora_true_peak_dbtp{channel} (last 3 s),
 calvora_true_peak_max_dbtp{channel}, calvora_phase_correlation,
 calvora_phase_reversed, calvora_channel_lost{channel},
 calvora_clipping_runs_total{channel}, calvora_clipping,
-calvora_loudness_off_target, calvora_dc_offset{channel} and
-calvora_events_total{event}; each with the label station. The page at / shows
+calvora_loudness_off_target, calvora_dc_offset_ratio{channel} and
+calvora_events_total{event} (silences and returns of sound too); each with the label station. The page at / shows
 the station live.
 
 Exit status: 0 done; 1 bad command line, or a --web-config file that cannot be

@@ -10,7 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "CommandWords.h"
-#include "ExpositionLabels.h"
+#include "StationName.h"
 #ifdef _WIN32
 #include "WindowsCommandWords.h"
 #endif

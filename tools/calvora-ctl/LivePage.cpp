@@ -1,9 +1,11 @@
 #include "LivePage.h"
 
+#include "LiveJson.h"
+
 namespace calvora::ctl {
 
-std::string LivePageState(StationMonitor& monitor) {
-  return "{\"live\":" + monitor.LiveJson() + ",\"events\":" + monitor.RecentEventsJson() + "}";
+std::string LivePageState(const StationSnapshot& state) {
+  return "{\"live\":" + LiveJson(state) + ",\"events\":" + RecentEventsJson(state) + "}";
 }
 
 std::string LivePageHtml(const std::string& state) {

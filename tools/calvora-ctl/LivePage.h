@@ -5,12 +5,12 @@
 // of the moment it was served, so its first paint shows the station before the stream connects.
 #include <string>
 
-#include "StationMonitor.h"
+#include "StationSnapshot.h"
 
 namespace calvora::ctl {
 
 // The state and the last events, as the page shows them first and the stream's hello sends.
-std::string LivePageState(StationMonitor& monitor);
+std::string LivePageState(const StationSnapshot& state);
 // The page with that state in it.
 std::string LivePageHtml(const std::string& state);
 const char* LivePageStyle();

@@ -1,6 +1,10 @@
 #include "MetricsServer.h"
 
+#include "ExpositionWriter.h"
+#include "LiveJson.h"
 #include "LivePage.h"
+#include "MetricsExposition.h"
+#include "StatusJson.h"
 
 namespace calvora::ctl {
 
@@ -13,16 +17,19 @@ std::string StreamMessage(const char* name, const std::string& json) {
 }  // namespace
 
 MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits, HttpSecurity security)
-    : monitor_(monitor), server_(limits, std::move(security)) {
+    : monitor_(monitor),
+      station_(monitor.Snapshot().station),
+      server_(limits, std::move(security)) {
   server_.Get("/metrics", [this] {
     return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8",
-                        monitor_.Metrics() + ServerMetrics()};
+                        MetricsExposition(monitor_.Snapshot()) + ServerMetrics()};
   });
   server_.Get("/status", [this] {
-    return HttpResponse{200, "application/json", monitor_.Status()};
+    return HttpResponse{200, "application/json", StatusJson(monitor_.Snapshot())};
   });
   server_.Get("/", [this] {
-    return HttpResponse{200, "text/html; charset=utf-8", LivePageHtml(LivePageState(monitor_))};
+    return HttpResponse{200, "text/html; charset=utf-8",
+                        LivePageHtml(LivePageState(monitor_.Snapshot()))};
   });
   server_.Get("/live.js", [] {
     return HttpResponse{200, "text/javascript; charset=utf-8", LivePageScript()};
@@ -33,31 +40,25 @@ MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits, HttpSec
   server_.Get("/favicon.ico", [] { return HttpResponse{204, "image/x-icon", ""}; });
   server_.Stream("/events", [this] {
     // A browser that loses the stream asks again after 2 s.
-    return "retry: 2000\n\n" + StreamMessage("hello", LivePageState(monitor_));
+    return "retry: 2000\n\n" + StreamMessage("hello", LivePageState(monitor_.Snapshot()));
   });
   server_.Every(kLivePeriod, [this] {
     if (server_.Streams() > 0)
-      server_.Broadcast(StreamMessage("live", monitor_.LiveJson()));
+      server_.Broadcast(StreamMessage("live", LiveJson(monitor_.Snapshot())));
   });
 }
 
 MetricsServer::~MetricsServer() = default;
 
 std::string MetricsServer::ServerMetrics() const {
-  const auto number = [](uint64_t n) { return std::to_string(n); };
-  return monitor_.Labelled(
-      "# HELP calvora_http_connections Connections open to this server.\n"
-      "# TYPE calvora_http_connections gauge\n"
-      "calvora_http_connections " +
-      number(server_.Connections()) + "\n" +
-      "# HELP calvora_http_streams Event streams of the live page open.\n"
-      "# TYPE calvora_http_streams gauge\n"
-      "calvora_http_streams " +
-      number(server_.Streams()) + "\n" +
-      "# HELP calvora_http_dropped_slow_clients_total Clients dropped for not reading.\n"
-      "# TYPE calvora_http_dropped_slow_clients_total counter\n"
-      "calvora_http_dropped_slow_clients_total " +
-      number(server_.DroppedSlowClients()) + "\n");
+  ExpositionWriter out(station_);
+  out.Add("calvora_http_connections", "gauge", "Connections open to this server.",
+          {static_cast<double>(server_.Connections())});
+  out.Add("calvora_http_streams", "gauge", "Event streams of the live page open.",
+          {static_cast<double>(server_.Streams())});
+  out.Add("calvora_http_dropped_slow_clients_total", "counter", "Clients dropped for not reading.",
+          {static_cast<double>(server_.DroppedSlowClients())});
+  return out.Text();
 }
 
 int MetricsServer::Start(const ListenAddress& address) {
@@ -67,8 +68,8 @@ int MetricsServer::Start(const ListenAddress& address) {
 void MetricsServer::OnEvent(const StationEvent& event) {
   if (server_.Streams() == 0)
     return;
-  server_.Broadcast(StreamMessage("station", StationMonitor::EventJson(event)) +
-                    StreamMessage("live", monitor_.LiveJson()));
+  server_.Broadcast(StreamMessage("station", EventJson(event)) +
+                    StreamMessage("live", LiveJson(monitor_.Snapshot())));
 }
 
 }  // namespace calvora::ctl

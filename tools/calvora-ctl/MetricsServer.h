@@ -34,6 +34,7 @@ class MetricsServer {
   std::string ServerMetrics() const;
 
   StationMonitor& monitor_;
+  const std::string station_;  // the station label's value
   HttpServer server_;
 };
 

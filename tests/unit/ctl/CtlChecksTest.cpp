@@ -12,6 +12,7 @@
 #include "CtlOptions.h"
 #include "EventLines.h"
 #include "HoldAndRelease.h"
+#include "LiveJson.h"
 #include "StationMonitor.h"
 
 namespace calvora::ctl {
@@ -399,9 +400,8 @@ TEST(AudioChecks, EventsAsTheLinesTheLogAndThePageGiveThem) {
            // The utility's own events keep their lines as before.
            {EventLogLine(silence, false),
             "2026-12-07T14:03:07.250+01:00 silence card left=-20.00 right=-90.30"},
-           {StationMonitor::EventJson(event),
-            R"({"time":"2026-12-07T14:03:07.250+01:00","event":"channel-lost",)"
-            R"("channel":"right","value":-90.309})"}})
+           {EventJson(event), R"({"time":"2026-12-07T14:03:07.250+01:00","event":"channel-lost",)"
+                              R"("channel":"right","value":-90.309})"}})
     EXPECT_EQ(c.got, c.expected);
 }
 

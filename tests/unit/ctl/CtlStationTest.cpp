@@ -21,9 +21,11 @@
 #include "CommandWords.h"
 #include "CtlOptions.h"
 #include "EventLog.h"
-#include "ExpositionLabels.h"
+#include "ExpositionWriter.h"
+#include "MetricsExposition.h"
 #include "StationEvents.h"
 #include "StationMonitor.h"
+#include "StatusJson.h"
 #include "WorkerThread.h"
 #include "link/WinMSG.h"
 
@@ -357,6 +359,10 @@ double Metric(const std::string& text, const std::string& name) {
                                  : std::strtod(text.c_str() + at + name.size() + 2, nullptr);
 }
 
+std::string Metrics(StationMonitor& monitor) {
+  return MetricsExposition(monitor.Snapshot());
+}
+
 // A block as the station services take it: through the analyser into the monitor.
 void Feed(StationMonitor& monitor, AudioAnalyser& analyser, int rate, double db,
           std::span<const uint8_t> samples) {
@@ -374,11 +380,11 @@ TEST(StationMonitor, LoudnessOfASineAtMinus23ReadsMinus23Lufs) {
     const auto bytes = Sine(-23.0, 48000, 480, phase);
     Feed(monitor, analyser, 48000, -23.0, std::span(bytes).subspan(1));
   }
-  const std::string text = monitor.Metrics();
+  const std::string text = Metrics(monitor);
   EXPECT_NEAR(Metric(text, "calvora_loudness_short_term_lufs"), -23.0, 0.05) << text;
   EXPECT_NEAR(Metric(text, "calvora_loudness_momentary_lufs"), -23.0, 0.05);
   EXPECT_EQ(Metric(text, "calvora_audio_blocks_total"), 400);
-  EXPECT_NE(text.find("\ncalvora_level_db{channel=\"left\"} -23\n"), std::string::npos);
+  EXPECT_NE(text.find("\ncalvora_level_dbfs{channel=\"left\"} -23\n"), std::string::npos);
   EXPECT_NE(text.find("\ncalvora_device_online{device=\"card\"} 1\n"), std::string::npos);
 
   // Another rate starts the measurement again rather than mixing the two.
@@ -386,79 +392,98 @@ TEST(StationMonitor, LoudnessOfASineAtMinus23ReadsMinus23Lufs) {
     const auto bytes = Sine(-33.0, 44100, 441, phase);
     Feed(monitor, analyser, 44100, -33.0, std::span(bytes).subspan(1));
   }
-  EXPECT_NEAR(Metric(monitor.Metrics(), "calvora_loudness_momentary_lufs"), -33.0, 0.2);
+  EXPECT_NEAR(Metric(Metrics(monitor), "calvora_loudness_momentary_lufs"), -33.0, 0.2);
 }
 
 TEST(StationMonitor, VerdictsCountsAndTheStatus) {
   StationMonitor monitor;
-  const auto start = StationMonitor::Clock::now();
-  std::string text = monitor.Metrics(start);
-  EXPECT_NE(text.find("\ncalvora_seconds_since_verdict NaN\n"), std::string::npos) << text;
+  // Times are written as Unix seconds: one a double holds exactly.
+  const StationMonitor::Clock::time_point start{std::chrono::milliseconds(1796642400250)};
+  std::string text = Metrics(monitor);
+  EXPECT_NE(text.find("\ncalvora_last_verdict_timestamp_seconds NaN\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\ncalvora_last_audio_block_timestamp_seconds NaN\n"), std::string::npos);
   EXPECT_NE(text.find("\ncalvora_loudness_short_term_lufs NaN\n"), std::string::npos);
-  EXPECT_NE(text.find("# TYPE calvora_silences_total counter\n"), std::string::npos);
+  EXPECT_NE(text.find("\ncalvora_dc_offset_ratio{channel=\"left\"} NaN\n"), std::string::npos);
+  EXPECT_NE(text.find("\ncalvora_phase_correlation NaN\n"), std::string::npos);
+  // The verdicts are counted once, in calvora_events_total.
+  EXPECT_NE(text.find("\ncalvora_events_total{event=\"silence\"} 0\n"), std::string::npos);
+  EXPECT_EQ(text.find("calvora_silences_total"), std::string::npos);
 
   StationEvent event;
   event.at.iso = "2026-12-07T10:00:00.000+01:00";
   monitor.OnEvent(event, start);  // silence
-  text = monitor.Metrics(start + std::chrono::milliseconds(2500));
+  text = Metrics(monitor);
   EXPECT_EQ(Metric(text, "calvora_silence"), 1);
-  EXPECT_EQ(Metric(text, "calvora_seconds_since_verdict"), 2.5);
+  EXPECT_EQ(Metric(text, "calvora_last_verdict_timestamp_seconds"), 1796642400.25) << text;
   event.kind = EventKind::kSound;
   monitor.OnEvent(event, start);
   event.kind = EventKind::kOffline;
   event.device = Device::kMixer;
   monitor.OnEvent(event, start);
-  text = monitor.Metrics(start);
+  text = Metrics(monitor);
   EXPECT_EQ(Metric(text, "calvora_silence"), 0);
-  EXPECT_EQ(Metric(text, "calvora_silences_total"), 1);
-  EXPECT_EQ(Metric(text, "calvora_sound_backs_total"), 1);
+  EXPECT_EQ(Metric(text, "calvora_events_total{event=\"silence\"}"), 1);
+  EXPECT_EQ(Metric(text, "calvora_events_total{event=\"sound\"}"), 1);
   // The mixer told offline, the card never told: only the mixer is offline.
   EXPECT_NE(text.find("\ncalvora_device_offline{device=\"mixer\"} 1\n"), std::string::npos);
   EXPECT_NE(text.find("\ncalvora_device_offline{device=\"card\"} 0\n"), std::string::npos);
 
-  const std::string status = monitor.Status(start);
+  const std::string status = StatusJson(monitor.Snapshot(), start + std::chrono::seconds(2));
   EXPECT_NE(status.find(R"("lastVerdict":{"event":"sound","time":"2026-12-07T10:00:00.000+01:00",)"
-                        R"("secondsAgo":0.0})"),
+                        R"("secondsAgo":2.0})"),
             std::string::npos)
       << status;
   EXPECT_NE(status.find(R"("online":{"card":null,"mixer":false})"), std::string::npos) << status;
   EXPECT_NE(status.find(R"("levels":null)"), std::string::npos) << status;
+  EXPECT_NE(status.find(R"("silences":1,"soundBacks":1,)"), std::string::npos) << status;
+
+  // A block tells the card online, and its time.
+  monitor.OnAudio(48000, -20, -20, start + std::chrono::seconds(1));
+  text = Metrics(monitor);
+  EXPECT_EQ(Metric(text, "calvora_last_audio_block_timestamp_seconds"), 1796642401.25) << text;
+  EXPECT_NE(text.find("\ncalvora_device_online{device=\"card\"} 1\n"), std::string::npos);
 
   // In a silence the sound card goes: nothing is known of the air any more.
+  AudioReadings readings;
+  readings.momentaryLufs = -23;
+  readings.dcOffset = {0.25, 0};
+  monitor.OnReadings(readings);
   event.kind = EventKind::kSilence;
   monitor.OnEvent(event, start);
   event.kind = EventKind::kOffline;
   event.device = Device::kCard;
   monitor.OnEvent(event, start);
-  text = monitor.Metrics(start);
+  text = Metrics(monitor);
   EXPECT_EQ(Metric(text, "calvora_silence"), 0);
   EXPECT_NE(text.find("\ncalvora_device_offline{device=\"card\"} 1\n"), std::string::npos);
+  EXPECT_NE(text.find("\ncalvora_loudness_momentary_lufs NaN\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\ncalvora_dc_offset_ratio{channel=\"left\"} NaN\n"), std::string::npos);
 }
 
-TEST(ExpositionLabels, TheStationLabelGoesOnEverySampleAndNowhereElse) {
-  const std::string exposition =
-      "# HELP calvora_level_db Peak level, dBFS {per channel}.\n"
-      "# TYPE calvora_level_db gauge\n"
-      "calvora_level_db{channel=\"left\"} -9.5\n"
-      "calvora_silence 0\n"
-      "calvora_empty{} NaN\n"
-      "\n"
-      "calvora_odd{note=\"a b {c}\"} 1";
-  EXPECT_EQ(AddLabelToEverySample(exposition, "station", "studio-a"),
-            "# HELP calvora_level_db Peak level, dBFS {per channel}.\n"
-            "# TYPE calvora_level_db gauge\n"
-            "calvora_level_db{station=\"studio-a\",channel=\"left\"} -9.5\n"
-            "calvora_silence{station=\"studio-a\"} 0\n"
-            "calvora_empty{station=\"studio-a\"} NaN\n"
-            "\n"
-            "calvora_odd{station=\"studio-a\",note=\"a b {c}\"} 1");
-  EXPECT_EQ(AddLabelToEverySample("up 1\n", "station", "a\"b\\c\nd"),
-            "up{station=\"a\\\"b\\\\c\\nd\"} 1\n");
+TEST(ExpositionWriter, TheStationLabelGoesFirstOnEverySampleEscaped) {
+  ExpositionWriter named("a\"b\\c\nd");
+  named.Add("calvora_level_dbfs", "gauge", "Peak level, dBFS.",
+            {{"channel", "left", -9.5}, {"channel", "right", -INFINITY}});
+  named.Add("calvora_silence", "gauge", "1 in a silence.", {kNoReading});
+  EXPECT_EQ(named.Text(),
+            "# HELP calvora_level_dbfs Peak level, dBFS.\n"
+            "# TYPE calvora_level_dbfs gauge\n"
+            "calvora_level_dbfs{station=\"a\\\"b\\\\c\\nd\",channel=\"left\"} -9.500000\n"
+            "calvora_level_dbfs{station=\"a\\\"b\\\\c\\nd\",channel=\"right\"} -Inf\n"
+            "# HELP calvora_silence 1 in a silence.\n"
+            "# TYPE calvora_silence gauge\n"
+            "calvora_silence{station=\"a\\\"b\\\\c\\nd\"} NaN\n");
+  ExpositionWriter unnamed("");
+  unnamed.Add("calvora_audio_blocks_total", "counter", "Blocks.", {12345});
+  EXPECT_EQ(unnamed.Text(),
+            "# HELP calvora_audio_blocks_total Blocks.\n"
+            "# TYPE calvora_audio_blocks_total counter\n"
+            "calvora_audio_blocks_total 12345\n");
 }
 
 TEST(StationMonitor, EveryMetricNamesTheStationWhenItHasAName) {
   StationMonitor named("studio-b");
-  const std::string text = named.Metrics();
+  const std::string text = Metrics(named);
   std::istringstream lines(text);
   int samples = 0;
   for (std::string line; std::getline(lines, line);) {
@@ -467,11 +492,11 @@ TEST(StationMonitor, EveryMetricNamesTheStationWhenItHasAName) {
     ++samples;
     EXPECT_NE(line.find("{station=\"studio-b\""), std::string::npos) << line;
   }
-  EXPECT_GE(samples, 12);
+  EXPECT_GE(samples, 12 + static_cast<int>(kEventKindCount));
   EXPECT_NE(text.find("\ncalvora_device_online{station=\"studio-b\",device=\"mixer\"} 0\n"),
             std::string::npos)
       << text;
-  const std::string unnamed = StationMonitor().Metrics();
+  const std::string unnamed = MetricsExposition(StationSnapshot());
   EXPECT_NE(unnamed.find("\ncalvora_device_online{device=\"mixer\"} 0\n"), std::string::npos)
       << unnamed;
   EXPECT_EQ(unnamed.find("station="), std::string::npos);

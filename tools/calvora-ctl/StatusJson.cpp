@@ -1,0 +1,34 @@
+#include "StatusJson.h"
+
+#include "JsonValues.h"
+#include "LiveJson.h"
+
+namespace calvora::ctl {
+
+std::string StatusJson(const StationSnapshot& state, StationSnapshot::Clock::time_point now) {
+  const auto secondsAgo = [now](StationSnapshot::Clock::time_point at) {
+    return std::chrono::duration<double>(now - at).count();
+  };
+  const auto& verdict = state.lastVerdict;
+  const auto& block = state.lastBlock;
+  Json status{{"silence", state.silent},
+              {"lastVerdict", verdict ? Json{{"event", EventName(verdict->kind)},
+                                             {"time", verdict->time},
+                                             {"secondsAgo", secondsAgo(verdict->at)}}
+                                      : Json(nullptr)},
+              {"online", DeviceStatesJson(state)},
+              {"levels", block ? Json{{"left", JsonNumber(block->leftDb)},
+                                      {"right", JsonNumber(block->rightDb)}}
+                               : Json(nullptr)},
+              {"sampleRate", block ? block->sampleRate : 0},
+              {"silences", state.Count(EventKind::kSilence)},
+              {"soundBacks", state.Count(EventKind::kSound)},
+              {"audioBlocks", state.audioBlocks},
+              {"secondsSinceAudioBlock", block ? JsonNumber(secondsAgo(block->at)) : Json(nullptr)},
+              {"loudness",
+               {{"momentary", JsonNumber(state.readings.momentaryLufs)},
+                {"shortTerm", JsonNumber(state.readings.shortTermLufs)}}}};
+  return status.dump() + "\n";
+}
+
+}  // namespace calvora::ctl
