@@ -7,7 +7,10 @@
 namespace calvora::ctl {
 
 LocalTime LocalTimeNow() {
-  const auto now = std::chrono::system_clock::now();
+  return LocalTimeAt(std::chrono::system_clock::now());
+}
+
+LocalTime LocalTimeAt(std::chrono::system_clock::time_point now) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   LocalTime time;
 #ifdef _WIN32

@@ -2,6 +2,7 @@
 // The wall clock as calvora-ctl stamps its lines and events: the local time with its
 // milliseconds and the zone's offset from UTC, the same way on every system (the C library's
 // %z is no offset everywhere).
+#include <chrono>
 #include <ctime>
 #include <string>
 
@@ -13,6 +14,7 @@ struct LocalTime {
   int offsetMinutes = 0;  // east of UTC
 };
 
+LocalTime LocalTimeAt(std::chrono::system_clock::time_point instant);
 LocalTime LocalTimeNow();
 
 // One reading of the clock, written each way calvora-ctl writes a time, so that everything

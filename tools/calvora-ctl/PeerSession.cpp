@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <utility>
 
 #include "EventLines.h"
@@ -129,17 +130,25 @@ int PeerSession::OnMessage(const platform::IncomingMessage& m) {
 int PeerSession::OnData(const platform::IncomingData& d) {
   if (desktop_.MessageSender() != utility_)
     return 0;
-  const Stamp at = StampNow();  // the block's line and the checks' events it makes
+  // One reading of the clock for the block's line and the checks' events it makes, written
+  // out only when one of them is: most blocks are neither printed nor an event.
+  const auto now = std::chrono::system_clock::now();
+  std::optional<Stamp> written;
+  const auto at = [&]() -> const Stamp& {
+    if (!written)
+      written = StampOf(LocalTimeAt(now));
+    return *written;
+  };
   const auto header = d.kind == 0 ? link::AudioBlockHeader::Read(d.bytes) : std::nullopt;
   if (header) {
     left_ = header->LeftLevel;
     right_ = header->RightLevel;
     if (station_)
       for (auto& event : station_->OnAudio(*header, d.bytes.subspan(link::AudioBlockHeader::kSize)))
-        HandleEvent(event, at);
+        HandleEvent(event, at());
   }
   if (printing_ && (!header || blocks_++ % options_.levelsEvery == 0))
-    Print(DataLine(at, d.wParam, d.kind, d.bytes, options_.json));
+    Print(DataLine(at(), d.wParam, d.kind, d.bytes, options_.json));
   return 0;
 }
 
