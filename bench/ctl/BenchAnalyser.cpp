@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "AudioAnalyser.h"
+#include "monitor/AudioAnalyser.h"
 
 namespace {
 

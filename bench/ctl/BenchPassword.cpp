@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "PasswordCheck.h"
+#include "server/PasswordCheck.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "Controller.h"
-#include "CtlHelp.h"
-#include "CtlOptions.h"
-#include "EventCommands.h"
+#include "actions/EventCommands.h"
+#include "cli/CtlHelp.h"
+#include "cli/CtlOptions.h"
+#include "peer/Controller.h"
 #include "platform/win32/WideText.h"
 #include "platform/win32/Win32Desktop.h"
 // After the desktop's header: windows.h's SendMessage and PostMessage macros would rename the
@@ -64,7 +64,7 @@ int Run(const CtlOptions& options) {
   host.where = "on this desktop";
   host.makeStationServices = [&options](platform::WindowHandle utility,
                                         const ControllerHost::Report& report, int&) {
-    return std::unique_ptr<StationServices>(EventCommands::Make(options, utility, report));
+    return std::unique_ptr<StationServices>(EventCommands::Make(options.actions, utility, report));
   };
   const int exitCode = Controller(desktop, host, options).Run();
   SetEvent(finished);

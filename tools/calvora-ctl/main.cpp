@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "Controller.h"
-#include "CtlHelp.h"
-#include "CtlOptions.h"
-#include "RunnersAndMetrics.h"
-#include "WebSecurity.h"
+#include "StationServicesFromOptions.h"
+#include "cli/CtlHelp.h"
+#include "cli/CtlOptions.h"
+#include "peer/Controller.h"
 #include "platform/dbus/SdBusDesktop.h"
+#include "server/WebSecurity.h"
 
 namespace calvora::ctl {
 namespace {
@@ -63,7 +63,8 @@ int Run(const CtlOptions& options) {
   host.where = "on this session bus";
   host.makeStationServices = [&options, &security](platform::WindowHandle utility,
                                                    ControllerHost::Report report, int& exitCode) {
-    return RunnersAndMetrics::Make(options, security, utility, std::move(report), exitCode);
+    return StationServicesFromOptions::Make(options, security, utility, std::move(report),
+                                            exitCode);
   };
   return Controller(*desktop, host, options).Run();
 }

@@ -18,7 +18,7 @@
 // After windows.h, which the stand-in brings and it needs.
 #include <shellapi.h>
 
-#include "WindowsCommandWords.h"
+#include "actions/WindowsCommandWords.h"
 #include "link/WinMSG.h"
 #include "platform/win32/WideText.h"
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "AudioAnalyser.h"
-#include "CtlOptions.h"
-#include "EventLines.h"
-#include "HoldAndRelease.h"
-#include "LiveJson.h"
-#include "StationMonitor.h"
+#include "cli/CtlOptions.h"
+#include "events/EventLines.h"
+#include "monitor/AudioAnalyser.h"
+#include "monitor/HoldAndRelease.h"
+#include "monitor/StationMonitor.h"
+#include "server/LiveJson.h"
 
 namespace calvora::ctl {
 namespace {

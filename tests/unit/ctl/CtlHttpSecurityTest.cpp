@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "HttpServer.h"
+#include "server/HttpServer.h"
 
 namespace calvora::ctl {
 namespace {

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "HttpServer.h"
-#include "MetricsServer.h"
-#include "StationMonitor.h"
+#include "monitor/StationMonitor.h"
+#include "server/HttpServer.h"
+#include "server/StationWebServer.h"
 
 namespace calvora::ctl {
 namespace {
@@ -95,7 +95,7 @@ TEST(HttpServer, ScrapesAnswerWhileManyStreamsAndIdleConnectionsAreOpen) {
   StationMonitor monitor;
   HttpLimits limits;
   limits.maxPerAddress = 100;  // every client here comes from 127.0.0.1
-  MetricsServer server(monitor, limits);
+  StationWebServer server(monitor, limits);
   const int port = server.Start({"127.0.0.1", 0});
   ASSERT_GT(port, 0);
   std::vector<std::unique_ptr<Client>> streams, idle;

@@ -1,6 +1,6 @@
 // The local time and zone offset that calvora-ctl stamps its lines and events with, worked out
 // without the C library's %z (which Windows' does not give as an offset).
-#include "LocalTime.h"
+#include "events/LocalTime.h"
 
 #include <gtest/gtest.h>
 

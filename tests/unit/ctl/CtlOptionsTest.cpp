@@ -1,4 +1,4 @@
-#include "CtlOptions.h"
+#include "cli/CtlOptions.h"
 
 #include <gtest/gtest.h>
 

@@ -16,18 +16,18 @@
 #include <sstream>
 #include <thread>
 
-#include "ActionRunner.h"
-#include "AudioAnalyser.h"
-#include "CommandWords.h"
-#include "CtlOptions.h"
-#include "EventLog.h"
-#include "ExpositionWriter.h"
-#include "MetricsExposition.h"
-#include "StationEvents.h"
-#include "StationMonitor.h"
-#include "StatusJson.h"
-#include "WorkerThread.h"
+#include "actions/ActionRunner.h"
+#include "actions/CommandWords.h"
+#include "actions/EventLog.h"
+#include "actions/WorkerThread.h"
+#include "cli/CtlOptions.h"
+#include "events/StationEvents.h"
 #include "link/WinMSG.h"
+#include "monitor/AudioAnalyser.h"
+#include "monitor/StationMonitor.h"
+#include "server/ExpositionWriter.h"
+#include "server/MetricsExposition.h"
+#include "server/StatusJson.h"
 
 namespace calvora::ctl {
 namespace {

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "PasswordCheck.h"
-#include "WebConfig.h"
-#include "WebSecurity.h"
+#include "server/PasswordCheck.h"
+#include "server/WebConfig.h"
+#include "server/WebSecurity.h"
 
 namespace calvora::ctl {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "WorkerThread.h"
+#include "actions/WorkerThread.h"
 
 namespace calvora::ctl {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <optional>
 
-#include "JsonValues.h"
 #include "PeerSession.h"
 #include "UtilityWindows.h"
+#include "events/JsonValues.h"
 
 namespace calvora::ctl {
 

@@ -4,7 +4,7 @@
 // query takes the age with time() - metric; NaN is "no reading yet".
 #include <string>
 
-#include "StationSnapshot.h"
+#include "monitor/StationSnapshot.h"
 
 namespace calvora::ctl {
 

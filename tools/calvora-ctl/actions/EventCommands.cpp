@@ -18,17 +18,16 @@ std::string LevelText(double db) {
 
 }  // namespace
 
-std::unique_ptr<EventCommands> EventCommands::Make(const CtlOptions& options,
+std::unique_ptr<EventCommands> EventCommands::Make(const EventActions& actions,
                                                    platform::WindowHandle utility,
-                                                   const ControllerHost::Report& report) {
-  if (std::all_of(options.actions.begin(), options.actions.end(),
-                  [](const auto& argv) { return argv.empty(); }))
+                                                   const ReportLine& report) {
+  if (std::all_of(actions.begin(), actions.end(), [](const auto& argv) { return argv.empty(); }))
     return nullptr;
   std::unique_ptr<EventCommands> commands(new EventCommands(utility));
   for (std::size_t i = 0; i < commands->runners_.size(); ++i) {
-    if (!options.actions[i].empty()) {
+    if (!actions[i].empty()) {
       commands->runners_[i] = std::make_unique<ActionRunner>(
-          ActionOption(static_cast<EventKind>(i)).substr(2), options.actions[i], report);
+          std::string("on-") + EventName(static_cast<EventKind>(i)), actions[i], report);
     }
   }
   return commands;

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "AudioAnalyser.h"
-#include "StationEvents.h"
 #include "StationSnapshot.h"
+#include "events/StationEvents.h"
 
 namespace calvora::ctl {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "CheckSettings.h"
 #include "ListenAddress.h"
-#include "StationEvents.h"
+#include "events/StationEvents.h"
+#include "monitor/CheckSettings.h"
 
 namespace calvora::ctl {
 
@@ -37,7 +37,7 @@ struct CtlOptions {
   double durationSeconds = 0;      // watch/auto/serve: stop after this long (0: until interrupted)
   // --on-silence, --on-sound, --on-offline, --on-online, --on-channel-lost ..., by EventKind:
   // the program and its arguments (with --shell: sh -c and the text); empty when not given.
-  std::array<std::vector<std::string>, kEventKindCount> actions;
+  EventActions actions;
   CheckSettings checks;  // --checks and the checks' settings (watch, auto, serve on Linux)
   std::optional<std::string> logFolder;  // --log DIR
   std::optional<ListenAddress> listen;   // --listen; serve without it listens on kDefaultListen

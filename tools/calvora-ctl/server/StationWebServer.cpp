@@ -1,4 +1,4 @@
-#include "MetricsServer.h"
+#include "StationWebServer.h"
 
 #include "ExpositionWriter.h"
 #include "LiveJson.h"
@@ -16,7 +16,8 @@ std::string StreamMessage(const char* name, const std::string& json) {
 
 }  // namespace
 
-MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits, HttpSecurity security)
+StationWebServer::StationWebServer(StationMonitor& monitor, HttpLimits limits,
+                                   HttpSecurity security)
     : monitor_(monitor),
       station_(monitor.Snapshot().station),
       server_(limits, std::move(security)) {
@@ -48,9 +49,9 @@ MetricsServer::MetricsServer(StationMonitor& monitor, HttpLimits limits, HttpSec
   });
 }
 
-MetricsServer::~MetricsServer() = default;
+StationWebServer::~StationWebServer() = default;
 
-std::string MetricsServer::ServerMetrics() const {
+std::string StationWebServer::ServerMetrics() const {
   ExpositionWriter out(station_);
   out.Add("calvora_http_connections", "gauge", "Connections open to this server.",
           {static_cast<double>(server_.Connections())});
@@ -61,11 +62,11 @@ std::string MetricsServer::ServerMetrics() const {
   return out.Text();
 }
 
-int MetricsServer::Start(const ListenAddress& address) {
+int StationWebServer::Start(const ListenAddress& address) {
   return server_.Start(address);
 }
 
-void MetricsServer::OnEvent(const StationEvent& event) {
+void StationWebServer::OnEvent(const StationEvent& event) {
   if (server_.Streams() == 0)
     return;
   server_.Broadcast(StreamMessage("station", EventJson(event)) +

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "StationEvents.h"
+#include "events/StationEvents.h"
 
 namespace calvora::ctl {
 

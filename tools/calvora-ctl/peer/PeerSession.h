@@ -12,9 +12,9 @@
 #include <string>
 
 #include "Controller.h"
-#include "EventLog.h"
 #include "LineOutput.h"
-#include "StationEvents.h"
+#include "actions/EventLog.h"
+#include "events/StationEvents.h"
 #include "platform/Desktop.h"
 
 namespace calvora::ctl {

@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "ListenAddress.h"
+#include "cli/ListenAddress.h"
 
 struct MHD_Daemon;
 

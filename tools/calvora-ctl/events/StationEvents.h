@@ -5,10 +5,12 @@
 // a notification that changes what is known, so a repeat runs no command and logs no line.
 // The checks of the received audio add their own faults and their ends: a channel lost, the
 // channels in opposite phase, clipping, loudness off target.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "LocalTime.h"
 
@@ -29,6 +31,9 @@ enum class EventKind {
   kLoudnessOk
 };
 constexpr std::size_t kEventKindCount = 12;
+
+// The program and arguments to run for each kind of event, by EventKind; empty for none.
+using EventActions = std::array<std::vector<std::string>, kEventKindCount>;
 enum class Device { kCard, kMixer };
 enum class Channel { kNone, kLeft, kRight };
 

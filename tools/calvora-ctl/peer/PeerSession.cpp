@@ -7,8 +7,8 @@
 #include <optional>
 #include <utility>
 
-#include "EventLines.h"
 #include "UtilityWindows.h"
+#include "events/EventLines.h"
 #include "link/WinMSG.h"
 
 namespace calvora::ctl {

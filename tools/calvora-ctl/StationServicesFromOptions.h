@@ -1,18 +1,18 @@
 #pragma once
-// The station services of watch, auto and serve on Linux: the checks of the received audio,
-// the station's commands on events (--on-silence and its kin), and the metrics, the status and
-// the live page served over HTTP (--listen).
+// The station services that the options of watch, auto and serve ask for on Linux: the checks of
+// the received audio, the station's commands on events (--on-silence and its kin), and the metrics,
+// the status and the live page served over HTTP (--listen).
 #include <memory>
 
-#include "AudioAnalyser.h"
-#include "Controller.h"
-#include "EventCommands.h"
-#include "MetricsServer.h"
-#include "StationMonitor.h"
+#include "actions/EventCommands.h"
+#include "monitor/AudioAnalyser.h"
+#include "monitor/StationMonitor.h"
+#include "peer/Controller.h"
+#include "server/StationWebServer.h"
 
 namespace calvora::ctl {
 
-class RunnersAndMetrics : public StationServices {
+class StationServicesFromOptions : public StationServices {
  public:
   // The services the options ask for, or null when they ask for none; the metrics are served
   // with `security` (TLS and passwords, or none). Sets exitCode to kExitListen, after saying
@@ -27,13 +27,13 @@ class RunnersAndMetrics : public StationServices {
                                     std::span<const uint8_t> samples) override;
 
  private:
-  explicit RunnersAndMetrics(const CheckSettings& checks) : checks_(checks) {}
+  explicit StationServicesFromOptions(const CheckSettings& checks) : checks_(checks) {}
 
   CheckSettings checks_;
   std::unique_ptr<AudioAnalyser> analyser_;  // with the checks or the metrics
   std::unique_ptr<StationMonitor> monitor_;
-  std::unique_ptr<MetricsServer> server_;    // after the monitor: stops serving it first
-  std::unique_ptr<EventCommands> commands_;  // ends first, waiting a little for the commands
+  std::unique_ptr<StationWebServer> server_;  // after the monitor: stops serving it first
+  std::unique_ptr<EventCommands> commands_;   // ends first, waiting a little for the commands
 };
 
 }  // namespace calvora::ctl

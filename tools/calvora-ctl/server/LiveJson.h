@@ -3,8 +3,8 @@
 // readings now, the last events, and one event as the page takes it. Unknown values are null.
 #include <string>
 
-#include "JsonValues.h"
-#include "StationSnapshot.h"
+#include "events/JsonValues.h"
+#include "monitor/StationSnapshot.h"
 
 namespace calvora::ctl {
 

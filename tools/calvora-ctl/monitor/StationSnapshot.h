@@ -10,7 +10,7 @@
 #include <string>
 
 #include "AudioAnalyser.h"
-#include "StationEvents.h"
+#include "events/StationEvents.h"
 
 namespace calvora::ctl {
 

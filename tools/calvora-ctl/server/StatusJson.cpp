@@ -1,7 +1,7 @@
 #include "StatusJson.h"
 
-#include "JsonValues.h"
 #include "LiveJson.h"
+#include "events/JsonValues.h"
 
 namespace calvora::ctl {
 

@@ -5,7 +5,7 @@
 // of the moment it was served, so its first paint shows the station before the stream connects.
 #include <string>
 
-#include "StationSnapshot.h"
+#include "monitor/StationSnapshot.h"
 
 namespace calvora::ctl {
 

@@ -9,10 +9,10 @@
 
 #include <CLI/CLI.hpp>
 
-#include "CommandWords.h"
 #include "StationName.h"
+#include "actions/CommandWords.h"
 #ifdef _WIN32
-#include "WindowsCommandWords.h"
+#include "actions/WindowsCommandWords.h"
 #endif
 
 namespace calvora::ctl {

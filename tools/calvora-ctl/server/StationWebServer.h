@@ -8,18 +8,18 @@
 #include <memory>
 
 #include "HttpServer.h"
-#include "ListenAddress.h"
-#include "StationMonitor.h"
+#include "cli/ListenAddress.h"
+#include "monitor/StationMonitor.h"
 
 namespace calvora::ctl {
 
-class MetricsServer {
+class StationWebServer {
  public:
   static constexpr std::chrono::milliseconds kLivePeriod{200};
 
-  explicit MetricsServer(StationMonitor& monitor, HttpLimits limits = {},
-                         HttpSecurity security = {});
-  ~MetricsServer();  // stops serving
+  explicit StationWebServer(StationMonitor& monitor, HttpLimits limits = {},
+                            HttpSecurity security = {});
+  ~StationWebServer();  // stops serving
 
   // Binds and starts serving; the port bound (the chosen one for port 0), or -1 with
   // Http().Error() saying why.

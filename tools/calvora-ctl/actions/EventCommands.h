@@ -8,16 +8,16 @@
 #include <memory>
 
 #include "ActionRunner.h"
-#include "Controller.h"
+#include "events/StationServices.h"
 
 namespace calvora::ctl {
 
 class EventCommands : public StationServices {
  public:
-  // The commands the options give, or null when they give none.
-  static std::unique_ptr<EventCommands> Make(const CtlOptions& options,
+  // The commands of `actions`, or null when there are none.
+  static std::unique_ptr<EventCommands> Make(const EventActions& actions,
                                              platform::WindowHandle utility,
-                                             const ControllerHost::Report& report);
+                                             const ReportLine& report);
 
   void OnEvent(const StationEvent& event) override;
   std::vector<StationEvent> OnAudio(const link::AudioBlockHeader&,

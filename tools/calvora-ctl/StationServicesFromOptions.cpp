@@ -1,4 +1,4 @@
-#include "RunnersAndMetrics.h"
+#include "StationServicesFromOptions.h"
 
 #include <unistd.h>
 
@@ -19,21 +19,23 @@ std::string HostName() {
 
 }  // namespace
 
-std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& options,
-                                                         const HttpSecurity& security,
-                                                         platform::WindowHandle utility,
-                                                         ControllerHost::Report report,
-                                                         int& exitCode) {
-  auto commands = EventCommands::Make(options, utility, report);
+std::unique_ptr<StationServices> StationServicesFromOptions::Make(const CtlOptions& options,
+                                                                  const HttpSecurity& security,
+                                                                  platform::WindowHandle utility,
+                                                                  ControllerHost::Report report,
+                                                                  int& exitCode) {
+  auto commands = EventCommands::Make(options.actions, utility, report);
   if (!options.listen && !options.checks.Any())
     return commands;
-  std::unique_ptr<RunnersAndMetrics> services(new RunnersAndMetrics(options.checks));
+  std::unique_ptr<StationServicesFromOptions> services(
+      new StationServicesFromOptions(options.checks));
   services->analyser_ = std::make_unique<AudioAnalyser>(services->checks_);
   services->commands_ = std::move(commands);
   if (!options.listen)
     return services;
   services->monitor_ = std::make_unique<StationMonitor>(options.station.value_or(HostName()));
-  services->server_ = std::make_unique<MetricsServer>(*services->monitor_, HttpLimits{}, security);
+  services->server_ =
+      std::make_unique<StationWebServer>(*services->monitor_, HttpLimits{}, security);
   const int port = services->server_->Start(*options.listen);
   if (port < 0) {
     Fail("cannot listen on " + options.listen->host + ":" + std::to_string(options.listen->port) +
@@ -49,7 +51,7 @@ std::unique_ptr<StationServices> RunnersAndMetrics::Make(const CtlOptions& optio
   return services;
 }
 
-void RunnersAndMetrics::OnEvent(const StationEvent& event) {
+void StationServicesFromOptions::OnEvent(const StationEvent& event) {
   if (event.kind == EventKind::kOffline && event.device == Device::kCard)
     analyser_->Reset();
   if (monitor_) {
@@ -60,8 +62,8 @@ void RunnersAndMetrics::OnEvent(const StationEvent& event) {
     commands_->OnEvent(event);
 }
 
-std::vector<StationEvent> RunnersAndMetrics::OnAudio(const link::AudioBlockHeader& header,
-                                                     std::span<const uint8_t> samples) {
+std::vector<StationEvent> StationServicesFromOptions::OnAudio(const link::AudioBlockHeader& header,
+                                                              std::span<const uint8_t> samples) {
   auto events = analyser_->OnBlock(header.SampleRate, header.Channels, samples);
   if (monitor_) {
     monitor_->OnAudio(header.SampleRate, header.LeftLevel, header.RightLevel);

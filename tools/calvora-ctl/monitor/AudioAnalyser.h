@@ -18,7 +18,7 @@
 #include "ClippingCheck.h"
 #include "LoudnessCheck.h"
 #include "PhaseCheck.h"
-#include "StationEvents.h"
+#include "events/StationEvents.h"
 
 namespace calvora::ctl {
 

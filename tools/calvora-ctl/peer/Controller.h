@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "CtlOptions.h"
-#include "StationEvents.h"
+#include "cli/CtlOptions.h"
+#include "events/StationServices.h"
 #include "link/WinMSG.h"
 #include "platform/Desktop.h"
 
@@ -20,21 +20,9 @@ enum Exit { kExitOk = 0, kExitUsage = 1, kExitNoUtility = 2, kExitNoAnswer = 3, 
 
 constexpr const char* kOwnClass = "CalvoraCtl";
 
-// What watch, auto and serve do for a station beyond printing: commands run on events and
-// metrics served. Both are fed from the thread that answers the utility, so they never wait.
-class StationServices {
- public:
-  virtual ~StationServices() = default;
-  virtual void OnEvent(const StationEvent& event) = 0;
-  // An audio block's header and its samples as received; the events of the checks the block
-  // ended, which the controller stamps, prints, logs and hands back through OnEvent.
-  virtual std::vector<StationEvent> OnAudio(const link::AudioBlockHeader& header,
-                                            std::span<const uint8_t> samples) = 0;
-};
-
 // What the controller needs from the program around it beside the desktop.
 struct ControllerHost {
-  using Report = std::function<void(std::string line)>;
+  using Report = ReportLine;
 
   // Answers the messages to this program's window, waiting up to timeoutMs for one.
   std::function<void(int32_t timeoutMs)> waitAndProcess;

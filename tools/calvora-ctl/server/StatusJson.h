@@ -3,7 +3,7 @@
 // values (a device not reported, no verdict or block yet, no reading) are null.
 #include <string>
 
-#include "StationSnapshot.h"
+#include "monitor/StationSnapshot.h"
 
 namespace calvora::ctl {
 

@@ -1,0 +1,30 @@
+#pragma once
+// What watch, auto and serve hand a station's services: each event, and each audio block as
+// received. The peer owns them; the command line's entry builds them from the options.
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "StationEvents.h"
+#include "link/WinMSG.h"
+
+namespace calvora::ctl {
+
+// What watch, auto and serve do for a station beyond printing: commands run on events and
+// metrics served. Both are fed from the thread that answers the utility, so they never wait.
+// A line to report, from any thread.
+using ReportLine = std::function<void(std::string line)>;
+
+class StationServices {
+ public:
+  virtual ~StationServices() = default;
+  virtual void OnEvent(const StationEvent& event) = 0;
+  // An audio block's header and its samples as received; the events of the checks the block
+  // ended, which the controller stamps, prints, logs and hands back through OnEvent.
+  virtual std::vector<StationEvent> OnAudio(const link::AudioBlockHeader& header,
+                                            std::span<const uint8_t> samples) = 0;
+};
+
+}  // namespace calvora::ctl
