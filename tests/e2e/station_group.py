@@ -305,6 +305,7 @@ def main():
         if names != sorted(station.name for station in stations) or \
                 any("exported_station" in s["metric"] for s in silence):
             fail(f"the stations' samples are labelled {[s['metric'] for s in silence]}")
+        print(f"ok: Prometheus scrapes {names} every second, studio-b over https with a password")
         if windows:
             # The -20 dBFS tone, once serve has heard the 3 s the short-term loudness reads.
             deadline = time.monotonic() + 15
@@ -319,7 +320,6 @@ def main():
                      f"{query(prom_port, 'calvora_loudness_short_term_lufs')}")
             print("ok: Prometheus scrapes the Windows station under Wine too: short-term "
                   f"{float(loudness[0]['value'][1]):.1f} LUFS")
-        print(f"ok: Prometheus scrapes {names} every second, studio-b over https with a password")
 
         # Studio-b falls silent: a firing dead-air alert naming studio-b.
         start = time.monotonic()

@@ -506,7 +506,7 @@ TEST(CtlExe, ServeAnswersItsMetricsAndAPortInUseEndsTheSecond) {
   Sleep(300);
 
   const std::string metrics = HttpGet(std::stoi(port), "/metrics");
-  EXPECT_EQ(metrics.rfind("HTTP/1.0 200", 0), 0u) << metrics;
+  EXPECT_EQ(metrics.rfind("HTTP/1.1 200", 0), 0u) << metrics;
   for (const std::string sample :
        {"calvora_silence{station=\"studio-w\"} 1",
         "calvora_level_dbfs{station=\"studio-w\",channel=\"left\"} -20.5",
@@ -519,8 +519,7 @@ TEST(CtlExe, ServeAnswersItsMetricsAndAPortInUseEndsTheSecond) {
   // an exclusive address, and the scrapes would go to either.
   const auto second = RunCtl({"serve", "--listen", "127.0.0.1:" + port});
   EXPECT_EQ(second.exitCode, 4u) << second.err;
-  EXPECT_NE(second.err.find("cannot listen on 127.0.0.1:" + port), std::string::npos)
-      << second.err;
+  EXPECT_NE(second.err.find("cannot listen on 127.0.0.1:" + port), std::string::npos) << second.err;
   EXPECT_NE(HttpGet(std::stoi(port), "/metrics").find("studio-w"), std::string::npos);
   serve.Finish(0);
   EXPECT_NE(ReadFile(fs::directory_iterator(logs.Path())->path()).find("\"event\":\"silence\""),
