@@ -82,8 +82,8 @@ CLI::Option* AddFlag(CLI::App& app, Gathered& gathered, const std::string& name,
   });
 }
 
-// A number option, stored as a T in `into` after `check` (a NumberCheck, or DecimalNumber and
-// a CLI::Range) took its text.
+// A number option, stored as a T in `into`; its checks (a NumberCheck, or Decimal and a
+// CLI::Range) make sure the text reads as one.
 template <typename T, typename Into>
 CLI::Option* AddNumber(CLI::App& app, Gathered& gathered, const std::string& name, Into& into) {
   return AddValued(app, gathered, name, [&into](const std::string& text) {
