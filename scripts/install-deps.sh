@@ -9,8 +9,9 @@ group=${1:-all}
 # What both builds need: CMake with Ninja, the header-only libraries of calvora-ctl and of the
 # settings file's encodings (the Windows build takes them straight from these packages).
 both=(cmake ninja-build libcli11-dev nlohmann-json3-dev libutfcpp-dev googletest)
-# The Windows build: the cross compiler, Wine to run it, the installer.
-cross=(mingw-w64 wine wine64 nsis)
+# The Windows build: the cross compiler, Wine to run it, the installer; apt-get source (dpkg-dev)
+# and make for the libraries scripts/windows-libraries.sh builds from Debian's sources.
+cross=(mingw-w64 wine wine64 nsis dpkg-dev make)
 windows=("${both[@]}" "${cross[@]}")
 # A virtual display (xvfb-run needs xauth).
 display=(xvfb xauth)
@@ -20,7 +21,7 @@ packages=(
   libasound2-dev alsa-utils libasound2-plugins
   libsystemd-dev dbus dbus-bin
   x11-utils x11-apps netpbm python3 python3-dbus python3-gi
-  desktop-file-utils dpkg-dev file
+  desktop-file-utils file
   # The packages: the Debian package's checks and manual pages.
   lintian help2man appstream zip
   libgtest-dev libgmock-dev libbenchmark-dev

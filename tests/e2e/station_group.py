@@ -10,11 +10,16 @@ firing dead-air alert naming studio-b and nothing for studio-a; sound comes back
 gets the resolved alert. Prints the time from the utility's verdict to the webhook and how much
 of it is the rule's for:. A web configuration that cannot be used stops serve at start.
 
+With the Windows build's programs given too, a third station "windows-1" runs under Wine:
+calvora-audio-mixer.exe on the same kind of virtual card (Wine's "In: default") with
+calvora-ctl.exe serve beside it, scraped by the same Prometheus over plain HTTP.
+
 Everything listens on 127.0.0.1 (Alertmanager's cluster port is off), keeps its data in a
 private folder and is ended here. Skipped (exit 77) where Prometheus, Alertmanager or certtool
 (gnutls-bin) is missing.
 
 Usage: station_group.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF RULES_FILE
+                        [PROGRAM.exe CALVORA_CTL.exe WINE_DEFAULT_CONF]
 """
 import http.server
 import json
@@ -32,6 +37,7 @@ import urllib.request
 from harness import Binaries, Session, interactive_settings
 
 program, ctl, card_ctl, card_conf, rules = sys.argv[1:6]
+windows = sys.argv[6:9]  # the Windows station's programs and Wine's ALSA default, when given
 SILENCE_TIME, RESTORE_TIME = 2, 1
 TONE = ("programme", "tone", "-20", "1000")
 
@@ -98,8 +104,13 @@ class Station:
     verdicts' times and `calvora-ctl serve --station NAME` on a port of its own, with the
     `serve_options` given (a web configuration)."""
 
-    def __init__(self, name, serve_options=()):
-        self.name, self.serve_options = name, list(serve_options)
+    def __init__(self, name, serve_options=(), windows=None):
+        self.name, self.serve_options, self.windows = name, list(serve_options), windows
+        if windows:
+            # Under Wine: the programs talk with window messages, and need no bus.
+            self.session = Session(Binaries(windows[0], windows[1], card_ctl, card_conf),
+                                   prefix=f"calvora-{name}-", wine_conf=windows[2])
+            return
         self.session = Session(Binaries(program, ctl, card_ctl, card_conf),
                                prefix=f"calvora-{name}-")
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
@@ -110,7 +121,12 @@ class Station:
     def start(self):
         s = self.session
         s.card(*TONE)
-        s.start(interactive_settings(5, SILENCE_TIME, RESTORE_TIME, wait=3))
+        settings = interactive_settings(5, SILENCE_TIME, RESTORE_TIME, wait=3)
+        if self.windows:
+            # A first start in a fresh Wine prefix takes a while.
+            s.start(settings.replace("Calvora Virtual Capture", "In: default"), timeout=60)
+        else:
+            s.start(settings)
         self.watch = s.watch()
         s.command("run")
         self.server, self.port = s.serve("--station", self.name, *self.serve_options)
@@ -197,7 +213,8 @@ receivers:
     # No station labels on the targets: the names the alerts carry are calvora-ctl's own. The
     # https station has a job of its own (scheme, certificate and user are a job's), whose
     # targets carry the job the rules read.
-    plain, secure = stations
+    plain, secure, *others = stations
+    plain_targets = ", ".join(f"'127.0.0.1:{station.port}'" for station in [plain, *others])
     with open(os.path.join(work, "password"), "w") as f:
         f.write(PASSWORD)
     with open(os.path.join(work, "prometheus.yml"), "w") as f:
@@ -214,7 +231,7 @@ scrape_configs:
   - job_name: calvora
     honor_labels: true
     static_configs:
-      - targets: ['127.0.0.1:{plain.port}']
+      - targets: [{plain_targets}]
   - job_name: calvora-tls
     honor_labels: true
     scheme: https
@@ -254,6 +271,8 @@ def main():
     b = Station("studio-b", ["--web-config", make_web_config(web_folder)])
     b.web_folder = web_folder
     stations = [a, b]
+    if windows:
+        stations.append(Station("windows-1", windows=windows))
     monitors = []
 
     def fail(text):
@@ -272,21 +291,35 @@ def main():
         receiver = Receiver()
         monitors, prom_port = start_monitoring(work, stations, receiver.server_address[1], fail)
 
-        # Both stations scraped, each sample under its own station's name.
+        # Every station scraped, each sample under its own station's name.
         deadline = time.monotonic() + 20
         while time.monotonic() < deadline:
             up = query(prom_port, 'up{job="calvora"} == 1') or []
             silence = query(prom_port, "calvora_silence == 0") or []
-            if len(up) == 2 and len(silence) == 2:
+            if len(up) == len(stations) and len(silence) == len(stations):
                 break
             time.sleep(0.2)
         else:
-            fail(f"Prometheus does not scrape both stations: up {up}, silence {silence}")
+            fail(f"Prometheus does not scrape every station: up {up}, silence {silence}")
         names = sorted(s["metric"].get("station") for s in silence)
-        if names != ["studio-a", "studio-b"] or any("exported_station" in s["metric"]
-                                                    for s in silence):
+        if names != sorted(station.name for station in stations) or \
+                any("exported_station" in s["metric"] for s in silence):
             fail(f"the stations' samples are labelled {[s['metric'] for s in silence]}")
         print(f"ok: Prometheus scrapes {names} every second, studio-b over https with a password")
+        if windows:
+            # The -20 dBFS tone, once serve has heard the 3 s the short-term loudness reads.
+            deadline = time.monotonic() + 15
+            while time.monotonic() < deadline:
+                loudness = query(prom_port, 'calvora_loudness_short_term_lufs{station="windows-1"}'
+                                 " > -21 < -19") or []
+                if loudness:
+                    break
+                time.sleep(0.5)
+            else:
+                fail("the Windows station's short-term loudness in Prometheus is not about -20: "
+                     f"{query(prom_port, 'calvora_loudness_short_term_lufs')}")
+            print("ok: Prometheus scrapes the Windows station under Wine too: short-term "
+                  f"{float(loudness[0]['value'][1]):.1f} LUFS")
 
         # Studio-b falls silent: a firing dead-air alert naming studio-b.
         start = time.monotonic()

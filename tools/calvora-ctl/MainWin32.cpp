@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "actions/EventCommands.h"
+#include "StationServicesFromOptions.h"
 #include "cli/CtlHelp.h"
 #include "cli/CtlOptions.h"
 #include "peer/Controller.h"
@@ -51,6 +51,11 @@ int Run(const CtlOptions& options) {
     std::fputs(UsageText(), stdout);
     return kExitOk;
   }
+  // No TLS and no password hashes on Windows: a TLS proxy in front of the server secures it.
+  if (options.webConfig) {
+    Fail("--web-config is not available on Windows; put a TLS proxy in front of the server");
+    return kExitUsage;
+  }
   finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
   platform::win32::Win32Desktop desktop(kOwnClass);
@@ -63,8 +68,9 @@ int Run(const CtlOptions& options) {
   host.interrupted = [] { return interrupted.load(); };
   host.where = "on this desktop";
   host.makeStationServices = [&options](platform::WindowHandle utility,
-                                        const ControllerHost::Report& report, int&) {
-    return std::unique_ptr<StationServices>(EventCommands::Make(options.actions, utility, report));
+                                        ControllerHost::Report report, int& exitCode) {
+    return StationServicesFromOptions::Make(options, HttpSecurity{}, utility, std::move(report),
+                                            exitCode);
   };
   const int exitCode = Controller(desktop, host, options).Run();
   SetEvent(finished);

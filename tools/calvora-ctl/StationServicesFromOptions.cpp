@@ -1,23 +1,8 @@
 #include "StationServicesFromOptions.h"
 
-#include <unistd.h>
-
-#include <climits>
+#include "HostName.h"
 
 namespace calvora::ctl {
-
-namespace {
-
-// The station's name when --station is not given: this machine's host name, as a station
-// group's hosts are usually named after their studios.
-std::string HostName() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
-    return "localhost";
-  return name;
-}
-
-}  // namespace
 
 std::unique_ptr<StationServices> StationServicesFromOptions::Make(const CtlOptions& options,
                                                                   const HttpSecurity& security,

@@ -1,7 +1,7 @@
 #pragma once
-// The station services that the options of watch, auto and serve ask for on Linux: the checks of
-// the received audio, the station's commands on events (--on-silence and its kin), and the metrics,
-// the status and the live page served over HTTP (--listen).
+// The station services that the options of watch, auto and serve ask for, on both systems: the
+// checks of the received audio, the station's commands on events (--on-silence and its kin), and
+// the metrics, the status and the live page served over HTTP (--listen).
 #include <memory>
 
 #include "actions/EventCommands.h"

@@ -1,13 +1,15 @@
-"""The Windows installer under Wine: a silent install (/S) puts both programs, the uninstaller,
-the Start-menu shortcut and the "Apps" entry in place for the current user; the installed
+"""The Windows installer under Wine: a silent install (/S /MONITOR) puts both programs, the
+uninstaller, the Start-menu shortcut, the live page's shortcut, the "Apps" entry and the station
+monitor's Run value (calvora-ctl.exe serve at logon) in place for the current user; the installed
 utility answers identify with the program ID of a settings file beside it; installing again
 (an upgrade) keeps that file; a silent uninstall removes the programs, the shortcut, the
-entry and the program's own autostart value (another program's stays), and keeps the
-settings file.
+entry, the live page's shortcut, the station monitor's value and the program's own autostart
+value (another program's stays), and keeps the settings file.
 
 Arguments: SETUP.exe window-texts.exe. Runs under a display (Xvfb) with the Wine prefix of the
 test run (WINEPREFIX); what it installs there is removed at the end."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -18,6 +20,7 @@ from harness import Session, fail, wait_until, wine
 setup, texts = sys.argv[1:3]
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\CalvoraAudioMixer"
+MONITOR_VALUE = "CalvoraStationMonitor"
 SETTINGS = "[Settings]\r\nPID=5150\r\nSourceMode=1\r\n"
 
 
@@ -42,16 +45,19 @@ def main(session):
     local = windows_folder("LOCALAPPDATA")
     folder_w = local + r"\Programs\Calvora Audio Mixer"
     folder = unix_path(folder_w)
-    shortcut = unix_path(windows_folder("APPDATA") +
-                         r"\Microsoft\Windows\Start Menu\Programs\Calvora Audio Mixer.lnk")
+    menu = unix_path(windows_folder("APPDATA") + r"\Microsoft\Windows\Start Menu\Programs")
+    shortcut = os.path.join(menu, "Calvora Audio Mixer.lnk")
+    live_page = os.path.join(menu, "Calvora Audio Mixer live page.url")
     if os.path.exists(folder):
         fail(f"{folder} exists before the install")
     cleanups.append(lambda: shutil.rmtree(folder, ignore_errors=True))
     cleanups.append(lambda: wine("reg", "delete", UNINSTALL_KEY, "/f"))
     cleanups.append(lambda: os.path.exists(shortcut) and os.remove(shortcut))
+    cleanups.append(lambda: os.path.exists(live_page) and os.remove(live_page))
+    cleanups.append(lambda: wine("reg", "delete", RUN_KEY, "/v", MONITOR_VALUE, "/f"))
     cleanups.append(lambda: wine("reg", "delete", RUN_KEY, "/v", "CalvoraTestOther", "/f"))
 
-    done = wine(setup, "/S", timeout=120)
+    done = wine(setup, "/S", "/MONITOR", timeout=120)
     if done.returncode != 0:
         fail(f"the silent install ended with {done.returncode}: {done.stderr[-2000:]}")
     installed = sorted(os.listdir(folder)) if os.path.isdir(folder) else []
@@ -66,7 +72,14 @@ def main(session):
             fail(f"the Apps entry lacks {value}: {entry}")
     if "uninstall.exe" not in entry:
         fail(f"the Apps entry does not name the uninstaller: {entry}")
-    print(f"ok: /S installed {', '.join(installed)}, the shortcut and the Apps entry")
+    if not os.path.exists(live_page) or "URL=http://127.0.0.1:9794/" not in open(live_page).read():
+        fail("no Start-menu shortcut to the live page at http://127.0.0.1:9794/")
+    monitor = wine("reg", "query", RUN_KEY, "/v", MONITOR_VALUE).stdout
+    if not re.search(r'calvora-ctl\.exe" serve --log "[^"]*\\Calvora Audio Mixer\\station-log"',
+                     monitor):
+        fail(f"the station monitor's Run value does not start serve with its log: {monitor!r}")
+    print(f"ok: /S /MONITOR installed {', '.join(installed)}, the shortcuts to the utility and "
+          "the live page, the Apps entry and serve at logon")
 
     settings = os.path.join(folder, "calvora-audio-mixer.ini")
     with open(settings, "w", newline="") as f:
@@ -115,6 +128,8 @@ def main(session):
         fail("the uninstall left the Start-menu shortcut")
     if has_key(UNINSTALL_KEY):
         fail("the uninstall left the Apps entry")
+    if os.path.exists(live_page) or has_key(RUN_KEY, MONITOR_VALUE):
+        fail("the uninstall left the live page's shortcut or the station monitor's Run value")
     if has_key(RUN_KEY, "DORozizIzuzo"):
         fail("the uninstall left the program's autostart value")
     if not has_key(RUN_KEY, "CalvoraTestOther"):

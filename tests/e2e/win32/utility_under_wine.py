@@ -4,6 +4,9 @@
 playout would. Checked: identify, run, "Online" on the window, audio blocks at about 100 a
 second with the right header, a lit meter on the screen, a silence verdict when the card goes
 silent, the mute and unmute that auto sends reaching Wine's mixer, sound back, and a clean end.
+Beside them calvora-ctl.exe serve, read from Linux: its /metrics name the station and read the
+-20 dBFS tone's short-term loudness (about -20 LUFS) and true peak, /status and the live page
+answer, and a programme that loses its right channel raises channel-lost in serve's event log.
 
 Wine keeps the mixer's volume and mute inside the process that sets them, so what reaches the
 mixer is read from Wine's own trace of its session volume in the utility's process.
@@ -11,13 +14,17 @@ mixer is read from Wine's own trace of its session volume in the utility's proce
 Arguments: calvora-audio-mixer.exe calvora-ctl.exe window-texts.exe calvora-virtual-capture-ctl
 virtual-card.conf wine-default.conf SCREENSHOT_DIR. Runs under a display (Xvfb) with the Wine
 prefix of the test run (WINEPREFIX)."""
+import array
+import json
+import math
 import os
 import re
 import subprocess
 import sys
 import time
+import urllib.request
 
-from harness import Binaries, Session, Watch
+from harness import Binaries, Session, Watch, write_wav
 
 program, ctl, texts, card_ctl, card_conf, wine_default, shots = sys.argv[1:8]
 LEVEL = 52428  # the line's level, 0..65535: 80 %
@@ -114,6 +121,59 @@ def lime_pixels(name):
     return lime
 
 
+def windows_path(path):
+    """The path of a Linux file as Wine's programs name it (drive Z: is the root)."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def check_served(session, port):
+    """calvora-ctl.exe serve's metrics from Linux: every sample names the station, and the
+    -20 dBFS tone reads about -20 LUFS short-term and -20 dBTP on both channels; /status and the
+    live page answer."""
+    got = {}
+
+    def tone_read():
+        got.clear()
+        got.update(session.metrics(port, station="windows-1"))
+        return abs(got.get("calvora_loudness_short_term_lufs", math.nan) + 20) < 1
+    session.wait_until(tone_read, 15, "the short-term loudness did not come to about -20 LUFS",
+                       interval=0.25)
+    peaks = [got.get(f'calvora_true_peak_dbtp{{channel="{c}"}}', math.nan) for c in ("left", "right")]
+    if not all(abs(peak + 20) < 1 for peak in peaks):
+        session.fail(f"the true peaks read {peaks} dBTP, not about -20: {got}")
+    if got.get('calvora_device_online{device="card"}') != 1:
+        session.fail(f"the card is not online in the metrics: {got}")
+    status = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/status", timeout=5))
+    page = urllib.request.urlopen(f"http://127.0.0.1:{port}/", timeout=5).read().decode()
+    if status.get("sampleRate") != 48000 or "<html" not in page.lower():
+        session.fail(f"/status says {status} and the live page {page[:100]!r}")
+    print(f"ok: calvora-ctl.exe serve, read from Linux: station windows-1, short-term "
+          f"{got['calvora_loudness_short_term_lufs']:.2f} LUFS, true peak "
+          f"{peaks[0]:.2f} and {peaks[1]:.2f} dBTP; /status and the live page answer")
+
+
+def check_channel_lost(session, log_folder):
+    """A programme whose right channel is silent: serve logs channel-lost for the right one."""
+    rate = 48000
+    samples = array.array("h")
+    for n in range(rate * 4):
+        samples.extend((round(0.1 * 32767 * math.sin(2 * math.pi * 1000 * n / rate)), 0))
+    wav = os.path.join(session.work, "right-lost.wav")
+    write_wav(wav, samples, rate)
+    session.card("programme", "file", wav)
+
+    def logged():
+        for name in os.listdir(log_folder):
+            for line in open(os.path.join(log_folder, name), errors="replace"):
+                event = json.loads(line)
+                if event.get("event") == "channel-lost" and event.get("channel") == "right":
+                    return event
+        return None
+    event = session.wait_until(logged, 10, "no channel-lost of the right channel in serve's log",
+                               interval=0.2)
+    print(f"ok: the lost right channel is in the Windows event log: {event}")
+
+
 def main(session):
     fail, card, wine = session.fail, session.card, session.wine
     session.keep_log_line = lambda line: "SimpleAudioVolume" in line or ":err:" in line
@@ -167,6 +227,14 @@ def main(session):
 
     lit = lime_pixels("utility-under-wine.png")
 
+    # The station monitor beside auto: its checks with short times, its log in a Linux folder.
+    log_folder = os.path.join(session.work, "station-log")
+    os.makedirs(log_folder)
+    server, port = session.serve("--station", "windows-1", "--json", "--log",
+                                 windows_path(log_folder), "--channel-for", "1",
+                                 "--back-for", "1")
+    check_served(session, port)
+
     since = volume.mark()
     start = time.monotonic()
     card("programme", "silence")
@@ -189,6 +257,7 @@ def main(session):
     volume.fade(volume.wait_for(since, "Mute", lambda v: v == 0, 5, "the unmute opening the switch"),
                 LEVEL / 65535, "the unmute's fade-in")
     print("ok: sound back, and auto's unmute faded Wine's mixer line back in to its level")
+    check_channel_lost(session, log_folder)
 
     wine(texts, "--end-session")
     try:

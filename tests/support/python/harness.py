@@ -194,7 +194,8 @@ class Session:
     def serve(self, *options):
         """calvora-ctl serve on a free port of 127.0.0.1 with `options`: the process and the
         port it says it serves on; what it says after that is read and let go."""
-        server = self.spawn([self.bin.ctl, "serve", "--listen", "127.0.0.1:0", *options],
+        server = self.spawn([*self.launch, self.bin.ctl, "serve", "--listen", "127.0.0.1:0",
+                             *options],
                             stderr=subprocess.PIPE, text=True)
         said = ""
         while not (found := re.search(r"127\.0\.0\.1:(\d+)/metrics", said)):

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@ constexpr double kSlice = 0.1;
 using Programme = std::function<std::pair<double, double>(double seconds)>;
 
 double Tone(double seconds, double peakDb, double hz = 1000) {
-  return std::pow(10, peakDb / 20) * std::sin(2 * M_PI * hz * seconds);
+  return std::pow(10, peakDb / 20) * std::sin(2 * std::numbers::pi * hz * seconds);
 }
 
 int16_t ToSample(double value) {
@@ -136,13 +137,13 @@ TEST(AudioChecks, OnlyOppositePhaseIsReversed) {
            {180, {{"phase-reversed", 8}, {"phase-normal", 14}}}, {115, {}}, {90, {}}}) {
     CheckSettings settings;
     AudioAnalyser analyser(settings);
-    const double shift = c.degrees * M_PI / 180;
+    const double shift = c.degrees * std::numbers::pi / 180;
     const auto heard = Play(
         analyser,
         [shift](double t) {
           const auto tones = [t](double phase) {
-            return 0.1 * std::sin(2 * M_PI * 440 * t + phase) +
-                   0.03 * std::sin(2 * M_PI * 1500 * t + phase);
+            return 0.1 * std::sin(2 * std::numbers::pi * 440 * t + phase) +
+                   0.03 * std::sin(2 * std::numbers::pi * 1500 * t + phase);
           };
           return std::pair(tones(0), tones(t >= 3 && t < 12 ? shift : 0));
         },
@@ -295,7 +296,7 @@ TEST(AudioChecks, TruePeakAndLoudnessAgreeWithLibebur128) {
   Play(
       analyser,
       [](double t) {
-        const double s = std::pow(10, -1 / 20.0) * std::sin(2 * M_PI * kRate / 4 * t + M_PI / 4);
+        const double s = std::pow(10, -1 / 20.0) * std::sin(2 * std::numbers::pi * kRate / 4 * t + std::numbers::pi / 4);
         return std::pair(s, s);
       },
       2, &rendered);

@@ -2,7 +2,8 @@
 
 namespace calvora::ctl {
 
-// On Windows: commands as window messages; no metrics server, no checks of the audio.
+// On Windows: commands as window messages, the checks of the received audio and the metrics
+// over plain HTTP (no TLS or passwords: a TLS proxy in front of the server secures it).
 const char* UsageText() {
   return R"(Usage: calvora-ctl [--handle H | --pid P] COMMAND [OPTIONS]
 
@@ -30,6 +31,8 @@ Commands:
                      start the work with restore, answer every silence
                      notification with mute and every sound-back notification
                      with restore, printing each step as watch does.
+  serve              A quiet watch that serves metrics (--listen, by default
+                     127.0.0.1:9794); takes the station options below too.
   bye                Send a goodbye from this program's window.
   help               Show this text.
 
@@ -44,7 +47,7 @@ Options:
   --duration S       watch/auto/serve: end after S seconds.
   -h, --help         Show this text.
 
-Station options (watch, auto). An event is a notification that changes
+Station options (watch, auto, serve). An event is a notification that changes
 what is known: the air falls silent or sound comes back, the sound card or
 the mixer goes offline or comes online. Repeats (a device's offline notice on
 every check while it stays offline) are no new events.
@@ -52,6 +55,10 @@ every check while it stays offline) are no new events.
   --on-sound CMD     Run CMD when sound comes back.
   --on-offline CMD   Run CMD when the sound card or the mixer goes offline.
   --on-online CMD    Run CMD when the sound card or the mixer comes online.
+  --on-channel-lost CMD, --on-channel-back CMD, --on-phase-reversed CMD,
+  --on-phase-normal CMD, --on-clipping CMD, --on-clipping-end CMD,
+  --on-loudness-off CMD, --on-loudness-ok CMD
+                     Run CMD on an event of the checks below.
                      CMD is split into words as Windows splits a command line
                      ("..." quotes; a backslash stays, except before a quote)
                      and started without a shell (name cmd /c for one).
@@ -71,6 +78,42 @@ every check while it stays offline) are no new events.
                      date): time with the zone, event, device, levels. The
                      folder is made (again) when missing; a line that cannot
                      be written is told on stderr.
+  --listen HOST:PORT Serve http://HOST:PORT/metrics (Prometheus text format),
+                     /status (JSON) and the live page at /. Give 127.0.0.1 or
+                     [::1] to serve this machine only (serve's default is
+                     127.0.0.1:9794), 0.0.0.0 to serve the network (the
+                     firewall asks, or is told, to let it in); port 0 takes a
+                     free port, told on stderr. Plain HTTP only: there is no
+                     TLS and no password on Windows (--web-config is refused);
+                     put a TLS proxy in front of it where the network is not
+                     trusted.
+  --station NAME     The station's name: every metric carries station="NAME"
+                     (default: this computer's name), so that one Prometheus
+                     tells the stations of a group apart.
+
+Checks of the received audio (watch, auto, serve), each an event when it starts
+and when it ends, printed as a line "EVENT name [channel] value" by watch and
+auto. Times are seconds of audio; faults end after --back-for S (default 2).
+  --checks LIST      all (default), none, or some of channel,phase,clipping,
+                     loudness.
+  --channel-level DB --channel-for S
+                     channel-lost: one channel's level (half its peak-to-peak,
+                     so a stuck or DC signal reads as none) below DB (default
+                     -38) for S seconds (default 10) while the other is above;
+                     channel-back once both play (value: the level).
+  --phase-limit R --phase-for S
+                     phase-reversed: the correlation over 400 ms below R
+                     (default -0.5) for S seconds (default 5) while both
+                     channels carry sound (value: the correlation).
+  --clip-length N --clip-runs N --clip-window S
+                     clipping: more than --clip-runs (default 10) runs of
+                     --clip-length (default 3) samples at full scale within S
+                     seconds (default 10); clipping-end after S seconds
+                     without one (value: the runs in the window).
+  --loudness-target LUFS --loudness-margin LU --loudness-for S
+                     loudness-off: the short-term loudness more than LU
+                     (default 10) from LUFS (default -23) for S seconds
+                     (default 60); loudness-ok once within (value: the LUFS).
 
 Lines printed by watch and auto:
   14:03:07.250 NTF_SILENCE 0
@@ -90,8 +133,22 @@ a hidden one of the class CalvoraCtl. A command is message 2102, sent with a
 1000 ms time-out, with wParam this program's window and lParam = code * 65536
 + argument; audio blocks come as WM_COPYDATA with dwData 0.
 
+Metrics: calvora_silence, calvora_last_verdict_timestamp_seconds,
+calvora_level_dbfs{channel}, calvora_device_online{device},
+calvora_device_offline{device}, calvora_audio_blocks_total,
+calvora_last_audio_block_timestamp_seconds, calvora_loudness_momentary_lufs,
+calvora_loudness_short_term_lufs, calvora_loudness_integrated_lufs (EBU R128
+of the received audio), calvora_true_peak_dbtp{channel} (last 3 s),
+calvora_true_peak_max_dbtp{channel}, calvora_phase_correlation,
+calvora_phase_reversed, calvora_channel_lost{channel},
+calvora_clipping_runs_total{channel}, calvora_clipping,
+calvora_loudness_off_target, calvora_dc_offset_ratio{channel} and
+calvora_events_total{event} (silences and returns of sound too); each with the label station. The page at / shows
+the station live.
+
 Exit status: 0 done; 1 bad command line; 2 no utility or more than one to
-choose from; 3 the utility did not answer (gone or timed out).
+choose from; 3 the utility did not answer (gone or timed out); 4 cannot listen
+on the --listen address.
 )";
 }
 

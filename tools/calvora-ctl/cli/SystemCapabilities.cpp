@@ -10,11 +10,12 @@ namespace calvora::ctl {
 
 const SystemCapabilities& ThisSystem() {
 #ifdef _WIN32
-  // Commands over window messages; no metrics server, no audio blocks to check, and no sh: a
-  // command that wants the shell of Windows names it.
+  // Commands over window messages, the checks of the received audio and the metrics server
+  // (plain HTTP: the entry refuses --web-config), and no sh: a command that wants the shell of
+  // Windows names it.
   static constexpr SystemCapabilities kWindows{"Windows",
-                                               false,
-                                               false,
+                                               true,
+                                               true,
                                                false,
                                                "; give the command as cmd /c ... instead",
                                                SplitWindowsCommandWords};

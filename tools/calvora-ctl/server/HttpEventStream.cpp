@@ -1,14 +1,13 @@
 #include "HttpEventStream.h"
 
 #include <microhttpd.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
 
 namespace calvora::ctl {
 
-HttpEventStream::HttpEventStream(MHD_Connection* connection, int socket, std::string first,
+HttpEventStream::HttpEventStream(MHD_Connection* connection, SocketHandle socket, std::string first,
                                  std::size_t maxUnsent, std::chrono::milliseconds stalled)
     : connection_(connection),
       socket_(socket),
@@ -62,8 +61,8 @@ void HttpEventStream::DropLocked() {
   taken_ = 0;
   // The library, which may be waiting to write to the client, sees the socket's end at once;
   // the socket is still open, as the connection has not been closed yet.
-  if (!closed_ && socket_ >= 0)
-    ::shutdown(socket_, SHUT_RDWR);
+  if (!closed_ && socket_ != kNoSocket)
+    ShutdownSocket(socket_);
   ResumeLocked();
 }
 

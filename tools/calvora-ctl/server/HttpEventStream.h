@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include "ServerSocket.h"
+
 struct MHD_Connection;
 
 namespace calvora::ctl {
@@ -20,8 +22,8 @@ class HttpEventStream {
   using Clock = std::chrono::steady_clock;
 
   // `socket` is the connection's, shut down when the client is dropped.
-  HttpEventStream(MHD_Connection* connection, int socket, std::string first, std::size_t maxUnsent,
-                  std::chrono::milliseconds stalled);
+  HttpEventStream(MHD_Connection* connection, SocketHandle socket, std::string first,
+                  std::size_t maxUnsent, std::chrono::milliseconds stalled);
 
   // Appends the text; false when that drops the client (it left too much unread, or took
   // nothing for the stalled time) and it was not dropped before.
@@ -43,7 +45,7 @@ class HttpEventStream {
 
   mutable std::mutex mutex_;
   MHD_Connection* connection_;
-  const int socket_;
+  const SocketHandle socket_;
   std::string pending_;
   std::size_t taken_ = 0;  // of pending_
   const std::size_t maxUnsent_;

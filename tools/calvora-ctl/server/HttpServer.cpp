@@ -1,13 +1,8 @@
 #include "HttpServer.h"
 
-#include <arpa/inet.h>
 #include <microhttpd.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <strings.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -16,13 +11,14 @@
 
 #include "HttpClientCertificate.h"
 #include "HttpEventStream.h"
+#include "ServerSocket.h"
 
 namespace calvora::ctl {
 
 // What the server knows of one open connection: its socket, and since when it waits for a
 // request (none is under way) or whether one is being answered.
 struct HttpServer::Connection {
-  int fd = -1;
+  SocketHandle fd = kNoSocket;
   Clock::time_point waitingSince;
   bool busy = false;     // a request came whole and is being answered
   bool closing = false;  // overdue: its socket was shut down
@@ -223,8 +219,9 @@ bool HttpServerCallbacks::Authorised(HttpServer& server, MHD_Connection* connect
 MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* connection,
                                            const HttpServer::StreamStart& start, bool head) {
   HttpServer::Connection* c = ConnectionOf(connection);
-  auto stream = std::make_shared<HttpEventStream>(connection, c ? c->fd : -1, head ? "" : start(),
-                                                  server.limits_.maxUnsent, server.limits_.stalled);
+  auto stream =
+      std::make_shared<HttpEventStream>(connection, c ? c->fd : kNoSocket, head ? "" : start(),
+                                        server.limits_.maxUnsent, server.limits_.stalled);
   {
     std::lock_guard lock(server.mutex_);
     if (server.streamsClosed_)
@@ -233,7 +230,7 @@ MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* c
     if (c && !head) {
       c->stream = stream;
       server.streams_.insert(stream);
-      setsockopt(c->fd, SOL_SOCKET, SO_SNDBUF, &kStreamSocketBuffer, sizeof kStreamSocketBuffer);
+      LimitSendBuffer(c->fd, kStreamSocketBuffer);
     }
   }
   MHD_Response* response = MHD_create_response_from_callback(
@@ -271,9 +268,9 @@ HttpServer::~HttpServer() {
     }
     MHD_stop_daemon(daemon_);
     if (listening != MHD_INVALID_SOCKET)
-      ::close(listening);
-  } else if (listenFd_ >= 0) {
-    ::close(listenFd_);
+      CloseSocket(listening);
+  } else if (listenSocket_ != kNoSocket) {
+    CloseSocket(listenSocket_);
   }
 }
 
@@ -308,33 +305,8 @@ int HttpServer::Start(const ListenAddress& address) {
 }
 
 bool HttpServer::BindListener(const ListenAddress& address, int& port) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const std::string service = std::to_string(address.port);
-  if (getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
-    return false;
-  for (addrinfo* a = found; a && listenFd_ < 0; a = a->ai_next) {
-    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-      continue;
-    const int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, 128) == 0) {
-      sockaddr_storage local{};
-      socklen_t length = sizeof local;
-      getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-      port = local.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port)
-                                         : ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
-      listenFd_ = fd;
-    } else {
-      ::close(fd);
-    }
-  }
-  freeaddrinfo(found);
-  return listenFd_ >= 0;
+  listenSocket_ = OpenListenSocket(address, port);
+  return listenSocket_ != kNoSocket;
 }
 
 bool HttpServer::StartDaemon() {
@@ -356,7 +328,7 @@ bool HttpServer::StartDaemon() {
   const auto timeout = static_cast<unsigned int>((limits_.stalled.count() + 999) / 1000);
   std::vector<MHD_OptionItem> options = {
       {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&HttpServerCallbacks::Log), this},
-      {MHD_OPTION_LISTEN_SOCKET, listenFd_, nullptr},
+      {MHD_OPTION_LISTEN_SOCKET, static_cast<intptr_t>(listenSocket_), nullptr},
       {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(limits_.maxConnections), nullptr},
       {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(limits_.maxPerAddress), nullptr},
       {MHD_OPTION_CONNECTION_TIMEOUT, std::max(1u, timeout), nullptr},
@@ -443,7 +415,7 @@ void HttpServer::CloseOverdue(Clock::time_point now) {
     // A request that has not come whole within the idle time, however slowly its bytes come:
     // the socket is shut down and the library closes the connection on seeing it.
     if (!c->busy && !c->closing && now - c->waitingSince > limits_.idle) {
-      ::shutdown(c->fd, SHUT_RDWR);
+      ShutdownSocket(c->fd);
       c->closing = true;
     }
   }

@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "ServerSocket.h"
 #include "cli/ListenAddress.h"
 
 struct MHD_Daemon;
@@ -106,7 +107,7 @@ class HttpServer {
   std::function<void()> tick_;
   std::string error_;
 
-  int listenFd_ = -1;
+  SocketHandle listenSocket_ = kNoSocket;
   MHD_Daemon* daemon_ = nullptr;
 
   // The connections and the streams, shared by the server's thread, the housekeeping thread
