@@ -144,7 +144,7 @@ Result Win32WaveInput::QueryFormat(uint32_t device, const WaveFormat& format) {
 }
 
 Result Win32WaveInput::Open(WaveInHandle& handle, uint32_t device, const WaveFormat& format,
-                            WaveDoneCallback onDone) {
+                            WaveDoneCallback onDone, WaveReadyCallback /*onReady*/) {
   auto stream = std::make_unique<Stream>();
   stream->onDone = std::move(onDone);
   const WAVEFORMATEX wfx = ToWaveFormatEx(format);

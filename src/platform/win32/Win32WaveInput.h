@@ -39,7 +39,7 @@ class Win32WaveInput : public WaveInput {
   Result GetDeviceCaps(uint32_t device, WaveInCaps& caps) override;
   Result QueryFormat(uint32_t device, const WaveFormat& format) override;
   Result Open(WaveInHandle& handle, uint32_t device, const WaveFormat& format,
-              WaveDoneCallback onDone) override;
+              WaveDoneCallback onDone, WaveReadyCallback onReady) override;
   Result Start(WaveInHandle handle) override;
   Result PrepareHeader(WaveInHandle handle, WaveHeader& block) override;
   Result AddBuffer(WaveInHandle handle, WaveHeader& block) override;

@@ -15,6 +15,7 @@
 #include "meter/LedMetter.h"
 #include "platform/alsa/AlsaWaveInput.h"
 #include "platform/posix/PosixClock.h"
+#include "platform/qt/QtDescriptorWatches.h"
 #include "platform/qt/QtTimers.h"
 #include "ui/qt/MainForm.h"
 #include "ui/qt/RenderToPng.h"
@@ -83,7 +84,8 @@ class CardOnQt : public ::testing::Test {
   platform::posix::PosixClock clock;
   platform::qt::QtTimers timers;
   testing::VirtualDesktop desktop;
-  platform::alsa::AlsaWaveInput waveInput;
+  platform::qt::QtDescriptorWatches descriptorWatches;
+  platform::alsa::AlsaWaveInput waveInput{&descriptorWatches};
   testing::VirtualMixerDevices mixerDevices;
   std::unique_ptr<SettingsFolder> settingsFolder;
   ui::qt::MainForm form;

@@ -209,7 +209,9 @@ TEST_F(Win32WaveInputOnLateDriver, BlocksADriverNeverReturnsAreKeptForItAndTheWa
 
 TEST_F(Win32WaveInputOnLateDriver, ResetThatTimesOutRefusesUnprepareAndCloseUntilTheBlocksReturn) {
   calvora::platform::WaveInHandle handle = calvora::platform::kNoWaveIn;
-  ASSERT_EQ(input.Open(handle, 0, {}, [](WaveHeader& block) { block.User = 1; }), 0);
+  ASSERT_EQ(input.Open(
+                handle, 0, {}, [](WaveHeader& block) { block.User = 1; }, nullptr),
+            0);
   std::array<std::array<char, 64>, 3> data{};
   std::array<WaveHeader, 3> blocks;
   for (size_t i = 0; i < blocks.size(); ++i) {
@@ -237,12 +239,14 @@ TEST_F(Win32WaveInputOnLateDriver, ResetThatTimesOutRefusesUnprepareAndCloseUnti
 TEST_F(Win32WaveInputOnLateDriver, ABlockSeenDoneWhileItsCallbackStillRunsIsWaitedFor) {
   std::atomic<bool> callbackFinished{false};
   calvora::platform::WaveInHandle handle = calvora::platform::kNoWaveIn;
-  ASSERT_EQ(input.Open(handle, 0, {},
-                       [&](WaveHeader& block) {
-                         block.User = 1;
-                         Sleep(40);  // the driver's thread is held up right after the mark
-                         callbackFinished = true;
-                       }),
+  ASSERT_EQ(input.Open(
+                handle, 0, {},
+                [&](WaveHeader& block) {
+                  block.User = 1;
+                  Sleep(40);  // the driver's thread is held up right after the mark
+                  callbackFinished = true;
+                },
+                nullptr),
             0);
   std::array<char, 64> data{};
   WaveHeader block;
