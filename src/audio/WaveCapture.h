@@ -88,8 +88,10 @@ class TWaveCapture {
   // How many blocks are queued with the device at the moment (for the owner's display
   // and for tests).
   size_t PendingCount() const { return Pending ? Pending->size() : 0; }
-  // Times the device overran since the capture started (0 when it is not running).
+  // Times the device overran, and bytes it threw away for want of a queued block, since the
+  // capture started (0 when it is not running).
   uint64_t Overruns() const { return Active ? waveInput_.Overruns(WaveHandle) : 0; }
+  uint64_t DiscardedBytes() const { return Active ? waveInput_.DiscardedBytes(WaveHandle) : 0; }
 
  private:
   struct Block;
