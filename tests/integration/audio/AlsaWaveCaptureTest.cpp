@@ -195,7 +195,7 @@ TEST_F(AlsaWaveCapture, BlocksOf10MsAtEachRateArriveAbout100ASecond) {
     ASSERT_TRUE(PollUntil(std::chrono::milliseconds(2000), [&] { return !blockSizes.empty(); }));
     const size_t before = blockSizes.size();
     const auto start = Clock::now();
-    // Two seconds and wide bounds: on a busy machine a late poll or a late capture thread
+    // Two seconds and wide bounds: on a busy machine a late poll or a late main loop
     // shifts a few blocks from one side of the window to the other.
     PollUntil(std::chrono::milliseconds(2000), [] { return false; });
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
