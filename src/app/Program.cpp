@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   // use stays listed while it captures.
   // The capture runs on the main loop, which watches the device's descriptors.
   platform::qt::QtDescriptorWatches descriptorWatches;
-  platform::alsa::AlsaWaveInput waveInput(&descriptorWatches);
+  platform::alsa::AlsaWaveInput waveInput(descriptorWatches, timers);
   platform::alsa::AlsaMixerDevices mixerDevices;
 
   // Controlling programs reach the window over the session bus; without one it runs alone.

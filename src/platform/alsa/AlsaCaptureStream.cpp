@@ -21,6 +21,8 @@ constexpr snd_pcm_uframes_t kAlsaPeriods = 8;
 // Reads in one wake-up at most: a full buffer and a little more. Whatever is left wakes the
 // loop again at once, after the events that waited meanwhile.
 constexpr int kReadsPerWake = static_cast<int>(kAlsaPeriods) + 2;
+// How often a device that has not woken the loop since the last look is read all the same.
+constexpr int32_t kQuietCheckMs = 250;
 
 // Opens a device to record from it; a failure is reported once with ALSA's reason.
 int OpenToRecord(PcmHandle& pcm, const std::string& device) {
@@ -59,7 +61,7 @@ Result AlsaCaptureStream::Query(const std::string& device, const WaveFormat& for
 }
 
 Result AlsaCaptureStream::Open(const std::string& device, const WaveFormat& format,
-                               DescriptorWatches& watches, WaveDoneCallback onDone,
+                               DescriptorWatches& watches, Timers& timers, WaveDoneCallback onDone,
                                WaveReadyCallback onReady,
                                std::unique_ptr<AlsaCaptureStream>& stream) {
   PcmHandle pcm(nullptr, snd_pcm_close);
@@ -95,20 +97,21 @@ Result AlsaCaptureStream::Open(const std::string& device, const WaveFormat& form
   }
 
   const Settings settings{period, format.BlockAlign, format.AvgBytesPerSec};
-  stream.reset(
-      new AlsaCaptureStream(pcm.get(), settings, watches, std::move(onDone), std::move(onReady)));
+  stream.reset(new AlsaCaptureStream(pcm.get(), settings, watches, timers, std::move(onDone),
+                                     std::move(onReady)));
   pcm.release();  // the stream owns it now
   return result::kOk;
 }
 
 AlsaCaptureStream::AlsaCaptureStream(snd_pcm_t* pcm, const Settings& settings,
-                                     DescriptorWatches& watches, WaveDoneCallback onDone,
-                                     WaveReadyCallback onReady)
+                                     DescriptorWatches& watches, Timers& timers,
+                                     WaveDoneCallback onDone, WaveReadyCallback onReady)
     : pcm_(pcm),
       settings_(settings),
       watches_(watches),
       onDone_(std::move(onDone)),
       onReady_(std::move(onReady)),
+      quietTimer_(timers.CreateTimer(kQuietCheckMs, [this] { QuietCheck(); })),
       period_(settings.periodFrames * settings.frameBytes) {}
 
 AlsaCaptureStream::~AlsaCaptureStream() {
@@ -132,6 +135,8 @@ Result AlsaCaptureStream::Start() {
   if (err < 0)
     return Failed(FailureFromAlsaError(err));
   running_ = true;
+  readSinceCheck_ = true;
+  quietTimer_->SetEnabled(true);
   if (!Watch()) {
     Halt();
     return Failed(result::kNoMemory);
@@ -216,6 +221,7 @@ Result AlsaCaptureStream::ReadyToClose() {
 // Stops watching and recording; the queue stays as it is.
 void AlsaCaptureStream::Halt() {
   watching_.clear();
+  quietTimer_->SetEnabled(false);
   if (running_)
     snd_pcm_drop(pcm_);
   running_ = false;
@@ -328,13 +334,15 @@ void AlsaCaptureStream::ReadPeriods() {
       Fail(static_cast<int>(got));
       return;
     }
+    readSinceCheck_ = true;
     FillBlocks(period_.data(), static_cast<size_t>(got) * settings_.frameBytes);
   }
 }
 
-// A watched descriptor is ready. ALSA says what that means for the stream (a plugin's
-// descriptor may turn ready without a period to read, and its revents clears it); the read
-// itself then reports data and errors alike.
+// A watched descriptor is ready. ALSA's revents says what that means for the stream and takes
+// away what made it ready (a plugin's descriptor may turn ready without a period to read); the
+// read then reports data and errors alike. A descriptor that keeps turning ready with nothing
+// to read (a sound server's plugin whose server died) is read by the quiet check.
 void AlsaCaptureStream::DeviceReady() {
   for (pollfd& descriptor : descriptors_)
     descriptor.revents = 0;
@@ -347,11 +355,27 @@ void AlsaCaptureStream::DeviceReady() {
     if ((revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) != 0)
       ReadPeriods();
   }
+  TellReady();
+}
+
+// The device has given no audio for a while: a read says whether it still works, and a
+// failure reaches the owner as from a wake-up.
+void AlsaCaptureStream::QuietCheck() {
+  if (readSinceCheck_) {
+    readSinceCheck_ = false;
+    return;
+  }
+  ReadPeriods();
+  TellReady();
+}
+
+// Tells the owner of the blocks returned since the last time, if any. Called last: the owner
+// may stop and close this stream from inside the callback, so nothing of the stream is touched
+// afterwards. The copy keeps the callback alive while it runs.
+void AlsaCaptureStream::TellReady() {
   if (!returned_)
     return;
   returned_ = false;
-  // Last: the owner may stop and close this stream from inside the callback, so nothing of
-  // the stream is touched afterwards. The copy keeps the callback alive while it runs.
   const WaveReadyCallback ready = onReady_;
   if (ready)
     ready();

@@ -12,7 +12,9 @@
 // An overrun (the main loop came back later than ALSA's buffer lasts) is recovered without
 // stopping, counted (Overruns) and warned of at the next Add like thrown-away audio. A device
 // that fails or vanishes while capturing returns every queued block, and from then on the block
-// operations fail with its code, which is how the owner learns of it.
+// operations fail with its code, which is how the owner learns of it. A device that goes quiet
+// without an error (a sound server's plugin whose server died) is read on a slow timer too, so
+// that the read reports what went wrong.
 #include <alsa/asoundlib.h>
 #include <poll.h>
 
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "platform/DescriptorWatch.h"
+#include "platform/Timers.h"
 #include "platform/WaveInput.h"
 
 namespace calvora::platform::alsa {
@@ -30,10 +33,10 @@ namespace calvora::platform::alsa {
 class AlsaCaptureStream {
  public:
   // Opens the device to record in the format, in periods of 10 ms with a few of them buffered
-  // by ALSA; stream is set only when it opens. The watches must outlive the stream.
+  // by ALSA; stream is set only when it opens. The watches and timers must outlive the stream.
   static Result Open(const std::string& device, const WaveFormat& format,
-                     DescriptorWatches& watches, WaveDoneCallback onDone, WaveReadyCallback onReady,
-                     std::unique_ptr<AlsaCaptureStream>& stream);
+                     DescriptorWatches& watches, Timers& timers, WaveDoneCallback onDone,
+                     WaveReadyCallback onReady, std::unique_ptr<AlsaCaptureStream>& stream);
   // Whether the device would record in the format: opened, asked and closed again.
   static Result Query(const std::string& device, const WaveFormat& format);
 
@@ -62,7 +65,7 @@ class AlsaCaptureStream {
     uint32_t bytesPerSecond;
   };
   AlsaCaptureStream(snd_pcm_t* pcm, const Settings& settings, DescriptorWatches& watches,
-                    WaveDoneCallback onDone, WaveReadyCallback onReady);
+                    Timers& timers, WaveDoneCallback onDone, WaveReadyCallback onReady);
 
   Result Failed(Result code);
   void Fail(int alsaError);
@@ -76,6 +79,8 @@ class AlsaCaptureStream {
   bool Recover(int err);
   void ReadPeriods();
   void DeviceReady();
+  void QuietCheck();
+  void TellReady();
 
   snd_pcm_t* pcm_;
   const Settings settings_;
@@ -84,6 +89,8 @@ class AlsaCaptureStream {
   const WaveReadyCallback onReady_;
   std::vector<pollfd> descriptors_;
   std::vector<std::unique_ptr<DescriptorWatch>> watching_;
+  std::unique_ptr<Timer> quietTimer_;
+  bool readSinceCheck_ = false;  // audio came since the quiet timer last looked
   std::vector<char> period_;
   uint64_t discarded_ = 0;  // bytes, since the open
   uint64_t unwarned_ = 0;   // bytes, since the last warning

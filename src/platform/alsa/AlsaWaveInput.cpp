@@ -8,7 +8,12 @@
 
 namespace calvora::platform::alsa {
 
-AlsaWaveInput::AlsaWaveInput(DescriptorWatches* watches) : watches_(watches) {
+AlsaWaveInput::AlsaWaveInput() {
+  InstallAlsaErrorHandler();
+}
+
+AlsaWaveInput::AlsaWaveInput(DescriptorWatches& watches, Timers& timers)
+    : watches_(&watches), timers_(&timers) {
   InstallAlsaErrorHandler();
 }
 AlsaWaveInput::~AlsaWaveInput() = default;
@@ -86,11 +91,12 @@ Result AlsaWaveInput::Open(WaveInHandle& handle, uint32_t device, const WaveForm
     return result::kBadDeviceId;
   if (!RecordableFormat(format))
     return result::kBadFormat;
-  if (watches_ == nullptr)
+  if (watches_ == nullptr || timers_ == nullptr)
     return result::kNotSupported;
   std::unique_ptr<AlsaCaptureStream> stream;
-  const Result opened = AlsaCaptureStream::Open(devices_[device].OpenName, format, *watches_,
-                                                std::move(onDone), std::move(onReady), stream);
+  const Result opened =
+      AlsaCaptureStream::Open(devices_[device].OpenName, format, *watches_, *timers_,
+                              std::move(onDone), std::move(onReady), stream);
   if (opened != result::kOk)
     return opened;
   handle = nextHandle_++;

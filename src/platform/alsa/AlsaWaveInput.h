@@ -4,14 +4,15 @@
 // sound servers change (see AlsaDeviceWatch.h), so that the refresh the supervision runs twice
 // a second costs next to nothing; only the virtual card's devices are probed each time.
 //
-// The streams run on the main loop through the descriptor watches given at construction; a
-// wave input made without them (to list the devices) opens devices but cannot start them.
+// The streams run on the main loop through the descriptor watches and timers given at
+// construction; a wave input made without them (to list the devices) cannot open devices.
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/DescriptorWatch.h"
+#include "platform/Timers.h"
 #include "platform/WaveInput.h"
 #include "platform/alsa/AlsaCaptureListing.h"
 #include "platform/alsa/AlsaCaptureStream.h"
@@ -21,7 +22,8 @@ namespace calvora::platform::alsa {
 
 class AlsaWaveInput : public WaveInput {
  public:
-  explicit AlsaWaveInput(DescriptorWatches* watches = nullptr);
+  AlsaWaveInput();
+  AlsaWaveInput(DescriptorWatches& watches, Timers& timers);
   ~AlsaWaveInput() override;
   AlsaWaveInput(const AlsaWaveInput&) = delete;
   AlsaWaveInput& operator=(const AlsaWaveInput&) = delete;
@@ -50,7 +52,8 @@ class AlsaWaveInput : public WaveInput {
   Result ProbeCaps(uint32_t device, WaveInCaps& caps);
   AlsaCaptureStream* Find(WaveInHandle handle);
 
-  DescriptorWatches* watches_;
+  DescriptorWatches* watches_ = nullptr;
+  Timers* timers_ = nullptr;
   std::vector<CaptureDevice> devices_;
   bool listed_ = false;
   AlsaDeviceWatch watch_;

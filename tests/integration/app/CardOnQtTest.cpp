@@ -103,7 +103,7 @@ class CardOnQt : public ::testing::Test {
   platform::qt::QtTimers timers;
   testing::VirtualDesktop desktop;
   platform::qt::QtDescriptorWatches descriptorWatches;
-  platform::alsa::AlsaWaveInput waveInput{&descriptorWatches};
+  platform::alsa::AlsaWaveInput waveInput{descriptorWatches, timers};
   testing::VirtualMixerDevices mixerDevices;
   std::unique_ptr<SettingsFolder> settingsFolder;
   ui::qt::MainForm form;

@@ -20,6 +20,7 @@
 #include "audio/WaveCapture.h"
 #include "platform/alsa/AlsaWaveInput.h"
 #include "platform/qt/QtDescriptorWatches.h"
+#include "platform/qt/QtTimers.h"
 
 namespace calvora::audio {
 namespace {
@@ -27,16 +28,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr const char* kDeviceName = "Calvora Virtual Capture";
 
-// The wave input of the program, on the main loop's descriptor watches.
+// The wave input of the program, on the main loop's descriptor watches and timers.
 class LoopedAlsaWaveInput : public platform::alsa::AlsaWaveInput {
  public:
-  LoopedAlsaWaveInput() : AlsaWaveInput(&Watches()) {}
+  LoopedAlsaWaveInput() : AlsaWaveInput(watches_, timers_) {}
 
  private:
-  static platform::qt::QtDescriptorWatches& Watches() {
-    static platform::qt::QtDescriptorWatches watches;
-    return watches;
-  }
+  static inline platform::qt::QtDescriptorWatches watches_;
+  static inline platform::qt::QtTimers timers_;
 };
 
 class AlsaWaveCapture : public testing::WaveCaptureFixture<LoopedAlsaWaveInput> {

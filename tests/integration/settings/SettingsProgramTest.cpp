@@ -71,7 +71,7 @@ TEST(SettingsInTheProgram, ChoicesMadeInTheDialogAreSavedForTheNextStart) {
   platform::qt::QtTimers timers;
   testing::VirtualDesktop desktop;
   platform::qt::QtDescriptorWatches descriptorWatches;
-  platform::alsa::AlsaWaveInput waveInput{&descriptorWatches};
+  platform::alsa::AlsaWaveInput waveInput{descriptorWatches, timers};
   platform::alsa::AlsaMixerDevices mixerDevices;
   // Saved by Notepad on Windows as "Unicode": UTF-16 LE with a mark and CRLF line ends.
   const std::string fromWindows = Utf16LeWithMark(
