@@ -32,7 +32,7 @@ bool TCV_AudioMixer::CheckWCapture() {
   }
   if (!Capture) {
     Capture = std::make_unique<audio::TWaveCapture>(services_.WaveInput);
-    Capture->SetBlockReadySignal(services_.CaptureBlockReady);
+    Capture->OnReady = [this](audio::TWaveCapture&) { BlocksReady(); };
     Capture->OnData = [this](audio::TWaveCapture& sender, const char* data, int32_t count) {
       WaveData(sender, data, count);
     };

@@ -10,9 +10,9 @@ namespace calvora::app {
 namespace {
 constexpr int32_t kWorkTickMs = 10;
 constexpr int64_t kCheckPeriodMs = 500;
-// With the capture's blocks arriving on their own signal, the work timer has nothing to do
-// between checks: it ticks once a check is due (a check runs on the first tick more than
-// kCheckPeriodMs after the last one, as with the 10 ms tick).
+// With the capture's blocks brought to the main thread by the device, the work timer has
+// nothing to do between checks: it ticks once a check is due (a check runs on the first tick more
+// than kCheckPeriodMs after the last one, as with the 10 ms tick).
 constexpr int32_t kCheckTickMs = static_cast<int32_t>(kCheckPeriodMs) + kWorkTickMs;
 }  // namespace
 
@@ -31,8 +31,6 @@ TCV_AudioMixer::TCV_AudioMixer(const MainWindowWidgets& widgets, MainWindowServi
 
 TCV_AudioMixer::~TCV_AudioMixer() {
   services_.Desktop.SetMessageHandler(nullptr);
-  if (services_.CaptureBlockReady)
-    services_.CaptureBlockReady->SetHandler(nullptr);
   w_.SBSettings.OnClick = nullptr;
   w_.ImgLed.OnClick = nullptr;
   w_.TrayIcon.OnDoubleClick = nullptr;
@@ -55,8 +53,6 @@ void TCV_AudioMixer::FormCreate() {
   LevelFader->OnChange = [this](mixer::TCVFader& sender, double value) {
     ShowMixerValue(sender, value);
   };
-  if (services_.CaptureBlockReady)
-    services_.CaptureBlockReady->SetHandler([this] { BlocksReady(); });
   CommandChannel = std::make_unique<link::TWinMSG>(services_.Desktop, services_.Timers);
   services_.Desktop.SetMessageHandler([this](const platform::IncomingMessage& incoming) {
     if (incoming.message != link::WM_WINMSG)
@@ -107,11 +103,11 @@ void TCV_AudioMixer::WorkTick() {
     NextMixerCheck = NowMs + kCheckPeriodMs;
     CheckMixer();
   }
-  // Captured blocks reach the window's data handler from inside the poll. With the
-  // block-ready signal they have come already, and the tick only runs the checks.
+  // Captured blocks reach the window's data handler from inside the poll. Where the device
+  // brings them to the main thread they have come already, and the tick only runs the checks.
   if (Capture && Capture->Active)
     Capture->Poll();
-  if (services_.CaptureBlockReady && Timer->Interval() != kCheckTickMs)
+  if (services_.WaveInput.ReadyOnMainThread() && Timer->Interval() != kCheckTickMs)
     Timer->SetInterval(kCheckTickMs);
 }
 

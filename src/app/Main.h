@@ -1,8 +1,8 @@
 #pragma once
 // The main window: owns every long-lived object of the program and drives it from one work
 // timer that runs the sound-card and mixer checks every 500 ms. Captured blocks are collected
-// when the capture's block-ready signal wakes the main thread; without such a signal the work
-// timer runs every 10 ms and polls the capture on each tick.
+// as soon as the sound card's device brings them to the main thread; a device that cannot do
+// that has the work timer run every 10 ms and poll the capture on each tick.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -20,7 +20,6 @@
 #include "platform/Desktop.h"
 #include "platform/MixerDevices.h"
 #include "platform/Timers.h"
-#include "platform/WakeSignal.h"
 #include "platform/WaveInput.h"
 #include "settings/Settings.h"
 #include "ui/Button.h"
@@ -73,8 +72,6 @@ struct MainWindowServices {
   std::function<void()> RaisePriority;
   // Shows the settings dialog modally; true when it closed after a successful save.
   std::function<bool()> RunSettingsDialog;
-  // Raised by the capture's device for every block it returns; none: the capture is polled.
-  platform::WakeSignal* CaptureBlockReady = nullptr;
 };
 
 class TCV_AudioMixer {
@@ -88,7 +85,7 @@ class TCV_AudioMixer {
 
   void FormSetSize();
   void WorkTick();
-  // The capture's block-ready signal: collects and delivers the blocks returned so far.
+  // The sound card's device has returned blocks: collects and delivers them.
   void BlocksReady();
   void SBSettingsClick();
   void SkinFrameMinimize();

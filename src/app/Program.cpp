@@ -19,8 +19,8 @@
 #include "platform/posix/PosixClock.h"
 #include "platform/posix/ProcessPriority.h"
 #include "platform/posix/XdgRunKeys.h"
+#include "platform/qt/QtDescriptorWatches.h"
 #include "platform/qt/QtTimers.h"
-#include "platform/qt/QtWakeSignal.h"
 #include "platform/qt/SessionEnd.h"
 #include "platform/qt/ShutdownSignals.h"
 #include "ui/qt/MainForm.h"
@@ -57,7 +57,9 @@ int main(int argc, char** argv) {
   platform::posix::XdgRunKeys runKeys;
   // One wave input serves the window's capture and the settings dialog's list, so the card in
   // use stays listed while it captures.
-  platform::alsa::AlsaWaveInput waveInput;
+  // The capture runs on the main loop, which watches the device's descriptors.
+  platform::qt::QtDescriptorWatches descriptorWatches;
+  platform::alsa::AlsaWaveInput waveInput(descriptorWatches, timers);
   platform::alsa::AlsaMixerDevices mixerDevices;
 
   // Controlling programs reach the window over the session bus; without one it runs alone.
@@ -74,24 +76,20 @@ int main(int argc, char** argv) {
         form.MSG.ShowError(app::SettingsErrorForUser(text, iniPath, inUserFolder));
       });
 
-  // The capture thread wakes the main loop for each block it has filled; the main loop
-  // sleeps otherwise.
-  platform::qt::QtWakeSignal captureBlockReady;
-  const std::unique_ptr<app::TCV_AudioMixer> mainWindow = app::StartMainWindow(
-      app::MainWindowWidgetsOf(form, form.ImgLed->Canvas()),
-      {.Clock = clock,
-       .Timers = timers,
-       .Desktop = *desktop,
-       .WaveInput = waveInput,
-       .MixerDevices = mixerDevices,
-       .Store = store,
-       .FileVersion = CALVORA_FILE_VERSION,
-       .RaisePriority = platform::posix::RaiseProcessPriority,
-       .RunSettingsDialog = nullptr,  // StartMainWindow sets it
-       .CaptureBlockReady = captureBlockReady.Usable() ? &captureBlockReady : nullptr},
-      [&form](const settings::SettingServices& dialogServices) {
-        return app::RunSettingsDialog(&form, dialogServices);
-      });
+  const std::unique_ptr<app::TCV_AudioMixer> mainWindow =
+      app::StartMainWindow(app::MainWindowWidgetsOf(form, form.ImgLed->Canvas()),
+                           {.Clock = clock,
+                            .Timers = timers,
+                            .Desktop = *desktop,
+                            .WaveInput = waveInput,
+                            .MixerDevices = mixerDevices,
+                            .Store = store,
+                            .FileVersion = CALVORA_FILE_VERSION,
+                            .RaisePriority = platform::posix::RaiseProcessPriority,
+                            .RunSettingsDialog = nullptr},  // StartMainWindow sets it
+                           [&form](const settings::SettingServices& dialogServices) {
+                             return app::RunSettingsDialog(&form, dialogServices);
+                           });
   app::TCV_AudioMixer& window = *mainWindow;
 
   // The session is ending: close at once, without the confirmation of interactive mode. A

@@ -92,12 +92,7 @@ int32_t TWaveCapture::Start() {
   platform::Result result = waveInput_.QueryFormat(device, format);
   if (result != platform::result::kOk)
     return result;
-  platform::WakeSignal* const blockReady = blockReady_;
-  result = waveInput_.Open(WaveHandle, device, format, [blockReady](platform::WaveHeader& block) {
-    MarkDone(block);
-    if (blockReady)
-      blockReady->Raise();
-  });
+  result = waveInput_.Open(WaveHandle, device, format, MarkDone, [this] { BlocksReturned(); });
   if (result != platform::result::kOk) {
     WaveHandle = platform::kNoWaveIn;
     return result;
@@ -111,9 +106,18 @@ int32_t TWaveCapture::Start() {
   return result;
 }
 
-// Runs on the device's thread: marking the block (and raising the signal) is all it may do.
+// May run on the device's thread: marking the block is all it may do.
 void TWaveCapture::MarkDone(platform::WaveHeader& block) {
   block.User.store(kDoneMark, std::memory_order_release);
+}
+
+void TWaveCapture::BlocksReturned() {
+  // A copy: the handler may stop and release this capture.
+  const TWaveReadyEvent ready = OnReady;
+  if (ready)
+    ready(*this);
+  else
+    Poll();
 }
 
 int32_t TWaveCapture::Stop() {

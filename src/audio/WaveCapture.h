@@ -1,10 +1,10 @@
 #pragma once
 // 16-bit stereo capture from one wave input device in blocks, with the peak level of each
 // channel. The capture has no thread or timer of its own: the device marks returned blocks
-// done, and the owner's Poll, on the main thread, collects, measures and delivers them and
-// keeps the device's queue full. With a block-ready signal the device also raises it for every
-// block it returns, so that the owner can poll as soon as there is something to collect
-// instead of on a timer.
+// done, and Poll, on the main thread, collects, measures and delivers them and keeps the
+// device's queue full. A device that returns its blocks on the main thread says when it has
+// (ReadyOnMainThread), and the capture then runs OnReady, or Poll itself, at once; any other
+// device is polled by the owner on a timer.
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/WakeSignal.h"
 #include "platform/WaveInput.h"
 
 namespace calvora::audio {
@@ -23,6 +22,7 @@ class TWaveCapture;
 // The bytes are valid only during the call.
 using TWaveDataEvent = std::function<void(TWaveCapture& sender, const char* data, int32_t count)>;
 using TWaveErrorEvent = std::function<void(TWaveCapture& sender, uint32_t code)>;
+using TWaveReadyEvent = std::function<void(TWaveCapture& sender)>;
 
 // Levels of the first (left) and second (right) channel in dB, as read from the capture
 // while its data event is handled.
@@ -60,9 +60,9 @@ class TWaveCapture {
   int32_t Stop();
   // Collects, measures and delivers filled blocks, then queues fresh ones.
   void Poll();
-  // Raised on the device's thread after each returned block, from the next Start on; the
-  // signal must outlive the capture's devices (until Stop). nullptr for none.
-  void SetBlockReadySignal(platform::WakeSignal* signal) { blockReady_ = signal; }
+  // Whether the device brings its blocks to the main thread by itself, so that nobody needs
+  // to poll on a timer.
+  bool ReadyOnMainThread() const { return waveInput_.ReadyOnMainThread(); }
 
   double LeftLevel() const;
   double RightLevel() const;
@@ -70,6 +70,9 @@ class TWaveCapture {
 
   TWaveDataEvent OnData;
   TWaveErrorEvent OnError;
+  // The device has returned blocks on the main thread: the handler polls (and may do what
+  // belongs with it first). Without a handler the capture polls by itself.
+  TWaveReadyEvent OnReady;
 
   std::vector<WaveInDevice> Devices;
   int32_t DeviceIndex = -1;
@@ -85,12 +88,17 @@ class TWaveCapture {
   // How many blocks are queued with the device at the moment (for the owner's display
   // and for tests).
   size_t PendingCount() const { return Pending ? Pending->size() : 0; }
+  // Times the device overran, and bytes it threw away for want of a queued block, since the
+  // capture started (0 when it is not running).
+  uint64_t Overruns() const { return Active ? waveInput_.Overruns(WaveHandle) : 0; }
+  uint64_t DiscardedBytes() const { return Active ? waveInput_.DiscardedBytes(WaveHandle) : 0; }
 
  private:
   struct Block;
   using BlockList = std::list<std::unique_ptr<Block>>;
 
   static void MarkDone(platform::WaveHeader& block);
+  void BlocksReturned();
   void Collect(bool& firstBlock, uint64_t session);
   void Refill(uint64_t session);
   void Measure(const Block& block, bool& firstBlock);
@@ -98,7 +106,6 @@ class TWaveCapture {
   bool StillRunning(uint64_t session) const { return Pending && session_ == session; }
 
   platform::WaveInput& waveInput_;
-  platform::WakeSignal* blockReady_ = nullptr;
   bool Busy = false;
   platform::WaveInHandle WaveHandle = platform::kNoWaveIn;
   std::unique_ptr<BlockList> Pending;

@@ -65,8 +65,8 @@ TWinMSG::TWinMSG(platform::Desktop& desktop, platform::Timers& timers)
 TWinMSG::TWinMSG(platform::Desktop& desktop, platform::Timers& timers, WindowHandle ownWindow)
     : desktop_(desktop), ownWindow_(ownWindow) {
   desktop_.SetUnansweredHandler([this](WindowHandle window) { DropUnanswering(window); });
+  // Started by the first hello: an idle program wakes for nothing.
   scanTimer_ = timers.CreateTimer(kScanIntervalMs, [this] { ScanPeers(); });
-  scanTimer_->SetEnabled(true);
 }
 
 TWinMSG::~TWinMSG() {
@@ -164,6 +164,8 @@ void TWinMSG::AnnouncePeer(WindowHandle window) {
   if (FindPeer(peers_, window) >= 0)
     return;
   announced_.push_back(PeerEntry{window, {}});
+  if (!scanTimer_->Enabled())
+    scanTimer_->SetEnabled(true);
 }
 
 void TWinMSG::DropPeer(WindowHandle window) {
@@ -213,6 +215,9 @@ void TWinMSG::ScanPeers() {
     return window < 0 || snapshot[static_cast<std::size_t>(window)].ClassName != peer.ClassName;
   });
 
+  // Nothing left to admit or to watch: the next hello starts the scans again.
+  if (peers_.empty() && announced_.empty())
+    scanTimer_->SetEnabled(false);
   scanning_ = false;
 }
 

@@ -3,7 +3,8 @@
 // window and the windows of the programs that announced themselves ("peers"). Peers get the
 // device and silence notifications and every captured audio block; their commands reach the
 // main window through HandleControl. The channel checks its peers every 100 ms and keeps
-// only windows that still exist with the class they had when they were admitted.
+// only windows that still exist with the class they had when they were admitted; with no peer
+// and none announced there is nothing to check, and the channel sleeps until a hello.
 //
 // Notifications and audio blocks are posted: the utility never waits on a peer, and the
 // peers' answers to them are not read; the messages to one peer keep their order. A peer
@@ -131,8 +132,10 @@ class TWinMSG {
   // Binary search in a handle-sorted list: the index of the handle, or -1.
   static int FindPeer(const std::vector<PeerEntry>& list, WindowHandle handle);
   // Admits the announced windows that exist and drops peers whose window is gone or
-  // changed class. Runs every 100 ms; a run started inside a run returns at once.
+  // changed class. Runs every 100 ms while there are peers or announcements; a run started
+  // inside a run returns at once.
   void ScanPeers();
+  bool ScanRunning() const { return scanTimer_->Enabled(); }
 
   WindowHandle OwnWindow() const { return ownWindow_; }
   bool Scanning() const { return scanning_; }

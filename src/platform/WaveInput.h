@@ -4,10 +4,12 @@
 //
 // The model is the classic multimedia one. The owner prepares a block, queues it with
 // AddBuffer, and the device fills the queued blocks oldest first; for every block it has
-// filled it calls the open handle's done callback, on the device's own thread, with the
-// block's BytesRecorded set. That callback must do nothing but mark the block (its Done
-// field); all other work stays on the owner's thread. Reset returns every queued block
-// through the callback, so that none is left with the device afterwards.
+// filled it calls the open handle's done callback with the block's BytesRecorded set. That
+// callback must do nothing but mark the block (its Done field). A device that returns its
+// blocks on the main thread (ReadyOnMainThread) then calls the ready callback once it has let
+// go of them, and the owner collects them there; any other device calls the done callback on a
+// thread of its own, and the owner looks for marked blocks on a timer. Reset returns every
+// queued block through the done callback, so that none is left with the device afterwards.
 //
 // Every operation returns a result code: 0 for success, a platform::result code otherwise.
 #include <atomic>
@@ -75,8 +77,8 @@ struct WaveHeader {
   char* Data = nullptr;
   uint32_t BufferLength = 0;
   uint32_t BytesRecorded = 0;  // written by the device before the done callback
-  // Free for the owner; the capture uses it as its done mark. Written by the device thread
-  // and read by the owner's thread, hence atomic.
+  // Free for the owner; the capture uses it as its done mark. Written by a device thread
+  // where the device has one and read by the owner's thread, hence atomic.
   std::atomic<uint32_t> User{0};
   uint32_t Flags = 0;  // wave_header bits, kept by the device
 };
@@ -85,8 +87,12 @@ struct WaveHeader {
 using WaveInHandle = uint32_t;
 constexpr WaveInHandle kNoWaveIn = 0;
 
-// Called on the device's thread for every block it returns, filled or reset.
+// Called for every block the device returns, filled or reset.
 using WaveDoneCallback = std::function<void(WaveHeader& block)>;
+// Called on the main thread after the device, of its own accord, has returned one or more
+// blocks and let go of them: the owner may collect them, and even stop or close the device,
+// from inside it.
+using WaveReadyCallback = std::function<void()>;
 
 class WaveInput {
  public:
@@ -100,9 +106,13 @@ class WaveInput {
   // Asks whether the device would record in this format, without opening it.
   virtual Result QueryFormat(uint32_t device, const WaveFormat& format) = 0;
 
-  // Opens the device for recording; blocks are returned through onDone.
+  // Opens the device for recording; blocks are returned through onDone, followed by onReady
+  // where the device returns them on the main thread. onReady may be empty.
   virtual Result Open(WaveInHandle& handle, uint32_t device, const WaveFormat& format,
-                      WaveDoneCallback onDone) = 0;
+                      WaveDoneCallback onDone, WaveReadyCallback onReady) = 0;
+  // Whether recorded blocks come back on the main thread, each batch followed by the ready
+  // callback; false when they come on a device thread and the owner must poll for them.
+  virtual bool ReadyOnMainThread() const { return false; }
   // Starts recording into the queued blocks. A device that fails to start, or fails while
   // recording, returns its queued blocks and fails the block operations from then on.
   virtual Result Start(WaveInHandle handle) = 0;
@@ -122,6 +132,9 @@ class WaveInput {
   // Bytes the device recorded while no block was queued, and so had to throw away, since
   // it was opened. A device that never runs ahead of its owner keeps 0.
   virtual uint64_t DiscardedBytes(WaveInHandle /*handle*/) { return 0; }
+  // Times the device ran out of room because it was read too late (its own buffer overran)
+  // and was put back to work, since it was opened.
+  virtual uint64_t Overruns(WaveInHandle /*handle*/) { return 0; }
 };
 
 }  // namespace calvora::platform

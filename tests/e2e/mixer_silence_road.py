@@ -2,7 +2,8 @@
 """The whole road of one silence event with the real programs: the utility in interactive mode
 on the virtual sound card and a private session bus, calvora-ctl as the controlling program,
 amixer in another process reading the virtual mixer's line as it moves. Once with "Only down"
-off and once on; then the mixer device vanishes and comes back.
+off and once on; then the mixer device vanishes and comes back, while the capture, on the same
+main loop as the device checks and the fade, loses no block.
 
 Usage: mixer_silence_road.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF
 """
@@ -87,7 +88,9 @@ def start_utility(only_down):
                         "[Mixer]\nDevice0=Calvora Virtual Mixer\nRoot0=0\nLine0=1\n"
                         f"Level0={LEVEL}\nOnlyDown={only_down}\nFadeOut={FADE_OUT}\n"
                         f"FadeIn={FADE_IN}\nWait={MIXER_WAIT}\n")
-    return app, session.watch("--levels-every", "1000")
+    # One audio line a second (every 100th block): few enough to load nothing, and audio lost
+    # anywhere would stretch the time between two of them.
+    return app, session.watch("--levels-every", "100")
 
 
 def close_utility(app, watch):
@@ -140,7 +143,7 @@ def silence_road(only_down):
 def vanishing(watch, level):
     print("== the mixer device vanishes and comes back")
     absent = os.path.join(env["CALVORA_VIRTUAL_CARD_DIR"], "mixer.absent")
-    start = time.monotonic()
+    start = vanished = time.monotonic()
     # Unplugged as a card is: the handles opened before stay dead when it is back.
     with open(os.path.join(env["CALVORA_VIRTUAL_CARD_DIR"], "mixer.generation"), "w") as f:
         f.write("1\n")
@@ -160,6 +163,18 @@ def vanishing(watch, level):
     check_fade(readings, level, 0, FADE_OUT, lambda r: not r[3], "the reopened line's fade-out")
     if pcm() != (0, False):
         fail(f"the returned line is not muted as the last command asked: {pcm()}")
+    # Meanwhile the device checks looked for the mixer every 500 ms, opened it again and faded
+    # its line: the audio went on in real time, each line 100 blocks (1 s) after the last, so
+    # that none was lost.
+    lines = watch.since(vanished - 1.0, "AUDIO")
+    if len(lines) < 5:
+        fail(f"only {len(lines)} audio lines while the mixer came and went")
+    span = lines[-1]["at"] - lines[0]["at"]
+    if abs(span - (len(lines) - 1)) > 0.08:
+        fail(f"{(len(lines) - 1) * 100} audio blocks took {span:.3f} s while the mixer came and "
+             "went")
+    print(f"ok: {(len(lines) - 1) * 100} audio blocks in {span:.3f} s while the mixer came and "
+          "went")
 
 
 with session:

@@ -36,6 +36,14 @@ bool VirtualWaveInput::FillOldest(const std::vector<char>& bytes) {
   return true;
 }
 
+bool VirtualWaveInput::TellReady() {
+  if (!ReturnsOnMainThread || !open_ || !onReady_)
+    return false;
+  const platform::WaveReadyCallback ready = onReady_;  // the owner may close the device
+  ready();
+  return true;
+}
+
 bool VirtualWaveInput::Valid(platform::WaveInHandle handle) {
   if (open_ && handle == handle_)
     return true;
@@ -68,8 +76,8 @@ Result VirtualWaveInput::QueryFormat(uint32_t device, const platform::WaveFormat
 }
 
 Result VirtualWaveInput::Open(platform::WaveInHandle& handle, uint32_t device,
-                              const platform::WaveFormat& format,
-                              platform::WaveDoneCallback onDone) {
+                              const platform::WaveFormat& format, platform::WaveDoneCallback onDone,
+                              platform::WaveReadyCallback onReady) {
   ++OpenCalls;
   if (device >= Devices.size())
     return result::kBadDeviceId;
@@ -84,6 +92,7 @@ Result VirtualWaveInput::Open(platform::WaveInHandle& handle, uint32_t device,
   handle_ = nextHandle_++;
   handle = handle_;
   onDone_ = std::move(onDone);
+  onReady_ = std::move(onReady);
   return result::kOk;
 }
 
@@ -160,6 +169,7 @@ Result VirtualWaveInput::Close(platform::WaveInHandle handle) {
   open_ = false;
   handle_ = platform::kNoWaveIn;
   onDone_ = nullptr;
+  onReady_ = nullptr;
   return result::kOk;
 }
 

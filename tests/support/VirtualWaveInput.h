@@ -1,6 +1,7 @@
 #pragma once
 // A wave input in memory: devices with chosen names, formats and answers, and a queue of
-// blocks that the test fills by hand, as a device's thread would, through the done callback.
+// blocks that the test fills by hand through the done callback, as a device would. Set to
+// return its blocks on the main thread, it calls the ready callback when the test says so.
 // It also keeps count of misuse (blocks queued on a closed device, blocks unprepared while
 // queued) so that tests can check the owner never does it.
 #include <cstdint>
@@ -34,6 +35,8 @@ class VirtualWaveInput : public platform::WaveInput {
   // A device that does not give its queued blocks back on Reset (a driver returning them
   // late, or never): they stay queued until FillOldest returns them.
   bool KeepsQueueOnReset = false;
+  // Whether the device says it returns its blocks on the main thread (and TellReady works).
+  bool ReturnsOnMainThread = false;
 
   // What the last successful Open and QueryFormat were given.
   platform::WaveFormat LastFormat;
@@ -54,6 +57,9 @@ class VirtualWaveInput : public platform::WaveInput {
   // Fills the oldest queued block with `bytes` (cut to its length) and returns it through
   // the done callback. False when nothing is queued.
   bool FillOldest(const std::vector<char>& bytes);
+  // Calls the ready callback of the open device, as a device does after returning blocks on
+  // the main thread. False when the device does not, or is closed.
+  bool TellReady();
   // A block of `frames` stereo frames with the given left and right sample.
   static std::vector<char> Frames(size_t frames, int16_t left, int16_t right);
 
@@ -61,8 +67,9 @@ class VirtualWaveInput : public platform::WaveInput {
   platform::Result GetDeviceCaps(uint32_t device, platform::WaveInCaps& caps) override;
   platform::Result QueryFormat(uint32_t device, const platform::WaveFormat& format) override;
   platform::Result Open(platform::WaveInHandle& handle, uint32_t device,
-                        const platform::WaveFormat& format,
-                        platform::WaveDoneCallback onDone) override;
+                        const platform::WaveFormat& format, platform::WaveDoneCallback onDone,
+                        platform::WaveReadyCallback onReady) override;
+  bool ReadyOnMainThread() const override { return ReturnsOnMainThread; }
   platform::Result Start(platform::WaveInHandle handle) override;
   platform::Result PrepareHeader(platform::WaveInHandle handle,
                                  platform::WaveHeader& block) override;
@@ -81,6 +88,7 @@ class VirtualWaveInput : public platform::WaveInput {
   platform::WaveInHandle handle_ = platform::kNoWaveIn;
   platform::WaveInHandle nextHandle_ = 1;
   platform::WaveDoneCallback onDone_;
+  platform::WaveReadyCallback onReady_;
   std::deque<platform::WaveHeader*> queue_;
 };
 

@@ -43,7 +43,8 @@ class WaveCaptureFixture : public ::testing::Test {
     return capture->Start();
   }
 
-  // Polls every 10 ms, like the work timer, until `done` or the time is up.
+  // Polls every 10 ms, like the work timer, until `done` or the time is up; a device that
+  // brings its blocks to the main loop is served meanwhile.
   bool PollUntil(std::chrono::milliseconds limit, const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
@@ -51,10 +52,13 @@ class WaveCaptureFixture : public ::testing::Test {
         capture->Poll();
       if (done())
         return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      RunLoop(std::chrono::milliseconds(10));
     }
     return done();
   }
+
+  // Runs the main loop for a while: by default there is none, and the time is slept away.
+  virtual void RunLoop(std::chrono::milliseconds time) { std::this_thread::sleep_for(time); }
 
   WaveInput input;
   std::unique_ptr<audio::TWaveCapture> capture;

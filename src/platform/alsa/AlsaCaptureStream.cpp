@@ -1,15 +1,9 @@
 #include "platform/alsa/AlsaCaptureStream.h"
 
-#include <poll.h>
-#include <pthread.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 #include "platform/alsa/AlsaCaptureFormats.h"
 #include "platform/alsa/AlsaErrors.h"
@@ -21,13 +15,14 @@ namespace {
 
 using PcmHandle = std::unique_ptr<snd_pcm_t, int (*)(snd_pcm_t*)>;
 
-// ALSA keeps this many periods of its own, ahead of the queued blocks.
+// ALSA keeps this many periods of its own, ahead of the queued blocks: 80 ms in which the main
+// loop may be busy elsewhere before the device overruns.
 constexpr snd_pcm_uframes_t kAlsaPeriods = 8;
-// How long the capture thread waits for data before it looks at its stop request again.
-constexpr int kPollTimeoutMs = 100;
-// How often, and how far apart, a suspended device is asked to resume: up to a second.
-constexpr int kResumeTries = 100;
-constexpr useconds_t kResumeWaitUs = 10000;
+// Reads in one wake-up at most: a full buffer and a little more. Whatever is left wakes the
+// loop again at once, after the events that waited meanwhile.
+constexpr int kReadsPerWake = static_cast<int>(kAlsaPeriods) + 2;
+// How often a device that has not woken the loop since the last look is read all the same.
+constexpr int32_t kQuietCheckMs = 250;
 
 // Opens a device to record from it; a failure is reported once with ALSA's reason.
 int OpenToRecord(PcmHandle& pcm, const std::string& device) {
@@ -66,7 +61,8 @@ Result AlsaCaptureStream::Query(const std::string& device, const WaveFormat& for
 }
 
 Result AlsaCaptureStream::Open(const std::string& device, const WaveFormat& format,
-                               WaveDoneCallback onDone,
+                               DescriptorWatches& watches, Timers& timers, WaveDoneCallback onDone,
+                               WaveReadyCallback onReady,
                                std::unique_ptr<AlsaCaptureStream>& stream) {
   PcmHandle pcm(nullptr, snd_pcm_close);
   snd_pcm_hw_params_t* params = nullptr;
@@ -91,6 +87,7 @@ Result AlsaCaptureStream::Open(const std::string& device, const WaveFormat& form
   snd_pcm_sw_params_t* sw = nullptr;
   snd_pcm_sw_params_alloca(&sw);
   if (snd_pcm_sw_params_current(pcm.get(), sw) >= 0) {
+    // The descriptors turn ready once a whole period can be read, not before.
     snd_pcm_sw_params_set_avail_min(pcm.get(), sw, period);
     // Started explicitly by Start, never by the first read.
     snd_pcm_uframes_t boundary = 0;
@@ -99,39 +96,36 @@ Result AlsaCaptureStream::Open(const std::string& device, const WaveFormat& form
     snd_pcm_sw_params(pcm.get(), sw);
   }
 
-  stream.reset(new AlsaCaptureStream(pcm.get(), period, format.BlockAlign, format.AvgBytesPerSec,
-                                     std::move(onDone)));
+  const Settings settings{period, format.BlockAlign, format.AvgBytesPerSec};
+  stream.reset(new AlsaCaptureStream(pcm.get(), settings, watches, timers, std::move(onDone),
+                                     std::move(onReady)));
   pcm.release();  // the stream owns it now
   return result::kOk;
 }
 
-AlsaCaptureStream::AlsaCaptureStream(snd_pcm_t* pcm, snd_pcm_uframes_t periodFrames,
-                                     uint32_t frameBytes, uint32_t bytesPerSecond,
-                                     WaveDoneCallback onDone)
+AlsaCaptureStream::AlsaCaptureStream(snd_pcm_t* pcm, const Settings& settings,
+                                     DescriptorWatches& watches, Timers& timers,
+                                     WaveDoneCallback onDone, WaveReadyCallback onReady)
     : pcm_(pcm),
-      periodFrames_(periodFrames),
-      frameBytes_(frameBytes),
-      bytesPerSecond_(bytesPerSecond),
-      onDone_(std::move(onDone)) {
-  wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-}
+      settings_(settings),
+      watches_(watches),
+      onDone_(std::move(onDone)),
+      onReady_(std::move(onReady)),
+      quietTimer_(timers.CreateTimer(kQuietCheckMs, [this] { QuietCheck(); })),
+      period_(settings.periodFrames * settings.frameBytes) {}
 
 AlsaCaptureStream::~AlsaCaptureStream() {
   Halt();
   snd_pcm_close(pcm_);
-  if (wake_ >= 0)
-    close(wake_);
 }
 
 // A stream that cannot start counts as failed, so that the owner, who holds it open, hears of
 // it through the block operations instead of waiting for blocks forever.
 Result AlsaCaptureStream::Start() {
-  if (Failure() != result::kOk)
-    return Failure();
-  if (thread_.joinable())
+  if (failure_ != result::kOk)
+    return failure_;
+  if (running_)
     return result::kOk;
-  if (wake_ < 0)
-    return Failed(result::kNoMemory);
   if (snd_pcm_state(pcm_) != SND_PCM_STATE_PREPARED) {
     const int err = snd_pcm_prepare(pcm_);
     if (err < 0)
@@ -140,19 +134,42 @@ Result AlsaCaptureStream::Start() {
   const int err = snd_pcm_start(pcm_);
   if (err < 0)
     return Failed(FailureFromAlsaError(err));
-  quit_.store(false);
-  try {
-    thread_ = std::thread([this] { Capture(); });
-  } catch (...) {
-    snd_pcm_drop(pcm_);
+  running_ = true;
+  readSinceCheck_ = true;
+  quietTimer_->SetEnabled(true);
+  if (!Watch()) {
+    Halt();
     return Failed(result::kNoMemory);
   }
   return result::kOk;
 }
 
+// Has the main loop watch the device's poll descriptors; false when it cannot.
+bool AlsaCaptureStream::Watch() {
+  const int count = snd_pcm_poll_descriptors_count(pcm_);
+  if (count <= 0)
+    return false;
+  descriptors_.assign(static_cast<size_t>(count), pollfd{});
+  if (snd_pcm_poll_descriptors(pcm_, descriptors_.data(), static_cast<unsigned>(count)) != count)
+    return false;
+  for (const pollfd& descriptor : descriptors_) {
+    for (const auto& [bits, event] : {std::pair{POLLIN, DescriptorEvent::kReadable},
+                                      std::pair{POLLOUT, DescriptorEvent::kWritable}}) {
+      if ((descriptor.events & bits) == 0)
+        continue;
+      std::unique_ptr<DescriptorWatch> watch =
+          watches_.Watch(descriptor.fd, event, [this] { DeviceReady(); });
+      if (!watch)
+        return false;
+      watching_.push_back(std::move(watch));
+    }
+  }
+  return !watching_.empty();
+}
+
 Result AlsaCaptureStream::Prepare(WaveHeader& block) {
-  if (Failure() != result::kOk)
-    return Failure();
+  if (failure_ != result::kOk)
+    return failure_;
   if (block.Data == nullptr || block.BufferLength == 0)
     return result::kInvalidParam;
   block.Flags |= wave_header::kPrepared;
@@ -160,18 +177,13 @@ Result AlsaCaptureStream::Prepare(WaveHeader& block) {
 }
 
 Result AlsaCaptureStream::Add(WaveHeader& block) {
-  if (Failure() != result::kOk)
-    return Failure();
+  if (failure_ != result::kOk)
+    return failure_;
   if ((block.Flags & wave_header::kPrepared) == 0)
     return result::kUnprepared;
-  WarnOfDiscarded();  // a fresh block ends any stretch without one
-  std::lock_guard lock(queueMutex_);
-  // Looked at again under the lock: a failing capture thread marks the failure before it
-  // returns the queue, so no block can slip in behind that return.
-  if (Failure() != result::kOk)
-    return Failure();
   if ((block.Flags & wave_header::kInQueue) != 0)
     return result::kStillPlaying;
+  WarnOfLosses();  // a fresh block ends any stretch without one
   block.BytesRecorded = 0;
   block.Flags = (block.Flags & ~wave_header::kDone) | wave_header::kInQueue;
   queue_.push_back(&block);
@@ -179,9 +191,9 @@ Result AlsaCaptureStream::Add(WaveHeader& block) {
 }
 
 Result AlsaCaptureStream::Unprepare(WaveHeader& block) {
-  if (Failure() != result::kOk)
-    return Failure();
-  if (Queued(block))
+  if (failure_ != result::kOk)
+    return failure_;
+  if ((block.Flags & wave_header::kInQueue) != 0)
     return result::kStillPlaying;
   block.Flags &= ~wave_header::kPrepared;
   return result::kOk;
@@ -200,48 +212,44 @@ Result AlsaCaptureStream::Stop() {
 }
 
 Result AlsaCaptureStream::ReadyToClose() {
-  if (!QueueEmpty())
+  if (!queue_.empty())
     return result::kStillPlaying;
-  WarnOfDiscarded();
+  WarnOfLosses();
   return result::kOk;
 }
 
-// Stops the capture thread and the device; the queue stays as it is.
+// Stops watching and recording; the queue stays as it is.
 void AlsaCaptureStream::Halt() {
-  if (thread_.joinable()) {
-    quit_.store(true);
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = write(wake_, &one, sizeof one);
-    thread_.join();
+  watching_.clear();
+  quietTimer_->SetEnabled(false);
+  if (running_)
+    snd_pcm_drop(pcm_);
+  running_ = false;
+}
+
+// Warns of the audio thrown away and the overruns since the last warning.
+void AlsaCaptureStream::WarnOfLosses() {
+  if (unwarned_ > 0) {
+    const double ms = settings_.bytesPerSecond > 0
+                          ? 1000.0 * static_cast<double>(unwarned_) / settings_.bytesPerSecond
+                          : 0;
+    std::fprintf(stderr,
+                 "%s: warning: %.0f ms of captured audio (%llu bytes) thrown away: no capture "
+                 "block was queued in time\n",
+                 program_invocation_short_name, ms, static_cast<unsigned long long>(unwarned_));
+    unwarned_ = 0;
   }
-  snd_pcm_drop(pcm_);
-}
-
-bool AlsaCaptureStream::Queued(const WaveHeader& block) {
-  std::lock_guard lock(queueMutex_);
-  return (block.Flags & wave_header::kInQueue) != 0;
-}
-
-bool AlsaCaptureStream::QueueEmpty() {
-  std::lock_guard lock(queueMutex_);
-  return queue_.empty();
-}
-
-// On the owner's thread: warns of the audio thrown away since the last warning.
-void AlsaCaptureStream::WarnOfDiscarded() {
-  const uint64_t bytes = unwarned_.exchange(0, std::memory_order_relaxed);
-  if (bytes == 0)
-    return;
-  const double ms = bytesPerSecond_ > 0 ? 1000.0 * static_cast<double>(bytes) / bytesPerSecond_ : 0;
-  std::fprintf(stderr,
-               "%s: warning: %.0f ms of captured audio (%llu bytes) thrown away: no capture "
-               "block was queued in time\n",
-               program_invocation_short_name, ms, static_cast<unsigned long long>(bytes));
+  if (unwarnedOverruns_ > 0) {
+    std::fprintf(stderr,
+                 "%s: warning: the capture device overran %llu time(s) and was restarted: the "
+                 "program read it too late, and the audio of that moment is lost\n",
+                 program_invocation_short_name, static_cast<unsigned long long>(unwarnedOverruns_));
+    unwarnedOverruns_ = 0;
+  }
 }
 
 // Returns every queued block, or only a partly filled oldest one.
 void AlsaCaptureStream::ReturnBlocks(bool all) {
-  std::lock_guard lock(queueMutex_);
   while (!queue_.empty() && (all || queue_.front()->BytesRecorded > 0)) {
     TellDone(TakeOldest());
     if (!all)
@@ -249,7 +257,7 @@ void AlsaCaptureStream::ReturnBlocks(bool all) {
   }
 }
 
-// Called with the queue locked: the oldest block leaves the queue, not yet told done.
+// The oldest block leaves the queue, not yet told done.
 WaveHeader& AlsaCaptureStream::TakeOldest() {
   WaveHeader* block = queue_.front();
   queue_.pop_front();
@@ -258,32 +266,13 @@ WaveHeader& AlsaCaptureStream::TakeOldest() {
 }
 
 void AlsaCaptureStream::TellDone(WaveHeader& block) {
+  returned_ = true;
   if (onDone_)
     onDone_(block);
 }
 
-// Copies recorded bytes into the oldest blocks; a full block goes back to the owner. The owner
-// hears of the full blocks only once the queue is unlocked: it wakes at once to collect them
-// and queue fresh ones, and would otherwise have to sleep again on the lock. The blocks are the
-// owner's from then on, and only the owner releases them; the capture thread no longer touches
-// them once it has told them done.
-void AlsaCaptureStream::Deliver(const char* data, size_t bytes) {
-  std::array<WaveHeader*, kReturnedAtOnce> returned{};
-  size_t count = 0;
-  {
-    std::lock_guard lock(queueMutex_);
-    FillBlocks(data, bytes, returned, count);
-  }
-  for (size_t i = 0; i < count; ++i)
-    TellDone(*returned[i]);
-}
-
-// Called with the queue locked. The full blocks are told done in queue order: past
-// kReturnedAtOnce in one read (blocks far smaller than a period), those held so far are told
-// done at once, under the lock, before the next is held.
-void AlsaCaptureStream::FillBlocks(const char* data, size_t bytes,
-                                   std::array<WaveHeader*, kReturnedAtOnce>& returned,
-                                   size_t& count) {
+// Copies recorded bytes into the oldest blocks; a full block goes back to the owner.
+void AlsaCaptureStream::FillBlocks(const char* data, size_t bytes) {
   while (bytes > 0 && !queue_.empty()) {
     WaveHeader* block = queue_.front();
     const size_t room = block->BufferLength - block->BytesRecorded;
@@ -292,49 +281,34 @@ void AlsaCaptureStream::FillBlocks(const char* data, size_t bytes,
     block->BytesRecorded += static_cast<uint32_t>(n);
     data += n;
     bytes -= n;
-    if (block->BytesRecorded == block->BufferLength) {
-      if (count == returned.size()) {
-        for (size_t i = 0; i < count; ++i)
-          TellDone(*returned[i]);
-        count = 0;
-      }
-      returned[count++] = &TakeOldest();
-    }
+    if (block->BytesRecorded == block->BufferLength)
+      TellDone(TakeOldest());
   }
-  if (bytes > 0) {
-    discarded_.fetch_add(bytes, std::memory_order_relaxed);
-    unwarned_.fetch_add(bytes, std::memory_order_relaxed);
-  }
+  discarded_ += bytes;
+  unwarned_ += bytes;
 }
 
 void AlsaCaptureStream::Fail(int alsaError) {
-  failure_.store(FailureFromAlsaError(alsaError), std::memory_order_release);
+  failure_ = FailureFromAlsaError(alsaError);
+  Halt();
   ReturnBlocks(true);
 }
 
 Result AlsaCaptureStream::Failed(Result code) {
-  failure_.store(code, std::memory_order_release);
+  failure_ = code;
   return code;
 }
 
-// Puts a stream back to work after an overrun or a suspend; false when it cannot be.
+// Puts a stream back to work after an overrun or a suspend; false when it cannot be. Never
+// waits: the main loop must not stall on a device that is still waking up, which is then
+// prepared afresh like after an overrun.
 bool AlsaCaptureStream::Recover(int err) {
-  if (err == -ESTRPIPE) {
-    // A device still waking up asks to be asked again. The wait is bounded, and a stop request
-    // ends it, so that Halt never waits on a device that does not come back; after that the
-    // stream is prepared afresh like after an overrun.
-    for (int tries = 0; tries < kResumeTries && !quit_.load(); ++tries) {
-      err = snd_pcm_resume(pcm_);
-      if (err != -EAGAIN)
-        break;
-      usleep(kResumeWaitUs);
-    }
-    if (err >= 0)
-      return true;
-    // Being stopped: the stream is dropped and prepared again on the next start.
-    if (quit_.load())
-      return false;
+  if (err == -EPIPE) {
+    ++overruns_;
+    ++unwarnedOverruns_;
   }
+  if (err == -ESTRPIPE && snd_pcm_resume(pcm_) >= 0)
+    return true;
   err = snd_pcm_prepare(pcm_);
   if (err >= 0)
     err = snd_pcm_start(pcm_);
@@ -345,53 +319,66 @@ bool AlsaCaptureStream::Recover(int err) {
   return true;
 }
 
-void AlsaCaptureStream::Capture() {
-  // Named, so that the thread's own figures can be told apart from the main thread's.
-  pthread_setname_np(pthread_self(), "calvora-capture");
-  std::vector<char> period(periodFrames_ * frameBytes_);
-  const int count = snd_pcm_poll_descriptors_count(pcm_);
-  if (count <= 0) {
-    Fail(count < 0 ? count : -EIO);
+// Reads what the device has, a period at a time, until it has no more for now.
+void AlsaCaptureStream::ReadPeriods() {
+  for (int reads = 0; reads < kReadsPerWake; ++reads) {
+    const snd_pcm_sframes_t got = snd_pcm_readi(pcm_, period_.data(), settings_.periodFrames);
+    if (got == -EAGAIN || got == 0)
+      return;
+    if (got == -EPIPE || got == -ESTRPIPE) {
+      if (!Recover(static_cast<int>(got)))
+        return;
+      continue;
+    }
+    if (got < 0) {
+      Fail(static_cast<int>(got));
+      return;
+    }
+    readSinceCheck_ = true;
+    FillBlocks(period_.data(), static_cast<size_t>(got) * settings_.frameBytes);
+  }
+}
+
+// A watched descriptor is ready. ALSA's revents says what that means for the stream and takes
+// away what made it ready (a plugin's descriptor may turn ready without a period to read); the
+// read then reports data and errors alike. A descriptor that keeps turning ready with nothing
+// to read (a sound server's plugin whose server died) is read by the quiet check.
+void AlsaCaptureStream::DeviceReady() {
+  for (pollfd& descriptor : descriptors_)
+    descriptor.revents = 0;
+  if (poll(descriptors_.data(), descriptors_.size(), 0) < 0 && errno != EINTR) {
+    Fail(-errno);
+  } else {
+    unsigned short revents = 0;
+    snd_pcm_poll_descriptors_revents(pcm_, descriptors_.data(),
+                                     static_cast<unsigned>(descriptors_.size()), &revents);
+    if ((revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) != 0)
+      ReadPeriods();
+  }
+  TellReady();
+}
+
+// The device has given no audio for a while: a read says whether it still works, and a
+// failure reaches the owner as from a wake-up.
+void AlsaCaptureStream::QuietCheck() {
+  if (readSinceCheck_) {
+    readSinceCheck_ = false;
     return;
   }
-  std::vector<pollfd> fds(static_cast<size_t>(count) + 1);
-  snd_pcm_poll_descriptors(pcm_, fds.data(), static_cast<unsigned>(count));
-  fds.back() = {wake_, POLLIN, 0};
+  ReadPeriods();
+  TellReady();
+}
 
-  while (!quit_.load()) {
-    if (poll(fds.data(), fds.size(), kPollTimeoutMs) < 0 && errno != EINTR) {
-      Fail(-errno);
-      return;
-    }
-    if (quit_.load())
-      return;
-    if ((fds.back().revents & POLLIN) != 0) {
-      // A wake-up left over from an earlier stop; taken away so that it wakes no one again.
-      uint64_t wakes = 0;
-      [[maybe_unused]] const ssize_t n = read(wake_, &wakes, sizeof wakes);
-    }
-    unsigned short revents = 0;
-    snd_pcm_poll_descriptors_revents(pcm_, fds.data(), static_cast<unsigned>(count), &revents);
-    // Read on data and on errors alike: the read reports what went wrong. A quiet timeout also
-    // reads, so that a device that stopped waking anyone is noticed.
-    for (;;) {
-      const snd_pcm_sframes_t got = snd_pcm_readi(pcm_, period.data(), periodFrames_);
-      if (got == -EAGAIN)
-        break;
-      if (got == -EPIPE || got == -ESTRPIPE) {
-        if (!Recover(static_cast<int>(got)))
-          return;
-        continue;
-      }
-      if (got < 0) {
-        Fail(static_cast<int>(got));
-        return;
-      }
-      if (got == 0)
-        break;
-      Deliver(period.data(), static_cast<size_t>(got) * frameBytes_);
-    }
-  }
+// Tells the owner of the blocks returned since the last time, if any. Called last: the owner
+// may stop and close this stream from inside the callback, so nothing of the stream is touched
+// afterwards. The copy keeps the callback alive while it runs.
+void AlsaCaptureStream::TellReady() {
+  if (!returned_)
+    return;
+  returned_ = false;
+  const WaveReadyCallback ready = onReady_;
+  if (ready)
+    ready();
 }
 
 }  // namespace calvora::platform::alsa

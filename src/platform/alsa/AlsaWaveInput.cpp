@@ -11,6 +11,11 @@ namespace calvora::platform::alsa {
 AlsaWaveInput::AlsaWaveInput() {
   InstallAlsaErrorHandler();
 }
+
+AlsaWaveInput::AlsaWaveInput(DescriptorWatches& watches, Timers& timers)
+    : watches_(&watches), timers_(&timers) {
+  InstallAlsaErrorHandler();
+}
 AlsaWaveInput::~AlsaWaveInput() = default;
 
 uint32_t AlsaWaveInput::DeviceCount() {
@@ -81,14 +86,17 @@ Result AlsaWaveInput::QueryFormat(uint32_t device, const WaveFormat& format) {
 }
 
 Result AlsaWaveInput::Open(WaveInHandle& handle, uint32_t device, const WaveFormat& format,
-                           WaveDoneCallback onDone) {
+                           WaveDoneCallback onDone, WaveReadyCallback onReady) {
   if (!Listed(device))
     return result::kBadDeviceId;
   if (!RecordableFormat(format))
     return result::kBadFormat;
+  if (watches_ == nullptr || timers_ == nullptr)
+    return result::kNotSupported;
   std::unique_ptr<AlsaCaptureStream> stream;
   const Result opened =
-      AlsaCaptureStream::Open(devices_[device].OpenName, format, std::move(onDone), stream);
+      AlsaCaptureStream::Open(devices_[device].OpenName, format, *watches_, *timers_,
+                              std::move(onDone), std::move(onReady), stream);
   if (opened != result::kOk)
     return opened;
   handle = nextHandle_++;
@@ -146,6 +154,11 @@ Result AlsaWaveInput::Close(WaveInHandle handle) {
 uint64_t AlsaWaveInput::DiscardedBytes(WaveInHandle handle) {
   const AlsaCaptureStream* stream = Find(handle);
   return stream ? stream->Discarded() : 0;
+}
+
+uint64_t AlsaWaveInput::Overruns(WaveInHandle handle) {
+  const AlsaCaptureStream* stream = Find(handle);
+  return stream ? stream->Overruns() : 0;
 }
 
 }  // namespace calvora::platform::alsa

@@ -3,11 +3,16 @@
 // The list and what each device reported are kept until the configuration, the cards or the
 // sound servers change (see AlsaDeviceWatch.h), so that the refresh the supervision runs twice
 // a second costs next to nothing; only the virtual card's devices are probed each time.
+//
+// The streams run on the main loop through the descriptor watches and timers given at
+// construction; a wave input made without them (to list the devices) cannot open devices.
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/DescriptorWatch.h"
+#include "platform/Timers.h"
 #include "platform/WaveInput.h"
 #include "platform/alsa/AlsaCaptureListing.h"
 #include "platform/alsa/AlsaCaptureStream.h"
@@ -18,6 +23,7 @@ namespace calvora::platform::alsa {
 class AlsaWaveInput : public WaveInput {
  public:
   AlsaWaveInput();
+  AlsaWaveInput(DescriptorWatches& watches, Timers& timers);
   ~AlsaWaveInput() override;
   AlsaWaveInput(const AlsaWaveInput&) = delete;
   AlsaWaveInput& operator=(const AlsaWaveInput&) = delete;
@@ -26,7 +32,8 @@ class AlsaWaveInput : public WaveInput {
   Result GetDeviceCaps(uint32_t device, WaveInCaps& caps) override;
   Result QueryFormat(uint32_t device, const WaveFormat& format) override;
   Result Open(WaveInHandle& handle, uint32_t device, const WaveFormat& format,
-              WaveDoneCallback onDone) override;
+              WaveDoneCallback onDone, WaveReadyCallback onReady) override;
+  bool ReadyOnMainThread() const override { return watches_ != nullptr; }
   Result Start(WaveInHandle handle) override;
   Result PrepareHeader(WaveInHandle handle, WaveHeader& block) override;
   Result AddBuffer(WaveInHandle handle, WaveHeader& block) override;
@@ -35,6 +42,7 @@ class AlsaWaveInput : public WaveInput {
   Result Stop(WaveInHandle handle) override;
   Result Close(WaveInHandle handle) override;
   uint64_t DiscardedBytes(WaveInHandle handle) override;
+  uint64_t Overruns(WaveInHandle handle) override;
 
   // The ALSA name a device number stands for (e.g. "plughw:0,0", "default"), empty if none.
   std::string AlsaName(uint32_t device) const;
@@ -44,6 +52,8 @@ class AlsaWaveInput : public WaveInput {
   Result ProbeCaps(uint32_t device, WaveInCaps& caps);
   AlsaCaptureStream* Find(WaveInHandle handle);
 
+  DescriptorWatches* watches_ = nullptr;
+  Timers* timers_ = nullptr;
   std::vector<CaptureDevice> devices_;
   bool listed_ = false;
   AlsaDeviceWatch watch_;

@@ -25,6 +25,12 @@ struct DriverBlock {
 struct Win32WaveInput::Stream {
   HWAVEIN wave = nullptr;
   WaveDoneCallback onDone;
+  WaveReadyCallback onReady;
+  // Where the callback posts its message, and for which handle; the flag keeps it to one
+  // message on its way at a time.
+  HWND window = nullptr;
+  WaveInHandle handle = kNoWaveIn;
+  std::atomic<bool> readyPosted{false};
   std::map<WaveHeader*, std::unique_ptr<DriverBlock>> headers;
 
   bool AnyWithDriver() const {
@@ -51,6 +57,8 @@ WAVEFORMATEX ToWaveFormatEx(const WaveFormat& format) {
 // A callback under way finishes in moments; this only guards against one that never does.
 constexpr uint32_t kCallbackWaitMs = 100;
 
+constexpr UINT kBlocksReturnedMessage = WM_APP + 0x31;
+
 Result ResultOf(MMRESULT code) {
   return static_cast<Result>(code);
 }
@@ -70,6 +78,35 @@ void CALLBACK OnWaveIn(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR para
   if (stream->onDone)
     stream->onDone(*block);
   driverBlock->place.store(BlockPlace::Owner, std::memory_order_release);
+  // PostMessage is one of the few calls a waveIn callback may make.
+  if (stream->window != nullptr && !stream->readyPosted.exchange(true, std::memory_order_acq_rel))
+    PostMessageW(stream->window, kBlocksReturnedMessage, stream->handle, 0);
+}
+
+LRESULT CALLBACK ReadyWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == kBlocksReturnedMessage) {
+    auto* input = reinterpret_cast<Win32WaveInput*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (input != nullptr)
+      input->BlocksReturned(static_cast<WaveInHandle>(wParam));
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A message-only window on the calling thread whose procedure tells `input` of returned blocks;
+// nullptr when none can be made.
+HWND MakeReadyWindow(Win32WaveInput* input) {
+  static const wchar_t* const kClass = L"CalvoraWaveInReady";
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = ReadyWindowProc;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = kClass;
+  RegisterClassW(&windowClass);  // fails harmlessly once registered
+  HWND window = CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+  if (window != nullptr)
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(input));
+  return window;
 }
 
 // Waits while a block is on its way back; false if it is still queued, or still on its way
@@ -91,7 +128,18 @@ bool WaitUntilBack(const std::atomic<BlockPlace>& place, uint32_t limitMs) {
 Win32WaveInput::Win32WaveInput() : Win32WaveInput(Win32WaveInDriver::System()) {}
 
 Win32WaveInput::Win32WaveInput(const Win32WaveInDriver& driver, uint32_t resetWaitMs)
-    : driver_(driver), resetWaitMs_(resetWaitMs) {}
+    : driver_(driver), window_(MakeReadyWindow(this)), resetWaitMs_(resetWaitMs) {}
+
+void Win32WaveInput::BlocksReturned(WaveInHandle handle) {
+  Stream* stream = Find(handle);
+  if (stream == nullptr)
+    return;  // closed since: its blocks went back through Reset
+  // Cleared first: a block returned from here on posts a message of its own.
+  stream->readyPosted.store(false, std::memory_order_release);
+  const WaveReadyCallback ready = stream->onReady;  // the owner may close the stream
+  if (ready)
+    ready();
+}
 
 Win32WaveInput::~Win32WaveInput() {
   for (auto& [handle, stream] : streams_) {
@@ -106,6 +154,8 @@ Win32WaveInput::~Win32WaveInput() {
       driver_.unprepareHeader(stream->wave, &driverBlock->header, sizeof(WAVEHDR));
     driver_.close(stream->wave);
   }
+  if (window_ != nullptr)
+    DestroyWindow(window_);
 }
 
 bool Win32WaveInput::WaitForReturns(const Stream& stream) const {
@@ -144,9 +194,12 @@ Result Win32WaveInput::QueryFormat(uint32_t device, const WaveFormat& format) {
 }
 
 Result Win32WaveInput::Open(WaveInHandle& handle, uint32_t device, const WaveFormat& format,
-                            WaveDoneCallback onDone) {
+                            WaveDoneCallback onDone, WaveReadyCallback onReady) {
   auto stream = std::make_unique<Stream>();
   stream->onDone = std::move(onDone);
+  stream->onReady = std::move(onReady);
+  stream->window = stream->onReady ? window_ : nullptr;
+  stream->handle = nextHandle_;
   const WAVEFORMATEX wfx = ToWaveFormatEx(format);
   const MMRESULT code =
       driver_.open(&stream->wave, device, &wfx, reinterpret_cast<DWORD_PTR>(&OnWaveIn),

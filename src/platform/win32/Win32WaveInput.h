@@ -5,6 +5,11 @@
 // it done and calls the owner's done callback, nothing else. Result codes are the
 // multimedia ones, which the seam's codes follow.
 //
+// The callback also posts one message to a message-only window of the thread that made this
+// wave input (the main thread), unless one is on its way already; that window's procedure calls
+// the stream's ready callback, so that the owner collects the blocks as soon as they are back,
+// inside any message loop (a modal dialog's too), and nothing polls on a timer.
+//
 // A block counts as the driver's from AddBuffer until the callback for it has finished. Until
 // then it is neither unprepared nor given back to the owner as free: Reset waits for the
 // driver to return every queued block (a real driver may do so after waveInReset has come
@@ -17,6 +22,10 @@
 #include <memory>
 
 #include "platform/WaveInput.h"
+
+// clang-format off
+#include <windows.h>
+// clang-format on
 
 namespace calvora::platform::win32 {
 
@@ -39,7 +48,7 @@ class Win32WaveInput : public WaveInput {
   Result GetDeviceCaps(uint32_t device, WaveInCaps& caps) override;
   Result QueryFormat(uint32_t device, const WaveFormat& format) override;
   Result Open(WaveInHandle& handle, uint32_t device, const WaveFormat& format,
-              WaveDoneCallback onDone) override;
+              WaveDoneCallback onDone, WaveReadyCallback onReady) override;
   Result Start(WaveInHandle handle) override;
   Result PrepareHeader(WaveInHandle handle, WaveHeader& block) override;
   Result AddBuffer(WaveInHandle handle, WaveHeader& block) override;
@@ -47,8 +56,12 @@ class Win32WaveInput : public WaveInput {
   Result Reset(WaveInHandle handle) override;
   Result Stop(WaveInHandle handle) override;
   Result Close(WaveInHandle handle) override;
+  // True when the message-only window could be made.
+  bool ReadyOnMainThread() const override { return window_ != nullptr; }
 
   struct Stream;
+  // The window's message: a stream (wParam, its handle) has returned blocks.
+  void BlocksReturned(WaveInHandle handle);
 
  private:
   Stream* Find(WaveInHandle handle);
@@ -57,6 +70,7 @@ class Win32WaveInput : public WaveInput {
   bool WaitForReturns(const Stream& stream) const;
 
   const Win32WaveInDriver& driver_;
+  HWND window_ = nullptr;
   uint32_t resetWaitMs_;
 
   std::map<WaveInHandle, std::unique_ptr<Stream>> streams_;

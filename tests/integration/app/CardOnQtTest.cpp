@@ -1,20 +1,26 @@
 // The real window on offscreen Qt capturing the virtual sound card through ALSA: the panel
-// and the meter as a user sees them, online and in silence, saved as screenshots.
+// and the meter as a user sees them, online and in silence, saved as screenshots; and the
+// capture, served by the main loop, going on while modal dialogs hold that loop.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QTimer>
+#include <QWidget>
 #include <filesystem>
 
 #include "FormWidgets.h"
 #include "VirtualDesktop.h"
 #include "VirtualMixerDevices.h"
 #include "app/Main.h"
+#include "app/MainWindowStart.h"
+#include "app/SettingsDialogQt.h"
 #include "meter/LedMetter.h"
 #include "platform/alsa/AlsaWaveInput.h"
 #include "platform/posix/PosixClock.h"
+#include "platform/qt/QtDescriptorWatches.h"
 #include "platform/qt/QtTimers.h"
 #include "ui/qt/MainForm.h"
 #include "ui/qt/RenderToPng.h"
@@ -39,7 +45,10 @@ class CardOnQt : public ::testing::Test {
     app::MainWindowServices services{clock,     timers,       desktop,
                                      waveInput, mixerDevices, settingsFolder->store,
                                      "1.0.0.1", nullptr,      nullptr};
-    window = std::make_unique<app::TCV_AudioMixer>(widgets, std::move(services));
+    window = app::StartMainWindow(widgets, std::move(services),
+                                  [this](const settings::SettingServices& dialogServices) {
+                                    return app::RunSettingsDialog(&form, dialogServices);
+                                  });
     form.ShowAtStart();
   }
   ~CardOnQt() override {
@@ -78,12 +87,23 @@ class CardOnQt : public ::testing::Test {
     return QColor(shot.pixel(form.ImgLed->mapTo(&form, inImage)));
   }
   static QColor Q(ui::Color c) { return QColor(c.R, c.G, c.B); }
+  // Closes the modal dialog open `ms` from now, as a user's Escape would, and counts it.
+  void CloseModalIn(int ms) {
+    QTimer::singleShot(ms, Qt::PreciseTimer, [this] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        ++modalsClosed;
+        modal->close();
+      }
+    });
+  }
+  int modalsClosed = 0;
 
   fs::path dir;
   platform::posix::PosixClock clock;
   platform::qt::QtTimers timers;
   testing::VirtualDesktop desktop;
-  platform::alsa::AlsaWaveInput waveInput;
+  platform::qt::QtDescriptorWatches descriptorWatches;
+  platform::alsa::AlsaWaveInput waveInput{descriptorWatches, timers};
   testing::VirtualMixerDevices mixerDevices;
   std::unique_ptr<SettingsFolder> settingsFolder;
   ui::qt::MainForm form;
@@ -124,6 +144,39 @@ TEST_F(CardOnQt, OnlineShowsTheCardAndTheMeterAtTheProgrammesLevelThenSilenceInR
     for (int x = word.left(); x <= word.right(); ++x)
       red += QColor(silence.pixel(x, y)) == QColor(255, 0, 0) ? 1 : 0;
   EXPECT_GT(red, 20);
+}
+
+TEST_F(CardOnQt, ModalDialogsHoldTheLoopButTheCaptureLosesNoBlock) {
+  ASSERT_TRUE(WaitForStatus("Online")) << form.LabCard->Text();
+  ASSERT_TRUE(window->Capture);
+  audio::TWaveCapture& capture = *window->Capture;
+  int blocks = 0;
+  const audio::TWaveDataEvent passOn = capture.OnData;
+  capture.OnData = [&](audio::TWaveCapture& sender, const char* data, int32_t count) {
+    ++blocks;
+    passOn(sender, data, count);
+  };
+  RunFor(200);
+  // The settings dialog, ten seconds open, then the exit confirmation, two seconds: each runs
+  // a loop of its own, and the device is served from it as from the main loop.
+  blocks = 0;
+  QElapsedTimer held;
+  held.start();
+  CloseModalIn(10000);
+  window->SBSettingsClick();
+  CloseModalIn(2000);
+  EXPECT_FALSE(form.MSG.ConfirmYesNo("Are you sure exit this program?"));
+  const double seconds = static_cast<double>(held.elapsed()) / 1000;
+  ASSERT_EQ(modalsClosed, 2);
+  ASSERT_GE(seconds, 12.0);
+  // 10 ms blocks of real-time audio: every one of them came, none was thrown away, and the
+  // device never overran.
+  EXPECT_GE(blocks, static_cast<int>(seconds * 100) - 20) << seconds << " s";
+  EXPECT_LE(blocks, static_cast<int>(seconds * 100) + 20) << seconds << " s";
+  EXPECT_EQ(capture.Overruns(), 0u);
+  EXPECT_EQ(capture.DiscardedBytes(), 0u);
+  EXPECT_TRUE(capture.Active);
+  EXPECT_EQ(form.LabCard->Text(), "Online");
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The capture and the detector on ALSA, recording from the virtual capture device, which a
-// test steers through its control program like any other process would.
+// test steers through its control program like any other process would. The device is served
+// on Qt's main loop, as in the program.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -16,6 +19,8 @@
 #include "audio/Silence.h"
 #include "audio/WaveCapture.h"
 #include "platform/alsa/AlsaWaveInput.h"
+#include "platform/qt/QtDescriptorWatches.h"
+#include "platform/qt/QtTimers.h"
 
 namespace calvora::audio {
 namespace {
@@ -23,9 +28,23 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr const char* kDeviceName = "Calvora Virtual Capture";
 
-class AlsaWaveCapture : public testing::WaveCaptureFixture<platform::alsa::AlsaWaveInput> {
+// The wave input of the program, on the main loop's descriptor watches and timers.
+class LoopedAlsaWaveInput : public platform::alsa::AlsaWaveInput {
+ public:
+  LoopedAlsaWaveInput() : AlsaWaveInput(watches_, timers_) {}
+
+ private:
+  static inline platform::qt::QtDescriptorWatches watches_;
+  static inline platform::qt::QtTimers timers_;
+};
+
+class AlsaWaveCapture : public testing::WaveCaptureFixture<LoopedAlsaWaveInput> {
  protected:
   void SetUp() override {
+    static int argc = 1;
+    static char name[] = "calvora_integration_audio";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
     // Each test has a device state of its own, in a directory of its own.
     std::string pattern =
         (std::filesystem::temp_directory_path() / "calvora-capture-XXXXXX").string();
@@ -80,8 +99,17 @@ class AlsaWaveCapture : public testing::WaveCaptureFixture<platform::alsa::AlsaW
     const int32_t device = VirtualDeviceId();
     if (device < 0)
       return platform::result::kBadDeviceId;
-    return input.Open(handle, static_cast<uint32_t>(device), Format48k(),
-                      [&done](platform::WaveHeader&) { ++done; });
+    return input.Open(
+        handle, static_cast<uint32_t>(device), Format48k(),
+        [&done](platform::WaveHeader&) { ++done; }, nullptr);
+  }
+
+  void RunLoop(std::chrono::milliseconds time) override {
+    QElapsedTimer ran;
+    ran.start();
+    while (ran.elapsed() < time.count())
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents,
+                                      static_cast<int>(time.count() - ran.elapsed()));
   }
 
   std::string stateDir;
@@ -166,7 +194,7 @@ TEST_F(AlsaWaveCapture, BlocksOf10MsAtEachRateArriveAbout100ASecond) {
     ASSERT_TRUE(PollUntil(std::chrono::milliseconds(2000), [&] { return !blockSizes.empty(); }));
     const size_t before = blockSizes.size();
     const auto start = Clock::now();
-    // Two seconds and wide bounds: on a busy machine a late poll or a late capture thread
+    // Two seconds and wide bounds: on a busy machine a late poll or a late main loop
     // shifts a few blocks from one side of the window to the other.
     PollUntil(std::chrono::milliseconds(2000), [] { return false; });
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -318,8 +346,9 @@ TEST_F(AlsaWaveCapture, AnOpenDeviceThatCannotStartFailsItsBlockOperations) {
   ASSERT_GE(device, 0);
   const platform::WaveFormat format = Format48k();
   platform::WaveInHandle handle = platform::kNoWaveIn;
-  ASSERT_EQ(input.Open(handle, static_cast<uint32_t>(device), format, [](platform::WaveHeader&) {}),
-            0);
+  ASSERT_EQ(
+      input.Open(handle, static_cast<uint32_t>(device), format, [](platform::WaveHeader&) {}, {}),
+      0);
   Ctl("vanish");
   EXPECT_NE(input.Start(handle), 0);
   std::vector<char> data(1920);
@@ -349,7 +378,7 @@ TEST_F(AlsaWaveCapture, AStoppedDeviceRecordsAgainAfterStart) {
     ASSERT_EQ(input.Start(handle), 0);
     const auto end = Clock::now() + std::chrono::seconds(3);
     while (done < 4 && Clock::now() < end)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      RunLoop(std::chrono::milliseconds(5));
     EXPECT_EQ(done, 4) << "round " << round;
     // Every block came back full.
     for (auto& block : blocks)
@@ -362,15 +391,19 @@ TEST_F(AlsaWaveCapture, AStoppedDeviceRecordsAgainAfterStart) {
   EXPECT_EQ(input.Close(handle), 0);
 }
 
-TEST_F(AlsaWaveCapture, AnOverrunIsRecoveredWithoutStopping) {
+TEST_F(AlsaWaveCapture, AnOverrunIsRecoveredWithoutStoppingCountedAndWarnedOf) {
   ASSERT_EQ(StartCapture(48000), 0);
   ASSERT_TRUE(PollUntil(std::chrono::milliseconds(2000), [&] { return blockSizes.size() > 5; }));
-  // Far longer than the queue and ALSA's buffer hold together.
+  EXPECT_EQ(capture->Overruns(), 0u);
+  // The main loop held up far longer than ALSA's buffer lasts: the device overruns.
   std::this_thread::sleep_for(std::chrono::milliseconds(600));
-  capture->Poll();
+  ::testing::internal::CaptureStderr();
   const size_t before = blockSizes.size();
   EXPECT_TRUE(
       PollUntil(std::chrono::milliseconds(3000), [&] { return blockSizes.size() > before + 20; }));
+  const std::string warning = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(capture->Overruns(), 1u);
+  EXPECT_NE(warning.find("overran 1 time(s)"), std::string::npos) << warning;
   EXPECT_TRUE(errors.empty());
   EXPECT_TRUE(capture->Active);
 }
@@ -388,7 +421,7 @@ TEST_F(AlsaWaveCapture, AudioThrownAwayForWantOfABlockIsCountedAndWarnedOf) {
   const auto started = Clock::now();
   ASSERT_EQ(input.Start(handle), 0);
   // One 10 ms block, then half a second with none queued.
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  RunLoop(std::chrono::milliseconds(500));
   const double elapsedMs =
       std::chrono::duration<double, std::milli>(Clock::now() - started).count();
   const double discardedMs = static_cast<double>(input.DiscardedBytes(handle)) / 192.0;
@@ -423,7 +456,7 @@ TEST_F(AlsaWaveCapture, StopReturnsThePartlyFilledBlockAloneAndCloseWaitsForTheR
     ASSERT_EQ(input.AddBuffer(handle, blocks[i]), 0);
   }
   ASSERT_EQ(input.Start(handle), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  RunLoop(std::chrono::milliseconds(300));
   ASSERT_EQ(input.Stop(handle), 0);
   EXPECT_EQ(done, 1);
   EXPECT_GT(blocks[0].BytesRecorded, 0u);

@@ -21,6 +21,7 @@
 #include "platform/posix/IniProfileFile.h"
 #include "platform/posix/PosixClock.h"
 #include "platform/posix/XdgRunKeys.h"
+#include "platform/qt/QtDescriptorWatches.h"
 #include "platform/qt/QtTimers.h"
 #include "ui/qt/MainForm.h"
 #include "ui/qt/SettingsForm.h"
@@ -69,7 +70,8 @@ TEST(SettingsInTheProgram, ChoicesMadeInTheDialogAreSavedForTheNextStart) {
   platform::posix::PosixClock clock;
   platform::qt::QtTimers timers;
   testing::VirtualDesktop desktop;
-  platform::alsa::AlsaWaveInput waveInput;
+  platform::qt::QtDescriptorWatches descriptorWatches;
+  platform::alsa::AlsaWaveInput waveInput{descriptorWatches, timers};
   platform::alsa::AlsaMixerDevices mixerDevices;
   // Saved by Notepad on Windows as "Unicode": UTF-16 LE with a mark and CRLF line ends.
   const std::string fromWindows = Utf16LeWithMark(

@@ -58,7 +58,9 @@ TEST_F(Win32WaveCapture, ResetReturnsEveryQueuedBlockAndOnlyThenMayTheyBeRelease
   format.AvgBytesPerSec = 192000;
   std::atomic<int> returned{0};
   platform::WaveInHandle handle = platform::kNoWaveIn;
-  ASSERT_EQ(input.Open(handle, 0, format, [&](platform::WaveHeader&) { ++returned; }), 0);
+  ASSERT_EQ(input.Open(
+                handle, 0, format, [&](platform::WaveHeader&) { ++returned; }, nullptr),
+            0);
 
   std::array<std::array<char, 1920>, 4> data{};
   std::array<platform::WaveHeader, 4> blocks;

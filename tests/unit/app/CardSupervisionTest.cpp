@@ -223,48 +223,44 @@ TEST_F(CardSupervisionTest, EveryBlockReachesTheMeterTheDetectorAndEachPeer) {
   EXPECT_NEAR(window->Detector->LastLevel, -20.0, 0.01);
 }
 
-TEST_F(CardSupervisionTest, WithTheBlockReadySignalEachBlockGoesOutAtOnceWithoutATick) {
-  useBlockReady = true;
-  testing::VirtualWakeSignal& signal = blockReady;
+TEST_F(CardSupervisionTest, BlocksReturnedOnTheMainThreadGoOutAtOnceWithoutATick) {
+  waveInput.ReturnsOnMainThread = true;
   waveInput.Devices = {{"USB Audio"}};
   Start("Card=USB Audio\n");
   timers.Advance(10);
   ASSERT_TRUE(window->Capture && window->Capture->Active);
   Connect(300);
   desktop.sent.clear();
-  // Each block the device returns raises the signal, and the delivery alone sends it on:
+  // Each block the device returns is followed by its ready call, and that alone sends it on:
   // no timer runs in between.
   for (int i = 1; i <= 3; ++i) {
-    const int raisesBefore = signal.raises.load();
     ASSERT_TRUE(waveInput.FillOldest(testing::VirtualWaveInput::Frames(480, kTone, kQuiet)));
-    EXPECT_EQ(signal.raises.load(), raisesBefore + 1);
-    ASSERT_TRUE(signal.Deliver());
+    EXPECT_EQ(AudioTo(300).size(), static_cast<size_t>(i - 1));
+    ASSERT_TRUE(waveInput.TellReady());
     EXPECT_EQ(AudioTo(300).size(), static_cast<size_t>(i));
     EXPECT_EQ(waveInput.QueuedCount(), 17u);  // the queue is topped up at once too
   }
   EXPECT_NEAR(window->Detector->LastLevel, -20.0, 0.01);
-  // Two blocks before one delivery: both go out, oldest first.
+  // Two blocks returned in one go: both go out, oldest first.
   waveInput.FillOldest(testing::VirtualWaveInput::Frames(480, kTone, kQuiet));
   waveInput.FillOldest(testing::VirtualWaveInput::Frames(480, kQuiet, kTone));
-  ASSERT_TRUE(signal.Deliver());
+  ASSERT_TRUE(waveInput.TellReady());
   const auto blocks = AudioTo(300);
   ASSERT_EQ(blocks.size(), 5u);
   EXPECT_NEAR(link::AudioBlockHeader::Read(blocks[4])->RightLevel, -20.0, 0.01);
-  // A device that fails between two checks starts its wait at the delivery that found it,
-  // not at the last check.
+  // A device that fails between two checks starts its wait at the ready call that found it,
+  // not at the last check; the owner stops and closes the device from inside that call.
   const int64_t lastDelivery = window->NowMs;
   clock.Advance(300);  // no timer runs: the clock alone moves on
   waveInput.PrepareResult = platform::result::kNoDriver;
   waveInput.FillOldest(testing::VirtualWaveInput::Frames(480, kTone, kTone));
-  ASSERT_TRUE(signal.Deliver());
+  ASSERT_TRUE(waveInput.TellReady());
   EXPECT_FALSE(window->Capture->Active);
+  EXPECT_FALSE(waveInput.IsOpen());
   EXPECT_EQ(window->CardWaitStart, lastDelivery + 300);
-  // A stopped capture ignores a late delivery; the window lets go of the signal at its end.
-  signal.Raise();
-  EXPECT_TRUE(signal.Deliver());
   EXPECT_EQ(AudioTo(300).size(), 6u);
-  window.reset();
-  EXPECT_FALSE(signal.HasHandler());
+  // A closed device has nothing more to say.
+  EXPECT_FALSE(waveInput.TellReady());
 }
 
 TEST_F(CardSupervisionTest, SilenceAndSoundBackAreShownAndReported) {

@@ -105,11 +105,9 @@ TEST_F(MainWindowTest, FirstTickRunsBothChecksThenEveryStrictly500Ms) {
   EXPECT_EQ(window->cardCheckTimes[1] - window->cardCheckTimes[0], 510);
 }
 
-TEST_F(MainWindowTest, WithABlockReadySignalTheTimerTicksOnlyForTheChecks) {
-  useBlockReady = true;
-  testing::VirtualWakeSignal& signal = blockReady;
+TEST_F(MainWindowTest, WithBlocksReturnedOnTheMainThreadTheTimerTicksOnlyForTheChecks) {
+  waveInput.ReturnsOnMainThread = true;
   Create();
-  EXPECT_TRUE(signal.HasHandler());
   EXPECT_EQ(window->WorkTimerInterval(), 10);  // the first checks come at once
   timers.Advance(10);
   EXPECT_EQ(window->cardChecks, 1);

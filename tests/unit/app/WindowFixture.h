@@ -15,7 +15,6 @@
 #include "VirtualMixerDevices.h"
 #include "VirtualTimers.h"
 #include "VirtualUi.h"
-#include "VirtualWakeSignal.h"
 #include "VirtualWaveInput.h"
 #include "app/Main.h"
 #ifdef _WIN32
@@ -81,8 +80,7 @@ class WindowFixture : public ::testing::Test {
                                 *store,
                                 "1.0.0.1",
                                 [this] { ++priorityRaised; },
-                                [this] { return runDialog ? runDialog() : false; },
-                                useBlockReady ? &blockReady : nullptr};
+                                [this] { return runDialog ? runDialog() : false; }};
     window = std::make_unique<Window>(widgets, std::move(services));
   }
 
@@ -109,9 +107,6 @@ class WindowFixture : public ::testing::Test {
   testing::VirtualMessageBox msg;
   int priorityRaised = 0;
   std::function<bool()> runDialog;
-  // Set before Create to have the capture's blocks delivered on the wake signal.
-  bool useBlockReady = false;
-  testing::VirtualWakeSignal blockReady;
   std::unique_ptr<Window> window;
 };
 

@@ -238,17 +238,20 @@ TEST_F(WaveCapture, TwoBlocksInOnePollMergePeaksAndIdlePollKeepsThem) {
 class LateBlockInput : public VirtualWaveInput {
  public:
   platform::Result Open(platform::WaveInHandle& handle, uint32_t device,
-                        const platform::WaveFormat& format,
-                        platform::WaveDoneCallback onDone) override {
+                        const platform::WaveFormat& format, platform::WaveDoneCallback onDone,
+                        platform::WaveReadyCallback onReady) override {
     report_ = std::move(onDone);
-    return VirtualWaveInput::Open(handle, device, format, [this](platform::WaveHeader& block) {
-      if (holdNext) {
-        holdNext = false;
-        held_ = &block;
-        return;
-      }
-      report_(block);
-    });
+    return VirtualWaveInput::Open(
+        handle, device, format,
+        [this](platform::WaveHeader& block) {
+          if (holdNext) {
+            holdNext = false;
+            held_ = &block;
+            return;
+          }
+          report_(block);
+        },
+        std::move(onReady));
   }
   // Reports the held block as returned.
   bool ReportHeld() {

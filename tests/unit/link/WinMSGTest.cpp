@@ -379,18 +379,42 @@ TEST_F(WinMSG, ScanStartedInsideAScanReturnsAtOnce) {
   EXPECT_FALSE(channel.Scanning());
 }
 
-TEST(WinMSGLifetime, ScanRunsEvery100MsUntilDestroyed) {
+TEST(WinMSGLifetime, ScanRunsEvery100MsWhileThereArePeersAndUntilDestroyed) {
   VirtualDesktop desktop{kOwn};
   testing::VirtualClock clock;
   testing::VirtualTimers timers{clock};
   {
     TWinMSG channel{desktop, timers};
     EXPECT_EQ(channel.OwnWindow(), kOwn);
+    // Nobody announced, nobody to watch: an idle channel wakes for nothing.
+    timers.Advance(1000);
+    EXPECT_EQ(desktop.enumCount, 0);
+    EXPECT_EQ(timers.ActiveTimers(), 0);
+    desktop.AddWindow(0x0200, "Controller");
+    desktop.SetMessageHandler([&channel](const platform::IncomingMessage& m) {
+      TMessage message{m.message, m.wParam, m.lParam, 0};
+      uint16_t code = 0;
+      uint16_t argument = 0;
+      channel.HandleControl(message, code, argument);
+      return message.Result;
+    });
+    desktop.Deliver(WM_WINMSG, 0x0200, 0x7FFF0000);
     timers.Advance(1000);
     EXPECT_EQ(desktop.enumCount, 10);
+    EXPECT_EQ(channel.Peers().size(), 1u);
+    // The peer's window is gone: the scan that finds it out is the last one.
+    desktop.RemoveWindow(0x0200);
+    timers.Advance(1000);
+    EXPECT_EQ(desktop.enumCount, 11);
+    EXPECT_TRUE(channel.Peers().empty());
+    desktop.AddWindow(0x0200, "Controller");
+    desktop.Deliver(WM_WINMSG, 0x0200, 0x7FFF0000);  // a hello starts the scans again
+    timers.Advance(500);
+    EXPECT_EQ(desktop.enumCount, 16);
+    desktop.SetMessageHandler(nullptr);
   }
   timers.Advance(1000);
-  EXPECT_EQ(desktop.enumCount, 10);
+  EXPECT_EQ(desktop.enumCount, 16);
   EXPECT_EQ(timers.ActiveTimers(), 0);
 }
 

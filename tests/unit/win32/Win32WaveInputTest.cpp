@@ -167,6 +167,17 @@ class Win32WaveInputOnLateDriver : public ::testing::Test {
         .count();
   }
 
+  // Runs the messages waiting for this thread, as the main loop does.
+  static int PumpMessages() {
+    int dispatched = 0;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      DispatchMessageW(&message);
+      ++dispatched;
+    }
+    return dispatched;
+  }
+
   Win32WaveInput input{kFakeDriver, kResetWaitMs};
 };
 
@@ -207,9 +218,32 @@ TEST_F(Win32WaveInputOnLateDriver, BlocksADriverNeverReturnsAreKeptForItAndTheWa
   capture.reset();
 }
 
+TEST_F(Win32WaveInputOnLateDriver, BlocksBackOnTheDriversThreadAreCollectedByTheMainLoopAtOnce) {
+  ASSERT_TRUE(input.ReadyOnMainThread());
+  PumpMessages();
+  std::unique_ptr<TWaveCapture> capture = RunningCapture();
+  int blocks = 0;
+  capture->OnData = [&blocks](TWaveCapture&, const char*, int32_t) { ++blocks; };
+  // The driver's thread returns all 17: marked there, collected only on this thread.
+  fake.ReturnAllLater(0);
+  fake.returner.join();
+  EXPECT_EQ(blocks, 0);
+  // One message for them all, and its handler polls: every block out, the queue full again.
+  EXPECT_EQ(PumpMessages(), 1);
+  EXPECT_EQ(blocks, 17);
+  EXPECT_EQ(fake.QueuedCount(), 17u);
+  // The blocks a stop returns post a message too; it finds the device closed and does nothing.
+  capture->Stop();
+  EXPECT_EQ(PumpMessages(), 1);
+  EXPECT_EQ(blocks, 17);
+  capture.reset();
+}
+
 TEST_F(Win32WaveInputOnLateDriver, ResetThatTimesOutRefusesUnprepareAndCloseUntilTheBlocksReturn) {
   calvora::platform::WaveInHandle handle = calvora::platform::kNoWaveIn;
-  ASSERT_EQ(input.Open(handle, 0, {}, [](WaveHeader& block) { block.User = 1; }), 0);
+  ASSERT_EQ(input.Open(
+                handle, 0, {}, [](WaveHeader& block) { block.User = 1; }, nullptr),
+            0);
   std::array<std::array<char, 64>, 3> data{};
   std::array<WaveHeader, 3> blocks;
   for (size_t i = 0; i < blocks.size(); ++i) {
@@ -237,12 +271,14 @@ TEST_F(Win32WaveInputOnLateDriver, ResetThatTimesOutRefusesUnprepareAndCloseUnti
 TEST_F(Win32WaveInputOnLateDriver, ABlockSeenDoneWhileItsCallbackStillRunsIsWaitedFor) {
   std::atomic<bool> callbackFinished{false};
   calvora::platform::WaveInHandle handle = calvora::platform::kNoWaveIn;
-  ASSERT_EQ(input.Open(handle, 0, {},
-                       [&](WaveHeader& block) {
-                         block.User = 1;
-                         Sleep(40);  // the driver's thread is held up right after the mark
-                         callbackFinished = true;
-                       }),
+  ASSERT_EQ(input.Open(
+                handle, 0, {},
+                [&](WaveHeader& block) {
+                  block.User = 1;
+                  Sleep(40);  // the driver's thread is held up right after the mark
+                  callbackFinished = true;
+                },
+                nullptr),
             0);
   std::array<char, 64> data{};
   WaveHeader block;
