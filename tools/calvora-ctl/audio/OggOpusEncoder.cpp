@@ -25,10 +25,12 @@ OggOpusEncoder::OggOpusEncoder(int sampleRate, int channels, int bitrate, int ma
     error_ = std::string("cannot start the Opus encoder: ") + ope_strerror(result);
     return;
   }
-  // The delay is counted in 48 kHz samples.
+  // The delays are counted in 48 kHz samples. The library holds audio back for its decisions
+  // (two seconds unless told): no longer than a page may wait.
+  const int delay = maxPageDelayMs * 48;
   Check(ope_encoder_ctl(encoder_, OPUS_SET_BITRATE(bitrate)), "setting the bitrate") &&
-      Check(ope_encoder_ctl(encoder_, OPE_SET_MUXING_DELAY(maxPageDelayMs * 48)),
-            "setting the page delay");
+      Check(ope_encoder_ctl(encoder_, OPE_SET_DECISION_DELAY(delay)), "setting the delay") &&
+      Check(ope_encoder_ctl(encoder_, OPE_SET_MUXING_DELAY(delay)), "setting the page delay");
 }
 
 OggOpusEncoder::~OggOpusEncoder() {
