@@ -39,15 +39,19 @@ class Listener:
 
     def _read(self):
         while not self.stop.is_set():
-            chunk = self.sock.recv(65536)
+            try:
+                chunk = self.sock.recv(65536)
+            except OSError:
+                break
             if not chunk:
                 break
             self.bytes += len(chunk)
 
     def close(self):
         self.stop.set()
-        self.sock.close()
+        self.sock.shutdown(socket.SHUT_RDWR)  # the reading thread sees the end
         self.thread.join(timeout=5)
+        self.sock.close()
 
 
 def cpu_per_second(pids, seconds):

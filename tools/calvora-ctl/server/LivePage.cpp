@@ -92,7 +92,7 @@ h2 { font-size: 1em; margin: 16px 0 6px; color: #aaa; }
 .events { list-style: none; padding: 0; margin: 0; }
 .events li { padding: 4px 0; border-bottom: 1px solid #2a2a2a; display: flex; gap: 10px; flex-wrap: wrap; }
 .events time { color: #aaa; font-variant-numeric: tabular-nums; }
-.events a.clip { color: #8cf; margin-left: auto; }
+.events a.clip { color: #8cf; margin-left: auto; white-space: nowrap; }
 .listen { display: flex; align-items: center; gap: 10px; margin: 12px 0; }
 .listen button { font: inherit; padding: 6px 14px; border-radius: 6px; border: 1px solid #555; background: #222; color: #eee; }
 .listen button[aria-pressed="true"] { background: #063; border-color: #0a5; }
