@@ -108,6 +108,7 @@ def main(program, ctl, card_ctl, card_conf, seconds="20", minutes="10"):
         print(f"serve's memory over {minutes:g} min, a listener joining and leaving every 10 s: "
               f"{readings[0]} KiB first, {readings[-1]} KiB last, {max(readings)} KiB highest "
               f"({len(readings)} readings)")
+        print("readings (KiB):", " ".join(str(r) for r in readings))
         for proc in (serve, with_clips):
             proc.terminate()
             proc.wait(timeout=10)

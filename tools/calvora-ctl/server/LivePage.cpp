@@ -155,7 +155,9 @@ const char* LivePageScript() {
       var a = document.createElement("a");
       a.className = "clip";
       a.href = "/clips/" + e.clip;
-      a.textContent = "\u25B6 sound";
+      a.textContent = "\u25B6";
+      a.title = "The sound from 10 s before to 10 s after";
+      a.setAttribute("aria-label", "Play the sound of this event");
       a.addEventListener("click", function (ev) {
         ev.preventDefault();
         var clip = $("clip");
