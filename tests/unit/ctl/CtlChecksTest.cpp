@@ -442,14 +442,14 @@ TEST(CtlOptions, CheckSettingsAndTheirMistakes) {
   EXPECT_FALSE(some->checks.phase || some->checks.loudness);
 
   for (const auto& [args, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-           {{"watch", "--checks", "phase,"}, "--checks needs all, none, or some of"},
-           {{"watch", "--checks", "volume"}, "--checks needs all, none, or some of"},
-           {{"watch", "--phase-limit", "-1.5"}, "--phase-limit needs a correlation from -1 to 1"},
-           {{"watch", "--channel-for", "0"}, "--channel-for needs seconds from 0.1"},
-           {{"watch", "--loudness-target", "x"}, "--loudness-target needs LUFS"},
-           {{"watch", "--channel-level", "nan"}, "--channel-level needs a level"},
-           {{"watch", "--clip-runs", "-1"}, "--clip-runs needs a count of runs"},
-           {{"watch", "--clip-length", "0"}, "--clip-length needs a count of samples"},
+           {{"watch", "--checks", "phase,"}, "--checks: needs all, none, or some of"},
+           {{"watch", "--checks", "volume"}, "--checks: needs all, none, or some of"},
+           {{"watch", "--phase-limit", "-1.5"}, "--phase-limit: needs a correlation from -1 to 1"},
+           {{"watch", "--channel-for", "0"}, "--channel-for: needs seconds from 0.1"},
+           {{"watch", "--loudness-target", "x"}, "--loudness-target: needs LUFS"},
+           {{"watch", "--channel-level", "nan"}, "--channel-level: needs a level"},
+           {{"watch", "--clip-runs", "-1"}, "--clip-runs: needs a count of runs"},
+           {{"watch", "--clip-length", "0"}, "--clip-length: Value 0 not in range 1 to 1000"},
            {{"mute", "--checks", "none"}, "--on-..., --shell, --log, --listen and the checks"}}) {
     EXPECT_FALSE(ParseCommandLine(args, error)) << args[1];
     EXPECT_EQ(error.rfind(reason, 0), 0u) << error;

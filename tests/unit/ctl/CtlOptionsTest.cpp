@@ -27,6 +27,13 @@ TEST(CtlOptions, OptionsMayStandBeforeOrAfterTheCommand) {
   EXPECT_TRUE(run->restore);
   EXPECT_EQ(run->handle, 4294967295u);
   EXPECT_EQ(Parse({"stop", "--mute"})->mute, true);
+  const auto early = Parse({"--levels-every", "3", "--on-silence", "page", "auto", "--json"});
+  ASSERT_TRUE(early);
+  EXPECT_EQ(early->command, Command::kAuto);
+  EXPECT_EQ(early->levelsEvery, 3u);
+  EXPECT_EQ(early->actions[0], std::vector<std::string>{"page"});
+  EXPECT_TRUE(early->json);
+  EXPECT_EQ(Parse({"help"})->command, Command::kHelp);
   EXPECT_EQ(Parse({"mute", "--help"})->command, Command::kHelp);
   // Help wins over a refused value; of a repeated option only the last value counts.
   const auto helpFirst = Parse({"--pid", "0", "--help"});
@@ -48,36 +55,63 @@ TEST(CtlOptions, MistakesAreRefusedWithAReason) {
       {{"start"}, "unknown command \"start\""},
       {{"run", "stop"}, "unexpected argument \"stop\""},
       {{"run", "--force"}, "unknown option --force"},
-      {{"identify", "--handle"}, "--handle needs a value"},
-      {{"identify", "--handle", "0"}, "--handle needs a window handle"},
-      {{"identify", "--handle", "12a"}, "--handle needs a window handle"},
-      {{"identify", "--pid", "0"}, "--pid needs a program ID"},
-      {{"identify", "--pid", "32768"}, "--pid needs a program ID"},
-      {{"identify", "--pid", "3", "--handle", "9"}, "give --handle or --pid, not both"},
+      {{"identify", "--handle"}, "--handle: 1 required"},
+      {{"identify", "--handle", "0"}, "--handle: Value 0 not in range 1 to 4294967295"},
+      {{"identify", "--handle", "12a"}, "--handle: needs a decimal number, not \"12a\""},
+      {{"identify", "--pid", "0"}, "--pid: needs a program ID"},
+      {{"identify", "--pid", "32768"}, "--pid: needs a program ID"},
+      {{"identify", "--pid", "3", "--handle", "9"}, "--handle excludes --pid"},
       {{"stop", "--restore"}, "--restore belongs to the command run"},
       {{"run", "--mute"}, "--mute belongs to the command stop"},
-      {{"watch", "--levels-every", "0"}, "--levels-every needs a count"},
-      {{"watch", "--duration", "-1"}, "--duration needs a number"},
-      {{"watch", "--duration", "nan"}, "--duration needs a number"},
-      {{"watch", "--duration", "inf"}, "--duration needs a number"},
-      {{"identify", "--handle", "0x10"}, "--handle needs a window handle"},
-      {{"identify", "--pid", "5", "--pid", "0"}, "--pid needs a program ID"},
+      {{"--restore", "stop"}, "--restore belongs to the command run"},
+      {{"identify", "--duration", "5"}, "--levels-every and --duration belong to the commands"},
+      {{"watch", "--levels-every", "0"}, "--levels-every: Value 0 not in range 1"},
+      {{"watch", "--duration", "-1"}, "--duration: needs a number"},
+      {{"watch", "--duration", "nan"}, "--duration: needs a number"},
+      {{"watch", "--duration", "inf"}, "--duration: needs a number"},
+      {{"identify", "--handle", "0x10"}, "--handle: needs a decimal number"},
+      {{"identify", "--pid", "5", "--pid", "0"}, "--pid: needs a program ID"},
       {{"identify", "--pid", "-32769"},
-       "--pid needs a program ID from -32768 to 32767 other than 0, not \"-32769\""},
-      {{"watch", "--clip-length", "1001"}, "--clip-length needs a count of samples"},
-      {{"watch", "--clip-window", "3601"}, "--clip-window needs seconds from 0.1 to 3600"},
-      {{"watch", "--back-for", "0.05"}, "--back-for needs seconds from 0.1 to 3600"},
-      {{"watch", "--phase-for", ""}, "--phase-for needs seconds from 0.1"},
-      {{"watch", "--loudness-margin", "71"}, "--loudness-margin needs LU from 0.1 to 70"},
-      {{"watch", "--loudness-for", "1e9"}, "--loudness-for needs seconds from 0.1"},
-      {{"serve", "--web-config"}, "--web-config needs a value"},
-      {{"serve", "--web-config", ""}, "--web-config needs a file"},
+       "--pid: needs a program ID from -32768 to 32767 other than 0, not \"-32769\""},
+      {{"watch", "--clip-length", "1001"}, "--clip-length: Value 1001 not in range 1 to 1000"},
+      {{"watch", "--clip-window", "3601"}, "--clip-window: needs seconds from 0.1 to 3600"},
+      {{"watch", "--back-for", "0.05"}, "--back-for: needs seconds from 0.1 to 3600"},
+      {{"watch", "--phase-for", ""}, "--phase-for: needs seconds from 0.1"},
+      {{"watch", "--loudness-margin", "71"}, "--loudness-margin: needs LU from 0.1 to 70"},
+      {{"watch", "--loudness-for", "1e9"}, "--loudness-for: needs seconds from 0.1"},
+      {{"serve", "--web-config"}, "--web-config: 1 required"},
+      {{"serve", "--web-config", ""}, "--web-config: needs a file"},
       {{"watch", "--web-config", "web.yml"}, "--web-config secures the metrics server: it needs"},
       {{"identify", "--web-config", "web.yml"}, "--web-config secures the metrics server"},
   };
   for (const auto& [args, reason] : mistakes) {
     std::string error;
     EXPECT_FALSE(Parse(args, &error));
+    EXPECT_EQ(error.rfind(reason, 0), 0u) << error;
+  }
+}
+
+// A system without the metrics server, the checks and sh refuses them by name; the rest works.
+TEST(CtlOptions, WhatASystemLacksIsRefusedThere) {
+  const SystemCapabilities lacking{"Windows",
+                                   false,
+                                   false,
+                                   false,
+                                   "; give the command as cmd /c ... instead",
+                                   ThisSystem().splitCommand};
+  std::string error;
+  const auto watch = ParseCommandLine({"watch", "--on-silence", "page 'dead air'"}, error, lacking);
+  ASSERT_TRUE(watch) << error;
+  EXPECT_FALSE(watch->checks.Any());
+  EXPECT_EQ(watch->actions[0], (std::vector<std::string>{"page", "dead air"}));
+  for (const auto& [args, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"serve"}, "serve, --listen and --web-config are not available on Windows"},
+           {{"watch", "--listen", ":0"}, "serve, --listen and --web-config are not available"},
+           {{"auto", "--shell", "--on-sound", "x"},
+            "--shell is not available on Windows; give the command as cmd /c ... instead"},
+           {{"--checks", "none", "watch"}, "the checks of the audio (--checks and their settings)"},
+           {{"auto", "--on-clipping", "x"}, "the checks of the audio"}}) {
+    EXPECT_FALSE(ParseCommandLine(args, error, lacking)) << args[0];
     EXPECT_EQ(error.rfind(reason, 0), 0u) << error;
   }
 }

@@ -1,19 +1,16 @@
 #include "CtlOptions.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
+#include <set>
 
 #include <CLI/CLI.hpp>
 
-#include "StationName.h"
-#include "actions/CommandWords.h"
-#ifdef _WIN32
-#include "actions/WindowsCommandWords.h"
-#endif
+#include "ValueChecks.h"
 
 namespace calvora::ctl {
 
@@ -25,6 +22,19 @@ constexpr std::array<EventKind, kEventKindCount> kEventKinds{
     EventKind::kPhaseReversed, EventKind::kPhaseNormal, EventKind::kClipping,
     EventKind::kClippingEnd,   EventKind::kLoudnessOff, EventKind::kLoudnessOk};
 
+constexpr std::array<std::pair<const char*, Command>, 11> kCommands{
+    {{"list", Command::kList},
+     {"identify", Command::kIdentify},
+     {"run", Command::kRun},
+     {"stop", Command::kStop},
+     {"mute", Command::kMute},
+     {"unmute", Command::kUnmute},
+     {"watch", Command::kWatch},
+     {"bye", Command::kBye},
+     {"auto", Command::kAuto},
+     {"serve", Command::kServe},
+     {"help", Command::kHelp}}};
+
 // A check's numeric setting: its option, where it goes, and the range it takes.
 struct CheckNumber {
   const char* option;
@@ -34,336 +44,319 @@ struct CheckNumber {
   const char* what;
 };
 
-const std::array<CheckNumber, 9>& CheckNumbers() {
-  static const std::array<CheckNumber, 9> numbers{{
-      {"--channel-level", &CheckSettings::channelLevelDb, -120, 0, "a level in dB from -120 to 0"},
-      {"--channel-for", &CheckSettings::channelLostSeconds, 0.1, 86400, "seconds from 0.1"},
-      {"--phase-limit", &CheckSettings::phaseLimit, -1, 1, "a correlation from -1 to 1"},
-      {"--phase-for", &CheckSettings::phaseSeconds, 0.1, 86400, "seconds from 0.1"},
-      {"--clip-window", &CheckSettings::clipWindowSeconds, 0.1, 3600, "seconds from 0.1 to 3600"},
-      {"--loudness-target", &CheckSettings::loudnessTarget, -70, 0, "LUFS from -70 to 0"},
-      {"--loudness-margin", &CheckSettings::loudnessMargin, 0.1, 70, "LU from 0.1 to 70"},
-      {"--loudness-for", &CheckSettings::loudnessSeconds, 0.1, 86400, "seconds from 0.1"},
-      {"--back-for", &CheckSettings::backSeconds, 0.1, 3600, "seconds from 0.1 to 3600"},
-  }};
-  return numbers;
+constexpr std::array<CheckNumber, 9> kCheckNumbers{{
+    {"--channel-level", &CheckSettings::channelLevelDb, -120, 0, "a level in dB from -120 to 0"},
+    {"--channel-for", &CheckSettings::channelLostSeconds, 0.1, 86400, "seconds from 0.1"},
+    {"--phase-limit", &CheckSettings::phaseLimit, -1, 1, "a correlation from -1 to 1"},
+    {"--phase-for", &CheckSettings::phaseSeconds, 0.1, 86400, "seconds from 0.1"},
+    {"--clip-window", &CheckSettings::clipWindowSeconds, 0.1, 3600, "seconds from 0.1 to 3600"},
+    {"--loudness-target", &CheckSettings::loudnessTarget, -70, 0, "LUFS from -70 to 0"},
+    {"--loudness-margin", &CheckSettings::loudnessMargin, 0.1, 70, "LU from 0.1 to 70"},
+    {"--loudness-for", &CheckSettings::loudnessSeconds, 0.1, 86400, "seconds from 0.1"},
+    {"--back-for", &CheckSettings::backSeconds, 0.1, 3600, "seconds from 0.1 to 3600"},
+}};
+
+// What the options' callbacks gather while CLI11 reads the words, whether an option stands
+// before the command or after it; turned into CtlOptions once the command is known.
+struct Gathered {
+  CtlOptions options;
+  std::set<std::string> given;  // the names of the options given
+  bool shell = false;
+  std::array<std::optional<std::string>, kEventKindCount> actionTexts;
+};
+
+// Adds an option with a value, stored by `store` once CLI11 has checked it.
+CLI::Option* AddValued(CLI::App& app, Gathered& gathered, const std::string& name,
+                       std::function<void(const std::string&)> store) {
+  return app.add_option_function<std::string>(
+      name, [&gathered, name, store = std::move(store)](const std::string& text) {
+        gathered.given.insert(name);
+        store(text);
+      });
 }
 
-// --checks: a comma-separated list of channel, phase, clipping, loudness, or all or none.
-bool ParseCheckList(const std::string& text, CheckSettings& checks) {
-  checks.channel = checks.phase = checks.clipping = checks.loudness = false;
-  if (text == "none")
-    return true;
-  if (text == "all") {
-    checks.channel = checks.phase = checks.clipping = checks.loudness = true;
-    return true;
-  }
-  std::size_t from = 0;
-  while (from <= text.size()) {
-    const std::size_t comma = std::min(text.find(',', from), text.size());
-    const std::string name = text.substr(from, comma - from);
-    bool* flag = name == "channel"    ? &checks.channel
-                 : name == "phase"    ? &checks.phase
-                 : name == "clipping" ? &checks.clipping
-                 : name == "loudness" ? &checks.loudness
-                                      : nullptr;
-    if (!flag)
-      return false;
-    *flag = true;
-    from = comma + 1;
-  }
-  return true;
-}
-
-template <typename T>
-bool ParseNumber(const std::string& text, T& value) {
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  return ec == std::errc() && ptr == end && !text.empty();
-}
-
-// A value check that CLI11 runs while it reads the words: a refused value is told as
-// "needs <needs>, not "<text>"", which the parse completes with the option's name. Only the
-// last of a repeated option's values is checked, as only the last one counts.
-CLI::Validator ValueCheck(std::string needs, std::function<bool(const std::string&)> takes) {
-  CLI::Validator check(
-      [needs = std::move(needs), takes = std::move(takes)](std::string& text) {
-        if (takes(text))
-          return std::string();
-        return "needs " + needs + ", not \"" + text + "\"";
-      },
-      std::string());
-  check.application_index(0);
-  return check;
-}
-
-// The value check of a numeric option: the whole text is a number of type T (decimal, as
-// written: no hex, no blanks, no "inf") that `fits` takes.
-template <typename T>
-CLI::Validator NumberCheck(std::string needs, std::function<bool(T)> fits) {
-  return ValueCheck(std::move(needs), [fits = std::move(fits)](const std::string& text) {
-    T value{};
-    return ParseNumber(text, value) && fits(value);
+CLI::Option* AddFlag(CLI::App& app, Gathered& gathered, const std::string& name, bool& into) {
+  return app.add_flag_function(name, [&gathered, name, &into](std::int64_t) {
+    gathered.given.insert(name);
+    into = true;
   });
 }
 
-// Takes the numbers from low to high; a NaN is none of them.
-template <typename T>
-std::function<bool(T)> From(T low, T high) {
-  return [low, high](T value) { return value >= low && value <= high; };
-}
-
-// An option whose value NumberCheck has checked, stored as a T in `into`.
+// A number option, stored as a T in `into`; its checks (a NumberCheck, or Decimal and a
+// CLI::Range) make sure the text reads as one.
 template <typename T, typename Into>
-CLI::Option* AddNumber(CLI::App& app, const std::string& name, Into& into, CLI::Validator check) {
-  return app
-      .add_option_function<std::string>(name,
-                                        [&into](const std::string& text) {
-                                          T value{};
-                                          ParseNumber(text, value);
-                                          into = value;
-                                        })
-      ->check(std::move(check));
+CLI::Option* AddNumber(CLI::App& app, Gathered& gathered, const std::string& name, Into& into) {
+  return AddValued(app, gathered, name, [&into](const std::string& text) {
+    T value{};
+    ParseNumber(text, value);
+    into = value;
+  });
 }
 
-// A value check's mistake as CLI11 tells it, "--pid: needs ...", in this program's words:
-// "--pid needs ...".
-std::string ValueMistake(const CLI::ValidationError& mistake) {
-  std::string text = mistake.what();
-  const std::size_t colon = text.find(": ");
-  if (colon != std::string::npos)
-    text.erase(colon, 1);
-  return text;
+// The value is a whole decimal number (CLI::Range alone would take "0x10" and " 7").
+template <typename T>
+CLI::Validator Decimal() {
+  return NumberCheck<T>("a decimal number");
 }
 
-const std::map<std::string, Command>& Commands() {
-  static const std::map<std::string, Command> commands{
-      {"list", Command::kList},   {"identify", Command::kIdentify}, {"run", Command::kRun},
-      {"stop", Command::kStop},   {"mute", Command::kMute},         {"unmute", Command::kUnmute},
-      {"watch", Command::kWatch}, {"bye", Command::kBye},           {"auto", Command::kAuto},
-      {"serve", Command::kServe}, {"help", Command::kHelp}};
-  return commands;
+// The options that only some commands take. Each command's subcommand has those of its groups;
+// the main command has all of them too, so that they may also stand before the command, and
+// one that stands with a command it does not belong to is told with the group's `elsewhere`.
+struct OptionGroup {
+  std::vector<Command> commands;
+  const char* elsewhere;
+  void (*add)(CLI::App& app, Gathered& gathered);
+};
+
+const std::vector<Command> kPeers{Command::kWatch, Command::kAuto, Command::kServe};
+
+void AddRunOptions(CLI::App& app, Gathered& gathered) {
+  AddFlag(app, gathered, "--restore", gathered.options.restore);
 }
 
-}  // namespace
+void AddStopOptions(CLI::App& app, Gathered& gathered) {
+  AddFlag(app, gathered, "--mute", gathered.options.mute);
+}
 
-std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
-                                           std::string& error) {
-  // CLI11 reads the words and checks the numbers and the list of checks, each told in this
-  // program's own words; what depends on the command is checked here.
-  CLI::App app;
-  app.set_help_flag();
-  app.allow_extras();
-  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  CtlOptions options;
-  bool help = false;
-  bool shell = false;
-  std::optional<std::string> logFolder, listen, station, webConfig;
-  std::array<std::optional<std::string>, kEventKindCount> actionTexts;
-  std::vector<std::string> words;
-  auto valued = [&app](const std::string& name, std::optional<std::string>& into) {
-    app.add_option_function<std::string>(name, [&into](const std::string& v) { into = v; });
-  };
-  // -h first: its flag is set before any value check can refuse, so help wins.
-  app.add_flag("-h,--help", help);
-  AddNumber<uint32_t>(app, "--handle", options.handle,
-                      NumberCheck<uint32_t>("a window handle (a positive number)",
-                                            [](uint32_t number) { return number > 0; }));
-  AddNumber<int32_t>(
-      app, "--pid", options.pid,
-      NumberCheck<int32_t>("a program ID from -32768 to 32767 other than 0",
-                           [](int32_t id) { return id != 0 && id >= -32768 && id <= 32767; }));
-  app.add_flag("--json", options.json);
-  app.add_flag("--restore", options.restore);
-  app.add_flag("--mute", options.mute);
-  AddNumber<uint32_t>(
-      app, "--levels-every", options.levelsEvery,
-      NumberCheck<uint32_t>("a count of 1 or more", [](uint32_t number) { return number > 0; }));
-  AddNumber<double>(app, "--duration", options.durationSeconds,
-                    NumberCheck<double>("a number of seconds above 0", [](double seconds) {
-                      return std::isfinite(seconds) && seconds > 0;
-                    }));
+void AddPeerPace(CLI::App& app, Gathered& gathered) {
+  AddNumber<uint32_t>(app, gathered, "--levels-every", gathered.options.levelsEvery)
+      ->check(Decimal<uint32_t>())
+      ->check(LastValue(CLI::Range(1u, std::numeric_limits<uint32_t>::max())));
+  AddNumber<double>(app, gathered, "--duration", gathered.options.durationSeconds)
+      ->check(NumberCheck<double>("a number of seconds above 0", [](double seconds) {
+        return std::isfinite(seconds) && seconds > 0;
+      }));
+}
+
+void AddStationOptions(CLI::App& app, Gathered& gathered) {
   for (EventKind kind : kEventKinds)
-    valued(ActionOption(kind), actionTexts[static_cast<std::size_t>(kind)]);
-  app.add_flag("--shell", shell);
-  valued("--log", logFolder);
-  valued("--listen", listen);
-  valued("--station", station);
-  valued("--web-config", webConfig);
-  // The checks' options, to tell whether any was given.
-  std::vector<const CLI::Option*> checkSettings;
-  checkSettings.push_back(
-      app.add_option_function<std::string>(
-             "--checks",
-             [&options](const std::string& list) { ParseCheckList(list, options.checks); })
-          ->check(ValueCheck("all, none, or some of channel,phase,clipping,loudness",
-                             [](const std::string& list) {
-                               CheckSettings unused;
-                               return ParseCheckList(list, unused);
-                             })));
-  checkSettings.push_back(AddNumber<std::size_t>(
-      app, "--clip-runs", options.checks.clipRuns,
-      NumberCheck<std::size_t>("a count of runs", [](std::size_t) { return true; })));
-  checkSettings.push_back(AddNumber<std::size_t>(
-      app, "--clip-length", options.checks.clipRunSamples,
-      NumberCheck<std::size_t>("a count of samples from 1 to 1000", From<std::size_t>(1, 1000))));
-  for (const CheckNumber& number : CheckNumbers())
-    checkSettings.push_back(
-        AddNumber<double>(app, number.option, options.checks.*number.field,
-                          NumberCheck<double>(number.what, From(number.low, number.high))));
-  app.add_option("command", words);
+    AddValued(app, gathered, ActionOption(kind), [&gathered, kind](const std::string& text) {
+      gathered.actionTexts[static_cast<std::size_t>(kind)] = text;
+    });
+  AddFlag(app, gathered, "--shell", gathered.shell);
+  CtlOptions& options = gathered.options;
+  AddValued(app, gathered, "--log", [&options](const std::string& folder) {
+    options.logFolder = folder;
+  })->check(ValueCheck("a folder", [](const std::string& folder) { return !folder.empty(); }));
+  AddValued(app, gathered, "--listen", [&options](const std::string& text) {
+    std::string unused;
+    options.listen = ParseListenAddress(text, unused);
+  })->check(ListenAddressCheck());
+  AddValued(app, gathered, "--checks", [&options](const std::string& list) {
+    ParseCheckList(list, options.checks);
+  })->check(CheckListCheck());
+  AddNumber<std::size_t>(app, gathered, "--clip-runs", options.checks.clipRuns)
+      ->check(NumberCheck<std::size_t>("a count of runs"));
+  AddNumber<std::size_t>(app, gathered, "--clip-length", options.checks.clipRunSamples)
+      ->check(Decimal<std::size_t>())
+      ->check(LastValue(CLI::Range(std::size_t{1}, std::size_t{1000})));
+  for (const CheckNumber& number : kCheckNumbers)
+    AddNumber<double>(app, gathered, number.option, options.checks.*number.field)
+        ->check(NumberFrom(number.low, number.high, number.what));
+}
 
-  std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them so
-  try {
-    app.parse(reversed);
-  } catch (const CLI::ArgumentMismatch& mismatch) {
-    const std::string what = mismatch.what();  // "--pid: 1 required TEXT missing"
-    error = what.substr(0, what.find(':')) + " needs a value";
-    return std::nullopt;
-  } catch (const CLI::ValidationError& mistake) {
-    if (help) {
-      options.command = Command::kHelp;
-      return options;
-    }
-    error = ValueMistake(mistake);
-    return std::nullopt;
-  } catch (const CLI::ParseError& mistake) {
-    error = mistake.what();
-    return std::nullopt;
-  }
-  if (help) {
-    options.command = Command::kHelp;
-    return options;
-  }
-  if (!app.remaining().empty()) {
-    error = "unknown option " + app.remaining().front();
-    return std::nullopt;
-  }
-  if (words.empty()) {
-    error = "no command given";
-    return std::nullopt;
-  }
-  const auto found = Commands().find(words.front());
-  if (found == Commands().end()) {
-    error = "unknown command \"" + words.front() + "\"";
-    return std::nullopt;
-  }
-  options.command = found->second;
-  if (words.size() > 1) {
-    error = "unexpected argument \"" + words[1] + "\"";
-    return std::nullopt;
-  }
+void AddStationName(CLI::App& app, Gathered& gathered) {
+  AddValued(app, gathered, "--station", [&gathered](const std::string& name) {
+    gathered.options.station = name;
+  })->check(StationNameCheck());
+}
 
-  if (logFolder) {
-    if (logFolder->empty()) {
-      error = "--log needs a folder";
-      return std::nullopt;
-    }
-    options.logFolder = *logFolder;
-  }
-  if (listen) {
-    options.listen = ParseListenAddress(*listen, error);
-    if (!options.listen)
-      return std::nullopt;
-  }
-  if (station) {
-    const std::string problem = StationNameProblem(*station);
-    if (!problem.empty()) {
-      error = "--station: " + problem;
-      return std::nullopt;
-    }
-    options.station = *station;
-  }
-  if (webConfig) {
-    if (webConfig->empty()) {
-      error = "--web-config needs a file";
-      return std::nullopt;
-    }
-    options.webConfig = *webConfig;
-  }
-  const bool checkOptions =
-      std::any_of(checkSettings.begin(), checkSettings.end(),
-                  [](const CLI::Option* option) { return option->count() > 0; });
-  if (options.handle && options.pid) {
-    error = "give --handle or --pid, not both";
-    return std::nullopt;
-  }
-#ifdef _WIN32
-  // The Windows build has no metrics server, and no sh: a command that wants the shell of
-  // Windows names it (cmd /c ...).
-  if (options.command == Command::kServe || options.listen || options.webConfig) {
-    error = "serve, --listen and --web-config are not available on Windows";
-    return std::nullopt;
-  }
-  if (shell) {
-    error = "--shell is not available on Windows; give the command as cmd /c ... instead";
-    return std::nullopt;
-  }
-  // The Windows build receives no audio blocks to check.
-  bool checkActions = false;
+void AddWebConfig(CLI::App& app, Gathered& gathered) {
+  AddValued(app, gathered, "--web-config", [&gathered](const std::string& file) {
+    gathered.options.webConfig = file;
+  })->check(ValueCheck("a file", [](const std::string& file) { return !file.empty(); }));
+}
+
+const std::array<OptionGroup, 6>& OptionGroups() {
+  static const std::array<OptionGroup, 6> groups{{
+      {{Command::kRun}, "--restore belongs to the command run", AddRunOptions},
+      {{Command::kStop}, "--mute belongs to the command stop", AddStopOptions},
+      {kPeers, "--levels-every and --duration belong to the commands watch, auto and serve",
+       AddPeerPace},
+      {kPeers,
+       "--on-..., --shell, --log, --listen and the checks belong to the commands watch, auto "
+       "and serve",
+       AddStationOptions},
+      {kPeers, "--station names the station in the metrics: it needs serve or --listen",
+       AddStationName},
+      {kPeers, "--web-config secures the metrics server: it needs serve or --listen", AddWebConfig},
+  }};
+  return groups;
+}
+
+// The options every command takes; they may stand before or after the command (the
+// subcommands fall through to them).
+CLI::Option* AddGlobalOptions(CLI::App& app, Gathered& gathered) {
+  CLI::Option* help = app.add_flag("-h,--help");
+  CtlOptions& options = gathered.options;
+  CLI::Option* handle =
+      AddNumber<uint32_t>(app, gathered, "--handle", options.handle)
+          ->check(Decimal<uint32_t>())
+          ->check(LastValue(CLI::Range(1u, std::numeric_limits<uint32_t>::max())));
+  AddNumber<int32_t>(app, gathered, "--pid", options.pid)
+      ->check(
+          NumberCheck<int32_t>("a program ID from -32768 to 32767 other than 0",
+                               [](int32_t id) { return id != 0 && id >= -32768 && id <= 32767; }))
+      ->excludes(handle);
+  AddFlag(app, gathered, "--json", options.json);
+  return help;
+}
+
+// A feature some systems lack: the capability that says whether this one has it, and the
+// command or options that use it.
+struct Feature {
+  bool SystemCapabilities::*available;
+  std::string what;
+  std::vector<std::string> uses;
+};
+
+std::vector<Feature> Features() {
+  std::vector<std::string> checkOptions{"--checks", "--clip-runs", "--clip-length"};
+  for (const CheckNumber& number : kCheckNumbers)
+    checkOptions.push_back(number.option);
   for (EventKind kind : kEventKinds)
-    checkActions =
-        checkActions || (IsCheckEvent(kind) && actionTexts[static_cast<std::size_t>(kind)]);
-  if (checkOptions || checkActions) {
-    error = "the checks of the audio (--checks and their settings) are not available on Windows";
-    return std::nullopt;
+    if (IsCheckEvent(kind))
+      checkOptions.push_back(ActionOption(kind));
+  return {{&SystemCapabilities::metricsServer,
+           "serve, --listen and --web-config are",
+           {"serve", "--listen", "--web-config"}},
+          {&SystemCapabilities::shell, "--shell is", {"--shell"}},
+          {&SystemCapabilities::audioChecks,
+           "the checks of the audio (--checks and their settings) are", checkOptions}};
+}
+
+// Why the command or an option is not available on this system, or empty.
+std::string Unavailable(const std::string& command, const std::set<std::string>& given,
+                        const SystemCapabilities& system) {
+  for (const Feature& feature : Features()) {
+    if (system.*feature.available)
+      continue;
+    const bool used = std::any_of(feature.uses.begin(), feature.uses.end(), [&](const auto& use) {
+      return use == command || given.count(use) > 0;
+    });
+    if (used)
+      return feature.what + " not available on " + system.name +
+             (feature.available == &SystemCapabilities::shell ? system.shellInstead : "");
   }
-  options.checks.channel = options.checks.phase = options.checks.clipping =
-      options.checks.loudness = false;
-#endif
-  if (options.restore && options.command != Command::kRun) {
-    error = "--restore belongs to the command run";
-    return std::nullopt;
-  }
-  if (options.mute && options.command != Command::kStop) {
-    error = "--mute belongs to the command stop";
-    return std::nullopt;
-  }
-  const bool peer = options.command == Command::kWatch || options.command == Command::kAuto ||
-                    options.command == Command::kServe;
-  const bool anyAction = std::any_of(actionTexts.begin(), actionTexts.end(),
+  return {};
+}
+
+// The rules that join several options, once the command is known; empty when all hold.
+std::string JoinedOptionsProblem(Gathered& gathered, const SystemCapabilities& system) {
+  CtlOptions& options = gathered.options;
+  const bool server = options.listen || options.command == Command::kServe;
+  if (options.station && !server)
+    return "--station names the station in the metrics: it needs serve or --listen";
+  if (options.webConfig && !server)
+    return "--web-config secures the metrics server: it needs serve or --listen";
+  const bool anyAction = std::any_of(gathered.actionTexts.begin(), gathered.actionTexts.end(),
                                      [](const auto& text) { return text.has_value(); });
-  if (!peer && (anyAction || shell || options.logFolder || options.listen || checkOptions)) {
-    error =
-        "--on-..., --shell, --log, --listen and the checks belong to the commands watch, "
-        "auto and serve";
-    return std::nullopt;
-  }
-  if (options.station && !options.listen && options.command != Command::kServe) {
-    error = "--station names the station in the metrics: it needs serve or --listen";
-    return std::nullopt;
-  }
-  if (options.webConfig && !options.listen && options.command != Command::kServe) {
-    error = "--web-config secures the metrics server: it needs serve or --listen";
-    return std::nullopt;
-  }
-  if (shell && !anyAction) {
-    error =
-        "--shell needs a command: --on-silence, --on-sound, --on-offline, --on-online or "
-        "the --on-... of a check";
-    return std::nullopt;
-  }
+  if (gathered.shell && !anyAction)
+    return "--shell needs a command: --on-silence, --on-sound, --on-offline, --on-online or "
+           "the --on-... of a check";
   for (EventKind kind : kEventKinds) {
-    const auto& text = actionTexts[static_cast<std::size_t>(kind)];
+    const auto& text = gathered.actionTexts[static_cast<std::size_t>(kind)];
     if (!text)
       continue;
     auto& argv = options.actions[static_cast<std::size_t>(kind)];
-    if (shell) {
+    if (gathered.shell) {
       argv = {"sh", "-c", *text, "calvora-ctl"};
       continue;
     }
     std::string why;
-#ifdef _WIN32
-    const auto split = SplitWindowsCommandWords(*text, why);
-#else
-    const auto split = SplitCommandWords(*text, why);
-#endif
-    if (!split) {
-      error = ActionOption(kind) + ": " + why;
-      return std::nullopt;
-    }
+    const auto split = system.splitCommand(*text, why);
+    if (!split)
+      return ActionOption(kind) + ": " + why;
     argv = *split;
   }
+  return {};
+}
+
+}  // namespace
+
+std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args, std::string& error,
+                                           const SystemCapabilities& system) {
+  CLI::App app;
+  app.set_help_flag();  // --help is this program's own text (UsageText), at any place
+  app.allow_extras();   // told below in this program's words
+  app.fallthrough();
+  app.require_subcommand(0, 1);
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  Gathered gathered;
+  const CLI::Option* help = AddGlobalOptions(app, gathered);
+  std::map<std::string, const OptionGroup*> groupOf;  // the options of some commands only
+  for (const OptionGroup& group : OptionGroups()) {
+    const std::size_t before = app.get_options().size();
+    group.add(app, gathered);
+    for (std::size_t i = before; i < app.get_options().size(); ++i)
+      groupOf.emplace(app.get_options()[i]->get_name(), &group);
+  }
+  for (const auto& [name, command] : kCommands) {
+    CLI::App* sub = app.add_subcommand(name);
+    for (const OptionGroup& group : OptionGroups())
+      if (std::find(group.commands.begin(), group.commands.end(), command) != group.commands.end())
+        group.add(*sub, gathered);
+  }
+
+  try {
+    std::vector<const char*> argv{"calvora-ctl"};
+    for (const std::string& arg : args)
+      argv.push_back(arg.c_str());
+    app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::ParseError& mistake) {
+    if (help->count() > 0) {  // help wins over a mistake in the other words
+      gathered.options.command = Command::kHelp;
+      return gathered.options;
+    }
+    error = mistake.what();
+    return std::nullopt;
+  }
+  CtlOptions& options = gathered.options;
+  if (help->count() > 0) {
+    options.command = Command::kHelp;
+    return options;
+  }
+  const std::vector<CLI::App*> chosen = app.get_subcommands();
+  const std::vector<std::string> left = app.remaining(true);
+  const auto leftOption = std::find_if(left.begin(), left.end(), [](const std::string& word) {
+    return word.size() > 1 && word[0] == '-';
+  });
+  if (leftOption != left.end()) {
+    error = "unknown option " + *leftOption;
+    return std::nullopt;
+  }
+  if (chosen.empty()) {
+    error = left.empty() ? "no command given" : "unknown command \"" + left.front() + "\"";
+    return std::nullopt;
+  }
+  const std::string command = chosen.front()->get_name();
+  if (!left.empty()) {
+    error = "unexpected argument \"" + left.front() + "\"";
+    return std::nullopt;
+  }
+  options.command = std::find_if(kCommands.begin(), kCommands.end(), [&](const auto& entry) {
+                      return command == entry.first;
+                    })->second;
+
+  error = Unavailable(command, gathered.given, system);
+  if (!error.empty())
+    return std::nullopt;
+  if (!system.audioChecks)
+    options.checks.channel = options.checks.phase = options.checks.clipping =
+        options.checks.loudness = false;
+  for (const std::string& name : gathered.given) {
+    const auto group = groupOf.find(name);
+    if (group == groupOf.end())
+      continue;
+    const auto& owners = group->second->commands;
+    if (std::find(owners.begin(), owners.end(), options.command) == owners.end()) {
+      error = group->second->elsewhere;
+      return std::nullopt;
+    }
+  }
+  error = JoinedOptionsProblem(gathered, system);
+  if (!error.empty())
+    return std::nullopt;
   if (options.command == Command::kServe && !options.listen) {
     std::string unused;
     options.listen = ParseListenAddress(kDefaultListen, unused);

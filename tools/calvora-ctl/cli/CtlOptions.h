@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ListenAddress.h"
+#include "SystemCapabilities.h"
 #include "events/StationEvents.h"
 #include "monitor/CheckSettings.h"
 
@@ -58,8 +59,9 @@ inline std::string ActionOption(EventKind kind) {
   return std::string("--on-") + EventName(kind);
 }
 
-// Parses argv; on a mistake returns nothing and sets error.
-std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args,
-                                           std::string& error);
+// Parses the words after the program's name as the command line of `system`; on a mistake
+// returns nothing and sets error.
+std::optional<CtlOptions> ParseCommandLine(const std::vector<std::string>& args, std::string& error,
+                                           const SystemCapabilities& system = ThisSystem());
 
 }  // namespace calvora::ctl

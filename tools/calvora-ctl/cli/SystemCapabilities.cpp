@@ -1,0 +1,29 @@
+#include "SystemCapabilities.h"
+
+#ifdef _WIN32
+#include "actions/WindowsCommandWords.h"
+#else
+#include "actions/CommandWords.h"
+#endif
+
+namespace calvora::ctl {
+
+const SystemCapabilities& ThisSystem() {
+#ifdef _WIN32
+  // Commands over window messages; no metrics server, no audio blocks to check, and no sh: a
+  // command that wants the shell of Windows names it.
+  static constexpr SystemCapabilities kWindows{"Windows",
+                                               false,
+                                               false,
+                                               false,
+                                               "; give the command as cmd /c ... instead",
+                                               SplitWindowsCommandWords};
+  return kWindows;
+#else
+  // The session bus, the received audio and its checks, the metrics server and sh.
+  static constexpr SystemCapabilities kLinux{"Linux", true, true, true, "", SplitCommandWords};
+  return kLinux;
+#endif
+}
+
+}  // namespace calvora::ctl
