@@ -33,6 +33,8 @@ packages=(
   # The benchmarks' baseline: capture with silence detection, as a user would run it instead.
   ffmpeg
   libebur128-dev curl
+  # serve's listening stream and the clips of events: Ogg Opus through libopusenc.
+  libopus-dev libopusenc-dev libogg-dev
   # calvora-ctl serve's HTTP server with TLS and passwords, and the certificates its tests make;
   # its web configuration is read as YAML.
   libmicrohttpd-dev libgnutls28-dev libcrypt-dev gnutls-bin libyaml-cpp-dev

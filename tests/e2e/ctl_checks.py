@@ -6,7 +6,9 @@ other. The wide stereo (correlation 0) must raise no phase event.
 Each event must reach `watch` at its second of the programme (within a slice of 100 ms, the
 window the check reads, and the way through the card, the utility and the bus); `serve` logs
 the same events, runs the command of one with the event in its environment, and its true peak
-of the file agrees with libebur128's reading of the same file.
+of the file agrees with libebur128's reading of the same file. Its /listen, decoded by ffmpeg,
+holds the programme at its level; each event's clip (--clips) is named by the log and the
+command, and the clipping's clip has the clipped tone start within 100 ms of its 10 s mark.
 
 Usage: ctl_checks.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF
 """
@@ -17,10 +19,12 @@ import math
 import os
 import subprocess
 import sys
+import threading
 import time
 import urllib.request
 
-from harness import Binaries, Session, interactive_settings, true_peaks, write_wav
+from harness import (Binaries, Session, decode_ogg, interactive_settings, rms_db, true_peaks,
+                     write_wav)
 
 RATE = 48000
 # Shorter times than a station's, so that the programme lasts half a minute.
@@ -76,7 +80,9 @@ def main(program, ctl, card_ctl, card_conf):
         app = s.start(interactive_settings(7, silence_time=60, restore_time=0.5, wait=3))
         runs, log = os.path.join(s.work, "runs"), os.path.join(s.work, "log")
         os.makedirs(runs)
+        clips = os.path.join(s.work, "clips")
         serve, port = s.serve("--station", "checks", "--log", log, "--json", *OPTIONS,
+                              "--clips", clips,
                               "--shell", "--on-channel-lost",
                               f'env | grep ^CALVORA_ > {runs}/$CALVORA_CHANNEL.$$')
         watch = s.watch(*OPTIONS)
@@ -85,7 +91,14 @@ def main(program, ctl, card_ctl, card_conf):
         time.sleep(1)
         start = time.monotonic()
         s.card("programme", "file", wav)
-        time.sleep(SECONDS)
+        # A listener from the programme's 16th second: the right channel's tone at -23 dBFS.
+        listened = {}
+        time.sleep(16)
+        listener = threading.Thread(target=lambda: listened.update(
+            samples=decode_ogg(f"http://127.0.0.1:{port}/listen", seconds=3)))
+        listener.start()
+        time.sleep(SECONDS - 16)
+        listener.join(timeout=10)
 
         heard = [(e["event"], e.get("channel"), e["at"] - start, e["value"])
                  for e in watch.since(start, "EVENT")]
@@ -113,6 +126,28 @@ def main(program, ctl, card_ctl, card_conf):
             s.fail(f"metrics: {m}")
         print(f"ok: true peak {reference} dBTP as libebur128 reads the file; metrics agree")
 
+        # /listen at the programme's level: the right channel from 17 s to 19 s of the programme.
+        expected = rms_db(samples, 1, 17, 19)
+        level = rms_db(listened["samples"], 1, 1, 3)
+        print(f"ok: ffmpeg reads /listen at {level:.2f} dBFS RMS, the programme {expected:.2f}")
+        if abs(level - expected) > 1:
+            s.fail(f"/listen at {level:.2f} dBFS RMS, the programme at {expected:.2f}")
+        # The clipping's clip: its 10 s mark is the event's moment, which the check decides at
+        # the end of its 100 ms slice (and its 10 ms block): the clipped tone starts that much
+        # before the mark, never after it. The programme's level before it.
+        clipped = glob.glob(os.path.join(clips, "*", "*-clipping.opus"))
+        if len(clipped) != 1:
+            s.fail(f"clips: {glob.glob(os.path.join(clips, '*', '*'))}")
+        clip = decode_ogg(clipped[0])
+        onset = next(i for i in range(0, len(clip), 2) if abs(clip[i]) > 0.9 * 32768) / 2 / RATE
+        level, expected = rms_db(clip, 0, 1, 3), rms_db(samples, 0, 5, 7)
+        print(f"ok: the clipping's clip: the clipped tone at {onset:.3f} s, "
+              f"the left channel before it at {level:.2f} dBFS (the programme {expected:.2f})")
+        if not -0.12 <= onset - 10 <= 0.02 or abs(level - expected) > 1:
+            s.fail(f"the clipping's clip: onset {onset:.3f} s, level {level:.2f} dBFS")
+        if m["calvora_clips_written_total"] < 4:
+            s.fail(f"clips written: {m['calvora_clips_written_total']}")
+
         # The live exposition as Prometheus's own checker reads it (names, types, help).
         text = urllib.request.urlopen(f"http://127.0.0.1:{port}/metrics", timeout=5).read()
         lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True)
@@ -122,8 +157,12 @@ def main(program, ctl, card_ctl, card_conf):
 
         serve.terminate()
         serve.wait(timeout=10)
-        logged = [json.loads(line)["event"]
-                  for path in glob.glob(os.path.join(log, "*.log")) for line in open(path)]
+        lines = [json.loads(line) for path in glob.glob(os.path.join(log, "*.log"))
+                 for line in open(path)]
+        logged = [line["event"] for line in lines]
+        clipping = next(line for line in lines if line["event"] == "clipping")
+        if os.path.realpath(clipping.get("clip", "")) != os.path.realpath(clipped[0]):
+            s.fail(f"the log names the clip {clipping.get('clip')}, written {clipped[0]}")
         logged.remove("online")  # the sound card's, as the utility told it
         if sorted(logged) != sorted(e for e, _, _, _ in DUE):
             s.fail(f"the log: {logged}")
@@ -131,7 +170,8 @@ def main(program, ctl, card_ctl, card_conf):
             line.strip().split("=", 1) for line in open(p)) for p in glob.glob(runs + "/*")}
         if sorted(commands) != ["left", "right"] or \
                 commands["right"]["CALVORA_EVENT"] != "channel-lost" or \
-                float(commands["right"]["CALVORA_VALUE"]) > -80:
+                float(commands["right"]["CALVORA_VALUE"]) > -80 or \
+                not commands["right"]["CALVORA_CLIP"].endswith("-channel-lost.opus"):
             s.fail(f"the commands: {commands}")
         print("ok: the log and the channel-lost commands:", logged)
         s.close(app)

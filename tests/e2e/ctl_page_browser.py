@@ -4,12 +4,16 @@ calvora-ctl serve, and headless Chromium at a phone's width, driven over its Dev
 The page must show the sound card "Online" and the air "Sound" at once, from the state it
 carries, even while its event stream cannot connect; when the programme falls silent,
 "Silence" within one second of the utility's verdict (as a watch peer receives it), and the
-correlation's marker goes while the correlation is unknown. A screenshot of the page in
-silence is saved for the README.
+correlation's marker goes while the correlation is unknown. The page's play button plays
+/listen (the audio element's time advances, and a Web Audio analyser reads the tone's level),
+as ffmpeg reads it too; after the verdict the clip of the silence appears under --clips, its
+first half the programme and its second half silence, and the page's event list plays it. A
+screenshot of the page in silence is saved for the README.
 
 Usage: ctl_page_browser.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF SCREENSHOT
 """
 import base64
+import glob
 import json
 import os
 import shutil
@@ -18,12 +22,31 @@ import sys
 import threading
 import time
 
-from harness import Binaries, Session, interactive_settings
+from harness import Binaries, Session, decode_ogg, interactive_settings, rms_db
 
 CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                   "--no-first-run", "--disable-background-networking",
                   "--disable-component-update", "--disable-sync", "--hide-scrollbars",
-                  "--remote-debugging-pipe"]
+                  "--remote-debugging-pipe", "--autoplay-policy=no-user-gesture-required"]
+TONE_RMS_DB = -20 - 3.01  # the card's tone: 1 kHz at -20 dBFS peak
+# The page's listening player through a Web Audio analyser: its peak level in dBFS over 100 ms.
+ANALYSE = """new Promise(function (done) {
+  var player = document.getElementById('programme');
+  var context = window.listenContext || (window.listenContext = new AudioContext());
+  if (!window.listenAnalyser) {
+    window.listenAnalyser = context.createAnalyser();
+    context.createMediaElementSource(player).connect(window.listenAnalyser);
+    window.listenAnalyser.connect(context.destination);
+  }
+  context.resume().then(function () {
+    setTimeout(function () {
+      var data = new Float32Array(window.listenAnalyser.fftSize), power = 0;
+      window.listenAnalyser.getFloatTimeDomainData(data);
+      data.forEach(function (x) { power += x * x; });
+      done(10 * Math.log10(power / data.length + 1e-20));
+    }, 300);
+  });
+})"""
 PHONE = {"width": 390, "height": 844, "deviceScaleFactor": 2, "mobile": True}
 
 
@@ -101,7 +124,7 @@ class Browser:
 
     def evaluate(self, expression):
         return self.call("Runtime.evaluate", expression=expression,
-                         returnByValue=True)["result"].get("value")
+                         returnByValue=True, awaitPromise=True)["result"].get("value")
 
     def wait_for(self, expression, expected, timeout):
         deadline = time.monotonic() + timeout
@@ -130,7 +153,8 @@ def main(program, ctl, card_ctl, card_conf, screenshot):
     with Session(Binaries(program, ctl, card_ctl, card_conf), prefix="calvora-e2e-page-") as s:
         s.card("programme", "tone", "-20")
         app = s.start(interactive_settings(7, silence_time=1, restore_time=0.5, wait=3))
-        serve, port = s.serve()
+        clips = os.path.join(s.work, "clips")
+        serve, port = s.serve("--clips", clips)
         watch = s.watch()
         s.command("run")
         watch.wait_for(time.monotonic() - 5, "AUDIO")
@@ -158,6 +182,20 @@ def main(program, ctl, card_ctl, card_conf, screenshot):
                 s.fail(f"the page is {width} px wide on a {PHONE['width']} px phone")
             print("ok: the page shows Online and Sound")
 
+            # Listening in: ffmpeg, and the page's own player.
+            heard = decode_ogg(f"http://127.0.0.1:{port}/listen", seconds=2)
+            level = rms_db(heard, 0, 1.0, 2.0)
+            print(f"ok: ffmpeg reads /listen at {level:.2f} dBFS RMS (the tone {TONE_RMS_DB:.2f})")
+            if abs(level - TONE_RMS_DB) > 1:
+                s.fail(f"/listen reads {level:.2f} dBFS, the programme {TONE_RMS_DB:.2f}")
+            browser.evaluate("document.getElementById('listen').click()")
+            browser.wait_for("document.getElementById('programme').currentTime > 1.5", True, 15)
+            level = browser.evaluate(ANALYSE)
+            print(f"ok: the page plays /listen; its analyser reads {level:.2f} dBFS RMS")
+            if abs(level - TONE_RMS_DB) > 1:
+                s.fail(f"the page's analyser reads {level:.2f} dBFS")
+            browser.evaluate("document.getElementById('listen').click()")  # stops
+
             start = time.monotonic()
             s.card("programme", "silence")
             verdict = watch.wait_for(start, "NTF_SILENCE", timeout=10)[0]["at"]
@@ -170,6 +208,27 @@ def main(program, ctl, card_ctl, card_conf, screenshot):
             if "silence" not in events:
                 s.fail(f"the last events do not show the silence: {events!r}")
             browser.wait_for(mark, "hidden", 2)
+
+            # The clip of the silence: written 10 s after the verdict, half programme and half
+            # silence, linked from the event and played by the page.
+            found = []
+            s_wait = time.monotonic() + 20
+            while not found and time.monotonic() < s_wait:
+                found = glob.glob(os.path.join(clips, "*", "*-silence.opus"))
+                time.sleep(0.2)
+            if not found:
+                s.fail(f"no clip of the silence under {clips}: {os.listdir(clips)}")
+            clip = decode_ogg(found[0])
+            length = len(clip) / 2 / 48000
+            before, after = rms_db(clip, 0, 4.0, 7.5), rms_db(clip, 0, 10.5, 19.5)
+            print(f"ok: {os.path.relpath(found[0], clips)}: {length:.2f} s, the first half at "
+                  f"{before:.2f} dBFS, the second at {after:.1f}")
+            if abs(length - 20) > 0.1 or abs(before - TONE_RMS_DB) > 1 or after > -60:
+                s.fail(f"the clip: {length:.2f} s, {before:.2f} then {after:.2f} dBFS")
+            browser.wait_for("document.querySelector('#events a.clip') !== null", True, 5)
+            browser.evaluate("document.querySelector('#events a.clip').click()")
+            browser.wait_for("document.getElementById('clip').currentTime > 1", True, 15)
+            print("ok: the page plays the clip from its event")
 
             time.sleep(0.5)  # the meters settle at the silence
             image = base64.b64decode(browser.call("Page.captureScreenshot", format="png",

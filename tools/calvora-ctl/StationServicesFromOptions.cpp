@@ -1,6 +1,9 @@
 #include "StationServicesFromOptions.h"
 
+#include <cstring>
+
 #include "HostName.h"
+#include "cli/SystemCapabilities.h"
 
 namespace calvora::ctl {
 
@@ -21,6 +24,16 @@ std::unique_ptr<StationServices> StationServicesFromOptions::Make(const CtlOptio
   services->monitor_ = std::make_unique<StationMonitor>(options.station.value_or(HostName()));
   services->server_ =
       std::make_unique<StationWebServer>(*services->monitor_, HttpLimits{}, security);
+  // The programme as Ogg Opus where this build has it; elsewhere /listen is not served.
+  if (ThisSystem().oggOpus) {
+    services->listen_ = std::make_unique<ListenFeed>(options.listenBitrate);
+    if (options.clipsFolder) {
+      const ClipBounds bounds{options.clipsMaxMb * 1024 * 1024, options.clipsDays};
+      services->clips_ = std::make_unique<ClipKeeper>(ClipFolder(*options.clipsFolder, bounds),
+                                                      options.listenBitrate, report);
+    }
+    services->server_->ServeAudio(*services->listen_, services->clips_.get());
+  }
   const int port = services->server_->Start(*options.listen);
   if (port < 0) {
     Fail("cannot listen on " + options.listen->host + ":" + std::to_string(options.listen->port) +
@@ -32,8 +45,20 @@ std::unique_ptr<StationServices> StationServicesFromOptions::Make(const CtlOptio
   const bool v6 = host.find(':') != std::string::npos;
   const std::string scheme = security.certPem.empty() ? "http://" : "https://";
   const std::string base = scheme + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-  report("serving " + base + "/metrics and /status, the live page at " + base + "/");
+  report("serving " + base + "/metrics and /status, the live page at " + base + "/" +
+         (services->listen_ ? ", the programme at " + base + "/listen" : ""));
+  if (options.clipsFolder)
+    report("keeping the sound of each event under " + *options.clipsFolder);
   return services;
+}
+
+StationServicesFromOptions::~StationServicesFromOptions() {
+  server_.reset();  // no request reaches the feed or the clips any more
+}
+
+void StationServicesFromOptions::Prepare(StationEvent& event) {
+  if (clips_)
+    event.clip = (clips_->Folder().Root() / clips_->OnEvent(event)).string();
 }
 
 void StationServicesFromOptions::OnEvent(const StationEvent& event) {
@@ -53,6 +78,15 @@ std::vector<StationEvent> StationServicesFromOptions::OnAudio(const link::AudioB
   if (monitor_) {
     monitor_->OnAudio(header.SampleRate, header.LeftLevel, header.RightLevel);
     monitor_->OnReadings(analyser_->Readings());
+  }
+  const bool listened = listen_ && listen_->Listeners() > 0;
+  if (header.BitsPerSample == 16 && header.Channels > 0 && (clips_ || listened)) {
+    samples_.resize(samples.size() / 2);
+    std::memcpy(samples_.data(), samples.data(), samples_.size() * 2);
+    if (clips_)
+      clips_->OnAudio(header.SampleRate, header.Channels, samples_);
+    if (listened)
+      listen_->OnAudio(header.SampleRate, header.Channels, samples_);
   }
   return events;
 }

@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "actions/EventCommands.h"
+#include "audio/ClipKeeper.h"
+#include "audio/ListenFeed.h"
 #include "monitor/AudioAnalyser.h"
 #include "monitor/StationMonitor.h"
 #include "peer/Controller.h"
@@ -22,6 +24,8 @@ class StationServicesFromOptions : public StationServices {
                                                platform::WindowHandle utility,
                                                ControllerHost::Report report, int& exitCode);
 
+  ~StationServicesFromOptions() override;
+  void Prepare(StationEvent& event) override;
   void OnEvent(const StationEvent& event) override;
   std::vector<StationEvent> OnAudio(const link::AudioBlockHeader& header,
                                     std::span<const uint8_t> samples) override;
@@ -32,7 +36,10 @@ class StationServicesFromOptions : public StationServices {
   CheckSettings checks_;
   std::unique_ptr<AudioAnalyser> analyser_;  // with the checks or the metrics
   std::unique_ptr<StationMonitor> monitor_;
-  std::unique_ptr<StationWebServer> server_;  // after the monitor: stops serving it first
+  std::unique_ptr<ListenFeed> listen_;        // with the server
+  std::unique_ptr<ClipKeeper> clips_;         // --clips
+  std::unique_ptr<StationWebServer> server_;  // after what it serves: stops serving them first
+  std::vector<int16_t> samples_;              // the block's samples, aligned
   std::unique_ptr<EventCommands> commands_;   // ends first, waiting a little for the commands
 };
 

@@ -110,9 +110,9 @@ void Win32SettingsForm::CreateControls() {
     return std::make_unique<Win32SpinEdit>(window_, nextId(2), In(top, spin.box), spin.minimum,
                                            spin.maximum, spin.decimals, spin.value);
   };
-  const auto slider = [&](const SliderBox& slider, int top) {
-    return std::make_unique<Win32Slider>(window_, nextId(), In(top, slider.box), slider.minimum,
-                                         slider.maximum, slider.step, slider.position);
+  const auto slider = [&](const SliderBox& box, int top) {
+    return std::make_unique<Win32Slider>(window_, nextId(), In(top, box.box), box.minimum,
+                                         box.maximum, box.step, box.position);
   };
   const auto dropDownList = [&](const Box& box, int top) {
     return std::make_unique<Win32DropDownList>(

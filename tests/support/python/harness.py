@@ -10,6 +10,7 @@ source tree: ctest hands the end-to-end scripts this folder on PYTHONPATH with
 PYTHONDONTWRITEBYTECODE=1, and the reliability runs and the benchmarks, also run by hand, put it
 on sys.path themselves after setting sys.dont_write_bytecode.
 """
+import array
 import contextlib
 import ctypes
 import json
@@ -432,6 +433,29 @@ def true_peaks(samples):
             lib.ebur128_true_peak(state, channel, ctypes.byref(value))
             peaks.append(20 * math.log10(value.value))
     return peaks
+
+
+def decode_ogg(source, seconds=None, timeout=30):
+    """Ogg Opus (a file or serve's /listen) decoded by ffmpeg: 16-bit stereo frames at 48 kHz
+    as one array of interleaved samples, `seconds` of them when given."""
+    limit = ["-t", str(seconds)] if seconds else []
+    out = subprocess.run(["ffmpeg", "-v", "error", "-i", source, *limit, "-f", "s16le", "-ac",
+                          "2", "-ar", "48000", "-"], capture_output=True, timeout=timeout)
+    if out.returncode != 0:
+        fail(f"ffmpeg cannot decode {source}: {out.stderr.decode(errors='replace')}")
+    samples = array.array("h")
+    samples.frombytes(out.stdout[:len(out.stdout) // 4 * 4])
+    return samples
+
+
+def rms_db(samples, channel, start, end, rate=48000):
+    """The RMS level in dBFS of one channel (0 left, 1 right) of interleaved stereo samples from
+    `start` to `end` seconds."""
+    part = samples[int(start * rate) * 2 + channel:int(end * rate) * 2:2]
+    if not part:
+        return -200.0
+    power = sum(x * x for x in part) / len(part)
+    return 10 * math.log10(power / 32768 ** 2) if power > 0 else -200.0
 
 
 def cpu_ms(pid):

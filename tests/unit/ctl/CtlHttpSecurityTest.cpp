@@ -102,8 +102,23 @@ TEST(HttpSecurity, BasicAuthenticationOverTlsAndNoPlainHttp) {
   HttpServer server({}, security);
   server.Get("/a", [] { return HttpResponse{200, "text/plain", "alpha"}; });
   server.Stream("/events", [] { return std::string("retry: 2000\n\n"); });
+  // The listening stream and the clips stand behind the same TLS and password.
+  server.Feed("/listen", "audio/ogg", [&server](std::shared_ptr<HttpEventStream> stream) {
+    server.Deliver(stream, "OggS fed");
+  });
+  server.GetUnder("/clips/", [](const std::string&) {
+    return HttpResponse{200, "audio/ogg", "OggS clip"};
+  });
   const int port = server.Start({"127.0.0.1", 0});
   ASSERT_GT(port, 0) << server.Error();
+  for (const char* path : {"/listen", "/clips/2026-12-07/14-03-07.250-silence.opus"}) {
+    const std::string refused = Curl(certificates, port, "-N", path);
+    EXPECT_EQ(Status(refused), "401") << path << ": " << refused;
+    EXPECT_EQ(refused.find("OggS"), std::string::npos) << path;
+    const std::string let = Curl(certificates, port, "-N -u prometheus:s3cret:too", path);
+    EXPECT_NE(let.find("audio/ogg\r\n"), std::string::npos) << path << ": " << let;
+    EXPECT_NE(let.find("\r\n\r\nOggS"), std::string::npos) << path << ": " << let;
+  }
 
   for (const std::string credentials : {"", "-u prometheus:wrong", "-u someone:s3cret:too"}) {
     const std::string refused = Curl(certificates, port, credentials);

@@ -1,6 +1,7 @@
 // The server of calvora-ctl serve: many event streams and idle connections never take a
 // scrape's place, idle connections are closed, a client that stops reading is dropped, and
-// requests are answered as HTTP/1.1 says.
+// requests are answered as HTTP/1.1 says; listeners get the programme in pace, and clips are
+// served by their names alone.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -9,11 +10,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "audio/ClipKeeper.h"
+#include "audio/ListenFeed.h"
 #include "monitor/StationMonitor.h"
 #include "server/HttpServer.h"
 #include "server/StationWebServer.h"
@@ -261,6 +267,142 @@ TEST(HttpServer, BusyPortIsRefused) {
   EXPECT_EQ(second.Start({"127.0.0.1", port}), -1);
   HttpServer v6;
   EXPECT_GT(v6.Start({"::1", 0}), 0);
+}
+
+}  // namespace
+}  // namespace calvora::ctl
+
+namespace calvora::ctl {
+namespace {
+
+// Whether the condition holds within the time.
+bool Within(milliseconds limit, const std::function<bool()>& condition) {
+  const auto deadline = Clock::now() + limit;
+  while (!condition() && Clock::now() < deadline)
+    std::this_thread::sleep_for(milliseconds(20));
+  return condition();
+}
+
+// The granule positions of the Ogg pages in the bytes, in order.
+std::vector<int64_t> Granules(const std::string& bytes) {
+  std::vector<int64_t> granules;
+  for (std::size_t at = bytes.find("OggS"); at != std::string::npos && at + 14 <= bytes.size();
+       at = bytes.find("OggS", at + 4)) {
+    int64_t granule = 0;
+    std::memcpy(&granule, bytes.data() + at + 6, 8);
+    granules.push_back(granule);
+  }
+  return granules;
+}
+
+TEST(HttpServer, ListenersGetTheirOwnOggOpusStreamKeptInPaceAndAStuckOneIsDropped) {
+  StationMonitor monitor;
+  HttpLimits limits;
+  limits.maxUnsent = 8 * 1024;
+  limits.stalled = milliseconds(1000);
+  StationWebServer server(monitor, limits);
+  ListenFeed feed(64000);
+  server.ServeAudio(feed, nullptr);
+  const int port = server.Start({"127.0.0.1", 0});
+  ASSERT_GT(port, 0);
+  // Nothing is encoded before anyone listens.
+  EXPECT_EQ(feed.Listeners(), 0u);
+  auto owned = std::make_unique<Client>(port);
+  Client& listener = *owned;
+  Client stuck(port, 4096);
+  listener.Send("GET /listen HTTP/1.1\r\nHost: x\r\n\r\n");
+  stuck.Send("GET /listen HTTP/1.1\r\nHost: x\r\n\r\n");
+  // The headers come at once, before any audio: a player starts.
+  const std::string head = listener.ReadUntil("OpusTags");
+  EXPECT_EQ(head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << head;
+  EXPECT_NE(Lower(head).find("content-type: audio/ogg"), std::string::npos) << head;
+  ASSERT_NE(stuck.ReadUntil("OpusTags").find("OpusTags"), std::string::npos);
+  ASSERT_TRUE(Eventually([&] { return feed.Listeners() == 2; }));
+  EXPECT_NE(TimedGet(port, "/metrics").first.find("\ncalvora_listeners 2\n"), std::string::npos);
+
+  // No blocks come (the utility stopped): the server's tick fills silence, so the stream goes
+  // on at the clock's pace and the stuck client, which reads nothing, is dropped.
+  listener.Forget();
+  const auto start = Clock::now();
+  std::this_thread::sleep_for(milliseconds(1500));
+  const std::string silence = listener.ReadUntil("\x01never", milliseconds(300));
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const auto granules = Granules(silence);
+  ASSERT_GE(granules.size(), 3u) << silence.size() << " bytes; listeners " << feed.Listeners()
+                                 << " dropped " << server.Http().DroppedSlowClients();
+  // Behind the clock by no more than the fill's margin and the page delay, never ahead of it.
+  EXPECT_LE(static_cast<double>(granules.back()), (seconds + 0.1) * 48000);
+  EXPECT_GE(static_cast<double>(granules.back()), (seconds - 0.8) * 48000);
+
+  // A burst of blocks (the utility catching up after a stall) is not let run far ahead.
+  std::vector<int16_t> block(480 * 2, 1000);
+  for (int i = 0; i < 500; ++i)
+    feed.OnAudio(48000, 2, block);
+  listener.Forget();
+  const std::string burst = listener.ReadUntil("\x01never", milliseconds(300));
+  const double after = std::chrono::duration<double>(Clock::now() - start).count();
+  const auto ahead = Granules(burst);
+  ASSERT_FALSE(ahead.empty());
+  EXPECT_LE(static_cast<double>(ahead.back()), (after + 1.1) * 48000);
+
+  // The programme goes on (noise, which takes the whole bitrate) while the stuck client reads
+  // nothing: once what waits for it passes the bound or stops moving, it is dropped, and the
+  // listener that reads stays.
+  std::vector<int16_t> noise(480 * 2);
+  uint32_t seed = 1;
+  for (auto& sample : noise)
+    sample = static_cast<int16_t>((seed = seed * 1664525u + 1013904223u) >> 17);
+  const auto until = Clock::now() + milliseconds(15000);
+  while (feed.Listeners() > 1 && Clock::now() < until) {
+    for (int i = 0; i < 10; ++i)
+      feed.OnAudio(48000, 2, noise);
+    listener.Forget();
+    listener.ReadUntil("\x01never", milliseconds(100));
+  }
+  EXPECT_EQ(feed.Listeners(), 1u);
+  EXPECT_GE(server.Http().DroppedSlowClients(), 1u);
+  // A listener that leaves is let go with its encoder at its next pages.
+  owned.reset();
+  EXPECT_TRUE(Within(milliseconds(3000), [&] { return feed.Listeners() == 0; }));
+}
+
+TEST(HttpServer, ClipsAreServedByTheirNamesAloneAndCounted) {
+  const auto root = std::filesystem::temp_directory_path() /
+                    ("calvora-served-clips-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(root / "2026-12-07");
+  std::ofstream(root / "2026-12-07/14-03-07.250-silence.opus") << "OggS clip";
+  std::ofstream(root / "2026-12-07/notes.txt") << "private";
+  std::ofstream(root / "secret.opus") << "private";
+  {
+    StationMonitor monitor("studio-1");
+    StationWebServer server(monitor);
+    ListenFeed feed(64000);
+    ClipKeeper clips(ClipFolder(root, ClipBounds{}), 64000, [](const std::string&) {});
+    server.ServeAudio(feed, &clips);
+    const int port = server.Start({"127.0.0.1", 0});
+    ASSERT_GT(port, 0);
+    const std::string clip = TimedGet(port, "/clips/2026-12-07/14-03-07.250-silence.opus").first;
+    EXPECT_EQ(clip.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << clip;
+    EXPECT_NE(Lower(clip).find("content-type: audio/ogg"), std::string::npos) << clip;
+    EXPECT_NE(clip.find("\r\n\r\nOggS clip"), std::string::npos) << clip;
+    for (const char* path :
+         {"/clips/2026-12-07/notes.txt", "/clips/../secret.opus", "/clips/%2e%2e/secret.opus",
+          "/clips/2026-12-07/../secret.opus", "/clips/2026-12-07/15-00-00.000-sound.opus"}) {
+      const std::string refused = TimedGet(port, path).first;
+      EXPECT_EQ(refused.rfind("HTTP/1.1 404", 0), 0u) << path << ": " << refused;
+      EXPECT_EQ(refused.find("private"), std::string::npos) << path;
+    }
+    const std::string metrics = TimedGet(port, "/metrics").first;
+    EXPECT_NE(metrics.find("\ncalvora_clips_written_total{station=\"studio-1\"} 0\n"),
+              std::string::npos)
+        << metrics;
+    EXPECT_TRUE(Within(milliseconds(2000), [&] {
+      return TimedGet(port, "/metrics")
+                 .first.find("\ncalvora_clips_bytes{station=\"studio-1\"} 9\n") !=
+             std::string::npos;
+    }));
+  }
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace

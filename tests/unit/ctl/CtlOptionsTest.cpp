@@ -49,6 +49,24 @@ TEST(CtlOptions, OptionsMayStandBeforeOrAfterTheCommand) {
             "w.yml");
 }
 
+TEST(CtlOptions, ListeningAndClipsBelongToTheServer) {
+  const auto serve = Parse({"serve", "--listen-bitrate", "96000", "--clips", "/var/clips",
+                            "--clips-max-mb", "2000", "--clips-days", "7"});
+  ASSERT_TRUE(serve);
+  EXPECT_EQ(serve->listenBitrate, 96000);
+  EXPECT_EQ(serve->clipsFolder, "/var/clips");
+  EXPECT_EQ(serve->clipsMaxMb, 2000u);
+  EXPECT_EQ(serve->clipsDays, 7);
+  const auto watch = Parse({"--clips", "c", "watch", "--listen", "127.0.0.1:0"});
+  ASSERT_TRUE(watch);
+  EXPECT_EQ(watch->clipsFolder, "c");
+  const auto defaults = Parse({"serve"});
+  EXPECT_EQ(defaults->listenBitrate, 64000);
+  EXPECT_FALSE(defaults->clipsFolder);
+  EXPECT_EQ(defaults->clipsMaxMb, 500u);
+  EXPECT_EQ(defaults->clipsDays, 30);
+}
+
 TEST(CtlOptions, MistakesAreRefusedWithAReason) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> mistakes{
       {{}, "no command given"},
@@ -83,6 +101,15 @@ TEST(CtlOptions, MistakesAreRefusedWithAReason) {
       {{"serve", "--web-config", ""}, "--web-config: needs a file"},
       {{"watch", "--web-config", "web.yml"}, "--web-config secures the metrics server: it needs"},
       {{"identify", "--web-config", "web.yml"}, "--web-config secures the metrics server"},
+      {{"watch", "--clips", "/tmp/c"}, "--clips is served by the server: it needs serve or"},
+      {{"auto", "--listen-bitrate", "96000"}, "--listen-bitrate is served by the server"},
+      {{"identify", "--clips", "/tmp/c"}, "--listen-bitrate and --clips... belong to the server"},
+      {{"serve", "--listen-bitrate", "5999"}, "--listen-bitrate: needs bits per second from 6000"},
+      {{"serve", "--listen-bitrate", "64k"}, "--listen-bitrate: needs bits per second"},
+      {{"serve", "--clips", ""}, "--clips: needs a folder"},
+      {{"serve", "--clips", "c", "--clips-max-mb", "0"}, "--clips-max-mb: needs megabytes from 1"},
+      {{"serve", "--clips", "c", "--clips-days", "0"}, "--clips-days: needs days from 1"},
+      {{"serve", "--clips-days", "7"}, "--clips-days bounds the clips' folder: it needs --clips"},
   };
   for (const auto& [args, reason] : mistakes) {
     std::string error;
@@ -91,9 +118,10 @@ TEST(CtlOptions, MistakesAreRefusedWithAReason) {
   }
 }
 
-// A system without the metrics server, the checks and sh refuses them by name; the rest works.
+// A system without the metrics server, the checks, Ogg Opus and sh refuses them by name; the rest works.
 TEST(CtlOptions, WhatASystemLacksIsRefusedThere) {
   const SystemCapabilities lacking{"Windows",
+                                   false,
                                    false,
                                    false,
                                    false,
@@ -110,7 +138,8 @@ TEST(CtlOptions, WhatASystemLacksIsRefusedThere) {
            {{"auto", "--shell", "--on-sound", "x"},
             "--shell is not available on Windows; give the command as cmd /c ... instead"},
            {{"--checks", "none", "watch"}, "the checks of the audio (--checks and their settings)"},
-           {{"auto", "--on-clipping", "x"}, "the checks of the audio"}}) {
+           {{"auto", "--on-clipping", "x"}, "the checks of the audio"},
+           {{"watch", "--clips", "c"}, "listening in and the clips of events (--listen-bitrate"}}) {
     EXPECT_FALSE(ParseCommandLine(args, error, lacking)) << args[0];
     EXPECT_EQ(error.rfind(reason, 0), 0u) << error;
   }

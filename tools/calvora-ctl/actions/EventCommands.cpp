@@ -45,6 +45,8 @@ void EventCommands::OnEvent(const StationEvent& event) {
       environment.push_back(std::string("CALVORA_CHANNEL=") + ChannelName(event.channel));
       environment.push_back("CALVORA_VALUE=" + CheckValueText(event.value));
     }
+    if (!event.clip.empty())
+      environment.push_back("CALVORA_CLIP=" + event.clip);
     runner->Trigger(std::move(environment));
   }
 }

@@ -87,6 +87,8 @@ every check while it stays offline) are no new events.
                      TLS and no password on Windows (--web-config is refused);
                      put a TLS proxy in front of it where the network is not
                      trusted.
+                     Listening in (/listen) and the clips of events (--clips)
+                     are not in the Windows build: it has no Ogg Opus encoder.
   --station NAME     The station's name: every metric carries station="NAME"
                      (default: this computer's name), so that one Prometheus
                      tells the stations of a group apart.

@@ -167,8 +167,22 @@ void AddWebConfig(CLI::App& app, Gathered& gathered) {
   })->check(ValueCheck("a file", [](const std::string& file) { return !file.empty(); }));
 }
 
-const std::array<OptionGroup, 6>& OptionGroups() {
-  static const std::array<OptionGroup, 6> groups{{
+// Listening in at /listen and the clips of events, which the server serves.
+void AddAudioOptions(CLI::App& app, Gathered& gathered) {
+  CtlOptions& options = gathered.options;
+  AddNumber<int>(app, gathered, "--listen-bitrate", options.listenBitrate)
+      ->check(NumberFrom(6000, 510000, "bits per second from 6000 to 510000 (Opus's range)"));
+  AddValued(app, gathered, "--clips", [&options](const std::string& folder) {
+    options.clipsFolder = folder;
+  })->check(ValueCheck("a folder", [](const std::string& folder) { return !folder.empty(); }));
+  AddNumber<uint64_t>(app, gathered, "--clips-max-mb", options.clipsMaxMb)
+      ->check(NumberFrom<uint64_t>(1, 1024 * 1024, "megabytes from 1 to 1048576"));
+  AddNumber<int>(app, gathered, "--clips-days", options.clipsDays)
+      ->check(NumberFrom(1, 36500, "days from 1 to 36500"));
+}
+
+const std::array<OptionGroup, 7>& OptionGroups() {
+  static const std::array<OptionGroup, 7> groups{{
       {{Command::kRun}, "--restore belongs to the command run", AddRunOptions},
       {{Command::kStop}, "--mute belongs to the command stop", AddStopOptions},
       {kPeers, "--levels-every and --duration belong to the commands watch, auto and serve",
@@ -180,6 +194,8 @@ const std::array<OptionGroup, 6>& OptionGroups() {
       {kPeers, "--station names the station in the metrics: it needs serve or --listen",
        AddStationName},
       {kPeers, "--web-config secures the metrics server: it needs serve or --listen", AddWebConfig},
+      {kPeers, "--listen-bitrate and --clips... belong to the server: serve, or --listen",
+       AddAudioOptions},
   }};
   return groups;
 }
@@ -220,6 +236,9 @@ std::vector<Feature> Features() {
   return {{&SystemCapabilities::metricsServer,
            "serve, --listen and --web-config are",
            {"serve", "--listen", "--web-config"}},
+          {&SystemCapabilities::oggOpus,
+           "listening in and the clips of events (--listen-bitrate, --clips...) are",
+           {"--listen-bitrate", "--clips", "--clips-max-mb", "--clips-days"}},
           {&SystemCapabilities::shell, "--shell is", {"--shell"}},
           {&SystemCapabilities::audioChecks,
            "the checks of the audio (--checks and their settings) are", checkOptions}};
@@ -249,6 +268,12 @@ std::string JoinedOptionsProblem(Gathered& gathered, const SystemCapabilities& s
     return "--station names the station in the metrics: it needs serve or --listen";
   if (options.webConfig && !server)
     return "--web-config secures the metrics server: it needs serve or --listen";
+  for (const char* audio : {"--listen-bitrate", "--clips"})
+    if (gathered.given.count(audio) && !server)
+      return std::string(audio) + " is served by the server: it needs serve or --listen";
+  for (const char* bound : {"--clips-max-mb", "--clips-days"})
+    if (gathered.given.count(bound) && !options.clipsFolder)
+      return std::string(bound) + " bounds the clips' folder: it needs --clips DIR";
   const bool anyAction = std::any_of(gathered.actionTexts.begin(), gathered.actionTexts.end(),
                                      [](const auto& text) { return text.has_value(); });
   if (gathered.shell && !anyAction)

@@ -44,6 +44,12 @@ struct CtlOptions {
   std::optional<ListenAddress> listen;   // --listen; serve without it listens on kDefaultListen
   std::optional<std::string> station;    // --station: the metrics' station label (else the host)
   std::optional<std::string> webConfig;  // --web-config: TLS and passwords of the server
+
+  // serve: listening in at /listen, and the clips of events.
+  int listenBitrate = 64000;               // --listen-bitrate, bits per second
+  std::optional<std::string> clipsFolder;  // --clips DIR
+  uint64_t clipsMaxMb = 500;               // --clips-max-mb
+  int clipsDays = 30;                      // --clips-days
 };
 
 constexpr const char* kDefaultListen = "127.0.0.1:9794";

@@ -11,18 +11,20 @@ namespace calvora::ctl {
 const SystemCapabilities& ThisSystem() {
 #ifdef _WIN32
   // Commands over window messages, the checks of the received audio and the metrics server
-  // (plain HTTP: the entry refuses --web-config), and no sh: a command that wants the shell of
-  // Windows names it.
+  // (plain HTTP: the entry refuses --web-config), no Ogg Opus (libopus is not built for it), and
+  // no sh: a command that wants the shell of Windows names it.
   static constexpr SystemCapabilities kWindows{"Windows",
                                                true,
                                                true,
+                                               false,
                                                false,
                                                "; give the command as cmd /c ... instead",
                                                SplitWindowsCommandWords};
   return kWindows;
 #else
-  // The session bus, the received audio and its checks, the metrics server and sh.
-  static constexpr SystemCapabilities kLinux{"Linux", true, true, true, "", SplitCommandWords};
+  // The session bus, the received audio and its checks, the metrics server, Ogg Opus and sh.
+  static constexpr SystemCapabilities kLinux{"Linux",          true, true, true, true, "",
+                                             SplitCommandWords};
   return kLinux;
 #endif
 }

@@ -15,6 +15,7 @@ struct SystemCapabilities {
   const char* name;              // said when something is not available: "not available on Windows"
   bool metricsServer;            // serve, --listen and --web-config
   bool audioChecks;              // --checks, the checks' settings and the --on-... of their events
+  bool oggOpus;                  // listening in at /listen and the clips of events
   bool shell;                    // --shell: the command as sh -c TEXT
   const char* shellInstead;      // what to give in place of --shell where there is none
   CommandSplitter splitCommand;  // an --on-... command as the system's shell splits it

@@ -62,6 +62,8 @@ std::string EventLogLine(const StationEvent& event, bool json) {
       line["channel"] = ChannelName(event.channel);
     if (check)
       line["value"] = JsonNumber(event.value);
+    if (!event.clip.empty())
+      line["clip"] = event.clip;
     return line.dump();
   }
   char levels[64];
@@ -75,6 +77,8 @@ std::string EventLogLine(const StationEvent& event, bool json) {
     line += std::string(" channel=") + ChannelName(event.channel);
   if (check)
     line += " value=" + CheckValueText(event.value);
+  if (!event.clip.empty())
+    line += " clip=" + event.clip;
   return line;
 }
 

@@ -47,6 +47,9 @@ struct StationEvent {
   // that decided it (the level in dB, the correlation, the runs in the window, the LUFS).
   Channel channel = Channel::kNone;
   double value = 0;
+  // The file that keeps the programme around the event (serve --clips), written a little
+  // later; empty without clips.
+  std::string clip{};
 };
 
 const char* EventName(EventKind kind);     // "silence", "sound", "offline", "online", ...

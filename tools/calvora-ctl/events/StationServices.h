@@ -20,6 +20,8 @@ using ReportLine = std::function<void(std::string line)>;
 class StationServices {
  public:
   virtual ~StationServices() = default;
+  // Adds what the services keep of an event before it is logged and handed on (its clip).
+  virtual void Prepare(StationEvent&) {}
   virtual void OnEvent(const StationEvent& event) = 0;
   // An audio block's header and its samples as received; the events of the checks the block
   // ended, which the controller stamps, prints, logs and hands back through OnEvent.

@@ -156,6 +156,8 @@ void PeerSession::HandleEvent(StationEvent& event, const Stamp& at) {
   event.at = at;
   event.left = left_;
   event.right = right_;
+  if (station_)
+    station_->Prepare(event);
   if (log_)
     log_->Write(event);
   if (station_)

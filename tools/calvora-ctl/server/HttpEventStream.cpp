@@ -55,6 +55,11 @@ bool HttpEventStream::WasDropped() const {
   return dropped_;
 }
 
+bool HttpEventStream::Over() const {
+  std::lock_guard lock(mutex_);
+  return dropped_ || ended_ || closed_;
+}
+
 void HttpEventStream::DropLocked() {
   dropped_ = true;
   std::string().swap(pending_);

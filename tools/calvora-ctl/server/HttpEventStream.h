@@ -35,6 +35,8 @@ class HttpEventStream {
   // The connection is over: nothing is resumed any more.
   void Closed();
   bool WasDropped() const;
+  // Dropped, ended or closed: nothing more reaches the client.
+  bool Over() const;
 
   // libmicrohttpd's content reader: copies what waits into `buffer`.
   ssize_t Read(char* buffer, std::size_t max);

@@ -108,6 +108,7 @@ class HttpServerCallbacks {
     c->waitingSince = HttpServer::Clock::now();  // the next request may take its time from here
     if (c->stream) {
       server.streams_.erase(c->stream);
+      server.fed_.erase(c->stream);
       // A client that took nothing for the stalled time and was closed by the library.
       if (code == MHD_REQUEST_TERMINATED_TIMEOUT_REACHED && !c->stream->WasDropped())
         ++server.dropped_;
@@ -146,8 +147,10 @@ class HttpServerCallbacks {
   static MHD_Result Answer(HttpServer& server, MHD_Connection* connection, const char* url,
                            const char* method, const char* version);
   static bool Authorised(HttpServer& server, MHD_Connection* connection);
+  // An event stream that opens with `first`, or a fed stream (`fed`) of `type`.
   static MHD_Result OpenStream(HttpServer& server, MHD_Connection* connection,
-                               const HttpServer::StreamStart& start, bool head);
+                               const std::string& first, const std::string& type, bool fed,
+                               bool head, std::shared_ptr<HttpEventStream>* opened);
 
   static HttpServer::Connection* ConnectionOf(MHD_Connection* connection) {
     return static_cast<HttpServer::Connection*>(
@@ -201,9 +204,21 @@ MHD_Result HttpServerCallbacks::Answer(HttpServer& server, MHD_Connection* conne
   const bool head = strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
   const std::string path = url;
   if (auto stream = server.streamsAt_.find(path); stream != server.streamsAt_.end())
-    return OpenStream(server, connection, stream->second, head);
+    return OpenStream(server, connection, head ? "" : stream->second(), "text/event-stream", false,
+                      head, nullptr);
+  if (auto feed = server.feedsAt_.find(path); feed != server.feedsAt_.end()) {
+    std::shared_ptr<HttpEventStream> opened;
+    const MHD_Result queued =
+        OpenStream(server, connection, "", feed->second.type, true, head, &opened);
+    if (queued == MHD_YES && opened)
+      feed->second.opened(opened);
+    return queued;
+  }
   if (auto handler = server.handlers_.find(path); handler != server.handlers_.end())
     return Queue(connection, handler->second());
+  for (const auto& [prefix, handler] : server.prefixes_)
+    if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0)
+      return Queue(connection, handler(path.substr(prefix.size())));
   return Queue(connection, {404, kPlainText, "not found: " + path + "\n"});
 }
 
@@ -217,10 +232,12 @@ bool HttpServerCallbacks::Authorised(HttpServer& server, MHD_Connection* connect
 }
 
 MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* connection,
-                                           const HttpServer::StreamStart& start, bool head) {
+                                           const std::string& first, const std::string& type,
+                                           bool fed, bool head,
+                                           std::shared_ptr<HttpEventStream>* opened) {
   HttpServer::Connection* c = ConnectionOf(connection);
   auto stream =
-      std::make_shared<HttpEventStream>(connection, c ? c->fd : kNoSocket, head ? "" : start(),
+      std::make_shared<HttpEventStream>(connection, c ? c->fd : kNoSocket, first,
                                         server.limits_.maxUnsent, server.limits_.stalled);
   {
     std::lock_guard lock(server.mutex_);
@@ -229,14 +246,16 @@ MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* c
     // A HEAD request gets the head alone and is no stream to feed.
     if (c && !head) {
       c->stream = stream;
-      server.streams_.insert(stream);
+      (fed ? server.fed_ : server.streams_).insert(stream);
+      if (opened)
+        *opened = stream;
       LimitSendBuffer(c->fd, kStreamSocketBuffer);
     }
   }
   MHD_Response* response = MHD_create_response_from_callback(
       MHD_SIZE_UNKNOWN, kStreamBlock, &HttpServerCallbacks::ReadStream,
       new std::shared_ptr<HttpEventStream>(stream), &HttpServerCallbacks::FreeStream);
-  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/event-stream");
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type.c_str());
   MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
   // The stream's bytes as they are, without chunks, until the connection closes.
   MHD_set_response_options(response, MHD_RF_HTTP_1_0_COMPATIBLE_STRICT, MHD_RO_END);
@@ -265,6 +284,8 @@ HttpServer::~HttpServer() {
       streamsClosed_ = true;
       for (const auto& stream : streams_)
         stream->End();
+      for (const auto& stream : fed_)
+        stream->End();
     }
     MHD_stop_daemon(daemon_);
     if (listening != MHD_INVALID_SOCKET)
@@ -282,6 +303,14 @@ void HttpServer::Stream(const std::string& path, StreamStart start) {
   streamsAt_[path] = std::move(start);
 }
 
+void HttpServer::GetUnder(const std::string& prefix, PrefixHandler handler) {
+  prefixes_[prefix] = std::move(handler);
+}
+
+void HttpServer::Feed(const std::string& path, const std::string& type, FeedOpened opened) {
+  feedsAt_[path] = {type, std::move(opened)};
+}
+
 void HttpServer::Every(std::chrono::milliseconds period, std::function<void()> tick) {
   tickPeriod_ = period;
   tick_ = std::move(tick);
@@ -290,6 +319,11 @@ void HttpServer::Every(std::chrono::milliseconds period, std::function<void()> t
 std::size_t HttpServer::Streams() const {
   std::lock_guard lock(mutex_);
   return streams_.size();
+}
+
+std::size_t HttpServer::Fed() const {
+  std::lock_guard lock(mutex_);
+  return fed_.size();
 }
 
 int HttpServer::Start(const ListenAddress& address) {
@@ -384,6 +418,14 @@ void HttpServer::Broadcast(const std::string& text) {
       ++dropped_;
 }
 
+bool HttpServer::Deliver(const std::shared_ptr<HttpEventStream>& stream, const std::string& bytes) {
+  if (stream->Append(bytes)) {
+    ++dropped_;
+    return false;
+  }
+  return !stream->Over();
+}
+
 void HttpServer::Housekeeping() {
   // Checks the time limits four times a second, and runs the tick when one is set.
   constexpr std::chrono::milliseconds kCheck{250};
@@ -419,9 +461,10 @@ void HttpServer::CloseOverdue(Clock::time_point now) {
       c->closing = true;
     }
   }
-  for (const auto& stream : streams_)
-    if (stream->DropIfStalled(now))
-      ++dropped_;
+  for (const auto* streams : {&streams_, &fed_})
+    for (const auto& stream : *streams)
+      if (stream->DropIfStalled(now))
+        ++dropped_;
 }
 
 }  // namespace calvora::ctl

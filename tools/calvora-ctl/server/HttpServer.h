@@ -64,6 +64,10 @@ class HttpServer {
  public:
   using Handler = std::function<HttpResponse()>;
   using StreamStart = std::function<std::string()>;  // the first bytes of a new stream
+  // An answer for a path under a prefix, given the rest of the path after it.
+  using PrefixHandler = std::function<HttpResponse(const std::string& rest)>;
+  // A fed stream that has opened: its owner keeps it and feeds it with Deliver.
+  using FeedOpened = std::function<void(std::shared_ptr<HttpEventStream>)>;
 
   explicit HttpServer(HttpLimits limits = {}, HttpSecurity security = {});
   ~HttpServer();  // stops serving and closes every connection
@@ -73,6 +77,11 @@ class HttpServer {
   // Routes, set before Start: an answer for a path, or an event stream (text/event-stream).
   void Get(const std::string& path, Handler handler);
   void Stream(const std::string& path, StreamStart start);
+  // Answers for every path under `prefix` (which ends with "/").
+  void GetUnder(const std::string& prefix, PrefixHandler handler);
+  // A stream of `type` that one owner feeds to each client on its own (the listening stream),
+  // rather than what Broadcast sends to all; its clients are dropped as an event stream's are.
+  void Feed(const std::string& path, const std::string& type, FeedOpened opened);
   // Runs on a thread of the server every `period` while serving (the live page's meter).
   void Every(std::chrono::milliseconds period, std::function<void()> tick);
 
@@ -83,10 +92,14 @@ class HttpServer {
 
   // Appends the text to every open stream. From any thread; never waits for a client.
   void Broadcast(const std::string& text);
+  // Appends the bytes to one fed stream; false once that stream is over (its client dropped
+  // for not reading, or gone, or the server stopping). Never waits for the client.
+  bool Deliver(const std::shared_ptr<HttpEventStream>& stream, const std::string& bytes);
 
   // What is open now, and how many clients were dropped for not reading.
   std::size_t Connections() const { return connections_.load(); }
   std::size_t Streams() const;
+  std::size_t Fed() const;  // fed streams open
   uint64_t DroppedSlowClients() const { return dropped_.load(); }
 
  private:
@@ -103,6 +116,12 @@ class HttpServer {
   HttpSecurity security_;
   std::map<std::string, Handler> handlers_;
   std::map<std::string, StreamStart> streamsAt_;
+  std::map<std::string, PrefixHandler> prefixes_;
+  struct FeedRoute {
+    std::string type;
+    FeedOpened opened;
+  };
+  std::map<std::string, FeedRoute> feedsAt_;
   std::chrono::milliseconds tickPeriod_{0};
   std::function<void()> tick_;
   std::string error_;
@@ -115,6 +134,7 @@ class HttpServer {
   mutable std::mutex mutex_;
   std::set<Connection*> open_;
   std::set<std::shared_ptr<HttpEventStream>> streams_;
+  std::set<std::shared_ptr<HttpEventStream>> fed_;
   bool streamsClosed_ = false;  // stopping: no new stream
   bool starting_ = false;       // the library's messages explain a failed start
   std::string startMessage_;

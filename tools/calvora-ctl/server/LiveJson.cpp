@@ -50,6 +50,12 @@ std::string EventJson(const StationEvent& event) {
     line["channel"] = ChannelName(event.channel);
   if (IsCheckEvent(event.kind))
     line["value"] = JsonNumber(event.value);
+  // The clip by its name under the clips folder (the day's folder and the file), as the
+  // server serves it at /clips/.
+  if (const auto file = event.clip.rfind('/'); file != std::string::npos && file > 0) {
+    const auto day = event.clip.rfind('/', file - 1);
+    line["clip"] = event.clip.substr(day == std::string::npos ? 0 : day + 1);
+  }
   return line.dump();
 }
 

@@ -43,6 +43,12 @@ std::string LivePageHtml(const std::string& state) {
   <div class="cell"><div class="label">True peak</div><div id="tp" class="value">-</div><div class="unit">dBTP L / R</div></div>
 </section>
 <section id="faults" class="faults"></section>
+<section class="listen">
+  <button id="listen" type="button" aria-pressed="false">&#9654; Listen</button>
+  <span id="listenState" class="label"></span>
+  <audio id="programme" preload="none"></audio>
+  <audio id="clip" preload="none"></audio>
+</section>
 <section>
   <h2>Last events</h2>
   <ol id="events" class="events"></ol>
@@ -86,6 +92,10 @@ h2 { font-size: 1em; margin: 16px 0 6px; color: #aaa; }
 .events { list-style: none; padding: 0; margin: 0; }
 .events li { padding: 4px 0; border-bottom: 1px solid #2a2a2a; display: flex; gap: 10px; flex-wrap: wrap; }
 .events time { color: #aaa; font-variant-numeric: tabular-nums; }
+.events a.clip { color: #8cf; margin-left: auto; white-space: nowrap; }
+.listen { display: flex; align-items: center; gap: 10px; margin: 12px 0; }
+.listen button { font: inherit; padding: 6px 14px; border-radius: 6px; border: 1px solid #555; background: #222; color: #eee; }
+.listen button[aria-pressed="true"] { background: #063; border-color: #0a5; }
 )page";
 }
 
@@ -140,6 +150,22 @@ const char* LivePageScript() {
       (e.channel ? " " + e.channel : "") +
       (e.value !== undefined && e.value !== null ? " (" + e.value.toFixed(2) + ")" : "");
     li.appendChild(t); li.appendChild(what);
+    if (e.clip) {
+      // The sound around the event, once its time after has passed; played here.
+      var a = document.createElement("a");
+      a.className = "clip";
+      a.href = "/clips/" + e.clip;
+      a.textContent = "\u25B6";
+      a.title = "The sound from 10 s before to 10 s after";
+      a.setAttribute("aria-label", "Play the sound of this event");
+      a.addEventListener("click", function (ev) {
+        ev.preventDefault();
+        var clip = $("clip");
+        clip.src = a.href;
+        clip.play();
+      });
+      li.appendChild(a);
+    }
     return li;
   }
   function addEvent(e) {
@@ -152,6 +178,34 @@ const char* LivePageScript() {
     d.events.slice().reverse().forEach(addEvent);
     live(d.live);
   }
+  // Listening in: the stream is asked for only while playing, so nothing is encoded for a
+  // page that is merely open; a stream that ends (the utility's rate changed, the server
+  // restarted) is asked for again.
+  var listening = false;
+  function listen(on) {
+    var player = $("programme"), button = $("listen");
+    listening = on;
+    button.setAttribute("aria-pressed", on ? "true" : "false");
+    button.innerHTML = on ? "&#9632; Stop" : "&#9654; Listen";
+    $("listenState").textContent = on ? "connecting" : "";
+    if (on) {
+      player.src = "/listen?" + Date.now();
+      player.play().catch(function () {});
+    } else {
+      player.pause();
+      player.removeAttribute("src");
+      player.load();  // closes the stream
+    }
+  }
+  $("listen").addEventListener("click", function () { listen(!listening); });
+  $("programme").addEventListener("playing", function () { $("listenState").textContent = "on air"; });
+  ["ended", "error"].forEach(function (name) {
+    $("programme").addEventListener(name, function () {
+      if (!listening) return;
+      $("listenState").textContent = "reconnecting";
+      setTimeout(function () { if (listening) listen(true); }, 1000);
+    });
+  });
   hello(JSON.parse($("state").textContent));  // as the page was served
   var source = new EventSource("/events");
   source.onopen = function () { word($("link"), "Live", "ok"); };

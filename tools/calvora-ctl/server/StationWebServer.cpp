@@ -1,10 +1,16 @@
 #include "StationWebServer.h"
 
+#include <fstream>
+#include <sstream>
+
 #include "ExpositionWriter.h"
 #include "LiveJson.h"
 #include "LivePage.h"
 #include "MetricsExposition.h"
 #include "StatusJson.h"
+#include "audio/ClipNames.h"
+#include "events/JsonValues.h"
+#include "events/LocalTime.h"
 
 namespace calvora::ctl {
 
@@ -44,6 +50,14 @@ StationWebServer::StationWebServer(StationMonitor& monitor, HttpLimits limits,
     return "retry: 2000\n\n" + StreamMessage("hello", LivePageState(monitor_.Snapshot()));
   });
   server_.Every(kLivePeriod, [this] {
+    if (listen_)
+      listen_->Tick();
+    if (clips_) {
+      const ClipFigures clips = clips_->Figures();
+      if (clips.stopped != clipsStopped_)
+        OnNotice(clips.stopped ? "clips-stopped" : "clips-resumed", clips.why);
+      clipsStopped_ = clips.stopped;
+    }
     if (server_.Streams() > 0)
       server_.Broadcast(StreamMessage("live", LiveJson(monitor_.Snapshot())));
   });
@@ -59,7 +73,47 @@ std::string StationWebServer::ServerMetrics() const {
           {static_cast<double>(server_.Streams())});
   out.Add("calvora_http_dropped_slow_clients_total", "counter", "Clients dropped for not reading.",
           {static_cast<double>(server_.DroppedSlowClients())});
+  if (listen_)
+    out.Add("calvora_listeners", "gauge", "Listeners of the programme at /listen.",
+            {static_cast<double>(listen_->Listeners())});
+  if (clips_) {
+    const ClipFigures clips = clips_->Figures();
+    out.Add("calvora_clips_written_total", "counter", "Clips of events written.",
+            {static_cast<double>(clips.written)});
+    out.Add("calvora_clips_failed_total", "counter", "Clips of events that could not be written.",
+            {static_cast<double>(clips.failed)});
+    out.Add("calvora_clips_bytes", "gauge", "Bytes the clips folder keeps.",
+            {static_cast<double>(clips.bytesKept)});
+  }
   return out.Text();
+}
+
+void StationWebServer::ServeAudio(ListenFeed& listen, const ClipKeeper* clips) {
+  listen_ = &listen;
+  clips_ = clips;
+  server_.Feed("/listen", "audio/ogg", [this](std::shared_ptr<HttpEventStream> stream) {
+    listen_->Join(
+        [this, stream](const std::string& bytes) { return server_.Deliver(stream, bytes); });
+  });
+  if (clips_)
+    server_.GetUnder("/clips/", [this](const std::string& name) { return Clip(name); });
+}
+
+HttpResponse StationWebServer::Clip(const std::string& name) const {
+  // Only a clip's name is looked up: nothing outside the folder, and no other file in it.
+  if (!IsClipName(name))
+    return {404, "text/plain; charset=utf-8", "no such clip\n"};
+  std::ifstream file(clips_->Folder().Root() / name, std::ios::binary);
+  std::ostringstream bytes;
+  if (!file || !(bytes << file.rdbuf()))
+    return {404, "text/plain; charset=utf-8", "no such clip (yet)\n"};
+  return {200, "audio/ogg", bytes.str()};
+}
+
+void StationWebServer::OnNotice(const std::string& what, const std::string& why) {
+  if (server_.Streams() > 0)
+    server_.Broadcast(StreamMessage(
+        "station", Json{{"time", StampNow().iso}, {"event", what}, {"why", why}}.dump()));
 }
 
 int StationWebServer::Start(const ListenAddress& address) {

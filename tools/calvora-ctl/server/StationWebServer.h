@@ -5,9 +5,14 @@
 //
 // The stream sends "hello" (the state and the last events) on opening, "live" (the state and
 // the readings) five times a second, and "station" for each event as it happens.
+//
+// With the audio served, /listen streams the programme as Ogg Opus to each listener, and
+// /clips/DAY/FILE serves the clips of events (only names of clips, only from their folder).
 #include <memory>
 
 #include "HttpServer.h"
+#include "audio/ClipKeeper.h"
+#include "audio/ListenFeed.h"
 #include "cli/ListenAddress.h"
 #include "monitor/StationMonitor.h"
 
@@ -24,14 +29,25 @@ class StationWebServer {
   // Binds and starts serving; the port bound (the chosen one for port 0), or -1 with
   // Http().Error() saying why.
   int Start(const ListenAddress& address);
+  // Serves /listen from the feed and, with a keeper, the clips; before Start.
+  void ServeAudio(ListenFeed& listen, const ClipKeeper* clips);
   // Tells the open streams of the event at once. Never waits.
   void OnEvent(const StationEvent& event);
+  // Tells the open streams of trouble that is no station event (clips stopped): `what` as the
+  // event's name, `why` in words.
+  void OnNotice(const std::string& what, const std::string& why);
 
   const HttpServer& Http() const { return server_; }
 
  private:
-  // The server's own figures: connections and streams open, clients dropped.
+  // The server's own figures: connections and streams open, clients dropped; listeners and
+  // clips.
   std::string ServerMetrics() const;
+  HttpResponse Clip(const std::string& name) const;
+
+  ListenFeed* listen_ = nullptr;
+  const ClipKeeper* clips_ = nullptr;
+  bool clipsStopped_ = false;  // as the page's streams were last told
 
   StationMonitor& monitor_;
   const std::string station_;  // the station label's value

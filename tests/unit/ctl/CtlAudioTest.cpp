@@ -1,0 +1,203 @@
+// The programme as serve keeps it: the ring's timeline with its gaps and its bound, the clips'
+// names and the folder's bounds, and a clip written whole around its event.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "audio/ClipFolder.h"
+#include "audio/ClipKeeper.h"
+#include "audio/ClipNames.h"
+#include "audio/ProgrammeRing.h"
+
+namespace calvora::ctl {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// A 10 ms block at 1 kHz whose samples all hold `value` (left) and -`value` (right).
+std::vector<int16_t> Block(int16_t value, int frames = 10) {
+  std::vector<int16_t> block;
+  for (int i = 0; i < frames; ++i) {
+    block.push_back(value);
+    block.push_back(static_cast<int16_t>(-value));
+  }
+  return block;
+}
+
+TEST(ProgrammeRing, BlocksFollowEachOtherGapsReadAsSilenceAndTheRingStaysBounded) {
+  ProgrammeRing ring(milliseconds(2000));
+  const auto t0 = ProgrammeRing::Clock::time_point{} + seconds(1000);
+  // 1 kHz: blocks of 10 frames every 10 ms, a little late (within the gap limit) at times.
+  for (int i = 1; i <= 50; ++i)
+    ring.Append(t0 + milliseconds(10 * i + (i % 7 == 0 ? 40 : 0)), 1000, 2, Block(1));
+  // Nothing for 500 ms (the utility stopped), then blocks again.
+  for (int i = 1; i <= 20; ++i)
+    ring.Append(t0 + milliseconds(1000 + 10 * i), 1000, 2, Block(2));
+  int rate = 0, channels = 0;
+  const auto all = ring.Take(t0, t0 + milliseconds(1200), rate, channels);
+  EXPECT_EQ(rate, 1000);
+  EXPECT_EQ(channels, 2);
+  ASSERT_EQ(all.size(), 1200u * 2);
+  // The late blocks did not move the timeline: 500 frames of programme, back to back.
+  for (int frame = 0; frame < 500; ++frame)
+    ASSERT_EQ(all[frame * 2], 1) << frame;
+  // The gap is silence, and the blocks after it sit at their own time.
+  for (int frame = 500; frame < 1000; ++frame)
+    ASSERT_EQ(all[frame * 2], 0) << frame;
+  for (int frame = 1000; frame < 1200; ++frame) {
+    ASSERT_EQ(all[frame * 2], 2) << frame;
+    ASSERT_EQ(all[frame * 2 + 1], -2) << frame;
+  }
+  // A window reaching past the newest block reads silence there (nothing received yet).
+  const auto ahead = ring.Take(t0 + milliseconds(1150), t0 + milliseconds(1250), rate, channels);
+  ASSERT_EQ(ahead.size(), 100u * 2);
+  EXPECT_EQ(ahead[2 * 49], 2);
+  EXPECT_EQ(ahead[2 * 51], 0);
+
+  // However long the programme runs, the ring holds its length and no more.
+  for (int i = 1; i <= 1000; ++i)
+    ring.Append(t0 + milliseconds(1200 + 10 * i), 1000, 2, Block(3));
+  EXPECT_LE(ring.FramesHeld(), 2000u + 10);
+  EXPECT_GE(ring.FramesHeld(), 1990u);
+  // A new rate starts it afresh.
+  ring.Append(t0 + milliseconds(12000), 2000, 2, Block(4, 20));
+  EXPECT_EQ(ring.SampleRate(), 2000);
+  EXPECT_EQ(ring.FramesHeld(), 20u);
+}
+
+TEST(ClipNames, NamedByDayTimeAndEventAndOnlySuchNamesPass) {
+  Stamp at{"2026-12-07", "14:03:07.250", "2026-12-07T14:03:07.250+01:00"};
+  EXPECT_EQ(ClipName(at, EventKind::kSilence), "2026-12-07/14-03-07.250-silence.opus");
+  EXPECT_EQ(ClipName(at, EventKind::kPhaseReversed), "2026-12-07/14-03-07.250-phase-reversed.opus");
+  for (const auto kind : {EventKind::kSilence, EventKind::kChannelLost, EventKind::kLoudnessOk})
+    EXPECT_TRUE(IsClipName(ClipName(at, kind)));
+  for (const char* unsafe :
+       {"../2026-12-07/14-03-07.250-silence.opus", "/etc/passwd", "2026-12-07/../../x.opus",
+        "2026-12-07/14-03-07.250-silence.opus.tmp", "2026-12-07/.14-03-07.250-silence.opus.tmp",
+        "2026-12-07/14-03-07.250-Silence.opus", "2026-12-07//14-03-07.250-silence.opus",
+        "2026-12-07/14-03-07.250-silence.opus/..", "", "2026-12-07"})
+    EXPECT_FALSE(IsClipName(unsafe)) << unsafe;
+}
+
+class ClipFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("calvora-clips-" + std::to_string(::getpid()));
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  // A file of `bytes` under the folder, written `age` ago.
+  void Put(const std::string& name, std::size_t bytes, std::chrono::hours age = {}) {
+    fs::create_directories((root_ / name).parent_path());
+    std::ofstream(root_ / name, std::ios::binary) << std::string(bytes, 'x');
+    fs::last_write_time(root_ / name, ClipFolder::FileClock::now() - age);
+  }
+  fs::path root_;
+};
+
+TEST_F(ClipFolderTest, OldestGoFirstUnderTheSizeAndAgeAndNothingElseIsTouched) {
+  Put("2026-11-01/10-00-00.000-silence.opus", 1000, std::chrono::hours(24 * 31));
+  Put("2026-12-06/10-00-00.000-silence.opus", 1000);
+  Put("2026-12-07/09-00-00.000-sound.opus", 1000);
+  Put("2026-12-07/10-00-00.000-clipping.opus", 1000);
+  Put("2026-12-07/.10-00-01.000-silence.opus.tmp", 500);  // left by a stopped program
+  Put("2026-12-07/notes.txt", 5000);                      // the station's own file
+  const ClipFolder folder(root_, ClipBounds{2500, 30});
+  EXPECT_EQ(folder.Prune(), 2000u);
+  // The month-old clip went for its age (and its day's folder with it), then the oldest of
+  // the rest for the size; the newest stay.
+  EXPECT_FALSE(fs::exists(root_ / "2026-11-01"));
+  EXPECT_FALSE(fs::exists(root_ / "2026-12-06/10-00-00.000-silence.opus"));
+  EXPECT_TRUE(fs::exists(root_ / "2026-12-07/09-00-00.000-sound.opus"));
+  EXPECT_TRUE(fs::exists(root_ / "2026-12-07/10-00-00.000-clipping.opus"));
+  EXPECT_FALSE(fs::exists(root_ / "2026-12-07/.10-00-01.000-silence.opus.tmp"));
+  EXPECT_TRUE(fs::exists(root_ / "2026-12-07/notes.txt"));
+  // A folder that is not there yet holds nothing.
+  EXPECT_EQ(ClipFolder(root_ / "none", ClipBounds{}).Prune(), 0u);
+}
+
+// The granule position of a stream's last Ogg page: the samples at 48 kHz, with the encoder's
+// pre-skip.
+int64_t LastGranule(const std::string& bytes) {
+  const std::size_t page = bytes.rfind("OggS");
+  if (page == std::string::npos || page + 14 > bytes.size())
+    return -1;
+  int64_t granule = 0;
+  std::memcpy(&granule, bytes.data() + page + 6, 8);
+  return granule;
+}
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+bool Within(seconds limit, const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(milliseconds(20));
+  return condition();
+}
+
+TEST_F(ClipFolderTest, AClipHoldsTwentySecondsAroundItsEventAndAFullDiskStopsOnlyTheClips) {
+  std::vector<std::string> reports;
+  std::mutex reported;
+  ClipKeeper keeper(ClipFolder(root_, ClipBounds{}), 64000, [&](const std::string& line) {
+    std::lock_guard lock(reported);
+    reports.push_back(line);
+  });
+  // 15 s of programme at 48 kHz received up to now, the event 10 s ago: the clip is due now,
+  // and its last 5 s (not received: the utility went quiet) are silence.
+  const auto now = ClipKeeper::Clock::now();
+  for (int i = 0; i < 1500; ++i)
+    keeper.OnAudio(48000, 2, Block(1000, 480), now - seconds(15) + milliseconds(10 * (i + 1)));
+  StationEvent event;
+  event.kind = EventKind::kSilence;
+  event.at = {"2026-12-07", "14:03:07.250", "2026-12-07T14:03:07.250+01:00"};
+  const std::string name = keeper.OnEvent(event, now - seconds(10));
+  EXPECT_EQ(name, "2026-12-07/14-03-07.250-silence.opus");
+  ASSERT_TRUE(Within(seconds(5), [&] { return keeper.Figures().written == 1; }));
+  const std::string clip = Slurp(root_ / name);
+  ASSERT_EQ(clip.rfind("OggS", 0), 0u);
+  EXPECT_NE(clip.find("OpusHead"), std::string::npos);
+  const int64_t samples = LastGranule(clip) - 312;  // libopus's pre-skip at 48 kHz
+  EXPECT_NEAR(static_cast<double>(samples), 20 * 48000, 480);
+  EXPECT_EQ(keeper.Figures().bytesKept, clip.size());
+
+  // The day's folder cannot be made (a file stands in its place): the clips stop with one
+  // message however many fail, and resume with the next one written.
+  std::ofstream(root_ / "2026-12-08") << "in the way";
+  event.at.date = "2026-12-08";
+  keeper.OnEvent(event, ClipKeeper::Clock::now() - seconds(10));
+  keeper.OnEvent(event, ClipKeeper::Clock::now() - seconds(10));
+  ASSERT_TRUE(Within(seconds(5), [&] { return keeper.Figures().failed == 2; }));
+  EXPECT_TRUE(keeper.Figures().stopped);
+  {
+    std::lock_guard lock(reported);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("clips stopped"), std::string::npos) << reports[0];
+  }
+  fs::remove(root_ / "2026-12-08");
+  keeper.OnEvent(event, ClipKeeper::Clock::now() - seconds(10));
+  ASSERT_TRUE(Within(seconds(5), [&] { return keeper.Figures().written == 2; }));
+  EXPECT_FALSE(keeper.Figures().stopped);
+  std::lock_guard lock(reported);
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_NE(reports[1].find("clips resumed"), std::string::npos) << reports[1];
+}
+
+}  // namespace
+}  // namespace calvora::ctl
