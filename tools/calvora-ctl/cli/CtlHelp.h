@@ -1,6 +1,7 @@
 #pragma once
-// The text of calvora-ctl --help, one whole text for each system: the Linux build reaches the
-// utility over the session bus and serves metrics, the Windows build uses window messages.
+// The text of calvora-ctl --help, one for each system with the sections they share
+// (CtlHelpSections.h): the Linux build reaches the utility over the session bus, the Windows
+// build uses window messages.
 
 namespace calvora::ctl {
 

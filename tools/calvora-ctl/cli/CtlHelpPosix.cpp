@@ -1,10 +1,15 @@
 #include "CtlHelp.h"
 
+#include <string>
+
+#include "CtlHelpSections.h"
+
 namespace calvora::ctl {
 
 // On Linux: commands over the session bus, the checks of the received audio and the metrics.
 const char* UsageText() {
-  return R"(Usage: calvora-ctl [--handle H | --pid P] COMMAND [OPTIONS]
+  static const std::string text =
+      R"(Usage: calvora-ctl [--handle H | --pid P] COMMAND [OPTIONS]
 
 Controls a running Calvora Audio Mixer over the session bus, as a controlling
 program does. The utility obeys commands only while its interactive mode
@@ -113,66 +118,19 @@ every check while it stays offline) are no new events.
   --clips-max-mb MB  Keep the clips under MB megabytes (500) and
   --clips-days DAYS  DAYS days old (30), removing the oldest first.
 
-Checks of the received audio (watch, auto, serve), each an event when it starts
-and when it ends, printed as a line "EVENT name [channel] value" by watch and
-auto. Times are seconds of audio; faults end after --back-for S (default 2).
-  --checks LIST      all (default), none, or some of channel,phase,clipping,
-                     loudness.
-  --channel-level DB --channel-for S
-                     channel-lost: one channel's level (half its peak-to-peak,
-                     so a stuck or DC signal reads as none) below DB (default
-                     -38) for S seconds (default 10) while the other is above;
-                     channel-back once both play (value: the level).
-  --phase-limit R --phase-for S
-                     phase-reversed: the correlation over 400 ms below R
-                     (default -0.5) for S seconds (default 5) while both
-                     channels carry sound (value: the correlation).
-  --clip-length N --clip-runs N --clip-window S
-                     clipping: more than --clip-runs (default 10) runs of
-                     --clip-length (default 3) samples at full scale within S
-                     seconds (default 10); clipping-end after S seconds
-                     without one (value: the runs in the window).
-  --loudness-target LUFS --loudness-margin LU --loudness-for S
-                     loudness-off: the short-term loudness more than LU
-                     (default 10) from LUFS (default -23) for S seconds
-                     (default 60); loudness-ok once within (value: the LUFS).
-
-Lines printed by watch and auto:
-  14:03:07.250 NTF_SILENCE 0
-  14:03:07.251 sent CMD_MUTE 0
-  14:03:07.260 AUDIO rate=48000 channels=2 bits=16 left=-41.20 right=-40.87 bytes=1920
-With --json:
-  {"time":"2026-12-07T14:03:07.250+01:00","from":12,"code":"NTF_SILENCE","argument":0}
-  {"time":"2026-12-07T14:03:07.260+01:00","from":12,"code":"AUDIO","kind":0,
-   "size":1942,"rate":48000,"channels":2,"bits":16,"left":-41.2,"right":-40.87,
-   "bytes":1920}
-Codes: NTF_SILENCE (0x400), NTF_SOUND (0x401), NTF_OFFLINE and NTF_ONLINE
-(0x1000, 0x1001; argument 0 the sound card, 1 the mixer), WINMSG_CONTROL (0x7FFF,
-argument 2 a goodbye); others are printed in hex.
-
-Protocol: each window owns the bus name org.calvora.Window.<Class>.H<handle>
+)" + std::string(kChecksAndLinesHelp) +
+      R"(Protocol: each window owns the bus name org.calvora.Window.<Class>.H<handle>
 and serves /org/calvora/Window, interface org.calvora.Window, with
 SendMessage(uuu message, wparam, lparam) -> i and CopyData(uuay) -> i. A
 command is message 2102 with lparam = code * 65536 + argument.
 
-Metrics: calvora_silence, calvora_last_verdict_timestamp_seconds,
-calvora_level_dbfs{channel}, calvora_device_online{device},
-calvora_device_offline{device}, calvora_audio_blocks_total,
-calvora_last_audio_block_timestamp_seconds, calvora_loudness_momentary_lufs,
-calvora_loudness_short_term_lufs, calvora_loudness_integrated_lufs (EBU R128
-of the received audio), calvora_true_peak_dbtp{channel} (last 3 s),
-calvora_true_peak_max_dbtp{channel}, calvora_phase_correlation,
-calvora_phase_reversed, calvora_channel_lost{channel},
-calvora_clipping_runs_total{channel}, calvora_clipping,
-calvora_loudness_off_target, calvora_dc_offset_ratio{channel} and
-calvora_events_total{event} (silences and returns of sound too); each with the label station. The page at / shows
-the station live.
-
-Exit status: 0 done; 1 bad command line, or a --web-config file that cannot be
+)" + kMetricsHelp +
+      R"(Exit status: 0 done; 1 bad command line, or a --web-config file that cannot be
 used; 2 no session bus, or no utility or more than one to choose from; 3 the
 utility did not answer (gone or timed out); 4 cannot listen on the --listen
 address.
 )";
+  return text.c_str();
 }
 
 }  // namespace calvora::ctl

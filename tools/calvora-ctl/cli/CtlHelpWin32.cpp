@@ -1,11 +1,16 @@
 #include "CtlHelp.h"
 
+#include <string>
+
+#include "CtlHelpSections.h"
+
 namespace calvora::ctl {
 
 // On Windows: commands as window messages, the checks of the received audio and the metrics
 // over plain HTTP (no TLS or passwords: a TLS proxy in front of the server secures it).
 const char* UsageText() {
-  return R"(Usage: calvora-ctl [--handle H | --pid P] COMMAND [OPTIONS]
+  static const std::string text =
+      R"(Usage: calvora-ctl [--handle H | --pid P] COMMAND [OPTIONS]
 
 Controls a running Calvora Audio Mixer with window messages, as a controlling
 program does. The utility obeys commands only while its interactive mode
@@ -93,65 +98,18 @@ every check while it stays offline) are no new events.
                      (default: this computer's name), so that one Prometheus
                      tells the stations of a group apart.
 
-Checks of the received audio (watch, auto, serve), each an event when it starts
-and when it ends, printed as a line "EVENT name [channel] value" by watch and
-auto. Times are seconds of audio; faults end after --back-for S (default 2).
-  --checks LIST      all (default), none, or some of channel,phase,clipping,
-                     loudness.
-  --channel-level DB --channel-for S
-                     channel-lost: one channel's level (half its peak-to-peak,
-                     so a stuck or DC signal reads as none) below DB (default
-                     -38) for S seconds (default 10) while the other is above;
-                     channel-back once both play (value: the level).
-  --phase-limit R --phase-for S
-                     phase-reversed: the correlation over 400 ms below R
-                     (default -0.5) for S seconds (default 5) while both
-                     channels carry sound (value: the correlation).
-  --clip-length N --clip-runs N --clip-window S
-                     clipping: more than --clip-runs (default 10) runs of
-                     --clip-length (default 3) samples at full scale within S
-                     seconds (default 10); clipping-end after S seconds
-                     without one (value: the runs in the window).
-  --loudness-target LUFS --loudness-margin LU --loudness-for S
-                     loudness-off: the short-term loudness more than LU
-                     (default 10) from LUFS (default -23) for S seconds
-                     (default 60); loudness-ok once within (value: the LUFS).
-
-Lines printed by watch and auto:
-  14:03:07.250 NTF_SILENCE 0
-  14:03:07.251 sent CMD_MUTE 0
-  14:03:07.260 AUDIO rate=48000 channels=2 bits=16 left=-41.20 right=-40.87 bytes=1920
-With --json:
-  {"time":"2026-12-07T14:03:07.250+01:00","from":12,"code":"NTF_SILENCE","argument":0}
-  {"time":"2026-12-07T14:03:07.260+01:00","from":12,"code":"AUDIO","kind":0,
-   "size":1942,"rate":48000,"channels":2,"bits":16,"left":-41.2,"right":-40.87,
-   "bytes":1920}
-Codes: NTF_SILENCE (0x400), NTF_SOUND (0x401), NTF_OFFLINE and NTF_ONLINE
-(0x1000, 0x1001; argument 0 the sound card, 1 the mixer), WINMSG_CONTROL (0x7FFF,
-argument 2 a goodbye); others are printed in hex.
-
-Protocol: the utility's window has the class TCV_AudioMixer, this program's
+)" + std::string(kChecksAndLinesHelp) +
+      R"(Protocol: the utility's window has the class TCV_AudioMixer, this program's
 a hidden one of the class CalvoraCtl. A command is message 2102, sent with a
 1000 ms time-out, with wParam this program's window and lParam = code * 65536
 + argument; audio blocks come as WM_COPYDATA with dwData 0.
 
-Metrics: calvora_silence, calvora_last_verdict_timestamp_seconds,
-calvora_level_dbfs{channel}, calvora_device_online{device},
-calvora_device_offline{device}, calvora_audio_blocks_total,
-calvora_last_audio_block_timestamp_seconds, calvora_loudness_momentary_lufs,
-calvora_loudness_short_term_lufs, calvora_loudness_integrated_lufs (EBU R128
-of the received audio), calvora_true_peak_dbtp{channel} (last 3 s),
-calvora_true_peak_max_dbtp{channel}, calvora_phase_correlation,
-calvora_phase_reversed, calvora_channel_lost{channel},
-calvora_clipping_runs_total{channel}, calvora_clipping,
-calvora_loudness_off_target, calvora_dc_offset_ratio{channel} and
-calvora_events_total{event} (silences and returns of sound too); each with the label station. The page at / shows
-the station live.
-
-Exit status: 0 done; 1 bad command line; 2 no utility or more than one to
+)" + kMetricsHelp +
+      R"(Exit status: 0 done; 1 bad command line; 2 no utility or more than one to
 choose from; 3 the utility did not answer (gone or timed out); 4 cannot listen
 on the --listen address.
 )";
+  return text.c_str();
 }
 
 }  // namespace calvora::ctl
