@@ -531,6 +531,8 @@ TEST(CtlExe, ServeAnswersItsMetricsWithAPasswordAndAPortInUseEndsTheSecond) {
         "calvora_level_dbfs{station=\"studio-w\",channel=\"left\"} -20.5",
         "calvora_audio_blocks_total{station=\"studio-w\"} 5"})
     EXPECT_NE(metrics.find(sample), std::string::npos) << sample << " in\n" << metrics;
+  // The right password, remembered, lets in that password alone.
+  EXPECT_EQ(HttpGet(std::stoi(port), "/metrics", kWrongCredentials).rfind("HTTP/1.1 401", 0), 0u);
   EXPECT_NE(HttpGet(std::stoi(port), "/status", kRightCredentials).find("\"silence\":true"),
             std::string::npos);
   EXPECT_NE(HttpGet(std::stoi(port), "/", kRightCredentials).find("<html"), std::string::npos);
