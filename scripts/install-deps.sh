@@ -10,8 +10,9 @@ group=${1:-all}
 # settings file's encodings (the Windows build takes them straight from these packages).
 both=(cmake ninja-build libcli11-dev nlohmann-json3-dev libutfcpp-dev googletest)
 # The Windows build: the cross compiler, Wine to run it, the installer; apt-get source (dpkg-dev)
-# and make for the libraries scripts/windows-libraries.sh builds from Debian's sources.
-cross=(mingw-w64 wine wine64 nsis dpkg-dev make)
+# and make for the libraries scripts/windows-libraries.sh builds from Debian's sources, and the
+# autotools for the one whose source comes without its configure script (libxcrypt).
+cross=(mingw-w64 wine wine64 nsis dpkg-dev make autoconf automake libtool pkg-config)
 windows=("${both[@]}" "${cross[@]}")
 # A virtual display (xvfb-run needs xauth).
 display=(xvfb xauth)

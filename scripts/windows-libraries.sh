@@ -3,6 +3,8 @@
 # packages at the versions Debian ships, with mingw-w64 into a folder of the Windows build:
 #   libebur128     the loudness and true peak (CMake)
 #   libmicrohttpd  serve's HTTP server, on Windows sockets, without TLS (autotools)
+#   yaml-cpp       the reader of serve's web configuration (CMake)
+#   libxcrypt      libcrypt's bcrypt, which checks the web configuration's passwords (autotools)
 # Usage: scripts/windows-libraries.sh BUILD_DIR   (prints nothing on a run that has nothing to do)
 # The libraries are static and go to BUILD_DIR/windows-libraries/prefix; each is built once per
 # build folder (a stamp with its version) and taken as it is on the next run. Nothing is
@@ -109,8 +111,33 @@ build_microhttpd() {
   make -C "$2" install
 }
 
+# The parser alone: no tests, tools or contrib.
+build_yaml_cpp() {
+  cmake -S "$1" -B "$2" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DYAML_BUILD_SHARED_LIBS=OFF \
+    -DYAML_CPP_BUILD_TESTS=OFF -DYAML_CPP_BUILD_TOOLS=OFF -DYAML_CPP_BUILD_CONTRIB=OFF
+  cmake --build "$2" -j "$jobs"
+  cmake --install "$2"
+}
+
+# bcrypt only ($2b$, $2y$ and the older $2a$): the passwords of a web configuration are nothing
+# else, and the old crypt() interfaces are not needed. Debian's source is the upstream tree
+# without its configure script, which autoreconf makes (as Debian's own build does).
+build_xcrypt() {
+  rm -rf "$2"
+  mkdir -p "$2"
+  [ -x "$1/configure" ] || (cd "$1" && autoreconf -fi)
+  (cd "$2" && "$1/configure" --host=$triplet --prefix="$prefix" \
+    CC=$triplet-gcc-posix --enable-static --disable-shared --enable-hashes=bcrypt,bcrypt_y,bcrypt_a \
+    --disable-obsolete-api --disable-failure-tokens --disable-werror --disable-dependency-tracking)
+  make -C "$2" -j "$jobs"
+  make -C "$2" install
+}
+
 mkdir -p "$libraries"
 command -v dpkg-source >/dev/null || { echo "windows-libraries.sh: dpkg-source is missing (dpkg-dev)" >&2; exit 1; }
 ensure_source_entry
 build_once libebur128 build_ebur128
 build_once libmicrohttpd build_microhttpd
+build_once yaml-cpp build_yaml_cpp
+build_once libxcrypt build_xcrypt

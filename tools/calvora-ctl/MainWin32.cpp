@@ -12,6 +12,7 @@
 #include "peer/Controller.h"
 #include "platform/win32/WideText.h"
 #include "platform/win32/Win32Desktop.h"
+#include "server/WebSecurity.h"
 // After the desktop's header: windows.h's SendMessage and PostMessage macros would rename the
 // methods of those names.
 #include <windows.h>
@@ -51,10 +52,17 @@ int Run(const CtlOptions& options) {
     std::fputs(UsageText(), stdout);
     return kExitOk;
   }
-  // No TLS and no password hashes on Windows: a TLS proxy in front of the server secures it.
+  // A web configuration that cannot be used stops the program before it waits for anything. It
+  // may ask for passwords; one that asks for TLS is refused, as the server has none here.
+  HttpSecurity security;
   if (options.webConfig) {
-    Fail("--web-config is not available on Windows; put a TLS proxy in front of the server");
-    return kExitUsage;
+    std::string error;
+    auto loaded = LoadHttpSecurity(*options.webConfig, error);
+    if (!loaded) {
+      Fail(error);
+      return kExitUsage;
+    }
+    security = std::move(*loaded);
   }
   finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
@@ -67,9 +75,9 @@ int Run(const CtlOptions& options) {
   host.waitAndProcess = [&desktop](int32_t timeoutMs) { desktop.WaitAndProcess(timeoutMs); };
   host.interrupted = [] { return interrupted.load(); };
   host.where = "on this desktop";
-  host.makeStationServices = [&options](platform::WindowHandle utility,
-                                        ControllerHost::Report report, int& exitCode) {
-    return StationServicesFromOptions::Make(options, HttpSecurity{}, utility, std::move(report),
+  host.makeStationServices = [&options, &security](platform::WindowHandle utility,
+                                                   ControllerHost::Report report, int& exitCode) {
+    return StationServicesFromOptions::Make(options, security, utility, std::move(report),
                                             exitCode);
   };
   const int exitCode = Controller(desktop, host, options).Run();

@@ -460,9 +460,9 @@ TEST(CtlExe, AUtilityThatDoesNotAnswerEndsTheCommandWithinASecondAndAHalf) {
   }
 }
 
-// GET `path` from 127.0.0.1:port over HTTP/1.0: the whole answer, head and body, or "" when
-// nothing answers.
-std::string HttpGet(int port, const std::string& path) {
+// GET `path` from 127.0.0.1:port over HTTP/1.0, with `credentials` ("user:password", in
+// base64) when given: the whole answer, head and body, or "" when nothing answers.
+std::string HttpGet(int port, const std::string& path, const std::string& credentials = "") {
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
     return "";
@@ -473,7 +473,10 @@ std::string HttpGet(int port, const std::string& path) {
   address.sin_port = htons(static_cast<u_short>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    const std::string request = "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
+    const std::string authorization =
+        credentials.empty() ? "" : "Authorization: Basic " + credentials + "\r\n";
+    const std::string request =
+        "GET " + path + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + authorization + "\r\n";
     send(s, request.data(), static_cast<int>(request.size()), 0);
     char buffer[4096];
     for (int n; (n = recv(s, buffer, sizeof buffer, 0)) > 0;)
@@ -484,11 +487,20 @@ std::string HttpGet(int port, const std::string& path) {
   return answer;
 }
 
-TEST(CtlExe, ServeAnswersItsMetricsAndAPortInUseEndsTheSecond) {
+// Basic authentication's credentials, base64 of "prometheus:on-air" and of a wrong password.
+constexpr char kRightCredentials[] = "cHJvbWV0aGV1czpvbi1haXI=";
+constexpr char kWrongCredentials[] = "cHJvbWV0aGV1czpvZmYtYWly";  // prometheus:off-air
+
+TEST(CtlExe, ServeAnswersItsMetricsWithAPasswordAndAPortInUseEndsTheSecond) {
   const CtlStandInUtility utility(42);
   TempFolder logs;
+  // One user, with the password on-air (htpasswd -nbBC 4 prometheus on-air).
+  const fs::path webConfig = logs.Path() / "web.yml";
+  std::ofstream(webConfig)
+      << "basic_auth_users:\n"
+         "  prometheus: $2y$04$/pRXb3Gmp5RxM2LZEBlDK.c0MFOyZoXI9XwEw1qCMzfYNqaumBZIe\n";
   Ctl serve({"serve", "--listen", "127.0.0.1:0", "--station", "studio-w", "--log",
-             logs.Path().string(), "--json"});
+             (logs.Path() / "events").string(), "--json", "--web-config", webConfig.string()});
   ASSERT_NE(utility.WaitForPeer(15000), 0u);
   // The port it chose, from what it says on stderr.
   std::smatch found;
@@ -505,39 +517,66 @@ TEST(CtlExe, ServeAnswersItsMetricsAndAPortInUseEndsTheSecond) {
   EXPECT_TRUE(utility.Notify(link::NTF_SILENCE, 0));
   Sleep(300);
 
-  const std::string metrics = HttpGet(std::stoi(port), "/metrics");
+  for (const std::string credentials : {"", kWrongCredentials}) {
+    const std::string refused = HttpGet(std::stoi(port), "/metrics", credentials);
+    EXPECT_EQ(refused.rfind("HTTP/1.1 401", 0), 0u) << refused;
+    EXPECT_NE(refused.find("WWW-Authenticate: Basic realm=\"calvora-ctl\""), std::string::npos)
+        << refused;
+    EXPECT_EQ(refused.find("calvora_silence"), std::string::npos) << refused;
+  }
+  const std::string metrics = HttpGet(std::stoi(port), "/metrics", kRightCredentials);
   EXPECT_EQ(metrics.rfind("HTTP/1.1 200", 0), 0u) << metrics;
   for (const std::string sample :
        {"calvora_silence{station=\"studio-w\"} 1",
         "calvora_level_dbfs{station=\"studio-w\",channel=\"left\"} -20.5",
         "calvora_audio_blocks_total{station=\"studio-w\"} 5"})
     EXPECT_NE(metrics.find(sample), std::string::npos) << sample << " in\n" << metrics;
-  EXPECT_NE(HttpGet(std::stoi(port), "/status").find("\"silence\":true"), std::string::npos);
-  EXPECT_NE(HttpGet(std::stoi(port), "/").find("<html"), std::string::npos);
+  // The right password, remembered, lets in that password alone.
+  EXPECT_EQ(HttpGet(std::stoi(port), "/metrics", kWrongCredentials).rfind("HTTP/1.1 401", 0), 0u);
+  EXPECT_NE(HttpGet(std::stoi(port), "/status", kRightCredentials).find("\"silence\":true"),
+            std::string::npos);
+  EXPECT_NE(HttpGet(std::stoi(port), "/", kRightCredentials).find("<html"), std::string::npos);
 
   // A second server on the same port: Windows would let it bind beside the first without
   // an exclusive address, and the scrapes would go to either.
   const auto second = RunCtl({"serve", "--listen", "127.0.0.1:" + port});
   EXPECT_EQ(second.exitCode, 4u) << second.err;
   EXPECT_NE(second.err.find("cannot listen on 127.0.0.1:" + port), std::string::npos) << second.err;
-  EXPECT_NE(HttpGet(std::stoi(port), "/metrics").find("studio-w"), std::string::npos);
+  EXPECT_NE(HttpGet(std::stoi(port), "/metrics", kRightCredentials).find("studio-w"),
+            std::string::npos);
   serve.Finish(0);
-  EXPECT_NE(ReadFile(fs::directory_iterator(logs.Path())->path()).find("\"event\":\"silence\""),
+  EXPECT_NE(ReadFile(fs::directory_iterator(logs.Path() / "events")->path())
+                .find("\"event\":\"silence\""),
             std::string::npos);
 }
 
-TEST(CtlExe, ShellAndWebConfigAreRefusedOnWindows) {
+TEST(CtlExe, ShellAndAWebConfigWithTlsAreRefusedOnWindows) {
   const auto shell = RunCtl({"auto", "--shell", "--on-sound", "x"});
   EXPECT_EQ(shell.exitCode, 1u);
   EXPECT_NE(shell.err.find("not available on Windows"), std::string::npos) << shell.err;
   const CtlStandInUtility utility(42);
-  const auto webConfig = RunCtl({"serve", "--web-config", "web.yml"});
-  EXPECT_EQ(webConfig.exitCode, 1u);
-  EXPECT_NE(webConfig.err.find("TLS proxy"), std::string::npos) << webConfig.err;
+  // TLS is refused by the line that asks for it, even with files that are there; a file that
+  // cannot be read is named.
+  TempFolder folder;
+  const fs::path webConfig = folder.Path() / "web.yml";
+  std::ofstream(folder.Path() / "station.crt") << "certificate\n";
+  std::ofstream(folder.Path() / "station.key") << "key\n";
+  std::ofstream(webConfig) << "tls_server_config:\n"
+                              "  cert_file: station.crt\n"
+                              "  key_file: station.key\n";
+  const auto tls = RunCtl({"serve", "--web-config", webConfig.string()});
+  EXPECT_EQ(tls.exitCode, 1u);
+  EXPECT_NE(tls.err.find("web.yml:2: tls_server_config asks for TLS"), std::string::npos)
+      << tls.err;
+  EXPECT_NE(tls.err.find("TLS proxy"), std::string::npos) << tls.err;
+  const auto missing = RunCtl({"serve", "--web-config", (folder.Path() / "none.yml").string()});
+  EXPECT_EQ(missing.exitCode, 1u);
+  EXPECT_NE(missing.err.find("none.yml: cannot be read"), std::string::npos) << missing.err;
   const auto help = RunCtl({"--help"});
   EXPECT_EQ(help.out.find("session bus"), std::string::npos);
   EXPECT_NE(help.out.find("--listen"), std::string::npos);
   EXPECT_NE(help.out.find("--checks"), std::string::npos);
+  EXPECT_NE(help.out.find("--web-config FILE"), std::string::npos);
   EXPECT_NE(help.out.find("TLS proxy"), std::string::npos);
 }
 

@@ -89,14 +89,22 @@ every check while it stays offline) are no new events.
                      127.0.0.1:9794), 0.0.0.0 to serve the network (the
                      firewall asks, or is told, to let it in); port 0 takes a
                      free port, told on stderr. Plain HTTP only: there is no
-                     TLS and no password on Windows (--web-config is refused);
-                     put a TLS proxy in front of it where the network is not
-                     trusted.
+                     TLS on Windows, so put a TLS proxy in front of it where
+                     the network is not trusted (--web-config adds passwords).
                      Listening in (/listen) and the clips of events (--clips)
                      are not in the Windows build: it has no Ogg Opus encoder.
   --station NAME     The station's name: every metric carries station="NAME"
                      (default: this computer's name), so that one Prometheus
                      tells the stations of a group apart.
+  --web-config FILE  Ask for a password, as FILE says in the web configuration
+                     format of Prometheus's exporters:
+                       basic_auth_users:   # bcrypt: htpasswd -nbBC 10 USER PW
+                         prometheus: $2y$10$...
+                     A wrong or missing password gets 401. The passwords
+                     cross the network in the clear: TLS needs a proxy on
+                     Windows, and a tls_server_config in FILE is refused. A
+                     file that cannot be read or used ends calvora-ctl at
+                     once, naming the file and the line.
 
 )" + std::string(kChecksAndLinesHelp) +
       R"(Protocol: the utility's window has the class TCV_AudioMixer, this program's
@@ -105,9 +113,9 @@ a hidden one of the class CalvoraCtl. A command is message 2102, sent with a
 + argument; audio blocks come as WM_COPYDATA with dwData 0.
 
 )" + kMetricsHelp +
-      R"(Exit status: 0 done; 1 bad command line; 2 no utility or more than one to
-choose from; 3 the utility did not answer (gone or timed out); 4 cannot listen
-on the --listen address.
+      R"(Exit status: 0 done; 1 bad command line, or a --web-config file that cannot be
+used; 2 no utility or more than one to choose from; 3 the utility did not
+answer (gone or timed out); 4 cannot listen on the --listen address.
 )";
   return text.c_str();
 }

@@ -11,7 +11,7 @@ namespace calvora::ctl {
 const SystemCapabilities& ThisSystem() {
 #ifdef _WIN32
   // Commands over window messages, the checks of the received audio and the metrics server
-  // (plain HTTP: the entry refuses --web-config), no Ogg Opus (libopus is not built for it), and
+  // (plain HTTP, with passwords: no TLS), no Ogg Opus (libopus is not built for it), and
   // no sh: a command that wants the shell of Windows names it.
   static constexpr SystemCapabilities kWindows{"Windows",
                                                true,

@@ -1,8 +1,6 @@
 #include "PasswordCheck.h"
 
 #include <crypt.h>
-#include <gnutls/crypto.h>
-#include <gnutls/gnutls.h>
 
 #include <memory>
 #include <string_view>
@@ -53,20 +51,15 @@ std::string PasswordCheck::HashProblem(const std::string& hash) {
 }
 
 PasswordCheck::PasswordCheck(std::map<std::string, std::string> hashes)
-    : hashes_(std::move(hashes)) {
-  gnutls_rnd(GNUTLS_RND_RANDOM, digestKey_.data(), digestKey_.size());
-}
+    : hashes_(std::move(hashes)) {}
 
-PasswordCheck::Digest PasswordCheck::DigestOf(const std::string& user,
-                                              const std::string& password) const {
+std::optional<KeyedDigest::Digest> PasswordCheck::DigestOf(const std::string& user,
+                                                           const std::string& password) const {
   // The user's name, a NUL (which no name holds), then the password.
   std::string text = user;
   text.push_back('\0');
   text += password;
-  Digest digest{};
-  gnutls_hmac_fast(GNUTLS_MAC_SHA256, digestKey_.data(), digestKey_.size(), text.data(),
-                   text.size(), digest.data());
-  return digest;
+  return digest_(text);
 }
 
 bool PasswordCheck::operator()(const std::string& user, const std::string& password) const {
@@ -77,20 +70,22 @@ bool PasswordCheck::operator()(const std::string& user, const std::string& passw
   const bool wellFormed = password.find('\0') == std::string::npos;
   const auto found = hashes_.find(user);
   const bool known = found != hashes_.end();
-  const Digest digest = DigestOf(user, password);
+  const auto digest = DigestOf(user, password);
   {
     std::lock_guard lock(mutex_);
-    if (known && wellFormed && passed_.count(digest) > 0)
+    if (known && wellFormed && digest && passed_.count(*digest) > 0)
       return true;
   }
   const std::string& hash = known ? found->second : hashes_.begin()->second;
   const bool matches = MatchesHash(password, hash);
   if (!(known && wellFormed && matches))
     return false;
+  if (!digest)
+    return true;  // right, but not remembered: the next check runs bcrypt again
   std::lock_guard lock(mutex_);
   if (passed_.size() >= kRemembered)
     passed_.clear();
-  passed_.insert(digest);
+  passed_.insert(*digest);
   return true;
 }
 

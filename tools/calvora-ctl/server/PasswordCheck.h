@@ -5,12 +5,13 @@
 // bcrypt against a known user's hash, so the time of an answer does not tell which users
 // exist. Passwords that passed are remembered by a keyed digest, so a scrape every few seconds
 // costs one bcrypt in all rather than one each time; wrong passwords always cost the bcrypt.
-#include <array>
-#include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+
+#include "KeyedDigest.h"
 
 namespace calvora::ctl {
 
@@ -29,15 +30,15 @@ class PasswordCheck {
   bool operator()(const std::string& user, const std::string& password) const;
 
  private:
-  using Digest = std::array<uint8_t, 32>;
   static constexpr std::size_t kRemembered = 64;  // passes remembered before starting afresh
 
-  Digest DigestOf(const std::string& user, const std::string& password) const;
+  std::optional<KeyedDigest::Digest> DigestOf(const std::string& user,
+                                              const std::string& password) const;
 
   std::map<std::string, std::string> hashes_;
-  std::array<uint8_t, 32> digestKey_{};  // random for each run: the digests mean nothing outside
+  KeyedDigest digest_;  // a key of this run's own: the digests mean nothing outside
   mutable std::mutex mutex_;
-  mutable std::set<Digest> passed_;
+  mutable std::set<KeyedDigest::Digest> passed_;
 };
 
 }  // namespace calvora::ctl

@@ -1,8 +1,6 @@
 #pragma once
-// What a web configuration asks of the server, ready for it: the certificate, its key and the
-// clients' CA read from their files and checked with GnuTLS (so a file that is missing, not
-// PEM, or a key that does not belong to the certificate stops serve at start rather than at
-// the first client), and the password check of its users.
+// What a web configuration asks of the server, ready for it: its TLS (WebTlsCredentials.h:
+// checked with GnuTLS on Linux, refused on Windows) and the password check of its users.
 #include <optional>
 #include <string>
 
