@@ -157,8 +157,8 @@ bool AlsaCaptureStream::Watch() {
                                       std::pair{POLLOUT, DescriptorEvent::kWritable}}) {
       if ((descriptor.events & bits) == 0)
         continue;
-      std::unique_ptr<DescriptorWatch> watch =
-          watches_.Watch(descriptor.fd, event, [this] { DeviceReady(); });
+      std::unique_ptr<DescriptorWatch> watch = watches_.Watch(
+          descriptor.fd, event, [this, ready = static_cast<short>(bits)] { DeviceReady(ready); });
       if (!watch)
         return false;
       watching_.push_back(std::move(watch));
@@ -342,13 +342,17 @@ void AlsaCaptureStream::ReadPeriods() {
 // A watched descriptor is ready. ALSA's revents says what that means for the stream and takes
 // away what made it ready (a plugin's descriptor may turn ready without a period to read); the
 // read then reports data and errors alike. A descriptor that keeps turning ready with nothing
-// to read (a sound server's plugin whose server died) is read by the quiet check.
-void AlsaCaptureStream::DeviceReady() {
+// to read (a sound server's plugin whose server died) is read by the quiet check. A device of
+// one descriptor (most are) is ready as the main loop says; only one of several is polled
+// again, to learn the state of the others.
+void AlsaCaptureStream::DeviceReady(short ready) {
   for (pollfd& descriptor : descriptors_)
     descriptor.revents = 0;
-  if (poll(descriptors_.data(), descriptors_.size(), 0) < 0 && errno != EINTR) {
+  if (descriptors_.size() == 1)
+    descriptors_.front().revents = ready;
+  else if (poll(descriptors_.data(), descriptors_.size(), 0) < 0 && errno != EINTR)
     Fail(-errno);
-  } else {
+  if (failure_ == result::kOk) {
     unsigned short revents = 0;
     snd_pcm_poll_descriptors_revents(pcm_, descriptors_.data(),
                                      static_cast<unsigned>(descriptors_.size()), &revents);

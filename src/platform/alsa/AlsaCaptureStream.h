@@ -78,7 +78,7 @@ class AlsaCaptureStream {
   void FillBlocks(const char* data, size_t bytes);
   bool Recover(int err);
   void ReadPeriods();
-  void DeviceReady();
+  void DeviceReady(short ready);
   void QuietCheck();
   void TellReady();
 
