@@ -1,8 +1,9 @@
 #pragma once
 // Paths from and to the UTF-8 text the program keeps names in (options, log lines, JSON). On
-// Windows a path is UTF-16 inside and a plain std::string would be read in the ANSI code page,
-// so a folder with letters beyond it ("Clips Łódź" under any user name) would be another folder
-// or none; these convert explicitly on both systems.
+// Windows a path is UTF-16 inside: std::filesystem takes a plain std::string through the C
+// locale (byte by byte), and fopen reads a narrow name in the ANSI code page, so a folder with
+// letters beyond ASCII ("Clips Łódź", or under such a user name) would be another folder or
+// none. These convert as UTF-8 explicitly, on both systems.
 #include <filesystem>
 #include <string>
 #include <string_view>
