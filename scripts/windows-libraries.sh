@@ -5,6 +5,8 @@
 #   libmicrohttpd  serve's HTTP server, on Windows sockets, without TLS (autotools)
 #   yaml-cpp       the reader of serve's web configuration (CMake)
 #   libxcrypt      libcrypt's bcrypt, which checks the web configuration's passwords (autotools)
+#   opus           the Opus codec under the listening stream and the clips of events (autotools)
+#   libopusenc     Ogg Opus streams over opus, with its own Ogg pages: no libogg (autotools)
 # Usage: scripts/windows-libraries.sh BUILD_DIR   (prints nothing on a run that has nothing to do)
 # The libraries are static and go to BUILD_DIR/windows-libraries/prefix; each is built once per
 # build folder (a stamp with its version) and taken as it is on the next run. Nothing is
@@ -134,6 +136,32 @@ build_xcrypt() {
   make -C "$2" install
 }
 
+# The codec alone: no documentation, no demo or test programs. Its defaults (run-time CPU
+# detection with SSE intrinsics, exact floating point) build cleanly with mingw-w64.
+build_opus() {
+  rm -rf "$2"
+  mkdir -p "$2"
+  (cd "$2" && "$1/configure" --host=$triplet --prefix="$prefix" \
+    CC=$triplet-gcc-posix --enable-static --disable-shared --disable-doc \
+    --disable-extra-programs --disable-dependency-tracking)
+  make -C "$2" -j "$jobs"
+  make -C "$2" install
+}
+
+# The library alone, without its example and documentation. configure finds opus through
+# pkg-config (the host's, told where to look): only in the prefix, never the host's Linux
+# libraries.
+build_opusenc() {
+  rm -rf "$2"
+  mkdir -p "$2"
+  (cd "$2" && PKG_CONFIG=pkg-config PKG_CONFIG_LIBDIR="$prefix/lib/pkgconfig" PKG_CONFIG_PATH= \
+    "$1/configure" --host=$triplet --prefix="$prefix" \
+    CC=$triplet-gcc-posix --enable-static --disable-shared --disable-examples --disable-doc \
+    --disable-dependency-tracking)
+  make -C "$2" -j "$jobs"
+  make -C "$2" install
+}
+
 mkdir -p "$libraries"
 command -v dpkg-source >/dev/null || { echo "windows-libraries.sh: dpkg-source is missing (dpkg-dev)" >&2; exit 1; }
 ensure_source_entry
@@ -141,3 +169,5 @@ build_once libebur128 build_ebur128
 build_once libmicrohttpd build_microhttpd
 build_once yaml-cpp build_yaml_cpp
 build_once libxcrypt build_xcrypt
+build_once opus build_opus
+build_once libopusenc build_opusenc

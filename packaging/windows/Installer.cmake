@@ -10,6 +10,13 @@ string(REPLACE "\n" "\r\n" licence "${licence}")
 set(CALVORA_LICENSE ${CMAKE_BINARY_DIR}/LICENSE.txt)
 file(WRITE ${CMAKE_BINARY_DIR}/LICENSE.crlf "${licence}")
 configure_file(${CMAKE_BINARY_DIR}/LICENSE.crlf ${CALVORA_LICENSE} COPYONLY)  # only when changed
+# The station monitor's launcher, installed with that option alone: cmd reads a batch file
+# with CRLF line ends reliably (its jumps to labels need them).
+file(READ ${CMAKE_CURRENT_LIST_DIR}/station-monitor.cmd launcher)
+string(REPLACE "\n" "\r\n" launcher "${launcher}")
+set(CALVORA_STATION_MONITOR ${CMAKE_BINARY_DIR}/station-monitor.cmd)
+file(WRITE ${CMAKE_BINARY_DIR}/station-monitor.crlf "${launcher}")
+configure_file(${CMAKE_BINARY_DIR}/station-monitor.crlf ${CALVORA_STATION_MONITOR} COPYONLY)
 # Both take the programs from one folder, stripped of their debugging information.
 set(CALVORA_PROGRAM ${CALVORA_WINDOWS_STAGE}/calvora-audio-mixer.exe)
 set(CALVORA_CTL ${CALVORA_WINDOWS_STAGE}/calvora-ctl.exe)
@@ -40,7 +47,8 @@ if(CALVORA_MAKENSIS)
   add_custom_command(
     OUTPUT ${CALVORA_SETUP}
     COMMAND ${CALVORA_MAKENSIS} -V2 -NOCD ${CMAKE_BINARY_DIR}/calvora-audio-mixer.nsi
-    DEPENDS ${staged} ${CALVORA_ICON} ${CMAKE_BINARY_DIR}/calvora-audio-mixer.nsi
+    DEPENDS ${staged} ${CALVORA_ICON} ${CALVORA_STATION_MONITOR}
+            ${CMAKE_BINARY_DIR}/calvora-audio-mixer.nsi
     COMMENT "Making the installer with NSIS")
   list(APPEND packages ${CALVORA_SETUP})
 else()

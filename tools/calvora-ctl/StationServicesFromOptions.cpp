@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "HostName.h"
+#include "audio/Utf8Path.h"
 #include "cli/SystemCapabilities.h"
 
 namespace calvora::ctl {
@@ -29,8 +30,8 @@ std::unique_ptr<StationServices> StationServicesFromOptions::Make(const CtlOptio
     services->listen_ = std::make_unique<ListenFeed>(options.listenBitrate);
     if (options.clipsFolder) {
       const ClipBounds bounds{options.clipsMaxMb * 1024 * 1024, options.clipsDays};
-      services->clips_ = std::make_unique<ClipKeeper>(ClipFolder(*options.clipsFolder, bounds),
-                                                      options.listenBitrate, report);
+      services->clips_ = std::make_unique<ClipKeeper>(
+          ClipFolder(PathFromUtf8(*options.clipsFolder), bounds), options.listenBitrate, report);
     }
     services->server_->ServeAudio(*services->listen_, services->clips_.get());
   }
@@ -58,7 +59,7 @@ StationServicesFromOptions::~StationServicesFromOptions() {
 
 void StationServicesFromOptions::Prepare(StationEvent& event) {
   if (clips_)
-    event.clip = (clips_->Folder().Root() / clips_->OnEvent(event)).string();
+    event.clip = Utf8FromPath((clips_->Folder().Root() / clips_->OnEvent(event)).make_preferred());
 }
 
 void StationServicesFromOptions::OnEvent(const StationEvent& event) {

@@ -578,6 +578,11 @@ TEST(CtlExe, ShellAndAWebConfigWithTlsAreRefusedOnWindows) {
   EXPECT_NE(help.out.find("--checks"), std::string::npos);
   EXPECT_NE(help.out.find("--web-config FILE"), std::string::npos);
   EXPECT_NE(help.out.find("TLS proxy"), std::string::npos);
+  // Listening in and the clips, as on Linux, with their metrics.
+  for (const char* option : {"--listen-bitrate B", "--clips DIR", "--clips-max-mb MB",
+                             "--clips-days DAYS", "/listen", "calvora_clips_bytes"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  EXPECT_EQ(help.out.find("not in the Windows build"), std::string::npos);
 }
 
 }  // namespace

@@ -6,7 +6,9 @@ second with the right header, a lit meter on the screen, a silence verdict when 
 silent, the mute and unmute that auto sends reaching Wine's mixer, sound back, and a clean end.
 Beside them calvora-ctl.exe serve, read from Linux: its /metrics name the station and read the
 -20 dBFS tone's short-term loudness (about -20 LUFS) and true peak, /status and the live page
-answer, and a programme that loses its right channel raises channel-lost in serve's event log.
+answer, ffmpeg hears the tone at its level on /listen, and a programme that loses its right
+channel raises channel-lost in serve's event log and leaves its clip of 20 s in a clips folder
+named with letters beyond ASCII and a blank ("Clips Łódź"), which /clips/ serves.
 
 Wine keeps the mixer's volume and mute inside the process that sets them, so what reaches the
 mixer is read from Wine's own trace of its session volume in the utility's process.
@@ -15,6 +17,7 @@ Arguments: calvora-audio-mixer.exe calvora-ctl.exe window-texts.exe calvora-virt
 virtual-card.conf wine-default.conf SCREENSHOT_DIR. Runs under a display (Xvfb) with the Wine
 prefix of the test run (WINEPREFIX)."""
 import array
+import glob
 import json
 import math
 import os
@@ -24,7 +27,7 @@ import sys
 import time
 import urllib.request
 
-from harness import Binaries, Session, Watch, write_wav
+from harness import Binaries, Session, Watch, decode_ogg, rms_db, write_wav
 
 program, ctl, texts, card_ctl, card_conf, wine_default, shots = sys.argv[1:8]
 LEVEL = 52428  # the line's level, 0..65535: 80 %
@@ -152,6 +155,53 @@ def check_served(session, port):
           f"{peaks[0]:.2f} and {peaks[1]:.2f} dBTP; /status and the live page answer")
 
 
+def tone(db, seconds, hz=1000, rate=48000):
+    """A stereo sine whose peak is at `db` dBFS on both channels, as the virtual card plays it."""
+    samples = array.array("h")
+    for n in range(int(rate * seconds)):
+        value = round(10 ** (db / 20) * 32767 * math.sin(2 * math.pi * hz * n / rate))
+        samples.extend((value, value))
+    return samples
+
+
+def check_listened(session, port):
+    """ffmpeg on Linux reads serve's /listen and hears the -20 dBFS tone at its level."""
+    heard = decode_ogg(f"http://127.0.0.1:{port}/listen", seconds=3)
+    expected = rms_db(tone(-20, 1), 0, 0, 1)
+    levels = [rms_db(heard, channel, 1, 3) for channel in (0, 1)]
+    if not all(abs(level - expected) <= 1 for level in levels):
+        session.fail(f"/listen reads {levels} dBFS RMS, the programme {expected:.2f}")
+    print(f"ok: ffmpeg reads /listen at {levels[0]:.2f} and {levels[1]:.2f} dBFS RMS, the "
+          f"programme {expected:.2f}")
+
+
+def check_clip(session, port, clips, event):
+    """The clip of the channel-lost event: in the clips folder (whose name has letters beyond
+    ASCII), named by the log, 20 s long with the tone on the left and nothing on the right once
+    the right channel is lost, and served at /clips/ as it is on disk."""
+    # Written 10 s after the event; Wine is given room.
+    written = session.wait_until(
+        lambda: glob.glob(os.path.join(clips, "*", "*-channel-lost.opus")),
+        20, f"no clip of channel-lost in {clips!r}: "
+        f"{glob.glob(os.path.join(clips, '**'), recursive=True)}", interval=0.2)[0]
+    if event.get("clip") != windows_path(written):
+        session.fail(f"the log names the clip {event.get('clip')!r}, written {written!r}")
+    samples = decode_ogg(written)
+    seconds = len(samples) / 2 / 48000
+    left, right = rms_db(samples, 0, 12, 19), rms_db(samples, 1, 12, 19)
+    expected = rms_db(tone(-20, 1), 0, 0, 1)
+    if abs(seconds - 20) > 0.5 or abs(left - expected) > 1 or right > -60:
+        session.fail(f"the clip {written}: {seconds:.2f} s, after the event left {left:.2f} and "
+                     f"right {right:.2f} dBFS RMS (the tone {expected:.2f})")
+    name = os.path.relpath(written, clips).replace(os.sep, "/")
+    served = urllib.request.urlopen(f"http://127.0.0.1:{port}/clips/{name}", timeout=5).read()
+    with open(written, "rb") as clip:
+        if served != clip.read():
+            session.fail(f"/clips/{name} served {len(served)} bytes, not the clip's")
+    print(f"ok: the clip of channel-lost in {os.path.basename(clips)!r}: {seconds:.2f} s, the "
+          f"tone on the left, nothing on the right after the event; /clips/{name} serves it")
+
+
 def check_channel_lost(session, log_folder):
     """A programme whose right channel is silent: serve logs channel-lost for the right one."""
     rate = 48000
@@ -172,6 +222,7 @@ def check_channel_lost(session, log_folder):
     event = session.wait_until(logged, 10, "no channel-lost of the right channel in serve's log",
                                interval=0.2)
     print(f"ok: the lost right channel is in the Windows event log: {event}")
+    return event
 
 
 def main(session):
@@ -227,13 +278,18 @@ def main(session):
 
     lit = lime_pixels("utility-under-wine.png")
 
-    # The station monitor beside auto: its checks with short times, its log in a Linux folder.
+    # The station monitor beside auto: its checks with short times, its log and its clips in
+    # Linux folders; the clips' folder is made by serve. Its name reaches Wine's command line as
+    # UTF-8.
     log_folder = os.path.join(session.work, "station-log")
     os.makedirs(log_folder)
+    clips = os.path.join(session.work, "Clips \u0141\u00f3d\u017a")
+    session.env["LC_ALL"] = "C.UTF-8"
     server, port = session.serve("--station", "windows-1", "--json", "--log",
-                                 windows_path(log_folder), "--channel-for", "1",
-                                 "--back-for", "1")
+                                 windows_path(log_folder), "--clips", windows_path(clips),
+                                 "--channel-for", "1", "--back-for", "1")
     check_served(session, port)
+    check_listened(session, port)
 
     since = volume.mark()
     start = time.monotonic()
@@ -257,7 +313,7 @@ def main(session):
     volume.fade(volume.wait_for(since, "Mute", lambda v: v == 0, 5, "the unmute opening the switch"),
                 LEVEL / 65535, "the unmute's fade-in")
     print("ok: sound back, and auto's unmute faded Wine's mixer line back in to its level")
-    check_channel_lost(session, log_folder)
+    check_clip(session, port, clips, check_channel_lost(session, log_folder))
 
     wine(texts, "--end-session")
     try:

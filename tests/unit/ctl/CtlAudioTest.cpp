@@ -1,13 +1,15 @@
 // The programme as serve keeps it: the ring's timeline with its gaps and its bound, the clips'
-// names and the folder's bounds, and a clip written whole around its event.
+// names and the folder's bounds, and a clip written whole around its event, in a folder whose
+// name has letters beyond ASCII and a blank (on Windows too, where such a name must stay wide
+// down to the file).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "audio/ClipKeeper.h"
 #include "audio/ClipNames.h"
 #include "audio/ProgrammeRing.h"
+#include "audio/Utf8Path.h"
 
 namespace calvora::ctl {
 namespace {
@@ -92,7 +95,11 @@ TEST(ClipNames, NamedByDayTimeAndEventAndOnlySuchNamesPass) {
 class ClipFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("calvora-clips-" + std::to_string(::getpid()));
+    // "calvora Clips Łódź-N" in UTF-8.
+    root_ = fs::temp_directory_path() / PathFromUtf8(
+                                            "calvora Clips \xc5\x81\xc3\xb3"
+                                            "d\xc5\xba-" +
+                                            std::to_string(std::random_device()()));
     fs::remove_all(root_);
     fs::create_directories(root_);
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ClipNames.h"
+#include "Utf8Path.h"
 
 namespace calvora::ctl {
 
@@ -26,8 +27,9 @@ uint64_t ClipFolder::Prune(FileClock::time_point now) const {
     std::error_code inner;
     for (fs::directory_iterator file(day->path(), inner), last; !inner && file != last;
          file.increment(inner)) {
+      // A name without UTF-8 (possible on Windows) is no clip's, and is passed over.
       const std::string name =
-          day->path().filename().string() + "/" + file->path().filename().string();
+          Utf8FromPath(day->path().filename()) + "/" + Utf8FromPath(file->path().filename());
       std::error_code e;
       if (file->path().extension() == ".tmp") {
         fs::remove(file->path(), e);  // only the writer makes these, and it is not writing now

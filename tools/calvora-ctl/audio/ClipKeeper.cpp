@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "ClipNames.h"
+#include "NewFile.h"
 #include "OggOpusEncoder.h"
 
 namespace calvora::ctl {
@@ -94,13 +95,17 @@ void ClipKeeper::Work(State& state, const ClipFolder& folder, int bitrate, const
 std::string ClipKeeper::WriteClip(const ClipFolder& folder, const std::string& name, int bitrate,
                                   int rate, int channels, const std::vector<int16_t>& samples,
                                   uint64_t& bytes) {
+  // Paths stay in the system's own form (wide on Windows) down to the file's opening, so a
+  // folder under any user name is the one written to.
   const fs::path target = folder.Root() / name;
-  const fs::path temporary = target.parent_path() / ("." + target.filename().string() + ".tmp");
+  fs::path temporary = target.parent_path() / ".";
+  temporary += target.filename();
+  temporary += ".tmp";
   std::error_code made;
   fs::create_directories(target.parent_path(), made);
   if (made)
     return made.message();
-  std::FILE* file = std::fopen(temporary.string().c_str(), "wbx");
+  std::FILE* file = OpenNewFile(temporary);
   if (!file)
     return std::strerror(errno);
   int writeError = 0;

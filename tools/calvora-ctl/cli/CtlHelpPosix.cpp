@@ -108,17 +108,8 @@ every check while it stays offline) are no new events.
                      missing one gets 401). A file that cannot be read or
                      used ends calvora-ctl at once, naming the file and the
                      line.
-  --listen-bitrate B The programme at /listen, Ogg Opus at B bits per second
-                     (default 64000, stereo), encoded only while someone
-                     listens; the live page's Listen button plays it.
-  --clips DIR        Keep the programme from 10 s before each event to 10 s
-                     after it as DIR/YYYY-MM-DD/HH-MM-SS.mmm-EVENT.opus, written
-                     10 s after the event; the log line (clip=) and the
-                     command (CALVORA_CLIP) name it, the page plays it.
-  --clips-max-mb MB  Keep the clips under MB megabytes (500) and
-  --clips-days DAYS  DAYS days old (30), removing the oldest first.
-
-)" + std::string(kChecksAndLinesHelp) +
+)" + std::string(kListeningAndClipsHelp) +
+      kChecksAndLinesHelp +
       R"(Protocol: each window owns the bus name org.calvora.Window.<Class>.H<handle>
 and serves /org/calvora/Window, interface org.calvora.Window, with
 SendMessage(uuu message, wparam, lparam) -> i and CopyData(uuay) -> i. A

@@ -1,9 +1,22 @@
 #pragma once
-// The sections of calvora-ctl --help that read the same on every system: the checks of the
-// received audio with the lines watch prints, and the metrics serve writes. Each system's text
-// puts them in its place.
+// The sections of calvora-ctl --help that read the same on every system: listening in and the
+// clips of events, the checks of the received audio with the lines watch prints, and the
+// metrics serve writes. Each system's text puts them in its place.
 
 namespace calvora::ctl {
+
+inline constexpr const char* kListeningAndClipsHelp =
+    R"(  --listen-bitrate B The programme at /listen, Ogg Opus at B bits per second
+                     (default 64000, stereo), encoded only while someone
+                     listens; the live page's Listen button plays it.
+  --clips DIR        Keep the programme from 10 s before each event to 10 s
+                     after it as DIR/YYYY-MM-DD/HH-MM-SS.mmm-EVENT.opus, written
+                     10 s after the event; the log line (clip=) and the
+                     command (CALVORA_CLIP) name it, the page plays it.
+  --clips-max-mb MB  Keep the clips under MB megabytes (500) and
+  --clips-days DAYS  DAYS days old (30), removing the oldest first.
+
+)";
 
 inline constexpr const char* kChecksAndLinesHelp =
     R"(Checks of the received audio (watch, auto, serve), each an event when it starts
@@ -55,9 +68,13 @@ of the received audio), calvora_true_peak_dbtp{channel} (last 3 s),
 calvora_true_peak_max_dbtp{channel}, calvora_phase_correlation,
 calvora_phase_reversed, calvora_channel_lost{channel},
 calvora_clipping_runs_total{channel}, calvora_clipping,
-calvora_loudness_off_target, calvora_dc_offset_ratio{channel} and
-calvora_events_total{event} (silences and returns of sound too); each with the label station. The page at / shows
-the station live.
+calvora_loudness_off_target, calvora_dc_offset_ratio{channel},
+calvora_events_total{event} (silences and returns of sound too),
+calvora_http_connections, calvora_http_streams,
+calvora_http_dropped_slow_clients_total, calvora_listeners (of /listen), and
+with --clips calvora_clips_written_total, calvora_clips_failed_total and
+calvora_clips_bytes (the folder's clips after the last pruning); each with the
+label station. The page at / shows the station live.
 
 )";
 

@@ -6,8 +6,9 @@
 
 namespace calvora::ctl {
 
-// On Windows: commands as window messages, the checks of the received audio and the metrics
-// over plain HTTP (no TLS or passwords: a TLS proxy in front of the server secures it).
+// On Windows: commands as window messages, the checks of the received audio, the metrics over
+// plain HTTP with passwords (no TLS: a TLS proxy in front of the server secures it), listening
+// in and the clips of events.
 const char* UsageText() {
   static const std::string text =
       R"(Usage: calvora-ctl [--handle H | --pid P] COMMAND [OPTIONS]
@@ -91,8 +92,6 @@ every check while it stays offline) are no new events.
                      free port, told on stderr. Plain HTTP only: there is no
                      TLS on Windows, so put a TLS proxy in front of it where
                      the network is not trusted (--web-config adds passwords).
-                     Listening in (/listen) and the clips of events (--clips)
-                     are not in the Windows build: it has no Ogg Opus encoder.
   --station NAME     The station's name: every metric carries station="NAME"
                      (default: this computer's name), so that one Prometheus
                      tells the stations of a group apart.
@@ -105,8 +104,8 @@ every check while it stays offline) are no new events.
                      Windows, and a tls_server_config in FILE is refused. A
                      file that cannot be read or used ends calvora-ctl at
                      once, naming the file and the line.
-
-)" + std::string(kChecksAndLinesHelp) +
+)" + std::string(kListeningAndClipsHelp) +
+      kChecksAndLinesHelp +
       R"(Protocol: the utility's window has the class TCV_AudioMixer, this program's
 a hidden one of the class CalvoraCtl. A command is message 2102, sent with a
 1000 ms time-out, with wParam this program's window and lParam = code * 65536

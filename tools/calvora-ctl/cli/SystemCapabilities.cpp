@@ -10,13 +10,13 @@ namespace calvora::ctl {
 
 const SystemCapabilities& ThisSystem() {
 #ifdef _WIN32
-  // Commands over window messages, the checks of the received audio and the metrics server
-  // (plain HTTP, with passwords: no TLS), no Ogg Opus (libopus is not built for it), and
-  // no sh: a command that wants the shell of Windows names it.
+  // Commands over window messages, the checks of the received audio, the metrics server
+  // (plain HTTP, with passwords: no TLS), Ogg Opus, and no sh: a command that wants the shell
+  // of Windows names it.
   static constexpr SystemCapabilities kWindows{"Windows",
                                                true,
                                                true,
-                                               false,
+                                               true,
                                                false,
                                                "; give the command as cmd /c ... instead",
                                                SplitWindowsCommandWords};
