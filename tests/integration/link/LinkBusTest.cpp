@@ -387,6 +387,11 @@ TEST_F(LinkBus, TwoProgramsSendingToEachOtherBothGetTheirAnswers) {
   EXPECT_EQ(*theirs(), "answer 1234 0");
 }
 
+// The longest a send may take: far below the second a send that waited for a peer would take,
+// and above what a loaded machine adds by preempting the sender (84 ms seen with the suite and
+// a build sharing two cores).
+constexpr int64_t kLongestSendMs = 250;
+
 // The utility's traffic while the test runs: a block every 10 ms and a verdict (silence and
 // sound back in turn) every 500 ms, as the utility sends them, with how long each send took.
 struct UtilityTraffic {
@@ -538,7 +543,9 @@ TEST_F(LinkBus, BusyPeersKeepTheirPlaceAndGetEveryNoticeInOrder) {
   EXPECT_LT(skipped("Brief"), 120);
   EXPECT_GT(skipped("Slow"), 600);
   EXPECT_LT(skipped("Slow"), 1000);
-  EXPECT_LE(traffic.longestSendMs, 30);
+  // No send waited for a busy peer: that would take its busy time or the give-up second. The
+  // bound leaves room for a loaded machine, which may hold the sender for tens of ms.
+  EXPECT_LT(traffic.longestSendMs, kLongestSendMs);
 }
 
 TEST_F(LinkBus, APeerThatHasBeenAnsweringIsBehindASecondAfterItGoesBusy) {
@@ -837,10 +844,10 @@ TEST_F(LinkBus, HungPeerAnnouncingItselfAgainLeavesTheOthersOnTime) {
   // The healthy peer got every verdict, in order, and every block.
   EXPECT_EQ(ReceivedFrom(healthy, own), traffic.VerdictLines(own));
   EXPECT_EQ(messages, traffic.blocksSent + traffic.verdictsSent);
-  // No send waits on the hung peer: the utility never stalls by more than 30 ms. What the
-  // healthy peer sees also depends on how a busy machine schedules it, so its bound is
-  // wide; a send that waited for the hung peer would stall it for a whole second.
-  EXPECT_LE(traffic.longestSendMs, 30);
+  // No send waits on the hung peer, which would stall the utility for a whole second. What
+  // the sender and the healthy peer see also depends on how a busy machine schedules them, so
+  // both bounds are wide.
+  EXPECT_LT(traffic.longestSendMs, kLongestSendMs);
   EXPECT_LT(longestGapMs, 500);
 }
 
