@@ -1,7 +1,7 @@
 // The least a Qt program pays to capture a device on its main loop: the baseline against which
 // bench/run-all sets the program's own work per block. A QApplication with a window, as the
 // program has, watches the device's poll descriptor with a QSocketNotifier and reads each
-// period where it is due, with the program's 10 ms periods and 8 of them in ALSA's buffer.
+// period where it is due, with the program's 10 ms periods and 16 of them in ALSA's buffer.
 // With --bus it also sends every period to the session bus as a signal of the size of the
 // program's block message, which is what a block to one peer costs on the wire.
 //
@@ -22,7 +22,7 @@ namespace {
 constexpr unsigned kRate = 48000;
 constexpr unsigned kChannels = 2;
 constexpr snd_pcm_uframes_t kPeriod = kRate / 100;
-constexpr snd_pcm_uframes_t kPeriods = 8;
+constexpr snd_pcm_uframes_t kPeriods = 16;
 
 snd_pcm_t* OpenDevice(const char* device) {
   snd_pcm_t* pcm = nullptr;

@@ -15,9 +15,11 @@ namespace {
 
 using PcmHandle = std::unique_ptr<snd_pcm_t, int (*)(snd_pcm_t*)>;
 
-// ALSA keeps this many periods of its own, ahead of the queued blocks: 80 ms in which the main
-// loop may be busy elsewhere before the device overruns.
-constexpr snd_pcm_uframes_t kAlsaPeriods = 8;
+// ALSA keeps this many periods of its own, ahead of the queued blocks: 160 ms in which the main
+// loop may be busy elsewhere (a dialog being built, a loaded machine) before the device
+// overruns. It costs no latency, as each period is read as soon as it is there; and after such
+// a wait the periods read at once still fit the blocks the program keeps queued (17).
+constexpr snd_pcm_uframes_t kAlsaPeriods = 16;
 // Reads in one wake-up at most: a full buffer and a little more. Whatever is left wakes the
 // loop again at once, after the events that waited meanwhile.
 constexpr int kReadsPerWake = static_cast<int>(kAlsaPeriods) + 2;
