@@ -512,7 +512,7 @@ TEST(CtlExe, ServeAnswersItsMetricsWithAPasswordAndAPortInUseEndsTheSecond) {
          "  prometheus: $2y$04$/pRXb3Gmp5RxM2LZEBlDK.c0MFOyZoXI9XwEw1qCMzfYNqaumBZIe\n";
   Ctl serve({"serve", "--listen", "127.0.0.1:0", "--station", "studio-w", "--log",
              Utf8(logs / "events"), "--json", "--web-config", Utf8(webConfig)});
-  ASSERT_NE(utility.WaitForPeer(15000), 0u);
+  ASSERT_NE(utility.WaitForPeer(15000), 0u) << serve.ErrorsSoFar();
   // The port it chose, from what it says on stderr.
   std::smatch found;
   std::string said;
