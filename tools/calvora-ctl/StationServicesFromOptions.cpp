@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "HostName.h"
-#include "audio/Utf8Path.h"
+#include "actions/Utf8Path.h"
 #include "cli/SystemCapabilities.h"
 
 namespace calvora::ctl {

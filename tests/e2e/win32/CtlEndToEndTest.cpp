@@ -491,17 +491,28 @@ std::string HttpGet(int port, const std::string& path, const std::string& creden
 constexpr char kRightCredentials[] = "cHJvbWV0aGV1czpvbi1haXI=";
 constexpr char kWrongCredentials[] = "cHJvbWV0aGV1czpvZmYtYWly";  // prometheus:off-air
 
+// A folder named with letters beyond the ANSI code page and a blank ("Station Łódź"), and a
+// path in it as the UTF-8 of the command line.
+const fs::path kStationFolder = L"Station \u0141\u00f3d\u017a";
+
+std::string Utf8(const fs::path& path) {
+  return Narrow(path.wstring());
+}
+
 TEST(CtlExe, ServeAnswersItsMetricsWithAPasswordAndAPortInUseEndsTheSecond) {
   const CtlStandInUtility utility(42);
-  TempFolder logs;
+  TempFolder temp;
+  // The web configuration and the event log in a folder whose name is not in the ANSI code page.
+  const fs::path logs = temp.Path() / kStationFolder;
+  fs::create_directories(logs);
   // One user, with the password on-air (htpasswd -nbBC 4 prometheus on-air).
-  const fs::path webConfig = logs.Path() / "web.yml";
+  const fs::path webConfig = logs / "web.yml";
   std::ofstream(webConfig)
       << "basic_auth_users:\n"
          "  prometheus: $2y$04$/pRXb3Gmp5RxM2LZEBlDK.c0MFOyZoXI9XwEw1qCMzfYNqaumBZIe\n";
   Ctl serve({"serve", "--listen", "127.0.0.1:0", "--station", "studio-w", "--log",
-             (logs.Path() / "events").string(), "--json", "--web-config", webConfig.string()});
-  ASSERT_NE(utility.WaitForPeer(15000), 0u);
+             Utf8(logs / "events"), "--json", "--web-config", Utf8(webConfig)});
+  ASSERT_NE(utility.WaitForPeer(15000), 0u) << serve.ErrorsSoFar();
   // The port it chose, from what it says on stderr.
   std::smatch found;
   std::string said;
@@ -545,8 +556,8 @@ TEST(CtlExe, ServeAnswersItsMetricsWithAPasswordAndAPortInUseEndsTheSecond) {
   EXPECT_NE(HttpGet(std::stoi(port), "/metrics", kRightCredentials).find("studio-w"),
             std::string::npos);
   serve.Finish(0);
-  EXPECT_NE(ReadFile(fs::directory_iterator(logs.Path() / "events")->path())
-                .find("\"event\":\"silence\""),
+  ASSERT_TRUE(fs::is_directory(logs / "events"));
+  EXPECT_NE(ReadFile(fs::directory_iterator(logs / "events")->path()).find("\"event\":\"silence\""),
             std::string::npos);
 }
 
@@ -555,21 +566,33 @@ TEST(CtlExe, ShellAndAWebConfigWithTlsAreRefusedOnWindows) {
   EXPECT_EQ(shell.exitCode, 1u);
   EXPECT_NE(shell.err.find("not available on Windows"), std::string::npos) << shell.err;
   const CtlStandInUtility utility(42);
-  // TLS is refused by the line that asks for it, even with files that are there; a file that
-  // cannot be read is named.
-  TempFolder folder;
-  const fs::path webConfig = folder.Path() / "web.yml";
-  std::ofstream(folder.Path() / "station.crt") << "certificate\n";
-  std::ofstream(folder.Path() / "station.key") << "key\n";
+  // TLS is refused by the line that asks for it, even with files that are there, in a folder
+  // whose name is not in the ANSI code page; a file that cannot be read is named, and so is the
+  // line of a file name that is no UTF-8 (a configuration saved in Windows-1252).
+  TempFolder temp;
+  const fs::path folder = temp.Path() / kStationFolder;
+  fs::create_directories(folder);
+  const fs::path webConfig = folder / "web.yml";
+  std::ofstream(folder / "station.crt") << "certificate\n";
+  std::ofstream(folder / "station.key") << "key\n";
   std::ofstream(webConfig) << "tls_server_config:\n"
                               "  cert_file: station.crt\n"
                               "  key_file: station.key\n";
-  const auto tls = RunCtl({"serve", "--web-config", webConfig.string()});
+  const auto tls = RunCtl({"serve", "--web-config", Utf8(webConfig)});
   EXPECT_EQ(tls.exitCode, 1u);
   EXPECT_NE(tls.err.find("web.yml:2: tls_server_config asks for TLS"), std::string::npos)
       << tls.err;
   EXPECT_NE(tls.err.find("TLS proxy"), std::string::npos) << tls.err;
-  const auto missing = RunCtl({"serve", "--web-config", (folder.Path() / "none.yml").string()});
+  const fs::path codePage = folder / "code-page.yml";
+  std::ofstream(codePage) << "tls_server_config:\n"
+                             "  key_file: station.key\n"
+                             "  cert_file: Zertifikat \xe4.crt\n";
+  const auto named = RunCtl({"serve", "--web-config", Utf8(codePage)});
+  EXPECT_EQ(named.exitCode, 1u);
+  EXPECT_NE(named.err.find("code-page.yml:3: cert_file needs a file name in UTF-8"),
+            std::string::npos)
+      << named.err;
+  const auto missing = RunCtl({"serve", "--web-config", Utf8(folder / "none.yml")});
   EXPECT_EQ(missing.exitCode, 1u);
   EXPECT_NE(missing.err.find("none.yml: cannot be read"), std::string::npos) << missing.err;
   const auto help = RunCtl({"--help"});

@@ -7,8 +7,9 @@ silent, the mute and unmute that auto sends reaching Wine's mixer, sound back, a
 Beside them calvora-ctl.exe serve, read from Linux: its /metrics name the station and read the
 -20 dBFS tone's short-term loudness (about -20 LUFS) and true peak, /status and the live page
 answer, ffmpeg hears the tone at its level on /listen, and a programme that loses its right
-channel raises channel-lost in serve's event log and leaves its clip of 20 s in a clips folder
-named with letters beyond ASCII and a blank ("Clips Łódź"), which /clips/ serves.
+channel raises channel-lost in serve's event log and leaves its clip of 20 s in a clips
+folder, which /clips/ serves; the log's folder and the clips' are named with letters beyond
+ASCII and a blank ("Station log Łódź", "Clips Łódź") and made by serve.
 
 Wine keeps the mixer's volume and mute inside the process that sets them, so what reaches the
 mixer is read from Wine's own trace of its session volume in the utility's process.
@@ -213,6 +214,8 @@ def check_channel_lost(session, log_folder):
     session.card("programme", "file", wav)
 
     def logged():
+        if not os.path.isdir(log_folder):
+            return None  # made by the first event
         for name in os.listdir(log_folder):
             for line in open(os.path.join(log_folder, name), errors="replace"):
                 event = json.loads(line)
@@ -279,10 +282,9 @@ def main(session):
     lit = lime_pixels("utility-under-wine.png")
 
     # The station monitor beside auto: its checks with short times, its log and its clips in
-    # Linux folders; the clips' folder is made by serve. Its name reaches Wine's command line as
-    # UTF-8.
-    log_folder = os.path.join(session.work, "station-log")
-    os.makedirs(log_folder)
+    # Linux folders; the clips' folder is made by serve, the log's by the first event. Their
+    # names reach Wine's command line as UTF-8.
+    log_folder = os.path.join(session.work, "Station log \u0141\u00f3d\u017a")
     clips = os.path.join(session.work, "Clips \u0141\u00f3d\u017a")
     session.env["LC_ALL"] = "C.UTF-8"
     server, port = session.serve("--station", "windows-1", "--json", "--log",

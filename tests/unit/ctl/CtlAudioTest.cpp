@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "actions/Utf8Path.h"
 #include "audio/ClipFolder.h"
 #include "audio/ClipKeeper.h"
 #include "audio/ClipNames.h"
 #include "audio/ProgrammeRing.h"
-#include "audio/Utf8Path.h"
 
 namespace calvora::ctl {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ClipNames.h"
-#include "Utf8Path.h"
+#include "actions/Utf8Path.h"
 
 namespace calvora::ctl {
 

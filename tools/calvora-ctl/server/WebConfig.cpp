@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 #include <utility>
 
 #include "PasswordCheck.h"
+#include "actions/Utf8Path.h"
 
 namespace calvora::ctl {
 
@@ -91,11 +93,18 @@ std::vector<std::pair<YAML::Node, YAML::Node>> PairsOf(const YAML::Node& node,
   return pairs;
 }
 
-// A file's path as given, relative to the configuration's folder unless absolute.
-std::string Resolve(const std::string& file, const std::filesystem::path& folder) {
-  if (file.empty() || std::filesystem::path(file).is_absolute())
+// A file's path as given (UTF-8), relative to the configuration's folder unless absolute. A
+// name that is no UTF-8 (a file saved in a code page) names no file on Windows: a mistake.
+std::string Resolve(const YAML::Node& key, const std::string& file,
+                    const std::filesystem::path& folder) {
+  if (file.empty())
     return file;
-  return (folder / file).string();
+  try {
+    const std::filesystem::path given = PathFromUtf8(file);
+    return given.is_absolute() ? file : Utf8FromPath(folder / given);
+  } catch (const std::filesystem::filesystem_error&) {
+    throw Mistake{LineOf(key), key.Scalar() + " needs a file name in UTF-8"};
+  }
 }
 
 void ReadTls(const YAML::Node& section, int sectionLine, const std::filesystem::path& folder,
@@ -109,7 +118,7 @@ void ReadTls(const YAML::Node& section, int sectionLine, const std::filesystem::
                             : name == "client_ca_file" ? &config.clientCa
                                                        : nullptr;
     if (file) {
-      *file = {Resolve(TextOf(key, value, "a file name"), folder), LineOf(key)};
+      *file = {Resolve(key, TextOf(key, value, "a file name"), folder), LineOf(key)};
     } else if (name == "client_auth_type") {
       authType = TextOf(key, value, "a policy's name");
       authLine = LineOf(key);
@@ -168,8 +177,8 @@ void ReadUsers(const YAML::Node& section, WebConfig& config) {
 
 std::optional<WebConfig> ParseWebConfig(const std::string& text, const std::string& path,
                                         std::string& error) {
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
   try {
+    const std::filesystem::path folder = PathFromUtf8(path).parent_path();
     const YAML::Node root = YAML::Load(text);
     WebConfig config;
     if (!root.IsNull() && !root.IsMap())
@@ -191,17 +200,29 @@ std::optional<WebConfig> ParseWebConfig(const std::string& text, const std::stri
     error = path + ":" + std::to_string(bad.mark.line + 1) + ": not YAML: " + bad.msg;
   } catch (const Mistake& mistake) {
     error = path + ":" + std::to_string(mistake.line) + ": " + mistake.what;
+  } catch (const std::filesystem::filesystem_error&) {
+    error = path + ": not a file name in UTF-8";
   }
   return std::nullopt;
 }
 
 std::optional<std::string> ReadFileText(const std::string& path, std::string& why) {
-  std::ifstream file(path, std::ios::binary);
+  std::filesystem::path where;
+  try {
+    where = PathFromUtf8(path);
+  } catch (const std::filesystem::filesystem_error&) {
+    why = "not a file name in UTF-8";
+    return std::nullopt;
+  }
+  // Opened by the path, which is wide on Windows: a narrow name would be read in the ANSI code
+  // page there.
+  std::ifstream file(where, std::ios::binary);
   if (!file) {
     why = std::strerror(errno);
     return std::nullopt;
   }
-  if (std::filesystem::is_directory(path)) {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(where, ignored)) {
     why = "a folder";
     return std::nullopt;
   }
