@@ -33,7 +33,8 @@ std::unique_ptr<StationServices> StationServicesFromOptions::Make(const CtlOptio
       services->clips_ = std::make_unique<ClipKeeper>(
           ClipFolder(PathFromUtf8(*options.clipsFolder), bounds), options.listenBitrate, report);
     }
-    services->server_->ServeAudio(*services->listen_, services->clips_.get());
+    services->server_->ServeAudio(*services->listen_, services->clips_.get(),
+                                  static_cast<std::size_t>(options.listenMax));
   }
   const int port = services->server_->Start(*options.listen);
   if (port < 0) {

@@ -1,14 +1,20 @@
 // The programme as serve keeps it: the ring's timeline with its gaps and its bound, the clips'
 // names and the folder's bounds, and a clip written whole around its event, in a folder whose
 // name has letters beyond ASCII and a blank (on Windows too, where such a name must stay wide
-// down to the file).
+// down to the file); and the listening feed's one stream, shared by its listeners, which the
+// bus handler only hands its blocks to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -18,6 +24,7 @@
 #include "audio/ClipFolder.h"
 #include "audio/ClipKeeper.h"
 #include "audio/ClipNames.h"
+#include "audio/ListenFeed.h"
 #include "audio/ProgrammeRing.h"
 
 namespace calvora::ctl {
@@ -204,6 +211,134 @@ TEST_F(ClipFolderTest, AClipHoldsTwentySecondsAroundItsEventAndAFullDiskStopsOnl
   std::lock_guard lock(reported);
   ASSERT_EQ(reports.size(), 2u);
   EXPECT_NE(reports[1].find("clips resumed"), std::string::npos) << reports[1];
+}
+
+// The Ogg pages in a stream's bytes, each whole.
+std::vector<std::string> Pages(const std::string& bytes) {
+  std::vector<std::string> pages;
+  std::size_t at = 0;
+  while (at + 27 <= bytes.size() && bytes.compare(at, 4, "OggS") == 0) {
+    const auto segments = static_cast<unsigned char>(bytes[at + 26]);
+    std::size_t size = 27 + segments;
+    for (std::size_t i = 0; i < segments && at + 27 + i < bytes.size(); ++i)
+      size += static_cast<unsigned char>(bytes[at + 27 + i]);
+    if (at + size > bytes.size())
+      break;
+    pages.push_back(bytes.substr(at, size));
+    at += size;
+  }
+  return pages;
+}
+
+// A listener of the feed: what it was sent, and whether its stream was ended.
+struct Heard {
+  std::mutex mutex;
+  std::string bytes;
+  bool ended = false;
+  ListenFeed::Sink Sink() {
+    return [this](const std::string& more) {
+      std::lock_guard lock(mutex);
+      bytes += more;
+      return true;
+    };
+  }
+  ListenFeed::End End() {
+    return [this] {
+      std::lock_guard lock(mutex);
+      ended = true;
+    };
+  }
+  std::vector<std::string> Got() {
+    std::lock_guard lock(mutex);
+    return Pages(bytes);
+  }
+};
+
+// A second of a tone at 48 kHz as the utility sends it, 10 ms blocks at the clock's pace.
+void FeedTone(ListenFeed& feed, int blocks) {
+  std::vector<int16_t> tone;
+  for (int i = 0; i < 480; ++i) {
+    const auto value = static_cast<int16_t>(8000 * std::sin(i * 2 * 3.14159265 / 48));
+    tone.insert(tone.end(), {value, value});
+  }
+  for (int i = 0; i < blocks; ++i) {
+    feed.OnAudio(48000, 2, tone);
+    if (i % 10 == 9)
+      std::this_thread::sleep_for(milliseconds(100));
+  }
+}
+
+TEST(ListenFeed, OneStreamForEveryListenerAndALateJoinerGetsItsHeadersThenTheNextPage) {
+  ListenFeed feed(64000);
+  Heard first, late;
+  // Nobody listens: blocks are let go, nothing is encoded.
+  FeedTone(feed, 10);
+  EXPECT_EQ(feed.Read().pagesMade, 0u);
+  feed.Join(first.Sink(), first.End());
+  FeedTone(feed, 60);
+  ASSERT_TRUE(Within(seconds(3), [&] { return first.Got().size() >= 4; }));
+  feed.Join(late.Sink(), late.End());
+  EXPECT_EQ(feed.Listeners(), 2u);
+  FeedTone(feed, 60);
+  ASSERT_TRUE(Within(seconds(3), [&] { return late.Got().size() >= 4; }));
+
+  // The late joiner's stream opens with the same two header pages, then goes on with pages the
+  // first listener also got, from a page after its own first pages: one stream, not two.
+  const auto firstPages = first.Got();
+  const auto latePages = late.Got();
+  ASSERT_EQ(latePages[0], firstPages[0]);
+  ASSERT_EQ(latePages[1], firstPages[1]);
+  EXPECT_EQ(latePages[0].find("OpusHead"), 28u);
+  EXPECT_EQ(latePages[1].find("OpusTags"), 28u);
+  const auto joinedAt = std::find(firstPages.begin(), firstPages.end(), latePages[2]);
+  ASSERT_NE(joinedAt, firstPages.end());
+  EXPECT_GE(joinedAt - firstPages.begin(), 4);
+  for (std::size_t i = 2; i < latePages.size() && joinedAt + (i - 2) < firstPages.end(); ++i)
+    EXPECT_EQ(latePages[i], *(joinedAt + (i - 2))) << i;
+
+  // A change of rate ends the stream with its last page, and every listener with it.
+  feed.OnAudio(44100, 2, Block(1, 441));
+  ASSERT_TRUE(Within(seconds(3), [&] { return feed.Listeners() == 0; }));
+  for (Heard* heard : {&first, &late}) {
+    std::lock_guard lock(heard->mutex);
+    EXPECT_TRUE(heard->ended);
+  }
+  const auto ended = first.Got();
+  EXPECT_EQ(ended.back()[5] & 4, 4) << "the last page is marked the stream's end";
+  EXPECT_EQ(late.Got().back(), ended.back());
+  // Each page was made once, however many listened.
+  EXPECT_EQ(feed.Read().pagesMade, ended.size());
+}
+
+TEST(ListenFeed, TheBusHandlerNeverWaitsOnAHeldEncoderAndWhatItCannotTakeIsCounted) {
+  ListenFeed feed(64000);
+  // A listener whose sink holds the encoder's thread from its first page of audio on, as an
+  // encoder far behind would.
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<int> calls{0};
+  feed.Join([&](const std::string&) {
+    if (++calls > 1)
+      released.wait();
+    return true;
+  });
+  ASSERT_TRUE(Within(seconds(3), [&] { return calls.load() > 1; }));
+
+  // The blocks of ten seconds come at once; each is handed over or dropped, never waited for,
+  // and the figures are read meanwhile.
+  auto handed = std::async(std::launch::async, [&] {
+    const std::vector<int16_t> block(960, 100);
+    for (int i = 0; i < 1000; ++i)
+      feed.OnAudio(48000, 2, block);
+    return feed.Read();
+  });
+  const bool returned = handed.wait_for(seconds(5)) == std::future_status::ready;
+  release.set_value();
+  ASSERT_TRUE(returned) << "the bus handler waited on the encoder";
+  const ListenFeed::Figures figures = handed.get();
+  EXPECT_EQ(figures.listeners, 1u);
+  EXPECT_GE(figures.blocksDropped, 1000u - ListenFeed::kQueuedAtMost);
+  EXPECT_LE(figures.blocksDropped, 1000u);
 }
 
 }  // namespace

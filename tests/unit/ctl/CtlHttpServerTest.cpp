@@ -297,14 +297,14 @@ std::vector<int64_t> Granules(const std::string& bytes) {
   return granules;
 }
 
-TEST(HttpServer, ListenersGetTheirOwnOggOpusStreamKeptInPaceAndAStuckOneIsDropped) {
+TEST(HttpServer, ListenersGetOggOpusKeptInPaceOnePastTheCapIsToldToComeBackAndAStuckOneIsDropped) {
   StationMonitor monitor;
   HttpLimits limits;
   limits.maxUnsent = 8 * 1024;
   limits.stalled = milliseconds(1000);
+  ListenFeed feed(64000);  // outlives the server, which closes it
   StationWebServer server(monitor, limits);
-  ListenFeed feed(64000);
-  server.ServeAudio(feed, nullptr);
+  server.ServeAudio(feed, nullptr, 2);
   const int port = server.Start({"127.0.0.1", 0});
   ASSERT_GT(port, 0);
   // Nothing is encoded before anyone listens.
@@ -321,6 +321,11 @@ TEST(HttpServer, ListenersGetTheirOwnOggOpusStreamKeptInPaceAndAStuckOneIsDroppe
   ASSERT_NE(stuck.ReadUntil("OpusTags").find("OpusTags"), std::string::npos);
   ASSERT_TRUE(Eventually([&] { return feed.Listeners() == 2; }));
   EXPECT_NE(TimedGet(port, "/metrics").first.find("\ncalvora_listeners 2\n"), std::string::npos);
+  // A third, past the cap of two, is answered at once and told when to come back.
+  const std::string refused = TimedGet(port, "/listen").first;
+  EXPECT_EQ(refused.rfind("HTTP/1.1 503", 0), 0u) << refused;
+  EXPECT_NE(Lower(refused).find("\r\nretry-after: "), std::string::npos) << refused;
+  EXPECT_EQ(feed.Listeners(), 2u);
 
   // No blocks come (the utility stopped): the server's tick fills silence, so the stream goes
   // on at the clock's pace and the stuck client, which reads nothing, is dropped.
@@ -390,8 +395,8 @@ TEST(HttpServer, ClipsAreServedByTheirNamesAloneAndCounted) {
   std::ofstream(root / "secret.opus") << "private";
   {
     StationMonitor monitor("studio-1");
-    StationWebServer server(monitor);
     ListenFeed feed(64000);
+    StationWebServer server(monitor);
     ClipKeeper clips(ClipFolder(root, ClipBounds{}), 64000, [](const std::string&) {});
     server.ServeAudio(feed, &clips);
     const int port = server.Start({"127.0.0.1", 0});

@@ -9,6 +9,8 @@ inline constexpr const char* kListeningAndClipsHelp =
     R"(  --listen-bitrate B The programme at /listen, Ogg Opus at B bits per second
                      (default 64000, stereo), encoded only while someone
                      listens; the live page's Listen button plays it.
+  --listen-max N     At most N listeners at once (default 16); one more is
+                     answered 503 with Retry-After.
   --clips DIR        Keep the programme from 10 s before each event to 10 s
                      after it as DIR/YYYY-MM-DD/HH-MM-SS.mmm-EVENT.opus, written
                      10 s after the event; the log line (clip=) and the
@@ -71,8 +73,9 @@ calvora_clipping_runs_total{channel}, calvora_clipping,
 calvora_loudness_off_target, calvora_dc_offset_ratio{channel},
 calvora_events_total{event} (silences and returns of sound too),
 calvora_http_connections, calvora_http_streams,
-calvora_http_dropped_slow_clients_total, calvora_listeners (of /listen), and
-with --clips calvora_clips_written_total, calvora_clips_failed_total and
+calvora_http_dropped_slow_clients_total, calvora_listeners (of /listen),
+calvora_listen_blocks_dropped_total (left out of /listen, its encoder behind),
+and with --clips calvora_clips_written_total, calvora_clips_failed_total and
 calvora_clips_bytes (the folder's clips after the last pruning); each with the
 label station. The page at / shows the station live.
 

@@ -172,6 +172,8 @@ void AddAudioOptions(CLI::App& app, Gathered& gathered) {
   CtlOptions& options = gathered.options;
   AddNumber<int>(app, gathered, "--listen-bitrate", options.listenBitrate)
       ->check(NumberFrom(6000, 510000, "bits per second from 6000 to 510000 (Opus's range)"));
+  AddNumber<int>(app, gathered, "--listen-max", options.listenMax)
+      ->check(NumberFrom(1, 256, "listeners from 1 to 256"));
   AddValued(app, gathered, "--clips", [&options](const std::string& folder) {
     options.clipsFolder = folder;
   })->check(ValueCheck("a folder", [](const std::string& folder) { return !folder.empty(); }));
@@ -194,7 +196,8 @@ const std::array<OptionGroup, 7>& OptionGroups() {
       {kPeers, "--station names the station in the metrics: it needs serve or --listen",
        AddStationName},
       {kPeers, "--web-config secures the metrics server: it needs serve or --listen", AddWebConfig},
-      {kPeers, "--listen-bitrate and --clips... belong to the server: serve, or --listen",
+      {kPeers,
+       "--listen-bitrate, --listen-max and --clips... belong to the server: serve, or --listen",
        AddAudioOptions},
   }};
   return groups;
@@ -238,7 +241,7 @@ std::vector<Feature> Features() {
            {"serve", "--listen", "--web-config"}},
           {&SystemCapabilities::oggOpus,
            "listening in and the clips of events (--listen-bitrate, --clips...) are",
-           {"--listen-bitrate", "--clips", "--clips-max-mb", "--clips-days"}},
+           {"--listen-bitrate", "--listen-max", "--clips", "--clips-max-mb", "--clips-days"}},
           {&SystemCapabilities::shell, "--shell is", {"--shell"}},
           {&SystemCapabilities::audioChecks,
            "the checks of the audio (--checks and their settings) are", checkOptions}};
@@ -268,7 +271,7 @@ std::string JoinedOptionsProblem(Gathered& gathered, const SystemCapabilities& s
     return "--station names the station in the metrics: it needs serve or --listen";
   if (options.webConfig && !server)
     return "--web-config secures the metrics server: it needs serve or --listen";
-  for (const char* audio : {"--listen-bitrate", "--clips"})
+  for (const char* audio : {"--listen-bitrate", "--listen-max", "--clips"})
     if (gathered.given.count(audio) && !server)
       return std::string(audio) + " is served by the server: it needs serve or --listen";
   for (const char* bound : {"--clips-max-mb", "--clips-days"})

@@ -47,6 +47,7 @@ struct CtlOptions {
 
   // serve: listening in at /listen, and the clips of events.
   int listenBitrate = 64000;               // --listen-bitrate, bits per second
+  int listenMax = 16;                      // --listen-max: listeners at once
   std::optional<std::string> clipsFolder;  // --clips DIR
   uint64_t clipsMaxMb = 500;               // --clips-max-mb
   int clipsDays = 30;                      // --clips-days

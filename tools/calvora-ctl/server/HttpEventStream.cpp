@@ -17,7 +17,7 @@ HttpEventStream::HttpEventStream(MHD_Connection* connection, SocketHandle socket
 
 bool HttpEventStream::Append(const std::string& text) {
   std::lock_guard lock(mutex_);
-  if (dropped_ || ended_ || closed_)
+  if (dropped_ || ended_ || finishing_ || closed_)
     return false;
   const std::size_t unsent = pending_.size() - taken_;
   if (unsent + text.size() > maxUnsent_ || (unsent > 0 && Clock::now() - lastTaken_ > stalled_)) {
@@ -45,6 +45,12 @@ void HttpEventStream::End() {
   ResumeLocked();
 }
 
+void HttpEventStream::Finish() {
+  std::lock_guard lock(mutex_);
+  finishing_ = true;
+  ResumeLocked();
+}
+
 void HttpEventStream::Closed() {
   std::lock_guard lock(mutex_);
   closed_ = true;
@@ -57,7 +63,7 @@ bool HttpEventStream::WasDropped() const {
 
 bool HttpEventStream::Over() const {
   std::lock_guard lock(mutex_);
-  return dropped_ || ended_ || closed_;
+  return dropped_ || ended_ || finishing_ || closed_;
 }
 
 void HttpEventStream::DropLocked() {
@@ -84,6 +90,8 @@ ssize_t HttpEventStream::Read(char* buffer, std::size_t max) {
   if (dropped_ || ended_)
     return MHD_CONTENT_READER_END_WITH_ERROR;
   const std::size_t unsent = pending_.size() - taken_;
+  if (unsent == 0 && finishing_)
+    return MHD_CONTENT_READER_END_OF_STREAM;
   if (unsent == 0) {
     // Nothing to send: waits, off the server's loop, for the next broadcast.
     suspended_ = true;

@@ -32,10 +32,12 @@ class HttpEventStream {
   bool DropIfStalled(Clock::time_point now);
   // Ends the stream at its next read (the server stops).
   void End();
+  // Ends the stream once its client has taken what was appended (the stream's own end).
+  void Finish();
   // The connection is over: nothing is resumed any more.
   void Closed();
   bool WasDropped() const;
-  // Dropped, ended or closed: nothing more reaches the client.
+  // Dropped, ended, finishing or closed: nothing more reaches the client.
   bool Over() const;
 
   // libmicrohttpd's content reader: copies what waits into `buffer`.
@@ -56,6 +58,7 @@ class HttpEventStream {
   bool suspended_ = false;
   bool dropped_ = false;
   bool ended_ = false;
+  bool finishing_ = false;
   bool closed_ = false;
 };
 

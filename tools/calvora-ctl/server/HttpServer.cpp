@@ -150,7 +150,9 @@ class HttpServerCallbacks {
   // An event stream that opens with `first`, or a fed stream (`fed`) of `type`.
   static MHD_Result OpenStream(HttpServer& server, MHD_Connection* connection,
                                const std::string& first, const std::string& type, bool fed,
-                               bool head, std::shared_ptr<HttpEventStream>* opened);
+                               bool head, std::shared_ptr<HttpEventStream>* opened,
+                               std::size_t maxFed = 0);
+  static MHD_Result FeedFull(MHD_Connection* connection);
 
   static HttpServer::Connection* ConnectionOf(MHD_Connection* connection) {
     return static_cast<HttpServer::Connection*>(
@@ -208,8 +210,8 @@ MHD_Result HttpServerCallbacks::Answer(HttpServer& server, MHD_Connection* conne
                       head, nullptr);
   if (auto feed = server.feedsAt_.find(path); feed != server.feedsAt_.end()) {
     std::shared_ptr<HttpEventStream> opened;
-    const MHD_Result queued =
-        OpenStream(server, connection, "", feed->second.type, true, head, &opened);
+    const MHD_Result queued = OpenStream(server, connection, "", feed->second.type, true, head,
+                                         &opened, feed->second.maxOpen);
     if (queued == MHD_YES && opened)
       feed->second.opened(opened);
     return queued;
@@ -231,18 +233,29 @@ bool HttpServerCallbacks::Authorised(HttpServer& server, MHD_Connection* connect
   return matches;
 }
 
+MHD_Result HttpServerCallbacks::FeedFull(MHD_Connection* connection) {
+  MHD_Response* response = BufferResponse({503, kPlainText, "too many listeners, try later\n"});
+  MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, "10");
+  const MHD_Result queued = MHD_queue_response(connection, 503, response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
 MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* connection,
                                            const std::string& first, const std::string& type,
                                            bool fed, bool head,
-                                           std::shared_ptr<HttpEventStream>* opened) {
+                                           std::shared_ptr<HttpEventStream>* opened,
+                                           std::size_t maxFed) {
   HttpServer::Connection* c = ConnectionOf(connection);
-  auto stream =
-      std::make_shared<HttpEventStream>(connection, c ? c->fd : kNoSocket, first,
-                                        server.limits_.maxUnsent, server.limits_.stalled);
+  auto stream = std::make_shared<HttpEventStream>(connection, c ? c->fd : kNoSocket, first,
+                                                  server.limits_.maxUnsent, server.limits_.stalled);
   {
     std::lock_guard lock(server.mutex_);
     if (server.streamsClosed_)
       return Queue(connection, {503, kPlainText, "the server is stopping\n"});
+    // Counted where the stream is added, so that the server's threads cannot pass it together.
+    if (fed && maxFed > 0 && server.fed_.size() >= maxFed)
+      return FeedFull(connection);
     // A HEAD request gets the head alone and is no stream to feed.
     if (c && !head) {
       c->stream = stream;
@@ -307,8 +320,9 @@ void HttpServer::GetUnder(const std::string& prefix, PrefixHandler handler) {
   prefixes_[prefix] = std::move(handler);
 }
 
-void HttpServer::Feed(const std::string& path, const std::string& type, FeedOpened opened) {
-  feedsAt_[path] = {type, std::move(opened)};
+void HttpServer::Feed(const std::string& path, const std::string& type, FeedOpened opened,
+                      std::size_t maxOpen) {
+  feedsAt_[path] = {type, std::move(opened), maxOpen};
 }
 
 void HttpServer::Every(std::chrono::milliseconds period, std::function<void()> tick) {

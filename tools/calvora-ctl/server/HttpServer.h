@@ -81,7 +81,9 @@ class HttpServer {
   void GetUnder(const std::string& prefix, PrefixHandler handler);
   // A stream of `type` that one owner feeds to each client on its own (the listening stream),
   // rather than what Broadcast sends to all; its clients are dropped as an event stream's are.
-  void Feed(const std::string& path, const std::string& type, FeedOpened opened);
+  // With `maxOpen`, a client past that many open is answered 503 with Retry-After at once.
+  void Feed(const std::string& path, const std::string& type, FeedOpened opened,
+            std::size_t maxOpen = 0);
   // Runs on a thread of the server every `period` while serving (the live page's meter).
   void Every(std::chrono::milliseconds period, std::function<void()> tick);
 
@@ -120,6 +122,7 @@ class HttpServer {
   struct FeedRoute {
     std::string type;
     FeedOpened opened;
+    std::size_t maxOpen = 0;  // 0: no bound
   };
   std::map<std::string, FeedRoute> feedsAt_;
   std::chrono::milliseconds tickPeriod_{0};

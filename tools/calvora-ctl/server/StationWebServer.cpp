@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "ExpositionWriter.h"
+#include "HttpEventStream.h"
 #include "LiveJson.h"
 #include "LivePage.h"
 #include "MetricsExposition.h"
@@ -50,8 +51,6 @@ StationWebServer::StationWebServer(StationMonitor& monitor, HttpLimits limits,
     return "retry: 2000\n\n" + StreamMessage("hello", LivePageState(monitor_.Snapshot()));
   });
   server_.Every(kLivePeriod, [this] {
-    if (listen_)
-      listen_->Tick();
     if (clips_) {
       const ClipFigures clips = clips_->Figures();
       if (clips.stopped != clipsStopped_)
@@ -63,7 +62,11 @@ StationWebServer::StationWebServer(StationMonitor& monitor, HttpLimits limits,
   });
 }
 
-StationWebServer::~StationWebServer() = default;
+StationWebServer::~StationWebServer() {
+  // The feed's thread stops, and ends the listeners' streams, before the server goes.
+  if (listen_)
+    listen_->Close();
+}
 
 std::string StationWebServer::ServerMetrics() const {
   ExpositionWriter out(station_);
@@ -73,9 +76,15 @@ std::string StationWebServer::ServerMetrics() const {
           {static_cast<double>(server_.Streams())});
   out.Add("calvora_http_dropped_slow_clients_total", "counter", "Clients dropped for not reading.",
           {static_cast<double>(server_.DroppedSlowClients())});
-  if (listen_)
+  if (listen_) {
+    // The feed's figures are atomics: a scrape never waits on the encoder.
+    const ListenFeed::Figures listen = listen_->Read();
     out.Add("calvora_listeners", "gauge", "Listeners of the programme at /listen.",
-            {static_cast<double>(listen_->Listeners())});
+            {static_cast<double>(listen.listeners)});
+    out.Add("calvora_listen_blocks_dropped_total", "counter",
+            "Blocks left out of /listen because its encoder was behind.",
+            {static_cast<double>(listen.blocksDropped)});
+  }
   if (clips_) {
     const ClipFigures clips = clips_->Figures();
     out.Add("calvora_clips_written_total", "counter", "Clips of events written.",
@@ -88,13 +97,18 @@ std::string StationWebServer::ServerMetrics() const {
   return out.Text();
 }
 
-void StationWebServer::ServeAudio(ListenFeed& listen, const ClipKeeper* clips) {
+void StationWebServer::ServeAudio(ListenFeed& listen, const ClipKeeper* clips,
+                                  std::size_t maxListeners) {
   listen_ = &listen;
   clips_ = clips;
-  server_.Feed("/listen", "audio/ogg", [this](std::shared_ptr<HttpEventStream> stream) {
-    listen_->Join(
-        [this, stream](const std::string& bytes) { return server_.Deliver(stream, bytes); });
-  });
+  server_.Feed(
+      "/listen", "audio/ogg",
+      [this](std::shared_ptr<HttpEventStream> stream) {
+        listen_->Join(
+            [this, stream](const std::string& bytes) { return server_.Deliver(stream, bytes); },
+            [stream] { stream->Finish(); });
+      },
+      maxListeners);
   if (clips_)
     server_.GetUnder("/clips/", [this](const std::string& name) { return Clip(name); });
 }

@@ -6,7 +6,8 @@
 // The stream sends "hello" (the state and the last events) on opening, "live" (the state and
 // the readings) five times a second, and "station" for each event as it happens.
 //
-// With the audio served, /listen streams the programme as Ogg Opus to each listener, and
+// With the audio served, /listen streams the programme as Ogg Opus to each listener (up to a
+// maximum; one more is told to come back later), and
 // /clips/DAY/FILE serves the clips of events (only names of clips, only from their folder).
 #include <memory>
 
@@ -29,8 +30,12 @@ class StationWebServer {
   // Binds and starts serving; the port bound (the chosen one for port 0), or -1 with
   // Http().Error() saying why.
   int Start(const ListenAddress& address);
-  // Serves /listen from the feed and, with a keeper, the clips; before Start.
-  void ServeAudio(ListenFeed& listen, const ClipKeeper* clips);
+  static constexpr std::size_t kDefaultMaxListeners = 16;
+
+  // Serves /listen from the feed to at most `maxListeners` at once and, with a keeper, the
+  // clips; before Start.
+  void ServeAudio(ListenFeed& listen, const ClipKeeper* clips,
+                  std::size_t maxListeners = kDefaultMaxListeners);
   // Tells the open streams of the event at once. Never waits.
   void OnEvent(const StationEvent& event);
   // Tells the open streams of trouble that is no station event (clips stopped): `what` as the
