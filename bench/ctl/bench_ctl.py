@@ -7,15 +7,18 @@
    /proc/PID/task/*/schedstat.
 2. The time to answer /metrics and / on a new connection while 50 event streams and 20 idle
    connections are open, against the same with nothing else open; goal under 100 ms.
-3. The time to answer /metrics with the right password (`--web-config`, a bcrypt hash of cost
+3. Listeners of /listen: serve's CPU per second and the blocks it analyses per second with 16
+   and 64 listeners reading (from one address), against the same serve with one listener.
+4. The time to answer /metrics with the right password (`--web-config`, a bcrypt hash of cost
    10) while clients on other addresses guess passwords without pause, against the same with
    nobody guessing: each wrong guess costs a bcrypt on one of serve's threads.
 
 Usage: bench_ctl.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF [SECONDS]
 """
-import os
-import socket
 import base64
+import os
+import selectors
+import socket
 import statistics
 import subprocess
 import sys
@@ -82,6 +85,52 @@ def scrape_times_beside_guesses(port, guessers, rounds=20):
     return times
 
 
+class Listeners:
+    """`count` clients reading /listen from 127.0.0.4, on one thread that takes all they get."""
+
+    def __init__(self, port, count):
+        self.socks = []
+        for _ in range(count):
+            c = socket.create_connection(("127.0.0.1", port), source_address=("127.0.0.4", 0))
+            c.sendall(b"GET /listen HTTP/1.1\r\nHost: x\r\n\r\n")
+            self.socks.append(c)
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        with selectors.DefaultSelector() as selector:
+            for c in self.socks:
+                selector.register(c, selectors.EVENT_READ)
+            while not self.stop.is_set():
+                for key, _ in selector.select(timeout=0.1):
+                    try:
+                        chunk = key.fileobj.recv(65536)
+                    except OSError:
+                        chunk = b""
+                    if not chunk:
+                        selector.unregister(key.fileobj)
+
+    def close(self):
+        self.stop.set()
+        self.thread.join(timeout=5)
+        for c in self.socks:
+            c.close()
+
+
+def listened_figures(s, serve, port, count, seconds):
+    """serve's CPU ms per second and blocks analysed per second while `count` listen."""
+    crowd = Listeners(port, count)
+    s.wait_until(lambda: s.metrics(port)["calvora_listeners"] == count, 10,
+                 f"{count} listeners did not all join")
+    time.sleep(1)  # the joining done
+    b0, c0, t0 = s.metrics(port)["calvora_audio_blocks_total"], cpu_ms(serve.pid), time.monotonic()
+    time.sleep(seconds)
+    b1, c1, t1 = s.metrics(port)["calvora_audio_blocks_total"], cpu_ms(serve.pid), time.monotonic()
+    crowd.close()
+    return (c1 - c0) / (t1 - t0), (b1 - b0) / (t1 - t0)
+
+
 def answer_times(port, rounds=20):
     times = {"/metrics": [], "/": []}
     for _ in range(rounds):
@@ -142,6 +191,17 @@ def main(program, ctl, card_ctl, card_conf, seconds="20"):
               f"{(cpu_ms(serve.pid) - c2) / 5:.2f} | {serve_ms:.2f} (no stream) | |")
         for c in streams + idle:
             c.close()
+
+        listened, listened_port = s.serve("--listen-max", "64")
+        one = listened_figures(s, listened, listened_port, 1, seconds / 2)
+        for count in (16, 64):
+            many = listened_figures(s, listened, listened_port, count, seconds / 2)
+            print(f"| CPU ms per s, serve with {count} listeners (vs 1 listener) "
+                  f"| {many[0]:.2f} | {one[0]:.2f} | {many[0] / one[0]:.2f}x |")
+            print(f"| blocks analysed per s, {count} listeners (vs 1 listener) "
+                  f"| {many[1]:.1f} | {one[1]:.1f} | card: 100 |")
+        listened.terminate()
+        listened.wait(timeout=10)
 
         web_config = os.path.join(s.work, "web.yml")
         with open(web_config, "w") as f:

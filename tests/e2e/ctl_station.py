@@ -3,7 +3,9 @@
 private session bus: `auto` runs --on-silence and --on-sound with the event in the environment
 and keeps a text event log, while a slow silence command keeps running; `serve` keeps a JSON
 event log and serves /metrics and /status, whose levels and loudness are checked against the
-programme and against libebur128's own reading of the same programme rendered to a file.
+programme and against libebur128's own reading of the same programme rendered to a file. A serve of its own with 64 listeners of /listen from one address
+(the most one address may hold) still analyses the card's 100 blocks a second and answers a
+scrape within half a second, and a listener past --listen-max is told to come back later.
 
 Usage: ctl_station.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF
 """
@@ -13,9 +15,12 @@ import json
 import math
 import os
 import re
+import selectors
 import shutil
 import signal
+import socket
 import sys
+import threading
 import time
 import urllib.request
 
@@ -41,6 +46,74 @@ def render_programme(path, seconds=1):
 def read_env(path):
     with open(path) as f:
         return dict(line.rstrip("\n").split("=", 1) for line in f if "=" in line)
+
+
+def listen_request(port, source):
+    c = socket.create_connection(("127.0.0.1", port), timeout=10, source_address=(source, 0))
+    c.sendall(b"GET /listen HTTP/1.1\r\nHost: x\r\n\r\n")
+    return c
+
+
+def crowd_of_listeners(session, count=64, seconds=4):
+    """`count` listeners read /listen from 127.0.0.2 while the blocks analysed and the time of
+    a scrape from 127.0.0.1 are measured; one more, past --listen-max, gets 503."""
+    crowded, port = session.serve("--listen-max", str(count))
+    session.wait_until(lambda: session.metrics(port).get("calvora_audio_blocks_total", 0) > 50,
+                       10, "the crowded serve analysed no blocks")
+    listeners = [listen_request(port, "127.0.0.2") for _ in range(count)]
+    received = {c.fileno(): 0 for c in listeners}
+    stop = threading.Event()
+
+    def read_all():
+        with selectors.DefaultSelector() as selector:
+            for c in listeners:
+                selector.register(c, selectors.EVENT_READ)
+            while not stop.is_set():
+                for key, _ in selector.select(timeout=0.1):
+                    try:
+                        chunk = key.fileobj.recv(65536)
+                    except OSError:
+                        chunk = b""
+                    if not chunk:
+                        selector.unregister(key.fileobj)
+                    received[key.fileobj.fileno()] += len(chunk)
+    reader = threading.Thread(target=read_all, daemon=True)
+    reader.start()
+    session.wait_metric(port, "calvora_listeners", count)
+
+    # One past the cap, from an address of its own: refused at once, with the time to wait.
+    over = listen_request(port, "127.0.0.3")
+    answer = over.recv(4096).decode(errors="replace")
+    over.close()
+    if not answer.startswith("HTTP/1.1 503") or "\r\nretry-after: " not in answer.lower():
+        session.fail(f"listener {count + 1} of {count} was answered {answer!r}")
+
+    start_bytes = dict(received)
+    blocks0, t0 = session.metrics(port)["calvora_audio_blocks_total"], time.monotonic()
+    scrapes = []
+    while time.monotonic() - t0 < seconds:
+        begun = time.monotonic()
+        session.metrics(port)
+        scrapes.append(time.monotonic() - begun)
+        time.sleep(0.2)
+    blocks1, t1 = session.metrics(port)["calvora_audio_blocks_total"], time.monotonic()
+    stop.set()
+    reader.join(timeout=5)
+    rate = (blocks1 - blocks0) / (t1 - t0)
+    fed = sorted(received[fd] - start_bytes[fd] for fd in received)
+    for c in listeners:
+        c.close()
+    crowded.terminate()
+    crowded.wait(timeout=10)
+    if rate < 90 or max(scrapes) > 0.5:
+        session.fail(f"{count} listeners: {rate:.1f} blocks/s analysed, scrapes up to "
+                     f"{max(scrapes) * 1000:.0f} ms")
+    # 64 kbit/s is 8 kB a second: each listener was fed the programme the whole time.
+    if fed[0] < 4000 * seconds:
+        session.fail(f"the least fed of {count} listeners got {fed[0]} bytes in {seconds} s")
+    print(f"ok: {count} listeners, {rate:.1f} blocks/s analysed, scrapes up to "
+          f"{max(scrapes) * 1000:.0f} ms, each fed {fed[0]}-{fed[-1]} bytes in {seconds} s; "
+          f"one more got 503")
 
 
 def main(session):
@@ -90,6 +163,8 @@ def main(session):
         fail(f"momentary loudness {m['calvora_loudness_momentary_lufs']} LUFS")
     print(f"ok: levels {level:.2f} dB, short-term {short_term:.2f} LUFS, libebur128 on the "
           f"file {reference:.2f} LUFS")
+
+    crowd_of_listeners(session)
 
     # The event log's folder vanishes; the next event makes it again.
     shutil.rmtree(os.path.join(work, "log"))
