@@ -50,10 +50,12 @@ TEST(CtlOptions, OptionsMayStandBeforeOrAfterTheCommand) {
 }
 
 TEST(CtlOptions, ListeningAndClipsBelongToTheServer) {
-  const auto serve = Parse({"serve", "--listen-bitrate", "96000", "--clips", "/var/clips",
-                            "--clips-max-mb", "2000", "--clips-days", "7"});
+  const auto serve = Parse({"serve", "--listen-bitrate", "96000", "--listen-max", "40", "--clips",
+                            "/var/clips", "--clips-max-mb", "2000", "--clips-days", "7"});
   ASSERT_TRUE(serve);
   EXPECT_EQ(serve->listenBitrate, 96000);
+  EXPECT_EQ(serve->listenMax, 40);
+  EXPECT_EQ(Parse({"serve"})->listenMax, 16);
   EXPECT_EQ(serve->clipsFolder, "/var/clips");
   EXPECT_EQ(serve->clipsMaxMb, 2000u);
   EXPECT_EQ(serve->clipsDays, 7);
@@ -103,7 +105,11 @@ TEST(CtlOptions, MistakesAreRefusedWithAReason) {
       {{"identify", "--web-config", "web.yml"}, "--web-config secures the metrics server"},
       {{"watch", "--clips", "/tmp/c"}, "--clips is served by the server: it needs serve or"},
       {{"auto", "--listen-bitrate", "96000"}, "--listen-bitrate is served by the server"},
-      {{"identify", "--clips", "/tmp/c"}, "--listen-bitrate and --clips... belong to the server"},
+      {{"identify", "--clips", "/tmp/c"},
+       "--listen-bitrate, --listen-max and --clips... belong to the server"},
+      {{"auto", "--listen-max", "8"}, "--listen-max is served by the server"},
+      {{"serve", "--listen-max", "0"}, "--listen-max: needs listeners from 1 to 256"},
+      {{"serve", "--listen-max", "257"}, "--listen-max: needs listeners from 1 to 256"},
       {{"serve", "--listen-bitrate", "5999"}, "--listen-bitrate: needs bits per second from 6000"},
       {{"serve", "--listen-bitrate", "64k"}, "--listen-bitrate: needs bits per second"},
       {{"serve", "--clips", ""}, "--clips: needs a folder"},
@@ -118,7 +124,8 @@ TEST(CtlOptions, MistakesAreRefusedWithAReason) {
   }
 }
 
-// A system without the metrics server, the checks, Ogg Opus and sh refuses them by name; the rest works.
+// A system without the metrics server, the checks, Ogg Opus and sh refuses them by name; the rest
+// works.
 TEST(CtlOptions, WhatASystemLacksIsRefusedThere) {
   const SystemCapabilities lacking{"Windows",
                                    false,
