@@ -62,6 +62,7 @@ def crowd_of_listeners(session, count=64, seconds=4):
                        10, "the crowded serve analysed no blocks")
     listeners = [listen_request(port, "127.0.0.2") for _ in range(count)]
     received = {c.fileno(): 0 for c in listeners}
+    heads = {c.fileno(): b"" for c in listeners}  # the first bytes each listener got
     stop = threading.Event()
 
     def read_all():
@@ -76,7 +77,10 @@ def crowd_of_listeners(session, count=64, seconds=4):
                         chunk = b""
                     if not chunk:
                         selector.unregister(key.fileobj)
-                    received[key.fileobj.fileno()] += len(chunk)
+                    fd = key.fileobj.fileno()
+                    received[fd] += len(chunk)
+                    if len(heads[fd]) < 4096:
+                        heads[fd] += chunk[:4096]
     reader = threading.Thread(target=read_all, daemon=True)
     reader.start()
     session.wait_metric(port, "calvora_listeners", count)
@@ -108,12 +112,20 @@ def crowd_of_listeners(session, count=64, seconds=4):
     if rate < 90 or max(scrapes) > 0.5:
         session.fail(f"{count} listeners: {rate:.1f} blocks/s analysed, scrapes up to "
                      f"{max(scrapes) * 1000:.0f} ms")
+    # One stream for all: every listener's pages carry the same Ogg serial number (an encoder
+    # of each listener's own would pick one of its own).
+    serials = set()
+    for head in heads.values():
+        page = head.find(b"OggS")
+        serials.add(head[page + 14:page + 18] if page >= 0 else None)
+    if len(serials) != 1 or None in serials:
+        session.fail(f"{count} listeners got {len(serials)} streams (serial numbers {serials})")
     # 64 kbit/s is 8 kB a second: each listener was fed the programme the whole time.
     if fed[0] < 4000 * seconds:
         session.fail(f"the least fed of {count} listeners got {fed[0]} bytes in {seconds} s")
     print(f"ok: {count} listeners, {rate:.1f} blocks/s analysed, scrapes up to "
           f"{max(scrapes) * 1000:.0f} ms, each fed {fed[0]}-{fed[-1]} bytes in {seconds} s; "
-          f"one more got 503")
+          f"all one stream; one more got 503")
 
 
 def main(session):
