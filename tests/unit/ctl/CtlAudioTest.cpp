@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <numbers>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -329,8 +330,9 @@ TEST_F(ClipFolderTest, AClipHoldsTheMomentTheFaultBeganAndIsWrittenBeforeTheEnd)
   for (int i = 0; i < 3000; ++i) {
     for (int f = 0; f < 480; ++f) {
       const double t = (i * 480 + f) / 48000.0;
-      block[f * 2] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * t));
-      block[f * 2 + 1] = i < 1500 ? static_cast<int16_t>(8000 * std::sin(2 * M_PI * 660 * t)) : 0;
+      block[f * 2] = static_cast<int16_t>(8000 * std::sin(2 * std::numbers::pi * 440 * t));
+      block[f * 2 + 1] =
+          i < 1500 ? static_cast<int16_t>(8000 * std::sin(2 * std::numbers::pi * 660 * t)) : 0;
     }
     keeper->OnAudio(48000, 2, block, start + milliseconds(10 * (i + 1)));
   }
