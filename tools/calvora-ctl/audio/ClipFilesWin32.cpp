@@ -29,12 +29,12 @@ class Handle {
 };
 
 // Opens the entry itself, never what a reparse point (a symbolic link, a junction) names, and
-// tells its attributes. Without FILE_SHARE_DELETE an entry held open cannot be renamed or
-// replaced meanwhile, so a folder checked stays the folder gone through.
-Handle OpenEntry(const std::filesystem::path& path, DWORD access,
-                 BY_HANDLE_FILE_INFORMATION& info) {
-  Handle handle(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING,
+// tells its attributes. A folder is held without FILE_SHARE_DELETE, so that it cannot be
+// renamed or replaced meanwhile and stays the folder gone through; a file is shared for
+// deleting, so that the pruning is not held up by a reader.
+Handle OpenEntry(const std::filesystem::path& path, DWORD access, BY_HANDLE_FILE_INFORMATION& info,
+                 DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE) {
+  Handle handle(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (handle.valid() && !GetFileInformationByHandle(handle.get(), &info))
     return Handle(INVALID_HANDLE_VALUE);
@@ -99,7 +99,8 @@ FileRead ReadFileUnder(const std::filesystem::path& root, const std::filesystem:
     folders.push_back(std::move(dir));
   }
   BY_HANDLE_FILE_INFORMATION info{};
-  const Handle file = OpenEntry(path / relative.filename(), GENERIC_READ, info);
+  const Handle file = OpenEntry(path / relative.filename(), GENERIC_READ, info,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!file.valid())
     return failed(FileRead::kNotAFile);
   if (!IsPlainFile(file.get(), info))
