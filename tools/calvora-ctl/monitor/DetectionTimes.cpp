@@ -28,16 +28,25 @@ std::array<std::chrono::milliseconds, kEventKindCount> DetectionTimesOf(
   };
   set(EventKind::kSilence, kUtilityLongestSeconds);
   set(EventKind::kSound, kUtilityLongestSeconds);
-  // Offline and online are told as the utility finds them.
-  set(EventKind::kChannelLost, checks.channelLostSeconds + kSliceSeconds);
-  set(EventKind::kChannelBack, checks.backSeconds + kSliceSeconds);
-  set(EventKind::kPhaseReversed, checks.phaseSeconds + kCorrelationSeconds);
-  set(EventKind::kPhaseNormal, checks.backSeconds + kCorrelationSeconds);
+  // Offline and online are told as the utility finds them: no reach beyond the 10 s.
+  // A check that is off raises no events, and needs no reach.
+  if (checks.channel) {
+    set(EventKind::kChannelLost, checks.channelLostSeconds + kSliceSeconds);
+    set(EventKind::kChannelBack, checks.backSeconds + kSliceSeconds);
+  }
+  if (checks.phase) {
+    set(EventKind::kPhaseReversed, checks.phaseSeconds + kCorrelationSeconds);
+    set(EventKind::kPhaseNormal, checks.backSeconds + kCorrelationSeconds);
+  }
   // Clipping is counted within its window; it ends after a whole window without a run.
-  set(EventKind::kClipping, checks.clipWindowSeconds);
-  set(EventKind::kClippingEnd, checks.clipWindowSeconds);
-  set(EventKind::kLoudnessOff, checks.loudnessSeconds + kShortTermSeconds);
-  set(EventKind::kLoudnessOk, checks.backSeconds + kShortTermSeconds);
+  if (checks.clipping) {
+    set(EventKind::kClipping, checks.clipWindowSeconds);
+    set(EventKind::kClippingEnd, checks.clipWindowSeconds);
+  }
+  if (checks.loudness) {
+    set(EventKind::kLoudnessOff, checks.loudnessSeconds + kShortTermSeconds);
+    set(EventKind::kLoudnessOk, checks.backSeconds + kShortTermSeconds);
+  }
   return times;
 }
 
