@@ -9,6 +9,7 @@
 #include "StationServicesFromOptions.h"
 #include "cli/CtlHelp.h"
 #include "cli/CtlOptions.h"
+#include "cli/StartFolders.h"
 #include "peer/Controller.h"
 #include "platform/win32/WideText.h"
 #include "platform/win32/Win32Desktop.h"
@@ -63,6 +64,11 @@ int Run(const CtlOptions& options) {
       return kExitUsage;
     }
     security = std::move(*loaded);
+  }
+  // So do the folders of the event log and the clips, found now rather than at the first event.
+  if (const std::string problem = StartFoldersProblem(options); !problem.empty()) {
+    Fail(problem);
+    return kExitUsage;
   }
   finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);

@@ -5,6 +5,7 @@
 #include "HostName.h"
 #include "actions/Utf8Path.h"
 #include "cli/SystemCapabilities.h"
+#include "monitor/DetectionTimes.h"
 
 namespace calvora::ctl {
 
@@ -31,7 +32,8 @@ std::unique_ptr<StationServices> StationServicesFromOptions::Make(const CtlOptio
     if (options.clipsFolder) {
       const ClipBounds bounds{options.clipsMaxMb * 1024 * 1024, options.clipsDays};
       services->clips_ = std::make_unique<ClipKeeper>(
-          ClipFolder(PathFromUtf8(*options.clipsFolder), bounds), options.listenBitrate, report);
+          ClipFolder(PathFromUtf8(*options.clipsFolder), bounds), options.listenBitrate, report,
+          DetectionTimesOf(options.checks));
     }
     services->server_->ServeAudio(*services->listen_, services->clips_.get(),
                                   static_cast<std::size_t>(options.listenMax));
@@ -59,8 +61,12 @@ StationServicesFromOptions::~StationServicesFromOptions() {
 }
 
 void StationServicesFromOptions::Prepare(StationEvent& event) {
-  if (clips_)
-    event.clip = Utf8FromPath((clips_->Folder().Root() / clips_->OnEvent(event)).make_preferred());
+  if (!clips_)
+    return;
+  // An event with no programme to keep has no clip, and names none.
+  const std::string clip = clips_->OnEvent(event);
+  if (!clip.empty())
+    event.clip = Utf8FromPath((clips_->Folder().Root() / PathFromUtf8(clip)).make_preferred());
 }
 
 void StationServicesFromOptions::OnEvent(const StationEvent& event) {

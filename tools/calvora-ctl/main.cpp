@@ -9,6 +9,7 @@
 #include "StationServicesFromOptions.h"
 #include "cli/CtlHelp.h"
 #include "cli/CtlOptions.h"
+#include "cli/StartFolders.h"
 #include "peer/Controller.h"
 #include "platform/dbus/SdBusDesktop.h"
 #include "server/WebSecurity.h"
@@ -48,6 +49,11 @@ int Run(const CtlOptions& options) {
       return kExitUsage;
     }
     security = std::move(*loaded);
+  }
+  // So do the folders of the event log and the clips, found now rather than at the first event.
+  if (const std::string problem = StartFoldersProblem(options); !problem.empty()) {
+    Fail(problem);
+    return kExitUsage;
   }
   InstallSignals();
   auto desktop = SdBusDesktop::Open(kOwnClass);

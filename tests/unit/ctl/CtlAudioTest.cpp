@@ -4,6 +4,10 @@
 // down to the file); and the listening feed's one stream, shared by its listeners, which the
 // bus handler only hands its blocks to.
 #include <gtest/gtest.h>
+#include <opus.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +19,7 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <numbers>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -26,6 +31,7 @@
 #include "audio/ClipNames.h"
 #include "audio/ListenFeed.h"
 #include "audio/ProgrammeRing.h"
+#include "monitor/DetectionTimes.h"
 
 namespace calvora::ctl {
 namespace {
@@ -68,11 +74,17 @@ TEST(ProgrammeRing, BlocksFollowEachOtherGapsReadAsSilenceAndTheRingStaysBounded
     ASSERT_EQ(all[frame * 2], 2) << frame;
     ASSERT_EQ(all[frame * 2 + 1], -2) << frame;
   }
-  // A window reaching past the newest block reads silence there (nothing received yet).
+  // A window is cut to the audio received: nothing is made up past the newest block nor
+  // before the first, and a window wholly outside it is empty.
   const auto ahead = ring.Take(t0 + milliseconds(1150), t0 + milliseconds(1250), rate, channels);
-  ASSERT_EQ(ahead.size(), 100u * 2);
+  ASSERT_EQ(ahead.size(), 50u * 2);
   EXPECT_EQ(ahead[2 * 49], 2);
-  EXPECT_EQ(ahead[2 * 51], 0);
+  const auto early = ring.Take(t0 - milliseconds(500), t0 + milliseconds(100), rate, channels);
+  ASSERT_EQ(early.size(), 100u * 2);
+  EXPECT_EQ(early[0], 1);
+  EXPECT_TRUE(ring.Take(t0 + milliseconds(1300), t0 + milliseconds(1400), rate, channels).empty());
+  EXPECT_TRUE(ring.HoldsAudioAfter(t0 + milliseconds(1199)));
+  EXPECT_FALSE(ring.HoldsAudioAfter(t0 + milliseconds(1200)));
 
   // However long the programme runs, the ring holds its length and no more.
   for (int i = 1; i <= 1000; ++i)
@@ -141,6 +153,53 @@ TEST_F(ClipFolderTest, OldestGoFirstUnderTheSizeAndAgeAndNothingElseIsTouched) {
   EXPECT_EQ(ClipFolder(root_ / "none", ClipBounds{}).Prune(), 0u);
 }
 
+// Pruning by age alone: every clip is small, so only the days decide, to the hour.
+TEST_F(ClipFolderTest, ClipsOlderThanTheDaysGoAndTheYoungerStay) {
+  Put("2026-11-06/10-00-00.000-silence.opus", 10, std::chrono::hours(24 * 30 + 1));
+  Put("2026-11-07/10-00-00.000-sound.opus", 10, std::chrono::hours(24 * 30 - 1));
+  Put("2026-11-07/11-00-00.000-clipping.opus", 10, std::chrono::hours(24 * 29 + 1));
+  EXPECT_EQ(ClipFolder(root_, ClipBounds{1000000, 30}).Prune(), 20u);
+  EXPECT_FALSE(fs::exists(root_ / "2026-11-06"));
+  EXPECT_TRUE(fs::exists(root_ / "2026-11-07/10-00-00.000-sound.opus"));
+  EXPECT_TRUE(fs::exists(root_ / "2026-11-07/11-00-00.000-clipping.opus"));
+  EXPECT_EQ(ClipFolder(root_, ClipBounds{1000000, 1}).Prune(), 0u);
+  EXPECT_TRUE(fs::is_empty(root_));
+}
+
+#ifndef _WIN32
+// The folder is the program's own: what a link or a pipe in it names is never pruned, however
+// old and whatever its name, and the link itself stays too.
+TEST_F(ClipFolderTest, PruningGoesThroughNoLinkAndRemovesOnlyWhatItMade) {
+  const fs::path outside = root_.string() + "-outside";
+  fs::create_directories(outside / "2026-01-01");
+  const auto old = ClipFolder::FileClock::now() - std::chrono::hours(24 * 400);
+  for (const char* name : {"2026-01-01/10-00-00.000-silence.opus", "10-00-00.000-sound.opus"}) {
+    std::ofstream(outside / name) << std::string(5000, 'x');
+    fs::last_write_time(outside / name, old);
+  }
+  fs::create_directory_symlink(outside / "2026-01-01", root_ / "2026-01-02");
+  Put("2026-01-03/09-00-00.000-silence.opus", 10, std::chrono::hours(24 * 400));
+  fs::create_symlink(outside / "10-00-00.000-sound.opus",
+                     root_ / "2026-01-03/10-00-00.000-sound.opus");
+  fs::create_symlink(outside / "10-00-00.000-sound.opus",
+                     root_ / "2026-01-03/.10-00-01.000-sound.opus.tmp");
+  ASSERT_EQ(mkfifo((root_ / "2026-01-03/11-00-00.000-sound.opus").c_str(), 0600), 0);
+  Put("2026-01-03/notes.tmp",
+      10);  // the station's own, though its name ends like a half-written clip
+
+  EXPECT_EQ(ClipFolder(root_, ClipBounds{1, 1}).Prune(), 0u);
+  EXPECT_TRUE(fs::exists(outside / "2026-01-01/10-00-00.000-silence.opus"));
+  EXPECT_TRUE(fs::exists(outside / "10-00-00.000-sound.opus"));
+  EXPECT_TRUE(fs::is_symlink(root_ / "2026-01-02"));
+  EXPECT_FALSE(fs::exists(root_ / "2026-01-03/09-00-00.000-silence.opus"));  // its own clip
+  EXPECT_TRUE(fs::is_symlink(root_ / "2026-01-03/10-00-00.000-sound.opus"));
+  EXPECT_TRUE(fs::is_symlink(root_ / "2026-01-03/.10-00-01.000-sound.opus.tmp"));
+  EXPECT_TRUE(fs::is_fifo(root_ / "2026-01-03/11-00-00.000-sound.opus"));
+  EXPECT_TRUE(fs::exists(root_ / "2026-01-03/notes.tmp"));
+  fs::remove_all(outside);
+}
+#endif
+
 // The granule position of a stream's last Ogg page: the samples at 48 kHz, with the encoder's
 // pre-skip.
 int64_t LastGranule(const std::string& bytes) {
@@ -166,21 +225,23 @@ bool Within(seconds limit, const std::function<bool()>& condition) {
   return condition();
 }
 
-TEST_F(ClipFolderTest, AClipHoldsTwentySecondsAroundItsEventAndAFullDiskStopsOnlyTheClips) {
+TEST_F(ClipFolderTest, AClipHoldsOnlyTheAudioReceivedAndAFullDiskStopsOnlyTheClips) {
   std::vector<std::string> reports;
   std::mutex reported;
   ClipKeeper keeper(ClipFolder(root_, ClipBounds{}), 64000, [&](const std::string& line) {
     std::lock_guard lock(reported);
     reports.push_back(line);
   });
-  // 15 s of programme at 48 kHz received up to now, the event 10 s ago: the clip is due now,
-  // and its last 5 s (not received: the utility went quiet) are silence.
-  const auto now = ClipKeeper::Clock::now();
-  for (int i = 0; i < 1500; ++i)
-    keeper.OnAudio(48000, 2, Block(1000, 480), now - seconds(15) + milliseconds(10 * (i + 1)));
   StationEvent event;
   event.kind = EventKind::kSilence;
   event.at = {"2026-12-07", "14:03:07.250", "2026-12-07T14:03:07.250+01:00"};
+  // Before any programme has come there is nothing to keep: no clip is named.
+  EXPECT_EQ(keeper.OnEvent(event, ClipKeeper::Clock::now() - seconds(10)), "");
+  // 15 s of programme at 48 kHz received up to now, the event 10 s ago: the clip is due now,
+  // and holds the 15 s received (the 5 s before the first block are not made up).
+  const auto now = ClipKeeper::Clock::now();
+  for (int i = 0; i < 1500; ++i)
+    keeper.OnAudio(48000, 2, Block(1000, 480), now - seconds(15) + milliseconds(10 * (i + 1)));
   const std::string name = keeper.OnEvent(event, now - seconds(10));
   EXPECT_EQ(name, "2026-12-07/14-03-07.250-silence.opus");
   ASSERT_TRUE(Within(seconds(5), [&] { return keeper.Figures().written == 1; }));
@@ -188,7 +249,7 @@ TEST_F(ClipFolderTest, AClipHoldsTwentySecondsAroundItsEventAndAFullDiskStopsOnl
   ASSERT_EQ(clip.rfind("OggS", 0), 0u);
   EXPECT_NE(clip.find("OpusHead"), std::string::npos);
   const int64_t samples = LastGranule(clip) - 312;  // libopus's pre-skip at 48 kHz
-  EXPECT_NEAR(static_cast<double>(samples), 20 * 48000, 480);
+  EXPECT_NEAR(static_cast<double>(samples), 15 * 48000, 480);
   EXPECT_EQ(keeper.Figures().bytesKept, clip.size());
 
   // The day's folder cannot be made (a file stands in its place): the clips stop with one
@@ -341,6 +402,97 @@ TEST(ListenFeed, TheBusHandlerNeverWaitsOnAHeldEncoderAndWhatItCannotTakeIsCount
   EXPECT_EQ(figures.listeners, 1u);
   EXPECT_GE(figures.blocksDropped, 1000u - ListenFeed::kQueuedAtMost);
   EXPECT_LE(figures.blocksDropped, 1000u);
+}
+
+// The Ogg packets of a stream, in order (a packet may span pages).
+std::vector<std::string> OggPackets(const std::string& bytes) {
+  std::vector<std::string> packets;
+  std::string packet;
+  for (std::size_t page = 0; page + 27 <= bytes.size() && bytes.compare(page, 4, "OggS") == 0;) {
+    const auto segments = static_cast<unsigned char>(bytes[page + 26]);
+    std::size_t body = page + 27 + segments;
+    for (std::size_t i = 0; i < segments; ++i) {
+      const auto lacing = static_cast<unsigned char>(bytes[page + 27 + i]);
+      packet.append(bytes, body, lacing);
+      body += lacing;
+      if (lacing < 255)
+        packets.push_back(std::move(packet)), packet.clear();
+    }
+    page = body;
+  }
+  return packets;
+}
+
+// A clip decoded to interleaved stereo at 48 kHz, without the encoder's pre-skip.
+std::vector<int16_t> DecodeStereo(const std::string& clip) {
+  const auto packets = OggPackets(clip);
+  if (packets.size() < 3 || packets[0].compare(0, 8, "OpusHead") != 0)
+    return {};
+  const int preSkip =
+      static_cast<unsigned char>(packets[0][10]) | static_cast<unsigned char>(packets[0][11]) << 8;
+  int error = 0;
+  OpusDecoder* decoder = opus_decoder_create(48000, 2, &error);
+  std::vector<int16_t> pcm;
+  std::vector<int16_t> frame(5760 * 2);
+  for (std::size_t i = 2; i < packets.size(); ++i) {
+    const int n = opus_decode(decoder, reinterpret_cast<const unsigned char*>(packets[i].data()),
+                              static_cast<opus_int32>(packets[i].size()), frame.data(), 5760, 0);
+    if (n > 0)
+      pcm.insert(pcm.end(), frame.begin(), frame.begin() + n * 2);
+  }
+  opus_decoder_destroy(decoder);
+  pcm.erase(pcm.begin(), pcm.begin() + std::min<std::size_t>(pcm.size(), preSkip * 2));
+  return pcm;
+}
+
+// The root mean square of one channel over frames [from, to).
+double Rms(const std::vector<int16_t>& stereo, int channel, std::size_t from, std::size_t to) {
+  double sum = 0;
+  for (std::size_t frame = from; frame < to; ++frame)
+    sum += std::pow(stereo[frame * 2 + channel], 2);
+  return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+// A clip reaches back over its event's detection time: the channel lost is still in its first
+// second. And a clip due is written at once when asked, or when the keeper ends, with the audio
+// there is.
+TEST_F(ClipFolderTest, AClipHoldsTheMomentTheFaultBeganAndIsWrittenBeforeTheEnd) {
+  const CheckSettings checks;  // a channel lost for 10 s is told
+  auto keeper = std::make_unique<ClipKeeper>(
+      ClipFolder(root_, ClipBounds{}), 64000, [](const std::string&) {}, DetectionTimesOf(checks));
+  // 30 s of two tones at 48 kHz; the right channel goes at 15 s and is found lost 10.1 s later.
+  const auto start = ClipKeeper::Clock::now() - seconds(30);
+  std::vector<int16_t> block(480 * 2);
+  for (int i = 0; i < 3000; ++i) {
+    for (int f = 0; f < 480; ++f) {
+      const double t = (i * 480 + f) / 48000.0;
+      block[f * 2] = static_cast<int16_t>(8000 * std::sin(2 * std::numbers::pi * 440 * t));
+      block[f * 2 + 1] =
+          i < 1500 ? static_cast<int16_t>(8000 * std::sin(2 * std::numbers::pi * 660 * t)) : 0;
+    }
+    keeper->OnAudio(48000, 2, block, start + milliseconds(10 * (i + 1)));
+  }
+  StationEvent lost;
+  lost.kind = EventKind::kChannelLost;
+  lost.at = {"2026-12-07", "14:03:07.250", "2026-12-07T14:03:07.250+01:00"};
+  const std::string name = keeper->OnEvent(lost, start + milliseconds(25100));
+  ASSERT_FALSE(name.empty());
+  // Due 10 s from its event, written now with the audio received so far.
+  keeper->WriteDueNow();
+  EXPECT_EQ(keeper->Figures().written, 1u);
+  const auto pcm = DecodeStereo(Slurp(root_ / name));
+  ASSERT_GE(pcm.size(), 48000u * 2 * 2) << name;
+  EXPECT_GT(Rms(pcm, 0, 2400, 48000), 3000);  // past the codec's first frames
+  EXPECT_GT(Rms(pcm, 1, 2400, 48000), 3000);
+  // From 10.1 s before the event plus 10 s, to the newest audio (4.9 s after it).
+  EXPECT_NEAR(static_cast<double>(pcm.size()) / 2, 25 * 48000, 960);
+
+  // The end of the monitor writes the clip due too.
+  lost.at.clock = "14:03:17.250";
+  const std::string last = keeper->OnEvent(lost, start + seconds(30));
+  ASSERT_FALSE(last.empty());
+  keeper.reset();
+  EXPECT_FALSE(DecodeStereo(Slurp(root_ / last)).empty()) << last;
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 // requests are answered as HTTP/1.1 says; listeners get the programme in pace, and clips are
 // served by their names alone.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -393,6 +395,21 @@ TEST(HttpServer, ClipsAreServedByTheirNamesAloneAndCounted) {
   std::ofstream(root / "2026-12-07/14-03-07.250-silence.opus") << "OggS clip";
   std::ofstream(root / "2026-12-07/notes.txt") << "private";
   std::ofstream(root / "secret.opus") << "private";
+  // What is named like a clip but is no file the keeper wrote: links to a file outside the
+  // folder and to an endless device, a pipe that nobody writes, a linked day's folder, a file
+  // larger than any clip.
+  const auto outside = std::filesystem::path(root.string() + "-outside");
+  std::filesystem::create_directories(outside);
+  std::ofstream(outside / "14-03-07.250-silence.opus") << "private";
+  std::filesystem::create_symlink(outside / "14-03-07.250-silence.opus",
+                                  root / "2026-12-07/14-03-08.000-silence.opus");
+  std::filesystem::create_symlink("/dev/zero", root / "2026-12-07/14-03-09.000-silence.opus");
+  const auto pipe = root / "2026-12-07/14-03-10.000-silence.opus";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  std::filesystem::create_directory_symlink(outside, root / "2026-12-08");
+  std::ofstream(root / "2026-12-07/14-03-11.000-silence.opus") << "private";
+  std::filesystem::resize_file(root / "2026-12-07/14-03-11.000-silence.opus",
+                               ClipKeeper::kLargestClipBytes + 1);
   {
     StationMonitor monitor("studio-1");
     ListenFeed feed(64000);
@@ -407,10 +424,20 @@ TEST(HttpServer, ClipsAreServedByTheirNamesAloneAndCounted) {
     EXPECT_NE(clip.find("\r\n\r\nOggS clip"), std::string::npos) << clip;
     for (const char* path :
          {"/clips/2026-12-07/notes.txt", "/clips/../secret.opus", "/clips/%2e%2e/secret.opus",
-          "/clips/2026-12-07/../secret.opus", "/clips/2026-12-07/15-00-00.000-sound.opus"}) {
-      const std::string refused = TimedGet(port, path).first;
-      EXPECT_EQ(refused.rfind("HTTP/1.1 404", 0), 0u) << path << ": " << refused;
+          "/clips/2026-12-07/../secret.opus", "/clips/2026-12-07/15-00-00.000-sound.opus",
+          "/clips/2026-12-07/14-03-08.000-silence.opus",
+          "/clips/2026-12-07/14-03-09.000-silence.opus",
+          "/clips/2026-12-07/14-03-10.000-silence.opus",
+          "/clips/2026-12-08/14-03-07.250-silence.opus",
+          "/clips/2026-12-07/14-03-11.000-silence.opus"}) {
+      const auto [refused, ms] = TimedGet(port, path);
+      EXPECT_EQ(refused.rfind("HTTP/1.1 404", 0), 0u) << path << ": " << refused.substr(0, 200);
       EXPECT_EQ(refused.find("private"), std::string::npos) << path;
+      EXPECT_LT(ms, 1000) << path;
+      // A server thread stuck opening the pipe is let go, so that a failure ends.
+      const int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0)
+        ::close(writer);
     }
     const std::string metrics = TimedGet(port, "/metrics").first;
     EXPECT_NE(metrics.find("\ncalvora_clips_written_total{station=\"studio-1\"} 0\n"),
@@ -428,11 +455,13 @@ TEST(HttpServer, ClipsAreServedByTheirNamesAloneAndCounted) {
     EXPECT_GE(served, 25u) << metrics;
     EXPECT_TRUE(Within(milliseconds(2000), [&] {
       return TimedGet(port, "/metrics")
-                 .first.find("\ncalvora_clips_bytes{station=\"studio-1\"} 9\n") !=
+                 .first.find("\ncalvora_clips_bytes{station=\"studio-1\"} " +
+                             std::to_string(9 + ClipKeeper::kLargestClipBytes + 1) + "\n") !=
              std::string::npos;
     }));
   }
   std::filesystem::remove_all(root);
+  std::filesystem::remove_all(outside);
 }
 
 }  // namespace

@@ -62,6 +62,19 @@ TEST(CtlOptions, ListeningAndClipsBelongToTheServer) {
   const auto watch = Parse({"--clips", "c", "watch", "--listen", "127.0.0.1:0"});
   ASSERT_TRUE(watch);
   EXPECT_EQ(watch->clipsFolder, "c");
+  // Any UTF-8 text without controls names a station: letters beyond ASCII, a no-break space,
+  // the last code point of each length.
+  for (const char* station :
+       {"Radio \xc5\x81\xc3\xb3"
+        "d\xc5\xba FM",
+        "a\xc2\xa0"
+        "b",
+        "\x7e\xdf\xbf", "\xef\xbf\xbd", "\xf0\x9f\x93\xbb", "\xf4\x8f\xbf\xbf"}) {
+    std::string error;
+    const auto named = Parse({"serve", "--station", station}, &error);
+    ASSERT_TRUE(named) << station << ": " << error;
+    EXPECT_EQ(named->station, station);
+  }
   const auto defaults = Parse({"serve"});
   EXPECT_EQ(defaults->listenBitrate, 64000);
   EXPECT_FALSE(defaults->clipsFolder);
@@ -116,6 +129,20 @@ TEST(CtlOptions, MistakesAreRefusedWithAReason) {
       {{"serve", "--clips", "c", "--clips-max-mb", "0"}, "--clips-max-mb: needs megabytes from 1"},
       {{"serve", "--clips", "c", "--clips-days", "0"}, "--clips-days: needs days from 1"},
       {{"serve", "--clips-days", "7"}, "--clips-days bounds the clips' folder: it needs --clips"},
+      // The station's name goes into every metric: bytes a scraper cannot read as UTF-8 (a
+      // stray Latin-1 byte, a cut sequence, an overlong or surrogate form, past U+10FFFF) or
+      // a control character (C0, DEL, C1) would break every scrape.
+      {{"serve", "--station", "Radio \xe9t\xe9"}, "--station: the station's name is not UTF-8"},
+      {{"serve", "--station", "Studio \xc5"}, "--station: the station's name is not UTF-8"},
+      {{"serve", "--station", "\xe2\x82"}, "--station: the station's name is not UTF-8"},
+      {{"serve", "--station", "a\xc0\xaf"}, "--station: the station's name is not UTF-8"},
+      {{"serve", "--station", "\xed\xa0\x80"}, "--station: the station's name is not UTF-8"},
+      {{"serve", "--station", "\xf4\x90\x80\x80"}, "--station: the station's name is not UTF-8"},
+      {{"serve", "--station", "\xff"}, "--station: the station's name is not UTF-8"},
+      {{"serve", "--station", "tab\there"}, "--station: the station's name holds a control"},
+      {{"serve", "--station", "del\x7f"}, "--station: the station's name holds a control"},
+      {{"serve", "--station", "c1\xc2\x85"}, "--station: the station's name holds a control"},
+      {{"serve", "--station", "ok", "--station", "\x80"}, "--station: the station's name is not"},
   };
   for (const auto& [args, reason] : mistakes) {
     std::string error;

@@ -21,6 +21,7 @@
 #include "actions/EventLog.h"
 #include "actions/WorkerThread.h"
 #include "cli/CtlOptions.h"
+#include "cli/StartFolders.h"
 #include "events/StationEvents.h"
 #include "link/WinMSG.h"
 #include "monitor/AudioAnalyser.h"
@@ -211,6 +212,38 @@ TEST(EventLog, OneLinePerEventInTheDaysFileAndTheFolderMadeAgain) {
             R"({"time":"2026-12-07T23:59:59.999+01:00","event":"offline","device":"mixer",)"
             R"("left":null,"right":-88.125})"
             "\n");
+
+  // A link under a day's name leads nowhere, and a pipe nobody reads holds nothing up: the
+  // line is told instead.
+  std::ofstream(temp.path() / "elsewhere") << "kept\n";
+  fs::create_symlink(temp.path() / "elsewhere", folder / "2026-12-09.log");
+  ASSERT_EQ(mkfifo((folder / "2026-12-10.log").c_str(), 0600), 0);
+  for (const char* date : {"2026-12-09", "2026-12-10"}) {
+    event.at.date = date;
+    EXPECT_FALSE(log.Write(event)) << date;
+    EXPECT_NE(reports.All().find("cannot open the event log " + log.PathFor(date)),
+              std::string::npos)
+        << reports.All();
+  }
+  EXPECT_EQ(ReadFile(temp.path() / "elsewhere"), "kept\n");
+}
+
+TEST(StartFolders, TheFoldersWrittenToAreMadeAndTriedAtTheStart) {
+  TempFolder temp;
+  CtlOptions options;
+  options.logFolder = (temp.path() / "log" / "station").string();
+  options.clipsFolder = (temp.path() / "clips").string();
+  EXPECT_EQ(StartFoldersProblem(options), "");
+  EXPECT_TRUE(fs::is_directory(temp.path() / "log" / "station"));
+  EXPECT_TRUE(fs::is_empty(temp.path() / "clips"));  // the file tried is gone
+  std::ofstream(temp.path() / "file") << "in the way";
+  options.clipsFolder = (temp.path() / "file" / "clips").string();
+  EXPECT_EQ(StartFoldersProblem(options).rfind(
+                "--clips " + *options.clipsFolder + ": the folder cannot be used (", 0),
+            0u)
+      << StartFoldersProblem(options);
+  options.logFolder = (temp.path() / "file").string();
+  EXPECT_EQ(StartFoldersProblem(options).rfind("--log ", 0), 0u) << StartFoldersProblem(options);
 }
 
 TEST(EventLog, StampsCarryTheZone) {

@@ -1,7 +1,8 @@
 #pragma once
 // Appending a whole line to a log file with one write to a file opened for appending, so
 // that the lines of several writers never mix. A missing folder (and the folders above it)
-// is made, and the file opened again.
+// is made, and the file opened again. Only a regular file is written to: a link or a pipe
+// under the file's name is refused at once.
 #include <string>
 
 namespace calvora::ctl {

@@ -1,7 +1,9 @@
 #pragma once
 // The clips folder kept within the station's bounds: its clips' bytes under a size and none
-// older than a number of days, the oldest removed first. Only clips (ClipNames) and the
-// half-written files a stopped program left are removed; a day's folder goes when empty.
+// older than a number of days, the oldest removed first. Only what this program makes is
+// removed: clips (ClipNames) and the half-written files a stopped program left, as regular files
+// in day folders; a day's folder goes when empty. Nothing is looked at through a link, so what
+// a link in the folder names is never counted nor removed (ClipFiles).
 #include <chrono>
 #include <cstdint>
 #include <filesystem>

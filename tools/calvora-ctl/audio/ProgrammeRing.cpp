@@ -56,8 +56,10 @@ std::vector<int16_t> ProgrammeRing::Take(Clock::time_point from, Clock::time_poi
   channels = channels_;
   if (blocks_.empty() || to <= from)
     return {};
-  const int64_t first = PositionAt(from);
-  const int64_t last = PositionAt(to);
+  const int64_t first = std::max(PositionAt(from), blocks_.front().start);
+  const int64_t last = std::min(PositionAt(to), end_);
+  if (last <= first)
+    return {};
   std::vector<int16_t> out(static_cast<std::size_t>((last - first) * channels_), 0);
   for (const Block& block : blocks_) {
     const int64_t frames = static_cast<int64_t>(block.samples.size()) / channels_;
@@ -70,6 +72,10 @@ std::vector<int16_t> ProgrammeRing::Take(Clock::time_point from, Clock::time_poi
               out.begin() + (begin - first) * channels_);
   }
   return out;
+}
+
+bool ProgrammeRing::HoldsAudioAfter(Clock::time_point from) const {
+  return !blocks_.empty() && endAt_ > from;
 }
 
 }  // namespace calvora::ctl

@@ -23,10 +23,14 @@ class ProgrammeRing {
   // A block of interleaved samples received at `at` (its last frame's moment).
   void Append(Clock::time_point at, int sampleRate, int channels, std::span<const int16_t> samples);
 
-  // The frames from `from` to `to` as interleaved samples, silence where nothing was received;
-  // empty when the ring has no audio. `rate` and `channels` tell the format.
+  // The frames from `from` to `to` that the ring holds, as interleaved samples: the window is
+  // cut to the audio received (nothing is made up before the oldest frame held nor after the
+  // newest), and a gap between blocks reads as silence. Empty when none of the window was
+  // received. `rate` and `channels` tell the format.
   std::vector<int16_t> Take(Clock::time_point from, Clock::time_point to, int& rate,
                             int& channels) const;
+  // Whether the ring holds audio received after `from`.
+  bool HoldsAudioAfter(Clock::time_point from) const;
 
   int SampleRate() const { return rate_; }
   // The frames held (a bound on memory: frames x channels x 2 bytes).

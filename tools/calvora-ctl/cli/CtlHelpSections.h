@@ -11,10 +11,11 @@ inline constexpr const char* kListeningAndClipsHelp =
                      listens; the live page's Listen button plays it.
   --listen-max N     At most N listeners at once (default 16); one more is
                      answered 503 with Retry-After.
-  --clips DIR        Keep the programme from 10 s before each event to 10 s
-                     after it as DIR/YYYY-MM-DD/HH-MM-SS.mmm-EVENT.opus, written
-                     10 s after the event; the log line (clip=) and the
-                     command (CALVORA_CLIP) name it, the page plays it.
+  --clips DIR        Keep the programme around each event, from its detection
+                     time and 10 s before it to 10 s after it, as
+                     DIR/YYYY-MM-DD/HH-MM-SS.mmm-EVENT.opus, written 10 s after
+                     the event (or when serve ends); the log line (clip=) and
+                     the command (CALVORA_CLIP) name it, the page plays it.
   --clips-max-mb MB  Keep the clips under MB megabytes (500) and
   --clips-days DAYS  DAYS days old (30), removing the oldest first.
 

@@ -6,8 +6,9 @@
 
 namespace calvora::ctl {
 
-// Why a station name cannot be a label value here, or empty when it can: it must not be
-// empty nor hold control characters (a name with them is a mistake in a settings file).
+// Why a station name cannot be a label value here, or empty when it can: it must be UTF-8
+// text (a scraper refuses a whole exposition over one bad byte), not empty, and without
+// control characters (a name with them is a mistake in a settings file).
 std::string StationNameProblem(std::string_view name);
 
 }  // namespace calvora::ctl

@@ -1,14 +1,13 @@
 #include "StationWebServer.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "ExpositionWriter.h"
 #include "HttpEventStream.h"
 #include "LiveJson.h"
 #include "LivePage.h"
 #include "MetricsExposition.h"
 #include "StatusJson.h"
+#include "actions/Utf8Path.h"
+#include "audio/ClipFiles.h"
 #include "audio/ClipNames.h"
 #include "events/JsonValues.h"
 #include "events/LocalTime.h"
@@ -114,14 +113,16 @@ void StationWebServer::ServeAudio(ListenFeed& listen, const ClipKeeper* clips,
 }
 
 HttpResponse StationWebServer::Clip(const std::string& name) const {
-  // Only a clip's name is looked up: nothing outside the folder, and no other file in it.
+  // Only a clip's name is looked up: nothing outside the folder, and no other file in it. It is
+  // read only as the regular file it is there, never through a link and never waiting on a
+  // pipe, and only at a clip's size.
   if (!IsClipName(name))
     return {404, "text/plain; charset=utf-8", "no such clip\n"};
-  std::ifstream file(clips_->Folder().Root() / name, std::ios::binary);
-  std::ostringstream bytes;
-  if (!file || !(bytes << file.rdbuf()))
+  FileRead clip =
+      ReadFileUnder(clips_->Folder().Root(), PathFromUtf8(name), ClipKeeper::kLargestClipBytes);
+  if (clip.result != FileRead::kRead)
     return {404, "text/plain; charset=utf-8", "no such clip (yet)\n"};
-  return {200, "audio/ogg", bytes.str()};
+  return {200, "audio/ogg", std::move(clip.bytes)};
 }
 
 void StationWebServer::OnNotice(const std::string& what, const std::string& why) {
