@@ -1,19 +1,25 @@
 #include "EventCommands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
-#include <cstdio>
+#include <string_view>
+
+#include "events/EventFields.h"
 
 namespace calvora::ctl {
 
 namespace {
 
-std::string LevelText(double db) {
-  if (!std::isfinite(db))
-    return "";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", db);
-  return text;
+// The environment's name of an event field: CALVORA_ and the field's name in capitals, the
+// levels with their unit.
+std::string VariableName(std::string_view field) {
+  if (field == "left" || field == "right")
+    return field == "left" ? "CALVORA_LEFT_DB" : "CALVORA_RIGHT_DB";
+  std::string name = "CALVORA_";
+  for (char c : field)
+    name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
 }
 
 }  // namespace
@@ -35,18 +41,19 @@ std::unique_ptr<EventCommands> EventCommands::Make(const EventActions& actions,
 
 void EventCommands::OnEvent(const StationEvent& event) {
   if (auto& runner = runners_[static_cast<std::size_t>(event.kind)]) {
-    std::vector<std::string> environment{std::string("CALVORA_EVENT=") + EventName(event.kind),
-                                         std::string("CALVORA_DEVICE=") + DeviceName(event.device),
-                                         "CALVORA_TIME=" + event.at.iso,
-                                         "CALVORA_LEFT_DB=" + LevelText(event.left),
-                                         "CALVORA_RIGHT_DB=" + LevelText(event.right),
-                                         "CALVORA_HANDLE=" + std::to_string(utility_)};
-    if (IsCheckEvent(event.kind)) {
-      environment.push_back(std::string("CALVORA_CHANNEL=") + ChannelName(event.channel));
-      environment.push_back("CALVORA_VALUE=" + CheckValueText(event.value));
+    std::vector<std::string> environment;
+    for (const EventField& field : EventFields(event)) {
+      // A level not known is empty here (a shell's test of it reads plainly); a check's
+      // reading not known is "-", as in the lines.
+      const bool level = field.number && std::string_view(field.name) != "value";
+      const std::string value =
+          level && !std::isfinite(*field.number) ? std::string() : FieldText(field);
+      environment.push_back(VariableName(field.name) + "=" + value);
     }
-    if (!event.clip.empty())
-      environment.push_back("CALVORA_CLIP=" + event.clip);
+    environment.push_back("CALVORA_HANDLE=" + std::to_string(utility_));
+    // The checks always name their channel, empty where it is none.
+    if (IsCheckEvent(event.kind) && event.channel == Channel::kNone)
+      environment.push_back("CALVORA_CHANNEL=");
     runner->Trigger(std::move(environment));
   }
 }

@@ -4,7 +4,10 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <string_view>
+#include <vector>
 
+#include "EventFields.h"
 #include "JsonValues.h"
 #include "link/WinMSG.h"
 
@@ -93,17 +96,23 @@ std::string DataLine(const Stamp& at, uint32_t from, uint32_t kind, std::span<co
 }
 
 std::string CheckEventLine(const StationEvent& event, bool json) {
+  // A check's line names what it found: the event, the channel where there is one, the reading.
+  std::vector<EventField> found;
+  for (EventField& field : EventFields(event)) {
+    const std::string_view name = field.name;
+    if (name == "event" || name == "channel" || name == "value")
+      found.push_back(std::move(field));
+  }
   if (json) {
-    Json line{{"time", event.at.iso}, {"code", "EVENT"}, {"event", EventName(event.kind)}};
-    if (event.channel != Channel::kNone)
-      line["channel"] = ChannelName(event.channel);
-    line["value"] = JsonNumber(event.value);
+    Json line{{"time", event.at.iso}, {"code", "EVENT"}};
+    for (const EventField& field : found)
+      line[field.name] = field.number ? JsonNumber(*field.number) : Json(field.text);
     return line.dump();
   }
-  std::string line = event.at.clock + " EVENT " + EventName(event.kind);
-  if (event.channel != Channel::kNone)
-    line += std::string(" ") + ChannelName(event.channel);
-  return line + " " + CheckValueText(event.value);
+  std::string line = event.at.clock + " EVENT";
+  for (const EventField& field : found)
+    line += " " + FieldText(field);
+  return line;
 }
 
 std::string SentLine(const Stamp& at, uint16_t code, uint16_t argument, int32_t answer, bool json) {

@@ -1,8 +1,9 @@
 #include "StationEvents.h"
 
 #include <cmath>
-#include <cstdio>
+#include <string_view>
 
+#include "EventFields.h"
 #include "JsonValues.h"
 #include "link/WinMSG.h"
 
@@ -51,43 +52,30 @@ const char* DeviceName(Device device) {
 }
 
 std::string EventLogLine(const StationEvent& event, bool json) {
-  const bool check = IsCheckEvent(event.kind);
+  const auto fields = EventFields(event);
   if (json) {
-    Json line{{"time", event.at.iso},
-              {"event", EventName(event.kind)},
-              {"device", DeviceName(event.device)},
-              {"left", JsonNumber(event.left)},
-              {"right", JsonNumber(event.right)}};
-    if (event.channel != Channel::kNone)
-      line["channel"] = ChannelName(event.channel);
-    if (check)
-      line["value"] = JsonNumber(event.value);
-    if (!event.clip.empty())
-      line["clip"] = event.clip;
+    Json line = Json::object();
+    for (const EventField& field : fields)
+      line[field.name] = field.number ? JsonNumber(*field.number) : Json(field.text);
     return line.dump();
   }
-  char levels[64];
-  if (std::isfinite(event.left) && std::isfinite(event.right))
-    std::snprintf(levels, sizeof levels, "left=%.2f right=%.2f", event.left, event.right);
-  else
-    std::snprintf(levels, sizeof levels, "left=- right=-");
-  std::string line =
-      event.at.iso + " " + EventName(event.kind) + " " + DeviceName(event.device) + " " + levels;
-  if (event.channel != Channel::kNone)
-    line += std::string(" channel=") + ChannelName(event.channel);
-  if (check)
-    line += " value=" + CheckValueText(event.value);
-  if (!event.clip.empty())
-    line += " clip=" + event.clip;
+  // The time, the event and the device bare, the rest as name=value; the levels are a pair,
+  // both "-" unless both are known.
+  const bool levels = std::isfinite(event.left) && std::isfinite(event.right);
+  std::string line;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const EventField& field = fields[i];
+    const bool level =
+        field.name == std::string_view("left") || field.name == std::string_view("right");
+    const std::string value = level && !levels ? "-" : FieldText(field);
+    line += i == 0 ? "" : " ";
+    line += i < 3 ? value : std::string(field.name) + "=" + value;
+  }
   return line;
 }
 
 std::string CheckValueText(double value) {
-  if (!std::isfinite(value))
-    return "-";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", value);
-  return text;
+  return FieldNumberText(value);
 }
 
 std::optional<StationEvent> EventTracker::Notice(uint16_t code, uint16_t argument) {

@@ -1,5 +1,9 @@
 #include "LiveJson.h"
 
+#include <string_view>
+
+#include "events/EventFields.h"
+
 namespace calvora::ctl {
 
 Json DeviceStatesJson(const StationSnapshot& state) {
@@ -42,19 +46,25 @@ std::string RecentEventsJson(const StationSnapshot& state) {
 }
 
 std::string EventJson(const StationEvent& event) {
-  Json line{{"time", event.at.iso}, {"event", EventName(event.kind)}};
-  if (!IsCheckEvent(event.kind) && event.kind != EventKind::kSilence &&
-      event.kind != EventKind::kSound)
-    line["device"] = DeviceName(event.device);
-  if (event.channel != Channel::kNone)
-    line["channel"] = ChannelName(event.channel);
-  if (IsCheckEvent(event.kind))
-    line["value"] = JsonNumber(event.value);
-  // The clip by its name under the clips folder (the day's folder and the file), as the
-  // server serves it at /clips/.
-  if (const auto file = event.clip.rfind('/'); file != std::string::npos && file > 0) {
-    const auto day = event.clip.rfind('/', file - 1);
-    line["clip"] = event.clip.substr(day == std::string::npos ? 0 : day + 1);
+  // The page shows the device only where the event is a device's (offline, online), and no
+  // levels: it has them live.
+  const bool deviceEvent = event.kind == EventKind::kOffline || event.kind == EventKind::kOnline;
+  Json line = Json::object();
+  for (const EventField& field : EventFields(event)) {
+    const std::string_view name = field.name;
+    if (name == "left" || name == "right" || (name == "device" && !deviceEvent))
+      continue;
+    if (name == "clip") {
+      // The clip by its name under the clips folder (the day's folder and the file), as the
+      // server serves it at /clips/.
+      const auto file = field.text.rfind('/');
+      if (file == std::string::npos || file == 0)
+        continue;
+      const auto day = field.text.rfind('/', file - 1);
+      line["clip"] = field.text.substr(day == std::string::npos ? 0 : day + 1);
+      continue;
+    }
+    line[field.name] = field.number ? JsonNumber(*field.number) : Json(field.text);
   }
   return line.dump();
 }
