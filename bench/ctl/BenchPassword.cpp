@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "server/PasswordCheck.h"
+#include "http/PasswordCheck.h"
 
 namespace {
 

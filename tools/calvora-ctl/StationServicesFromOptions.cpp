@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "HostName.h"
-#include "actions/Utf8Path.h"
+#include "system/HostName.h"
+#include "system/Utf8Path.h"
 #include "cli/SystemCapabilities.h"
 #include "monitor/DetectionTimes.h"
 

@@ -12,7 +12,7 @@
 #include "cli/StartFolders.h"
 #include "peer/Controller.h"
 #include "platform/dbus/SdBusDesktop.h"
-#include "server/WebSecurity.h"
+#include "http/WebSecurity.h"
 
 namespace calvora::ctl {
 namespace {

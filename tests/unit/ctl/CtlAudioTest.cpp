@@ -25,7 +25,7 @@
 #include <thread>
 #include <vector>
 
-#include "actions/Utf8Path.h"
+#include "system/Utf8Path.h"
 #include "audio/ClipFolder.h"
 #include "audio/ClipKeeper.h"
 #include "audio/ClipNames.h"

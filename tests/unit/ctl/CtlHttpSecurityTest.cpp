@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "server/HttpServer.h"
+#include "http/HttpServer.h"
 
 namespace calvora::ctl {
 namespace {

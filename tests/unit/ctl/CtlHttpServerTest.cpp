@@ -25,7 +25,7 @@
 #include "audio/ListenFeed.h"
 #include "cli/CtlHelp.h"
 #include "monitor/StationMonitor.h"
-#include "server/HttpServer.h"
+#include "http/HttpServer.h"
 #include "server/StationWebServer.h"
 
 namespace calvora::ctl {

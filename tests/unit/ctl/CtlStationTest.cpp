@@ -18,8 +18,8 @@
 
 #include "actions/ActionRunner.h"
 #include "actions/CommandWords.h"
-#include "actions/EventLog.h"
-#include "actions/WorkerThread.h"
+#include "events/EventLog.h"
+#include "system/WorkerThread.h"
 #include "cli/CtlOptions.h"
 #include "cli/StartFolders.h"
 #include "events/StationEvents.h"

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "server/PasswordCheck.h"
-#include "server/WebConfig.h"
-#include "server/WebSecurity.h"
+#include "http/PasswordCheck.h"
+#include "http/WebConfig.h"
+#include "http/WebSecurity.h"
 
 namespace calvora::ctl {
 namespace {

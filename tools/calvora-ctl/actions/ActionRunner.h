@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "WorkerThread.h"
+#include "system/WorkerThread.h"
 
 namespace calvora::ctl {
 

@@ -7,7 +7,7 @@
 
 #include "CommandProcess.h"
 #include "WindowsCommandWords.h"
-#include "WindowsErrorText.h"
+#include "system/WindowsErrorText.h"
 #include "platform/win32/WideText.h"
 
 namespace calvora::ctl {

@@ -5,9 +5,9 @@
 #include <system_error>
 #include <vector>
 
-#include "ClipFiles.h"
+#include "system/ClipFiles.h"
 #include "ClipNames.h"
-#include "actions/Utf8Path.h"
+#include "system/Utf8Path.h"
 
 namespace calvora::ctl {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "ClipFiles.h"
+#include "system/ClipFiles.h"
 #include "ClipNames.h"
-#include "NewFile.h"
+#include "system/NewFile.h"
 #include "OggOpusEncoder.h"
 
 namespace calvora::ctl {

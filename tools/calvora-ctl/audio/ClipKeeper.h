@@ -18,7 +18,7 @@
 
 #include "ClipFolder.h"
 #include "ProgrammeRing.h"
-#include "actions/WorkerThread.h"
+#include "system/WorkerThread.h"
 #include "events/StationEvents.h"
 
 namespace calvora::ctl {

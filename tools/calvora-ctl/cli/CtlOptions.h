@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ListenAddress.h"
+#include "http/ListenAddress.h"
 #include "SystemCapabilities.h"
 #include "events/StationEvents.h"
 #include "monitor/CheckSettings.h"

@@ -1,7 +1,7 @@
 #include "StartFolders.h"
 
-#include "actions/Utf8Path.h"
-#include "actions/WritableFolder.h"
+#include "system/Utf8Path.h"
+#include "system/WritableFolder.h"
 
 namespace calvora::ctl {
 

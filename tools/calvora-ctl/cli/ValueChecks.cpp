@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ListenAddress.h"
+#include "http/ListenAddress.h"
 #include "StationName.h"
 
 namespace calvora::ctl {

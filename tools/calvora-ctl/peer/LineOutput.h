@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "actions/WorkerThread.h"
+#include "system/WorkerThread.h"
 
 namespace calvora::ctl {
 

@@ -13,7 +13,7 @@
 
 #include "Controller.h"
 #include "LineOutput.h"
-#include "actions/EventLog.h"
+#include "events/EventLog.h"
 #include "events/StationEvents.h"
 #include "platform/Desktop.h"
 

@@ -11,10 +11,10 @@
 // /clips/DAY/FILE serves the clips of events (only names of clips, only from their folder).
 #include <memory>
 
-#include "HttpServer.h"
+#include "http/HttpServer.h"
 #include "audio/ClipKeeper.h"
 #include "audio/ListenFeed.h"
-#include "cli/ListenAddress.h"
+#include "http/ListenAddress.h"
 #include "monitor/StationMonitor.h"
 
 namespace calvora::ctl {

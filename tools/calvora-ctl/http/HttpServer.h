@@ -19,8 +19,8 @@
 #include <string>
 #include <thread>
 
-#include "ServerSocket.h"
-#include "cli/ListenAddress.h"
+#include "system/ServerSocket.h"
+#include "ListenAddress.h"
 
 struct MHD_Daemon;
 

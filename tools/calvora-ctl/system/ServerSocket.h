@@ -3,8 +3,7 @@
 // before handing it to libmicrohttpd, and the shut-down and send buffer of a connection's
 // socket. A socket is the library's own type: an int on POSIX, a SOCKET on Windows.
 #include <cstdint>
-
-#include "cli/ListenAddress.h"
+#include <string>
 
 namespace calvora::ctl {
 
@@ -15,9 +14,10 @@ using SocketHandle = int;
 #endif
 inline constexpr SocketHandle kNoSocket = static_cast<SocketHandle>(-1);
 
-// A non-blocking socket bound to the address and listening, with the port bound (the chosen
-// one for port 0); kNoSocket when the address is not one of this host or is in use.
-SocketHandle OpenListenSocket(const ListenAddress& address, int& port);
+// A non-blocking socket bound to the host's address and the port and listening, with the port
+// bound (the chosen one for port 0); kNoSocket when the address is not one of this host or is in
+// use.
+SocketHandle OpenListenSocket(const std::string& host, int port, int& bound);
 void CloseSocket(SocketHandle socket);
 // Ends both directions at once: the library sees the connection's end at its next look.
 void ShutdownSocket(SocketHandle socket);

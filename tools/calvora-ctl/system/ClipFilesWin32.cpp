@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "ClipFiles.h"
-#include "actions/WindowsErrorText.h"
+#include "WindowsErrorText.h"
 
 namespace calvora::ctl {
 

@@ -1,6 +1,6 @@
 #include "EventLog.h"
 
-#include "LogFile.h"
+#include "system/LogFile.h"
 
 namespace calvora::ctl {
 

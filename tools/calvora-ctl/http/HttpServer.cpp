@@ -11,7 +11,7 @@
 
 #include "HttpClientCertificate.h"
 #include "HttpEventStream.h"
-#include "ServerSocket.h"
+#include "system/ServerSocket.h"
 
 namespace calvora::ctl {
 
@@ -353,7 +353,7 @@ int HttpServer::Start(const ListenAddress& address) {
 }
 
 bool HttpServer::BindListener(const ListenAddress& address, int& port) {
-  listenSocket_ = OpenListenSocket(address, port);
+  listenSocket_ = OpenListenSocket(address.host, address.port, port);
   return listenSocket_ != kNoSocket;
 }
 

@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "PasswordCheck.h"
-#include "actions/Utf8Path.h"
+#include "system/Utf8Path.h"
 
 namespace calvora::ctl {
 

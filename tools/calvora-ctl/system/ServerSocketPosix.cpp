@@ -10,14 +10,14 @@
 
 namespace calvora::ctl {
 
-SocketHandle OpenListenSocket(const ListenAddress& address, int& port) {
+SocketHandle OpenListenSocket(const std::string& host, int port, int& bound) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  const std::string service = std::to_string(address.port);
-  if (getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
+  const std::string service = std::to_string(port);
+  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
     return kNoSocket;
   SocketHandle listening = kNoSocket;
   for (addrinfo* a = found; a && listening == kNoSocket; a = a->ai_next) {
@@ -30,8 +30,9 @@ SocketHandle OpenListenSocket(const ListenAddress& address, int& port) {
       sockaddr_storage local{};
       socklen_t length = sizeof local;
       getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-      port = local.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port)
-                                         : ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+      bound = local.ss_family == AF_INET6
+                  ? ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port)
+                  : ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
       listening = fd;
     } else {
       ::close(fd);

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "ServerSocket.h"
+#include "system/ServerSocket.h"
 
 struct MHD_Connection;
 

@@ -23,7 +23,7 @@ bool SocketsStarted() {
 
 }  // namespace
 
-SocketHandle OpenListenSocket(const ListenAddress& address, int& port) {
+SocketHandle OpenListenSocket(const std::string& host, int port, int& bound) {
   if (!SocketsStarted())
     return kNoSocket;
   addrinfo hints{};
@@ -31,8 +31,8 @@ SocketHandle OpenListenSocket(const ListenAddress& address, int& port) {
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  const std::string service = std::to_string(address.port);
-  if (getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
+  const std::string service = std::to_string(port);
+  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
     return kNoSocket;
   SocketHandle listening = kNoSocket;
   for (addrinfo* a = found; a && listening == kNoSocket; a = a->ai_next) {
@@ -48,8 +48,9 @@ SocketHandle OpenListenSocket(const ListenAddress& address, int& port) {
       sockaddr_storage local{};
       int length = sizeof local;
       getsockname(s, reinterpret_cast<sockaddr*>(&local), &length);
-      port = local.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port)
-                                         : ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
+      bound = local.ss_family == AF_INET6
+                  ? ntohs(reinterpret_cast<sockaddr_in6*>(&local)->sin6_port)
+                  : ntohs(reinterpret_cast<sockaddr_in*>(&local)->sin_port);
       listening = s;
     } else {
       closesocket(s);
