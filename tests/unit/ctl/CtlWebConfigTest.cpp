@@ -144,7 +144,7 @@ TEST(CtlWebConfig, MistakesAreRefusedNamingTheFileAndTheLine) {
        ":2: the password of \"bad\" is not a bcrypt hash: the cost must be followed"},
       {"basic_auth_users:\n  'a:b': " + std::string(kHash2b) + "\n",
        ":2: the user name \"a:b\" holds a \":\""},
-      // Each check of a costlier hash would hold a core for a second or more.
+      // Each check of a costlier hash would hold a core for half a second or more.
       {"basic_auth_users:\n  slow: $2y$13$CzLcLwKnioNZWlcoMXJpU..xdXi7hK4nMUZhyvJfE90qglcODSv.a\n",
        ":2: the password of \"slow\" is a bcrypt hash of cost 13, above the 12 this server takes"},
       {"basic_auth_users:\n  slow: $2b$31$CzLcLwKnioNZWlcoMXJpU..xdXi7hK4nMUZhyvJfE90qglcODSv.a\n",

@@ -50,7 +50,7 @@ std::string PasswordCheck::HashProblem(const std::string& hash) {
   if (cost > kMaxCost)
     return "a bcrypt hash of cost " + std::to_string(cost) + ", above the " +
            std::to_string(kMaxCost) +
-           " this server takes (each check would hold a core for a second or more): make it "
+           " this server takes (each check would hold a core for half a second or more): make it "
            "again with htpasswd -nbBC 10";
   if (crypt_checksalt(hash.c_str()) != CRYPT_SALT_OK)
     return "a bcrypt hash this system's libcrypt does not take";

@@ -5,7 +5,7 @@
 // bcrypt against a known user's hash, so the time of an answer does not tell which users
 // exist. Passwords that passed are remembered by a keyed digest, so a scrape every few seconds
 // costs one bcrypt in all rather than one each time; wrong passwords always cost the bcrypt.
-// A cost above 12 is refused: each check of it would take a second or more of a core.
+// A cost above 12 is refused: each check of it would take half a second or more of a core.
 #include <map>
 #include <mutex>
 #include <optional>
