@@ -542,16 +542,13 @@ TEST(HttpServer, PasswordChecksWaitInABoundedQueueAndARememberedPasswordPassesAt
   for (const char* source : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
     waiting.push_back(std::make_unique<Client>(port, 0, source));
     waiting.back()->Send(GetWithPassword("prometheus", "guess"));
-    if (waiting.size() == 1) {
-      ASSERT_TRUE(held->Reached(&HeldCheck::begun, 1));
-    }
+    // The first is taken off the queue before the others come.
+    ASSERT_TRUE(held->Reached(&HeldCheck::begun, 1));
   }
+  ASSERT_TRUE(Eventually([&] { return server.PasswordChecksWaiting() == 3; }));
   // The queue is full: the next is answered at once.
-  ASSERT_TRUE(Eventually([&] {
-    return StatusOf(Timed(port, GetWithPassword("prometheus", "guess"), "127.0.0.5").first) ==
-           "503";
-  }));
   const std::string full = Timed(port, GetWithPassword("prometheus", "x"), "127.0.0.5").first;
+  EXPECT_EQ(StatusOf(full), "503") << full;
   EXPECT_NE(full.find("Retry-After: 1\r\n"), std::string::npos) << full;
   // A remembered password, and none at all, wait for no check.
   const auto [remembered, ms] = Timed(port, GetWithPassword("prometheus", "remembered"));
@@ -583,7 +580,7 @@ TEST(HttpServer, StoppingWaitsForNoPasswordCheck) {
   checked.Send(GetWithPassword("prometheus", "right"));
   ASSERT_TRUE(held->Reached(&HeldCheck::begun, 1));
   queued.Send(GetWithPassword("prometheus", "right"));
-  std::this_thread::sleep_for(milliseconds(100));  // let the second reach the queue
+  ASSERT_TRUE(Eventually([&] { return server->PasswordChecksWaiting() == 2; }));
   const auto start = Clock::now();
   server.reset();
   EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);

@@ -507,6 +507,11 @@ std::size_t HttpServer::Streams() const {
   return streams_.size();
 }
 
+std::size_t HttpServer::PasswordChecksWaiting() const {
+  std::lock_guard lock(passwordGate_->mutex);
+  return passwordGate_->waiting.size();
+}
+
 std::size_t HttpServer::Fed() const {
   std::lock_guard lock(mutex_);
   return fed_.size();

@@ -130,6 +130,8 @@ class HttpServer {
   // Connections closed to keep room for plain answers, and requests refused (the password
   // queue full, an address past its wrong passwords, no room for a stream).
   uint64_t Refused() const { return refused_.load(); }
+  // Requests whose password is being checked or waits for its check.
+  std::size_t PasswordChecksWaiting() const;
 
  private:
   struct Connection;
