@@ -47,7 +47,7 @@ struct HttpServer::PasswordWait {
 
 // What the check threads share with the server, and keep while a check they let go finishes.
 struct HttpServer::PasswordGate {
-  PasswordGate(const HttpLimits& limits)
+  explicit PasswordGate(const HttpLimits& limits)
       : guesses(limits.passwordFailures, limits.passwordWindow) {}
   std::mutex mutex;
   std::set<std::shared_ptr<PasswordWait>> waiting;
