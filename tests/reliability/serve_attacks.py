@@ -2,7 +2,10 @@
 attack in turn, with scrapes of /metrics beside it (from 127.0.0.1, while the attackers come
 from other loopback addresses, as they would from other hosts) and serve's memory sampled.
 Prints what held and a table of the figures: serve's memory and the scrapes' times during each
-attack, beside the same scrapes with nothing else open."""
+attack, beside the same scrapes with nothing else open. Then a serve with passwords, and its
+end on SIGTERM while their checks are under way and waiting (how guessers leave a remembered
+scrape alone is the server's unit test's)."""
+import base64
 import os
 import resource
 import socket
@@ -220,12 +223,16 @@ def many_connections(run):
     for s in crowd:
         s.close()
     run.wait_connections(0, 3, "the 600 connections were not all released")
-    # 600 from ten addresses: the limit in all holds (scrapes wait meanwhile: the limit per
-    # address is what keeps room for them), and everything is released when they go.
+    # 600 from ten addresses that never send a request: the limit in all holds, the oldest
+    # are closed as new ones come so that room is kept for the scrapes, and everything is
+    # released when they go.
     crowd = [connect(run.port, f"127.0.0.{10 + i // 60}", blocking=False) for i in range(600)]
     time.sleep(2.0)
     fds = len(os.listdir(f"/proc/{run.pid}/fd"))
-    run.scrapes_beside(1, "600 connections from ten addresses (scrapes wait for room)")
+    row = run.scrapes_beside(1, "600 connections from ten addresses")
+    run.check(row[5] == 0 and row[3] < 500,
+              f"600 connections from ten addresses: scrapes {row[3]:.0f} ms at worst, "
+              f"{row[5]} unanswered")
     for s in crowd:
         s.close()
     start = time.monotonic()
@@ -317,6 +324,11 @@ def refused(run):
          b"nonsense\r\n\r\n", "400"),
         ("POST", b"POST /metrics HTTP/1.1\r\n" + host.encode() + b"Content-Length: 2\r\n\r\nab",
          "405"),
+        # Refused before the body comes, however slowly it would.
+        ("a GET announcing a body of 100 kB", b"GET /metrics HTTP/1.1\r\n" + host.encode() +
+         b"Content-Length: 100000\r\n\r\nx", "400"),
+        ("a GET with a chunked body", b"GET /metrics HTTP/1.1\r\n" + host.encode() +
+         b"Transfer-Encoding: chunked\r\n\r\n1\r\n", "400"),
     ]
     for what, text, status in cases:
         s = connect(run.port, ATTACKER)
@@ -325,6 +337,49 @@ def refused(run):
         s.close()
         line = data.split(b"\r\n", 1)[0].decode(errors="replace")
         run.check(line.startswith(f"HTTP/1.1 {status} ") and closed, f"{what}: {line}, closed")
+
+
+# A user of the password check, with a bcrypt hash of its password at cost 12 (the most serve
+# takes).
+USER = "prometheus"
+HASH_COST_12 = "$2b$12$.n2SRnI5zoDYUVEw8gK9N.yo0YBa2xZUM/91t7DO3n9ORrBzotHwW"
+
+
+def with_password(path, user, password):
+    token = base64.b64encode(f"{user}:{password}".encode()).decode()
+    return request(path, f"Authorization: Basic {token}", "Connection: close")
+
+
+def serve_with_password(s, hash_):
+    web_config = os.path.join(s.work, "web.yml")
+    with open(web_config, "w") as f:
+        f.write(f"basic_auth_users:\n  {USER}: '{hash_}'\n")
+    return s.serve("--station", "attacks", "--web-config", web_config)
+
+
+def ends_while_checks_wait(s):
+    """SIGTERM while password checks of cost 12 are under way and waiting: serve ends within
+    a second."""
+    serve, port = serve_with_password(s, HASH_COST_12)
+    descriptors = len(os.listdir(f"/proc/{serve.pid}/fd"))
+    crowd = []
+    for n in range(1, 9):
+        c = connect(port, f"127.0.2.{n}")
+        c.sendall(with_password("/metrics", USER, "guess"))
+        crowd.append(c)
+    harness.wait_until(lambda: len(os.listdir(f"/proc/{serve.pid}/fd")) >= descriptors + 8, 3,
+                       "serve did not take the 8 connections", interval=0.02,
+                       on_timeout=s.fail)
+    start = time.monotonic()
+    serve.terminate()
+    serve.wait(timeout=10)
+    took = time.monotonic() - start
+    for c in crowd:
+        c.close()
+    if took >= 1.0:
+        s.fail(f"SIGTERM with password checks under way ended serve after {took:.1f} s")
+    print(f"ok: SIGTERM with 8 checks of cost 12 under way and waiting: serve ended after "
+          f"{took * 1000:.0f} ms")
 
 
 def serve_attacks(bin, long, running):
@@ -348,3 +403,4 @@ def serve_attacks(bin, long, running):
         if serve.poll() is not None:
             s.fail("calvora-ctl serve ended")
         run.print_figures()
+        ends_while_checks_wait(s)

@@ -1,6 +1,7 @@
 // The server of calvora-ctl serve over TLS: basic authentication, plain HTTP refused on a TLS
 // port, and client certificates as each mode asks, tried with curl against certificates made
-// for the test by certtool (a throwaway authority, a server, a client it signed, a stranger).
+// for the test by certtool (a throwaway authority, a server, a client it signed, a stranger);
+// and the limit of wrong passwords per address, on a clock of the test's own.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "http/GuessLimit.h"
 #include "http/HttpServer.h"
 
 namespace calvora::ctl {
@@ -190,6 +192,64 @@ TEST(HttpSecurity, ClientCertificatesAsEachModeAsks) {
   HttpServer server({}, without);
   EXPECT_EQ(server.Start({"127.0.0.1", 0}), -1);
   EXPECT_NE(server.Error().find("client CA"), std::string::npos) << server.Error();
+}
+
+// Three wrong passwords in a minute: the address waits out the minute that began with the
+// first; checks under way count, a right password clears the count, and other addresses are
+// not held to it.
+TEST(HttpSecurity, WrongPasswordsAreLimitedPerAddressWithinAWindow) {
+  using std::chrono::seconds;
+  const GuessLimit::Clock::time_point t0{};
+  GuessLimit limit(3, seconds(60), 2);
+  EXPECT_EQ(limit.RetryAfter("a", t0), 0);
+  limit.Began("a", t0);
+  limit.Failed("a", t0);
+  limit.Began("a", t0 + seconds(10));
+  limit.Failed("a", t0 + seconds(10));
+  EXPECT_EQ(limit.RetryAfter("a", t0 + seconds(10)), 0);
+  limit.Began("a", t0 + seconds(20));  // the third, still being checked, already counts
+  EXPECT_EQ(limit.RetryAfter("a", t0 + seconds(20)), 40);
+  limit.Failed("a", t0 + seconds(21));
+  EXPECT_EQ(limit.RetryAfter("a", t0 + seconds(59) + std::chrono::milliseconds(500)), 1);
+  EXPECT_EQ(limit.RetryAfter("b", t0 + seconds(30)), 0);
+  EXPECT_EQ(limit.RetryAfter("a", t0 + seconds(60)), 0);  // a new window
+
+  // Checks under way alone: the address waits a moment for their verdicts.
+  for (int i = 0; i < 3; ++i)
+    limit.Began("b", t0 + seconds(100));
+  EXPECT_EQ(limit.RetryAfter("b", t0 + seconds(100)), 1);
+  limit.Passed("b");
+  limit.Abandoned("b");
+  limit.Abandoned("b");
+  EXPECT_EQ(limit.RetryAfter("b", t0 + seconds(100)), 0);
+
+  // A right password clears the failures before it.
+  limit.Began("c", t0 + seconds(200));
+  limit.Failed("c", t0 + seconds(200));
+  limit.Began("c", t0 + seconds(200));
+  limit.Failed("c", t0 + seconds(200));
+  limit.Began("c", t0 + seconds(201));
+  limit.Passed("c");
+  limit.Began("c", t0 + seconds(202));
+  limit.Failed("c", t0 + seconds(202));
+  limit.Began("c", t0 + seconds(202));
+  limit.Failed("c", t0 + seconds(202));
+  EXPECT_EQ(limit.RetryAfter("c", t0 + seconds(202)), 0);
+
+  // The table holds two addresses: a window that ran out is forgotten first (a's), then the
+  // one that began first (c's).
+  const auto failAt = [&limit, t0](const std::string& address, int second) {
+    limit.Began(address, t0 + seconds(second));
+    limit.Failed(address, t0 + seconds(second));
+  };
+  failAt("d", 203);
+  failAt("c", 203);
+  EXPECT_EQ(limit.RetryAfter("c", t0 + seconds(203)), 59);
+  failAt("e", 204);
+  EXPECT_EQ(limit.RetryAfter("c", t0 + seconds(204)), 0);
+  failAt("d", 205);
+  failAt("d", 205);
+  EXPECT_EQ(limit.RetryAfter("d", t0 + seconds(205)), 58);
 }
 
 }  // namespace

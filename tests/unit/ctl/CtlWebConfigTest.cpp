@@ -1,10 +1,14 @@
 // The web configuration of serve: what it takes, what it refuses (naming the line), the files
 // it names read and checked, and the password check behind basic authentication.
+#include <crypt.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "http/PasswordCheck.h"
 #include "http/WebConfig.h"
@@ -140,6 +144,11 @@ TEST(CtlWebConfig, MistakesAreRefusedNamingTheFileAndTheLine) {
        ":2: the password of \"bad\" is not a bcrypt hash: the cost must be followed"},
       {"basic_auth_users:\n  'a:b': " + std::string(kHash2b) + "\n",
        ":2: the user name \"a:b\" holds a \":\""},
+      // Each check of a costlier hash would hold a core for half a second or more.
+      {"basic_auth_users:\n  slow: $2y$13$CzLcLwKnioNZWlcoMXJpU..xdXi7hK4nMUZhyvJfE90qglcODSv.a\n",
+       ":2: the password of \"slow\" is a bcrypt hash of cost 13, above the 12 this server takes"},
+      {"basic_auth_users:\n  slow: $2b$31$CzLcLwKnioNZWlcoMXJpU..xdXi7hK4nMUZhyvJfE90qglcODSv.a\n",
+       ":2: the password of \"slow\" is a bcrypt hash of cost 31"},
   };
   for (const auto& [text, reason] : mistakes) {
     std::string error;
@@ -150,9 +159,11 @@ TEST(CtlWebConfig, MistakesAreRefusedNamingTheFileAndTheLine) {
 }
 
 TEST(CtlWebConfig, PasswordsAreCheckedAgainstTheirBcryptHashes) {
-  for (const char* hash : {kPrometheusHash, kHash2a, kHash2b})
+  for (const char* hash : {kPrometheusHash, kHash2a, kHash2b,
+                           "$2y$12$CzLcLwKnioNZWlcoMXJpU..xdXi7hK4nMUZhyvJfE90qglcODSv.a"})
     EXPECT_EQ(PasswordCheck::HashProblem(hash), "") << hash;
   const PasswordCheck check({{"prometheus", kPrometheusHash}, {"engineer", kEngineerHash}});
+  EXPECT_FALSE(check.Remembered("prometheus", "scrape me"));
   // Twice each: the second time a right password is remembered, a wrong one never is.
   for (int round = 0; round < 2; ++round) {
     EXPECT_TRUE(check("prometheus", "scrape me"));
@@ -165,11 +176,46 @@ TEST(CtlWebConfig, PasswordsAreCheckedAgainstTheirBcryptHashes) {
     EXPECT_FALSE(check("", "scrape me"));
     EXPECT_FALSE(check("nobody", "on call"));  // an unknown user is checked against engineer's
     EXPECT_FALSE(check("prometheus", std::string("scrape me\0x", 11)));
+    EXPECT_TRUE(check.Remembered("prometheus", "scrape me"));
+    EXPECT_FALSE(check.Remembered("prometheus", "on call"));
+    EXPECT_FALSE(check.Remembered("prometheus", std::string("scrape me\0x", 11)));
+    EXPECT_FALSE(check.Remembered("Prometheus", "scrape me"));
   }
   const PasswordCheck variants({{"a", kHash2a}, {"b", kHash2b}});
   EXPECT_TRUE(variants("a", "scrape me"));
   EXPECT_TRUE(variants("b", "scrape me"));
   EXPECT_FALSE(PasswordCheck({})("prometheus", "scrape me"));
+}
+
+// A 401 must not tell which users exist: an unknown user's check takes the time of a wrong
+// password of a known one. Timed with a hash of cost 4 (about a millisecond), interleaved so
+// that the machine's load falls on both alike; without the stand-in bcrypt the unknown user's
+// answer comes in microseconds.
+TEST(CtlWebConfig, AnUnknownUserTakesTheTimeOfAWrongPassword) {
+  char setting[CRYPT_GENSALT_OUTPUT_SIZE];
+  crypt_data data{};
+  ASSERT_NE(crypt_gensalt_rn("$2y$", 4, nullptr, 0, setting, sizeof setting), nullptr);
+  ASSERT_NE(crypt_rn("right", setting, &data, sizeof data), nullptr);
+  const PasswordCheck check({{"prometheus", data.output}});
+  using Clock = std::chrono::steady_clock;
+  const auto time = [&check](const std::string& user, const std::string& password) {
+    const auto start = Clock::now();
+    EXPECT_FALSE(check(user, password));
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  std::vector<double> wrong, unknown;
+  for (int i = 0; i < 60; ++i) {
+    wrong.push_back(time("prometheus", "guess " + std::to_string(i)));
+    unknown.push_back(time("nobody " + std::to_string(i), "guess " + std::to_string(i)));
+  }
+  const auto median = [](std::vector<double> times) {
+    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
+    return times[times.size() / 2];
+  };
+  const double ratio = median(unknown) / median(wrong);
+  RecordProperty("unknown_vs_wrong", std::to_string(ratio));
+  EXPECT_GT(ratio, 0.5) << median(unknown) << " s against " << median(wrong) << " s";
+  EXPECT_LT(ratio, 2.0) << median(unknown) << " s against " << median(wrong) << " s";
 }
 
 // The files a configuration names, in a private folder of the test.
@@ -214,8 +260,12 @@ TEST_F(CtlWebSecurity, ReadsAndChecksTheFilesOrSaysWhichLineNamesTheOneAtFault) 
   EXPECT_EQ(security->clientCaPem, kCert);
   EXPECT_EQ(security->clientCertificates, ClientCertificates::VerifyIfGiven);
   ASSERT_TRUE(security->checkPassword);
+  ASSERT_TRUE(security->passedBefore);
+  EXPECT_FALSE(security->passedBefore("prometheus", "scrape me"));
   EXPECT_TRUE(security->checkPassword("prometheus", "scrape me"));
   EXPECT_FALSE(security->checkPassword("prometheus", "scrape"));
+  EXPECT_TRUE(security->passedBefore("prometheus", "scrape me"));
+  EXPECT_FALSE(security->passedBefore("prometheus", "scrape"));
 
   // Without users no password is asked; without TLS no certificate is read.
   const auto plain = Load("basic_auth_users:\n", error);

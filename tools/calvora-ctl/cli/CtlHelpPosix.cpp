@@ -105,9 +105,10 @@ every check while it stays offline) are no new events.
                      (the last two verify against client_ca_file). Without
                      tls_server_config the server speaks plain HTTP; without
                      basic_auth_users it asks for no password (a wrong or
-                     missing one gets 401). A file that cannot be read or
-                     used ends calvora-ctl at once, naming the file and the
-                     line.
+                     missing one gets 401, and an address with 5 wrong ones
+                     in a minute 429; a bcrypt cost above 12 is refused). A
+                     file that cannot be read or used ends calvora-ctl at
+                     once, naming the file and the line.
 )" + std::string(kListeningAndClipsHelp) +
       kChecksAndLinesHelp +
       R"(Protocol: each window owns the bus name org.calvora.Window.<Class>.H<handle>

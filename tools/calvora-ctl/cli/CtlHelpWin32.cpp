@@ -99,11 +99,13 @@ every check while it stays offline) are no new events.
                      format of Prometheus's exporters:
                        basic_auth_users:   # bcrypt: htpasswd -nbBC 10 USER PW
                          prometheus: $2y$10$...
-                     A wrong or missing password gets 401. The passwords
-                     cross the network in the clear: TLS needs a proxy on
-                     Windows, and a tls_server_config in FILE is refused. A
-                     file that cannot be read or used ends calvora-ctl at
-                     once, naming the file and the line.
+                     A wrong or missing password gets 401, and an address
+                     with 5 wrong ones in a minute 429; a bcrypt cost above
+                     12 is refused. The passwords cross the network in the
+                     clear: TLS needs a proxy on Windows, and a
+                     tls_server_config in FILE is refused. A file that
+                     cannot be read or used ends calvora-ctl at once, naming
+                     the file and the line.
 )" + std::string(kListeningAndClipsHelp) +
       kChecksAndLinesHelp +
       R"(Protocol: the utility's window has the class TCV_AudioMixer, this program's

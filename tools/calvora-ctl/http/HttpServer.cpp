@@ -2,27 +2,57 @@
 
 #include <microhttpd.h>
 #include <strings.h>
+#ifdef _WIN32
+#include <ws2tcpip.h>
+#else
+#include <netinet/in.h>
+#endif
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "GuessLimit.h"
 #include "HttpClientCertificate.h"
 #include "HttpEventStream.h"
+#include "PasswordQueue.h"
 #include "system/ServerSocket.h"
 
 namespace calvora::ctl {
 
-// What the server knows of one open connection: its socket, and since when it waits for a
-// request (none is under way) or whether one is being answered.
+// What the server knows of one open connection: its socket and client address, and since when
+// it waits for a request (none is under way) or whether one is being answered.
 struct HttpServer::Connection {
   SocketHandle fd = kNoSocket;
+  std::string address;  // the client's address without its port, as bytes
   Clock::time_point waitingSince;
   bool busy = false;     // a request came whole and is being answered
   bool closing = false;  // overdue: its socket was shut down
   std::shared_ptr<HttpEventStream> stream;
+
+  // Holds room against the reserve kept for plain answers.
+  bool Held() const { return stream || (!busy && !closing); }
+};
+
+// A request whose password is being checked, its connection suspended meanwhile.
+struct HttpServer::PasswordWait {
+  enum class Verdict { Waiting, Passed, Failed, Stopping };
+  MHD_Connection* connection = nullptr;
+  std::string address;
+  Verdict verdict = Verdict::Waiting;  // under the gate's mutex
+};
+
+// What the check threads share with the server, and keep while a check they let go finishes.
+struct HttpServer::PasswordGate {
+  explicit PasswordGate(const HttpLimits& limits)
+      : guesses(limits.passwordFailures, limits.passwordWindow) {}
+  std::mutex mutex;
+  std::set<std::shared_ptr<PasswordWait>> waiting;
+  GuessLimit guesses;
+  bool stopped = false;
 };
 
 namespace {
@@ -33,8 +63,8 @@ namespace {
 constexpr std::size_t kStreamBlock = 4 * 1024;
 constexpr int kStreamSocketBuffer = 8 * 1024;
 const char* const kPlainText = "text/plain; charset=utf-8";
-// The threads that answer when passwords are checked.
-constexpr intptr_t kPasswordThreads = 4;
+// Where a request stands with the password check.
+enum class Admission { Let, Unauthorised, Waiting, Limited, QueueFull, Stopping };
 
 MHD_Response* BufferResponse(const HttpResponse& answer) {
   MHD_Response* response = MHD_create_response_from_buffer(
@@ -71,6 +101,44 @@ bool HostHeadersValid(MHD_Connection* connection, const char* version) {
   return hosts == 1 || (hosts == 0 && strcmp(version, MHD_HTTP_VERSION_1_0) == 0);
 }
 
+// Whether the request announces a body: a length above 0, or any transfer coding.
+bool AnnouncesBody(MHD_Connection* connection) {
+  if (MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING) !=
+      nullptr)
+    return true;
+  const char* length =
+      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+  return length != nullptr && std::strspn(length, "0") != std::strlen(length);
+}
+
+// A refusal that says when to come again.
+MHD_Result QueueRetryAfter(MHD_Connection* connection, int status, long seconds,
+                           const std::string& text) {
+  MHD_Response* response = BufferResponse({status, kPlainText, text});
+  MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, std::to_string(seconds).c_str());
+  const MHD_Result queued =
+      MHD_queue_response(connection, static_cast<unsigned int>(status), response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+// The client's address without its port, as bytes: the key of its limits.
+std::string AddressOf(MHD_Connection* connection) {
+  const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  const sockaddr* address = info ? info->client_addr : nullptr;
+  if (!address)
+    return {};
+  if (address->sa_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
+    return std::string("4") + std::string(reinterpret_cast<const char*>(&v4), sizeof v4);
+  }
+  if (address->sa_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+    return std::string("6") + std::string(reinterpret_cast<const char*>(&v6), sizeof v6);
+  }
+  return {};
+}
+
 }  // namespace
 
 // libmicrohttpd's callbacks, which reach into the server.
@@ -81,25 +149,31 @@ class HttpServerCallbacks {
                             size_t* uploadSize, void** requestContext) {
     auto& server = *static_cast<HttpServer*>(cls);
     if (!*requestContext) {
-      // The head has come whole. An answer queued now, before the request's end, would close
-      // the connection: only a method that is not served is answered at once.
-      static int underWay;
-      *requestContext = &underWay;
+      // The head has come whole. An answer queued now, before the request's end, closes the
+      // connection: only a method that is not served, and a GET or HEAD that announces a body
+      // (which could come as slowly as its client likes), are answered at once.
+      *requestContext = new RequestState;
       MarkBusy(server, connection);
       if (strcmp(method, MHD_HTTP_METHOD_GET) != 0 && strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
         return NotAllowed(connection);
+      if (AnnouncesBody(connection))
+        return Queue(connection, {400, kPlainText, "a GET or HEAD request carries no body\n"},
+                     true);
       return MHD_YES;
     }
     if (*uploadSize) {
       *uploadSize = 0;  // a body nobody asked for is read and let go
       return MHD_YES;
     }
-    return Answer(server, connection, url, method, version);
+    return Answer(server, connection, url, method, version,
+                  *static_cast<RequestState*>(*requestContext));
   }
 
-  static void Completed(void* cls, MHD_Connection* connection, void**,
+  static void Completed(void* cls, MHD_Connection* connection, void** requestContext,
                         MHD_RequestTerminationCode code) {
     auto& server = *static_cast<HttpServer*>(cls);
+    delete static_cast<RequestState*>(*requestContext);
+    *requestContext = nullptr;
     auto* c = ConnectionOf(connection);
     if (!c)
       return;
@@ -125,9 +199,11 @@ class HttpServerCallbacks {
       auto* c = new HttpServer::Connection;
       c->fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD)->connect_fd;
       c->waitingSince = HttpServer::Clock::now();
+      c->address = AddressOf(connection);
       server.open_.insert(c);
       *socketContext = c;
       ++server.connections_;
+      server.KeepRoomLocked(c);
     } else if (auto* c = static_cast<HttpServer::Connection*>(*socketContext)) {
       // Told before the library closes the socket, so the housekeeping never shuts down a
       // descriptor that was given to someone else.
@@ -144,9 +220,20 @@ class HttpServerCallbacks {
 
   static void FreeStream(void* cls) { delete static_cast<std::shared_ptr<HttpEventStream>*>(cls); }
 
+  // What one request carries between the calls of the library: the check of its password.
+  struct RequestState {
+    std::shared_ptr<HttpServer::PasswordWait> check;
+  };
+
   static MHD_Result Answer(HttpServer& server, MHD_Connection* connection, const char* url,
-                           const char* method, const char* version);
-  static bool Authorised(HttpServer& server, MHD_Connection* connection);
+                           const char* method, const char* version, RequestState& request);
+  // Whether the request's password lets it in, or why not; with Waiting, the connection is
+  // suspended until its check is done, and `retryAfter` is set for Limited.
+  static Admission Admit(HttpServer& server, MHD_Connection* connection, RequestState& request,
+                         long& retryAfter);
+  // The check of a password on the check thread: its verdict, and the connection resumed.
+  static void RunCheck(const std::shared_ptr<HttpServer::PasswordGate>& gate,
+                       const std::shared_ptr<HttpServer::PasswordWait>& wait, bool passed);
   // An event stream that opens with `first`, or a fed stream (`fed`) of `type`.
   static MHD_Result OpenStream(HttpServer& server, MHD_Connection* connection,
                                const std::string& first, const std::string& type, bool fed,
@@ -184,7 +271,8 @@ class HttpServerCallbacks {
 };
 
 MHD_Result HttpServerCallbacks::Answer(HttpServer& server, MHD_Connection* connection,
-                                       const char* url, const char* method, const char* version) {
+                                       const char* url, const char* method, const char* version,
+                                       RequestState& request) {
   if (strcmp(version, MHD_HTTP_VERSION_1_1) != 0 && strcmp(version, MHD_HTTP_VERSION_1_0) != 0)
     return Queue(connection, {505, kPlainText, "only HTTP/1.0 and HTTP/1.1 are served\n"}, true);
   if (!HostHeadersValid(connection, version))
@@ -196,12 +284,30 @@ MHD_Result HttpServerCallbacks::Answer(HttpServer& server, MHD_Connection* conne
     if (!refusal.empty())
       return Queue(connection, {403, kPlainText, refusal}, true);
   }
-  if (server.security_.checkPassword && !Authorised(server, connection)) {
-    MHD_Response* response = BufferResponse({401, kPlainText, "unauthorised\n"});
-    const MHD_Result queued =
-        MHD_queue_basic_auth_fail_response(connection, server.security_.realm.c_str(), response);
-    MHD_destroy_response(response);
-    return queued;
+  if (server.security_.checkPassword) {
+    long retryAfter = 0;
+    switch (Admit(server, connection, request, retryAfter)) {
+      case Admission::Let:
+        break;
+      case Admission::Waiting:
+        return MHD_YES;  // answered when the check resumes the connection
+      case Admission::Unauthorised: {
+        MHD_Response* response = BufferResponse({401, kPlainText, "unauthorised\n"});
+        const MHD_Result queued = MHD_queue_basic_auth_fail_response(
+            connection, server.security_.realm.c_str(), response);
+        MHD_destroy_response(response);
+        return queued;
+      }
+      case Admission::Limited:
+        ++server.refused_;
+        return QueueRetryAfter(connection, 429, retryAfter,
+                               "too many wrong passwords from this address\n");
+      case Admission::QueueFull:
+        ++server.refused_;
+        return QueueRetryAfter(connection, 503, 1, "too many password checks waiting\n");
+      case Admission::Stopping:
+        return Queue(connection, {503, kPlainText, "the server is stopping\n"}, true);
+    }
   }
   const bool head = strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
   const std::string path = url;
@@ -224,13 +330,69 @@ MHD_Result HttpServerCallbacks::Answer(HttpServer& server, MHD_Connection* conne
   return Queue(connection, {404, kPlainText, "not found: " + path + "\n"});
 }
 
-bool HttpServerCallbacks::Authorised(HttpServer& server, MHD_Connection* connection) {
+Admission HttpServerCallbacks::Admit(HttpServer& server, MHD_Connection* connection,
+                                     RequestState& request, long& retryAfter) {
+  using Verdict = HttpServer::PasswordWait::Verdict;
+  HttpServer::PasswordGate& gate = *server.passwordGate_;
+  if (request.check) {  // resumed: the check is done
+    std::lock_guard lock(gate.mutex);
+    const Verdict verdict = request.check->verdict;
+    return verdict == Verdict::Passed   ? Admission::Let
+           : verdict == Verdict::Failed ? Admission::Unauthorised
+                                        : Admission::Stopping;
+  }
   char* password = nullptr;
   char* user = MHD_basic_auth_get_username_password(connection, &password);
-  const bool matches = user && password && server.security_.checkPassword(user, password);
+  const std::string name = user ? user : "", secret = password ? password : "";
+  const bool given = user && password;
   MHD_free(user);
   MHD_free(password);
-  return matches;
+  if (!given)
+    return Admission::Unauthorised;  // no password: nothing to check, nothing counted
+  const auto& remembered = server.security_.passedBefore;
+  if (remembered && remembered(name, secret))
+    return Admission::Let;
+
+  const HttpServer::Clock::time_point now = HttpServer::Clock::now();
+  auto wait = std::make_shared<HttpServer::PasswordWait>();
+  wait->connection = connection;
+  if (const HttpServer::Connection* c = ConnectionOf(connection))
+    wait->address = c->address;
+  std::lock_guard lock(gate.mutex);
+  if (gate.stopped)
+    return Admission::Stopping;
+  retryAfter = gate.guesses.RetryAfter(wait->address, now);
+  if (retryAfter > 0)
+    return Admission::Limited;
+  auto check = server.security_.checkPassword;
+  const bool queued =
+      server.passwordQueue_->Submit([gateShared = server.passwordGate_, wait, check, name, secret] {
+        RunCheck(gateShared, wait, check(name, secret));
+      });
+  if (!queued)
+    return Admission::QueueFull;
+  gate.guesses.Began(wait->address, now);
+  gate.waiting.insert(wait);
+  request.check = wait;
+  // Under the gate's lock, so that the check cannot resume the connection before this.
+  MHD_suspend_connection(connection);
+  return Admission::Waiting;
+}
+
+void HttpServerCallbacks::RunCheck(const std::shared_ptr<HttpServer::PasswordGate>& gate,
+                                   const std::shared_ptr<HttpServer::PasswordWait>& wait,
+                                   bool passed) {
+  using Verdict = HttpServer::PasswordWait::Verdict;
+  std::lock_guard lock(gate->mutex);
+  if (wait->verdict != Verdict::Waiting)
+    return;  // the server stopped and answered it: its connection is not to be touched
+  gate->waiting.erase(wait);
+  if (passed)
+    gate->guesses.Passed(wait->address);
+  else
+    gate->guesses.Failed(wait->address, HttpServer::Clock::now());
+  wait->verdict = passed ? Verdict::Passed : Verdict::Failed;
+  MHD_resume_connection(wait->connection);
 }
 
 MHD_Result HttpServerCallbacks::FeedFull(MHD_Connection* connection) {
@@ -256,6 +418,10 @@ MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* c
     // Counted where the stream is added, so that the server's threads cannot pass it together.
     if (fed && maxFed > 0 && server.fed_.size() >= maxFed)
       return FeedFull(connection);
+    if (c && !head && !server.StreamFitsLocked(c->address)) {
+      ++server.refused_;
+      return QueueRetryAfter(connection, 503, 10, "no room for another stream\n");
+    }
     // A HEAD request gets the head alone and is no stream to feed.
     if (c && !head) {
       c->stream = stream;
@@ -278,7 +444,9 @@ MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* c
 }
 
 HttpServer::HttpServer(HttpLimits limits, HttpSecurity security)
-    : limits_(limits), security_(std::move(security)) {}
+    : limits_(limits),
+      security_(std::move(security)),
+      passwordGate_(std::make_shared<PasswordGate>(limits_)) {}
 
 HttpServer::~HttpServer() {
   {
@@ -288,6 +456,7 @@ HttpServer::~HttpServer() {
   stopSignal_.notify_all();
   if (housekeeping_.joinable())
     housekeeping_.join();
+  StopPasswordChecks();
   if (daemon_) {
     // No new connection, no new stream, and every stream resumed to end: the library must not
     // be stopped with a connection suspended.
@@ -306,6 +475,24 @@ HttpServer::~HttpServer() {
   } else if (listenSocket_ != kNoSocket) {
     CloseSocket(listenSocket_);
   }
+}
+
+void HttpServer::StopPasswordChecks() {
+  // Every request waiting for its check is answered that the server stops (its connection
+  // resumed, as the library must not be stopped with one suspended); a check under way is let
+  // finish on its own and finds its request answered.
+  {
+    std::lock_guard lock(passwordGate_->mutex);
+    passwordGate_->stopped = true;
+    for (const auto& wait : passwordGate_->waiting) {
+      wait->verdict = PasswordWait::Verdict::Stopping;
+      passwordGate_->guesses.Abandoned(wait->address);
+      MHD_resume_connection(wait->connection);
+    }
+    passwordGate_->waiting.clear();
+  }
+  if (passwordQueue_)
+    passwordQueue_->Stop();
 }
 
 void HttpServer::Get(const std::string& path, Handler handler) {
@@ -333,6 +520,11 @@ void HttpServer::Every(std::chrono::milliseconds period, std::function<void()> t
 std::size_t HttpServer::Streams() const {
   std::lock_guard lock(mutex_);
   return streams_.size();
+}
+
+std::size_t HttpServer::PasswordChecksWaiting() const {
+  std::lock_guard lock(passwordGate_->mutex);
+  return passwordGate_->waiting.size();
 }
 
 std::size_t HttpServer::Fed() const {
@@ -398,12 +590,9 @@ bool HttpServer::StartDaemon() {
         security_.clientCaPem.empty() ? security_.certPem : security_.clientCaPem;
     options.push_back({MHD_OPTION_HTTPS_MEM_TRUST, 0, const_cast<char*>(trust.c_str())});
   }
-  if (security_.checkPassword) {
-    // A password check costs a bcrypt (tens of milliseconds) on the thread that answers: with
-    // several threads, a client guessing passwords holds up only the connections beside it on
-    // its own thread, not every scrape.
-    options.push_back({MHD_OPTION_THREAD_POOL_SIZE, kPasswordThreads, nullptr});
-  }
+  if (security_.checkPassword)
+    passwordQueue_ =
+        std::make_unique<PasswordQueue>(limits_.passwordThreads, limits_.passwordQueue);
   options.push_back({MHD_OPTION_END, 0, nullptr});
 
   // poll() rather than epoll: the library's edge-triggered epoll loop misses a client's end
@@ -423,6 +612,51 @@ bool HttpServer::StartDaemon() {
   if (error_.empty())
     error_ = tls ? "the certificate or its key cannot be used" : "the server did not start";
   return false;
+}
+
+void HttpServer::KeepRoomLocked(const Connection* newcomer) {
+  const std::size_t inAll =
+      limits_.maxConnections - std::min(limits_.maxConnections, limits_.reservedForAnswers);
+  const std::size_t perAddress =
+      limits_.maxPerAddress - std::min(limits_.maxPerAddress, limits_.reservedPerAddress);
+  for (;;) {
+    std::size_t held = 0, heldHere = 0;
+    Connection *oldest = nullptr, *oldestHere = nullptr;
+    for (Connection* c : open_) {
+      if (c == newcomer || !c->Held())
+        continue;
+      ++held;
+      const bool here = c->address == newcomer->address;
+      heldHere += here ? 1 : 0;
+      if (c->stream)
+        continue;  // a stream is let be: it was let in within its share
+      if (!oldest || c->waitingSince < oldest->waitingSince)
+        oldest = c;
+      if (here && (!oldestHere || c->waitingSince < oldestHere->waitingSince))
+        oldestHere = c;
+    }
+    Connection* closed = heldHere >= perAddress && oldestHere ? oldestHere
+                         : held >= inAll                      ? oldest
+                                                              : nullptr;
+    if (!closed)
+      return;
+    ShutdownSocket(closed->fd);
+    closed->closing = true;
+    ++refused_;
+  }
+}
+
+bool HttpServer::StreamFitsLocked(const std::string& address) const {
+  std::size_t streams = 0, streamsHere = 0;
+  for (const Connection* c : open_)
+    if (c->stream) {
+      ++streams;
+      streamsHere += c->address == address ? 1 : 0;
+    }
+  return streams + std::min(limits_.maxConnections, limits_.reservedForAnswers) <
+             limits_.maxConnections &&
+         streamsHere + std::min(limits_.maxPerAddress, limits_.reservedPerAddress) <
+             limits_.maxPerAddress;
 }
 
 void HttpServer::Broadcast(const std::string& text) {

@@ -4,9 +4,20 @@
 // whole within a short time is closed (also one that sends a byte at a time); an answer whose
 // bytes stop moving is given up; an event stream keeps one bounded buffer of what is broadcast,
 // and a client that stops reading its stream is dropped once that buffer fills or stops
-// moving, without holding up the others. Only GET and HEAD are answered; the answers are small
-// and made on the server's thread. With a certificate it speaks TLS only, and with a password
-// check every request needs basic authentication.
+// moving, without holding up the others. Only GET and HEAD are answered, and one that announces
+// a body is refused at once; the answers are small and made on the server's thread.
+//
+// Some connections are kept for plain answers (scrapes): streams, fed streams and connections
+// whose request has not come whole may hold all but HttpLimits' reserve, in all and per
+// address; past it a new stream gets 503, and a new connection closes the oldest that is still
+// waiting for its request.
+//
+// With a certificate it speaks TLS only, and with a password check every request needs basic
+// authentication. A password that passed before (HttpSecurity::passedBefore) is let in at
+// once; any other is checked on a thread of its own (a bcrypt takes tens of milliseconds)
+// while its connection waits suspended, behind a bounded queue: when the queue is full the
+// request gets 503, and an address whose wrong passwords reached the limit gets 429 without a
+// check, both with Retry-After. Stopping never waits for a check under way.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -19,8 +30,8 @@
 #include <string>
 #include <thread>
 
-#include "system/ServerSocket.h"
 #include "ListenAddress.h"
+#include "system/ServerSocket.h"
 
 struct MHD_Daemon;
 
@@ -36,6 +47,16 @@ struct HttpLimits {
   std::size_t maxUnsent = 256 * 1024;
   std::size_t maxConnections = 512;
   std::size_t maxPerAddress = 64;
+  // Kept for requests of plain answers: streams, fed streams and connections whose request
+  // has not come whole may hold all connections but these, in all and per address.
+  std::size_t reservedForAnswers = 64;
+  std::size_t reservedPerAddress = 8;
+  // Password checks waiting at most (past them a request gets 503), the threads that run them,
+  // and the wrong passwords one address may try within a window before it gets 429.
+  std::size_t passwordQueue = 16;
+  std::size_t passwordThreads = 1;
+  std::size_t passwordFailures = 5;
+  std::chrono::seconds passwordWindow{60};
   // What one connection may hold of its request (the head) and its answer being written; a
   // larger head is refused.
   std::size_t connectionMemory = 16 * 1024;
@@ -47,8 +68,12 @@ struct HttpSecurity {
   std::string certPem, keyPem;  // both empty: plain HTTP; otherwise TLS only (MHD_USE_TLS)
   std::string clientCaPem;      // trust for client certificates (MHD_OPTION_HTTPS_MEM_TRUST)
   ClientCertificates clientCertificates = ClientCertificates::None;
-  // Basic authentication when set: true when the user and password match.
+  // Basic authentication when set: true when the user and password match. It may take long
+  // (a bcrypt) and runs on the check thread, never on the thread that answers.
   std::function<bool(const std::string& user, const std::string& password)> checkPassword;
+  // Optional: true when this user and password passed before, answered at once (it must be
+  // quick); false sends the password to checkPassword.
+  std::function<bool(const std::string& user, const std::string& password)> passedBefore;
   std::string realm = "calvora-ctl";
 };
 
@@ -59,6 +84,7 @@ struct HttpResponse {
 };
 
 class HttpEventStream;
+class PasswordQueue;
 
 class HttpServer {
  public:
@@ -103,9 +129,16 @@ class HttpServer {
   std::size_t Streams() const;
   std::size_t Fed() const;  // fed streams open
   uint64_t DroppedSlowClients() const { return dropped_.load(); }
+  // Connections closed to keep room for plain answers, and requests refused (the password
+  // queue full, an address past its wrong passwords, no room for a stream).
+  uint64_t Refused() const { return refused_.load(); }
+  // Requests whose password is being checked or waits for its check.
+  std::size_t PasswordChecksWaiting() const;
 
  private:
   struct Connection;
+  struct PasswordWait;
+  struct PasswordGate;
   friend class HttpServerCallbacks;  // libmicrohttpd's callbacks and the answers
   using Clock = std::chrono::steady_clock;
 
@@ -113,6 +146,12 @@ class HttpServer {
   bool StartDaemon();
   void Housekeeping();
   void CloseOverdue(Clock::time_point now);
+  // Closes the oldest connections still waiting for their request while the streams and
+  // those waiting hold more than their share, `newcomer` aside.
+  void KeepRoomLocked(const Connection* newcomer);
+  // Whether a stream from `address` fits beside the connections kept for plain answers.
+  bool StreamFitsLocked(const std::string& address) const;
+  void StopPasswordChecks();
 
   HttpLimits limits_;
   HttpSecurity security_;
@@ -142,6 +181,11 @@ class HttpServer {
   bool starting_ = false;       // the library's messages explain a failed start
   std::string startMessage_;
 
+  // The password checks: their queue, and what its threads share with the server (the checks
+  // waiting, the wrong passwords of each address).
+  std::unique_ptr<PasswordQueue> passwordQueue_;
+  std::shared_ptr<PasswordGate> passwordGate_;
+
   std::thread housekeeping_;
   std::mutex stopMutex_;
   std::condition_variable stopSignal_;
@@ -149,6 +193,7 @@ class HttpServer {
 
   std::atomic<std::size_t> connections_{0};
   std::atomic<uint64_t> dropped_{0};
+  std::atomic<uint64_t> refused_{0};
 };
 
 }  // namespace calvora::ctl

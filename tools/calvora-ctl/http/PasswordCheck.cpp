@@ -45,6 +45,13 @@ std::string PasswordCheck::HashProblem(const std::string& hash) {
     return "not a bcrypt hash: the cost after $2?$ must be two digits from 04 to 31";
   if (text.size() != 60 || text.substr(7).find_first_not_of(kBcryptAlphabet) != text.npos)
     return "not a bcrypt hash: the cost must be followed by 53 characters of ./A-Za-z0-9";
+  // Each step doubles the time: at 13 a wrong guess costs the station about half a second of a
+  // core, at 31 days.
+  if (cost > kMaxCost)
+    return "a bcrypt hash of cost " + std::to_string(cost) + ", above the " +
+           std::to_string(kMaxCost) +
+           " this server takes (each check would hold a core for half a second or more): make it "
+           "again with htpasswd -nbBC 10";
   if (crypt_checksalt(hash.c_str()) != CRYPT_SALT_OK)
     return "a bcrypt hash this system's libcrypt does not take";
   return "";
@@ -60,6 +67,15 @@ std::optional<KeyedDigest::Digest> PasswordCheck::DigestOf(const std::string& us
   text.push_back('\0');
   text += password;
   return digest_(text);
+}
+
+bool PasswordCheck::Remembered(const std::string& user, const std::string& password) const {
+  // The digest is taken for unknown users too, so that this answer's time does not tell them.
+  const auto digest = DigestOf(user, password);
+  if (hashes_.count(user) == 0 || password.find('\0') != std::string::npos || !digest)
+    return false;
+  std::lock_guard lock(mutex_);
+  return passed_.count(*digest) > 0;
 }
 
 bool PasswordCheck::operator()(const std::string& user, const std::string& password) const {

@@ -5,6 +5,7 @@
 // bcrypt against a known user's hash, so the time of an answer does not tell which users
 // exist. Passwords that passed are remembered by a keyed digest, so a scrape every few seconds
 // costs one bcrypt in all rather than one each time; wrong passwords always cost the bcrypt.
+// A cost above 12 is refused: each check of it would take half a second or more of a core.
 #include <map>
 #include <mutex>
 #include <optional>
@@ -17,8 +18,10 @@ namespace calvora::ctl {
 
 class PasswordCheck {
  public:
+  static constexpr int kMaxCost = 12;
+
   // Why `hash` is not a bcrypt hash this check takes ($2a$, $2b$ or $2y$, a cost from 04 to
-  // 31, 53 characters of salt and hash, as `htpasswd -nbB` writes it), or "" when it is.
+  // 12, 53 characters of salt and hash, as `htpasswd -nbB` writes it), or "" when it is.
   static std::string HashProblem(const std::string& hash);
 
   // User names and their hashes, each of which HashProblem takes.
@@ -28,6 +31,8 @@ class PasswordCheck {
 
   // Whether `password` is the user's. Safe from any thread.
   bool operator()(const std::string& user, const std::string& password) const;
+  // Whether this user and password passed before: quick, no bcrypt. Safe from any thread.
+  bool Remembered(const std::string& user, const std::string& password) const;
 
  private:
   static constexpr std::size_t kRemembered = 64;  // passes remembered before starting afresh

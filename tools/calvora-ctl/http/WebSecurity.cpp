@@ -17,6 +17,9 @@ std::optional<HttpSecurity> MakeHttpSecurity(const WebConfig& config, const std:
     security.checkPassword = [check](const std::string& user, const std::string& password) {
       return (*check)(user, password);
     };
+    security.passedBefore = [check](const std::string& user, const std::string& password) {
+      return check->Remembered(user, password);
+    };
   }
   return security;
 }
