@@ -176,8 +176,8 @@ TEST(EventTracker, OnlyChangesAreEvents) {
   EXPECT_FALSE(joined.Notice(link::NTF_SILENCE, 0));
   EXPECT_EQ(joined.Notice(link::NTF_SOUND, 0)->kind, EventKind::kSound);
   // Every answer but sound and silence leaves the air unknown.
-  for (const int32_t answer : {link::VERDICT_UNKNOWN, link::VERDICT_NOT_STARTED,
-                               link::VERDICT_NO_CAPTURE, 5, -1}) {
+  for (const int32_t answer :
+       {link::VERDICT_UNKNOWN, link::VERDICT_NOT_STARTED, link::VERDICT_NO_CAPTURE, 5, -1}) {
     joined.Learn(SilentFromVerdict(answer));
     EXPECT_FALSE(joined.Silent()) << answer;
   }

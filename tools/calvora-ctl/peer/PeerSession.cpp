@@ -68,8 +68,8 @@ int PeerSession::Run() {
   bool askPending = true;
   while (!ending && !Ended()) {
     const int64_t untilAsk = started + kAdmissionMs - SteadyMs();
-    host_.waitAndProcess(
-        askPending ? static_cast<int32_t>(std::clamp<int64_t>(untilAsk, 0, 200)) : 200);
+    host_.waitAndProcess(askPending ? static_cast<int32_t>(std::clamp<int64_t>(untilAsk, 0, 200))
+                                    : 200);
     if (askPending && SteadyMs() >= started + kAdmissionMs) {
       askPending = false;
       const int32_t verdict = AskVerdict();
@@ -134,6 +134,10 @@ bool PeerSession::Ended() const {
 
 int32_t PeerSession::AskVerdict() {
   const int32_t answer = SendAndPrint(link::CMD_VERDICT, 0);
+  // 0 (a utility that does not know the question) tells nothing, and takes back nothing a
+  // notification told.
+  if (answer < link::VERDICT_SOUND || answer > link::VERDICT_NO_CAPTURE)
+    return answer;
   const std::optional<bool> silent = SilentFromVerdict(answer);
   tracker_.Learn(silent);
   if (station_)
