@@ -213,7 +213,7 @@ int Controller::Serve() {
     }
     waitingFor.clear();
     const std::string which = "the utility (handle " + std::to_string(utility) + ")";
-    say("attached to " + which);
+    say("attaching to " + which);
     if (services.station)
       services.station->OnUtility(utility);
     PeerSession peer(desktop_, host_, options_, utility, PeerMode::kServe, services, endsAt);
