@@ -205,6 +205,7 @@ def joined_in_dead_air(session):
     work, card, fail = session.work, session.card, session.fail
     settings = interactive_settings(7, silence_time=1, restore_time=0.5, wait=3)
     ctl = session.bin.ctl
+    card("present")
     card("programme", "silence")
 
     # serve with no utility: it serves, says so, and knows nothing of the air.

@@ -66,11 +66,18 @@ int PeerSession::Run() {
   int64_t lastCheck = started;
   // Once admitted, the session asks for the verdict: the notifications tell only changes.
   bool askPending = true;
+  bool helloAgain = true;
   while (!ending && !Ended()) {
-    const int64_t untilAsk = started + kAdmissionMs - SteadyMs();
-    host_.waitAndProcess(askPending ? static_cast<int32_t>(std::clamp<int64_t>(untilAsk, 0, 200))
+    const int64_t untilNext = started + (helloAgain ? kAdmissionMs : 2 * kAdmissionMs) - SteadyMs();
+    host_.waitAndProcess(askPending ? static_cast<int32_t>(std::clamp<int64_t>(untilNext, 0, 200))
                                     : 200);
-    if (askPending && SteadyMs() >= started + kAdmissionMs) {
+    if (helloAgain && SteadyMs() >= started + kAdmissionMs) {
+      // A utility that has only just started may not have taken the first hello; a second
+      // one is harmless (a peer is admitted once), and the question waits for its scan.
+      helloAgain = false;
+      SendCommand(desktop_, utility_, link::WINMSG_CONTROL, link::CTRL_HELLO);
+    }
+    if (askPending && SteadyMs() >= started + 2 * kAdmissionMs) {
       askPending = false;
       const int32_t verdict = AskVerdict();
       // auto joining a dead air mutes as it does on a silence, and restores nothing; else it
