@@ -45,6 +45,10 @@ Controller::Controller(platform::Desktop& desktop, const ControllerHost& host,
                        const CtlOptions& options)
     : desktop_(desktop), host_(host), options_(options) {}
 
+int64_t Controller::NowMs() const {
+  return host_.nowMs ? host_.nowMs() : SteadyMs();
+}
+
 int Controller::Run() {
   if (options_.command == Command::kList)
     return List();
@@ -158,13 +162,17 @@ int Controller::Command(WindowHandle utility, uint16_t code, uint16_t argument) 
 int64_t Controller::DurationEnd() const {
   if (options_.durationSeconds <= 0)
     return -1;
-  return SteadyMs() + static_cast<int64_t>(options_.durationSeconds * 1000.0);
+  return NowMs() + static_cast<int64_t>(options_.durationSeconds * 1000.0);
 }
 
 int Controller::MakeServices(WindowHandle utility, PeerServices& services) {
-  // Shared with the station services, whose threads may outlast the sessions.
-  auto reports = std::make_shared<LineOutput>(STDERR_FILENO);
-  services.report = [reports](std::string line) { reports->Push("calvora-ctl: " + line); };
+  if (host_.report) {
+    services.report = host_.report;
+  } else {
+    // Shared with the station services, whose threads may outlast the sessions.
+    auto reports = std::make_shared<LineOutput>(STDERR_FILENO);
+    services.report = [reports](std::string line) { reports->Push("calvora-ctl: " + line); };
+  }
   int exitCode = kExitOk;
   if (host_.makeStationServices) {
     services.station = host_.makeStationServices(utility, services.report, exitCode);
@@ -195,7 +203,7 @@ int Controller::Serve() {
     services.report(StampNow().iso + " " + line);
   };
   const int64_t endsAt = DurationEnd();
-  const auto timeUp = [endsAt] { return endsAt >= 0 && SteadyMs() >= endsAt; };
+  const auto timeUp = [this, endsAt] { return endsAt >= 0 && NowMs() >= endsAt; };
   std::string waitingFor;  // why there is no utility, as last said
   while (!host_.interrupted() && !timeUp()) {
     if (!host_.connected()) {
@@ -225,9 +233,9 @@ int Controller::Serve() {
       case SessionEnd::kGoodbye: {
         // A utility that closes says goodbye and its window goes; one that gave up on this
         // peer says goodbye and stays.
-        const int64_t until = SteadyMs() + kUtilityPollMs;
+        const int64_t until = NowMs() + kUtilityPollMs;
         bool stays = true;
-        while (stays && SteadyMs() < until && !host_.interrupted()) {
+        while (stays && NowMs() < until && !host_.interrupted()) {
           host_.waitAndProcess(100);
           const auto running = RunningUtilities(desktop_);
           stays = std::find(running.begin(), running.end(), utility) != running.end();

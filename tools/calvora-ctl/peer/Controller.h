@@ -41,6 +41,10 @@ struct ControllerHost {
   std::function<bool()> interrupted;
   // Where the utilities are looked for, as the error texts say it: "on this session bus".
   std::string where;
+  // The steady clock in milliseconds that the waits of the sessions and of serve are timed by.
+  std::function<int64_t()> nowMs;
+  // Where the lines on stderr go ("calvora-ctl: " in front); by default a writer of their own.
+  Report report;
   // The station services of watch or auto of `utility`, or of the whole of serve (`utility`
   // 0: none yet), reporting through `report` (which may be called from other threads); null
   // when none are asked for. Sets exitCode, after saying why, when they cannot start.
@@ -74,6 +78,7 @@ class Controller {
   int MakeServices(platform::WindowHandle utility, PeerServices& services);
   // The steady millisecond at which --duration is up, from now; -1 without one.
   int64_t DurationEnd() const;
+  int64_t NowMs() const;
 
   platform::Desktop& desktop_;
   const ControllerHost& host_;

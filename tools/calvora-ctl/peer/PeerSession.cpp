@@ -45,6 +45,10 @@ PeerSession::PeerSession(platform::Desktop& desktop, const ControllerHost& host,
       station_(services.station.get()),
       log_(services.log) {}
 
+int64_t PeerSession::NowMs() const {
+  return host_.nowMs ? host_.nowMs() : SteadyMs();
+}
+
 int PeerSession::Run() {
   desktop_.SetMessageHandler([this](const platform::IncomingMessage& m) { return OnMessage(m); });
   desktop_.SetDataHandler([this](const platform::IncomingData& d) { return OnData(d); });
@@ -62,22 +66,22 @@ int PeerSession::Run() {
     exitCode = kExitNoAnswer;
     ending = SessionEnd::kNoAnswer;
   }
-  const int64_t started = SteadyMs();
+  const int64_t started = NowMs();
   int64_t lastCheck = started;
   // Once admitted, the session asks for the verdict: the notifications tell only changes.
   bool askPending = true;
   bool helloAgain = true;
   while (!ending && !Ended()) {
-    const int64_t untilNext = started + (helloAgain ? kAdmissionMs : 2 * kAdmissionMs) - SteadyMs();
+    const int64_t untilNext = started + (helloAgain ? kAdmissionMs : 2 * kAdmissionMs) - NowMs();
     host_.waitAndProcess(askPending ? static_cast<int32_t>(std::clamp<int64_t>(untilNext, 0, 200))
                                     : 200);
-    if (helloAgain && SteadyMs() >= started + kAdmissionMs) {
+    if (helloAgain && NowMs() >= started + kAdmissionMs) {
       // A utility that has only just started may not have taken the first hello; a second
       // one is harmless (a peer is admitted once), and the question waits for its scan.
       helloAgain = false;
       SendCommand(desktop_, utility_, link::WINMSG_CONTROL, link::CTRL_HELLO);
     }
-    if (askPending && SteadyMs() >= started + 2 * kAdmissionMs) {
+    if (askPending && NowMs() >= started + 2 * kAdmissionMs) {
       askPending = false;
       const int32_t verdict = AskVerdict();
       // auto joining a dead air mutes as it does on a silence, and restores nothing; else it
@@ -98,7 +102,7 @@ int PeerSession::Run() {
       else
         SendAndPrint(code, 0);
     }
-    const int64_t now = SteadyMs();
+    const int64_t now = NowMs();
     if (endsAtMs_ >= 0 && now >= endsAtMs_) {
       ending = SessionEnd::kTimeUp;
       break;

@@ -39,7 +39,7 @@ enum class SessionEnd {
 
 class PeerSession {
  public:
-  // endsAtMs: the steady clock's millisecond (SteadyMs) at which --duration is up; none if
+  // endsAtMs: the millisecond of the host's clock at which --duration is up; none if
   // negative.
   PeerSession(platform::Desktop& desktop, const ControllerHost& host, const CtlOptions& options,
               platform::WindowHandle utility, PeerMode mode, PeerServices& services,
@@ -65,6 +65,7 @@ class PeerSession {
   void Print(std::string line);
   int32_t SendAndPrint(uint16_t code, uint16_t argument);
   bool Ended() const;
+  int64_t NowMs() const;
 
   platform::Desktop& desktop_;
   const ControllerHost& host_;
