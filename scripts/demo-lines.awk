@@ -39,6 +39,7 @@ $2 == "NTF_OFFLINE" { say($1, $3 == 0 ? "sound card" : "mixer", "OFFLINE"); next
 $2 == "NTF_SILENCE" { say($1, "sound card", "Silence  <- dead air found"); next }
 $2 == "NTF_SOUND" { say($1, "sound card", "Online   <- sound is back"); next }
 $2 == "WINMSG_CONTROL" && $3 != 0 && $3 != 32767 { say($1, "utility", "goodbye"); next }
+$2 == "sent" && $3 == "CMD_VERDICT" { say($1, "calvora-ctl", "ask the verdict: " substr($0, index($0, "verdict=") + 8)); next }
 $2 == "sent" && $3 == "CMD_RUN" { say($1, "calvora-ctl", "start the work" ($4 == 2 ? " and restore the lines" : "")); next }
 $2 == "sent" && $3 == "CMD_MUTE" { say($1, "calvora-ctl", "mute the line (fade out)"); next }
 $2 == "sent" && $3 == "CMD_UNMUTE" { say($1, "calvora-ctl", "restore the line (fade in)"); next }

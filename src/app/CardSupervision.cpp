@@ -130,10 +130,12 @@ void TCV_AudioMixer::SilenceFound(audio::TSilence& sender, uint8_t verdict) {
   using settings::Settings;
   if (verdict == audio::smSeekSilence) {
     sender.Configure(audio::smSeekSound, Settings.RestoreTime, Settings.SilenceLevel);
+    AirSilent = true;
     NotifyPeers(link::NTF_SILENCE, 0);
     ShowCardStatus("Silence", ui::colors::kRed);
   } else if (verdict == audio::smSeekSound) {
     sender.Configure(audio::smSeekSilence, Settings.SilenceTime, Settings.SilenceLevel);
+    AirSilent = false;
     NotifyPeers(link::NTF_SOUND, 0);
     ShowCardStatus("Online", ui::colors::kGreen);
   }

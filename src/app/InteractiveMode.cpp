@@ -38,9 +38,21 @@ void TCV_AudioMixer::ReceiveCMD(link::TMessage& message) {
         SetMute(true, false);
       MuteWanted = true;
       break;
+    case link::CMD_VERDICT:
+      message.Result = CurrentVerdict();
+      break;
     default:
       break;
   }
+}
+
+int32_t TCV_AudioMixer::CurrentVerdict() const {
+  // A peer that joins late learns the air's state here: the notifications tell only changes.
+  if (!Timer->Enabled())
+    return link::VERDICT_NOT_STARTED;
+  if (!Capture || !Capture->Active)
+    return link::VERDICT_NO_CAPTURE;
+  return AirSilent ? link::VERDICT_SILENCE : link::VERDICT_SOUND;
 }
 
 void TCV_AudioMixer::Run_Source(bool restore) {

@@ -183,6 +183,7 @@ void TCV_AudioMixer::ReleaseDetector() {
     return;
   Detector->Configure(audio::smOff, 0, 0);
   Detector.reset();
+  AirSilent = false;
 }
 
 void TCV_AudioMixer::SkinFrameMinimize() {

@@ -111,6 +111,8 @@ class TCV_AudioMixer {
   int64_t MixerDeadline = 0;
   int64_t NowMs = 0;
   bool MuteWanted = false;
+  // The detector's last verdict was silence; a new detector starts from sound.
+  bool AirSilent = false;
   bool AskOnClose = true;
   std::array<int32_t, 2> MixerDeviceIndex{-1, -1};
   std::array<int32_t, 2> LineIds{-1, -1};
@@ -146,6 +148,8 @@ class TCV_AudioMixer {
   // Interactive mode (InteractiveMode.cpp).
   void Run_Source(bool restore);
   void Stop_Source(bool mute);
+  // The answer to a controlling program's question for the verdict (link::VERDICT_*).
+  int32_t CurrentVerdict() const;
 
  private:
   void FormCreate();

@@ -41,6 +41,9 @@ constexpr uint16_t CMD_RUN = 0;
 constexpr uint16_t CMD_STOP = 1;
 constexpr uint16_t CMD_UNMUTE = 2;
 constexpr uint16_t CMD_MUTE = 3;
+// Asks for the current verdict on the sound card; answered with one of VERDICT_*. A utility
+// that does not know the code answers 0, as it does every unknown code.
+constexpr uint16_t CMD_VERDICT = 4;
 constexpr uint16_t NTF_SILENCE = 0x0400;
 constexpr uint16_t NTF_SOUND = 0x0401;
 constexpr uint16_t NTF_OFFLINE = 0x1000;
@@ -56,6 +59,13 @@ constexpr uint16_t RUN_RESTORE = 2;
 constexpr uint16_t STOP_MUTE = 3;
 constexpr uint16_t DEV_CARD = 0;
 constexpr uint16_t DEV_MIXER = 1;
+
+// Answers to CMD_VERDICT. 0 is no answer: a utility that does not know the question.
+constexpr int32_t VERDICT_UNKNOWN = 0;
+constexpr int32_t VERDICT_SOUND = 1;
+constexpr int32_t VERDICT_SILENCE = 2;
+constexpr int32_t VERDICT_NOT_STARTED = 3;  // the work is stopped or not started yet
+constexpr int32_t VERDICT_NO_CAPTURE = 4;   // the work runs but the sound card is not capturing
 
 // A received window message; the handler writes Result, the answer to the sender.
 struct TMessage {

@@ -242,6 +242,14 @@ def main(program, ctl, card_ctl, card_conf, screenshot):
             with open(screenshot, "wb") as out:
                 out.write(image)
             print("ok: screenshot saved to", screenshot)
+
+            # The utility closes: serve goes on, and its page says so at once.
+            closed = time.monotonic()
+            s.close(app)
+            shown = browser.wait_for(air_word, "Utility not running", 5)
+            if browser.evaluate(card_word) != "-" or serve.poll() is not None:
+                s.fail("the page still shows the card, or serve ended with the utility")
+            print(f"ok: 'Utility not running' shown {shown - closed:.2f} s after it closed")
         finally:
             browser.close()
         serve.terminate()

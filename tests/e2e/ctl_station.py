@@ -3,9 +3,13 @@
 private session bus: `auto` runs --on-silence and --on-sound with the event in the environment
 and keeps a text event log, while a slow silence command keeps running; `serve` keeps a JSON
 event log and serves /metrics and /status, whose levels and loudness are checked against the
-programme and against libebur128's own reading of the same programme rendered to a file. A serve of its own with 64 listeners of /listen from one address
+programme and against libebur128's own reading of the same programme rendered to a file.
+A serve of its own with 64 listeners of /listen from one address
 (the most one address may hold) still analyses the card's 100 blocks a second and answers a
 scrape within half a second, and a listener past --listen-max is told to come back later.
+Then the air is dead before the peers come: `serve` reports the silence within a second of
+joining and `auto` mutes without restoring; `serve` outlives the utility's end and kill and
+attaches to it again, serving its page throughout.
 
 Usage: ctl_station.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF
 """
@@ -273,5 +277,103 @@ def main(session):
     session.close(app)
 
 
+def status_of(port):
+    return json.loads(urllib.request.urlopen(f"http://127.0.0.1:{port}/status",
+                                             timeout=5).read())
+
+
+def page_state(port):
+    """The state the live page was served with."""
+    page = urllib.request.urlopen(f"http://127.0.0.1:{port}/", timeout=5).read().decode()
+    found = re.search(r'<script id="state" type="application/json">(.*?)</script>', page, re.S)
+    return json.loads(found.group(1))["live"]
+
+
+def joined_in_dead_air(session):
+    work, card, fail = session.work, session.card, session.fail
+    settings = interactive_settings(7, silence_time=1, restore_time=0.5, wait=3)
+    ctl = session.bin.ctl
+    card("present")
+    card("programme", "silence")
+
+    # serve with no utility: it serves, says so, and knows nothing of the air.
+    server = Peer(session, [ctl, "serve", "--listen", "127.0.0.1:0"], errors=True)
+    port = int(re.search(r"127\.0\.0\.1:(\d+)/metrics", server.wait_for_line(
+        lambda line: "serving http://" in line, "the serving line", stream="errors")).group(1))
+    server.wait_for_line(lambda line: "no Calvora Audio Mixer is running" in line,
+                         "the word that there is no utility", stream="errors")
+    m = session.metrics(port)
+    if m["calvora_utility_up"] != 0 or not math.isnan(m["calvora_silence"]):
+        fail(f"serve without a utility: {m}")
+    status = status_of(port)
+    if status["utility"] != "not running" or status["silence"] is not None:
+        fail(f"/status without a utility: {status}")
+    if page_state(port)["utility"] is not False:
+        fail("the page does not say the utility is not running")
+    server.proc.send_signal(signal.SIGTERM)
+    if server.proc.wait(timeout=5) != 0:
+        fail(f"serve ended with {server.proc.returncode} on SIGTERM")
+    print("ok: serve without a utility serves and says it is not running")
+
+    # The utility finds silence before any serve or auto is there.
+    app = session.start(settings)
+    watch = Peer(session, [ctl, "watch", "--levels-every", "1000000"])
+    watch.wait_for_line(lambda line: "sent CMD_VERDICT 0 verdict=not started" in line,
+                        "the answer before the start")
+    session.command("run")
+    watch.wait_for_line(lambda line: " NTF_SILENCE " in line, "NTF_SILENCE")
+    watch.proc.send_signal(signal.SIGTERM)
+    watch.proc.wait(timeout=5)
+
+    server = Peer(session, [ctl, "serve", "--listen", "127.0.0.1:0"], errors=True)
+    started = time.monotonic()
+    port = int(re.search(r"127\.0\.0\.1:(\d+)/metrics", server.wait_for_line(
+        lambda line: "serving http://" in line, "the serving line", stream="errors")).group(1))
+    session.wait_metric(port, "calvora_silence", 1, timeout=3)
+    joined = time.monotonic() - started
+    status = status_of(port)
+    if joined > 1.5 or status["silence"] is not True or status["utility"] != "running":
+        fail(f"serve joining a dead air: silence after {joined:.2f} s, status {status}")
+    print(f"ok: serve joining a dead air reported it after {joined:.2f} s")
+
+    auto = Peer(session, [ctl, "auto", "--levels-every", "1000000"])
+    auto.wait_for_line(lambda line: "sent CMD_MUTE 0" in line, "auto's mute")
+    time.sleep(0.5)
+    sent = [line.split(None, 2)[2] for line in auto.texts() if " sent " in line]
+    if sent != ["CMD_VERDICT 0 verdict=silence", "CMD_MUTE 0"]:
+        fail(f"auto joining a dead air sent {sent}")
+    auto.proc.send_signal(signal.SIGTERM)
+    auto.proc.wait(timeout=5)
+    print("ok: auto joining a dead air muted and restored nothing")
+
+    # The utility closes: serve stays, says so and when, and serves its page.
+    session.close(app)
+    session.wait_metric(port, "calvora_utility_up", 0, timeout=3)
+    server.wait_for_line(lambda line: re.search(r"\) ended \(goodbye at \d{4}-", line),
+                         "the goodbye", stream="errors")
+    if not math.isnan(session.metrics(port)["calvora_silence"]) or \
+            status_of(port)["utility"] != "not running" or page_state(port)["utility"]:
+        fail("serve still tells the air after the utility closed")
+
+    # It comes back, and is killed: serve attaches again, then tells it gone.
+    app = session.start(settings)
+    session.wait_metric(port, "calvora_utility_up", 1, timeout=4)
+    session.command("run")
+    session.wait_metric(port, "calvora_silence", 1, timeout=5)
+    app.kill()
+    app.wait(timeout=5)
+    session.wait_metric(port, "calvora_utility_up", 0, timeout=4)
+    server.wait_for_line(lambda line: "has gone without a goodbye" in line, "the window gone",
+                         stream="errors")
+    if server.proc.poll() is not None or page_state(port)["utility"]:
+        fail("serve did not outlive the utility")
+    server.proc.send_signal(signal.SIGTERM)
+    if server.proc.wait(timeout=5) != 0:
+        fail(f"serve ended with {server.proc.returncode} on SIGTERM")
+    print("ok: serve outlived the utility's end and kill (utility_up 1, 0, 1, 0):",
+          [line for line in server.texts("errors") if "utility" in line])
+
+
 with Session(Binaries(*sys.argv[1:5]), prefix="calvora-e2e-station-") as session:
     main(session)
+    joined_in_dead_air(session)

@@ -26,6 +26,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -182,10 +183,16 @@ def check_https(port, cert, fail):
         if code != 0 or not answer.startswith("HTTP/1.1 401") or \
                 'www-authenticate: basic realm="calvora-ctl"' not in answer.lower():
             fail(f"curl {credentials} got {code}: {answer[:300]!r}")
-    code, answer = curl("--cacert", cert, "-u", f"{USER}:{PASSWORD}")
-    if code != 0 or not answer.startswith("HTTP/1.1 200") or \
-            'calvora_silence{station="studio-b"} 0' not in answer:
-        fail(f"curl with the password got {code}: {answer[:300]!r}")
+    # The air reads NaN until serve has asked the utility, within a second of joining.
+    deadline = time.monotonic() + 5
+    while True:
+        code, answer = curl("--cacert", cert, "-u", f"{USER}:{PASSWORD}")
+        if code == 0 and answer.startswith("HTTP/1.1 200") and \
+                'calvora_silence{station="studio-b"} 0' in answer:
+            break
+        if time.monotonic() > deadline:
+            fail(f"curl with the password got {code}: {answer[:300]!r}")
+        time.sleep(0.2)
     plain = subprocess.run([CURL, "-sS", "--max-time", "5", "-u", f"{USER}:{PASSWORD}",
                             f"http://127.0.0.1:{port}/metrics"], capture_output=True, text=True)
     if "calvora_silence" in plain.stdout:
@@ -254,6 +261,33 @@ scrape_configs:
          f"--storage.tsdb.path={work}/prometheus", f"--web.listen-address=127.0.0.1:{prom_port}"],
         stdout=logs, stderr=subprocess.STDOUT)
     return [alertmanager, prometheus], prom_port
+
+
+def restart_serve(station, prom_port, fail):
+    """Ends the station's serve and starts it again on its port; waits until Prometheus reads
+    it attached to the utility again with the air known."""
+    station.server.send_signal(signal.SIGTERM)
+    if station.server.wait(timeout=10) != 0:
+        fail(f"serve ended with {station.server.returncode} on SIGTERM")
+    started = time.monotonic()
+    station.server = station.session.spawn(
+        [ctl, "serve", "--listen", f"127.0.0.1:{station.port}", "--station", station.name,
+         *station.serve_options], stderr=subprocess.PIPE, text=True)
+    said = ""
+    while "/metrics" not in said:
+        line = station.server.stderr.readline()
+        if not line:
+            fail(f"serve did not start again: {said!r}")
+        said += line
+    threading.Thread(target=station.server.stderr.read, daemon=True).start()
+    name = station.name
+    deadline = time.monotonic() + 10
+    while time.monotonic() < deadline:
+        if query(prom_port, f'calvora_utility_up{{station="{name}"}} == 1') and \
+                query(prom_port, f'calvora_silence{{station="{name}"}} >= 0'):
+            return time.monotonic() - started
+        time.sleep(0.2)
+    fail(f"Prometheus does not read {name}'s serve attached with the air known after a restart")
 
 
 def query(prom_port, promql):
@@ -340,6 +374,16 @@ def main():
         print(f"ok: studio-b's verdict to the firing webhook: {to_webhook:.1f} s, of which "
               f"{for_seconds} s the rule's for: and {to_webhook - for_seconds:.1f} s the scrape, "
               "the evaluation and the sending")
+
+        # studio-b's serve restarts in the dead air (on the same port): it knows the silence
+        # again within a second of joining, and the alert neither resolves nor fires anew.
+        restart_serve(b, prom_port, fail)
+        time.sleep(4)  # more than Alertmanager's group_interval and a few evaluations
+        with receiver.lock:
+            told = [x for x in receiver.alerts if x["labels"].get("station") == "studio-b"]
+        if [x["status"] for x in told] != ["firing"]:
+            fail(f"a restart of serve in the dead air changed the alert: {told}")
+        print("ok: serve restarted in studio-b's dead air; the alert stayed firing")
 
         # Sound back: the resolved alert.
         start = time.monotonic()

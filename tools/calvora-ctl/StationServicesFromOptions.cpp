@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "system/HostName.h"
-#include "system/Utf8Path.h"
 #include "cli/SystemCapabilities.h"
 #include "monitor/DetectionTimes.h"
+#include "system/HostName.h"
+#include "system/Utf8Path.h"
 
 namespace calvora::ctl {
 
@@ -78,6 +78,27 @@ void StationServicesFromOptions::OnEvent(const StationEvent& event) {
   }
   if (commands_)
     commands_->OnEvent(event);
+}
+
+void StationServicesFromOptions::OnUtility(platform::WindowHandle utility) {
+  if (commands_)
+    commands_->OnUtility(utility);
+  if (utility == 0) {
+    // The audio of the next utility is no continuation of this one's.
+    analyser_->Reset();
+    WriteDueClips();
+  }
+  if (monitor_)
+    monitor_->OnUtility(utility != 0);
+}
+
+void StationServicesFromOptions::OnVerdict(std::optional<bool> silent) {
+  if (monitor_)
+    monitor_->OnVerdict(silent);
+}
+
+void StationServicesFromOptions::WriteDueClips() {
+  // The clips keeper's call that writes the clips due at once belongs here (ClipKeeper).
 }
 
 std::vector<StationEvent> StationServicesFromOptions::OnAudio(const link::AudioBlockHeader& header,

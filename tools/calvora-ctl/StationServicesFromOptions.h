@@ -29,9 +29,14 @@ class StationServicesFromOptions : public StationServices {
   void OnEvent(const StationEvent& event) override;
   std::vector<StationEvent> OnAudio(const link::AudioBlockHeader& header,
                                     std::span<const uint8_t> samples) override;
+  void OnUtility(platform::WindowHandle utility) override;
+  void OnVerdict(std::optional<bool> silent) override;
 
  private:
   explicit StationServicesFromOptions(const CheckSettings& checks) : checks_(checks) {}
+  // Writes every clip that is due now, with the audio there is: nothing more comes for them
+  // once the utility has gone.
+  void WriteDueClips();
 
   CheckSettings checks_;
   std::unique_ptr<AudioAnalyser> analyser_;  // with the checks or the metrics

@@ -335,10 +335,12 @@ TEST(CtlExe, AutoAnswersSilenceWithMuteAndSoundWithUnmute) {
   ASSERT_TRUE(outcome.ended);
   EXPECT_EQ(outcome.exitCode, 0u) << outcome.err;
   const std::string time = R"(\d\d:\d\d:\d\d\.\d\d\d )";
+  // The stand-in answers the verdict question 0, as a utility that does not know it.
   EXPECT_TRUE(std::regex_match(
-      outcome.out, std::regex(time + "sent CMD_RUN 2\n" + time + "NTF_SILENCE 0\n" + time +
-                              "sent CMD_MUTE 0\n" + time + "NTF_SOUND 0\n" + time +
-                              "sent CMD_UNMUTE 0\n" + time + "WINMSG_CONTROL 2\n")))
+      outcome.out,
+      std::regex(time + "sent CMD_VERDICT 0 verdict=unknown\n" + time + "sent CMD_RUN 2\n" + time +
+                 "NTF_SILENCE 0\n" + time + "sent CMD_MUTE 0\n" + time + "NTF_SOUND 0\n" + time +
+                 "sent CMD_UNMUTE 0\n" + time + "WINMSG_CONTROL 2\n")))
       << outcome.out;
 }
 

@@ -334,6 +334,7 @@ class Watch(Peer):
             event = json.loads(line)
         except ValueError:
             event = {"code": None, "unreadable": line}
+        event.setdefault("code", None)  # a command it sent ({"sent": ...}) has none
         event["at"] = at
         with self.lock:
             if event.get("code") == "AUDIO":

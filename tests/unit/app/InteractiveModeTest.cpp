@@ -16,6 +16,7 @@ using ui::colors::kGreen;
 using ui::colors::kRed;
 
 constexpr int16_t kTone = 3277;
+constexpr int16_t kQuiet = 33;  // -60 dB, below the silence level
 
 // A wave input that notes, when the device is closed, whether the detector still exists.
 class ClosingOrderWaveInput : public testing::VirtualWaveInput {
@@ -31,10 +32,10 @@ class ClosingOrderWaveInput : public testing::VirtualWaveInput {
 class InteractiveModeTest : public ObservedWindowTest<ClosingOrderWaveInput> {
  protected:
   // Interactive mode with the sound card "USB Audio" present and one controller connected.
-  void Start(const std::string& settings = "PID=12\n") {
+  void Start(const std::string& settings = "PID=12\n", const std::string& soundcard = "") {
     waveInput.Devices = {{"USB Audio"}};
     WriteSettings("SourceMode=1\nUseSoundCard=1\nUseMixer=0\n" + settings +
-                  "[Soundcard]\nCard=USB Audio\nWait=10\n");
+                  "[Soundcard]\nCard=USB Audio\nWait=10\n" + soundcard);
     Create();
     desktop.AddWindow(300, "Controller");
     Command(WINMSG_CONTROL, CTRL_HELLO);
@@ -162,6 +163,51 @@ TEST_F(InteractiveModeTest, MuteAndRestoreWorkWhileStoppedAndWithoutAController)
   Command(9, 0);  // not a command: ignored
   EXPECT_EQ(window->muteCalls.size(), 2u);
   EXPECT_TRUE(StatusIs("STOP", kRed));
+}
+
+// A peer that joins in the middle of a silence learns it by asking: the notifications only
+// tell the changes it was there for.
+TEST_F(InteractiveModeTest, TheVerdictQueryAnswersWhatTheWorkAndTheDetectorKnowNow) {
+  using link::CMD_VERDICT;
+  Start("PID=12\n", "SilenceTime=1\nRestoreTime=0.5\nSilenceLevel=-40\n");
+  EXPECT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_NOT_STARTED);
+  Command(CMD_RUN, 0);
+  EXPECT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_NO_CAPTURE);  // before the first check
+  timers.Advance(10);
+  EXPECT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_SOUND);
+  Blocks(100, kQuiet, kQuiet);
+  ASSERT_EQ(Notifications(link::NTF_SILENCE, 0), 1);
+  EXPECT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_SILENCE);
+  // Asked by a window that is no peer, and with any argument, the answer is the same; the
+  // question changes nothing.
+  desktop.AddWindow(301, "Other");
+  EXPECT_EQ(Command(CMD_VERDICT, 7, 301), link::VERDICT_SILENCE);
+  EXPECT_TRUE(StatusIs("Silence", kRed));
+  EXPECT_EQ(window->muteCalls, Mutes{});
+  Blocks(50, kTone, kTone);
+  ASSERT_EQ(Notifications(link::NTF_SOUND, 0), 1);
+  EXPECT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_SOUND);
+
+  // Silence again, then the card fails: the answer is no capture, and the capture that starts
+  // again looks for silence afresh, so the air is sound until a new verdict.
+  Blocks(100, kQuiet, kQuiet);
+  ASSERT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_SILENCE);
+  window->Capture->Stop();  // as a device error stops it
+  EXPECT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_NO_CAPTURE);
+  timers.Advance(500);
+  ASSERT_TRUE(window->Capture->Active);
+  EXPECT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_SOUND);
+  Blocks(100, kQuiet, kQuiet);
+  EXPECT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_SILENCE);
+  Command(CMD_STOP, 0);
+  EXPECT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_NOT_STARTED);
+
+  // Outside interactive mode nothing is answered, as for every command.
+  window.reset();
+  WriteSettings("SourceMode=0\nUseSoundCard=1\n[Soundcard]\nCard=USB Audio\n");
+  Create();
+  timers.Advance(10);
+  EXPECT_EQ(Command(CMD_VERDICT, 0), 0);
 }
 
 TEST_F(InteractiveModeTest, AStartLongAfterAStopShowsOfflineAtOnceWhenTheDeviceIsMissing) {

@@ -18,17 +18,18 @@
 
 #include "actions/ActionRunner.h"
 #include "actions/CommandWords.h"
-#include "events/EventLog.h"
-#include "system/WorkerThread.h"
 #include "cli/CtlOptions.h"
 #include "cli/StartFolders.h"
+#include "events/EventLog.h"
 #include "events/StationEvents.h"
 #include "link/WinMSG.h"
 #include "monitor/AudioAnalyser.h"
 #include "monitor/StationMonitor.h"
 #include "server/ExpositionWriter.h"
+#include "server/LiveJson.h"
 #include "server/MetricsExposition.h"
 #include "server/StatusJson.h"
+#include "system/WorkerThread.h"
 
 namespace calvora::ctl {
 namespace {
@@ -168,6 +169,23 @@ TEST(EventTracker, OnlyChangesAreEvents) {
   EXPECT_EQ(notice(link::NTF_OFFLINE, 7), "-");             // no such device
   EXPECT_EQ(notice(link::CMD_MUTE, 0), "-");
   EXPECT_EQ(tracker.Online(Device::kMixer), true);
+
+  // A silence learnt by asking is no event, and its notice then is none either; its end is.
+  EventTracker joined;
+  joined.Learn(SilentFromVerdict(link::VERDICT_SILENCE));
+  EXPECT_EQ(joined.Silent(), true);
+  EXPECT_FALSE(joined.Notice(link::NTF_SILENCE, 0));
+  EXPECT_EQ(joined.Notice(link::NTF_SOUND, 0)->kind, EventKind::kSound);
+  // Every answer but sound and silence leaves the air unknown.
+  for (const int32_t answer :
+       {link::VERDICT_UNKNOWN, link::VERDICT_NOT_STARTED, link::VERDICT_NO_CAPTURE, 5, -1}) {
+    joined.Learn(SilentFromVerdict(answer));
+    EXPECT_FALSE(joined.Silent()) << answer;
+  }
+  joined.Learn(SilentFromVerdict(link::VERDICT_SOUND));
+  EXPECT_EQ(joined.Silent(), false);
+  EXPECT_STREQ(VerdictName(0), "unknown");
+  EXPECT_STREQ(VerdictName(link::VERDICT_NO_CAPTURE), "no capture");
 }
 
 TEST(EventLog, OneLinePerEventInTheDaysFileAndTheFolderMadeAgain) {
@@ -442,6 +460,27 @@ TEST(StationMonitor, VerdictsCountsAndTheStatus) {
   EXPECT_NE(text.find("\ncalvora_events_total{event=\"silence\"} 0\n"), std::string::npos);
   EXPECT_EQ(text.find("calvora_silences_total"), std::string::npos);
 
+  // Nothing is known of the air before the utility says: no all-clear.
+  EXPECT_NE(text.find("\ncalvora_silence NaN\n"), std::string::npos) << text;
+  EXPECT_EQ(Metric(text, "calvora_utility_up"), 0);
+  std::string status = StatusJson(monitor.Snapshot(), start);
+  EXPECT_NE(status.find(R"({"utility":"not running","silence":null,)"), std::string::npos)
+      << status;
+  monitor.OnUtility(true);
+  EXPECT_EQ(Metric(Metrics(monitor), "calvora_utility_up"), 1);
+  EXPECT_NE(Metrics(monitor).find("\ncalvora_silence NaN\n"), std::string::npos);
+  // The answer to the verdict question sets the air, and is no verdict of its own time.
+  monitor.OnVerdict(true);
+  text = Metrics(monitor);
+  EXPECT_EQ(Metric(text, "calvora_silence"), 1);
+  EXPECT_NE(text.find("\ncalvora_last_verdict_timestamp_seconds NaN\n"), std::string::npos);
+  status = StatusJson(monitor.Snapshot(), start);
+  EXPECT_NE(status.find(R"({"utility":"running","silence":true,)"), std::string::npos) << status;
+  EXPECT_NE(LiveJson(monitor.Snapshot()).find(R"({"utility":true,)"), std::string::npos);
+  monitor.OnVerdict(std::nullopt);  // the work stopped: not known
+  EXPECT_NE(Metrics(monitor).find("\ncalvora_silence NaN\n"), std::string::npos);
+  EXPECT_NE(LiveJson(monitor.Snapshot()).find(R"("silence":null)"), std::string::npos);
+
   StationEvent event;
   event.at.iso = "2026-12-07T10:00:00.000+01:00";
   monitor.OnEvent(event, start);  // silence
@@ -461,7 +500,7 @@ TEST(StationMonitor, VerdictsCountsAndTheStatus) {
   EXPECT_NE(text.find("\ncalvora_device_offline{device=\"mixer\"} 1\n"), std::string::npos);
   EXPECT_NE(text.find("\ncalvora_device_offline{device=\"card\"} 0\n"), std::string::npos);
 
-  const std::string status = StatusJson(monitor.Snapshot(), start + std::chrono::seconds(2));
+  status = StatusJson(monitor.Snapshot(), start + std::chrono::seconds(2));
   EXPECT_NE(status.find(R"("lastVerdict":{"event":"sound","time":"2026-12-07T10:00:00.000+01:00",)"
                         R"("secondsAgo":2.0})"),
             std::string::npos)
@@ -487,10 +526,26 @@ TEST(StationMonitor, VerdictsCountsAndTheStatus) {
   event.device = Device::kCard;
   monitor.OnEvent(event, start);
   text = Metrics(monitor);
-  EXPECT_EQ(Metric(text, "calvora_silence"), 0);
+  EXPECT_NE(text.find("\ncalvora_silence NaN\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\ncalvora_device_offline{device=\"card\"} 1\n"), std::string::npos);
   EXPECT_NE(text.find("\ncalvora_loudness_momentary_lufs NaN\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\ncalvora_dc_offset_ratio{channel=\"left\"} NaN\n"), std::string::npos);
+
+  // The utility leaves in a silence: nothing is known of the air nor of its devices, and the
+  // counts stay.
+  monitor.OnVerdict(true);
+  monitor.OnReadings(readings);
+  monitor.OnUtility(false);
+  text = Metrics(monitor);
+  EXPECT_EQ(Metric(text, "calvora_utility_up"), 0);
+  EXPECT_NE(text.find("\ncalvora_silence NaN\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\ncalvora_loudness_momentary_lufs NaN\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\ncalvora_device_offline{device=\"card\"} 0\n"), std::string::npos);
+  EXPECT_EQ(Metric(text, "calvora_events_total{event=\"silence\"}"), 2);
+  status = StatusJson(monitor.Snapshot(), start);
+  EXPECT_NE(status.find(R"({"utility":"not running","silence":null,)"), std::string::npos)
+      << status;
+  EXPECT_NE(status.find(R"("online":{"card":null,"mixer":null})"), std::string::npos) << status;
 }
 
 TEST(ExpositionWriter, TheStationLabelGoesFirstOnEverySampleEscaped) {

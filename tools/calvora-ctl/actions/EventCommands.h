@@ -20,6 +20,8 @@ class EventCommands : public StationServices {
                                              const ReportLine& report);
 
   void OnEvent(const StationEvent& event) override;
+  // CALVORA_HANDLE follows the utility serve is attached to.
+  void OnUtility(platform::WindowHandle utility) override { utility_ = utility; }
   std::vector<StationEvent> OnAudio(const link::AudioBlockHeader&,
                                     std::span<const uint8_t>) override {
     return {};

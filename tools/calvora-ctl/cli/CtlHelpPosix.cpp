@@ -31,11 +31,15 @@ Commands:
                      dB, byte count of the samples). Ends on Ctrl+C, SIGTERM,
                      after --duration, or when the utility says goodbye.
   auto               What a simple controlling program does: announce itself,
-                     start the work with restore, answer every silence
+                     ask for the verdict, start the work with restore (or,
+                     joining a silence, mute), answer every silence
                      notification with mute and every sound-back notification
                      with restore, printing each step as watch does.
   serve              A quiet watch that serves metrics (--listen, by default
                      127.0.0.1:9794); takes the station options below too.
+                     It outlives the utility: without one it serves on, says
+                     so, and attaches again when one comes (looking every
+                     second). Ends only on a signal or its own error.
   bye                Send a goodbye from this program's window.
   help               Show this text.
 
@@ -117,10 +121,11 @@ SendMessage(uuu message, wparam, lparam) -> i and CopyData(uuay) -> i. A
 command is message 2102 with lparam = code * 65536 + argument.
 
 )" + kMetricsHelp +
-      R"(Exit status: 0 done; 1 bad command line, or a --web-config file that cannot be
-used; 2 no session bus, or no utility or more than one to choose from; 3 the
-utility did not answer (gone or timed out); 4 cannot listen on the --listen
-address.
+      R"(Exit status: 0 done (serve: ended by a signal or --duration); 1 bad command
+line, or a --web-config file that cannot be used; 2 no session bus, or no
+utility or more than one to choose from; 3 the utility did not answer (gone or
+timed out); 4 cannot listen on the --listen address; 5 serve lost the session
+bus.
 )";
   return text.c_str();
 }

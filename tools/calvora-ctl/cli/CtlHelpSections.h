@@ -57,12 +57,15 @@ With --json:
    "bytes":1920}
 Codes: NTF_SILENCE (0x400), NTF_SOUND (0x401), NTF_OFFLINE and NTF_ONLINE
 (0x1000, 0x1001; argument 0 the sound card, 1 the mixer), WINMSG_CONTROL (0x7FFF,
-argument 2 a goodbye); others are printed in hex.
+argument 2 a goodbye); others are printed in hex. The commands sent are printed
+too: "sent CMD_VERDICT 0 verdict=silence" is the question for the verdict (code
+4) with its answer (sound, silence, not started, no capture or unknown).
 
 )";
 
 inline constexpr const char* kMetricsHelp =
-    R"(Metrics: calvora_silence, calvora_last_verdict_timestamp_seconds,
+    R"(Metrics: calvora_utility_up, calvora_silence (NaN while not known),
+calvora_last_verdict_timestamp_seconds,
 calvora_level_dbfs{channel}, calvora_device_online{device},
 calvora_device_offline{device}, calvora_audio_blocks_total,
 calvora_last_audio_block_timestamp_seconds, calvora_loudness_momentary_lufs,

@@ -34,11 +34,15 @@ Commands:
                      console closes, after --duration, or when the utility
                      says goodbye.
   auto               What a simple controlling program does: announce itself,
-                     start the work with restore, answer every silence
+                     ask for the verdict, start the work with restore (or,
+                     joining a silence, mute), answer every silence
                      notification with mute and every sound-back notification
                      with restore, printing each step as watch does.
   serve              A quiet watch that serves metrics (--listen, by default
                      127.0.0.1:9794); takes the station options below too.
+                     It outlives the utility: without one it serves on, says
+                     so, and attaches again when one comes (looking every
+                     second). Ends only on a signal or its own error.
   bye                Send a goodbye from this program's window.
   help               Show this text.
 
@@ -114,9 +118,10 @@ a hidden one of the class CalvoraCtl. A command is message 2102, sent with a
 + argument; audio blocks come as WM_COPYDATA with dwData 0.
 
 )" + kMetricsHelp +
-      R"(Exit status: 0 done; 1 bad command line, or a --web-config file that cannot be
-used; 2 no utility or more than one to choose from; 3 the utility did not
-answer (gone or timed out); 4 cannot listen on the --listen address.
+      R"(Exit status: 0 done (serve: ended by Ctrl+C, the console closing or
+--duration); 1 bad command line, or a --web-config file that cannot be used; 2
+no utility or more than one to choose from; 3 the utility did not answer (gone
+or timed out); 4 cannot listen on the --listen address.
 )";
   return text.c_str();
 }

@@ -38,6 +38,8 @@ std::string CodeName(uint16_t code) {
       return "CMD_UNMUTE";
     case link::CMD_MUTE:
       return "CMD_MUTE";
+    case link::CMD_VERDICT:
+      return "CMD_VERDICT";
     case link::NTF_SILENCE:
       return "NTF_SILENCE";
     case link::NTF_SOUND:
@@ -116,12 +118,17 @@ std::string CheckEventLine(const StationEvent& event, bool json) {
 }
 
 std::string SentLine(const Stamp& at, uint16_t code, uint16_t argument, int32_t answer, bool json) {
+  // The verdict question's answer is the point of it: said in words.
+  const bool verdict = code == link::CMD_VERDICT;
   if (json) {
-    return Json{
-        {"time", at.iso}, {"sent", CodeName(code)}, {"argument", argument}, {"answer", answer}}
-        .dump();
+    Json line{
+        {"time", at.iso}, {"sent", CodeName(code)}, {"argument", argument}, {"answer", answer}};
+    if (verdict)
+      line["verdict"] = VerdictName(answer);
+    return line.dump();
   }
-  return at.clock + " sent " + CodeName(code) + " " + std::to_string(argument);
+  return at.clock + " sent " + CodeName(code) + " " + std::to_string(argument) +
+         (verdict ? std::string(" verdict=") + VerdictName(answer) : std::string());
 }
 
 }  // namespace calvora::ctl

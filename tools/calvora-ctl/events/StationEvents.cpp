@@ -47,6 +47,29 @@ bool IsCheckEvent(EventKind kind) {
   return static_cast<int>(kind) >= static_cast<int>(EventKind::kChannelLost);
 }
 
+std::optional<bool> SilentFromVerdict(int32_t answer) {
+  if (answer == link::VERDICT_SILENCE)
+    return true;
+  if (answer == link::VERDICT_SOUND)
+    return false;
+  return std::nullopt;
+}
+
+const char* VerdictName(int32_t answer) {
+  switch (answer) {
+    case link::VERDICT_SOUND:
+      return "sound";
+    case link::VERDICT_SILENCE:
+      return "silence";
+    case link::VERDICT_NOT_STARTED:
+      return "not started";
+    case link::VERDICT_NO_CAPTURE:
+      return "no capture";
+    default:
+      return "unknown";
+  }
+}
+
 const char* DeviceName(Device device) {
   return device == Device::kCard ? "card" : "mixer";
 }

@@ -57,6 +57,11 @@ const char* DeviceName(Device device);     // "card", "mixer"
 const char* ChannelName(Channel channel);  // "", "left", "right"
 // Whether the event comes from a check of the audio rather than from the utility.
 bool IsCheckEvent(EventKind kind);
+// The air's state in the utility's answer to the verdict question (link::VERDICT_*): silent
+// or not, or nothing for any other answer.
+std::optional<bool> SilentFromVerdict(int32_t answer);
+// The answer in words: "sound", "silence", "not started", "no capture" or "unknown".
+const char* VerdictName(int32_t answer);
 
 // One line for the event log: text or a JSON object.
 std::string EventLogLine(const StationEvent& event, bool json);
@@ -70,6 +75,9 @@ class EventTracker {
   // The event a notification (code, argument) makes, or nothing for a repeat, a code that
   // is no event or an unknown device.
   std::optional<StationEvent> Notice(uint16_t code, uint16_t argument);
+  // The state of the air as the utility answered when asked: no event, as nothing changed
+  // then; the next notification that differs is one.
+  void Learn(std::optional<bool> silent) { silent_ = silent; }
 
   // The state as known: nothing before the first word on it.
   std::optional<bool> Silent() const { return silent_; }

@@ -3,12 +3,14 @@
 // received. The peer owns them; the command line's entry builds them from the options.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "StationEvents.h"
 #include "link/WinMSG.h"
+#include "platform/Desktop.h"
 
 namespace calvora::ctl {
 
@@ -27,6 +29,12 @@ class StationServices {
   // ended, which the controller stamps, prints, logs and hands back through OnEvent.
   virtual std::vector<StationEvent> OnAudio(const link::AudioBlockHeader& header,
                                             std::span<const uint8_t> samples) = 0;
+  // The utility this peer is attached to; 0 once it has gone (serve keeps its services from one
+  // utility to the next).
+  virtual void OnUtility(platform::WindowHandle) {}
+  // What the utility answered when asked for its verdict: silent or not, or nothing when it
+  // could not say (work stopped, card not capturing, a utility that does not know the question).
+  virtual void OnVerdict(std::optional<bool>) {}
 };
 
 }  // namespace calvora::ctl

@@ -39,16 +39,33 @@ void StationMonitor::OnEvent(const StationEvent& event, Clock::time_point at) {
       state_.online[static_cast<std::size_t>(event.device)] = event.kind == EventKind::kOnline;
       // Without the sound card nothing is known of the air, and the readings of the audio
       // before are no reading of what comes after.
-      if (event.device == Device::kCard && event.kind == EventKind::kOffline) {
-        state_.silent = false;
-        const auto runs = state_.readings.clippingRuns;
-        state_.readings = AudioReadings();
-        state_.readings.clippingRuns = runs;
-      }
+      if (event.device == Device::kCard && event.kind == EventKind::kOffline)
+        ForgetTheAir();
       break;
     default:
       break;  // the checks' states come with the readings
   }
+}
+
+void StationMonitor::OnUtility(bool up) {
+  std::lock_guard lock(mutex_);
+  state_.utilityUp = up;
+  if (!up) {
+    ForgetTheAir();
+    state_.online = {};
+  }
+}
+
+void StationMonitor::OnVerdict(std::optional<bool> silent) {
+  std::lock_guard lock(mutex_);
+  state_.silent = silent;
+}
+
+void StationMonitor::ForgetTheAir() {
+  state_.silent.reset();
+  const auto runs = state_.readings.clippingRuns;
+  state_.readings = AudioReadings();
+  state_.readings.clippingRuns = runs;
 }
 
 StationSnapshot StationMonitor::Snapshot() {

@@ -31,10 +31,18 @@ class StationMonitor {
   void OnReadings(const AudioReadings& readings);
   // An event as EventTracker or the analyser made it.
   void OnEvent(const StationEvent& event, Clock::time_point at = Clock::now());
+  // Attached to a utility (true) or left without one: nothing is known of the station then.
+  void OnUtility(bool up);
+  // The utility's answer to the verdict question: silent or not, or not known.
+  void OnVerdict(std::optional<bool> silent);
 
   StationSnapshot Snapshot();
 
  private:
+  // Whether the air is silent is not known any more, nor are the readings of the audio before
+  // a reading of what comes after (the counters stay). Under the lock.
+  void ForgetTheAir();
+
   std::mutex mutex_;
   StationSnapshot state_;
 };

@@ -30,7 +30,11 @@ struct StationSnapshot {
   };
 
   std::string station;  // the station label's value; empty for none
-  bool silent = false;
+  // Attached to a running utility (serve goes on serving while there is none).
+  bool utilityUp = false;
+  // The utility's verdict: silence (true), sound (false), or not known (no utility, not asked
+  // yet, the work stopped or the card not capturing).
+  std::optional<bool> silent;
   std::optional<Verdict> lastVerdict;
   // Online (true), offline (false) or not reported yet, by Device.
   std::array<std::optional<bool>, 2> online;

@@ -18,80 +18,120 @@ using platform::WindowHandle;
 
 namespace {
 
-// How long auto waits after its hello before it starts the work: two of the utility's
-// 100 ms scans, one of which admits the new peer.
+// How long the session waits after its hello before it asks for the verdict (and auto starts
+// the work): two of the utility's 100 ms scans, one of which admits the new peer, so that no
+// notification sent after the answer is missed.
 constexpr int64_t kAdmissionMs = 250;
 
-int64_t NowMs() {
+}  // namespace
+
+int64_t SteadyMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
-}  // namespace
-
 PeerSession::PeerSession(platform::Desktop& desktop, const ControllerHost& host,
-                         const CtlOptions& options, WindowHandle utility, PeerMode mode)
+                         const CtlOptions& options, WindowHandle utility, PeerMode mode,
+                         PeerServices& services, int64_t endsAtMs)
     : desktop_(desktop),
       host_(host),
       options_(options),
       utility_(utility),
       automatic_(mode == PeerMode::kAuto),
       printing_(mode != PeerMode::kServe),
+      endsAtMs_(endsAtMs),
       output_(STDOUT_FILENO),
-      reports_(std::make_shared<LineOutput>(STDERR_FILENO)) {}
+      station_(services.station.get()),
+      log_(services.log) {}
+
+int64_t PeerSession::NowMs() const {
+  return host_.nowMs ? host_.nowMs() : SteadyMs();
+}
 
 int PeerSession::Run() {
-  auto report = [reports = reports_](std::string line) { reports->Push("calvora-ctl: " + line); };
-  int exitCode = kExitOk;
-  if (host_.makeStationServices) {
-    station_ = host_.makeStationServices(utility_, report, exitCode);
-    if (exitCode != kExitOk)
-      return exitCode;
-  }
-  if (options_.logFolder)
-    log_.emplace(*options_.logFolder, options_.json, report);
-
   desktop_.SetMessageHandler([this](const platform::IncomingMessage& m) { return OnMessage(m); });
   desktop_.SetDataHandler([this](const platform::IncomingData& d) { return OnData(d); });
 
+  // serve tells the ends in its own words, with their times.
+  const auto fail = [this](const std::string& why) {
+    if (printing_)
+      Fail(why);
+  };
+  int exitCode = kExitOk;
+  std::optional<SessionEnd> ending;
   const SendResult hello = SendCommand(desktop_, utility_, link::WINMSG_CONTROL, link::CTRL_HELLO);
   if (hello.status != platform::result::kOk) {
-    Fail(DescribeFailure(hello));
+    fail(DescribeFailure(hello));
     exitCode = kExitNoAnswer;
+    ending = SessionEnd::kNoAnswer;
   }
   const int64_t started = NowMs();
   int64_t lastCheck = started;
-  // auto starts the work once the utility has admitted this peer, which its 100 ms scan
-  // does, so that the sound card's online notice reaches it.
-  bool startPending = automatic_;
-  while (exitCode == kExitOk && !Ended()) {
-    const int64_t untilStart = started + kAdmissionMs - NowMs();
-    host_.waitAndProcess(
-        startPending ? static_cast<int32_t>(std::clamp<int64_t>(untilStart, 0, 200)) : 200);
-    if (startPending && NowMs() >= started + kAdmissionMs) {
-      startPending = false;
-      SendAndPrint(link::CMD_RUN, link::RUN_RESTORE);
+  // Once admitted, the session asks for the verdict: the notifications tell only changes.
+  bool askPending = true;
+  bool helloAgain = true;
+  while (!ending && !Ended()) {
+    const int64_t untilNext = started + (helloAgain ? kAdmissionMs : 2 * kAdmissionMs) - NowMs();
+    host_.waitAndProcess(askPending ? static_cast<int32_t>(std::clamp<int64_t>(untilNext, 0, 200))
+                                    : 200);
+    if (helloAgain && NowMs() >= started + kAdmissionMs) {
+      // A utility that has only just started may not have taken the first hello; a second
+      // one is harmless (a peer is admitted once), and the question waits for its scan.
+      helloAgain = false;
+      SendCommand(desktop_, utility_, link::WINMSG_CONTROL, link::CTRL_HELLO);
+    }
+    if (askPending && NowMs() >= started + 2 * kAdmissionMs) {
+      askPending = false;
+      const int32_t verdict = AskVerdict();
+      // auto joining a dead air mutes as it does on a silence, and restores nothing; else it
+      // starts the work and restores the lines, so that the sound card's online notice and
+      // then every verdict reach it.
+      if (automatic_ && !outputBroken_) {
+        if (verdict == link::VERDICT_SILENCE)
+          SendAndPrint(link::CMD_MUTE, 0);
+        else
+          SendAndPrint(link::CMD_RUN, link::RUN_RESTORE);
+      }
     }
     while (!queued_.empty() && !outputBroken_) {
       const uint16_t code = queued_.front();
       queued_.pop_front();
-      SendAndPrint(code, 0);
+      if (code == link::CMD_VERDICT)
+        AskVerdict();
+      else
+        SendAndPrint(code, 0);
     }
     const int64_t now = NowMs();
-    if (options_.durationSeconds > 0 &&
-        static_cast<double>(now - started) >= options_.durationSeconds * 1000.0)
+    if (endsAtMs_ >= 0 && now >= endsAtMs_) {
+      ending = SessionEnd::kTimeUp;
       break;
+    }
     if (now - lastCheck >= 1000) {  // a utility that ended without a goodbye
       lastCheck = now;
-      const auto running = RunningUtilities(desktop_);
-      if (!host_.connected() ||
-          std::find(running.begin(), running.end(), utility_) == running.end()) {
-        Fail("the utility's window has gone");
+      if (!host_.connected()) {
+        fail("the session bus has gone");
         exitCode = kExitNoAnswer;
+        ending = SessionEnd::kBusGone;
+      } else if (const auto running = RunningUtilities(desktop_);
+                 std::find(running.begin(), running.end(), utility_) == running.end()) {
+        fail("the utility's window has gone");
+        exitCode = kExitNoAnswer;
+        ending = SessionEnd::kGone;
       }
     }
   }
+  if (!ending) {
+    if (utilityLeft_)
+      ending = SessionEnd::kGoodbye;
+    else if (outputBroken_ || output_.Broken())
+      ending = SessionEnd::kOutputGone;
+    else
+      ending = SessionEnd::kInterrupted;
+  }
+  end_ = *ending;
+  if (end_ != SessionEnd::kGoodbye)
+    endedAt_ = StampNow();
   if (!utilityLeft_ && exitCode == kExitOk)
     SendCommand(desktop_, utility_, link::WINMSG_CONTROL, link::CTRL_BYE);
   desktop_.SetMessageHandler(nullptr);
@@ -101,6 +141,19 @@ int PeerSession::Run() {
 
 bool PeerSession::Ended() const {
   return host_.interrupted() || utilityLeft_ || outputBroken_ || output_.Broken();
+}
+
+int32_t PeerSession::AskVerdict() {
+  const int32_t answer = SendAndPrint(link::CMD_VERDICT, 0);
+  // 0 (a utility that does not know the question) tells nothing, and takes back nothing a
+  // notification told.
+  if (answer < link::VERDICT_SOUND || answer > link::VERDICT_NO_CAPTURE)
+    return answer;
+  const std::optional<bool> silent = SilentFromVerdict(answer);
+  tracker_.Learn(silent);
+  if (station_)
+    station_->OnVerdict(silent);
+  return answer;
 }
 
 int PeerSession::OnMessage(const platform::IncomingMessage& m) {
@@ -114,10 +167,15 @@ int PeerSession::OnMessage(const platform::IncomingMessage& m) {
     Print(NotificationLine(at, m.wParam, code, argument, options_.json));
   const bool bye = code == link::WINMSG_CONTROL && argument != link::CTRL_HELLO &&
                    argument != link::CTRL_IDENTIFY;
-  if (bye)
+  if (bye && !utilityLeft_) {
     utilityLeft_ = true;
+    endedAt_ = at;
+  }
   if (auto event = tracker_.Notice(code, argument))
     HandleEvent(*event, at);
+  // A capture that starts looks for silence afresh: what the air is now is asked again.
+  if (code == link::NTF_ONLINE && argument == link::DEV_CARD)
+    queued_.push_back(link::CMD_VERDICT);
   // Commands go out after this call has been answered, from the main loop, so the
   // utility is not asked to act while it is still inside its own send.
   if (automatic_ && code == link::NTF_SILENCE)
@@ -174,11 +232,13 @@ void PeerSession::Print(std::string line) {
     outputBroken_ = true;
 }
 
-void PeerSession::SendAndPrint(uint16_t code, uint16_t argument) {
+int32_t PeerSession::SendAndPrint(uint16_t code, uint16_t argument) {
   const SendResult sent = SendCommand(desktop_, utility_, code, argument);
-  Print(SentLine(StampNow(), code, argument, sent.answer, options_.json));
-  if (sent.status != platform::result::kOk)
+  const int32_t answer = sent.status == platform::result::kOk ? sent.answer : 0;
+  Print(SentLine(StampNow(), code, argument, answer, options_.json));
+  if (sent.status != platform::result::kOk && printing_)
     Fail(DescribeFailure(sent));
+  return answer;
 }
 
 }  // namespace calvora::ctl

@@ -21,8 +21,9 @@ std::string LiveJson(const StationSnapshot& state, StationSnapshot::Clock::time_
   };
   const auto& block = state.lastBlock;
   const bool fresh = block && std::chrono::duration<double>(now - block->at).count() < 2;
-  Json live{{"online", DeviceStatesJson(state)},
-            {"silence", state.silent},
+  Json live{{"utility", state.utilityUp},
+            {"online", DeviceStatesJson(state)},
+            {"silence", state.silent ? Json(*state.silent) : Json(nullptr)},
             {"audio", fresh},
             {"levels", fresh ? pair(block->leftDb, block->rightDb) : Json(nullptr)},
             {"correlation", JsonNumber(r.correlation)},

@@ -115,8 +115,12 @@ const char* LivePageScript() {
     var card = s.online.card;
     if (card === null) word($("card"), "-", "unknown");
     else word($("card"), card ? "Online" : "Offline", card ? "ok" : "bad");
-    if (card === false || !s.audio) word($("air"), "-", "unknown");
-    else word($("air"), s.silence ? "Silence" : "Sound", s.silence ? "bad" : "ok");
+    // Green only for sound the utility reports while its audio arrives; a silence it
+    // reports shows whatever else is missing.
+    if (!s.utility) word($("air"), "Utility not running", "bad");
+    else if (s.silence === true) word($("air"), "Silence", "bad");
+    else if (s.silence === false && s.audio && card !== false) word($("air"), "Sound", "ok");
+    else word($("air"), "Unknown", "unknown");
     var l = s.levels ? s.levels[0] : null, r = s.levels ? s.levels[1] : null;
     bar($("barL"), l); bar($("barR"), r);
     $("dbL").textContent = num(l, 1); $("dbR").textContent = num(r, 1);

@@ -23,8 +23,12 @@ std::string MetricsExposition(const StationSnapshot& state) {
   const auto& block = state.lastBlock;
   const auto& card = state.online[static_cast<std::size_t>(Device::kCard)];
   const auto& mixer = state.online[static_cast<std::size_t>(Device::kMixer)];
-  out.Add("calvora_silence", "gauge", "1 while the utility reports silence on the sound card.",
-          {Flag(state.silent)});
+  out.Add("calvora_utility_up", "gauge", "1 while attached to a running utility, 0 without one.",
+          {Flag(state.utilityUp)});
+  out.Add("calvora_silence", "gauge",
+          "1 while the utility reports silence on the sound card, 0 while sound, NaN while not "
+          "known.",
+          {state.silent ? Flag(*state.silent) : kNoReading});
   out.Add("calvora_last_verdict_timestamp_seconds", "gauge",
           "Unix time of the last silence or sound-back verdict (NaN before the first).",
           {state.lastVerdict ? UnixSeconds(state.lastVerdict->at) : kNoReading});

@@ -11,7 +11,8 @@ std::string StatusJson(const StationSnapshot& state, StationSnapshot::Clock::tim
   };
   const auto& verdict = state.lastVerdict;
   const auto& block = state.lastBlock;
-  Json status{{"silence", state.silent},
+  Json status{{"utility", state.utilityUp ? "running" : "not running"},
+              {"silence", state.silent ? Json(*state.silent) : Json(nullptr)},
               {"lastVerdict", verdict ? Json{{"event", EventName(verdict->kind)},
                                              {"time", verdict->time},
                                              {"secondsAgo", secondsAgo(verdict->at)}}
