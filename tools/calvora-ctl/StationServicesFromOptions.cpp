@@ -98,7 +98,10 @@ void StationServicesFromOptions::OnVerdict(std::optional<bool> silent) {
 }
 
 void StationServicesFromOptions::WriteDueClips() {
-  // The clips keeper's call that writes the clips due at once belongs here (ClipKeeper).
+  // The utility's audio has ended: the clips due are written with what there is rather than
+  // wait for audio that will not come.
+  if (clips_)
+    clips_->WriteDueNow();
 }
 
 std::vector<StationEvent> StationServicesFromOptions::OnAudio(const link::AudioBlockHeader& header,
