@@ -10,10 +10,10 @@
 #include "cli/CtlHelp.h"
 #include "cli/CtlOptions.h"
 #include "cli/StartFolders.h"
+#include "http/WebSecurity.h"
 #include "peer/Controller.h"
 #include "platform/win32/WideText.h"
 #include "platform/win32/Win32Desktop.h"
-#include "http/WebSecurity.h"
 // After the desktop's header: windows.h's SendMessage and PostMessage macros would rename the
 // methods of those names.
 #include <windows.h>

@@ -10,9 +10,9 @@
 #include "cli/CtlHelp.h"
 #include "cli/CtlOptions.h"
 #include "cli/StartFolders.h"
+#include "http/WebSecurity.h"
 #include "peer/Controller.h"
 #include "platform/dbus/SdBusDesktop.h"
-#include "http/WebSecurity.h"
 
 namespace calvora::ctl {
 namespace {

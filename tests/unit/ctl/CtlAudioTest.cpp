@@ -25,13 +25,13 @@
 #include <thread>
 #include <vector>
 
-#include "system/Utf8Path.h"
 #include "audio/ClipFolder.h"
 #include "audio/ClipKeeper.h"
 #include "audio/ClipNames.h"
 #include "audio/ListenFeed.h"
 #include "audio/ProgrammeRing.h"
 #include "monitor/DetectionTimes.h"
+#include "system/Utf8Path.h"
 
 namespace calvora::ctl {
 namespace {

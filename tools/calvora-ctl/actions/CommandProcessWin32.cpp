@@ -7,8 +7,8 @@
 
 #include "CommandProcess.h"
 #include "WindowsCommandWords.h"
-#include "system/WindowsErrorText.h"
 #include "platform/win32/WideText.h"
+#include "system/WindowsErrorText.h"
 
 namespace calvora::ctl {
 

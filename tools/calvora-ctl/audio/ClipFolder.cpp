@@ -5,8 +5,8 @@
 #include <system_error>
 #include <vector>
 
-#include "system/ClipFiles.h"
 #include "ClipNames.h"
+#include "system/ClipFiles.h"
 #include "system/Utf8Path.h"
 
 namespace calvora::ctl {

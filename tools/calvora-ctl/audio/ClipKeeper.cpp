@@ -6,10 +6,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "system/ClipFiles.h"
 #include "ClipNames.h"
-#include "system/NewFile.h"
 #include "OggOpusEncoder.h"
+#include "system/ClipFiles.h"
+#include "system/NewFile.h"
 
 namespace calvora::ctl {
 

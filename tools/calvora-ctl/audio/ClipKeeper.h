@@ -18,8 +18,8 @@
 
 #include "ClipFolder.h"
 #include "ProgrammeRing.h"
-#include "system/WorkerThread.h"
 #include "events/StationEvents.h"
+#include "system/WorkerThread.h"
 
 namespace calvora::ctl {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "http/ListenAddress.h"
 #include "SystemCapabilities.h"
 #include "events/StationEvents.h"
+#include "http/ListenAddress.h"
 #include "monitor/CheckSettings.h"
 
 namespace calvora::ctl {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "http/ListenAddress.h"
 #include "StationName.h"
+#include "http/ListenAddress.h"
 
 namespace calvora::ctl {
 

@@ -1,16 +1,16 @@
 #include "StationWebServer.h"
 
 #include "ExpositionWriter.h"
-#include "http/HttpEventStream.h"
 #include "LiveJson.h"
 #include "LivePage.h"
 #include "MetricsExposition.h"
 #include "StatusJson.h"
-#include "system/Utf8Path.h"
-#include "system/ClipFiles.h"
 #include "audio/ClipNames.h"
 #include "events/JsonValues.h"
 #include "events/LocalTime.h"
+#include "http/HttpEventStream.h"
+#include "system/ClipFiles.h"
+#include "system/Utf8Path.h"
 
 namespace calvora::ctl {
 

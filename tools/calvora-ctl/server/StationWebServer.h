@@ -11,9 +11,9 @@
 // /clips/DAY/FILE serves the clips of events (only names of clips, only from their folder).
 #include <memory>
 
-#include "http/HttpServer.h"
 #include "audio/ClipKeeper.h"
 #include "audio/ListenFeed.h"
+#include "http/HttpServer.h"
 #include "http/ListenAddress.h"
 #include "monitor/StationMonitor.h"
 
