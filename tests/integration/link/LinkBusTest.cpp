@@ -270,17 +270,20 @@ TEST_F(LinkBus, CtlAutoAnswersSilenceWithMuteAndSoundWithRestore) {
   const WindowHandle handle = StartWindow(utility);
   ASSERT_NE(handle, 0u);
   ChildProcess control(Ctl({"auto", "--levels-every", "2", "--handle", std::to_string(handle)}));
-  // The hello, then the start with restore.
+  // The hello and its repeat, the question of the verdict (which this window answers 0, as
+  // an older utility does: not known, so auto starts the work), then the start with restore.
   ASSERT_TRUE(utility.WaitLine("received ", 5000));
   ASSERT_TRUE(RunUntil(
       [&] {
         utility.Poll();
-        return utility.Lines().size() >= 3;
+        return utility.Lines().size() >= 5;
       },
       5000));
   const std::string ctl = utility.Lines()[1].substr(9, utility.Lines()[1].find(' ', 9) - 9);
   EXPECT_EQ(utility.Lines()[1], "received " + ctl + " 32767 0");
-  EXPECT_EQ(utility.Lines()[2], "received " + ctl + " 0 2");
+  EXPECT_EQ(utility.Lines()[2], "received " + ctl + " 32767 0");
+  EXPECT_EQ(utility.Lines()[3], "received " + ctl + " 4 0");
+  EXPECT_EQ(utility.Lines()[4], "received " + ctl + " 0 2");
   // A notification sent while a command's answer is still on its way is printed first, so
   // each step waits until auto has printed the previous one.
   const auto printed = [&](const std::string& step) {
@@ -341,9 +344,10 @@ TEST_F(LinkBus, CtlAutoAnswersSilenceWithMuteAndSoundWithRestore) {
   for (const auto& line : control.Lines())
     steps.push_back(line.substr(line.find(' ') + 1));
   const std::string audio = "AUDIO rate=48000 channels=2 bits=16 left=-6.50 right=-7.25 bytes=40";
-  EXPECT_EQ(steps, (std::vector<std::string>{"sent CMD_RUN 2", "NTF_SILENCE 0", "sent CMD_MUTE 0",
-                                             audio, audio, "NTF_SOUND 0", "sent CMD_UNMUTE 0",
-                                             "WINMSG_CONTROL 2"}));
+  EXPECT_EQ(steps,
+            (std::vector<std::string>{"sent CMD_VERDICT 0 verdict=unknown", "sent CMD_RUN 2",
+                                      "NTF_SILENCE 0", "sent CMD_MUTE 0", audio, audio,
+                                      "NTF_SOUND 0", "sent CMD_UNMUTE 0", "WINMSG_CONTROL 2"}));
 }
 
 TEST_F(LinkBus, KilledPeerIsGoneAfterTheNextScan) {
