@@ -52,6 +52,10 @@ int32_t TCV_AudioMixer::CurrentVerdict() const {
     return link::VERDICT_NOT_STARTED;
   if (!Capture || !Capture->Active)
     return link::VERDICT_NO_CAPTURE;
+  // With a silence time of 0 the detector looks for nothing: "sound" would be an all-clear
+  // that nobody checked.
+  if (settings::Settings.SilenceTime <= 0)
+    return link::VERDICT_NO_DETECTION;
   return AirSilent ? link::VERDICT_SILENCE : link::VERDICT_SOUND;
 }
 

@@ -64,8 +64,9 @@ constexpr uint16_t DEV_MIXER = 1;
 constexpr int32_t VERDICT_UNKNOWN = 0;
 constexpr int32_t VERDICT_SOUND = 1;
 constexpr int32_t VERDICT_SILENCE = 2;
-constexpr int32_t VERDICT_NOT_STARTED = 3;  // the work is stopped or not started yet
-constexpr int32_t VERDICT_NO_CAPTURE = 4;   // the work runs but the sound card is not capturing
+constexpr int32_t VERDICT_NOT_STARTED = 3;   // the work is stopped or not started yet
+constexpr int32_t VERDICT_NO_CAPTURE = 4;    // the work runs but the sound card is not capturing
+constexpr int32_t VERDICT_NO_DETECTION = 5;  // the card captures but no silence is looked for
 
 // A received window message; the handler writes Result, the answer to the sender.
 struct TMessage {

@@ -202,6 +202,15 @@ TEST_F(InteractiveModeTest, TheVerdictQueryAnswersWhatTheWorkAndTheDetectorKnowN
   Command(CMD_STOP, 0);
   EXPECT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_NOT_STARTED);
 
+  // With a silence time of 0 no silence is looked for: the card captures, but that is no
+  // sound to vouch for.
+  window.reset();
+  Start("PID=12\n", "SilenceTime=0\n");
+  Command(CMD_RUN, 0);
+  timers.Advance(10);
+  ASSERT_TRUE(window->Capture && window->Capture->Active);
+  EXPECT_EQ(Command(CMD_VERDICT, 0), link::VERDICT_NO_DETECTION);
+
   // Outside interactive mode nothing is answered, as for every command.
   window.reset();
   WriteSettings("SourceMode=0\nUseSoundCard=1\n[Soundcard]\nCard=USB Audio\n");

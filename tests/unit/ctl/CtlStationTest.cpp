@@ -177,8 +177,8 @@ TEST(EventTracker, OnlyChangesAreEvents) {
   EXPECT_FALSE(joined.Notice(link::NTF_SILENCE, 0));
   EXPECT_EQ(joined.Notice(link::NTF_SOUND, 0)->kind, EventKind::kSound);
   // Every answer but sound and silence leaves the air unknown.
-  for (const int32_t answer :
-       {link::VERDICT_UNKNOWN, link::VERDICT_NOT_STARTED, link::VERDICT_NO_CAPTURE, 5, -1}) {
+  for (const int32_t answer : {link::VERDICT_UNKNOWN, link::VERDICT_NOT_STARTED,
+                               link::VERDICT_NO_CAPTURE, link::VERDICT_NO_DETECTION, 6, -1}) {
     joined.Learn(SilentFromVerdict(answer));
     EXPECT_FALSE(joined.Silent()) << answer;
   }
@@ -186,6 +186,7 @@ TEST(EventTracker, OnlyChangesAreEvents) {
   EXPECT_EQ(joined.Silent(), false);
   EXPECT_STREQ(VerdictName(0), "unknown");
   EXPECT_STREQ(VerdictName(link::VERDICT_NO_CAPTURE), "no capture");
+  EXPECT_STREQ(VerdictName(link::VERDICT_NO_DETECTION), "no detection");
 }
 
 TEST(EventLog, OneLinePerEventInTheDaysFileAndTheFolderMadeAgain) {

@@ -59,7 +59,8 @@ Codes: NTF_SILENCE (0x400), NTF_SOUND (0x401), NTF_OFFLINE and NTF_ONLINE
 (0x1000, 0x1001; argument 0 the sound card, 1 the mixer), WINMSG_CONTROL (0x7FFF,
 argument 2 a goodbye); others are printed in hex. The commands sent are printed
 too: "sent CMD_VERDICT 0 verdict=silence" is the question for the verdict (code
-4) with its answer (sound, silence, not started, no capture or unknown).
+4) with its answer (sound, silence, not started, no capture, no detection or
+unknown).
 
 )";
 

@@ -65,6 +65,8 @@ const char* VerdictName(int32_t answer) {
       return "not started";
     case link::VERDICT_NO_CAPTURE:
       return "no capture";
+    case link::VERDICT_NO_DETECTION:
+      return "no detection";
     default:
       return "unknown";
   }

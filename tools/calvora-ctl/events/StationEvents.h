@@ -60,7 +60,8 @@ bool IsCheckEvent(EventKind kind);
 // The air's state in the utility's answer to the verdict question (link::VERDICT_*): silent
 // or not, or nothing for any other answer.
 std::optional<bool> SilentFromVerdict(int32_t answer);
-// The answer in words: "sound", "silence", "not started", "no capture" or "unknown".
+// The answer in words: "sound", "silence", "not started", "no capture", "no detection"
+// or "unknown".
 const char* VerdictName(int32_t answer);
 
 // One line for the event log: text or a JSON object.

@@ -147,7 +147,7 @@ int32_t PeerSession::AskVerdict() {
   const int32_t answer = SendAndPrint(link::CMD_VERDICT, 0);
   // 0 (a utility that does not know the question) tells nothing, and takes back nothing a
   // notification told.
-  if (answer < link::VERDICT_SOUND || answer > link::VERDICT_NO_CAPTURE)
+  if (answer < link::VERDICT_SOUND || answer > link::VERDICT_NO_DETECTION)
     return answer;
   const std::optional<bool> silent = SilentFromVerdict(answer);
   tracker_.Learn(silent);
