@@ -239,8 +239,6 @@ class HttpServerCallbacks {
                                const std::string& first, const std::string& type, bool fed,
                                bool head, std::shared_ptr<HttpEventStream>* opened,
                                std::size_t maxFed = 0);
-  static MHD_Result FeedFull(MHD_Connection* connection);
-
   static HttpServer::Connection* ConnectionOf(MHD_Connection* connection) {
     return static_cast<HttpServer::Connection*>(
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT)->socket_context);
@@ -395,14 +393,6 @@ void HttpServerCallbacks::RunCheck(const std::shared_ptr<HttpServer::PasswordGat
   MHD_resume_connection(wait->connection);
 }
 
-MHD_Result HttpServerCallbacks::FeedFull(MHD_Connection* connection) {
-  MHD_Response* response = BufferResponse({503, kPlainText, "too many listeners, try later\n"});
-  MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, "10");
-  const MHD_Result queued = MHD_queue_response(connection, 503, response);
-  MHD_destroy_response(response);
-  return queued;
-}
-
 MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* connection,
                                            const std::string& first, const std::string& type,
                                            bool fed, bool head,
@@ -415,9 +405,9 @@ MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* c
     std::lock_guard lock(server.mutex_);
     if (server.streamsClosed_)
       return Queue(connection, {503, kPlainText, "the server is stopping\n"});
-    // Counted where the stream is added, so that the server's threads cannot pass it together.
+    // Counted under the lock where the stream is added, so two requests cannot both pass it.
     if (fed && maxFed > 0 && server.fed_.size() >= maxFed)
-      return FeedFull(connection);
+      return QueueRetryAfter(connection, 503, 10, "too many listeners, try later\n");
     if (c && !head && !server.StreamFitsLocked(c->address)) {
       ++server.refused_;
       return QueueRetryAfter(connection, 503, 10, "no room for another stream\n");
