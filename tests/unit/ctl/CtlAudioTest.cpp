@@ -330,8 +330,8 @@ void FeedTone(ListenFeed& feed, int blocks) {
 }
 
 TEST(ListenFeed, OneStreamForEveryListenerAndALateJoinerGetsItsHeadersThenTheNextPage) {
+  Heard first, late;  // outlive the feed, whose thread calls their sinks
   ListenFeed feed(64000);
-  Heard first, late;
   // Nobody listens: blocks are let go, nothing is encoded.
   FeedTone(feed, 10);
   EXPECT_EQ(feed.Read().pagesMade, 0u);
@@ -374,12 +374,13 @@ TEST(ListenFeed, OneStreamForEveryListenerAndALateJoinerGetsItsHeadersThenTheNex
 }
 
 TEST(ListenFeed, TheBusHandlerNeverWaitsOnAHeldEncoderAndWhatItCannotTakeIsCounted) {
-  ListenFeed feed(64000);
   // A listener whose sink holds the encoder's thread from its first page of audio on, as an
-  // encoder far behind would.
+  // encoder far behind would. What the sink uses outlives the feed, whose thread may still
+  // call it until the feed is gone.
   std::promise<void> release;
   std::shared_future<void> released = release.get_future().share();
   std::atomic<int> calls{0};
+  ListenFeed feed(64000);
   feed.Join([&](const std::string&) {
     if (++calls > 1)
       released.wait();
