@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "BasicAuthorization.h"
 #include "GuessLimit.h"
 #include "HttpClientCertificate.h"
 #include "HttpEventStream.h"
@@ -339,14 +340,15 @@ Admission HttpServerCallbacks::Admit(HttpServer& server, MHD_Connection* connect
            : verdict == Verdict::Failed ? Admission::Unauthorised
                                         : Admission::Stopping;
   }
-  char* password = nullptr;
-  char* user = MHD_basic_auth_get_username_password(connection, &password);
-  const std::string name = user ? user : "", secret = password ? password : "";
-  const bool given = user && password;
-  MHD_free(user);
-  MHD_free(password);
-  if (!given)
-    return Admission::Unauthorised;  // no password: nothing to check, nothing counted
+  // Read here rather than by the library, which takes the scheme in one case only and cuts a
+  // password at a NUL byte.
+  const char* header =
+      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+  const auto credentials = ParseBasicAuthorization(header ? header : "");
+  if (!credentials)
+    return Admission::Unauthorised;  // no usable password: nothing to check, nothing counted
+  const std::string& name = credentials->user;
+  const std::string& secret = credentials->password;
   const auto& remembered = server.security_.passedBefore;
   if (remembered && remembered(name, secret))
     return Admission::Let;
