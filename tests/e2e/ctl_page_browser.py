@@ -7,7 +7,8 @@ carries, even while its event stream cannot connect; when the programme falls si
 correlation's marker goes while the correlation is unknown. The page's play button plays
 /listen (the audio element's time advances, and a Web Audio analyser reads the tone's level),
 as ffmpeg reads it too; after the verdict the clip of the silence appears under --clips, its
-first half the programme and its second half silence, and the page's event list plays it. A
+first half the programme and its second half silence, and the page's event list plays it.
+All of it under the page's Content-Security-Policy, which blocks nothing the page uses. A
 screenshot of the page in silence is saved for the README.
 
 Usage: ctl_page_browser.py PROGRAM CALVORA_CTL VIRTUAL_CAPTURE_CTL VIRTUAL_CARD_CONF SCREENSHOT
@@ -47,6 +48,10 @@ ANALYSE = """new Promise(function (done) {
     }, 300);
   });
 })"""
+CSP_WATCH = """window.policyViolations = [];
+document.addEventListener('securitypolicyviolation', function (e) {
+  window.policyViolations.push(e.effectiveDirective + ' ' + e.blockedURI);
+});"""
 PHONE = {"width": 390, "height": 844, "deviceScaleFactor": 2, "mobile": True}
 
 
@@ -120,6 +125,9 @@ class Browser:
         self.call("Emulation.setDeviceMetricsOverride", **PHONE)
         self.call("Network.enable")
         self.call("Network.setBlockedURLs", urls=list(blocked))
+        # What the page's Content-Security-Policy blocks, kept for the test to read.
+        self.call("Page.enable")
+        self.call("Page.addScriptToEvaluateOnNewDocument", source=CSP_WATCH)
         self.call("Page.navigate", url=url)
 
     def evaluate(self, expression):
@@ -232,6 +240,16 @@ def main(program, ctl, card_ctl, card_conf, screenshot):
             browser.evaluate("document.querySelector('#events a.clip').click()")
             browser.wait_for("document.getElementById('clip').currentTime > 1", True, 15)
             print("ok: the page plays the clip from its event")
+
+            # All of the above ran under the page's policy, which blocked nothing it uses.
+            policy = browser.evaluate(
+                "fetch('/').then(function (r) { return r.headers.get('content-security-policy'); })")
+            if not policy or "default-src 'none'" not in policy:
+                s.fail(f"the page is served with the policy {policy!r}")
+            blocked = browser.evaluate("window.policyViolations")
+            if blocked != []:
+                s.fail(f"the page's policy blocked {blocked}")
+            print(f"ok: the page works under its policy: {policy}")
 
             time.sleep(0.5)  # the meters settle at the silence
             image = base64.b64decode(browser.call("Page.captureScreenshot", format="png",

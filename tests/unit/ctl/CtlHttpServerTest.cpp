@@ -214,6 +214,9 @@ TEST(HttpServer, AnswersAsHttpSays) {
   HttpServer server;
   server.Get("/a", [] { return HttpResponse{200, "text/plain", "alpha"}; });
   server.Stream("/events", [] { return std::string("retry: 2000\n\n"); });
+  // A header set again under another case takes the place of the first.
+  server.Header("Content-Security-Policy", "default-src 'self'");
+  server.Header("content-security-policy", "default-src 'none'");
   const int port = server.Start({"127.0.0.1", 0});
   struct Case {
     std::string request;
@@ -259,6 +262,23 @@ TEST(HttpServer, AnswersAsHttpSays) {
       EXPECT_EQ(answer.find("alpha"), std::string::npos);
       EXPECT_EQ(answer.find("retry"), std::string::npos);
     }
+  }
+  // Every answer of the server's own, refusals and streams included, carries the headers that
+  // keep a browser from guessing types, framing the pages, or running what they do not name.
+  for (const std::string& request : std::vector<std::string>{
+           "GET /a" + host + "\r\n", "GET /b" + host + "\r\n", "GET /events" + host + "\r\n",
+           "HEAD /events" + host + "\r\n", "POST /a" + host + "Content-Length: 3\r\n\r\nabc",
+           "GET /a HTTP/1.1\r\n\r\n"}) {
+    Client client(port);
+    client.Send(request);
+    const std::string answer = client.ReadUntil("\r\n\r\n", milliseconds(1000));
+    const std::string head = answer.substr(0, answer.find("\r\n\r\n"));
+    ASSERT_EQ(head.rfind("HTTP/1.1 ", 0), 0u) << request << " -> " << answer;
+    for (const char* header :
+         {"\r\nX-Content-Type-Options: nosniff\r\n", "\r\nX-Frame-Options: DENY\r\n",
+          "\r\nContent-Security-Policy: default-src 'none'\r\n"})
+      EXPECT_NE((head + "\r\n").find(header), std::string::npos) << request << " -> " << head;
+    EXPECT_EQ(head.find("'self'"), std::string::npos) << head;
   }
   // Requests sent in one write are all answered, in order, at once; so is one whose client
   // closes its side right after sending it.

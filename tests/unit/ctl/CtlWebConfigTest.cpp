@@ -96,7 +96,8 @@ TEST(CtlWebConfig, TakesTlsAndUsersWithFilesBesideTheConfiguration) {
       {"VerifyClientCertIfGiven", ClientCertificates::VerifyIfGiven},
       {"RequireAndVerifyClientCert", ClientCertificates::RequireAndVerify}};
   for (const auto& [name, policy] : policies) {
-    const bool ca = policy != ClientCertificates::None;
+    const bool ca = policy == ClientCertificates::VerifyIfGiven ||
+                    policy == ClientCertificates::RequireAndVerify;
     const auto withPolicy = Parse("tls_server_config:\n  cert_file: a\n  key_file: b\n" +
                                   std::string(ca ? "  client_ca_file: c\n" : "") +
                                   "  client_auth_type: " + name + "\n");
@@ -129,7 +130,13 @@ TEST(CtlWebConfig, MistakesAreRefusedNamingTheFileAndTheLine) {
        ":4: client_auth_type \"RequireClientCert\" is none of"},
       {tls + "  client_auth_type: VerifyClientCertIfGiven\n",
        ":4: client_auth_type VerifyClientCertIfGiven needs client_ca_file"},
-      {tls + "  client_ca_file: ca.crt\n", ":4: client_ca_file is given but"},
+      // A CA under a policy that verifies nothing would verify nothing.
+      {tls + "  client_ca_file: ca.crt\n",
+       ":4: client_ca_file is given but client_auth_type NoClientCert verifies"},
+      {tls + "  client_auth_type: RequestClientCert\n  client_ca_file: ca.crt\n",
+       ":5: client_ca_file is given but client_auth_type RequestClientCert verifies"},
+      {tls + "  client_ca_file: ca.crt\n  client_auth_type: RequireAnyClientCert\n",
+       ":4: client_ca_file is given but client_auth_type RequireAnyClientCert verifies"},
       {tls + "  key_file: b.key\n", ":4: \"key_file\" is given twice in tls_server_config"},
       {"basic_auth_users:\n  a: " + std::string(kHash2b) + "\n  a: " + kHash2b + "\n",
        ":3: \"a\" is given twice in basic_auth_users (first on line 2)"},

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "BasicAuthorization.h"
 #include "GuessLimit.h"
 #include "HttpClientCertificate.h"
 #include "HttpEventStream.h"
@@ -66,9 +67,17 @@ const char* const kPlainText = "text/plain; charset=utf-8";
 // Where a request stands with the password check.
 enum class Admission { Let, Unauthorised, Waiting, Limited, QueueFull, Stopping };
 
-MHD_Response* BufferResponse(const HttpResponse& answer) {
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+void AddHeaders(MHD_Response* response, const HeaderList& headers) {
+  for (const auto& [name, value] : headers)
+    MHD_add_response_header(response, name.c_str(), value.c_str());
+}
+
+MHD_Response* BufferResponse(const HttpResponse& answer, const HeaderList& headers) {
   MHD_Response* response = MHD_create_response_from_buffer(
       answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
+  AddHeaders(response, headers);
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, answer.type.c_str());
   MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
   // Said also to HTTP/1.1 clients, as this server always did.
@@ -77,8 +86,9 @@ MHD_Response* BufferResponse(const HttpResponse& answer) {
 }
 
 // The answer; with `close`, the connection ends after it (a request refused as unsound).
-MHD_Result Queue(MHD_Connection* connection, const HttpResponse& answer, bool close = false) {
-  MHD_Response* response = BufferResponse(answer);
+MHD_Result Queue(MHD_Connection* connection, const HeaderList& headers, const HttpResponse& answer,
+                 bool close = false) {
+  MHD_Response* response = BufferResponse(answer, headers);
   if (close)
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
   const MHD_Result queued =
@@ -112,9 +122,9 @@ bool AnnouncesBody(MHD_Connection* connection) {
 }
 
 // A refusal that says when to come again.
-MHD_Result QueueRetryAfter(MHD_Connection* connection, int status, long seconds,
-                           const std::string& text) {
-  MHD_Response* response = BufferResponse({status, kPlainText, text});
+MHD_Result QueueRetryAfter(MHD_Connection* connection, const HeaderList& headers, int status,
+                           long seconds, const std::string& text) {
+  MHD_Response* response = BufferResponse({status, kPlainText, text}, headers);
   MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, std::to_string(seconds).c_str());
   const MHD_Result queued =
       MHD_queue_response(connection, static_cast<unsigned int>(status), response);
@@ -155,10 +165,10 @@ class HttpServerCallbacks {
       *requestContext = new RequestState;
       MarkBusy(server, connection);
       if (strcmp(method, MHD_HTTP_METHOD_GET) != 0 && strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
-        return NotAllowed(connection);
+        return NotAllowed(connection, server.headers_);
       if (AnnouncesBody(connection))
-        return Queue(connection, {400, kPlainText, "a GET or HEAD request carries no body\n"},
-                     true);
+        return Queue(connection, server.headers_,
+                     {400, kPlainText, "a GET or HEAD request carries no body\n"}, true);
       return MHD_YES;
     }
     if (*uploadSize) {
@@ -250,8 +260,9 @@ class HttpServerCallbacks {
       c->busy = true;
   }
 
-  static MHD_Result NotAllowed(MHD_Connection* connection) {
-    MHD_Response* response = BufferResponse({405, kPlainText, "only GET and HEAD are served\n"});
+  static MHD_Result NotAllowed(MHD_Connection* connection, const HeaderList& headers) {
+    MHD_Response* response =
+        BufferResponse({405, kPlainText, "only GET and HEAD are served\n"}, headers);
     MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
     const MHD_Result queued = MHD_queue_response(connection, 405, response);
     MHD_destroy_response(response);
@@ -272,15 +283,17 @@ MHD_Result HttpServerCallbacks::Answer(HttpServer& server, MHD_Connection* conne
                                        const char* url, const char* method, const char* version,
                                        RequestState& request) {
   if (strcmp(version, MHD_HTTP_VERSION_1_1) != 0 && strcmp(version, MHD_HTTP_VERSION_1_0) != 0)
-    return Queue(connection, {505, kPlainText, "only HTTP/1.0 and HTTP/1.1 are served\n"}, true);
+    return Queue(connection, server.headers_,
+                 {505, kPlainText, "only HTTP/1.0 and HTTP/1.1 are served\n"}, true);
   if (!HostHeadersValid(connection, version))
-    return Queue(connection, {400, kPlainText, "one Host header is needed\n"}, true);
+    return Queue(connection, server.headers_, {400, kPlainText, "one Host header is needed\n"},
+                 true);
   if (!server.security_.certPem.empty()) {
     const auto* tls = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION);
     const std::string refusal = ClientCertificateRefusal(tls ? tls->tls_session : nullptr,
                                                          server.security_.clientCertificates);
     if (!refusal.empty())
-      return Queue(connection, {403, kPlainText, refusal}, true);
+      return Queue(connection, server.headers_, {403, kPlainText, refusal}, true);
   }
   if (server.security_.checkPassword) {
     long retryAfter = 0;
@@ -290,7 +303,8 @@ MHD_Result HttpServerCallbacks::Answer(HttpServer& server, MHD_Connection* conne
       case Admission::Waiting:
         return MHD_YES;  // answered when the check resumes the connection
       case Admission::Unauthorised: {
-        MHD_Response* response = BufferResponse({401, kPlainText, "unauthorised\n"});
+        MHD_Response* response =
+            BufferResponse({401, kPlainText, "unauthorised\n"}, server.headers_);
         const MHD_Result queued = MHD_queue_basic_auth_fail_response(
             connection, server.security_.realm.c_str(), response);
         MHD_destroy_response(response);
@@ -298,13 +312,15 @@ MHD_Result HttpServerCallbacks::Answer(HttpServer& server, MHD_Connection* conne
       }
       case Admission::Limited:
         ++server.refused_;
-        return QueueRetryAfter(connection, 429, retryAfter,
+        return QueueRetryAfter(connection, server.headers_, 429, retryAfter,
                                "too many wrong passwords from this address\n");
       case Admission::QueueFull:
         ++server.refused_;
-        return QueueRetryAfter(connection, 503, 1, "too many password checks waiting\n");
+        return QueueRetryAfter(connection, server.headers_, 503, 1,
+                               "too many password checks waiting\n");
       case Admission::Stopping:
-        return Queue(connection, {503, kPlainText, "the server is stopping\n"}, true);
+        return Queue(connection, server.headers_, {503, kPlainText, "the server is stopping\n"},
+                     true);
     }
   }
   const bool head = strcmp(method, MHD_HTTP_METHOD_HEAD) == 0;
@@ -321,11 +337,11 @@ MHD_Result HttpServerCallbacks::Answer(HttpServer& server, MHD_Connection* conne
     return queued;
   }
   if (auto handler = server.handlers_.find(path); handler != server.handlers_.end())
-    return Queue(connection, handler->second());
+    return Queue(connection, server.headers_, handler->second());
   for (const auto& [prefix, handler] : server.prefixes_)
     if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0)
-      return Queue(connection, handler(path.substr(prefix.size())));
-  return Queue(connection, {404, kPlainText, "not found: " + path + "\n"});
+      return Queue(connection, server.headers_, handler(path.substr(prefix.size())));
+  return Queue(connection, server.headers_, {404, kPlainText, "not found: " + path + "\n"});
 }
 
 Admission HttpServerCallbacks::Admit(HttpServer& server, MHD_Connection* connection,
@@ -339,14 +355,15 @@ Admission HttpServerCallbacks::Admit(HttpServer& server, MHD_Connection* connect
            : verdict == Verdict::Failed ? Admission::Unauthorised
                                         : Admission::Stopping;
   }
-  char* password = nullptr;
-  char* user = MHD_basic_auth_get_username_password(connection, &password);
-  const std::string name = user ? user : "", secret = password ? password : "";
-  const bool given = user && password;
-  MHD_free(user);
-  MHD_free(password);
-  if (!given)
-    return Admission::Unauthorised;  // no password: nothing to check, nothing counted
+  // Read here rather than by the library, which takes the scheme in one case only and cuts a
+  // password at a NUL byte.
+  const char* header =
+      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+  const auto credentials = ParseBasicAuthorization(header ? header : "");
+  if (!credentials)
+    return Admission::Unauthorised;  // no usable password: nothing to check, nothing counted
+  const std::string& name = credentials->user;
+  const std::string& secret = credentials->password;
   const auto& remembered = server.security_.passedBefore;
   if (remembered && remembered(name, secret))
     return Admission::Let;
@@ -404,13 +421,14 @@ MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* c
   {
     std::lock_guard lock(server.mutex_);
     if (server.streamsClosed_)
-      return Queue(connection, {503, kPlainText, "the server is stopping\n"});
+      return Queue(connection, server.headers_, {503, kPlainText, "the server is stopping\n"});
     // Counted under the lock where the stream is added, so two requests cannot both pass it.
     if (fed && maxFed > 0 && server.fed_.size() >= maxFed)
-      return QueueRetryAfter(connection, 503, 10, "too many listeners, try later\n");
+      return QueueRetryAfter(connection, server.headers_, 503, 10,
+                             "too many listeners, try later\n");
     if (c && !head && !server.StreamFitsLocked(c->address)) {
       ++server.refused_;
-      return QueueRetryAfter(connection, 503, 10, "no room for another stream\n");
+      return QueueRetryAfter(connection, server.headers_, 503, 10, "no room for another stream\n");
     }
     // A HEAD request gets the head alone and is no stream to feed.
     if (c && !head) {
@@ -424,6 +442,7 @@ MHD_Result HttpServerCallbacks::OpenStream(HttpServer& server, MHD_Connection* c
   MHD_Response* response = MHD_create_response_from_callback(
       MHD_SIZE_UNKNOWN, kStreamBlock, &HttpServerCallbacks::ReadStream,
       new std::shared_ptr<HttpEventStream>(stream), &HttpServerCallbacks::FreeStream);
+  AddHeaders(response, server.headers_);
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type.c_str());
   MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-store");
   // The stream's bytes as they are, without chunks, until the connection closes.
@@ -502,6 +521,16 @@ void HttpServer::Feed(const std::string& path, const std::string& type, FeedOpen
   feedsAt_[path] = {type, std::move(opened), maxOpen};
 }
 
+void HttpServer::Header(const std::string& name, const std::string& value) {
+  const auto same = std::find_if(headers_.begin(), headers_.end(), [&name](const auto& header) {
+    return strcasecmp(header.first.c_str(), name.c_str()) == 0;
+  });
+  if (same != headers_.end())
+    same->second = value;
+  else
+    headers_.emplace_back(name, value);
+}
+
 void HttpServer::Every(std::chrono::milliseconds period, std::function<void()> tick) {
   tickPeriod_ = period;
   tick_ = std::move(tick);
@@ -572,6 +601,8 @@ bool HttpServer::StartDaemon() {
   if (tls) {
     options.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(security_.certPem.c_str())});
     options.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(security_.keyPem.c_str())});
+    options.push_back(
+        {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(security_.tlsPriorities.c_str())});
   }
   if (security_.clientCertificates != ClientCertificates::None) {
     // The library asks TLS clients for a certificate only when it has authorities to trust;

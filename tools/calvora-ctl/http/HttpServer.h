@@ -29,6 +29,8 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "ListenAddress.h"
 #include "system/ServerSocket.h"
@@ -68,6 +70,12 @@ struct HttpSecurity {
   std::string certPem, keyPem;  // both empty: plain HTTP; otherwise TLS only (MHD_USE_TLS)
   std::string clientCaPem;      // trust for client certificates (MHD_OPTION_HTTPS_MEM_TRUST)
   ClientCertificates clientCertificates = ClientCertificates::None;
+  // What TLS may negotiate, as a GnuTLS priority string (MHD_OPTION_HTTPS_PRIORITIES). By
+  // default TLS 1.2 and 1.3 only, with ephemeral elliptic-curve key exchange (a recorded
+  // session stays secret when the key is stolen later) and AEAD ciphers only.
+  std::string tlsPriorities =
+      "NORMAL:%SERVER_PRECEDENCE:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2:-KX-ALL:+ECDHE-ECDSA:"
+      "+ECDHE-RSA:-CIPHER-ALL:+AES-256-GCM:+AES-128-GCM:+CHACHA20-POLY1305:-MAC-ALL:+AEAD";
   // Basic authentication when set: true when the user and password match. It may take long
   // (a bcrypt) and runs on the check thread, never on the thread that answers.
   std::function<bool(const std::string& user, const std::string& password)> checkPassword;
@@ -110,6 +118,11 @@ class HttpServer {
   // With `maxOpen`, a client past that many open is answered 503 with Retry-After at once.
   void Feed(const std::string& path, const std::string& type, FeedOpened opened,
             std::size_t maxOpen = 0);
+  // A header that every answer carries, streams and refusals included, set before Start; it
+  // takes the place of one of the same name. Every answer carries from the start
+  // "X-Content-Type-Options: nosniff" (a browser takes each answer as the type it names) and
+  // "X-Frame-Options: DENY" (no other site shows the pages in a frame).
+  void Header(const std::string& name, const std::string& value);
   // Runs on a thread of the server every `period` while serving (the live page's meter).
   void Every(std::chrono::milliseconds period, std::function<void()> tick);
 
@@ -164,6 +177,8 @@ class HttpServer {
     std::size_t maxOpen = 0;  // 0: no bound
   };
   std::map<std::string, FeedRoute> feedsAt_;
+  std::vector<std::pair<std::string, std::string>> headers_{{"X-Content-Type-Options", "nosniff"},
+                                                            {"X-Frame-Options", "DENY"}};
   std::chrono::milliseconds tickPeriod_{0};
   std::function<void()> tick_;
   std::string error_;

@@ -152,10 +152,14 @@ void ReadTls(const YAML::Node& section, int sectionLine, const std::filesystem::
     throw Mistake{authLine, "client_auth_type " + authType +
                                 " needs client_ca_file, the CA that the clients' "
                                 "certificates are verified against"};
-  if (!config.clientCa.path.empty() && config.clientCertificates == ClientCertificates::None)
+  // A CA under a policy that verifies nothing would be taken and never used: the operator
+  // would believe the clients are checked against it.
+  if (!config.clientCa.path.empty() && !verifies)
     throw Mistake{config.clientCa.line,
-                  "client_ca_file is given but client_auth_type asks for no client "
-                  "certificate"};
+                  "client_ca_file is given but client_auth_type " +
+                      (authType.empty() ? std::string("NoClientCert") : authType) +
+                      " verifies no client certificate against it (take "
+                      "VerifyClientCertIfGiven or RequireAndVerifyClientCert)"};
 }
 
 void ReadUsers(const YAML::Node& section, WebConfig& config) {

@@ -8,6 +8,13 @@ std::string LivePageState(const StationSnapshot& state) {
   return "{\"live\":" + LiveJson(state) + ",\"events\":" + RecentEventsJson(state) + "}";
 }
 
+const char* LivePagePolicy() {
+  // The state in the page is a JSON data block, which runs as no script.
+  return "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; "
+         "media-src 'self'; img-src 'self'; base-uri 'none'; form-action 'none'; "
+         "frame-ancestors 'none'";
+}
+
 std::string LivePageHtml(const std::string& state) {
   // Inside the script element the JSON may hold no "</script>": every "<" is written as the
   // escape JSON has for it (JSON has "<" nowhere but in strings).

@@ -15,5 +15,8 @@ std::string LivePageState(const StationSnapshot& state);
 std::string LivePageHtml(const std::string& state);
 const char* LivePageStyle();
 const char* LivePageScript();
+// What a browser lets the page do: its own script, style, event stream, sound and icon from
+// this server, nothing inline, nothing from elsewhere, and no other site framing it.
+const char* LivePagePolicy();
 
 }  // namespace calvora::ctl

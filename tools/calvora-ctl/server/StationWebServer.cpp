@@ -27,6 +27,9 @@ StationWebServer::StationWebServer(StationMonitor& monitor, HttpLimits limits,
     : monitor_(monitor),
       station_(monitor.Snapshot().station),
       server_(limits, std::move(security)) {
+  // Set on every answer: the policy is the page's, and tells a browser nothing harmful about
+  // the metrics, the state or the sound.
+  server_.Header("Content-Security-Policy", LivePagePolicy());
   server_.Get("/metrics", [this] {
     return HttpResponse{200, "text/plain; version=0.0.4; charset=utf-8",
                         MetricsExposition(monitor_.Snapshot()) + ServerMetrics()};
