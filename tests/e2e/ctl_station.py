@@ -350,8 +350,9 @@ def joined_in_dead_air(session):
     print(f"ok: serve joining a dead air reported it after {joined:.2f} s")
 
     auto = Peer(session, [ctl, "auto", "--levels-every", "1000000"])
+    # auto answers the verdict in one step, the mute or the start with restore, so by its
+    # mute every command it chose is printed.
     auto.wait_for_line(lambda line: "sent CMD_MUTE 0" in line, "auto's mute")
-    time.sleep(0.5)
     sent = [line.split(None, 2)[2] for line in auto.texts() if " sent " in line]
     if sent != ["CMD_VERDICT 0 verdict=silence", "CMD_MUTE 0"]:
         fail(f"auto joining a dead air sent {sent}")

@@ -712,7 +712,8 @@ TEST(HttpServer, SixteenGuessersLeaveARememberedScrapeUnderHalfASecond) {
         refused += StatusOf(answer) == "401" ? 1 : 0;
       }
     });
-  std::this_thread::sleep_for(milliseconds(300));
+  // Every guesser is under way (each has had a wrong password answered) before the scrapes.
+  EXPECT_TRUE(Within(milliseconds(10000), [&] { return refused.load() >= 16; }));
   double slowest = 0;
   for (int i = 0; i < 15; ++i) {
     const auto [answer, ms] = Timed(port, GetWithPassword("prometheus", "scrape me"));
